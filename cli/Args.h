@@ -1,0 +1,33 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace zandor {
+
+// Command-line words split into positional arguments and "--name value" / "--flag" options.
+class Args {
+ public:
+  // `valued` names the options that take a value; every other "--x" is a flag. Unknown options
+  // are an error.
+  static std::optional<Args> Parse(const std::vector<std::string>& words,
+                                   const std::set<std::string>& valued,
+                                   const std::set<std::string>& flags, std::string* error);
+
+  const std::vector<std::string>& Positional() const { return positional_; }
+  bool Has(const std::string& name) const { return values_.count(name) > 0; }
+  std::string Value(const std::string& name, const std::string& fallback = {}) const;
+
+ private:
+  std::vector<std::string> positional_;
+  std::map<std::string, std::string> values_;
+};
+
+// Reads a whole decimal or 0x-prefixed number within [low, high].
+std::optional<long long> ParseNumber(const std::string& text, long long low, long long high,
+                                     int base = 0);
+
+}  // namespace zandor

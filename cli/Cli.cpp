@@ -1,0 +1,48 @@
+#include "Cli.h"
+
+#include <functional>
+#include <map>
+
+#include "ImageCommands.h"
+
+namespace zandor {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: zandor COMMAND [ARGS] [--help]\n"
+    "Firmware files:\n"
+    "  info FILE [--json]                      device type, versions and extent of each image\n"
+    "  test FILE                               checksum test of every record\n"
+    "  records FILE [--from N] [--count M]     the records as text\n"
+    "  memory FILE --segment HH [--page HH]    one page of the memory map (or --binary OUT)\n"
+    "Exit codes: 0 success, 1 negative verdict, 2 usage error, 3 file error.\n";
+
+using Command = std::function<int(const std::vector<std::string>&, Streams)>;
+
+}  // namespace
+
+int RunZandor(const std::vector<std::string>& words, Streams io) {
+  static const std::map<std::string, Command> kCommands = {
+      {"info", InfoCommand},
+      {"test", TestCommand},
+      {"records", RecordsCommand},
+      {"memory", MemoryCommand},
+  };
+  if (words.empty()) {
+    io.err << kUsage;
+    return kExitUsage;
+  }
+  if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+    io.out << kUsage;
+    return kExitOk;
+  }
+  auto it = kCommands.find(words[0]);
+  if (it == kCommands.end()) {
+    io.err << "zandor: unknown command '" << words[0] << "'\n" << kUsage;
+    return kExitUsage;
+  }
+  return it->second(std::vector<std::string>(words.begin() + 1, words.end()), io);
+}
+
+}  // namespace zandor

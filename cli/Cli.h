@@ -1,0 +1,21 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace zandor {
+
+enum ExitCode { kExitOk = 0, kExitNegative = 1, kExitUsage = 2, kExitFileError = 3 };
+
+// Where a command writes: results to `out`, diagnostics and progress to `err`.
+struct Streams {
+  std::ostream& out;
+  std::ostream& err;
+  bool errIsTerminal = false;
+};
+
+// Runs `zandor` with the words after the program name; returns the exit code.
+int RunZandor(const std::vector<std::string>& words, Streams io);
+
+}  // namespace zandor

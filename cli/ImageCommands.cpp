@@ -1,0 +1,276 @@
+#include "ImageCommands.h"
+
+#include <cstdio>
+#include <optional>
+#include <sys/stat.h>
+
+#include "Args.h"
+#include "Json.h"
+#include "TerminalProgress.h"
+#include "common/AtomicFile.h"
+#include "common/Strings.h"
+#include "engine/DeviceTypes.h"
+#include "image/HexFileLoader.h"
+#include "image/VersionText.h"
+
+namespace zandor {
+
+namespace {
+
+constexpr const char* kInfoUsage =
+    "usage: zandor info FILE [--json]\n"
+    "  Shows each image's device type, versions, record count and extent.\n";
+constexpr const char* kTestUsage =
+    "usage: zandor test FILE\n"
+    "  Tests every record's checksum. Exit 0 when the file passes, 1 when it fails.\n";
+constexpr const char* kRecordsUsage =
+    "usage: zandor records FILE [--from N] [--count M]\n"
+    "  Lists records of the first image: number, type, length, address, checksum, data.\n";
+constexpr const char* kMemoryUsage =
+    "usage: zandor memory FILE [--image K] --segment HH [--page HH] [--binary OUT]\n"
+    "  Shows one 256-byte page of the image's memory map (absent bytes read FF), or with\n"
+    "  --binary writes the whole 65,536-byte segment to OUT.\n";
+
+std::string Hex(unsigned value, int digits) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%0*X", digits, value);
+  return buf;
+}
+
+int Usage(Streams io, const char* usage, const std::string& problem) {
+  io.err << "zandor: " << problem << "\n" << usage;
+  return kExitUsage;
+}
+
+// Parses a command's words; prints help or a usage error and returns an exit code when the
+// command should not go on.
+std::optional<int> ParseCommand(const std::vector<std::string>& words, const char* usage,
+                                const std::set<std::string>& valued,
+                                const std::set<std::string>& flags, std::size_t positional,
+                                Streams io, Args* args) {
+  std::set<std::string> allFlags = flags;
+  allFlags.insert("help");
+  std::string error;
+  auto parsed = Args::Parse(words, valued, allFlags, &error);
+  if (!parsed) return Usage(io, usage, error);
+  if (parsed->Has("help")) {
+    io.out << usage;
+    return kExitOk;
+  }
+  if (parsed->Positional().size() != positional) {
+    return Usage(io, usage, parsed->Positional().empty() ? "missing FILE" : "wrong arguments");
+  }
+  *args = *parsed;
+  return std::nullopt;
+}
+
+// Loads the file, reporting a failure the way the application does.
+int Load(const std::string& path, vel::FirmwareFile& file, Streams io) {
+  TerminalProgress progress(io.err, io.errIsTerminal);
+  vel::HexFileLoader loader(file, &progress);
+  const vel::LoadResult result = loader.LoadPath(path);
+  switch (result.status) {
+    case vel::LoadStatus::kLoaded:
+      return kExitOk;
+    case vel::LoadStatus::kCannotOpen:
+      io.err << "zandor: cannot open " << path << ": " << result.detail << "\n";
+      return kExitFileError;
+    case vel::LoadStatus::kUnexpectedFormat:
+      break;
+  }
+  io.err << "zandor: " << path << ": " << vel::LoadString(vel::ids::kUnexpectedFileFormat) << " ("
+         << result.detail << ")\n";
+  return kExitFileError;
+}
+
+std::string JoinList(const std::vector<std::string>& list) {
+  std::string out;
+  for (const std::string& entry : list) out += (out.empty() ? "" : ", ") + entry;
+  return out;
+}
+
+std::string JsonList(const std::vector<std::string>& list) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < list.size(); ++i) out += (i ? "," : "") + JsonString(list[i]);
+  return out + "]";
+}
+
+void PrintInfoText(vel::FirmwareFile& file, std::ostream& out) {
+  out << "File: " << file.FileName() << "\n"
+      << "Images: " << file.ImageCount() << "\n"
+      << "Metadata: " << (file.MetadataPresent() ? "yes" : "no") << "\n";
+  for (int k = 0; k < vel::kImageSlots && file.Chain(k) != nullptr; ++k) {
+    const vel::FirmwareInfo& info = file.Info(k);
+    const vel::VelMemMap& map = file.GetMemMap(k);
+    out << "Image " << k << ":\n"
+        << "  Device type:       " << info.deviceType << " (" << vel::DisplayName(info.deviceType)
+        << ")\n"
+        << "  Firmware version:  " << vel::FormatFirmwareVersion(info.firmwareVersion) << "\n"
+        << "  Hardware versions: "
+        << (info.hardwareVersions.empty() ? "<none>" : JoinList(info.hardwareVersions)) << "\n"
+        << "  Records:           " << file.RecordCount(k) << "\n"
+        << "  Top segment:       0x" << Hex(map.TopSegment(), 2) << "\n"
+        << "  Top address:       0x" << Hex(map.TopAddress(), 4) << "\n";
+  }
+  const vel::SharedMetadata& shared = file.Shared();
+  out << "Auxiliary versions:\n";
+  for (int n = 1; n <= vel::kAuxiliaryVersionCount; ++n) {
+    const std::string& version = shared.auxiliaryVersions[n - 1];
+    const bool labelled = static_cast<std::size_t>(n) <= shared.displayLines.size() &&
+                          !shared.displayLines[n - 1].empty();
+    if (vel::IsUnset(version) && !labelled) continue;
+    out << "  " << n << ": " << (labelled ? shared.displayLines[n - 1] : std::string())
+        << (vel::IsUnset(version) ? std::string(vel::text::kUnknown) : version) << "\n";
+  }
+}
+
+void PrintInfoJson(vel::FirmwareFile& file, std::ostream& out) {
+  out << "{\"file\":" << JsonString(file.FileName()) << ",\"imageCount\":" << file.ImageCount()
+      << ",\"metadataPresent\":" << (file.MetadataPresent() ? "true" : "false") << ",\"images\":[";
+  for (int k = 0; k < vel::kImageSlots && file.Chain(k) != nullptr; ++k) {
+    const vel::FirmwareInfo& info = file.Info(k);
+    const vel::VelMemMap& map = file.GetMemMap(k);
+    out << (k ? "," : "") << "{\"slot\":" << k << ",\"deviceType\":" << JsonString(info.deviceType)
+        << ",\"displayName\":" << JsonString(vel::DisplayName(info.deviceType))
+        << ",\"firmwareVersion\":" << JsonString(info.firmwareVersion)
+        << ",\"firmwareVersionText\":" << JsonString(vel::FormatFirmwareVersion(info.firmwareVersion))
+        << ",\"hardwareVersions\":" << JsonList(info.hardwareVersions)
+        << ",\"recordCount\":" << file.RecordCount(k) << ",\"topSegment\":" << int{map.TopSegment()}
+        << ",\"topAddress\":" << map.TopAddress() << "}";
+  }
+  const vel::SharedMetadata& shared = file.Shared();
+  out << "],\"auxiliaryVersions\":[";
+  for (int n = 0; n < vel::kAuxiliaryVersionCount; ++n) {
+    const std::string& v = shared.auxiliaryVersions[n];
+    out << (n ? "," : "") << (vel::IsUnset(v) ? std::string("null") : JsonString(v));
+  }
+  out << "],\"displayLines\":" << JsonList(shared.displayLines) << "}\n";
+}
+
+const char* RecordTypeName(std::uint8_t type) {
+  static constexpr const char* kNames[] = {
+      "Data Record",                  "End of File Record",
+      "Ext. Segment Address Record",  "Start Segment Address Record",
+      "Ext. Linear Address Record",   "Start Linear Address Record"};
+  return type < 6 ? kNames[type] : "";
+}
+
+// The record view's data display: each two-character piece followed by a blank.
+std::string DataPieces(const vel::VelHexRec& record) {
+  std::string out;
+  const std::string& data = record.Data();
+  for (std::size_t i = 0; i < record.ByteCount() && 2 * i + 2 <= data.size(); ++i) {
+    out += data.substr(2 * i, 2);
+    out += ' ';
+  }
+  return out;
+}
+
+}  // namespace
+
+int InfoCommand(const std::vector<std::string>& words, Streams io) {
+  Args args;
+  if (auto exit = ParseCommand(words, kInfoUsage, {}, {"json"}, 1, io, &args)) return *exit;
+  vel::FirmwareFile file;
+  if (int rc = Load(args.Positional()[0], file, io)) return rc;
+  if (args.Has("json")) {
+    PrintInfoJson(file, io.out);
+  } else {
+    PrintInfoText(file, io.out);
+  }
+  return kExitOk;
+}
+
+int TestCommand(const std::vector<std::string>& words, Streams io) {
+  Args args;
+  if (auto exit = ParseCommand(words, kTestUsage, {}, {}, 1, io, &args)) return *exit;
+  vel::FirmwareFile file;
+  if (int rc = Load(args.Positional()[0], file, io)) return rc;
+  TerminalProgress progress(io.err, io.errIsTerminal);
+  const vel::HexTestOutcome outcome = file.TestHexFile(&progress);
+  for (int id : vel::HexTestMessageIds(outcome)) io.out << vel::LoadString(id) << "\n";
+  return outcome == vel::HexTestOutcome::kPassed ? kExitOk : kExitNegative;
+}
+
+int RecordsCommand(const std::vector<std::string>& words, Streams io) {
+  Args args;
+  if (auto exit = ParseCommand(words, kRecordsUsage, {"from", "count"}, {}, 1, io, &args)) {
+    return *exit;
+  }
+  const auto from = ParseNumber(args.Value("from", "1"), 1, INT32_MAX, 10);
+  const auto count = ParseNumber(args.Value("count", std::to_string(INT32_MAX)), 0, INT32_MAX, 10);
+  if (!from) return Usage(io, kRecordsUsage, "--from takes a record number from 1");
+  if (!count) return Usage(io, kRecordsUsage, "--count takes a number");
+  vel::FirmwareFile file;
+  if (int rc = Load(args.Positional()[0], file, io)) return rc;
+  const vel::VelHexFile* node = file.Chain(0)->FindRecord(static_cast<std::int32_t>(*from));
+  if (node == nullptr) {
+    io.err << "zandor: the file has " << file.RecordCount(0) << " records; there is no record "
+           << *from << "\n";
+    return kExitNegative;
+  }
+  io.out << "Record  Type                          Length  Address  Checksum  Data\n";
+  for (long long shown = 0; node != nullptr && shown < *count; ++shown, node = node->GetNext()) {
+    const vel::VelHexRec& r = node->GetRecord();
+    char line[96];
+    std::snprintf(line, sizeof line, "%6d  %-28s  0x%02X    0x%04X   0x%02X      ",
+                  node->RecordNumber(), RecordTypeName(r.Type()), r.ByteCount(), r.Address(),
+                  r.Checksum());
+    io.out << line << DataPieces(r) << "\n";
+  }
+  return kExitOk;
+}
+
+int MemoryCommand(const std::vector<std::string>& words, Streams io) {
+  Args args;
+  if (auto exit = ParseCommand(words, kMemoryUsage, {"image", "segment", "page", "binary"}, {}, 1,
+                               io, &args)) {
+    return *exit;
+  }
+  if (!args.Has("segment")) return Usage(io, kMemoryUsage, "--segment is required");
+  const auto image = ParseNumber(args.Value("image", "0"), 0, vel::kImageSlots - 1, 10);
+  const auto segment = ParseNumber(args.Value("segment"), 0, 255, 16);
+  const auto page = ParseNumber(args.Value("page", "00"), 0, 255, 16);
+  if (!image) return Usage(io, kMemoryUsage, "--image takes a slot from 0 to 9");
+  if (!segment) return Usage(io, kMemoryUsage, "--segment takes two hexadecimal digits (00-FF)");
+  if (!page) return Usage(io, kMemoryUsage, "--page takes two hexadecimal digits (00-FF)");
+  vel::FirmwareFile file;
+  if (int rc = Load(args.Positional()[0], file, io)) return rc;
+  const int slot = static_cast<int>(*image);
+  if (file.Chain(slot) == nullptr) {
+    io.err << "zandor: the file has no image " << slot << "\n";
+    return kExitNegative;
+  }
+  TerminalProgress progress(io.err, io.errIsTerminal);
+  const bool shown = progress.BeginProgress(1, file.RecordCount(slot),
+                                            vel::LoadString(vel::ids::kCreatingMemMap), 1);
+  const vel::VelMemMap& map = file.GetMemMap(slot, shown ? &progress : nullptr);
+  if (shown) progress.EndProgress();
+  const auto seg = static_cast<std::uint8_t>(*segment);
+  const vel::VelSegment* data = map.Segment(seg);
+  if (data == nullptr) {
+    io.out << vel::text::kSegmentNotUsed << "\n";
+    return kExitNegative;
+  }
+  if (args.Has("binary")) {
+    std::string error;
+    const std::string_view bytes(reinterpret_cast<const char*>(data->bytes.data()),
+                                 data->bytes.size());
+    if (!vel::WriteFileAtomically(args.Value("binary"), bytes, 0644, &error)) {
+      io.err << "zandor: cannot write " << args.Value("binary") << ": " << error << "\n";
+      return kExitFileError;
+    }
+    return kExitOk;
+  }
+  const std::uint8_t* bytes = map.GetPage(seg, static_cast<std::uint8_t>(*page));
+  io.out << "Address:\t0x00\t0x01\t0x02\t0x03\t0x04\t0x05\t0x06\t0x07\t0x08\t0x09\t0x0A\t0x0B\t"
+            "0x0C\t0x0D\t0x0E\t0x0F\n";
+  for (int row = 0; row < 16; ++row) {
+    io.out << "0x" << Hex(seg, 2) << Hex(static_cast<unsigned>(*page), 2) << Hex(16 * row, 2);
+    for (int col = 0; col < 16; ++col) io.out << '\t' << Hex(bytes[16 * row + col], 2);
+    io.out << "\n";
+  }
+  return kExitOk;
+}
+
+}  // namespace zandor

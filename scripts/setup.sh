@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs. Safe to run again: it only calls
+# apt-get when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  clang libclang-rt-14-dev          # libFuzzer and the sanitizer runtimes
+  libgtest-dev libgmock-dev googletest
+  libbenchmark-dev
+  libgcrypt20-dev                   # Twofish for the enciphered TCP link
+  qt6-base-dev                      # desktop application
+  srecord                           # comparison in benchmarks and tests only
+  socat                             # pseudo-terminal pairs for end-to-end tests
+  clang-format
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

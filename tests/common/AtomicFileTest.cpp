@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "common/AtomicFile.h"
+#include "support/TempDir.h"
+
+namespace vel {
+namespace {
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(AtomicFile, ReplacesWholeFileWithTheGivenMode) {
+  testing::TempDir dir;
+  const std::string path = dir.File("list.txt");
+  std::string error;
+  ASSERT_TRUE(WriteFileAtomically(path, "old contents", 0600, &error)) << error;
+  ASSERT_TRUE(WriteFileAtomically(path, "new", 0600, &error)) << error;
+  EXPECT_EQ(Read(path), "new");
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  // Only the target remains: no temporary files left beside it.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST(AtomicFile, FailureLeavesTheOldFileAndSaysWhy) {
+  testing::TempDir dir;
+  std::string error;
+  EXPECT_FALSE(WriteFileAtomically(dir.File("missing/sub/file"), "x", 0600, &error));
+  EXPECT_EQ(error, "No such file or directory");
+}
+
+}  // namespace
+}  // namespace vel

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vel {
+
+// The display name of a device type code ("<Unknown>" for a code outside the table).
+std::string DisplayName(std::string_view code);
+
+struct DeviceCaption {
+  std::string caption;         // caption of the update button
+  bool multiUnitFamily = false;  // the code belongs to the multi-unit family
+};
+
+// The update button's caption for a file's device type code.
+DeviceCaption DeviceTypeCaption(std::string_view code);
+
+// Compares like strncmp: up to `length` characters, a shorter code ends at its terminator.
+bool CodeMatches(std::string_view code, std::string_view pattern, std::size_t length);
+
+}  // namespace vel

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/ProgressSink.h"
+#include "image/FirmwareInfo.h"
+#include "image/VelHexFile.h"
+#include "image/VelMemMap.h"
+
+namespace vel {
+
+constexpr int kImageSlots = 10;
+
+// One image of a firmware file: its record chain, record count, metadata and memory map.
+struct ImageSlot {
+  std::unique_ptr<VelHexFile> chain;
+  std::int32_t recordCount = 0;
+  FirmwareInfo info;
+  std::unique_ptr<VelMemMap> memMap;  // built on first use
+};
+
+enum class HexTestOutcome { kNoFile, kPassed, kFailed, kCancelled };
+
+// The loaded firmware file: up to ten image slots and what they share. The loader fills it;
+// everything else reads it.
+class FirmwareFile {
+ public:
+  const ImageSlot& Slot(int k) const { return slots_.at(static_cast<std::size_t>(k)); }
+  const VelHexFile* Chain(int k) const { return Slot(k).chain.get(); }
+  std::int32_t RecordCount(int k) const { return Slot(k).recordCount; }
+  const FirmwareInfo& Info(int k) const { return Slot(k).info; }
+  const SharedMetadata& Shared() const { return shared_; }
+  int ImageCount() const { return imageCount_; }
+  bool MetadataPresent() const { return metadataPresent_; }
+  // Slot 0's device type begins with "G5".
+  bool FirstTypeFlag() const { return firstTypeFlag_; }
+  // Slot 1's device type begins with "NB".
+  bool SecondTypeFlag() const { return secondTypeFlag_; }
+  std::int64_t TotalRecordsRead() const { return totalRecordsRead_; }
+  const std::string& FileName() const { return fileName_; }
+  bool HasFile() const { return slots_[0].chain != nullptr; }
+
+  // The slot's memory map, built on first use (one progress step per record when a sink is
+  // given). `jqhDevice` is true when the identified device is of the JQH family.
+  const VelMemMap& GetMemMap(int k, ProgressSink* progress = nullptr, bool jqhDevice = false);
+  // The map if it has been built, without building it.
+  const VelMemMap* MemMap(int k) const { return Slot(k).memMap.get(); }
+
+  // Tests every record of slot 0 against its checksum; with a sink that accepts a progress
+  // operation, shows progress and honours a cancel request.
+  HexTestOutcome TestHexFile(ProgressSink* progress) const;
+
+ private:
+  friend class HexFileLoader;
+
+  // Forgets the previous file, keeping the display lines and hardware version lists.
+  void Reset();
+
+  std::array<ImageSlot, kImageSlots> slots_;
+  SharedMetadata shared_;
+  int imageCount_ = 0;
+  bool metadataPresent_ = false;
+  bool firstTypeFlag_ = false;
+  bool secondTypeFlag_ = false;
+  std::int64_t totalRecordsRead_ = 0;
+  std::string fileName_;
+};
+
+// The messages that report a test outcome, in the order they are shown.
+std::vector<int> HexTestMessageIds(HexTestOutcome outcome);
+
+}  // namespace vel

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/ByteStream.h"
+
+namespace vel {
+
+enum RecordType : std::uint8_t {
+  kDataRecord = 0x00,
+  kEndOfFileRecord = 0x01,
+  kExtSegmentAddressRecord = 0x02,
+  kStartSegmentAddressRecord = 0x03,
+  kExtLinearAddressRecord = 0x04,
+  kStartLinearAddressRecord = 0x05,
+};
+
+// One Intel HEX record. The data stay text, in the case in which they were read; they become
+// bytes only where they are used.
+class VelHexRec {
+ public:
+  // An end-of-file record (":00000001FF").
+  VelHexRec();
+  // A data record; the count follows the text, the checksum is computed.
+  VelHexRec(std::uint16_t address, std::string_view data);
+  // A data record whose checksum is taken as given.
+  VelHexRec(std::uint8_t byteCount, std::uint16_t address, std::string_view data,
+            std::uint8_t checksum);
+  // An extended address record: type 02 or 04 (types 0 and 1 give 04) carrying value.
+  static VelHexRec AddressRecord(std::uint8_t type, std::uint16_t value);
+
+  // Reads one record, skipping everything before its ':'. Up to 255 data bytes. Returns false
+  // when the stream ends before the record is complete.
+  bool Serialize(ByteStream& in);
+
+  std::uint8_t ComputeChecksum() const;
+  bool IsChecksumValid() const { return checksum_ == ComputeChecksum(); }
+  // ":%02x%04x%02x%s%02x\n": numeric fields in lower case, data as held.
+  std::string FormatLine() const;
+
+  std::uint8_t Checksum() const { return checksum_; }
+  std::uint16_t Address() const { return address_; }
+  std::uint8_t ByteCount() const { return byteCount_; }
+  std::uint8_t Type() const { return recordType_; }
+  const std::string& Data() const { return data_; }
+
+ private:
+  std::uint8_t checksum_ = 0;
+  std::uint16_t address_ = 0;
+  std::uint8_t byteCount_ = 0;
+  std::uint8_t recordType_ = kEndOfFileRecord;
+  std::string data_;
+};
+
+}  // namespace vel

@@ -1,0 +1,134 @@
+#include "image/VelMemMap.h"
+
+#include "image/HexText.h"
+
+namespace vel {
+
+namespace {
+
+constexpr std::uint16_t kTopAddressLimit = 0xFC00;
+
+// The two leading bytes of an address record's data, or false when they are not hexadecimal.
+bool ReadAddressBytes(const std::string& data, int* first, int* second) {
+  if (data.size() < 4) return false;
+  int digits[4];
+  for (int i = 0; i < 4; ++i) {
+    digits[i] = HexDigitValue(data[i]);
+    if (digits[i] < 0) return false;
+  }
+  *first = digits[0] * 16 + digits[1];
+  *second = digits[2] * 16 + digits[3];
+  return true;
+}
+
+// A data piece as "%x" reads it: its leading hexadecimal digits. A piece with none stores the
+// erased value, so a damaged record never places an arbitrary byte.
+std::uint8_t PieceValue(std::string_view piece) {
+  int value = -1;
+  for (char c : piece) {
+    const int digit = HexDigitValue(c);
+    if (digit < 0) break;
+    value = (value < 0 ? 0 : value * 16) + digit;
+  }
+  return value < 0 ? kErased : static_cast<std::uint8_t>(value);
+}
+
+}  // namespace
+
+VelMemMap::VelMemMap(const VelHexFile* chain, bool topSegmentStartsHigh, ProgressSink* progress)
+    : topSegment_(topSegmentStartsHigh ? 255 : 0) {
+  for (const VelHexFile* node = chain; node != nullptr; node = node->GetNext()) {
+    if (progress != nullptr) progress->SetStatus({});
+    const VelHexRec& record = node->GetRecord();
+    int first = 0, second = 0;
+    switch (record.Type()) {
+      case kExtSegmentAddressRecord:
+        if (ReadAddressBytes(record.Data(), &first, &second)) {
+          currentSegment_ = static_cast<std::uint8_t>(first >> 4);
+          if (topSegment_ < currentSegment_) {
+            topSegment_ = currentSegment_;
+            topAddress_ = 0;
+          }
+        }
+        break;
+      case kExtLinearAddressRecord:
+        if (ReadAddressBytes(record.Data(), &first, &second)) {
+          currentSegment_ = static_cast<std::uint8_t>(second);
+        }
+        break;
+      case kDataRecord:
+        Place(record);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void VelMemMap::Place(const VelHexRec& record) {
+  auto& segment = segments_[currentSegment_];
+  if (!segment) segment = std::make_unique<VelSegment>();
+  const std::string& data = record.Data();
+  std::uint16_t offset = record.Address();
+  for (std::size_t i = 0; i < data.size(); i += 2) {
+    segment->bytes[offset] = PieceValue(std::string_view(data).substr(i, 2));
+    ++offset;  // wraps within the segment
+  }
+  const std::uint16_t address = record.Address();
+  if (currentSegment_ == topSegment_ && address < kTopAddressLimit && topAddress_ < address) {
+    topAddress_ = address;
+  }
+}
+
+const std::uint8_t* VelMemMap::GetPage(std::uint8_t segment, std::uint8_t page) const {
+  const auto& seg = segments_[segment];
+  return seg ? seg->bytes.data() + page * kPageSize : nullptr;
+}
+
+std::uint8_t VelMemMap::FirstSegment() const {
+  for (int s = 0; s < 256; ++s) {
+    if (segments_[s]) return static_cast<std::uint8_t>(s);
+  }
+  return 255;
+}
+
+void VelMemMap::MakeRecordPacket(std::uint8_t segment, int block, int page, int record,
+                                 std::uint8_t* packet, PacketOptions options) const {
+  const auto& seg = segments_[segment];
+  if (!seg) {
+    packet[3] = 0xFF;
+    return;
+  }
+  int high;
+  if (options.blocks128) {
+    high = block >> 1;
+  } else if (options.pageOnlyAddress) {
+    high = page;
+  } else if (options.blockRelativeFourPage) {
+    high = page + 4 * block;
+  } else {
+    high = page + 64 * block;
+  }
+  const int low = options.blocks128 ? 16 * record + 128 * block : 16 * record;
+  std::size_t offset;
+  if (options.blocks128) {
+    offset = 128u * block + 16u * record;
+  } else if (options.fourPageBlocks || options.blockRelativeFourPage) {
+    offset = (4u * block + page) * 256u + 16u * record;
+  } else {
+    offset = (64u * block + page) * 256u + 16u * record;
+  }
+  offset %= kSegmentSize;  // callers keep within the segment; never read past it
+  packet[0] = 0x10;
+  packet[1] = static_cast<std::uint8_t>(high);
+  packet[2] = static_cast<std::uint8_t>(low);
+  packet[3] = 0x00;
+  unsigned sum = packet[0] + packet[1] + packet[2];
+  for (int i = 0; i < 16; ++i) {
+    packet[4 + i] = seg->bytes[(offset + i) % kSegmentSize];
+    sum += packet[4 + i];
+  }
+  packet[20] = static_cast<std::uint8_t>(0u - sum);
+}
+
+}  // namespace vel

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "common/ProgressSink.h"
+#include "image/VelHexFile.h"
+
+namespace vel {
+
+constexpr std::size_t kSegmentSize = 0x10000;
+constexpr std::size_t kPageSize = 0x100;
+constexpr std::size_t kTransferRecordSize = 21;
+constexpr std::uint8_t kErased = 0xFF;
+
+// One 64 KiB segment of device memory, erased (0xFF) until data are placed.
+struct VelSegment {
+  VelSegment() { bytes.fill(kErased); }
+  std::array<std::uint8_t, kSegmentSize> bytes;
+};
+
+// Option flags of MakeRecordPacket.
+struct PacketOptions {
+  bool pageOnlyAddress = false;     // P
+  bool fourPageBlocks = false;      // Q
+  bool blocks128 = false;           // R
+  bool blockRelativeFourPage = false;  // S
+};
+
+// The memory picture one image produces in the device: up to 256 segments, each allocated only
+// when data fall into it.
+class VelMemMap {
+ public:
+  // Builds the map from a chain. `topSegmentStartsHigh` is true when the identified device is
+  // of the JQH family, whose maps start the top segment at 255. With a progress sink, each record
+  // steps the running progress operation once.
+  explicit VelMemMap(const VelHexFile* chain, bool topSegmentStartsHigh = false,
+                     ProgressSink* progress = nullptr);
+
+  // The 256 bytes of a page, or nullptr when the segment holds no data.
+  const std::uint8_t* GetPage(std::uint8_t segment, std::uint8_t page) const;
+  const VelSegment* Segment(std::uint8_t segment) const { return segments_[segment].get(); }
+  // The lowest segment holding data; 255 when none does.
+  std::uint8_t FirstSegment() const;
+  // Builds one 21-byte transfer record. When the segment does not exist only byte 3 is set, to
+  // 0xFF, which the caller reports as a missing segment.
+  void MakeRecordPacket(std::uint8_t segment, int block, int page, int record,
+                        std::uint8_t* packet, PacketOptions options) const;
+
+  std::uint8_t TopSegment() const { return topSegment_; }
+  std::uint16_t TopAddress() const { return topAddress_; }
+  // Number of 16-byte records up to and including the last data record of the top segment.
+  int RecordExtent() const { return topSegment_ * 4096 + topAddress_ / 16 + 1; }
+
+ private:
+  void Place(const VelHexRec& record);
+
+  std::uint8_t currentSegment_ = 255;
+  std::array<std::unique_ptr<VelSegment>, 256> segments_;
+  std::uint16_t topAddress_ = 0;
+  std::uint8_t topSegment_ = 0;
+};
+
+}  // namespace vel
