@@ -1,8 +1,9 @@
 #include "ImageCommands.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <optional>
-#include <sys/stat.h>
 
 #include "Args.h"
 #include "Json.h"
@@ -133,7 +134,8 @@ void PrintInfoJson(vel::FirmwareFile& file, std::ostream& out) {
     out << (k ? "," : "") << "{\"slot\":" << k << ",\"deviceType\":" << JsonString(info.deviceType)
         << ",\"displayName\":" << JsonString(vel::DisplayName(info.deviceType))
         << ",\"firmwareVersion\":" << JsonString(info.firmwareVersion)
-        << ",\"firmwareVersionText\":" << JsonString(vel::FormatFirmwareVersion(info.firmwareVersion))
+        << ",\"firmwareVersionText\":"
+        << JsonString(vel::FormatFirmwareVersion(info.firmwareVersion))
         << ",\"hardwareVersions\":" << JsonList(info.hardwareVersions)
         << ",\"recordCount\":" << file.RecordCount(k) << ",\"topSegment\":" << int{map.TopSegment()}
         << ",\"topAddress\":" << map.TopAddress() << "}";
@@ -148,10 +150,12 @@ void PrintInfoJson(vel::FirmwareFile& file, std::ostream& out) {
 }
 
 const char* RecordTypeName(std::uint8_t type) {
-  static constexpr const char* kNames[] = {
-      "Data Record",                  "End of File Record",
-      "Ext. Segment Address Record",  "Start Segment Address Record",
-      "Ext. Linear Address Record",   "Start Linear Address Record"};
+  static constexpr const char* kNames[] = {"Data Record",
+                                           "End of File Record",
+                                           "Ext. Segment Address Record",
+                                           "Start Segment Address Record",
+                                           "Ext. Linear Address Record",
+                                           "Start Linear Address Record"};
   return type < 6 ? kNames[type] : "";
 }
 

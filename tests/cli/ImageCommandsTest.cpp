@@ -5,6 +5,7 @@
 
 #include "Cli.h"
 #include "SampleGen.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 namespace zandor {
@@ -24,9 +25,6 @@ CliRun Zandor(std::vector<std::string> words) {
 
 std::string Sample(const std::string& name) { return std::string(ZANDOR_SAMPLES_DIR) + "/" + name; }
 
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 TEST(ZandorCli, UsageErrorsAndHelp) {
   EXPECT_EQ(Zandor({}).code, kExitUsage);
@@ -49,7 +47,7 @@ TEST(ZandorCli, FileErrors) {
   EXPECT_EQ(missing.code, kExitFileError);
   EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos);
   vel::testing::TempDir dir;
-  WriteText(dir.File("cut.hex"), ":0100000011EE\n:01000100");
+  vel::testing::WriteText(dir.File("cut.hex"), ":0100000011EE\n:01000100");
   const CliRun cut = Zandor({"test", dir.File("cut.hex")});
   EXPECT_EQ(cut.code, kExitFileError);
   EXPECT_NE(cut.err.find("Unexpected file format."), std::string::npos);
@@ -77,7 +75,7 @@ TEST(ZandorCli, TestVerdicts) {
   EXPECT_EQ(pass.code, kExitOk);
   EXPECT_NE(pass.out.find("Testing loaded hex file: Passed"), std::string::npos);
   vel::testing::TempDir dir;
-  WriteText(dir.File("bad.hex"), ":0100000011EF\n:00000001FF\n");
+  vel::testing::WriteText(dir.File("bad.hex"), ":0100000011EF\n:00000001FF\n");
   const CliRun fail = Zandor({"test", dir.File("bad.hex")});
   EXPECT_EQ(fail.code, kExitNegative);
   EXPECT_NE(fail.out.find("Testing loaded hex file: FAILED"), std::string::npos);
@@ -85,7 +83,7 @@ TEST(ZandorCli, TestVerdicts) {
 
 TEST(ZandorCli, RecordsAsTheRecordViewShowsThem) {
   vel::testing::TempDir dir;
-  WriteText(dir.File("r.hex"), ":020000040000FA\n:02FFF0000a0bFA\n:0000000AF6\n:00000001FF\n");
+  vel::testing::WriteText(dir.File("r.hex"), ":020000040000FA\n:02FFF0000a0bFA\n:0000000AF6\n:00000001FF\n");
   const CliRun all = Zandor({"records", dir.File("r.hex")});
   ASSERT_EQ(all.code, kExitOk) << all.err;
   EXPECT_NE(all.out.find("     1  Ext. Linear Address Record    0x02    0x0000   0xFA      00 00 "),
@@ -93,7 +91,8 @@ TEST(ZandorCli, RecordsAsTheRecordViewShowsThem) {
       << all.out;
   EXPECT_NE(all.out.find("     2  Data Record                   0x02    0xFFF0   0xFA      0a 0b "),
             std::string::npos);
-  EXPECT_NE(all.out.find("     3                                0x00    0x0000   0xF6"), std::string::npos);
+  EXPECT_NE(all.out.find("     3                                0x00    0x0000   0xF6"),
+            std::string::npos);
   EXPECT_NE(all.out.find("End of File Record"), std::string::npos);
   const CliRun one = Zandor({"records", dir.File("r.hex"), "--from", "2", "--count", "1"});
   EXPECT_EQ(std::count(one.out.begin(), one.out.end(), '\n'), 2);
@@ -101,7 +100,8 @@ TEST(ZandorCli, RecordsAsTheRecordViewShowsThem) {
 }
 
 TEST(ZandorCli, MemoryPagesAndUnusedSegments) {
-  const CliRun page = Zandor({"memory", Sample("single-64k.hex"), "--segment", "FF", "--page", "01"});
+  const CliRun page =
+      Zandor({"memory", Sample("single-64k.hex"), "--segment", "FF", "--page", "01"});
   ASSERT_EQ(page.code, kExitOk) << page.err;
   EXPECT_EQ(std::count(page.out.begin(), page.out.end(), '\n'), 17);
   EXPECT_NE(page.out.find("\n0xFF0100\t"), std::string::npos);

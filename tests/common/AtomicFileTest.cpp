@@ -1,22 +1,17 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "common/AtomicFile.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 namespace vel {
 namespace {
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 TEST(AtomicFile, ReplacesWholeFileWithTheGivenMode) {
   testing::TempDir dir;
@@ -24,7 +19,7 @@ TEST(AtomicFile, ReplacesWholeFileWithTheGivenMode) {
   std::string error;
   ASSERT_TRUE(WriteFileAtomically(path, "old contents", 0600, &error)) << error;
   ASSERT_TRUE(WriteFileAtomically(path, "new", 0600, &error)) << error;
-  EXPECT_EQ(Read(path), "new");
+  EXPECT_EQ(testing::ReadFile(path), "new");
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);

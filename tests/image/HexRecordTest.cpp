@@ -67,7 +67,8 @@ TEST(VelHexRec, WrongCharactersReadButFailTheChecksum) {
 }
 
 TEST(VelHexRec, TruncatedRecordsReportTheEnd) {
-  for (const std::string text : {"", "garbage only", ":", ":02FF", ":02FFF0000A0B", ":02FFF0000A0BF"}) {
+  for (const std::string text :
+       {"", "garbage only", ":", ":02FF", ":02FFF0000A0B", ":02FFF0000A0BF"}) {
     MemoryByteStream in(text);
     VelHexRec rec;
     EXPECT_FALSE(rec.Serialize(in)) << text;

@@ -11,8 +11,7 @@ namespace {
 constexpr const char* kEnd = ":00000001FF\n";
 constexpr const char* kData = ":0100000011EE\n";
 
-LoadResult LoadText(FirmwareFile& file, const std::string& text,
-                    ProgressSink* progress = nullptr) {
+LoadResult LoadText(FirmwareFile& file, const std::string& text, ProgressSink* progress = nullptr) {
   MemoryByteStream in(text);
   return HexFileLoader(file, progress).Load(in, "test.hex");
 }
@@ -51,8 +50,8 @@ TEST(Loader, TwoImagesWithTheirOwnMetadataAndRemarksBetween) {
 TEST(Loader, TwoImageRuleFamilies) {
   for (const char* type : {"TZT", "YPA", "YPB"}) {
     FirmwareFile file;
-    const std::string text = std::string("{DeviceType = ") + type + "}\n" + kData + kEnd +
-                             "\n" + kData + kData + kData + kEnd;
+    const std::string text = std::string("{DeviceType = ") + type + "}\n" + kData + kEnd + "\n" +
+                             kData + kData + kData + kEnd;
     ASSERT_TRUE(LoadText(file, text).ok()) << type;
     EXPECT_EQ(file.ImageCount(), 1);
     EXPECT_NE(file.Chain(1), nullptr);
@@ -92,11 +91,11 @@ TEST(Loader, MoreThanTenImagesFailWithoutWritingPastTheSlots) {
 
 TEST(Loader, SecondLoadForgetsTheFirstButKeepsHardwareListsAndDisplayLines) {
   FirmwareFile file;
-  ASSERT_TRUE(LoadText(file,
-                       std::string("{DeviceType = G3}{HardwareVersionList = AA}{Display = 1 Boot}"
-                                   "{AuxiliaryVersion = 1 A01}") +
-                           kData + kEnd)
-                  .ok());
+  ASSERT_TRUE(
+      LoadText(file, std::string("{DeviceType = G3}{HardwareVersionList = AA}{Display = 1 Boot}"
+                                 "{AuxiliaryVersion = 1 A01}") +
+                         kData + kEnd)
+          .ok());
   file.GetMemMap(0);
   ASSERT_TRUE(LoadText(file, std::string(kData) + kEnd).ok());
   EXPECT_EQ(file.Info(0).deviceType, "?");

@@ -32,10 +32,9 @@ TEST(MemMap, DataBeforeAnyAddressRecordGoToSegment255) {
 }
 
 TEST(MemMap, SegmentAndLinearAddressRecords) {
-  const auto chain = Chain(Line(VelHexRec::AddressRecord(2, 0x2000)) +
-                           Line(VelHexRec(0x0100, "AA")) +
-                           Line(VelHexRec::AddressRecord(4, 0x0003)) +
-                           Line(VelHexRec(0x0200, "BB")) + ":00000001FF\n");
+  const auto chain = Chain(
+      Line(VelHexRec::AddressRecord(2, 0x2000)) + Line(VelHexRec(0x0100, "AA")) +
+      Line(VelHexRec::AddressRecord(4, 0x0003)) + Line(VelHexRec(0x0200, "BB")) + ":00000001FF\n");
   const VelMemMap map(chain.get());
   EXPECT_EQ(map.GetPage(2, 1)[0], 0xAA);
   EXPECT_EQ(map.GetPage(3, 2)[0], 0xBB);
@@ -46,9 +45,9 @@ TEST(MemMap, SegmentAndLinearAddressRecords) {
 }
 
 TEST(MemMap, DataWrapWithinTheSegmentAndHighAddressesDoNotRaiseTheTop) {
-  const auto chain = Chain(Line(VelHexRec::AddressRecord(2, 0x1000)) +
-                           Line(VelHexRec(0xFFFE, "01020304")) + Line(VelHexRec(0x0400, "05")) +
-                           Line(VelHexRec(0xFC00, "06")) + ":00000001FF\n");
+  const auto chain =
+      Chain(Line(VelHexRec::AddressRecord(2, 0x1000)) + Line(VelHexRec(0xFFFE, "01020304")) +
+            Line(VelHexRec(0x0400, "05")) + Line(VelHexRec(0xFC00, "06")) + ":00000001FF\n");
   const VelMemMap map(chain.get());
   EXPECT_EQ(map.GetPage(1, 0xFF)[0xFE], 0x01);
   EXPECT_EQ(map.GetPage(1, 0xFF)[0xFF], 0x02);
@@ -98,8 +97,8 @@ TEST(MemMap, RecordPackets) {
   EXPECT_EQ(std::accumulate(packet, packet + 21, 0u) % 256, 0u);
 
   map.MakeRecordPacket(0, 3, 1, 0, packet, {.blocks128 = true});
-  EXPECT_EQ(packet[1], 1);            // block >> 1
-  EXPECT_EQ(packet[2], 128);          // 128 * 3 mod 256
+  EXPECT_EQ(packet[1], 1);    // block >> 1
+  EXPECT_EQ(packet[2], 128);  // 128 * 3 mod 256
   EXPECT_EQ(packet[4], (128 * 3) % 256);
   map.MakeRecordPacket(0, 0, 3, 0, packet, {.pageOnlyAddress = true, .fourPageBlocks = true});
   EXPECT_EQ(packet[1], 3);

@@ -88,8 +88,8 @@ TEST_F(MetadataItems, TooFewTokensOrBadNumbersChangeNothing) {
   for (const char* item :
        {"DeviceType =", "DeviceType", "FirmwareVersion = ", "AuxiliaryVersion = 3",
         "AuxiliaryVersion = 0 B01", "AuxiliaryVersion = 21 B01", "AuxiliaryVersion = -1 B01",
-        "AuxiliaryVersion = 99999999999999999999 B01", "AuxiliaryVersion = 3x B01",
-        "Display = 1", "Display = 0 Boot", "Display = 2147483647 Boot", "Display = abc Boot"}) {
+        "AuxiliaryVersion = 99999999999999999999 B01", "AuxiliaryVersion = 3x B01", "Display = 1",
+        "Display = 0 Boot", "Display = 2147483647 Boot", "Display = abc Boot"}) {
     EXPECT_NE(Parse(item), -1) << item;
     EXPECT_EQ(info.deviceType, infoBefore.deviceType) << item;
     EXPECT_EQ(info.firmwareVersion, infoBefore.firmwareVersion) << item;

@@ -25,8 +25,8 @@ void AppendRecord(std::string& out, int count, unsigned address, int type,
 
 void AppendAddressRecord(std::string& out, int type, int segment) {
   // Type 02 carries segment << 12 (the paragraph), type 04 the upper address word.
-  const unsigned value = type == 2 ? static_cast<unsigned>(segment) << 12
-                                   : static_cast<unsigned>(segment);
+  const unsigned value =
+      type == 2 ? static_cast<unsigned>(segment) << 12 : static_cast<unsigned>(segment);
   const std::uint8_t data[2] = {static_cast<std::uint8_t>(value >> 8),
                                 static_cast<std::uint8_t>(value & 0xFF)};
   AppendRecord(out, 2, 0, type, data);
@@ -86,10 +86,10 @@ std::vector<Sample> StandardSamples() {
   const char* kModules[] = {"Main", "RCM", "OSD"};
   for (int k = 0; k < 3; ++k) {
     ImageSpec image;
-    image.metadataItems = {"DeviceType = H2", "FirmwareVersion = 1" + std::to_string(k) + "0",
-                           std::string("Display = ") + std::to_string(k + 1) + " " + kModules[k],
-                           "AuxiliaryVersion = " + std::to_string(k + 1) + " 10" +
-                               std::to_string(k)};
+    image.metadataItems = {
+        "DeviceType = H2", "FirmwareVersion = 1" + std::to_string(k) + "0",
+        std::string("Display = ") + std::to_string(k + 1) + " " + kModules[k],
+        "AuxiliaryVersion = " + std::to_string(k + 1) + " 10" + std::to_string(k)};
     image.segments = {0xFF};
     image.bytesPerSegment = k == 0 ? 0x10000 : 0x4000;
     image.seed = 20 + static_cast<std::uint32_t>(k);
@@ -112,10 +112,8 @@ std::vector<Sample> StandardSamples() {
   many.seed = 40;
 
   return {
-      {"single-64k.hex", {single}},
-      {"kesta-128k.hex", {kesta128}},
-      {"station-three-images.hex", station},
-      {"multi-unit.hex", {multi}},
+      {"single-64k.hex", {single}},          {"kesta-128k.hex", {kesta128}},
+      {"station-three-images.hex", station}, {"multi-unit.hex", {multi}},
       {"many-segments.hex", {many}},
   };
 }

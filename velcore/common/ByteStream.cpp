@@ -1,8 +1,9 @@
 #include "common/ByteStream.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace vel {
 

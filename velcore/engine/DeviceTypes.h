@@ -9,7 +9,7 @@ namespace vel {
 std::string DisplayName(std::string_view code);
 
 struct DeviceCaption {
-  std::string caption;         // caption of the update button
+  std::string caption;           // caption of the update button
   bool multiUnitFamily = false;  // the code belongs to the multi-unit family
 };
 

@@ -20,14 +20,16 @@ void FirmwareFile::Reset() {
 
 const VelMemMap& FirmwareFile::GetMemMap(int k, ProgressSink* progress, bool jqhDevice) {
   ImageSlot& slot = slots_.at(static_cast<std::size_t>(k));
-  if (!slot.memMap) slot.memMap = std::make_unique<VelMemMap>(slot.chain.get(), jqhDevice, progress);
+  if (!slot.memMap)
+    slot.memMap = std::make_unique<VelMemMap>(slot.chain.get(), jqhDevice, progress);
   return *slot.memMap;
 }
 
 HexTestOutcome FirmwareFile::TestHexFile(ProgressSink* progress) const {
   if (!HasFile()) return HexTestOutcome::kNoFile;
-  const bool shown = progress != nullptr &&
-                     progress->BeginProgress(0, RecordCount(0), LoadString(ids::kTestingHexFile), 1);
+  const bool shown =
+      progress != nullptr &&
+      progress->BeginProgress(0, RecordCount(0), LoadString(ids::kTestingHexFile), 1);
   bool cancelled = false;
   for (const VelHexFile* node = Chain(0); node != nullptr; node = node->GetNext()) {
     if (!node->IsRecordValid()) {

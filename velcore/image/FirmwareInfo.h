@@ -12,8 +12,8 @@ inline bool IsUnset(std::string_view value) { return value.empty() || value.fron
 
 // The metadata of one image slot.
 struct FirmwareInfo {
-  std::string deviceType = "?";       // up to 3 characters
-  std::string firmwareVersion = "?";  // up to 3 characters
+  std::string deviceType = "?";               // up to 3 characters
+  std::string firmwareVersion = "?";          // up to 3 characters
   std::vector<std::string> hardwareVersions;  // each up to 20 characters
 };
 

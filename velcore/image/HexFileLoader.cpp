@@ -45,9 +45,8 @@ LoadResult HexFileLoader::LoadPath(const std::string& path) {
 LoadResult HexFileLoader::Load(ByteStream& in, const std::string& fileName) {
   file_.Reset();
   const bool shown =
-      progress_ != nullptr &&
-      progress_->BeginProgress(0, static_cast<int>(in.Length() / 8),
-                               LoadString(ids::kLoadingHexFile), 1);
+      progress_ != nullptr && progress_->BeginProgress(0, static_cast<int>(in.Length() / 8),
+                                                       LoadString(ids::kLoadingHexFile), 1);
   LoadResult result = ReadImages(in);
   if (result.ok()) file_.fileName_ = fileName;
   if (shown) progress_->EndProgress();
@@ -81,7 +80,8 @@ LoadResult HexFileLoader::ReadImages(ByteStream& in) {
     const FirmwareInfo& first = file_.slots_[0].info;
     if (TypeIs(first, "TZT") || TypeIs(first, "YPA") || TypeIs(first, "YPB")) {
       // These families carry a second record block without metadata right behind the first.
-      if (file_.imageCount_ >= kImageSlots) return unexpected("the file holds more than ten images");
+      if (file_.imageCount_ >= kImageSlots)
+        return unexpected("the file holds more than ten images");
       auto second = std::make_unique<VelHexFile>();
       second->MarkHead();
       count = second->Serialize(in, &observer);

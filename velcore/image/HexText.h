@@ -17,7 +17,9 @@ constexpr std::uint32_t HexToValue(std::string_view text) {
   return value;
 }
 
-constexpr char ToUpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+constexpr char ToUpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 
 constexpr int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';

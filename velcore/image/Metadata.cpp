@@ -135,8 +135,7 @@ int ParseMetadataItem(std::string_view item, FirmwareInfo& info, SharedMetadata&
   return index;
 }
 
-bool ParseMetadataBlock(ByteStream& in, FirmwareInfo& info, SharedMetadata& shared,
-                        bool* sawItem) {
+bool ParseMetadataBlock(ByteStream& in, FirmwareInfo& info, SharedMetadata& shared, bool* sawItem) {
   std::string block;
   for (;;) {
     const int c = in.ReadChar();

@@ -29,7 +29,6 @@ int ParseMetadataItem(std::string_view item, FirmwareInfo& info, SharedMetadata&
 // Reads from the stream's position up to and including the first ':', applies every "{" item in
 // that text, and leaves the stream at the ':'. Sets *sawItem when a '{' was met. Returns false
 // when the stream ended before a ':'.
-bool ParseMetadataBlock(ByteStream& in, FirmwareInfo& info, SharedMetadata& shared,
-                        bool* sawItem);
+bool ParseMetadataBlock(ByteStream& in, FirmwareInfo& info, SharedMetadata& shared, bool* sawItem);
 
 }  // namespace vel

@@ -66,8 +66,7 @@ bool VelHexRec::Serialize(ByteStream& in) {
     if (c == ':') break;
   }
   std::uint32_t count = 0, address = 0, type = 0, checksum = 0;
-  if (!ReadHexField(in, 1, &count) || !ReadHexField(in, 2, &address) ||
-      !ReadHexField(in, 1, &type))
+  if (!ReadHexField(in, 1, &count) || !ReadHexField(in, 2, &address) || !ReadHexField(in, 1, &type))
     return false;
   byteCount_ = static_cast<std::uint8_t>(count);
   address_ = static_cast<std::uint16_t>(address);

@@ -22,9 +22,9 @@ struct VelSegment {
 
 // Option flags of MakeRecordPacket.
 struct PacketOptions {
-  bool pageOnlyAddress = false;     // P
-  bool fourPageBlocks = false;      // Q
-  bool blocks128 = false;           // R
+  bool pageOnlyAddress = false;        // P
+  bool fourPageBlocks = false;         // Q
+  bool blocks128 = false;              // R
   bool blockRelativeFourPage = false;  // S
 };
 
@@ -45,8 +45,8 @@ class VelMemMap {
   std::uint8_t FirstSegment() const;
   // Builds one 21-byte transfer record. When the segment does not exist only byte 3 is set, to
   // 0xFF, which the caller reports as a missing segment.
-  void MakeRecordPacket(std::uint8_t segment, int block, int page, int record,
-                        std::uint8_t* packet, PacketOptions options) const;
+  void MakeRecordPacket(std::uint8_t segment, int block, int page, int record, std::uint8_t* packet,
+                        PacketOptions options) const;
 
   std::uint8_t TopSegment() const { return topSegment_; }
   std::uint16_t TopAddress() const { return topAddress_; }

@@ -1,0 +1,62 @@
+#include "BenchSupport.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace bench {
+
+Seconds MedianTime(int runs, const std::function<void()>& work) {
+  work();
+  std::vector<Seconds> times;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    times.push_back(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+bool RunProgram(const std::vector<std::string>& argv) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+long PeakMemoryKiB(const std::function<void()>& work) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    work();
+    _exit(0);
+  }
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  return usage.ru_maxrss;
+}
+
+void ReportRatio(const std::string& name, Seconds ours, Seconds baseline, double target) {
+  const double ratio = ours / baseline;
+  std::printf("%-40s ours %9.3f ms  baseline %9.3f ms  ratio %.3f (target <= %.2f) %s\n",
+              name.c_str(), ours * 1e3, baseline * 1e3, ratio, target,
+              ratio <= target ? "PASS" : "MISS");
+}
+
+}  // namespace bench
