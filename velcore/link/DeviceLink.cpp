@@ -1,0 +1,38 @@
+#include "link/DeviceLink.h"
+
+
+namespace vel {
+
+int DeviceLink::LinkRead(std::uint8_t* buffer, int count) {
+  if (Kind() == LinkKind::kSerial) return serial_.Read(buffer, count);
+  int received = 0;
+  tcp_.TcpReceive(buffer, count, &received);
+  return received;
+}
+
+int DeviceLink::LinkWrite(const std::uint8_t* buffer, int count) {
+  if (Kind() == LinkKind::kSerial) return serial_.Write(buffer, count);
+  if (count <= 0) return 0;
+  scratch_.assign(buffer, buffer + count);  // the TCP link enciphers in place
+  int sent = 0;
+  tcp_.TcpSend(scratch_.data(), count, &sent);
+  return sent;
+}
+
+int DeviceLink::LastWriteError() const {
+  return Kind() == LinkKind::kSerial ? serial_.LastWriteError() : tcp_.LastError();
+}
+
+void DeviceLink::Purge() {
+  if (Kind() == LinkKind::kSerial) serial_.Purge();
+}
+
+void DeviceLink::ClosePort() {
+  if (Kind() == LinkKind::kSerial) {
+    serial_.Close();
+  } else {
+    tcp_.ClosePort();
+  }
+}
+
+}  // namespace vel

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "link/SerialPort.h"
+#include "link/TcpLink.h"
+
+namespace vel {
+
+enum class LinkKind : std::uint8_t { kTcp = 0, kSerial = 1 };
+
+// The device's link: a serial port or a TCP connection, chosen by the link kind at every call.
+class DeviceLink {
+ public:
+  SerialPort& Serial() { return serial_; }
+  TcpLink& Tcp() { return tcp_; }
+
+  void SetLinkKind(LinkKind kind) { kind_.store(kind); }
+  LinkKind Kind() const { return kind_.load(); }
+
+  // Reads `count` bytes from the current link; returns how many arrived (fewer on a time-out).
+  int LinkRead(std::uint8_t* buffer, int count);
+  // Writes `count` bytes to the current link; returns how many went out. The caller's bytes are
+  // left as they were, also on an enciphered link.
+  int LinkWrite(const std::uint8_t* buffer, int count);
+  // The system's error of the last short write.
+  int LastWriteError() const;
+  // Discards pending serial data (nothing to do on TCP).
+  void Purge();
+  // Closes the link of the current kind; on TCP this also turns encryption off.
+  void ClosePort();
+
+ private:
+  std::atomic<LinkKind> kind_{LinkKind::kSerial};
+  SerialPort serial_;
+  TcpLink tcp_;
+  std::vector<std::uint8_t> scratch_;
+};
+
+}  // namespace vel

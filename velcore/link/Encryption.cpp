@@ -1,0 +1,145 @@
+#include "link/Encryption.h"
+
+#include <gcrypt.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "image/HexText.h"
+
+namespace vel {
+
+namespace {
+
+// libgcrypt wants its version check once per process before any other call.
+void InitialiseGcrypt() {
+  static const bool initialised = [] {
+    if (!gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
+      gcry_check_version(nullptr);
+      gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+      gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+    }
+    return true;
+  }();
+  (void)initialised;
+}
+
+constexpr const char* kWho = "CWrapper_TwoFish::init";
+
+}  // namespace
+
+std::string StripKeyDashes(std::string_view keyColumn) {
+  std::string out;
+  out.reserve(keyColumn.size());
+  for (char c : keyColumn) {
+    if (c != '-') out += c;
+  }
+  return out;
+}
+
+bool ParseKeyText(std::string_view keyText, std::uint8_t* key, char* badChar) {
+  constexpr std::size_t kDigits = 2 * kCipherBlockSize;
+  for (std::size_t i = 0; i < kDigits; ++i) {
+    const int digit = i < keyText.size() ? HexDigitValue(keyText[i]) : -1;
+    if (digit < 0) {
+      if (badChar != nullptr) *badChar = i < keyText.size() ? keyText[i] : '\0';
+      return false;
+    }
+    if (i % 2 == 0) {
+      key[i / 2] = static_cast<std::uint8_t>(digit << 4);
+    } else {
+      key[i / 2] = static_cast<std::uint8_t>(key[i / 2] | digit);
+    }
+  }
+  return true;
+}
+
+CWrapper_TwoFish::CWrapper_TwoFish() { InitialiseGcrypt(); }
+
+CWrapper_TwoFish::~CWrapper_TwoFish() {
+  if (handle_ != nullptr) gcry_cipher_close(static_cast<gcry_cipher_hd_t>(handle_));
+}
+
+bool CWrapper_TwoFish::init(const char* keyText, int keySize) {
+  std::uint8_t key[kCipherBlockSize];
+  char bad = '\0';
+  const std::string_view text = keyText != nullptr ? keyText : "";
+  if (keySize != kLinkKeyBits || !ParseKeyText(text, key, &bad)) {
+    if (keySize == kLinkKeyBits) {
+      std::fprintf(stderr, "Bad hex = %c\r\nParseHexDword failed\r\n", bad >= ' ' ? bad : '?');
+    }
+    std::fprintf(stderr, "%s: Error -- makeKey() -- keysize[%d], key[%.*s]\n", kWho, keySize,
+                 static_cast<int>(text.size()), text.data());
+    return false;
+  }
+  gcry_cipher_hd_t handle = nullptr;
+  if (gcry_cipher_open(&handle, GCRY_CIPHER_TWOFISH128, GCRY_CIPHER_MODE_ECB, 0) != 0 ||
+      gcry_cipher_setkey(handle, key, sizeof key) != 0) {
+    if (handle != nullptr) gcry_cipher_close(handle);
+    std::fprintf(stderr, "%s: Error -- cipherInit() failed\n", kWho);
+    return false;
+  }
+  if (handle_ != nullptr) gcry_cipher_close(static_cast<gcry_cipher_hd_t>(handle_));
+  handle_ = handle;
+  std::memset(key, 0, sizeof key);
+  return true;
+}
+
+void CWrapper_TwoFish::setIV(const std::uint8_t* iv) {
+  std::memcpy(sendRegister_, iv, kCipherBlockSize);
+  std::memcpy(receiveRegister_, iv, kCipherBlockSize);
+}
+
+void CWrapper_TwoFish::EncipherBlock(const std::uint8_t* in, std::uint8_t* out) {
+  if (handle_ == nullptr) {  // never keyed: produce nothing derived from a missing key
+    std::memset(out, 0, kCipherBlockSize);
+    return;
+  }
+  gcry_cipher_encrypt(static_cast<gcry_cipher_hd_t>(handle_), out, kCipherBlockSize, in,
+                      kCipherBlockSize);
+}
+
+void CWrapper_TwoFish::encrypt(const std::uint8_t* in, int length, std::uint8_t* out) {
+  int p = sendPosition_;
+  for (int done = 0; done < length;) {
+    if (p == 0) {
+      std::uint8_t block[kCipherBlockSize];
+      EncipherBlock(sendRegister_, block);
+      std::memcpy(sendRegister_, block, kCipherBlockSize);
+      p = kCipherBlockSize;
+    }
+    const int n = std::min(length - done, p);
+    const int base = kCipherBlockSize - p;
+    for (int i = 0; i < n; ++i) {
+      const std::uint8_t c = in[done + i] ^ sendRegister_[base + i];
+      sendRegister_[base + i] = c;
+      out[done + i] = c;
+    }
+    done += n;
+    p -= n;
+  }
+  sendPosition_ = p;
+}
+
+void CWrapper_TwoFish::decrypt(const std::uint8_t* in, int length, std::uint8_t* out) {
+  int p = receivePosition_;
+  for (int done = 0; done < length;) {
+    if (p == 0) {
+      EncipherBlock(receiveRegister_, receiveKeystream_);
+      p = kCipherBlockSize;
+    }
+    const int n = std::min(length - done, p);
+    const int base = kCipherBlockSize - p;
+    for (int i = 0; i < n; ++i) {
+      const std::uint8_t c = in[done + i];
+      out[done + i] = receiveKeystream_[base + i] ^ c;
+      receiveRegister_[base + i] = c;
+    }
+    done += n;
+    p -= n;
+  }
+  receivePosition_ = p;
+}
+
+}  // namespace vel

@@ -1,0 +1,18 @@
+#pragma once
+
+namespace vel {
+
+// Every wait of the device link, in milliseconds.
+constexpr int kSerialReadTimeoutMs = 1000;   // a serial read returns at the latest after this
+constexpr int kSerialWriteTimeoutMs = 5000;  // a serial write returns at the latest after this
+constexpr int kTcpSelectStepMs = 400;        // one wait of the TCP link for its socket
+constexpr int kTcpEmptyWaitsAllowed = 6;     // the seventh empty wait in one call ends it
+constexpr int kTcpReconnectPauseMs = 500;    // pause after closing a held socket, before a connect
+
+// Result codes of opening a link, as the console knows them.
+constexpr unsigned kLinkOk = 0;
+constexpr unsigned kLinkNoSuchPort = 2;   // the port does not exist
+constexpr unsigned kLinkAccessDenied = 5;  // in use, or permission denied
+constexpr unsigned kLinkOtherFailure = 31;  // anything else (not a serial device, settings refused)
+
+}  // namespace vel

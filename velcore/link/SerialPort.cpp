@@ -1,0 +1,251 @@
+#include "link/SerialPort.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+namespace vel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The n of "COMn" (n >= 1), or 0.
+int ComNumber(const std::string& name) {
+  const std::string upper = Upper(name);
+  if (upper.size() < 4 || upper.compare(0, 3, "COM") != 0) return 0;
+  int n = 0;
+  for (std::size_t i = 3; i < upper.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(upper[i])) || n > 9999) return 0;
+    n = n * 10 + (upper[i] - '0');
+  }
+  return n;
+}
+
+speed_t SpeedFor(int baud) {
+  switch (baud) {
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B9600;
+  }
+}
+
+unsigned CodeForErrno(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+      return kLinkNoSuchPort;
+    case EACCES:
+    case EPERM:
+    case EBUSY:
+    case EWOULDBLOCK:
+      return kLinkAccessDenied;
+    default:
+      return kLinkOtherFailure;
+  }
+}
+
+std::string ReasonFor(int error) {
+  std::string reason = std::strerror(error);
+  if (error == EACCES || error == EPERM) {
+    reason += " (the user may need to be in the dialout group)";
+  } else if (error == EBUSY || error == EWOULDBLOCK) {
+    reason = "the port is in use by another program or connection";
+  }
+  return reason;
+}
+
+// Raw bytes both ways, no XON/XOFF; hardware flow control, modem lines and the rest stay as the
+// driver had them.
+void ApplyLineSettings(termios& tio, const SerialSettings& settings, std::string* note) {
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | IGNBRK | BRKINT | PARMRK | ISTRIP |
+                                        INLCR | IGNCR | ICRNL);
+  tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+  tio.c_cflag |= static_cast<tcflag_t>((settings.DataBits() == 7 ? CS7 : CS8) | CREAD);
+  switch (settings.parityIndex) {
+    case 1: tio.c_cflag |= PARENB | PARODD; break;
+    case 2: tio.c_cflag |= PARENB; break;
+    case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;  // mark
+    case 4: tio.c_cflag |= PARENB | CMSPAR; break;           // space
+    default: break;
+  }
+  if (settings.stopBitsIndex == 1) {
+    // Linux has no 1.5 stop bits; two keep at least the idle time a receiver expects.
+    tio.c_cflag |= CSTOPB;
+    *note = "1.5 stop bits are not available on this system; using 2 stop bits.";
+  } else if (settings.stopBitsIndex == 2) {
+    tio.c_cflag |= CSTOPB;
+  }
+  const speed_t speed = SpeedFor(settings.BaudRate());
+  cfsetispeed(&tio, speed);
+  cfsetospeed(&tio, speed);
+}
+
+int RemainingMs(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+PortNameMap PortNameMap::Parse(std::string_view entries) {
+  PortNameMap map;
+  while (!entries.empty()) {
+    const std::size_t comma = entries.find(',');
+    const std::string_view entry = entries.substr(0, comma);
+    const std::size_t eq = entry.find('=');
+    if (eq != std::string_view::npos && eq > 0) {
+      map.Set(std::string(entry.substr(0, eq)), std::string(entry.substr(eq + 1)));
+    }
+    if (comma == std::string_view::npos) break;
+    entries.remove_prefix(comma + 1);
+  }
+  return map;
+}
+
+PortNameMap PortNameMap::FromEnvironment() {
+  const char* value = std::getenv(kPortMapVariable);
+  return value != nullptr ? Parse(value) : PortNameMap();
+}
+
+void PortNameMap::Set(const std::string& comName, const std::string& path) {
+  paths_[Upper(comName)] = path;
+}
+
+std::string PortNameMap::Resolve(const std::string& portName) const {
+  if (portName.find('/') != std::string::npos) return portName;
+  const auto it = paths_.find(Upper(portName));
+  if (it != paths_.end()) return it->second;
+  const int n = ComNumber(portName);
+  if (n > 0) return "/dev/ttyS" + std::to_string(n - 1);
+  return portName;
+}
+
+unsigned SerialPort::Open(const SerialSettings& settings, const std::string& portName,
+                          const PortNameMap& names) {
+  reason_.clear();
+  note_.clear();
+  const std::string path = names.Resolve(portName);
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const auto fail = [&](int error) {
+    reason_ = path + ": " + ReasonFor(error);
+    if (fd >= 0) ::close(fd);
+    return CodeForErrno(error);
+  };
+  if (fd < 0) return fail(errno);
+  // Exclusive use: an advisory lock (which also holds against root) and TIOCEXCL.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno);
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) return fail(errno);
+  ioctl(fd, TIOCEXCL);
+  ApplyLineSettings(tio, settings, &note_);
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) return fail(errno);
+  Close();
+  fd_ = fd;
+  path_ = path;
+  return kLinkOk;
+}
+
+void SerialPort::SetBaudRate(int baud) {
+  if (fd_ < 0) return;
+  termios tio{};
+  if (tcgetattr(fd_, &tio) != 0) return;
+  cfsetispeed(&tio, SpeedFor(baud));
+  cfsetospeed(&tio, SpeedFor(baud));
+  tcsetattr(fd_, TCSANOW, &tio);
+}
+
+void SerialPort::Purge() {
+  if (fd_ >= 0) tcflush(fd_, TCIOFLUSH);
+}
+
+int SerialPort::Read(std::uint8_t* buffer, int count) {
+  if (fd_ < 0 || count <= 0) return 0;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(readTimeoutMs_);
+  int done = 0;
+  while (done < count) {
+    const ssize_t n = ::read(fd_, buffer + done, static_cast<std::size_t>(count - done));
+    if (n > 0) {
+      done += static_cast<int>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+    const int wait = RemainingMs(deadline);
+    if (wait == 0) break;
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, wait) < 0 && errno != EINTR) break;
+    // A pty whose other side is closed reports POLLHUP at once; wait out the time-out instead of
+    // spinning, as a real line with nothing on it would.
+    if ((p.revents & POLLHUP) != 0 && (p.revents & POLLIN) == 0) {
+      poll(nullptr, 0, RemainingMs(deadline));
+      break;
+    }
+  }
+  return done;
+}
+
+int SerialPort::Write(const std::uint8_t* buffer, int count) {
+  writeError_ = 0;
+  if (fd_ < 0 || count <= 0) return 0;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(writeTimeoutMs_);
+  int done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(fd_, buffer + done, static_cast<std::size_t>(count - done));
+    if (n > 0) {
+      done += static_cast<int>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      writeError_ = errno;
+      break;
+    }
+    const int wait = RemainingMs(deadline);
+    if (wait == 0) {
+      writeError_ = ETIMEDOUT;
+      break;
+    }
+    pollfd p{fd_, POLLOUT, 0};
+    poll(&p, 1, wait);
+  }
+  return done;
+}
+
+void SerialPort::Close() {
+  if (fd_ < 0) return;
+  tcflush(fd_, TCIOFLUSH);
+  ioctl(fd_, TIOCNXCL);
+  ::close(fd_);  // also drops the advisory lock
+  fd_ = -1;
+  path_.clear();
+}
+
+}  // namespace vel

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "link/LinkTiming.h"
+#include "link/SerialSettings.h"
+
+namespace vel {
+
+// Where "COMn" port names lead. A name with a '/' is a path and is used as it is; "COMn" is
+// looked up in the mapping, else it is /dev/ttyS<n-1>.
+class PortNameMap {
+ public:
+  PortNameMap() = default;
+  // Entries "COM1=/dev/ttyUSB0,COM12=/dev/pts/4" (as the ZANDOR_COM_PORTS variable holds them).
+  static PortNameMap Parse(std::string_view entries);
+  // The mapping given by the environment variable ZANDOR_COM_PORTS, if any.
+  static PortNameMap FromEnvironment();
+  void Set(const std::string& comName, const std::string& path);
+  std::string Resolve(const std::string& portName) const;
+
+ private:
+  std::map<std::string, std::string> paths_;  // upper-case COM name -> path
+};
+
+constexpr const char* kPortMapVariable = "ZANDOR_COM_PORTS";
+
+// A serial port opened exclusively, in raw mode, with the operator's line settings.
+class SerialPort {
+ public:
+  SerialPort() = default;
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+  ~SerialPort() { Close(); }
+
+  // Opens and configures the port: 0, kLinkNoSuchPort, kLinkAccessDenied or kLinkOtherFailure.
+  // On failure a port held before stays held.
+  unsigned Open(const SerialSettings& settings, const std::string& portName,
+                const PortNameMap& names = PortNameMap::FromEnvironment());
+  bool IsOpen() const { return fd_ >= 0; }
+  // The system's reason for the last failed open, and remarks on the last open (e.g. a setting
+  // this system cannot apply exactly), for the log.
+  const std::string& LastReason() const { return reason_; }
+  const std::string& LastNote() const { return note_; }
+  const std::string& DevicePath() const { return path_; }
+
+  // Changes only the baud rate; failures are ignored.
+  void SetBaudRate(int baud);
+  // Discards everything pending in both directions.
+  void Purge();
+  // Reads until `count` bytes arrived or the read time-out passed; returns the bytes read.
+  int Read(std::uint8_t* buffer, int count);
+  // Writes until all bytes are out or the write time-out passed; returns the bytes written.
+  int Write(const std::uint8_t* buffer, int count);
+  // errno of the last short write.
+  int LastWriteError() const { return writeError_; }
+  // Purges and closes; nothing when no port is held.
+  void Close();
+
+  void SetTimeouts(int readMs, int writeMs) {
+    readTimeoutMs_ = readMs;
+    writeTimeoutMs_ = writeMs;
+  }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+  std::string reason_;
+  std::string note_;
+  int writeError_ = 0;
+  int readTimeoutMs_ = kSerialReadTimeoutMs;
+  int writeTimeoutMs_ = kSerialWriteTimeoutMs;
+};
+
+}  // namespace vel

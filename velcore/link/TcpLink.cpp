@@ -1,0 +1,142 @@
+#include "link/TcpLink.h"
+
+#include <arpa/inet.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace vel {
+
+bool MakeEndpoint(const std::string& address, const std::string& portText, TcpEndpoint* endpoint) {
+  in_addr parsed{};
+  if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) return false;
+  endpoint->address = parsed.s_addr;
+  // "%d": leading blanks, an optional sign, then digits; anything else reads as 0.
+  const long port = std::strtol(portText.c_str(), nullptr, 10);
+  endpoint->port = htons(static_cast<std::uint16_t>(port & 0xFFFF));
+  return true;
+}
+
+void TcpLink::SetLinkKey(const std::string& keyText) {
+  keyText_ = keyText;
+  encrypted_ = true;
+}
+
+void TcpLink::CloseSocket() {
+  if (socket_ >= 0) ::close(socket_);
+  socket_ = -1;
+}
+
+int TcpLink::ConnectTcp(const TcpEndpoint& endpoint) {
+  endpoint_ = endpoint;
+  if (socket_ >= 0) {
+    CloseSocket();
+    std::this_thread::sleep_for(std::chrono::milliseconds(reconnectPauseMs_));
+  }
+  std::unique_ptr<CEncryptAPI> cipher;
+  if (encrypted_) {
+    // Key first: a key that cannot be used refuses the connection instead of sending traffic
+    // under a key schedule that was never built.
+    cipher = std::make_unique<CWrapper_TwoFish>();
+    if (!cipher->init(keyText_.c_str(), kLinkKeyBits)) return lastError_ = EKEYREJECTED;
+  }
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return lastError_ = errno;
+  const int one = 1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = endpoint.port;
+  address.sin_addr.s_addr = endpoint.address;
+  if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0 ||
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    lastError_ = errno;
+    ::close(fd);
+    return lastError_;
+  }
+  socket_ = fd;
+  if (!encrypted_) return lastError_ = 0;
+
+  std::uint8_t iv[kCipherBlockSize];
+  if (getrandom(iv, sizeof iv, 0) != static_cast<ssize_t>(sizeof iv)) {
+    lastError_ = errno;
+    CloseSocket();
+    return lastError_;
+  }
+  cipher->setIV(iv);
+  cipher_ = std::move(cipher);
+  if (::send(socket_, iv, sizeof iv, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof iv)) {
+    lastError_ = errno != 0 ? errno : EIO;
+    CloseSocket();
+    return lastError_;
+  }
+  return lastError_ = 0;
+}
+
+void TcpLink::TcpSend(std::uint8_t* buffer, int length, int* count) {
+  *count = 0;
+  if (encrypted_ && cipher_ && length > 0) cipher_->encrypt(buffer, length, buffer);
+  Transfer(Direction::kSend, buffer, length, count);
+}
+
+void TcpLink::TcpReceive(std::uint8_t* buffer, int length, int* count) {
+  *count = 0;
+  Transfer(Direction::kReceive, buffer, length, count);
+  if (*count == length && encrypted_ && cipher_ && length > 0) {
+    cipher_->decrypt(buffer, length, buffer);
+  }
+}
+
+void TcpLink::Transfer(Direction direction, std::uint8_t* buffer, int length, int* count) {
+  const bool sending = direction == Direction::kSend;
+  int emptyWaits = 0;
+  while (*count < length) {
+    if (socket_ < 0) return;
+    pollfd p{socket_, static_cast<short>(sending ? POLLOUT : POLLIN), 0};
+    const int ready = poll(&p, 1, kTcpSelectStepMs);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      lastError_ = errno;
+      return;
+    }
+    if (ready == 0) {
+      if (emptyWaits >= kTcpEmptyWaitsAllowed) return;
+      ++emptyWaits;
+      continue;
+    }
+    const std::size_t remaining = static_cast<std::size_t>(length - *count);
+    const ssize_t n = sending ? ::send(socket_, buffer + *count, remaining, MSG_NOSIGNAL)
+                              : ::recv(socket_, buffer + *count, remaining, 0);
+    if (n == 0 && !sending) {
+      // The device closed the connection: nothing more will come on this socket.
+      lastError_ = ECONNRESET;
+      CloseSocket();
+      return;
+    }
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      lastError_ = errno;
+      ConnectTcp(endpoint_);
+      return;
+    }
+    *count += static_cast<int>(n);
+  }
+}
+
+void TcpLink::ClosePort() {
+  CloseSocket();
+  encrypted_ = false;
+}
+
+void TcpLink::Shutdown() {
+  if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
+  CloseSocket();
+}
+
+}  // namespace vel
