@@ -43,8 +43,8 @@ TEST(Twofish, KnownAnswerVectorsThroughTheStream) {
   EXPECT_EQ(Bytes(out.begin(), out.begin() + 16), FromHex("9F589F5CF6122C32B6BFEC2F2AE8C35A"));
   EXPECT_EQ(Bytes(out.begin() + 16, out.end()), FromHex("D491DB16E7B1C39E86CB086B789F5419"));
 
-  auto third = Keyed("9F589F5CF6122C32B6BFEC2F2AE8C35A",
-                                 FromHex("D491DB16E7B1C39E86CB086B789F5419"));
+  auto third =
+      Keyed("9F589F5CF6122C32B6BFEC2F2AE8C35A", FromHex("D491DB16E7B1C39E86CB086B789F5419"));
   EXPECT_EQ(Encrypt(*third, Bytes(16, 0)), FromHex("019F9809DE1711858FAAC3A3BA20FBC3"));
 }
 
@@ -77,7 +77,8 @@ TEST(Twofish, AnySplitGivesTheSameBytesAndAPeerDeciphersThem) {
     auto receiver = Keyed(kKey, kIv);
     Bytes cipherText, decoded;
     for (std::size_t at = 0; at < plain.size();) {
-      const std::size_t n = std::min<std::size_t>(random() % 23 + (trial == 0 ? 0 : 1), plain.size() - at);
+      const std::size_t n =
+          std::min<std::size_t>(random() % 23 + (trial == 0 ? 0 : 1), plain.size() - at);
       Bytes piece(plain.begin() + static_cast<long>(at), plain.begin() + static_cast<long>(at + n));
       sender->encrypt(piece.data(), static_cast<int>(n), piece.data());
       cipherText.insert(cipherText.end(), piece.begin(), piece.end());

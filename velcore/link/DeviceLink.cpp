@@ -1,6 +1,5 @@
 #include "link/DeviceLink.h"
 
-
 namespace vel {
 
 int DeviceLink::LinkRead(std::uint8_t* buffer, int count) {

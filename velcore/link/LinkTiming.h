@@ -11,8 +11,8 @@ constexpr int kTcpReconnectPauseMs = 500;    // pause after closing a held socke
 
 // Result codes of opening a link, as the console knows them.
 constexpr unsigned kLinkOk = 0;
-constexpr unsigned kLinkNoSuchPort = 2;   // the port does not exist
-constexpr unsigned kLinkAccessDenied = 5;  // in use, or permission denied
+constexpr unsigned kLinkNoSuchPort = 2;     // the port does not exist
+constexpr unsigned kLinkAccessDenied = 5;   // in use, or permission denied
 constexpr unsigned kLinkOtherFailure = 31;  // anything else (not a serial device, settings refused)
 
 }  // namespace vel

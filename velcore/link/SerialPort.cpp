@@ -38,17 +38,28 @@ int ComNumber(const std::string& name) {
 
 speed_t SpeedFor(int baud) {
   switch (baud) {
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B9600;
+    case 300:
+      return B300;
+    case 600:
+      return B600;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      return B9600;
   }
 }
 
@@ -79,8 +90,13 @@ std::string ReasonFor(int error) {
   return reason;
 }
 
-// Raw bytes both ways, no XON/XOFF; hardware flow control, modem lines and the rest stay as the
-// driver had them.
+int RemainingMs(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
 void ApplyLineSettings(termios& tio, const SerialSettings& settings, std::string* note) {
   tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | IGNBRK | BRKINT | PARMRK | ISTRIP |
                                         INLCR | IGNCR | ICRNL);
@@ -92,11 +108,20 @@ void ApplyLineSettings(termios& tio, const SerialSettings& settings, std::string
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
   tio.c_cflag |= static_cast<tcflag_t>((settings.DataBits() == 7 ? CS7 : CS8) | CREAD);
   switch (settings.parityIndex) {
-    case 1: tio.c_cflag |= PARENB | PARODD; break;
-    case 2: tio.c_cflag |= PARENB; break;
-    case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;  // mark
-    case 4: tio.c_cflag |= PARENB | CMSPAR; break;           // space
-    default: break;
+    case 1:
+      tio.c_cflag |= PARENB | PARODD;
+      break;
+    case 2:
+      tio.c_cflag |= PARENB;
+      break;
+    case 3:
+      tio.c_cflag |= PARENB | PARODD | CMSPAR;
+      break;  // mark
+    case 4:
+      tio.c_cflag |= PARENB | CMSPAR;
+      break;  // space
+    default:
+      break;
   }
   if (settings.stopBitsIndex == 1) {
     // Linux has no 1.5 stop bits; two keep at least the idle time a receiver expects.
@@ -109,13 +134,6 @@ void ApplyLineSettings(termios& tio, const SerialSettings& settings, std::string
   cfsetispeed(&tio, speed);
   cfsetospeed(&tio, speed);
 }
-
-int RemainingMs(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-}  // namespace
 
 PortNameMap PortNameMap::Parse(std::string_view entries) {
   PortNameMap map;

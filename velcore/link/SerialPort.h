@@ -1,5 +1,7 @@
 #pragma once
 
+#include <termios.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -27,6 +29,12 @@ class PortNameMap {
 };
 
 constexpr const char* kPortMapVariable = "ZANDOR_COM_PORTS";
+
+// Puts the line settings into a terminal's settings: raw bytes both ways, no XON/XOFF, the
+// operator's speed, parity (mark and space through CMSPAR), stop and data bits. Hardware flow
+// control, modem lines and the rest stay as the driver had them. Linux has no 1.5 stop bits:
+// that choice gives two, and *note says so.
+void ApplyLineSettings(termios& tio, const SerialSettings& settings, std::string* note);
 
 // A serial port opened exclusively, in raw mode, with the operator's line settings.
 class SerialPort {

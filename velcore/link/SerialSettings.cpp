@@ -11,7 +11,8 @@ struct PortDefaults {
   const char* address;
   int irq;
 };
-constexpr std::array<PortDefaults, 4> kPortDefaults{{{"3F8", 4}, {"2F8", 3}, {"220", 4}, {"320", 3}}};
+constexpr std::array<PortDefaults, 4> kPortDefaults{
+    {{"3F8", 4}, {"2F8", 3}, {"220", 4}, {"320", 3}}};
 
 }  // namespace
 

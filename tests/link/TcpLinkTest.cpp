@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+
+#include "link/DeviceLink.h"
+#include "link/TcpLink.h"
+#include "support/LoopbackPeer.h"
+
+namespace vel {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+using testing::LoopbackPeer;
+
+const std::string kKey = "00112233445566778899AABBCCDDEEFF";
+
+TcpEndpoint Loopback(std::uint16_t port) {
+  TcpEndpoint endpoint;
+  EXPECT_TRUE(MakeEndpoint("127.0.0.1", std::to_string(port), &endpoint));
+  return endpoint;
+}
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST(TcpEndpointText, PortInNetworkOrder) {
+  TcpEndpoint endpoint;
+  ASSERT_TRUE(MakeEndpoint("10.1.2.3", "3000", &endpoint));
+  const auto* port = reinterpret_cast<const std::uint8_t*>(&endpoint.port);
+  EXPECT_EQ(port[0], 0x0B);
+  EXPECT_EQ(port[1], 0xB8);
+  const auto* address = reinterpret_cast<const std::uint8_t*>(&endpoint.address);
+  EXPECT_EQ(address[0], 10);
+  EXPECT_EQ(address[3], 3);
+  ASSERT_TRUE(MakeEndpoint("10.1.2.3", "70000", &endpoint));  // low 16 bits
+  EXPECT_EQ(ntohs(endpoint.port), 70000 & 0xFFFF);
+  EXPECT_FALSE(MakeEndpoint("not an address", "3000", &endpoint));
+}
+
+TEST(TcpLink, PlainRoundTripThroughTheDispatcher) {
+  LoopbackPeer peer;
+  peer.Serve([](LoopbackPeer& p) {
+    const int fd = p.Accept();
+    const Bytes got = LoopbackPeer::ReadExactly(fd, 5);
+    LoopbackPeer::Send(fd, Bytes(got.rbegin(), got.rend()));
+    ::close(fd);
+  });
+  DeviceLink link;
+  link.SetLinkKind(LinkKind::kTcp);
+  ASSERT_EQ(link.Tcp().ConnectTcp(Loopback(peer.Port())), 0);
+  const Bytes hello = {'h', 'e', 'l', 'l', 'o'};
+  EXPECT_EQ(link.LinkWrite(hello.data(), 5), 5);
+  Bytes answer(5);
+  EXPECT_EQ(link.LinkRead(answer.data(), 5), 5);
+  EXPECT_EQ(answer, (Bytes{'o', 'l', 'l', 'e', 'h'}));
+}
+
+TEST(TcpLink, EncipheredStreamStartsWithTheIvInClear) {
+  LoopbackPeer peer;
+  std::atomic<bool> peerOk{false};
+  peer.Serve([&](LoopbackPeer& p) {
+    const int fd = p.Accept();
+    const Bytes iv = LoopbackPeer::ReadExactly(fd, 16);
+    CWrapper_TwoFish device;
+    ASSERT_TRUE(device.init(kKey.c_str(), 128));
+    device.setIV(iv.data());
+    Bytes frame = LoopbackPeer::ReadExactly(fd, 7);
+    // The device deciphers with its receiving stream and answers on its sending stream.
+    device.decrypt(frame.data(), 7, frame.data());
+    peerOk = frame == Bytes{0xE7, 0x0C, 0x35, 0x0D, 1, 2, 3};
+    Bytes reply = {0xFA, 0x42};
+    device.encrypt(reply.data(), 2, reply.data());
+    LoopbackPeer::Send(fd, reply);
+    LoopbackPeer::ReadExactly(fd, 1, 2000);  // until the host closes
+    ::close(fd);
+  });
+  TcpLink link;
+  link.SetLinkKey(kKey);
+  ASSERT_EQ(link.ConnectTcp(Loopback(peer.Port())), 0);
+  Bytes frame = {0xE7, 0x0C, 0x35, 0x0D, 1, 2, 3};
+  int count = 0;
+  link.TcpSend(frame.data(), 7, &count);
+  EXPECT_EQ(count, 7);
+  EXPECT_NE(frame, (Bytes{0xE7, 0x0C, 0x35, 0x0D, 1, 2, 3})) << "enciphered in place";
+  Bytes reply(2);
+  link.TcpReceive(reply.data(), 2, &count);
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(reply, (Bytes{0xFA, 0x42}));
+  link.ClosePort();
+  EXPECT_FALSE(link.Encrypted());
+  peer.Join();
+  EXPECT_TRUE(peerOk);
+}
+
+TEST(TcpLink, ShortReceiveReturnsUndecipheredAfterTheSeventhEmptyWait) {
+  LoopbackPeer peer;
+  peer.Serve([](LoopbackPeer& p) {
+    const int fd = p.Accept();
+    LoopbackPeer::ReadExactly(fd, 16);
+    LoopbackPeer::Send(fd, {0x11, 0x22});
+    LoopbackPeer::ReadExactly(fd, 1, 5000);
+    ::close(fd);
+  });
+  TcpLink link;
+  link.SetLinkKey(kKey);
+  ASSERT_EQ(link.ConnectTcp(Loopback(peer.Port())), 0);
+  Bytes buffer(4, 0);
+  int count = 0;
+  const auto start = Clock::now();
+  link.TcpReceive(buffer.data(), 4, &count);
+  const double waited = SecondsSince(start);
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(buffer[0], 0x11);
+  EXPECT_EQ(buffer[1], 0x22);
+  EXPECT_GT(waited, 2.5);
+  EXPECT_LT(waited, 4.0);
+  link.Shutdown();
+}
+
+TEST(TcpLink, ResetByThePeerReconnectsWithANewIv) {
+  LoopbackPeer peer;
+  std::vector<Bytes> ivs;
+  peer.Serve([&](LoopbackPeer& p) {
+    const int first = p.Accept();
+    ivs.push_back(LoopbackPeer::ReadExactly(first, 16));
+    LoopbackPeer::Reset(first);
+    const int second = p.Accept();
+    ivs.push_back(LoopbackPeer::ReadExactly(second, 16));
+    ::close(second);
+  });
+  TcpLink link;
+  link.SetReconnectPause(10);
+  link.SetLinkKey(kKey);
+  ASSERT_EQ(link.ConnectTcp(Loopback(peer.Port())), 0);
+  Bytes buffer(1);
+  int count = -1;
+  link.TcpReceive(buffer.data(), 1, &count);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(link.LastError(), 0) << "the reconnect succeeded";
+  link.Shutdown();
+  peer.Join();
+  ASSERT_EQ(ivs.size(), 2u);
+  EXPECT_EQ(ivs[1].size(), 16u);
+  EXPECT_NE(ivs[0], ivs[1]);
+}
+
+TEST(TcpLink, PeerClosingEndsAReceiveAtOnce) {
+  LoopbackPeer peer;
+  peer.Serve([](LoopbackPeer& p) { ::close(p.Accept()); });
+  TcpLink link;
+  ASSERT_EQ(link.ConnectTcp(Loopback(peer.Port())), 0);
+  Bytes buffer(3);
+  int count = -1;
+  const auto start = Clock::now();
+  link.TcpReceive(buffer.data(), 3, &count);
+  EXPECT_EQ(count, 0);
+  EXPECT_LT(SecondsSince(start), 1.0);
+  EXPECT_FALSE(link.Connected());
+}
+
+TEST(TcpLink, BadKeyRefusesTheConnection) {
+  LoopbackPeer peer;
+  std::atomic<int> accepted{0};
+  peer.Serve([&](LoopbackPeer& p) {
+    const int fd = p.Accept(300);
+    if (fd >= 0) {
+      accepted = 1;
+      ::close(fd);
+    }
+  });
+  TcpLink link;
+  link.SetLinkKey("not a key");
+  EXPECT_EQ(link.ConnectTcp(Loopback(peer.Port())), EKEYREJECTED);
+  EXPECT_FALSE(link.Connected());
+  peer.Join();
+  EXPECT_EQ(accepted, 0);
+}
+
+TEST(TcpLink, ConnectWhileConnectedClosesAndPausesFirst) {
+  LoopbackPeer peer;
+  std::atomic<bool> firstClosed{false};
+  peer.Serve([&](LoopbackPeer& p) {
+    const int first = p.Accept();
+    const int second = p.Accept();
+    firstClosed = LoopbackPeer::ReadExactly(first, 1, 1000).empty();
+    ::close(first);
+    ::close(second);
+  });
+  TcpLink link;
+  ASSERT_EQ(link.ConnectTcp(Loopback(peer.Port())), 0);
+  const auto start = Clock::now();
+  ASSERT_EQ(link.ConnectTcp(Loopback(peer.Port())), 0);
+  EXPECT_GE(SecondsSince(start), 0.45);
+  link.Shutdown();
+  peer.Join();
+  EXPECT_TRUE(firstClosed);
+}
+
+TEST(TcpLink, ConnectionRefusedGivesTheSystemsError) {
+  TcpLink link;
+  std::uint16_t port;
+  {
+    LoopbackPeer closed;
+    port = closed.Port();
+  }
+  EXPECT_EQ(link.ConnectTcp(Loopback(port)), ECONNREFUSED);
+  EXPECT_FALSE(link.Connected());
+}
+
+}  // namespace
+}  // namespace vel
