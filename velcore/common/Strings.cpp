@@ -15,10 +15,25 @@ struct Entry {
 
 // Sorted by id for the binary search below.
 constexpr std::array kTable{
+    Entry{ids::kReadChecksumIncorrect, text::kReadChecksumIncorrect},
+    Entry{ids::kReadMissingParameters, text::kReadMissingParameters},
+    Entry{ids::kReadNotEnoughBytes, text::kReadNotEnoughBytes},
+    Entry{ids::kConnectionError, "Connection error! Please reset power and try again!"},
     Entry{ids::kCancelledTest,
           "Testing loaded hex file: FAILED  \n\nThe testing was cancelled at your request.  The "
           "file should not be used until validated."},
+    Entry{ids::kInvalidEncryptionKey,
+          "Invalid Encryption Key! \nPlease Enter a valid 16 Byte Encryption Key"},
     Entry{ids::kTestingHexFile, "Testing Hex file..."},
+    Entry{ids::kSystemBusy, "System busy! Please try later!"},
+    Entry{ids::kTransmissionCompleted,
+          "Transmission completed!  The Zandor Unit should now restart automatically."},
+    Entry{ids::kPortMissing,
+          "Access to the selected serial port was denied by Windows. Please check the system "
+          "properties and ensure that this port exists."},
+    Entry{ids::kPortInUse,
+          "Access to the selected serial port was denied by Windows.The port may be in use by "
+          "another device."},
     Entry{ids::kMemMapNoFile,
           "No file has been loaded.  Memory map cannot be created until a file is "
           "loaded.\n\nPlease use \\\"File-Open...\\\" or press the open toolbar button."},
@@ -34,10 +49,18 @@ constexpr std::array kTable{
     Entry{ids::kTestNoFile,
           "A Vel Hex File must be loaded before it can be tested.  \n\nPlease use "
           "\\\"File-Open...\\\" or press the open toolbar button."},
+    Entry{ids::kTransmissionTerminated,
+          "Transmission Terminated.  Power off and on the Zandor Unit and try to upload again."},
     Entry{ids::kNonExistentSegment, "Non-existent Segment Error"},
+    Entry{ids::kTcpNotAccepting,
+          "Warning: TCPIP port is not accepting transmission.  Bytes written: %d, Error code: %d"},
+    Entry{ids::kSerialNotAccepting,
+          "Warning: Serial port is not accepting transmission.  Bytes written: %d, Error code: %d"},
     Entry{ids::kLoadingHexFile, "Loading Hex File..."},
     Entry{ids::kCreatingMemMap, "Creating Memory Map from Hex File..."},
     Entry{ids::kUnexpectedFileFormat, "Unexpected file format."},
+    Entry{ids::kUpdateSuccessful, "Device Update Successful"},
+    Entry{ids::kUpdateFailed, "Device Update Failed"},
 };
 
 static_assert(std::is_sorted(kTable.begin(), kTable.end(),

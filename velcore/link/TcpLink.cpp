@@ -129,6 +129,12 @@ void TcpLink::Transfer(Direction direction, std::uint8_t* buffer, int length, in
   }
 }
 
+bool TcpLink::ReadableNow() const {
+  if (socket_ < 0) return false;
+  pollfd p{socket_, POLLIN, 0};
+  return poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
+}
+
 void TcpLink::ClosePort() {
   CloseSocket();
   encrypted_ = false;

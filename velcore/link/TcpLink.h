@@ -47,6 +47,8 @@ class TcpLink {
   void TcpReceive(std::uint8_t* buffer, int length, int* count);
 
   bool Connected() const { return socket_ >= 0; }
+  // True when received bytes are waiting to be read.
+  bool ReadableNow() const;
   int LastError() const { return lastError_; }
   // Closes the socket and turns encryption off (the engine's close).
   void ClosePort();

@@ -1,0 +1,53 @@
+#include "engine/Console.h"
+
+namespace vel {
+
+bool Console::BeginProgress(int low, int high, const std::string& text, int step) {
+  bool expected = false;
+  if (!active_.compare_exchange_strong(expected, true)) return false;
+  state_.cancel = false;
+  AppendMessage(text);
+  std::unique_lock<std::mutex> lock(mutex_);
+  low_ = low;
+  high_ = high;
+  position_ = low;
+  step_ = step;
+  statusLine_ = text;
+  lock.unlock();
+  ShowProgress(low, high, low, text);
+  return true;
+}
+
+bool Console::SetStatus(const std::string& text) { return Advance(true, 0, text); }
+
+bool Console::SetProgress(int position, const std::string& text) {
+  return Advance(false, position, text);
+}
+
+bool Console::Advance(bool stepping, int position, const std::string& text) {
+  if (!active_.load()) {
+    if (!text.empty()) {
+      ShowStatusLine(text);
+      AppendMessage("INACTIVE MESSAGE: " + text);
+    }
+    return false;
+  }
+  if (!text.empty()) AppendMessage(text);
+  std::unique_lock<std::mutex> lock(mutex_);
+  position_ = stepping ? position_ + step_ : position;
+  if (!text.empty()) statusLine_ = text;
+  const int low = low_, high = high_, now = position_;
+  const std::string line = statusLine_;
+  lock.unlock();
+  ShowProgress(low, high, now, line);
+  return true;
+}
+
+bool Console::EndProgress() {
+  if (!active_.exchange(false)) return false;
+  state_.cancel = false;
+  HideProgress();
+  return true;
+}
+
+}  // namespace vel

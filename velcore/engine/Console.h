@@ -1,0 +1,72 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/ManualResetEvent.h"
+#include "common/ProgressSink.h"
+
+namespace vel {
+
+// Values the front end keeps and the engine reads and writes from any thread.
+struct ConsoleState {
+  std::atomic<bool> cancel{false};
+  std::atomic<int> statusCode{0};
+  ManualResetEvent completion;
+  std::atomic<bool> updateDone{false};
+};
+
+// What the main form shows for one unit of the identified device.
+struct UnitLabel {
+  int unit = 0;
+  std::string name;
+  std::string firmwareVersion;
+};
+
+// The engine's view of a front end: progress, status, message log and the form's controls.
+// The progress rules are the same for every front end and live here; a front end only paints.
+// Every operation may be called from a worker thread.
+class Console : public ProgressSink {
+ public:
+  bool BeginProgress(int low, int high, const std::string& text, int step) final;
+  bool SetStatus(const std::string& text) final;
+  bool SetProgress(int position, const std::string& text) final;
+  bool EndProgress() final;
+  bool CancelRequested() const final { return state_.cancel.load(); }
+  bool ProgressActive() const { return active_.load(); }
+
+  // One line of the message log.
+  virtual void AppendMessage(const std::string& line) = 0;
+  virtual void EnableUpdateControls(bool /*enable*/) {}
+  virtual void EnableFileControls(bool /*enable*/) {}
+  // Update buttons, file controls, "Activate Port" and "Load Hex File".
+  virtual void EnableWorkingControls(bool /*enable*/) {}
+  virtual void SetHexFileName(const std::string& /*name*/) {}
+  virtual void ShowFileDevice(const std::string& /*displayName*/) {}
+  virtual void HideDeviceInfo() {}
+  virtual void ShowDeviceUnits(const std::vector<UnitLabel>& /*units*/) {}
+  // Ticks the update-done box.
+  void MarkUpdateDone() { state_.updateDone = true; }
+
+  ConsoleState& State() { return state_; }
+
+ protected:
+  // The progress display changed: paint it (coalesce repaints as you like).
+  virtual void ShowProgress(int low, int high, int position, const std::string& statusLine) = 0;
+  virtual void HideProgress() = 0;
+  // A status line while no progress operation runs.
+  virtual void ShowStatusLine(const std::string& /*text*/) {}
+
+ private:
+  bool Advance(bool stepping, int position, const std::string& text);
+
+  ConsoleState state_;
+  std::atomic<bool> active_{false};
+  std::mutex mutex_;  // guards the fields below
+  int low_ = 0, high_ = 0, position_ = 0, step_ = 1;
+  std::string statusLine_;
+};
+
+}  // namespace vel

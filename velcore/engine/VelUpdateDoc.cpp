@@ -1,0 +1,311 @@
+#include "engine/VelUpdateDoc.h"
+
+#include <chrono>
+
+#include "common/Format.h"
+#include "common/Strings.h"
+#include "engine/DeviceTypes.h"
+#include "engine/Protocol.h"
+
+namespace vel {
+
+namespace {
+
+int SearchBaud(int attempt, int attemptsPerSpeed) {
+  const int speed = attempt / attemptsPerSpeed;
+  return speed == 0 ? 38400 : speed == 1 ? 19200 : 9600;
+}
+
+}  // namespace
+
+CVelUpdateDoc::CVelUpdateDoc(Console& console, Operator& op) : console_(console), operator_(op) {}
+
+CVelUpdateDoc::~CVelUpdateDoc() {
+  WaitForWorker();
+  link_.Serial().Close();
+  link_.Tcp().Shutdown();
+}
+
+LoadResult CVelUpdateDoc::OnOpenDocument(const std::string& path) {
+  WaitForWorker();
+  identity_.Reset();
+  classes_ = DeviceClasses{};
+  identified_ = false;
+  const LoadResult result = HexFileLoader(file_, &console_).LoadPath(path);
+  if (!result.ok()) return result;
+  path_ = path;
+  console_.SetHexFileName(file_.FileName());
+  console_.EnableFileControls(true);
+  console_.ShowFileDevice(DisplayName(file_.Info(0).deviceType));
+  return result;
+}
+
+unsigned CVelUpdateDoc::OpenSerialPort(const SerialSettings& settings,
+                                       const std::string& portName) {
+  const unsigned result = link_.Serial().Open(settings, portName);
+  if (result != kLinkOk) {
+    console_.AppendMessage("Serial port " + portName + ": " + link_.Serial().LastReason());
+  } else if (!link_.Serial().LastNote().empty()) {
+    console_.AppendMessage(link_.Serial().LastNote());
+  }
+  return result;
+}
+
+void CVelUpdateDoc::WaitForWorker() {
+  if (worker_.joinable()) worker_.join();
+}
+
+void CVelUpdateDoc::StartWorker(std::function<void()> procedure) {
+  WaitForWorker();
+  workerRunning_ = true;
+  worker_ = std::thread([this, procedure = std::move(procedure)] {
+    procedure();
+    workerRunning_ = false;
+  });
+}
+
+bool CVelUpdateDoc::Write(const std::uint8_t* bytes, int count) {
+  return link_.LinkWrite(bytes, count) == count;
+}
+
+int CVelUpdateDoc::ReadByte(std::uint8_t* byte) { return link_.LinkRead(byte, 1); }
+
+void CVelUpdateDoc::Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void CVelUpdateDoc::DispatchUpdate(int action) {
+  WaitForWorker();
+  answerByte_ = protocol::kAck;
+  console_.EnableWorkingControls(false);
+  switch (action) {
+    case kActionUnformatted:
+      SendUnformatted();
+      break;
+    case kActionVantrel:
+      if (IdentifyDevice() == 0) {
+        EndWithoutTransfer(true);
+        return;
+      }
+      if (!identified_) {
+        EndWithoutTransfer(true);
+        return;
+      }
+      if (SerialOnly()) return;
+      BuildMapIfMissing(0);
+      console_.BeginProgress(1, 4096, std::string(text::kSendingHexFile), 1);
+      StartWorker([this] { ProcedureT1(); });
+      break;
+    case kActionUpdate:
+      DispatchAction3();
+      break;
+    case kActionCheck:
+      DispatchAction4();
+      break;
+    default:
+      operator_.ShowMessage(std::string(text::kModeNotSupported));
+      break;
+  }
+}
+
+int CVelUpdateDoc::SearchDevice(int serialAttempts, bool checking) {
+  int result = 0;
+  if (link_.Kind() == LinkKind::kSerial) {
+    link_.Purge();
+    const int perSpeed = serialAttempts / 3;
+    for (int k = 0; k < serialAttempts && result == 0; ++k) {
+      // Two attempts per protocol byte when searching for an update, one when checking.
+      const int group = checking ? k : k / 2;
+      protocolByte_ = group % 2 == 0 ? protocol::kMultiUnitProtocol : protocol::kSingleUnitProtocol;
+      link_.Serial().SetBaudRate(SearchBaud(k, perSpeed));
+      result = IdentifyDevice();
+      if (result == 0 && checking) SetStatusCode(-1);
+    }
+  } else {
+    for (int k = 0; k < kTcpAttempts && result == 0; ++k) {
+      protocolByte_ = k == 0 ? protocol::kMultiUnitProtocol : protocol::kSingleUnitProtocol;
+      result = IdentifyDevice();
+      if (result == 0 && checking) SetStatusCode(-1);
+    }
+  }
+  return result;
+}
+
+void CVelUpdateDoc::DispatchAction3() {
+  const std::string& fileType = file_.Info(0).deviceType;
+  for (const char* handshake : {"YPC", "YPK", "YPA", "JQH"}) {
+    if (CodeMatches(fileType, handshake, 3)) {
+      ProcedureNotAvailable(handshake);
+      return;
+    }
+  }
+  const int result = SearchDevice(kSerialSearchAttempts, false);
+  if (result < 0) {
+    operator_.ShowMessage(LoadString(ids::kSystemBusy));
+    SetStatusCode(ids::kSystemBusy);
+    EndWithoutTransfer(true);
+    return;
+  }
+  if (result == 0) {
+    if (link_.Kind() == LinkKind::kSerial) {
+      link_.ClosePort();
+      operator_.ShowMessage(LoadString(ids::kConnectionError));
+      SetStatusCode(ids::kConnectionError);
+    }
+    EndWithoutTransfer(true);
+    return;
+  }
+  ChooseProcedure();
+}
+
+void CVelUpdateDoc::DispatchAction4() {
+  informationOnly_ = true;
+  answerByte_ = protocol::kBusy;
+  const int result = SearchDevice(kSerialCheckAttempts, true);
+  informationOnly_ = false;
+  if (result == 0) {
+    operator_.ShowMessage(LoadString(ids::kConnectionError));
+    SetStatusCode(ids::kConnectionError);
+    console_.EnableWorkingControls(true);
+  } else if (identified_) {
+    console_.EnableWorkingControls(true);
+  }
+}
+
+void CVelUpdateDoc::BuildMapIfMissing(int slot) {
+  if (file_.MemMap(slot) != nullptr) return;
+  const bool shown = console_.BeginProgress(1, file_.RecordCount(0),
+                                            LoadString(ids::kCreatingMemMap), 1);
+  file_.GetMemMap(slot, shown ? &console_ : nullptr, classes_.jqh);
+  if (shown) console_.EndProgress();
+}
+
+void CVelUpdateDoc::EndWithoutTransfer(bool enableControls) {
+  if (enableControls) console_.EnableWorkingControls(true);
+  Signal();
+}
+
+void CVelUpdateDoc::Refuse64k() {
+  operator_.ShowMessage(std::string(text::kRefuse64k));
+  EndWithoutTransfer(true);
+}
+
+void CVelUpdateDoc::ProcedureNotAvailable(const char* procedure) {
+  const std::string line = std::string(text::kProcedureNotAvailable) + " (" + procedure + ")";
+  console_.AppendMessage(line);
+  operator_.ShowMessage(line);
+  SetStatusCode(ids::kUpdateFailed);
+  EndWithoutTransfer(true);
+}
+
+bool CVelUpdateDoc::SerialOnly() {
+  if (link_.Kind() == LinkKind::kSerial) return false;
+  console_.AppendMessage(std::string(text::kSerialOnly));
+  operator_.ShowMessage(std::string(text::kSerialOnly));
+  SetStatusCode(ids::kUpdateFailed);
+  EndWithoutTransfer(true);
+  return true;
+}
+
+void CVelUpdateDoc::ChooseProcedure() {
+  const std::string& fileType = file_.Info(0).deviceType;
+  multiUnitFamily_ = multiUnitFamily_ || DeviceTypeCaption(fileType).multiUnitFamily;
+  if (!identified_) {
+    EndWithoutTransfer(true);
+    return;
+  }
+  BuildMapIfMissing(0);
+  const bool image128k = file_.MemMap(0)->GetPage(254, 0) != nullptr;
+  const auto start = [this](int range, std::function<void()> procedure) {
+    console_.BeginProgress(1, range, std::string(text::kSendingHexFile), 1);
+    StartWorker(std::move(procedure));
+  };
+  if (!multiUnitFamily_) {
+    if (!image128k && classes_.tzt) {
+      classes_.dnk ? Refuse64k() : ProcedureNotAvailable("T10");
+    } else if (!image128k && classes_.userStation) {
+      classes_.dnk ? Refuse64k() : ProcedureNotAvailable("T6");
+    } else if (!image128k && classes_.dnk) {
+      Refuse64k();
+    } else if (!image128k) {
+      if (SerialOnly()) return;
+      start(4096, [this] { ProcedureT1(); });
+    } else if (classes_.dravik) {
+      ProcedureNotAvailable(classes_.ypd ||
+                                    identity_.auxiliaryVersions[1] == file_.Shared().auxiliaryVersions[1]
+                                ? "T3"
+                                : "T4");
+    } else if (classes_.refuse64k) {
+      Refuse64k();
+    } else {
+      ProcedureNotAvailable("T2");
+    }
+    return;
+  }
+  if (classes_.xxx) {
+    ProcedureNotAvailable("T11");
+    return;
+  }
+  const bool unit0G4 = identity_.typeCode[0].starts_with("G4");
+  if (protocolByte_ == protocol::kMultiUnitProtocol) {
+    BuildMapIfMissing(1);
+    if (file_.FirstTypeFlag()) identity_.selectedImage = 1;
+  } else if (unit0G4 && file_.FirstTypeFlag()) {
+    ProcedureNotAvailable("T13");
+    return;
+  } else if (!unit0G4 && file_.FirstTypeFlag()) {
+    BuildMapIfMissing(1);
+    identity_.selectedImage = 1;
+  } else {
+    identity_.selectedImage = 0;
+  }
+  const int slot = identity_.selectedImage;
+  BuildMapIfMissing(slot);
+  const VelMemMap& map = *file_.MemMap(slot);
+  if (map.GetPage(0, 0) == nullptr) {
+    console_.AppendMessage(Format("Image %d holds no data at segment 0; nothing was sent.", slot));
+    SetStatusCode(ids::kUpdateFailed);
+    EndWithoutTransfer(true);
+    return;
+  }
+  start(map.RecordExtent(), [this] { ProcedureT12(); });
+}
+
+void CVelUpdateDoc::SendUnformatted() {
+  if (SerialOnly()) return;
+  const int total = file_.RecordCount(0);
+  console_.BeginProgress(1, total, Format("Sending Hex File : Record 0/%d", total), 1);
+  const VelHexFile* node = file_.Chain(0);
+  std::string line;
+  std::uint8_t reply = 0x20;
+  int sent = 0;
+  bool more = node != nullptr;
+  while (more) {
+    if (reply != protocol::kAck) {
+      if (node == nullptr) break;
+      node = node->TakeLine(&line);
+    }
+    link_.LinkWrite(reinterpret_cast<const std::uint8_t*>(line.data()),
+                    static_cast<int>(line.size()));
+    ++sent;
+    console_.SetStatus(Format("Sending Hex File : Record %d/%d", sent, total));
+    more = !Cancelled() && node != nullptr;
+    // Wait for the device's word on this line; silence ends the walk.
+    for (;;) {
+      if (ReadByte(&reply) != 1) {
+        more = false;
+        break;
+      }
+      if (reply == protocolByte_) more = false;
+      if (reply == protocol::kAck || reply == protocol::kAskAgain || reply == protocolByte_) break;
+    }
+  }
+  console_.EndProgress();
+  operator_.ShowMessage(
+      sent == total
+          ? Format("File transfer completed successfully. Number of records written to device:  %d",
+                   sent)
+          : std::string("File transfer not completed successfully.  Upload will have to be "
+                        "restarted."));
+  console_.EnableWorkingControls(true);
+}
+
+}  // namespace vel

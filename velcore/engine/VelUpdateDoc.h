@@ -1,0 +1,169 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include "engine/Protocol.h"
+#include <string>
+#include <thread>
+
+#include "engine/Console.h"
+#include "engine/DeviceIdentity.h"
+#include "engine/Operator.h"
+#include "image/FirmwareFile.h"
+#include "image/HexFileLoader.h"
+#include "link/DeviceLink.h"
+
+namespace vel {
+
+// Every wait of the engine that is not a link time-out, in milliseconds.
+struct EngineTiming {
+  int dnkAnswerDelayMs = 1000;         // a DNK unit wants a pause before the answer byte
+  int unitSelectPauseMs = 500;         // after the loader unit-select frame of an NB file
+  int nbUnitZeroDelayMs = 1000;        // before selecting unit 0 of an NB file
+  int encryptedHandoverWaitMs = 10000;  // after selecting the next unit on an enciphered link
+};
+
+constexpr int kProgrammingWaitReads = 60;      // reads while a block is programmed
+constexpr int kNotRespondingEveryTries = 20;   // the question while a frame goes unanswered
+constexpr int kNotRespondingEveryTriesLink = 10;
+constexpr int kIdentifyPasses = 3;
+constexpr int kDeviceInfoTries = 2;
+constexpr int kBusyBytes = 3;
+constexpr int kHandoverEmptyReads = 5;
+constexpr int kSerialSearchAttempts = 12;
+constexpr int kSerialCheckAttempts = 6;
+constexpr int kTcpAttempts = 2;
+
+enum Action { kActionUnformatted = 0, kActionMatrix = 1, kActionVantrel = 2, kActionUpdate = 3,
+              kActionCheck = 4 };
+
+// The document: the loaded firmware file and the device engine in one object. It owns the link,
+// the identity of the connected device and the transfer worker; it reports only through the
+// console and the operator, never to a window.
+class CVelUpdateDoc {
+ public:
+  CVelUpdateDoc(Console& console, Operator& op);
+  ~CVelUpdateDoc();
+  CVelUpdateDoc(const CVelUpdateDoc&) = delete;
+  CVelUpdateDoc& operator=(const CVelUpdateDoc&) = delete;
+
+  // Loads a firmware file, replacing every image and forgetting the device.
+  LoadResult OnOpenDocument(const std::string& path);
+  FirmwareFile& File() { return file_; }
+  const std::string& PathName() const { return path_; }
+
+  DeviceLink& Link() { return link_; }
+  void SetLinkKind(LinkKind kind) { link_.SetLinkKind(kind); }
+  // Key text without dashes; turns encryption on for the next connection.
+  void SetLinkKey(const std::string& keyText) { link_.Tcp().SetLinkKey(keyText); }
+  void SetEncryption(bool on) { link_.Tcp().SetEncryption(on); }
+  void SetTcpEndpoint(const TcpEndpoint& endpoint) { link_.Tcp().SetEndpoint(endpoint); }
+  unsigned OpenSerialPort(const SerialSettings& settings, const std::string& portName);
+  void ClosePort() { link_.ClosePort(); }
+
+  // The single entry of the engine. Runs identification on the calling thread and starts a
+  // transfer worker where the action needs one; every path of action 3 ends, sooner or later,
+  // with the status code written and the completion event signalled.
+  void DispatchUpdate(int action);
+  // Waits until no transfer worker runs.
+  void WaitForWorker();
+
+  int IdentifyDevice();
+  bool ReadDeviceInfo(std::uint8_t reply);
+  void ShowDeviceUnits();
+  bool SendFrameAwaitAck(const std::uint8_t* frame, int length, const std::string& prefix,
+                         int position);
+  bool SendFrameAwaitAckLink(const std::uint8_t* frame, int length, const std::string& prefix,
+                             int position);
+
+  DeviceIdentity& Identity() { return identity_; }
+  const DeviceClasses& Classes() const { return classes_; }
+  bool Identified() const { return identified_; }
+  std::uint8_t ProtocolByte() const { return protocolByte_; }
+  void SetSerialNumberOptional(bool on) { serialNumberOptional_ = on; }
+  EngineTiming& Timing() { return timing_; }
+  Console& GetConsole() { return console_; }
+
+ private:
+  // One block of a transfer: its frames, texts and progress positions.
+  struct BlockFrames {
+    const VelMemMap* map = nullptr;
+    int segment = 0;
+    int block = 0;
+    int pages = 64;
+    int recordsPerPage = 16;
+    PacketOptions options;
+    std::array<std::uint8_t, protocol::kBlockIdFrameSize> blockId{};
+    std::string idPrefix;
+    int idPosition = 0;
+    std::function<std::string(int page, int record)> recordPrefix;
+    std::function<int(int page, int record)> recordPosition;
+    std::string endPrefix;
+    int endPosition = 0;
+    bool viaLink = false;  // SendFrameAwaitAckLink rather than the serial-only sender
+    std::string missingSegmentText;
+  };
+  enum class BlockOutcome { kSent, kFrameFailed, kMissingSegment };
+  static constexpr int kNoResult = -1;
+
+  // Dispatch.
+  void DispatchAction3();
+  void DispatchAction4();
+  void SendUnformatted();
+  int SearchDevice(int serialAttempts, bool checking);
+  void ChooseProcedure();
+  void EndWithoutTransfer(bool enableControls);
+  void Refuse64k();
+  void ProcedureNotAvailable(const char* procedure);
+  bool SerialOnly();
+  void BuildMapIfMissing(int slot);
+  void StartWorker(std::function<void()> procedure);
+
+  // Identification.
+  void AnswerUnitDevice(std::uint8_t& reply, bool multiUnit, bool& lastMoved);
+  void AnswerSerialOnlyDevice(std::uint8_t& reply, bool& lastMoved);
+  bool ConfirmWithOperator();
+  void Classify();
+  void SendUnitSelect(std::uint8_t kindCode, std::uint8_t mode);
+  std::uint8_t UnitSelectModeByKind(int unit, bool loaderVariant, std::uint8_t* mode) const;
+  void ReadError(std::string_view text, int status);
+
+  // Transfer.
+  BlockOutcome SendBlock(const BlockFrames& block);
+  int ProgrammingWait(const char* format, int positionFactor);
+  void LogBlockResult(int result);
+  void CloseTransfer();
+  void Finish(int statusCode);
+  void ProcedureT1();
+  void ProcedureT12();
+  bool SendUnitImage(bool* cancelled);
+  bool SelectNextUnit();
+
+  bool Write(const std::uint8_t* bytes, int count);
+  int ReadByte(std::uint8_t* byte);
+  void Pause(int ms);
+  bool Cancelled() { return console_.State().cancel.load(); }
+  void SetStatusCode(int code) { console_.State().statusCode = code; }
+  void Signal() { console_.State().completion.Set(); }
+
+  Console& console_;
+  Operator& operator_;
+  FirmwareFile file_;
+  std::string path_;
+  DeviceLink link_;
+  DeviceIdentity identity_;
+  DeviceClasses classes_;
+  bool identified_ = false;
+  bool multiUnitFamily_ = false;
+  bool informationOnly_ = false;
+  bool serialNumberOptional_ = false;
+  std::uint8_t protocolByte_ = 0x1D;
+  std::uint8_t answerByte_ = 0xFA;
+  EngineTiming timing_;
+  std::thread worker_;
+  std::atomic<bool> workerRunning_{false};
+};
+
+}  // namespace vel
