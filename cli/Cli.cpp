@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 
+#include "DeviceCommands.h"
 #include "ImageCommands.h"
 
 namespace zandor {
@@ -16,6 +17,9 @@ constexpr const char* kUsage =
     "  test FILE                               checksum test of every record\n"
     "  records FILE [--from N] [--count M]     the records as text\n"
     "  memory FILE --segment HH [--page HH]    one page of the memory map (or --binary OUT)\n"
+    "Devices (TARGET: serial:COMn, serial:/dev/tty..., tcp:HOST:PORT[:KEY]):\n"
+    "  check TARGET... [--file FIRMWARE]       identity and versions of each device\n"
+    "  update FIRMWARE TARGET...               update each device in turn\n"
     "Exit codes: 0 success, 1 negative verdict, 2 usage error, 3 file error.\n";
 
 using Command = std::function<int(const std::vector<std::string>&, Streams)>;
@@ -28,6 +32,8 @@ int RunZandor(const std::vector<std::string>& words, Streams io) {
       {"test", TestCommand},
       {"records", RecordsCommand},
       {"memory", MemoryCommand},
+      {"check", CheckCommand},
+      {"update", UpdateCommand},
   };
   if (words.empty()) {
     io.err << kUsage;

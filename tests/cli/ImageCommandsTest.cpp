@@ -56,7 +56,7 @@ TEST(ZandorCli, FileErrors) {
 TEST(ZandorCli, InfoNamesTheDeviceAndVersions) {
   const CliRun info = Zandor({"info", Sample("single-64k.hex")});
   ASSERT_EQ(info.code, kExitOk) << info.err;
-  EXPECT_NE(info.out.find("Device type:       G3 (Zandor Kesta)"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("Device type:       G3  (Zandor Matrix)"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("Firmware version:  1.23"), std::string::npos);
   EXPECT_NE(info.out.find("Hardware versions: AA, AB, AC"), std::string::npos);
   EXPECT_NE(info.out.find("Records:           4098"), std::string::npos);

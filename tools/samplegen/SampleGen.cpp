@@ -70,7 +70,7 @@ ImageSpec FullSegmentsImage(int segments) {
 
 std::vector<Sample> StandardSamples() {
   ImageSpec single;
-  single.metadataItems = {"DeviceType = G3", "FirmwareVersion = 123",
+  single.metadataItems = {"DeviceType = \"G3 \"", "FirmwareVersion = 123",
                           "HardwareVersionList = AA AB AC", "AuxiliaryVersion = 1 B07",
                           "Display = 1 Boot"};
   single.segments = {0xFF};

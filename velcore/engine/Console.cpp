@@ -6,7 +6,7 @@ bool Console::BeginProgress(int low, int high, const std::string& text, int step
   bool expected = false;
   if (!active_.compare_exchange_strong(expected, true)) return false;
   state_.cancel = false;
-  AppendMessage(text);
+  LogStatusLine(text);
   std::unique_lock<std::mutex> lock(mutex_);
   low_ = low;
   high_ = high;
@@ -28,11 +28,11 @@ bool Console::Advance(bool stepping, int position, const std::string& text) {
   if (!active_.load()) {
     if (!text.empty()) {
       ShowStatusLine(text);
-      AppendMessage("INACTIVE MESSAGE: " + text);
+      LogStatusLine("INACTIVE MESSAGE: " + text);
     }
     return false;
   }
-  if (!text.empty()) AppendMessage(text);
+  if (!text.empty()) LogStatusLine(text);
   std::unique_lock<std::mutex> lock(mutex_);
   position_ = stepping ? position_ + step_ : position;
   if (!text.empty()) statusLine_ = text;

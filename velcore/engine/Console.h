@@ -58,6 +58,9 @@ class Console : public ProgressSink {
   virtual void HideProgress() = 0;
   // A status line while no progress operation runs.
   virtual void ShowStatusLine(const std::string& /*text*/) {}
+  // A status line going to the message log; front ends that show progress on their own may keep
+  // these out of their visible log.
+  virtual void LogStatusLine(const std::string& line) { AppendMessage(line); }
 
  private:
   bool Advance(bool stepping, int position, const std::string& text);

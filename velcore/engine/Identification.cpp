@@ -37,7 +37,9 @@ int CVelUpdateDoc::IdentifyDevice() {
   std::uint8_t reply = 0;
   bool busy = false;
   bool lastMoved = false;
-  for (int pass = 0; pass < kIdentifyPasses && reply != p && !busy; ++pass) {
+  // A declined device (reply P + 1) is not asked again: the operator's answer stands.
+  const std::uint8_t declined = static_cast<std::uint8_t>(p + 1);
+  for (int pass = 0; pass < kIdentifyPasses && reply != p && reply != declined && !busy; ++pass) {
     console_.SetStatus({});
     lastMoved = Write(&p, 1);
     // Skip the device's echoes of 0x1B; a read that brings nothing ends the wait.
@@ -79,7 +81,7 @@ int CVelUpdateDoc::IdentifyDevice() {
   link_.Purge();
   console_.EnableFileControls(true);
   console_.EnableWorkingControls(true);
-  if (reply == static_cast<std::uint8_t>(p + 1)) {
+  if (reply == declined) {
     ShowDeviceUnits();
     return 1;
   }

@@ -8,6 +8,7 @@ constexpr int kSerialWriteTimeoutMs = 5000;  // a serial write returns at the la
 constexpr int kTcpSelectStepMs = 400;        // one wait of the TCP link for its socket
 constexpr int kTcpEmptyWaitsAllowed = 6;     // the seventh empty wait in one call ends it
 constexpr int kTcpReconnectPauseMs = 500;    // pause after closing a held socket, before a connect
+constexpr int kPurgeDrainLimitMs = 500;      // a purge lets written bytes leave for at most this
 
 // Result codes of opening a link, as the console knows them.
 constexpr unsigned kLinkOk = 0;

@@ -203,7 +203,17 @@ void SerialPort::SetBaudRate(int baud) {
 }
 
 void SerialPort::Purge() {
-  if (fd_ >= 0) tcflush(fd_, TCIOFLUSH);
+  if (fd_ < 0) return;
+  // write() returns before the bytes are on the line, and what it accepted is always meant to go
+  // (often the last answer of an exchange): let it leave, within a bound, and discard only what
+  // came in. Flushing the output too would drop that answer; on a pseudo-terminal it would even
+  // drop bytes the other side has not read yet.
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kPurgeDrainLimitMs);
+  int pending = 0;
+  while (ioctl(fd_, TIOCOUTQ, &pending) == 0 && pending > 0 && Clock::now() < deadline) {
+    poll(nullptr, 0, 1);
+  }
+  tcflush(fd_, TCIFLUSH);
 }
 
 int SerialPort::Read(std::uint8_t* buffer, int count) {
@@ -259,7 +269,7 @@ int SerialPort::Write(const std::uint8_t* buffer, int count) {
 
 void SerialPort::Close() {
   if (fd_ < 0) return;
-  tcflush(fd_, TCIOFLUSH);
+  Purge();
   ioctl(fd_, TIOCNXCL);
   ::close(fd_);  // also drops the advisory lock
   fd_ = -1;

@@ -99,7 +99,7 @@ void TcpLink::Transfer(Direction direction, std::uint8_t* buffer, int length, in
   while (*count < length) {
     if (socket_ < 0) return;
     pollfd p{socket_, static_cast<short>(sending ? POLLOUT : POLLIN), 0};
-    const int ready = poll(&p, 1, kTcpSelectStepMs);
+    const int ready = poll(&p, 1, waitStepMs_);
     if (ready < 0) {
       if (errno == EINTR) continue;
       lastError_ = errno;

@@ -55,8 +55,10 @@ class TcpLink {
   // Shuts down both directions and closes (the console's disconnect).
   void Shutdown();
 
-  // Test hook: the pause before reconnecting, normally kTcpReconnectPauseMs.
+  // Test hooks: the pause before reconnecting and the length of one wait for the socket,
+  // normally kTcpReconnectPauseMs and kTcpSelectStepMs.
   void SetReconnectPause(int ms) { reconnectPauseMs_ = ms; }
+  void SetWaitStep(int ms) { waitStepMs_ = ms; }
 
  private:
   enum class Direction { kSend, kReceive };
@@ -70,6 +72,7 @@ class TcpLink {
   std::unique_ptr<CEncryptAPI> cipher_;
   int lastError_ = 0;
   int reconnectPauseMs_ = kTcpReconnectPauseMs;
+  int waitStepMs_ = kTcpSelectStepMs;
 };
 
 }  // namespace vel

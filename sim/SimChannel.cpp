@@ -1,0 +1,118 @@
+#include "SimChannel.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+
+namespace sim {
+
+namespace {
+constexpr int kPollStepMs = 50;
+constexpr int kBitsPerByte = 10;
+}  // namespace
+
+SimChannel::SimChannel(int fd, bool isPty, int baud, const std::atomic<bool>& stop)
+    : fd_(fd), isPty_(isPty), baud_(baud), stop_(stop) {}
+
+SimChannel::~SimChannel() = default;
+
+std::chrono::nanoseconds SimChannel::ByteTime(int n) const {
+  return std::chrono::nanoseconds(static_cast<long long>(n) * kBitsPerByte * 1'000'000'000LL /
+                                  baud_);
+}
+
+void SimChannel::PaceReceived(int n) {
+  if (baud_ <= 0) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (lineClock_ < now - ByteTime(n)) lineClock_ = now - ByteTime(n);
+  lineClock_ += ByteTime(n);
+  std::this_thread::sleep_until(lineClock_);
+}
+
+bool SimChannel::WaitReadable(int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  // Bytes already sent by the host are read even after a stop was requested, so that a stop
+  // right after the host's last frame still sees that frame.
+  while (!closed_) {
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = poll(&p, 1, stop_ ? 0 : kPollStepMs);
+    if (ready > 0 && (p.revents & POLLIN) != 0) return true;
+    if (stop_) return false;
+    if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
+      if (!isPty_) {
+        closed_ = true;
+        return false;
+      }
+      // A pseudo-terminal without an open slave: wait for the host to open it again.
+      std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+    }
+    if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) return false;
+  }
+  return false;
+}
+
+bool SimChannel::Read(std::uint8_t* bytes, int n) {
+  for (int done = 0; done < n;) {
+    if (!WaitReadable(-1)) return false;
+    const ssize_t got = ::read(fd_, bytes + done, static_cast<std::size_t>(n - done));
+    if (got == 0 && !isPty_) {
+      closed_ = true;
+      return false;
+    }
+    if (got < 0) {
+      if (errno == EINTR || errno == EAGAIN || (isPty_ && errno == EIO)) continue;
+      closed_ = true;
+      return false;
+    }
+    if (cipher_) cipher_->decrypt(bytes + done, static_cast<int>(got), bytes + done);
+    done += static_cast<int>(got);
+  }
+  return true;
+}
+
+int SimChannel::ReadByteFor(int timeoutMs) {
+  if (!WaitReadable(timeoutMs)) return -1;
+  std::uint8_t byte = 0;
+  return Read(&byte, 1) ? byte : -1;
+}
+
+void SimChannel::Write(const std::uint8_t* bytes, int n) {
+  if (closed_ || n <= 0) return;
+  std::uint8_t buffer[64];
+  for (int done = 0; done < n;) {
+    const int chunk = std::min(n - done, static_cast<int>(sizeof buffer));
+    std::copy(bytes + done, bytes + done + chunk, buffer);
+    if (cipher_) cipher_->encrypt(buffer, chunk, buffer);
+    if (baud_ > 0) {
+      lineClock_ = std::max(lineClock_, std::chrono::steady_clock::now()) + ByteTime(chunk);
+      std::this_thread::sleep_until(lineClock_);
+    }
+    for (int sent = 0; sent < chunk;) {
+      const ssize_t w = isPty_ ? ::write(fd_, buffer + sent, static_cast<std::size_t>(chunk - sent))
+                               : ::send(fd_, buffer + sent, static_cast<std::size_t>(chunk - sent),
+                                        MSG_NOSIGNAL);
+      if (w < 0) {
+        if (errno == EINTR || errno == EAGAIN) continue;
+        closed_ = !isPty_;
+        return;
+      }
+      sent += static_cast<int>(w);
+    }
+    done += chunk;
+  }
+}
+
+bool SimChannel::StartCipher(const std::string& key) {
+  std::uint8_t iv[vel::kCipherBlockSize];
+  if (!Read(iv, sizeof iv)) return false;
+  cipher_ = std::make_unique<vel::CWrapper_TwoFish>();
+  if (!cipher_->init(key.c_str(), vel::kLinkKeyBits)) return false;
+  cipher_->setIV(iv);
+  return true;
+}
+
+}  // namespace sim

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "link/Encryption.h"
+
+namespace sim {
+
+// The device's end of a link: bytes in and out, optionally enciphered, optionally paced at a
+// baud rate so that a pseudo-terminal costs what a real line would.
+class SimChannel {
+ public:
+  // `stop` ends every wait once it is set.
+  SimChannel(int fd, bool isPty, int baud, const std::atomic<bool>& stop);
+  virtual ~SimChannel();
+  SimChannel(const SimChannel&) = delete;
+  SimChannel& operator=(const SimChannel&) = delete;
+
+  // Reads exactly n bytes; false when the link closed or `stop` was requested.
+  bool Read(std::uint8_t* bytes, int n);
+  // Reads one byte, waiting at most timeoutMs; -1 when none came.
+  int ReadByteFor(int timeoutMs);
+  void Write(const std::uint8_t* bytes, int n);
+  void WriteByte(std::uint8_t byte) { Write(&byte, 1); }
+  // Starts the enciphered stream with a key; the first 16 bytes read are the IV.
+  bool StartCipher(const std::string& key);
+  bool Closed() const { return closed_; }
+  // Accounts the wire time of bytes that arrived (pacing).
+  void PaceReceived(int n);
+
+ private:
+  bool WaitReadable(int timeoutMs);
+  std::chrono::nanoseconds ByteTime(int n) const;
+
+  int fd_;
+  bool isPty_;
+  int baud_;
+  bool closed_ = false;
+  const std::atomic<bool>& stop_;
+  std::unique_ptr<vel::CWrapper_TwoFish> cipher_;
+  std::chrono::steady_clock::time_point lineClock_{};
+};
+
+}  // namespace sim

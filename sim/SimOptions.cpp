@@ -1,0 +1,151 @@
+#include "SimOptions.h"
+
+#include <cstdlib>
+
+#include "devices/DeviceOperations.h"
+
+namespace sim {
+
+const char* const kSimUsage =
+    "usage: zandor-sim (--tcp HOST:PORT | --pty) [options]\n"
+    "Device:\n"
+    "  --unit TYPE,HW,FW[,KIND[,AUX...]]  a unit (repeat for several; default G4 ,A1,100,0)\n"
+    "  --single-unit                      answer as a single-unit device (reply 0xC3)\n"
+    "  --reply HH                         the single-unit reply byte (C3..C9, CA)\n"
+    "  --serial TEXT | --no-serial        the serial number (default SIM0000000000001)\n"
+    "  --protocol 1D|1B|both              attention bytes answered (default both)\n"
+    "  --key KEY                          encipher the TCP stream (32 hex digits or dashed)\n"
+    "  --programming-delay MS             wait before each block result\n"
+    "  --answer-delay MS                  wait before every answer\n"
+    "  --baud N                           pace the line at N baud, 10 bits a byte\n"
+    "Faults:\n"
+    "  --seed N  --lost-acks P  --corrupt-acks P  --busy\n"
+    "  --block-error N=F6|F7|F8           the N-th end of block (from 0) fails once\n"
+    "  --silence-from N  --disconnect-at N  --bad-info-checksum  --short-serial N\n"
+    "Output:\n"
+    "  --record FILE                      write what was programmed when the simulator stops\n"
+    "It prints \"tcp HOST:PORT\" or \"pty PATH\" when it is ready and runs until killed.\n";
+
+namespace {
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t at = text.find(separator, start);
+    parts.push_back(text.substr(start, at - start));
+    if (at == std::string::npos) return parts;
+    start = at + 1;
+  }
+}
+
+bool Number(const std::string& text, long long low, long long high, long long* out, int base = 10) {
+  char* end = nullptr;
+  const long long value = std::strtoll(text.c_str(), &end, base);
+  if (text.empty() || *end != '\0' || value < low || value > high) return false;
+  *out = value;
+  return true;
+}
+
+}  // namespace
+
+std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words, std::string* error,
+                                          bool* help) {
+  SimOptions options;
+  std::vector<SimUnit> units;
+  const auto fail = [error](const std::string& what) {
+    *error = what;
+    return std::nullopt;
+  };
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& w = words[i];
+    const auto value = [&]() -> std::optional<std::string> {
+      if (i + 1 >= words.size()) return std::nullopt;
+      return words[++i];
+    };
+    long long n = 0;
+    if (w == "--help") {
+      *help = true;
+      return std::nullopt;
+    } else if (w == "--pty") {
+      options.pty = true;
+    } else if (w == "--single-unit") {
+      options.config.multiUnit = false;
+    } else if (w == "--no-serial") {
+      options.config.serialNumber.reset();
+    } else if (w == "--busy") {
+      options.config.faults.busy = true;
+    } else if (w == "--bad-info-checksum") {
+      options.config.faults.badInfoChecksum = true;
+    } else {
+      const auto v = value();
+      if (!v) return fail("option " + w + " needs a value");
+      if (w == "--tcp") {
+        options.tcp = *v;
+      } else if (w == "--unit") {
+        const auto parts = Split(*v, ',');
+        if (parts.size() < 3) return fail("--unit takes TYPE,HW,FW[,KIND[,AUX...]]");
+        SimUnit unit{0, parts[0], parts[1], parts[2], {}};
+        if (parts.size() > 3) {
+          if (!Number(parts[3], 0, 3, &n)) return fail("a unit kind is 0 to 3");
+          unit.kind = static_cast<std::uint8_t>(n);
+        }
+        for (std::size_t k = 4; k < parts.size(); ++k) unit.auxiliary.push_back(parts[k]);
+        units.push_back(unit);
+      } else if (w == "--reply") {
+        if (!Number(*v, 0xC3, 0xCA, &n, 16)) return fail("--reply takes C3 to CA");
+        options.config.singleUnitReply = static_cast<std::uint8_t>(n);
+      } else if (w == "--serial") {
+        options.config.serialNumber = *v;
+      } else if (w == "--protocol") {
+        if (*v == "1D") {
+          options.config.protocols = {0x1D};
+        } else if (*v == "1B") {
+          options.config.protocols = {0x1B};
+        } else if (*v == "both") {
+          options.config.protocols = {0x1D, 0x1B};
+        } else {
+          return fail("--protocol takes 1D, 1B or both");
+        }
+      } else if (w == "--key") {
+        const auto key = vel::NormaliseKey(*v);
+        if (!key) return fail("--key takes 32 hexadecimal digits or 16 dash-separated pairs");
+        options.config.key = *key;
+      } else if (w == "--programming-delay" || w == "--answer-delay" || w == "--baud" ||
+                 w == "--silence-from" || w == "--disconnect-at" || w == "--short-serial" ||
+                 w == "--seed") {
+        if (!Number(*v, 0, 100000000, &n)) return fail(w + " takes a whole number");
+        const int i32 = static_cast<int>(n);
+        if (w == "--programming-delay") options.config.programmingDelayMs = i32;
+        if (w == "--answer-delay") options.config.answerDelayMs = i32;
+        if (w == "--baud") options.config.baud = i32;
+        if (w == "--silence-from") options.config.faults.silenceFromFrame = i32;
+        if (w == "--disconnect-at") options.config.faults.disconnectAtFrame = i32;
+        if (w == "--short-serial") options.config.faults.shortSerial = std::min(i32, 15);
+        if (w == "--seed") options.config.faults.seed = static_cast<std::uint32_t>(n);
+      } else if (w == "--lost-acks" || w == "--corrupt-acks") {
+        char* end = nullptr;
+        const double p = std::strtod(v->c_str(), &end);
+        if (*end != '\0' || p < 0.0 || p > 1.0) return fail(w + " takes a probability 0 to 1");
+        (w == "--lost-acks" ? options.config.faults.lostAck : options.config.faults.corruptAck) = p;
+      } else if (w == "--block-error") {
+        const auto parts = Split(*v, '=');
+        long long code = 0;
+        if (parts.size() != 2 || !Number(parts[0], 0, 1000000, &n) ||
+            !Number(parts[1], 0xF6, 0xF8, &code, 16)) {
+          return fail("--block-error takes N=F6, N=F7 or N=F8");
+        }
+        options.config.faults.blockResults[static_cast<int>(n)] = static_cast<std::uint8_t>(code);
+      } else if (w == "--record") {
+        options.recordFile = *v;
+      } else {
+        return fail("unknown option " + w);
+      }
+    }
+  }
+  if (!units.empty()) options.config.units = units;
+  if (options.pty == !options.tcp.empty()) return fail("give exactly one of --tcp and --pty");
+  return options;
+}
+
+}  // namespace sim

@@ -1,0 +1,85 @@
+#include "SimServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+constexpr int kAcceptPollMs = 50;
+}
+
+SimServer::SimServer(SimConfig config) : config_(config), device_(std::move(config)) {}
+
+SimServer::~SimServer() { Stop(); }
+
+int SimServer::StartTcp(const std::string& host, int port) {
+  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int one = 1;
+  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1 ||
+      ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener_, 4) != 0) {
+    ::close(listener_);
+    listener_ = -1;
+    return 0;
+  }
+  socklen_t length = sizeof address;
+  getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+  thread_ = std::thread([this] { ServeTcp(); });
+  return ntohs(address.sin_port);
+}
+
+std::string SimServer::StartPty() {
+  char name[128];
+  int slave = -1;
+  if (openpty(&ptyMaster_, &slave, name, nullptr, nullptr) != 0) return {};
+  // Raw on both sides; keep the slave open so the pair survives the host's closes.
+  termios tio{};
+  tcgetattr(slave, &tio);
+  cfmakeraw(&tio);
+  tcsetattr(slave, TCSANOW, &tio);
+  ptySlaveKeeper_ = slave;
+  thread_ = std::thread([this] { ServePty(); });
+  return name;
+}
+
+void SimServer::ServeTcp() {
+  while (!stop_) {
+    pollfd p{listener_, POLLIN, 0};
+    if (poll(&p, 1, kAcceptPollMs) <= 0) continue;
+    const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    SimChannel channel(fd, false, config_.baud, stop_);
+    device_.Serve(channel);
+    ::close(fd);
+  }
+}
+
+void SimServer::ServePty() {
+  SimChannel channel(ptyMaster_, true, config_.baud, stop_);
+  while (!stop_ && !channel.Closed()) device_.Serve(channel);
+}
+
+void SimServer::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  if (listener_ >= 0) ::close(listener_);
+  if (ptyMaster_ >= 0) ::close(ptyMaster_);
+  if (ptySlaveKeeper_ >= 0) ::close(ptySlaveKeeper_);
+  listener_ = ptyMaster_ = ptySlaveKeeper_ = -1;
+}
+
+}  // namespace sim

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "SimDevice.h"
+
+namespace sim {
+
+// Serves a simulated device over TCP (one connection at a time) or over a pseudo-terminal, on a
+// thread of its own.
+class SimServer {
+ public:
+  explicit SimServer(SimConfig config);
+  ~SimServer();
+  SimServer(const SimServer&) = delete;
+  SimServer& operator=(const SimServer&) = delete;
+
+  // Listens on host:port (port 0 picks one); returns the port, or 0 on failure.
+  int StartTcp(const std::string& host = "127.0.0.1", int port = 0);
+  // Opens a pseudo-terminal pair; returns the path the host opens, or "" on failure.
+  std::string StartPty();
+  void Stop();
+
+  SimDevice& Device() { return device_; }
+
+ private:
+  void ServeTcp();
+  void ServePty();
+
+  SimConfig config_;
+  SimDevice device_;
+  int listener_ = -1;
+  int ptyMaster_ = -1;
+  int ptySlaveKeeper_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+}  // namespace sim

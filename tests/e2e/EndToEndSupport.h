@@ -1,0 +1,89 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "SimServer.h"
+#include "devices/DeviceOperations.h"
+#include "engine/VelUpdateDoc.h"
+#include "support/EngineFakes.h"
+
+namespace vel::testing {
+
+// A simulated device served in this process over a real socket or pseudo-terminal, and a
+// document with recording front ends that updates or checks it.
+class EndToEnd : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    if (server) server->Stop();
+  }
+
+  void StartTcp() {
+    server = std::make_unique<sim::SimServer>(config);
+    const int port = server->StartTcp();
+    ASSERT_GT(port, 0);
+    target = DeviceTarget{};
+    target.kind = LinkKind::kTcp;
+    target.address = "127.0.0.1";
+    target.port = std::to_string(port);
+    target.key = config.key;
+  }
+
+  void StartPty() {
+    server = std::make_unique<sim::SimServer>(config);
+    const std::string path = server->StartPty();
+    ASSERT_FALSE(path.empty());
+    target = DeviceTarget{};
+    target.portName = path;
+  }
+
+  // The document, with link waits shortened so that failure paths run quickly; the protocol's
+  // own counts (passes, tries, reads) stay as they are.
+  CVelUpdateDoc& Doc(const std::string& sample) {
+    doc = std::make_unique<CVelUpdateDoc>(console, op);
+    if (!sample.empty()) {
+      EXPECT_TRUE(doc->OnOpenDocument(std::string(ZANDOR_SAMPLES_DIR) + "/" + sample).ok());
+    }
+    doc->Link().Serial().SetTimeouts(100, 1000);
+    doc->Link().Tcp().SetWaitStep(20);
+    doc->Link().Tcp().SetReconnectPause(10);
+    doc->Timing() = EngineTiming{1, 1, 1, 50};
+    return *doc;
+  }
+
+  int Update(const std::string& sample) { return UpdateDevice(Doc(sample), target, SerialSettings{}); }
+  int Check(const std::string& sample) { return CheckDevice(Doc(sample), target, SerialSettings{}); }
+
+  // The bytes the device holds for each listed segment equal the image's memory map.
+  void ExpectProgrammedImage(const sim::ProgrammedUnit& unit, int slot,
+                             const std::vector<int>& segments) {
+    const VelMemMap* map = doc->File().MemMap(slot);
+    ASSERT_NE(map, nullptr);
+    EXPECT_TRUE(unit.runFrameSeen);
+    EXPECT_EQ(unit.segments.size(), segments.size());
+    for (int s : segments) {
+      const auto it = unit.segments.find(s);
+      ASSERT_NE(it, unit.segments.end()) << "segment " << s << " was not programmed";
+      const VelSegment* expected = map->Segment(static_cast<std::uint8_t>(s));
+      ASSERT_NE(expected, nullptr);
+      EXPECT_TRUE(std::equal(expected->bytes.begin(), expected->bytes.end(), it->second.begin()))
+          << "segment " << s << " differs from the image";
+    }
+  }
+
+  sim::SimConfig config;
+  std::unique_ptr<sim::SimServer> server;
+  RecordingConsole console;
+  ScriptedOperator op;
+  std::unique_ptr<CVelUpdateDoc> doc;
+  DeviceTarget target;
+};
+
+inline sim::SimUnit Unit(const std::string& type, const std::string& hw, const std::string& fw,
+                         std::uint8_t kind = 0) {
+  return sim::SimUnit{kind, type, hw, fw, {}};
+}
+
+}  // namespace vel::testing

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <algorithm>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "devices/VersionCheck.h"
+#include "engine/Console.h"
+#include "engine/Operator.h"
+
+namespace vel::testing {
+
+// A console that keeps its message log and counts progress operations.
+class RecordingConsole final : public Console {
+ public:
+  void AppendMessage(const std::string& line) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.push_back(line);
+  }
+  void EnableWorkingControls(bool enable) override { controlsEnabled_ = enable; }
+  std::vector<std::string> Log() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return log_;
+  }
+  bool Logged(const std::string& text) const {
+    const auto log = Log();
+    return std::find(log.begin(), log.end(), text) != log.end();
+  }
+  int Positions() const { return positions_; }
+  bool ControlsEnabled() const { return controlsEnabled_; }
+
+ protected:
+  void ShowProgress(int, int, int, const std::string&) override { ++positions_; }
+  void HideProgress() override {}
+  void LogStatusLine(const std::string&) override {}  // thousands of frame lines: not kept
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> log_;
+  std::atomic<int> positions_{0};
+  std::atomic<bool> controlsEnabled_{true};
+};
+
+// An operator whose answers the test sets; it confirms devices as the automatic confirmation
+// does and records every message.
+class ScriptedOperator final : public Operator {
+ public:
+  void ShowMessage(const std::string& text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.push_back(text);
+  }
+  bool AskYesNo(Question question, const std::string&) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (question == Question::kNotResponding) {
+      ++notRespondingAsked_;
+      return cancelOnSilence;
+    }
+    return acceptUnknown;
+  }
+  bool ConfirmDevice(ConfirmationRequest& request) override {
+    ++confirmations_;
+    if (declineAll) return false;
+    VersionCheck check(request);
+    switch (check.Evaluate()) {
+      case VersionCheck::OkOutcome::kAccepted:
+        break;
+      case VersionCheck::OkOutcome::kAskCompatibility:
+        if (!acceptUnknown) return false;
+        break;
+      default:
+        return false;
+    }
+    check.Accept(check.InitialSerialText());
+    return true;
+  }
+  std::vector<std::string> Messages() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_;
+  }
+  bool Shown(const std::string& text) const {
+    const auto m = Messages();
+    return std::find(m.begin(), m.end(), text) != m.end();
+  }
+  int NotRespondingAsked() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return notRespondingAsked_;
+  }
+  int Confirmations() const { return confirmations_; }
+
+  std::atomic<bool> cancelOnSilence{true};
+  std::atomic<bool> acceptUnknown{false};
+  std::atomic<bool> declineAll{false};
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> messages_;
+  int notRespondingAsked_ = 0;
+  std::atomic<int> confirmations_{0};
+};
+
+}  // namespace vel::testing
