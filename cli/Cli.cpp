@@ -28,12 +28,8 @@ using Command = std::function<int(const std::vector<std::string>&, Streams)>;
 
 int RunZandor(const std::vector<std::string>& words, Streams io) {
   static const std::map<std::string, Command> kCommands = {
-      {"info", InfoCommand},
-      {"test", TestCommand},
-      {"records", RecordsCommand},
-      {"memory", MemoryCommand},
-      {"check", CheckCommand},
-      {"update", UpdateCommand},
+      {"info", InfoCommand},     {"test", TestCommand},   {"records", RecordsCommand},
+      {"memory", MemoryCommand}, {"check", CheckCommand}, {"update", UpdateCommand},
   };
   if (words.empty()) {
     io.err << kUsage;

@@ -39,8 +39,8 @@ const std::set<std::string> kFlags = {"yes", "serial-optional", "json", "help"};
 enum class Mode { kCheck, kUpdate };
 
 int Run(Mode mode, const std::vector<std::string>& words, Streams io) {
-  const std::string usage = std::string(mode == Mode::kCheck ? kCheckUsage : kUpdateUsage) +
-                            kDeviceOptions;
+  const std::string usage =
+      std::string(mode == Mode::kCheck ? kCheckUsage : kUpdateUsage) + kDeviceOptions;
   std::string error;
   const auto args = Args::Parse(words, kValued, kFlags, &error);
   const auto usageError = [&](const std::string& problem) {
@@ -67,10 +67,11 @@ int Run(Mode mode, const std::vector<std::string>& words, Streams io) {
     targets.push_back(*target);
   }
   const std::string silence = args->Value("on-silence", "cancel");
-  if (silence != "cancel" && silence != "wait") return usageError("--on-silence takes cancel or wait");
+  if (silence != "cancel" && silence != "wait")
+    return usageError("--on-silence takes cancel or wait");
   const std::string serialNumber = args->Value("serial-number");
-  if (!serialNumber.empty() && (serialNumber.size() < vel::kMinSerialText ||
-                                serialNumber.size() > vel::kMaxSerialText)) {
+  if (!serialNumber.empty() &&
+      (serialNumber.size() < vel::kMinSerialText || serialNumber.size() > vel::kMaxSerialText)) {
     return usageError("--serial-number takes 8 to 12 characters");
   }
   std::ofstream log;
@@ -83,8 +84,9 @@ int Run(Mode mode, const std::vector<std::string>& words, Streams io) {
   }
 
   std::mutex outputLock;
-  Presentation presentation{io.out, io.err, io.errIsTerminal, args->Has("json"),
-                            log.is_open() ? &log : nullptr, &outputLock, {}};
+  Presentation presentation{
+      io.out,      io.err, io.errIsTerminal, args->Has("json"), log.is_open() ? &log : nullptr,
+      &outputLock, {}};
   OperatorChoices choices;
   choices.yes = args->Has("yes");
   choices.cancelOnSilence = silence == "cancel";

@@ -59,15 +59,16 @@ void CliConsole::ShowDeviceUnits(const std::vector<vel::UnitLabel>& units) {
 
 void CliConsole::ShowProgress(int low, int high, int position, const std::string& statusLine) {
   const long long span = std::max(1LL, static_cast<long long>(high) - low);
-  const int percent =
-      static_cast<int>(std::clamp((static_cast<long long>(position) - low) * 100 / span, 0LL, 100LL));
+  const int percent = static_cast<int>(
+      std::clamp((static_cast<long long>(position) - low) * 100 / span, 0LL, 100LL));
   std::lock_guard<std::mutex> guard(*p_.lock);
   const auto now = std::chrono::steady_clock::now();
   if (p_.json) {
     if (percent == shownPercent_) return;
     shownPercent_ = percent;
-    p_.out << Event(p_, "progress",
-                    "\"percent\":" + std::to_string(percent) + ",\"text\":" + JsonString(statusLine))
+    p_.out << Event(
+                  p_, "progress",
+                  "\"percent\":" + std::to_string(percent) + ",\"text\":" + JsonString(statusLine))
            << std::flush;
     return;
   }
@@ -181,7 +182,8 @@ void CliOperator::PrintVersionCheck(const vel::VersionCheck& check) {
             vel::FormatFirmwareVersion(d.firmwareVersion[u]) + "   type OK? " + Verdict(v.type) +
             "  H/W OK? " + Verdict(v.hardware) + "  F/W OK? " + Verdict(v.firmware) +
             "  upgrade? " + (check.UnitSelected(u) ? "yes" : "no");
-    if (check.UnitImage(u) < vel::kImageSlots) text += " (image " + std::to_string(check.UnitImage(u)) + ")";
+    if (check.UnitImage(u) < vel::kImageSlots)
+      text += " (image " + std::to_string(check.UnitImage(u)) + ")";
     text += "\n";
   }
   if (r.file.HasFile() && r.file.MetadataPresent()) {
@@ -204,11 +206,13 @@ bool CliOperator::ChooseSerialNumber(const vel::VersionCheck& check, std::string
   if (!choices_.serialNumber.empty() && check.SerialEditable()) *serial = choices_.serialNumber;
   if (!check.NeedsSerialNumber() || check.OkEnabledFor(*serial)) return true;
   if (choices_.interactive) {
-    *serial = ReadTerminalLine("The device has no serial number. Serial number (8 to 12 characters): ");
+    *serial =
+        ReadTerminalLine("The device has no serial number. Serial number (8 to 12 characters): ");
     if (check.OkEnabledFor(*serial)) return true;
   }
-  ShowMessage("The device has no serial number: give --serial-number (8 to 12 characters) or "
-              "--serial-optional.");
+  ShowMessage(
+      "The device has no serial number: give --serial-number (8 to 12 characters) or "
+      "--serial-optional.");
   return false;
 }
 

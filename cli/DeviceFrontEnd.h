@@ -50,10 +50,10 @@ class CliConsole final : public vel::Console {
 // The operator's side on the command line: answers from the terminal where there is one,
 // otherwise from the options.
 struct OperatorChoices {
-  bool yes = false;              // accept what would need the operator's word
-  bool cancelOnSilence = true;   // --on-silence=cancel|wait
-  std::string serialNumber;      // --serial-number
-  bool interactive = false;      // standard input is a terminal
+  bool yes = false;             // accept what would need the operator's word
+  bool cancelOnSilence = true;  // --on-silence=cancel|wait
+  std::string serialNumber;     // --serial-number
+  bool interactive = false;     // standard input is a terminal
   bool printVersionCheck = true;
 };
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite: the plain build, the same suite under
-# AddressSanitizer + UBSan, and a short run of every fuzz target.
+# AddressSanitizer + UBSan and under ThreadSanitizer, and a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 FUZZ_SECONDS=${FUZZ_SECONDS:-20}
@@ -29,6 +29,8 @@ run_suite() {  # run_suite NAME DIR [cmake options...]
 
 run_suite plain build
 run_suite asan+ubsan build-asan -DZANDOR_SANITIZE=address -DZANDOR_BENCH=OFF
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  run_suite tsan build-tsan -DZANDOR_SANITIZE=thread -DZANDOR_BENCH=OFF
 
 echo "== fuzz: build"
 bash scripts/build.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DZANDOR_FUZZ=ON \

@@ -13,6 +13,17 @@ namespace sim {
 namespace {
 constexpr int kPollStepMs = 50;
 constexpr int kBitsPerByte = 10;
+constexpr auto kSpinMargin = std::chrono::microseconds(200);
+
+// Sleeps until the line clock says so; the last stretch spins, because a sleep overshoots by
+// more than a byte takes at 38400 baud and the pacing would drift.
+void WaitForLine(std::chrono::steady_clock::time_point until) {
+  if (until - std::chrono::steady_clock::now() > kSpinMargin) {
+    std::this_thread::sleep_until(until - kSpinMargin);
+  }
+  while (std::chrono::steady_clock::now() < until) {
+  }
+}
 }  // namespace
 
 SimChannel::SimChannel(int fd, bool isPty, int baud, const std::atomic<bool>& stop)
@@ -27,10 +38,10 @@ std::chrono::nanoseconds SimChannel::ByteTime(int n) const {
 
 void SimChannel::PaceReceived(int n) {
   if (baud_ <= 0) return;
-  const auto now = std::chrono::steady_clock::now();
-  if (lineClock_ < now - ByteTime(n)) lineClock_ = now - ByteTime(n);
-  lineClock_ += ByteTime(n);
-  std::this_thread::sleep_until(lineClock_);
+  // The bytes came over the pseudo-terminal at once; on a real line they would take their
+  // wire time from the moment the line was free.
+  lineClock_ = std::max(lineClock_, std::chrono::steady_clock::now()) + ByteTime(n);
+  WaitForLine(lineClock_);
 }
 
 bool SimChannel::WaitReadable(int timeoutMs) {
@@ -71,6 +82,7 @@ bool SimChannel::Read(std::uint8_t* bytes, int n) {
     if (cipher_) cipher_->decrypt(bytes + done, static_cast<int>(got), bytes + done);
     done += static_cast<int>(got);
   }
+  bytesIn_ += n;
   return true;
 }
 
@@ -89,12 +101,12 @@ void SimChannel::Write(const std::uint8_t* bytes, int n) {
     if (cipher_) cipher_->encrypt(buffer, chunk, buffer);
     if (baud_ > 0) {
       lineClock_ = std::max(lineClock_, std::chrono::steady_clock::now()) + ByteTime(chunk);
-      std::this_thread::sleep_until(lineClock_);
+      WaitForLine(lineClock_);
     }
     for (int sent = 0; sent < chunk;) {
-      const ssize_t w = isPty_ ? ::write(fd_, buffer + sent, static_cast<std::size_t>(chunk - sent))
-                               : ::send(fd_, buffer + sent, static_cast<std::size_t>(chunk - sent),
-                                        MSG_NOSIGNAL);
+      const ssize_t w =
+          isPty_ ? ::write(fd_, buffer + sent, static_cast<std::size_t>(chunk - sent))
+                 : ::send(fd_, buffer + sent, static_cast<std::size_t>(chunk - sent), MSG_NOSIGNAL);
       if (w < 0) {
         if (errno == EINTR || errno == EAGAIN) continue;
         closed_ = !isPty_;
@@ -103,6 +115,7 @@ void SimChannel::Write(const std::uint8_t* bytes, int n) {
       sent += static_cast<int>(w);
     }
     done += chunk;
+    bytesOut_ += chunk;
   }
 }
 

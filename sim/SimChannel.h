@@ -30,6 +30,8 @@ class SimChannel {
   bool Closed() const { return closed_; }
   // Accounts the wire time of bytes that arrived (pacing).
   void PaceReceived(int n);
+  long long BytesIn() const { return bytesIn_; }
+  long long BytesOut() const { return bytesOut_; }
 
  private:
   bool WaitReadable(int timeoutMs);
@@ -42,6 +44,8 @@ class SimChannel {
   const std::atomic<bool>& stop_;
   std::unique_ptr<vel::CWrapper_TwoFish> cipher_;
   std::chrono::steady_clock::time_point lineClock_{};
+  long long bytesIn_ = 0;
+  long long bytesOut_ = 0;
 };
 
 }  // namespace sim

@@ -21,26 +21,26 @@ struct SimUnit {
 // Faults the device can be told to commit, drawn from a seeded generator where random.
 struct SimFaults {
   std::uint32_t seed = 1;
-  double lostAck = 0.0;       // probability that a frame's acknowledgement is not sent
-  double corruptAck = 0.0;    // probability that it is sent as a wrong byte
-  bool busy = false;          // answer the attention byte with "busy"
+  double lostAck = 0.0;     // probability that a frame's acknowledgement is not sent
+  double corruptAck = 0.0;  // probability that it is sent as a wrong byte
+  bool busy = false;        // answer the attention byte with "busy"
   std::map<int, std::uint8_t> blockResults;  // n-th end of block (from 0) -> 0xF6/0xF7/0xF8, once
-  int silenceFromFrame = -1;  // from this transfer frame on (counted from 0), answer nothing
-  int disconnectAtFrame = -1; // close the connection when this frame arrives
+  int silenceFromFrame = -1;   // from this transfer frame on (counted from 0), answer nothing
+  int disconnectAtFrame = -1;  // close the connection when this frame arrives
   bool badInfoChecksum = false;
-  int shortSerial = -1;       // send only this many serial bytes, then fall silent
+  int shortSerial = -1;  // send only this many serial bytes, then fall silent
 };
 
 struct SimConfig {
   std::vector<SimUnit> units{SimUnit{}};
-  bool multiUnit = true;                       // reply 0xC2 to 0x1D; else a single-unit device
+  bool multiUnit = true;  // reply 0xC2 to 0x1D; else a single-unit device
   std::optional<std::string> serialNumber = std::string("SIM0000000000001");
   std::set<std::uint8_t> protocols{0x1D, 0x1B};  // attention bytes it answers
   std::uint8_t singleUnitReply = 0xC3;
-  std::string key;              // 32 hexadecimal digits: the TCP stream is enciphered
-  int programmingDelayMs = 0;   // before a block result
-  int answerDelayMs = 0;        // before every answer
-  int baud = 0;                 // pace the line: 10 bits a byte, both directions
+  std::string key;             // 32 hexadecimal digits: the TCP stream is enciphered
+  int programmingDelayMs = 0;  // before a block result
+  int answerDelayMs = 0;       // before every answer
+  int baud = 0;                // pace the line: 10 bits a byte, both directions
   SimFaults faults;
 };
 

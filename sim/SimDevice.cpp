@@ -173,7 +173,7 @@ SimDevice::Next SimDevice::Identify(SimChannel& ch, std::uint8_t attention) {
     const int answer = ch.ReadByteFor(-1);
     if (answer < 0) return Next::kClosed;
     ch.PaceReceived(1);
-    if (answer == p::kAskAgain) continue;  // the host asks for the block again
+    if (answer == p::kAskAgain) continue;       // the host asks for the block again
     if (answer != p::kAck) return Next::kIdle;  // information only, or declined
     break;
   }

@@ -64,6 +64,7 @@ void SimServer::ServeTcp() {
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     SimChannel channel(fd, false, config_.baud, stop_);
     device_.Serve(channel);
+    bytesExchanged_ += channel.BytesIn() + channel.BytesOut();
     ::close(fd);
   }
 }
@@ -71,6 +72,7 @@ void SimServer::ServeTcp() {
 void SimServer::ServePty() {
   SimChannel channel(ptyMaster_, true, config_.baud, stop_);
   while (!stop_ && !channel.Closed()) device_.Serve(channel);
+  bytesExchanged_ += channel.BytesIn() + channel.BytesOut();
 }
 
 void SimServer::Stop() {

@@ -25,6 +25,8 @@ class SimServer {
   void Stop();
 
   SimDevice& Device() { return device_; }
+  // Bytes that crossed the link in both directions, over every finished connection.
+  long long BytesExchanged() const { return bytesExchanged_; }
 
  private:
   void ServeTcp();
@@ -36,6 +38,7 @@ class SimServer {
   int ptyMaster_ = -1;
   int ptySlaveKeeper_ = -1;
   std::atomic<bool> stop_{false};
+  std::atomic<long long> bytesExchanged_{0};
   std::thread thread_;
 };
 

@@ -34,8 +34,8 @@ std::string RecordText(const std::vector<sim::ProgrammedUnit>& units) {
 int main(int argc, char** argv) {
   std::string error;
   bool help = false;
-  const auto options = sim::ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc),
-                                            &error, &help);
+  const auto options =
+      sim::ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), &error, &help);
   if (!options) {
     if (help) {
       std::cout << sim::kSimUsage;
@@ -57,7 +57,8 @@ int main(int argc, char** argv) {
     std::cout << "pty " << path << std::endl;
   } else {
     const std::size_t colon = options->tcp.rfind(':');
-    const std::string host = colon == std::string::npos ? "127.0.0.1" : options->tcp.substr(0, colon);
+    const std::string host =
+        colon == std::string::npos ? "127.0.0.1" : options->tcp.substr(0, colon);
     const int wanted = std::atoi(options->tcp.substr(colon + 1).c_str());
     const int port = server.StartTcp(host, wanted);
     if (port == 0) {
@@ -69,7 +70,8 @@ int main(int argc, char** argv) {
   while (stopRequested == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   server.Stop();
   const auto violations = server.Device().Violations();
-  for (const std::string& v : violations) std::cerr << "zandor-sim: protocol violation: " << v << "\n";
+  for (const std::string& v : violations)
+    std::cerr << "zandor-sim: protocol violation: " << v << "\n";
   if (!options->recordFile.empty()) {
     if (!vel::WriteFileAtomically(options->recordFile, RecordText(server.Device().Programmed()),
                                   0644, &error)) {

@@ -25,7 +25,6 @@ CliRun Zandor(std::vector<std::string> words) {
 
 std::string Sample(const std::string& name) { return std::string(ZANDOR_SAMPLES_DIR) + "/" + name; }
 
-
 TEST(ZandorCli, UsageErrorsAndHelp) {
   EXPECT_EQ(Zandor({}).code, kExitUsage);
   EXPECT_EQ(Zandor({"frobnicate"}).code, kExitUsage);
@@ -83,7 +82,8 @@ TEST(ZandorCli, TestVerdicts) {
 
 TEST(ZandorCli, RecordsAsTheRecordViewShowsThem) {
   vel::testing::TempDir dir;
-  vel::testing::WriteText(dir.File("r.hex"), ":020000040000FA\n:02FFF0000a0bFA\n:0000000AF6\n:00000001FF\n");
+  vel::testing::WriteText(dir.File("r.hex"),
+                          ":020000040000FA\n:02FFF0000a0bFA\n:0000000AF6\n:00000001FF\n");
   const CliRun all = Zandor({"records", dir.File("r.hex")});
   ASSERT_EQ(all.code, kExitOk) << all.err;
   EXPECT_NE(all.out.find("     1  Ext. Linear Address Record    0x02    0x0000   0xFA      00 00 "),

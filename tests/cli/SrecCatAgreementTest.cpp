@@ -13,7 +13,6 @@
 namespace zandor {
 namespace {
 
-
 TEST(SrecCatAgreement, EverySegmentOfEverySample) {
   if (std::system("command -v srec_cat >/dev/null 2>&1") != 0) {
     GTEST_SKIP() << "srec_cat is not installed (scripts/setup.sh installs it)";

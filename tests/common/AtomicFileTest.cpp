@@ -12,7 +12,6 @@
 namespace vel {
 namespace {
 
-
 TEST(AtomicFile, ReplacesWholeFileWithTheGivenMode) {
   testing::TempDir dir;
   const std::string path = dir.File("list.txt");

@@ -53,8 +53,12 @@ class EndToEnd : public ::testing::Test {
     return *doc;
   }
 
-  int Update(const std::string& sample) { return UpdateDevice(Doc(sample), target, SerialSettings{}); }
-  int Check(const std::string& sample) { return CheckDevice(Doc(sample), target, SerialSettings{}); }
+  int Update(const std::string& sample) {
+    return UpdateDevice(Doc(sample), target, SerialSettings{});
+  }
+  int Check(const std::string& sample) {
+    return CheckDevice(Doc(sample), target, SerialSettings{});
+  }
 
   // The bytes the device holds for each listed segment equal the image's memory map.
   void ExpectProgrammedImage(const sim::ProgrammedUnit& unit, int slot,

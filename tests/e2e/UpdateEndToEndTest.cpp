@@ -60,7 +60,8 @@ TEST_F(SingleUnitUpdate, CancelDuringTheTransferIsNeverASuccess) {
   config.programmingDelayMs = 5;
   StartPty();
   std::thread canceller([this] {
-    while (server->Device().FramesReceived() < 200) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    while (server->Device().FramesReceived() < 200)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     console.State().cancel = true;
   });
   const int status = Update("single-64k.hex");
@@ -250,6 +251,14 @@ TEST_F(MultiUnitUpdate, DisconnectDuringTheTransfer) {
   EXPECT_EQ(Update("multi-unit.hex"), ids::kUpdateFailed);
   EXPECT_FALSE(console.State().updateDone);
   EXPECT_FALSE(console.ProgressActive());
+}
+
+TEST_F(MultiUnitUpdate, UnitWithoutAFittingImageIsNotSent) {
+  config.units = {Unit("G4 ", "Z9", "100")};  // the file lists hardware A1 and B2
+  StartTcp();
+  EXPECT_EQ(Update("multi-unit.hex"), ids::kUpdateFailed);
+  server->Stop();
+  EXPECT_EQ(server->Device().FramesReceived(), 0);
 }
 
 TEST_F(MultiUnitUpdate, BusyDeviceOverTcp) {

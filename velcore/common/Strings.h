@@ -42,7 +42,8 @@ std::string LoadString(int id);
 
 namespace text {
 constexpr std::string_view kResourceLoadError = "Resource String Load Error";
-constexpr std::string_view kAttemptingToCommunicate = "Attempting to communicate with Zandor Unit...";
+constexpr std::string_view kAttemptingToCommunicate =
+    "Attempting to communicate with Zandor Unit...";
 constexpr std::string_view kCommunicationEstablished = "Communication Established";
 constexpr std::string_view kCommunicationEstablishedLog =
     "Communication established with Zandor Unit.";
@@ -56,7 +57,8 @@ constexpr std::string_view kSendingHexFile = "Sending Hex File...";
 constexpr std::string_view kNotResponding =
     "Warning: The Zandor Unit is not responding.\nYou may wait to see if it recovers, or cancel "
     "the operation and try again.\n\nWould you like to cancel the transmission?";
-constexpr std::string_view kUnitTimeout = "Timeout error when waiting for respond from Zandor Unit!!!";
+constexpr std::string_view kUnitTimeout =
+    "Timeout error when waiting for respond from Zandor Unit!!!";
 constexpr std::string_view kNonExistantSegment = "Non-existant Segment Error";
 constexpr std::string_view kSerialOnly =
     "This update procedure works over a serial port only; the device was reached over TCP/IP.";

@@ -89,10 +89,9 @@ std::optional<DeviceTarget> ParseTarget(const std::string& text, std::string* er
   const std::size_t keyColon = afterHost.find(':');
   target.port = afterHost.substr(0, keyColon);
   TcpEndpoint probe;
-  const bool portIsNumber = !target.port.empty() &&
-                            target.port.find_first_not_of("0123456789") == std::string::npos &&
-                            target.port.size() <= 5 && std::stoi(target.port) > 0 &&
-                            std::stoi(target.port) < 65536;
+  const bool portIsNumber =
+      !target.port.empty() && target.port.find_first_not_of("0123456789") == std::string::npos &&
+      target.port.size() <= 5 && std::stoi(target.port) > 0 && std::stoi(target.port) < 65536;
   if (!MakeEndpoint(target.address, target.port, &probe) || !portIsNumber) {
     *error = "not an IPv4 address and port: " + text;
     return std::nullopt;

@@ -148,8 +148,8 @@ VersionCheck::OkOutcome VersionCheck::Evaluate() const {
 
 void VersionCheck::Accept(const std::string& serialText) {
   auto& serial = request_.device.serialNumber;
+  if (serialText == serialText_ && request_.device.HasSerialNumber()) return;  // as the device said
   const std::string text = serialText.substr(0, kMaxSerialText);
-  if (text == serialText_ && request_.device.HasSerialNumber()) return;  // left as the device said
   serial.fill(0);
   if (text.empty()) {
     serial[0] = kNoSerialNumber;

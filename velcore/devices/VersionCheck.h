@@ -36,15 +36,17 @@ struct UnitVerdicts {
 class VersionCheck {
  public:
   enum class OkOutcome {
-    kAccepted,             // close with OK
-    kNoUnitSelected,       // "You must select the unit..."; stays open
-    kWrongFirmware,        // "This hex file does not contain firmware..."; leaves by Cancel
-    kAskCompatibility,     // Yes proceeds, No leaves by Cancel
+    kAccepted,          // close with OK
+    kNoUnitSelected,    // "You must select the unit..."; stays open
+    kWrongFirmware,     // "This hex file does not contain firmware..."; leaves by Cancel
+    kAskCompatibility,  // Yes proceeds, No leaves by Cancel
   };
 
   explicit VersionCheck(ConfirmationRequest& request);
 
-  const UnitVerdicts& Verdicts(int unit) const { return verdicts_.at(static_cast<std::size_t>(unit)); }
+  const UnitVerdicts& Verdicts(int unit) const {
+    return verdicts_.at(static_cast<std::size_t>(unit));
+  }
   bool UnitBoxEnabled(int unit) const { return boxEnabled_.at(static_cast<std::size_t>(unit)); }
   bool UnitSelected(int unit) const;
   int UnitImage(int unit) const;

@@ -26,10 +26,9 @@ std::string Text(const std::uint8_t* bytes, std::size_t count) {
 int CVelUpdateDoc::IdentifyDevice() {
   console_.BeginProgress(0, 6, std::string(text::kAttemptingToCommunicate), 1);
   identified_ = false;
-  if (link_.Kind() == LinkKind::kTcp &&
-      link_.Tcp().ConnectTcp(link_.Tcp().Endpoint()) != 0) {
-    console_.AppendMessage(Format("Cannot connect to the Zandor Unit: %s",
-                                  std::strerror(link_.Tcp().LastError())));
+  if (link_.Kind() == LinkKind::kTcp && link_.Tcp().ConnectTcp(link_.Tcp().Endpoint()) != 0) {
+    console_.AppendMessage(
+        Format("Cannot connect to the Zandor Unit: %s", std::strerror(link_.Tcp().LastError())));
     console_.EndProgress();
     return 0;
   }
@@ -90,8 +89,8 @@ int CVelUpdateDoc::IdentifyDevice() {
 }
 
 bool CVelUpdateDoc::ConfirmWithOperator() {
-  ConfirmationRequest request{identity_, file_, informationOnly_, protocolByte_, answerByte_,
-                              serialNumberOptional_};
+  ConfirmationRequest request{identity_,     file_,       informationOnly_,
+                              protocolByte_, answerByte_, serialNumberOptional_};
   return operator_.ConfirmDevice(request);
 }
 
@@ -118,7 +117,8 @@ void CVelUpdateDoc::AnswerUnitDevice(std::uint8_t& reply, bool multiUnit, bool& 
             identity_.currentUnit = 4;
             do {
               --identity_.currentUnit;
-            } while (identity_.currentUnit > 0 && identity_.unitSelected[identity_.currentUnit] != 1);
+            } while (identity_.currentUnit > 0 &&
+                     identity_.unitSelected[identity_.currentUnit] != 1);
             identity_.selectedImage = identity_.unitImage[identity_.currentUnit];
             reply = p;
             identified_ = true;
@@ -131,7 +131,8 @@ void CVelUpdateDoc::AnswerUnitDevice(std::uint8_t& reply, bool multiUnit, bool& 
       }
       answer = ((noSerial || answerByte_ == protocol::kAck) && reply == p) ? answerByte_
                                                                            : protocol::kDecline;
-      if (!multiUnit && CodeMatches(identity_.typeCode[0], "DNK", 3)) Pause(timing_.dnkAnswerDelayMs);
+      if (!multiUnit && CodeMatches(identity_.typeCode[0], "DNK", 3))
+        Pause(timing_.dnkAnswerDelayMs);
     }
     lastMoved = Write(&answer, 1);
     if (multiUnit) {
@@ -189,8 +190,8 @@ bool CVelUpdateDoc::ReadDeviceInfo(std::uint8_t reply) {
       return false;
     }
     if (count > kMaxUnits) {
-      ReadError(Format("Read Error: The device reported %d units; at most %d are supported.",
-                       count, kMaxUnits),
+      ReadError(Format("Read Error: The device reported %d units; at most %d are supported.", count,
+                       kMaxUnits),
                 ids::kReadMissingParameters);
       return false;
     }
@@ -252,9 +253,15 @@ std::uint8_t CVelUpdateDoc::UnitSelectModeByKind(int unit, bool loaderVariant,
   *mode = 0x00;
   if (file_.ImageCount() == 1 || unit < 0) return 0x00;
   switch (identity_.unitKind[unit]) {
-    case 1: *mode = 0x30; return 0x01;
-    case 2: *mode = 0x30; return 0x02;
-    case 3: *mode = 0x30; return 0x03;
+    case 1:
+      *mode = 0x30;
+      return 0x01;
+    case 2:
+      *mode = 0x30;
+      return 0x02;
+    case 3:
+      *mode = 0x30;
+      return 0x03;
     default:
       if (loaderVariant && file_.SecondTypeFlag()) {
         *mode = 0x31;

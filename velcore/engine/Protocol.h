@@ -24,7 +24,8 @@ constexpr std::uint8_t kReplySerialOnly = 0xCA;
 // 0xC3 to 0xC9 but 0xC6: a single-unit device.
 constexpr bool IsSingleUnitReply(std::uint8_t r) { return r >= 0xC3 && r <= 0xC9 && r != 0xC6; }
 constexpr bool IsBlockResult(std::uint8_t r) {
-  return r == kBlockProgrammed || r == kEraseError || r == kProgrammingError || r == kBlockCheckError;
+  return r == kBlockProgrammed || r == kEraseError || r == kProgrammingError ||
+         r == kBlockCheckError;
 }
 
 constexpr std::size_t kRecordFrameSize = 21;
@@ -43,17 +44,17 @@ constexpr std::uint8_t FrameChecksum(const std::uint8_t* bytes, std::size_t coun
 // Block-ID frame naming a page range: first page, 0x00, type 04, last page, 0xFF.
 constexpr std::array<std::uint8_t, kBlockIdFrameSize> PageRangeBlockId(int firstPage,
                                                                        int lastPage) {
-  std::array<std::uint8_t, kBlockIdFrameSize> f = {0x02, static_cast<std::uint8_t>(firstPage),
-                                                   0x00, 0x04, static_cast<std::uint8_t>(lastPage),
-                                                   0xFF, 0x00};
+  std::array<std::uint8_t, kBlockIdFrameSize> f = {0x02, static_cast<std::uint8_t>(firstPage), 0x00,
+                                                   0x04, static_cast<std::uint8_t>(lastPage),  0xFF,
+                                                   0x00};
   f[6] = FrameChecksum(f.data(), 6);
   return f;
 }
 
 // Block-ID frame naming a segment (an extended linear address record).
 constexpr std::array<std::uint8_t, kBlockIdFrameSize> SegmentBlockId(int segment) {
-  std::array<std::uint8_t, kBlockIdFrameSize> f = {0x02, 0x00, 0x00, 0x04,
-                                                   0x00, static_cast<std::uint8_t>(segment), 0x00};
+  std::array<std::uint8_t, kBlockIdFrameSize> f = {
+      0x02, 0x00, 0x00, 0x04, 0x00, static_cast<std::uint8_t>(segment), 0x00};
   f[6] = FrameChecksum(f.data(), 6);
   return f;
 }

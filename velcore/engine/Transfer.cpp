@@ -8,7 +8,6 @@
 
 namespace vel {
 
-
 bool CVelUpdateDoc::SendFrameAwaitAck(const std::uint8_t* frame, int length,
                                       const std::string& prefix, int position) {
   std::uint8_t reply = 0;
@@ -24,9 +23,9 @@ bool CVelUpdateDoc::SendFrameAwaitAck(const std::uint8_t* frame, int length,
     }
     const int written = link_.LinkWrite(frame, length);
     if (written < length) {
-      operator_.ShowMessage(Format(LoadString(ids::kSerialNotAccepting).c_str(), written,
-                                   link_.LastWriteError()) +
-                            "\"");
+      operator_.ShowMessage(
+          Format(LoadString(ids::kSerialNotAccepting).c_str(), written, link_.LastWriteError()) +
+          "\"");
     }
     console_.SetProgress(position, prefix + std::to_string(tries));
     std::uint8_t byte = 0;
@@ -61,9 +60,9 @@ bool CVelUpdateDoc::SendFrameAwaitAckLink(const std::uint8_t* frame, int length,
     }
     const int written = link_.LinkWrite(frame, length);
     if (written < length) {
-      console_.AppendMessage(Format(
-          LoadString(tcp ? ids::kTcpNotAccepting : ids::kSerialNotAccepting).c_str(), written,
-          link_.LastWriteError()));
+      console_.AppendMessage(
+          Format(LoadString(tcp ? ids::kTcpNotAccepting : ids::kSerialNotAccepting).c_str(),
+                 written, link_.LastWriteError()));
     }
     console_.SetProgress(position, prefix + std::to_string(tries));
     std::uint8_t byte = 0;

@@ -172,8 +172,8 @@ void CVelUpdateDoc::DispatchAction4() {
 
 void CVelUpdateDoc::BuildMapIfMissing(int slot) {
   if (file_.MemMap(slot) != nullptr) return;
-  const bool shown = console_.BeginProgress(1, file_.RecordCount(0),
-                                            LoadString(ids::kCreatingMemMap), 1);
+  const bool shown =
+      console_.BeginProgress(1, file_.RecordCount(0), LoadString(ids::kCreatingMemMap), 1);
   file_.GetMemMap(slot, shown ? &console_ : nullptr, classes_.jqh);
   if (shown) console_.EndProgress();
 }
@@ -229,8 +229,8 @@ void CVelUpdateDoc::ChooseProcedure() {
       if (SerialOnly()) return;
       start(4096, [this] { ProcedureT1(); });
     } else if (classes_.dravik) {
-      ProcedureNotAvailable(classes_.ypd ||
-                                    identity_.auxiliaryVersions[1] == file_.Shared().auxiliaryVersions[1]
+      ProcedureNotAvailable(classes_.ypd || identity_.auxiliaryVersions[1] ==
+                                                file_.Shared().auxiliaryVersions[1]
                                 ? "T3"
                                 : "T4");
     } else if (classes_.refuse64k) {
@@ -258,6 +258,14 @@ void CVelUpdateDoc::ChooseProcedure() {
     identity_.selectedImage = 0;
   }
   const int slot = identity_.selectedImage;
+  if (slot >= kImageSlots) {
+    // A unit the operator kept selected although no image fits it.
+    console_.AppendMessage(
+        "No image of the file was chosen for the selected unit; nothing was sent.");
+    SetStatusCode(ids::kUpdateFailed);
+    EndWithoutTransfer(true);
+    return;
+  }
   BuildMapIfMissing(slot);
   const VelMemMap& map = *file_.MemMap(slot);
   if (map.GetPage(0, 0) == nullptr) {

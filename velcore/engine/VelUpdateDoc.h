@@ -4,13 +4,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include "engine/Protocol.h"
 #include <string>
 #include <thread>
 
 #include "engine/Console.h"
 #include "engine/DeviceIdentity.h"
 #include "engine/Operator.h"
+#include "engine/Protocol.h"
 #include "image/FirmwareFile.h"
 #include "image/HexFileLoader.h"
 #include "link/DeviceLink.h"
@@ -19,14 +19,14 @@ namespace vel {
 
 // Every wait of the engine that is not a link time-out, in milliseconds.
 struct EngineTiming {
-  int dnkAnswerDelayMs = 1000;         // a DNK unit wants a pause before the answer byte
-  int unitSelectPauseMs = 500;         // after the loader unit-select frame of an NB file
-  int nbUnitZeroDelayMs = 1000;        // before selecting unit 0 of an NB file
+  int dnkAnswerDelayMs = 1000;          // a DNK unit wants a pause before the answer byte
+  int unitSelectPauseMs = 500;          // after the loader unit-select frame of an NB file
+  int nbUnitZeroDelayMs = 1000;         // before selecting unit 0 of an NB file
   int encryptedHandoverWaitMs = 10000;  // after selecting the next unit on an enciphered link
 };
 
-constexpr int kProgrammingWaitReads = 60;      // reads while a block is programmed
-constexpr int kNotRespondingEveryTries = 20;   // the question while a frame goes unanswered
+constexpr int kProgrammingWaitReads = 60;     // reads while a block is programmed
+constexpr int kNotRespondingEveryTries = 20;  // the question while a frame goes unanswered
 constexpr int kNotRespondingEveryTriesLink = 10;
 constexpr int kIdentifyPasses = 3;
 constexpr int kDeviceInfoTries = 2;
@@ -36,8 +36,13 @@ constexpr int kSerialSearchAttempts = 12;
 constexpr int kSerialCheckAttempts = 6;
 constexpr int kTcpAttempts = 2;
 
-enum Action { kActionUnformatted = 0, kActionMatrix = 1, kActionVantrel = 2, kActionUpdate = 3,
-              kActionCheck = 4 };
+enum Action {
+  kActionUnformatted = 0,
+  kActionMatrix = 1,
+  kActionVantrel = 2,
+  kActionUpdate = 3,
+  kActionCheck = 4
+};
 
 // The document: the loaded firmware file and the device engine in one object. It owns the link,
 // the identity of the connected device and the transfer worker; it reports only through the
