@@ -1,12 +1,18 @@
 #include "BenchSupport.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace bench {
 
@@ -50,6 +56,47 @@ long PeakMemoryKiB(const std::function<void()>& work) {
   struct rusage usage {};
   wait4(pid, &status, 0, &usage);
   return usage.ru_maxrss;
+}
+
+void PinToOneCore() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(0, &set);
+  sched_setaffinity(0, sizeof set, &set);
+}
+
+bool ReadAll(int fd, std::uint8_t* buffer, int n) {
+  for (int done = 0; done < n;) {
+    const ssize_t got = ::recv(fd, buffer + done, static_cast<std::size_t>(n - done), 0);
+    if (got <= 0) return false;
+    done += static_cast<int>(got);
+  }
+  return true;
+}
+
+int ListenLoopback(std::uint16_t* port) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::listen(listener, 8);
+  socklen_t length = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  *port = ntohs(address.sin_port);
+  return listener;
+}
+
+int ConnectLoopback(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) std::abort();
+  return fd;
 }
 
 void ReportRatio(const std::string& name, Seconds ours, Seconds baseline, double target) {

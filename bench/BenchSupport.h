@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +18,20 @@ bool RunProgram(const std::vector<std::string>& argv);
 
 // Peak resident memory, in KiB, of `work` run in a child process.
 long PeakMemoryKiB(const std::function<void()>& work);
+
+// Keeps this thread and the threads it starts afterwards on one core. Two threads that answer
+// each other (a device stand-in and the host) otherwise measure the scheduler's migrations more
+// than the code; both sides of a comparison run pinned alike.
+void PinToOneCore();
+
+// Reads exactly n bytes from a socket; false when it closed first.
+bool ReadAll(int fd, std::uint8_t* buffer, int n);
+
+// A listening TCP socket on 127.0.0.1 with a port of the system's choice; *port gets the port.
+int ListenLoopback(std::uint16_t* port);
+
+// A connected TCP_NODELAY client socket to 127.0.0.1:port.
+int ConnectLoopback(std::uint16_t port);
 
 // Prints "name: ours X ms, baseline Y ms, ratio R (target <= T) PASS|MISS".
 void ReportRatio(const std::string& name, Seconds ours, Seconds baseline, double target);

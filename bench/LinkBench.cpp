@@ -20,29 +20,12 @@ namespace {
 constexpr int kFrame = 21;
 const char* const kKey = "00112233445566778899AABBCCDDEEFF";
 
-bool ReadAll(int fd, std::uint8_t* buffer, int n) {
-  for (int done = 0; done < n;) {
-    const ssize_t got = ::recv(fd, buffer + done, static_cast<std::size_t>(n - done), 0);
-    if (got <= 0) return false;
-    done += static_cast<int>(got);
-  }
-  return true;
-}
-
 // A device stand-in: per connection, an optional 16-byte IV, then a one-byte answer to every
 // 21-byte frame. Serves `connections` connections, then stops.
 class AnsweringDevice {
  public:
   explicit AnsweringDevice(int connections) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener_, 8);
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    listener_ = bench::ListenLoopback(&port_);
     thread_ = std::thread([this, connections] {
       for (int c = 0; c < connections; ++c) Serve(::accept(listener_, nullptr, nullptr));
     });
@@ -59,9 +42,9 @@ class AnsweringDevice {
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     std::uint8_t frame[kFrame];
-    if (expectIv_ && !ReadAll(fd, frame, 16)) return;
+    if (expectIv_ && !bench::ReadAll(fd, frame, 16)) return;
     const std::uint8_t answer = 0xFA;
-    while (ReadAll(fd, frame, kFrame)) ::send(fd, &answer, 1, MSG_NOSIGNAL);
+    while (bench::ReadAll(fd, frame, kFrame)) ::send(fd, &answer, 1, MSG_NOSIGNAL);
     ::close(fd);
   }
 
@@ -71,22 +54,11 @@ class AnsweringDevice {
   std::thread thread_;
 };
 
-int BareClient(std::uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  const int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) std::abort();
-  return fd;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const int trips = argc > 1 ? std::atoi(argv[1]) : 20000;
+  bench::PinToOneCore();
   constexpr int kRuns = 7;
   // Bare ping-pong, then plain link, then enciphered link: one connection each per timed run
   // plus the warm-up.
@@ -95,9 +67,9 @@ int main(int argc, char** argv) {
   std::uint8_t answer = 0;
 
   const bench::Seconds bare = bench::MedianTime(kRuns, [&] {
-    const int fd = BareClient(device.Port());
+    const int fd = bench::ConnectLoopback(device.Port());
     for (int i = 0; i < trips; ++i) {
-      if (::send(fd, frame, kFrame, 0) != kFrame || !ReadAll(fd, &answer, 1)) std::abort();
+      if (::send(fd, frame, kFrame, 0) != kFrame || !bench::ReadAll(fd, &answer, 1)) std::abort();
     }
     ::close(fd);
   });

@@ -7,13 +7,12 @@ bool Console::BeginProgress(int low, int high, const std::string& text, int step
   if (!active_.compare_exchange_strong(expected, true)) return false;
   state_.cancel = false;
   LogStatusLine(text);
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(mutex_);
   low_ = low;
   high_ = high;
   position_ = low;
   step_ = step;
   statusLine_ = text;
-  lock.unlock();
   ShowProgress(low, high, low, text);
   return true;
 }
@@ -33,13 +32,10 @@ bool Console::Advance(bool stepping, int position, const std::string& text) {
     return false;
   }
   if (!text.empty()) LogStatusLine(text);
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(mutex_);
   position_ = stepping ? position_ + step_ : position;
   if (!text.empty()) statusLine_ = text;
-  const int low = low_, high = high_, now = position_;
-  const std::string line = statusLine_;
-  lock.unlock();
-  ShowProgress(low, high, now, line);
+  ShowProgress(low_, high_, position_, statusLine_);
   return true;
 }
 

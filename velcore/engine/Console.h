@@ -53,7 +53,8 @@ class Console : public ProgressSink {
   ConsoleState& State() { return state_; }
 
  protected:
-  // The progress display changed: paint it (coalesce repaints as you like).
+  // The progress display changed: paint it (coalesce repaints as you like). Called under the
+  // console's lock: it must not call back into the console.
   virtual void ShowProgress(int low, int high, int position, const std::string& statusLine) = 0;
   virtual void HideProgress() = 0;
   // A status line while no progress operation runs.

@@ -50,7 +50,9 @@ bool CVelUpdateDoc::SendUnitImage(bool* cancelled) {
         return false;
       }
       const int result =
-          ProgrammingWait("Waiting for Zandor Unit to program block.  Timeout: %d s", 68);
+          outcome == BlockOutcome::kProgrammed
+              ? protocol::kBlockProgrammed
+              : ProgrammingWait("Waiting for Zandor Unit to program block.  Timeout: %d s", 68);
       if (Cancelled()) {
         *cancelled = true;
         return false;

@@ -10,65 +10,61 @@ namespace vel {
 
 bool CVelUpdateDoc::SendFrameAwaitAck(const std::uint8_t* frame, int length,
                                       const std::string& prefix, int position) {
-  std::uint8_t reply = 0;
-  int tries = 0;
-  bool lastRead = false;
-  while (reply != protocolByte_ && reply != protocol::kAck && reply != protocol::kBlockProgrammed &&
-         !Cancelled()) {
-    ++tries;
-    if (tries % kNotRespondingEveryTries == 0 &&
-        operator_.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) {
-      console_.EndProgress();
-      console_.State().cancel = true;
-    }
-    const int written = link_.LinkWrite(frame, length);
-    if (written < length) {
-      operator_.ShowMessage(
-          Format(LoadString(ids::kSerialNotAccepting).c_str(), written, link_.LastWriteError()) +
-          "\"");
-    }
-    console_.SetProgress(position, prefix + std::to_string(tries));
-    std::uint8_t byte = 0;
-    lastRead = ReadByte(&byte) == 1;
-    if (lastRead) reply = byte;
-  }
-  return lastRead && (reply == protocol::kAck || reply == protocol::kBlockProgrammed) &&
-         !Cancelled();
+  return SendFrameUntilAnswered(frame, length, prefix, position, false);
 }
 
 bool CVelUpdateDoc::SendFrameAwaitAckLink(const std::uint8_t* frame, int length,
                                           const std::string& prefix, int position) {
+  return SendFrameUntilAnswered(frame, length, prefix, position, true);
+}
+
+// Sends the frame until the device acknowledges it (0xFA, or 0xF4 which also reports a
+// programmed block), the protocol byte ends the wait, or the transfer is cancelled. The serial
+// variant asks every 20 tries and reports a short write in a message box; the variant for
+// either link drains stale TCP answers first, asks every 10 tries and logs a short write.
+bool CVelUpdateDoc::SendFrameUntilAnswered(const std::uint8_t* frame, int length,
+                                           const std::string& prefix, int position,
+                                           bool eitherLink) {
   const bool tcp = link_.Kind() == LinkKind::kTcp;
-  if (tcp) {
+  if (eitherLink && tcp) {
     // Answers that came late for an earlier frame must not count for this one.
     std::uint8_t stale = 0;
     while (link_.Tcp().ReadableNow() && ReadByte(&stale) == 1) {
     }
   }
+  const int askEvery = eitherLink ? kNotRespondingEveryTriesLink : kNotRespondingEveryTries;
   std::uint8_t reply = 0;
   int tries = 0;
   bool lastRead = false;
   while (reply != protocolByte_ && reply != protocol::kAck && reply != protocol::kBlockProgrammed &&
          !Cancelled()) {
     ++tries;
-    if (tries % kNotRespondingEveryTriesLink == 0 &&
+    if (tries % askEvery == 0 &&
         operator_.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) {
       console_.EndProgress();
       console_.State().cancel = true;
-      SetStatusCode(ids::kUpdateFailed);
-      break;
+      if (eitherLink) {
+        SetStatusCode(ids::kUpdateFailed);
+        break;
+      }
     }
     const int written = link_.LinkWrite(frame, length);
     if (written < length) {
-      console_.AppendMessage(
+      const std::string warning =
           Format(LoadString(tcp ? ids::kTcpNotAccepting : ids::kSerialNotAccepting).c_str(),
-                 written, link_.LastWriteError()));
+                 written, link_.LastWriteError());
+      if (eitherLink) {
+        console_.AppendMessage(warning);
+      } else {
+        operator_.ShowMessage(warning + "\"");
+      }
     }
     console_.SetProgress(position, prefix + std::to_string(tries));
     std::uint8_t byte = 0;
     lastRead = ReadByte(&byte) == 1;
     if (lastRead) reply = byte;
   }
+  lastReply_ = reply;
   return lastRead && (reply == protocol::kAck || reply == protocol::kBlockProgrammed) &&
          !Cancelled();
 }
@@ -102,7 +98,9 @@ CVelUpdateDoc::BlockOutcome CVelUpdateDoc::SendBlock(const BlockFrames& block) {
             block.endPrefix, block.endPosition)) {
     return BlockOutcome::kFrameFailed;
   }
-  return BlockOutcome::kSent;
+  // 0xF4 as the answer to the end of block already reports the block programmed (its 0xFA was
+  // lost on the way); waiting for a second result would wait for nothing.
+  return lastReply_ == protocol::kBlockProgrammed ? BlockOutcome::kProgrammed : BlockOutcome::kSent;
 }
 
 int CVelUpdateDoc::ProgrammingWait(const char* format, int positionFactor) {
@@ -168,8 +166,11 @@ void CVelUpdateDoc::ProcedureT1() {
     block.endPrefix = Format("Sending End of Block: Block %d, Try:", b + 1);
     block.endPosition = (b + 1) * 1024;
     block.missingSegmentText = LoadString(ids::kNonExistentSegment);
-    if (SendBlock(block) != BlockOutcome::kSent) break;
-    const int result = ProgrammingWait("Waiting for Vel 2 to program block.  Timeout: %d s", 68);
+    const BlockOutcome outcome = SendBlock(block);
+    if (outcome != BlockOutcome::kSent && outcome != BlockOutcome::kProgrammed) break;
+    const int result = outcome == BlockOutcome::kProgrammed
+                           ? protocol::kBlockProgrammed
+                           : ProgrammingWait("Waiting for Vel 2 to program block.  Timeout: %d s", 68);
     if (Cancelled()) break;
     if (result == kNoResult) {
       // Silence for the whole wait is not a programmed block.

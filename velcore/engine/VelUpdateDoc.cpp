@@ -57,11 +57,7 @@ void CVelUpdateDoc::WaitForWorker() {
 
 void CVelUpdateDoc::StartWorker(std::function<void()> procedure) {
   WaitForWorker();
-  workerRunning_ = true;
-  worker_ = std::thread([this, procedure = std::move(procedure)] {
-    procedure();
-    workerRunning_ = false;
-  });
+  worker_ = std::thread(std::move(procedure));
 }
 
 bool CVelUpdateDoc::Write(const std::uint8_t* bytes, int count) {

@@ -110,7 +110,7 @@ class CVelUpdateDoc {
     bool viaLink = false;  // SendFrameAwaitAckLink rather than the serial-only sender
     std::string missingSegmentText;
   };
-  enum class BlockOutcome { kSent, kFrameFailed, kMissingSegment };
+  enum class BlockOutcome { kSent, kProgrammed, kFrameFailed, kMissingSegment };
   static constexpr int kNoResult = -1;
 
   // Dispatch.
@@ -136,6 +136,8 @@ class CVelUpdateDoc {
   void ReadError(std::string_view text, int status);
 
   // Transfer.
+  bool SendFrameUntilAnswered(const std::uint8_t* frame, int length, const std::string& prefix,
+                              int position, bool eitherLink);
   BlockOutcome SendBlock(const BlockFrames& block);
   int ProgrammingWait(const char* format, int positionFactor);
   void LogBlockResult(int result);
@@ -168,7 +170,7 @@ class CVelUpdateDoc {
   std::uint8_t answerByte_ = 0xFA;
   EngineTiming timing_;
   std::thread worker_;
-  std::atomic<bool> workerRunning_{false};
+  std::uint8_t lastReply_ = 0;  // the answer that ended the last send-and-wait
 };
 
 }  // namespace vel

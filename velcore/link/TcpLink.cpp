@@ -2,7 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -55,7 +55,8 @@ int TcpLink::ConnectTcp(const TcpEndpoint& endpoint) {
   address.sin_port = endpoint.port;
   address.sin_addr.s_addr = endpoint.address;
   if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0 ||
-      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      !SetWaitStepOn(fd)) {
     lastError_ = errno;
     ::close(fd);
     return lastError_;
@@ -94,45 +95,48 @@ void TcpLink::TcpReceive(std::uint8_t* buffer, int length, int* count) {
 }
 
 void TcpLink::Transfer(Direction direction, std::uint8_t* buffer, int length, int* count) {
+  // The socket's send and receive time-outs are one wait step each, so a blocking call is the
+  // wait: one system call per piece, as a plain socket exchange would make.
   const bool sending = direction == Direction::kSend;
   int emptyWaits = 0;
   while (*count < length) {
     if (socket_ < 0) return;
-    pollfd p{socket_, static_cast<short>(sending ? POLLOUT : POLLIN), 0};
-    const int ready = poll(&p, 1, waitStepMs_);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      lastError_ = errno;
-      return;
-    }
-    if (ready == 0) {
-      if (emptyWaits >= kTcpEmptyWaitsAllowed) return;
-      ++emptyWaits;
-      continue;
-    }
     const std::size_t remaining = static_cast<std::size_t>(length - *count);
     const ssize_t n = sending ? ::send(socket_, buffer + *count, remaining, MSG_NOSIGNAL)
                               : ::recv(socket_, buffer + *count, remaining, 0);
+    if (n > 0) {
+      *count += static_cast<int>(n);
+      continue;
+    }
     if (n == 0 && !sending) {
       // The device closed the connection: nothing more will come on this socket.
       lastError_ = ECONNRESET;
       CloseSocket();
       return;
     }
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      lastError_ = errno;
-      ConnectTcp(endpoint_);
-      return;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (emptyWaits >= kTcpEmptyWaitsAllowed) return;
+      ++emptyWaits;
+      continue;
     }
-    *count += static_cast<int>(n);
+    lastError_ = errno;
+    ConnectTcp(endpoint_);
+    return;
   }
 }
 
 bool TcpLink::ReadableNow() const {
-  if (socket_ < 0) return false;
-  pollfd p{socket_, POLLIN, 0};
-  return poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
+  int waiting = 0;
+  return socket_ >= 0 && ioctl(socket_, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+bool TcpLink::SetWaitStepOn(int fd) const {
+  timeval step{};
+  step.tv_sec = waitStepMs_ / 1000;
+  step.tv_usec = (waitStepMs_ % 1000) * 1000;
+  return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &step, sizeof step) == 0 &&
+         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &step, sizeof step) == 0;
 }
 
 void TcpLink::ClosePort() {

@@ -64,6 +64,7 @@ class TcpLink {
   enum class Direction { kSend, kReceive };
   void Transfer(Direction direction, std::uint8_t* buffer, int length, int* count);
   void CloseSocket();
+  bool SetWaitStepOn(int fd) const;
 
   int socket_ = -1;
   TcpEndpoint endpoint_;
