@@ -2,11 +2,11 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <sched.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/socket.h>
+#include <sched.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

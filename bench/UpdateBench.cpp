@@ -160,8 +160,9 @@ int main(int argc, char** argv) {
     const bench::Seconds ours = bench::MedianTime(kRuns, [&] {
       if (Update(multiFile, target) != vel::ids::kUpdateSuccessful) std::abort();
     });
-    bench::ReportRatio(enciphered ? "T12 64 KiB over TCP, enciphered" : "T12 64 KiB over TCP, plain",
-                       ours, bare, 1.5);
+    bench::ReportRatio(
+        enciphered ? "T12 64 KiB over TCP, enciphered" : "T12 64 KiB over TCP, plain", ours, bare,
+        1.5);
   }
 
   std::system((std::string("rm -rf ") + dir).c_str());

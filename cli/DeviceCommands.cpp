@@ -38,6 +38,12 @@ const std::set<std::string> kFlags = {"yes", "serial-optional", "json", "help"};
 
 enum class Mode { kCheck, kUpdate };
 
+// The target as the output names it: a key never appears in output or logs.
+std::string DeviceLabel(const std::string& text, const vel::DeviceTarget& target) {
+  if (target.key.empty()) return text;
+  return "tcp:" + target.address + ":" + target.port + ":<key>";
+}
+
 int Run(Mode mode, const std::vector<std::string>& words, Streams io) {
   const std::string usage =
       std::string(mode == Mode::kCheck ? kCheckUsage : kUpdateUsage) + kDeviceOptions;
@@ -92,12 +98,10 @@ int Run(Mode mode, const std::vector<std::string>& words, Streams io) {
   choices.cancelOnSilence = silence == "cancel";
   choices.serialNumber = serialNumber;
   choices.interactive = isatty(STDIN_FILENO) == 1 && !presentation.json;
-  CliConsole console(presentation);
-  CliOperator op(presentation, choices);
-  vel::CVelUpdateDoc doc(console, op);
-  doc.SetSerialNumberOptional(args->Has("serial-optional"));
   if (!firmware.empty()) {
-    const vel::LoadResult loaded = doc.OnOpenDocument(firmware);
+    // Read once up front so that a bad file stops here, before any device is touched.
+    vel::FirmwareFile probe;
+    const vel::LoadResult loaded = vel::HexFileLoader(probe).LoadPath(firmware);
     if (!loaded.ok()) {
       io.err << "zandor: " << firmware << ": "
              << (loaded.status == vel::LoadStatus::kCannotOpen ? loaded.detail
@@ -112,7 +116,7 @@ int Run(Mode mode, const std::vector<std::string>& words, Streams io) {
   for (std::size_t i = 0; i < targets.size(); ++i) {
     // A front end of its own per device, so that every line names its device.
     Presentation forDevice = presentation;
-    forDevice.device = positional[i];
+    forDevice.device = DeviceLabel(positional[i], targets[i]);
     CliConsole deviceConsole(forDevice);
     CliOperator deviceOperator(forDevice, choices);
     vel::CVelUpdateDoc deviceDoc(deviceConsole, deviceOperator);

@@ -12,7 +12,8 @@ namespace zandor {
 namespace {
 
 constexpr auto kRepaintInterval = std::chrono::milliseconds(33);  // about 30 repaints a second
-constexpr int kPlainPercentStep = 10;
+constexpr int kPlainPercentStep = 25;
+constexpr auto kPlainQuietTime = std::chrono::milliseconds(500);
 
 std::string Verdict(int v) {
   return v == vel::kFits ? "yes" : v == vel::kDoesNotFit ? "no" : "unknown";
@@ -84,18 +85,22 @@ void CliConsole::ShowProgress(int low, int high, int position, const std::string
     lineOpen_ = true;
     return;
   }
-  const int bucket = percent / kPlainPercentStep * kPlainPercentStep;
-  const std::string firstWords = statusLine.substr(0, statusLine.find(':'));
-  if (bucket == shownPercent_ && firstWords == shownText_) return;
-  shownPercent_ = bucket;
-  shownText_ = firstWords;
-  p_.err << p_.device << ": " << bucket << "% " << OneLine(firstWords) << "\n";
+  // Plain lines: an operation that lasts shows its name and every quarter it passes; quick ones
+  // (loading, identification) and countdowns that run backwards show nothing.
+  if (operationText_.empty()) {
+    operationText_ = statusLine;
+    operationStart_ = now;
+  }
+  const int quarter = percent / kPlainPercentStep * kPlainPercentStep;
+  if (now - operationStart_ < kPlainQuietTime || quarter <= shownPercent_) return;
+  shownPercent_ = quarter;
+  p_.err << p_.device << ": " << OneLine(operationText_) << " " << quarter << "%\n";
 }
 
 void CliConsole::HideProgress() {
   std::lock_guard<std::mutex> guard(*p_.lock);
   shownPercent_ = -1;
-  shownText_.clear();
+  operationText_.clear();
   if (lineOpen_) p_.err << "\r\033[K" << std::flush;
   lineOpen_ = false;
 }

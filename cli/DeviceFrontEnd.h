@@ -42,7 +42,8 @@ class CliConsole final : public vel::Console {
 
   Presentation p_;
   int shownPercent_ = -1;
-  std::string shownText_;
+  std::string operationText_;
+  std::chrono::steady_clock::time_point operationStart_{};
   std::chrono::steady_clock::time_point lastPaint_{};
   bool lineOpen_ = false;
 };

@@ -38,11 +38,17 @@ echo "== the firmware file"
 "$bin/zandor" test samples/multi-unit.hex
 
 echo
-echo "== a simulated three-unit device on loopback TCP, enciphered"
-key=00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF
-address=$(start_sim tcp --tcp 127.0.0.1:0 --key "$key" \
+echo "== a simulated three-unit device on loopback TCP"
+address=$(start_sim tcp --tcp 127.0.0.1:0 \
   --unit "G4 ,A1,100,0,B07" --unit "G4 ,B2,100,1" --unit "G6 ,A1,100,2")
 echo "zandor-sim: $address"
+"$bin/zandor" update samples/multi-unit.hex "tcp:${address#tcp }"
+
+echo
+echo "== a simulated device on loopback TCP, enciphered"
+key=00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF
+address=$(start_sim key --tcp 127.0.0.1:0 --key "$key" --unit "G4 ,A1,100,0")
+echo "zandor-sim: $address (key $key)"
 "$bin/zandor" update samples/multi-unit.hex "tcp:${address#tcp }:$key"
 
 echo

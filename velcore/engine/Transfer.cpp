@@ -168,9 +168,10 @@ void CVelUpdateDoc::ProcedureT1() {
     block.missingSegmentText = LoadString(ids::kNonExistentSegment);
     const BlockOutcome outcome = SendBlock(block);
     if (outcome != BlockOutcome::kSent && outcome != BlockOutcome::kProgrammed) break;
-    const int result = outcome == BlockOutcome::kProgrammed
-                           ? protocol::kBlockProgrammed
-                           : ProgrammingWait("Waiting for Vel 2 to program block.  Timeout: %d s", 68);
+    const int result =
+        outcome == BlockOutcome::kProgrammed
+            ? protocol::kBlockProgrammed
+            : ProgrammingWait("Waiting for Vel 2 to program block.  Timeout: %d s", 68);
     if (Cancelled()) break;
     if (result == kNoResult) {
       // Silence for the whole wait is not a programmed block.
