@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "Cli.h"
+#include "support/CliRunner.h"
 #include "SimServer.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
@@ -10,17 +11,8 @@
 namespace zandor {
 namespace {
 
-struct CliRun {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-CliRun Zandor(const std::vector<std::string>& words) {
-  std::ostringstream out, err;
-  const int code = RunZandor(words, {out, err, false});
-  return {code, out.str(), err.str()};
-}
+using testing::CliRun;
+using testing::Zandor;
 
 const std::string kSample = std::string(ZANDOR_SAMPLES_DIR) + "/multi-unit.hex";
 

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "Cli.h"
+#include "support/CliRunner.h"
 #include "SampleGen.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
@@ -11,17 +12,8 @@
 namespace zandor {
 namespace {
 
-struct CliRun {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-CliRun Zandor(std::vector<std::string> words) {
-  std::ostringstream out, err;
-  const int code = RunZandor(words, {out, err, false});
-  return {code, out.str(), err.str()};
-}
+using testing::CliRun;
+using testing::Zandor;
 
 std::string Sample(const std::string& name) { return std::string(ZANDOR_SAMPLES_DIR) + "/" + name; }
 

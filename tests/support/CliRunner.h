@@ -1,0 +1,24 @@
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Cli.h"
+
+namespace zandor::testing {
+
+struct CliRun {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+// Runs zandor in this process with stderr not a terminal.
+inline CliRun Zandor(const std::vector<std::string>& words) {
+  std::ostringstream out, err;
+  const int code = RunZandor(words, {out, err, false});
+  return {code, out.str(), err.str()};
+}
+
+}  // namespace zandor::testing
