@@ -62,8 +62,6 @@ constexpr std::string_view kUnitTimeout =
 constexpr std::string_view kNonExistantSegment = "Non-existant Segment Error";
 constexpr std::string_view kSerialOnly =
     "This update procedure works over a serial port only; the device was reached over TCP/IP.";
-constexpr std::string_view kProcedureNotAvailable =
-    "The update procedure for this device family is not available in this version.";
 constexpr std::string_view kBlockError = "Block Error";
 constexpr std::string_view kBlockErrorF6 = "Block Error -- F6(Erase Error)";
 constexpr std::string_view kBlockErrorF7 = "Block Error -- F7(Programming Error)";

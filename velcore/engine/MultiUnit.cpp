@@ -12,64 +12,52 @@ constexpr int kMaxSegments = 8;
 constexpr int kBlocksPerSegment = 4;
 }  // namespace
 
-bool CVelUpdateDoc::SendUnitImage(bool* cancelled) {
-  const int slot = identity_.selectedImage;
+TransferPhase CVelUpdateDoc::SegmentPhase(int slot, int positionBase,
+                                          const char* recordFormat) const {
   const VelMemMap& map = *file_.MemMap(slot);
-  const int topSegment = map.TopSegment();
-  const int topBlock = map.TopAddress() / 16384;
-  const int totalBlocks = (topSegment * 4096 + 1 + map.TopAddress() / 16) / 1024;
-  for (int s = 0; s < kMaxSegments; ++s) {
-    for (int b = 0; b < kBlocksPerSegment;) {
-      const int shown = s * kBlocksPerSegment + b + 1;
-      BlockFrames block;
-      block.map = &map;
-      block.segment = s;
-      block.block = b;
-      block.blockId = protocol::SegmentBlockId(s);
-      block.idPrefix = Format("Sending Hex File : Block %d ID,  Try:", shown);
-      block.idPosition = s * 4096 + b * 1024;
-      block.recordPrefix = [shown, totalBlocks](int page, int record) {
-        return Format("Sending Hex File : Block %d/%d,  Page %d/64,  Record %d/16,  Try:", shown,
-                      totalBlocks, page + 1, record + 1);
-      };
-      block.recordPosition = [s, b](int page, int record) {
-        return s * 4096 + b * 1024 + page * 16 + record;
-      };
-      block.endPrefix = Format("Sending End of Block: Block %d, Try:", shown);
-      block.endPosition = s * 4096 + (b + 1) * 1024;
-      block.viaLink = true;
-      block.missingSegmentText = std::string(text::kNonExistantSegment);
-      const BlockOutcome outcome = SendBlock(block);
-      if (Cancelled()) {
-        *cancelled = true;
-        return false;
-      }
-      if (outcome == BlockOutcome::kMissingSegment) return false;
-      if (outcome == BlockOutcome::kFrameFailed) {
-        operator_.ShowMessage(std::string(text::kUnitTimeout));
-        return false;
-      }
-      const int result =
-          outcome == BlockOutcome::kProgrammed
-              ? protocol::kBlockProgrammed
-              : ProgrammingWait("Waiting for Zandor Unit to program block.  Timeout: %d s", 68);
-      if (Cancelled()) {
-        *cancelled = true;
-        return false;
-      }
-      if (result == protocol::kBlockProgrammed) {
-        if (s == topSegment && b == topBlock) return true;
-        ++b;
-        continue;
-      }
-      LogBlockResult(result);
-      if (result == protocol::kProgrammingError) {
-        if (s == 0) break;  // segment 0 goes on with segment 1
-        b = 0;              // any later segment starts again from its first block
-      }
-    }
+  const int totalBlocks = (map.TopSegment() * 4096 + 1 + map.TopAddress() / 16) / 1024;
+  TransferPhase phase;
+  phase.slot = slot;
+  for (int s = 0; s < kMaxSegments; ++s) phase.segments.push_back(s);
+  phase.blocksPerSegment = kBlocksPerSegment;
+  phase.geometry = Geometry::kFull16K;
+  phase.blockIdStyle = BlockIdStyle::kSegment;
+  phase.idAndEndViaLink = phase.recordsViaLink = true;
+  phase.idText = [](int s, int b) {
+    return Format("Sending Hex File : Block %d ID,  Try:", s * kBlocksPerSegment + b + 1);
+  };
+  phase.recordText = [recordFormat, totalBlocks](int s, int b, int p, int r) {
+    return Format(recordFormat, s * kBlocksPerSegment + b + 1, totalBlocks, p + 1, r + 1);
+  };
+  phase.endText = [](int s, int b) {
+    return Format("Sending End of Block: Block %d, Try:", s * kBlocksPerSegment + b + 1);
+  };
+  phase.idPosition = [positionBase](int s, int b) { return positionBase + s * 4096 + b * 1024; };
+  phase.recordPosition = [positionBase](int s, int b, int p, int r) {
+    return positionBase + s * 4096 + b * 1024 + p * 16 + r;
+  };
+  phase.endPosition = [positionBase](int s, int b) {
+    return positionBase + s * 4096 + (b + 1) * 1024;
+  };
+  phase.waitText = [](int, int, int t) {
+    return Format("Waiting for Zandor Unit to program block.  Timeout: %d s", t);
+  };
+  phase.showBlockErrors = false;
+  phase.onF7 = OnProgrammingError::kRestartSegmentAbove0;
+  phase.lastBlock = std::make_pair(static_cast<int>(map.TopSegment()), map.TopAddress() / 16384);
+  phase.missingSegmentText = std::string(text::kNonExistantSegment);
+  return phase;
+}
+
+bool CVelUpdateDoc::SendUnitImage(bool* cancelled) {
+  BuildMapIfMissing(identity_.selectedImage);
+  const PhaseOutcome outcome = RunPhase(SegmentPhase(
+      identity_.selectedImage, 0, "Sending Hex File : Block %d/%d,  Page %d/64,  Record %d/16,  Try:"));
+  *cancelled = outcome == PhaseOutcome::kCancelled;
+  if (outcome == PhaseOutcome::kFailed && !Cancelled()) {
+    operator_.ShowMessage(std::string(text::kUnitTimeout));
   }
-  return false;  // every segment went by without the block that holds the top address
+  return outcome == PhaseOutcome::kComplete;
 }
 
 void CVelUpdateDoc::ProcedureT12() {

@@ -1,4 +1,5 @@
 // The framed block transfer: send-and-wait, one block, the programming wait, and procedure T1.
+#include <algorithm>
 #include <functional>
 
 #include "common/Format.h"
@@ -69,33 +70,99 @@ bool CVelUpdateDoc::SendFrameUntilAnswered(const std::uint8_t* frame, int length
          !Cancelled();
 }
 
-CVelUpdateDoc::BlockOutcome CVelUpdateDoc::SendBlock(const BlockFrames& block) {
-  const auto send = [&](const std::uint8_t* frame, int length, const std::string& prefix,
-                        int position) {
-    return block.viaLink ? SendFrameAwaitAckLink(frame, length, prefix, position)
-                         : SendFrameAwaitAck(frame, length, prefix, position);
+namespace {
+
+struct Layout {
+  PacketOptions options;
+  int pages;
+  int recordsPerPage;
+};
+
+Layout LayoutOf(Geometry geometry) {
+  switch (geometry) {
+    case Geometry::kPageRelative16K:
+      return {{.pageOnlyAddress = true}, 64, 16};
+    case Geometry::kFull16K:
+      return {{}, 64, 16};
+    case Geometry::kPageRelative1K:
+      return {{.pageOnlyAddress = true, .fourPageBlocks = true}, 4, 16};
+    case Geometry::kFull1K:
+      return {{.fourPageBlocks = true, .blockRelativeFourPage = true}, 4, 16};
+    case Geometry::k128:
+      return {{.blocks128 = true}, 1, 8};
+  }
+  return {{}, 64, 16};
+}
+
+std::array<std::uint8_t, protocol::kBlockIdFrameSize> BlockIdFrame(BlockIdStyle style, int segment,
+                                                                   int block) {
+  switch (style) {
+    case BlockIdStyle::kPageRange16K:
+      return protocol::PageRangeBlockId(block * 64, block * 64 + 63);
+    case BlockIdStyle::kPageRange1K:
+      return protocol::PageRangeBlockId(block * 4, block * 4 + 3);
+    case BlockIdStyle::kSegment:
+      break;
+  }
+  return protocol::SegmentBlockId(segment);
+}
+
+const char* BlockErrorBox(int result) {
+  switch (result) {
+    case protocol::kEraseError:
+      return "Error updating block:\n\nError Code: F6(Erase Error)";
+    case protocol::kProgrammingError:
+      return "Error updating block:\n\nError Code: F7(Programming Error)";
+    case protocol::kBlockCheckError:
+      return "Error updating block:\n\nError Code: F8(Block Checking Error)";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+CVelUpdateDoc::BlockOutcome CVelUpdateDoc::SendBlock(const TransferPhase& phase,
+                                                     const VelMemMap& map, int segment, int block,
+                                                     std::uint32_t* blockSum) {
+  const auto send = [&](bool viaLink, const std::uint8_t* frame, int length,
+                        const std::string& prefix, int position) {
+    return viaLink ? SendFrameAwaitAckLink(frame, length, prefix, position)
+                   : SendFrameAwaitAck(frame, length, prefix, position);
   };
-  if (!send(block.blockId.data(), static_cast<int>(block.blockId.size()), block.idPrefix,
-            block.idPosition)) {
+  *blockSum = 0;
+  if (phase.pauseBeforeBlockId) Pause(1);
+  const auto blockId = BlockIdFrame(phase.blockIdStyle, segment, block);
+  if (!send(phase.idAndEndViaLink, blockId.data(), static_cast<int>(blockId.size()),
+            phase.idText(segment, block), phase.idPosition(segment, block))) {
     return BlockOutcome::kFrameFailed;
   }
+  const Layout layout = LayoutOf(phase.geometry);
   std::uint8_t packet[protocol::kRecordFrameSize];
-  for (int page = 0; page < block.pages; ++page) {
-    for (int record = 0; record < block.recordsPerPage; ++record) {
-      block.map->MakeRecordPacket(static_cast<std::uint8_t>(block.segment), block.block, page,
-                                  record, packet, block.options);
+  for (int page = 0; page < layout.pages; ++page) {
+    for (int record = 0; record < layout.recordsPerPage; ++record) {
+      map.MakeRecordPacket(static_cast<std::uint8_t>(segment), block, page, record, packet,
+                           layout.options);
       if (packet[3] == 0xFF) {
-        operator_.ShowMessage(block.missingSegmentText);
+        operator_.ShowMessage(phase.missingSegmentText);
         return BlockOutcome::kMissingSegment;
       }
-      if (!send(packet, protocol::kRecordFrameSize, block.recordPrefix(page, record),
-                block.recordPosition(page, record))) {
+      if (phase.blankRecordsAsZero &&
+          std::all_of(packet + 4, packet + 20, [](std::uint8_t b) { return b == 0xFF; })) {
+        std::fill(packet + 4, packet + 20, 0x00);
+        packet[20] = protocol::FrameChecksum(packet, 20);
+      }
+      for (int i = 4; i < 20; ++i) *blockSum += packet[i];
+      if (!send(phase.recordsViaLink, packet, protocol::kRecordFrameSize,
+                phase.recordText(segment, block, page, record),
+                phase.recordPosition(segment, block, page, record))) {
         return BlockOutcome::kFrameFailed;
       }
     }
   }
-  if (!send(protocol::kEndOfBlockFrame.data(), static_cast<int>(protocol::kEndOfBlockFrame.size()),
-            block.endPrefix, block.endPosition)) {
+  if (!send(phase.idAndEndViaLink, protocol::kEndOfBlockFrame.data(),
+            static_cast<int>(protocol::kEndOfBlockFrame.size()), phase.endText(segment, block),
+            phase.endPosition(segment, block))) {
     return BlockOutcome::kFrameFailed;
   }
   // 0xF4 as the answer to the end of block already reports the block programmed (its 0xFA was
@@ -103,19 +170,104 @@ CVelUpdateDoc::BlockOutcome CVelUpdateDoc::SendBlock(const BlockFrames& block) {
   return lastReply_ == protocol::kBlockProgrammed ? BlockOutcome::kProgrammed : BlockOutcome::kSent;
 }
 
-int CVelUpdateDoc::ProgrammingWait(const char* format, int positionFactor) {
+int CVelUpdateDoc::ProgrammingWait(const TransferPhase& phase, int segment, int block) {
   int last = kNoResult;
   for (int t = kProgrammingWaitReads; t >= 1 && !Cancelled(); --t) {
-    console_.SetProgress(t * positionFactor, Format(format, t));
+    console_.SetProgress(t * phase.waitPositionFactor, phase.waitText(segment, block, t));
+    if (phase.askWhileWaiting && (t == 40 || t == 20) &&
+        operator_.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) {
+      console_.EndProgress();
+      console_.State().cancel = true;
+      break;
+    }
     std::uint8_t byte = 0;
     if (ReadByte(&byte) != 1) continue;
     last = byte;
     if (protocol::IsBlockResult(byte)) break;
+    if (byte == protocol::kUpdateAgain && phase.onFD != OnUpdateAgain::kNotExpected) break;
   }
   return last;
 }
 
-void CVelUpdateDoc::LogBlockResult(int result) {
+PhaseOutcome CVelUpdateDoc::RunPhase(const TransferPhase& phase, std::uint32_t* dataSum) {
+  BuildMapIfMissing(phase.slot);
+  const VelMemMap& map = *file_.MemMap(phase.slot);
+  for (std::size_t index = 0; index < phase.segments.size(); ++index) {
+    const int segment = phase.segments[index];
+    for (int block = 0; block < phase.blocksPerSegment;) {
+      std::uint32_t blockSum = 0;
+      const BlockOutcome sent = SendBlock(phase, map, segment, block, &blockSum);
+      if (Cancelled()) return PhaseOutcome::kCancelled;
+      if (sent == BlockOutcome::kMissingSegment) return PhaseOutcome::kFailed;
+      if (sent == BlockOutcome::kFrameFailed) return PhaseOutcome::kFailed;
+      const int result = sent == BlockOutcome::kProgrammed ? protocol::kBlockProgrammed
+                                                           : ProgrammingWait(phase, segment, block);
+      if (Cancelled()) return PhaseOutcome::kCancelled;
+      if (result == protocol::kBlockProgrammed) {
+        // The data count once, when their block is programmed, however often it went out.
+        if (dataSum != nullptr) *dataSum += blockSum;
+        if (phase.lastBlock && *phase.lastBlock == std::make_pair(segment, block)) {
+          return PhaseOutcome::kComplete;
+        }
+        ++block;
+        continue;
+      }
+      if (result == protocol::kUpdateAgain && phase.onFD != OnUpdateAgain::kNotExpected) {
+        operator_.ShowMessage("Please Update again!");
+        if (phase.onFD == OnUpdateAgain::kEndIncomplete) return PhaseOutcome::kUpdateAgain;
+        break;  // the rest of this segment is skipped
+      }
+      if (result == kNoResult) {
+        if (phase.timeoutCancels) {
+          operator_.ShowMessage(Format(
+              "Timeout Error when waiting respond for END of Block Record. Region[%d], Block[%d]",
+              phase.slot + 1, block + 1));
+          console_.State().cancel = true;
+          return PhaseOutcome::kCancelled;
+        }
+        // Silence for the whole wait is not a programmed block.
+        console_.AppendMessage(std::string(text::kNoProgrammingResult));
+        return PhaseOutcome::kFailed;
+      }
+      LogBlockResult(result, phase.showBlockErrors);
+      if (phase.onError == OnBlockError::kStop) return PhaseOutcome::kStopped;
+      if (result == protocol::kProgrammingError) {
+        switch (phase.onF7) {
+          case OnProgrammingError::kLikeOthers:
+            continue;
+          case OnProgrammingError::kRestartSegment:
+            block = 0;
+            continue;
+          case OnProgrammingError::kRestartSegmentAbove0:
+            if (index == 0) {
+              block = phase.blocksPerSegment;  // on with the next segment
+            } else {
+              block = 0;
+            }
+            continue;
+          case OnProgrammingError::kEndTransfer:
+            return PhaseOutcome::kFailed;
+        }
+      }
+    }
+  }
+  // A phase that names its last block is complete only when that block was programmed.
+  return phase.lastBlock ? PhaseOutcome::kFailed : PhaseOutcome::kComplete;
+}
+
+int CVelUpdateDoc::WaitForByte(int reads, const std::function<std::string(int)>& text,
+                               int positionFactor, std::initializer_list<std::uint8_t> wanted) {
+  for (int t = reads; t >= 1 && !Cancelled(); --t) {
+    console_.SetProgress(t * positionFactor, text(t));
+    std::uint8_t byte = 0;
+    if (ReadByte(&byte) == 1 && std::find(wanted.begin(), wanted.end(), byte) != wanted.end()) {
+      return byte;
+    }
+  }
+  return kNoResult;
+}
+
+void CVelUpdateDoc::LogBlockResult(int result, bool showMessage) {
   console_.AppendMessage(std::string(text::kBlockError));
   switch (result) {
     case protocol::kEraseError:
@@ -130,6 +282,7 @@ void CVelUpdateDoc::LogBlockResult(int result) {
     default:
       break;
   }
+  if (showMessage && BlockErrorBox(result) != nullptr) operator_.ShowMessage(BlockErrorBox(result));
 }
 
 void CVelUpdateDoc::CloseTransfer() {
@@ -139,55 +292,43 @@ void CVelUpdateDoc::CloseTransfer() {
   Signal();
 }
 
-void CVelUpdateDoc::Finish(int statusCode) {
+void CVelUpdateDoc::Finish(int statusCode, bool tickBox) {
   Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
   console_.SetProgress(0, LoadString(ids::kTransmissionCompleted));
   SetStatusCode(statusCode);
-  console_.MarkUpdateDone();
+  if (tickBox) console_.MarkUpdateDone();
+}
+
+void CVelUpdateDoc::Terminated(int statusCode) {
+  operator_.ShowMessage(LoadString(ids::kTransmissionTerminated));
+  if (statusCode != 0) SetStatusCode(statusCode);
 }
 
 void CVelUpdateDoc::ProcedureT1() {
-  const VelMemMap& map = *file_.MemMap(0);
-  bool complete = false;
-  for (int b = 0; b < 4;) {
-    BlockFrames block;
-    block.map = &map;
-    block.segment = 0xFF;
-    block.block = b;
-    block.options.pageOnlyAddress = true;
-    block.blockId = protocol::PageRangeBlockId(b * 64, b * 64 + 63);
-    block.idPrefix = Format("Sending Hex File : Block %d ID,  Try:", b + 1);
-    block.idPosition = b * 1024;
-    block.recordPrefix = [b](int page, int record) {
-      return Format("Sending Hex File : Block %d/24,  Page %d/64,  Record %d/16,  Try:", b + 1,
-                    page + 1, record + 1);
-    };
-    block.recordPosition = [b](int page, int record) { return page * 16 + b * 1024 + record; };
-    block.endPrefix = Format("Sending End of Block: Block %d, Try:", b + 1);
-    block.endPosition = (b + 1) * 1024;
-    block.missingSegmentText = LoadString(ids::kNonExistentSegment);
-    const BlockOutcome outcome = SendBlock(block);
-    if (outcome != BlockOutcome::kSent && outcome != BlockOutcome::kProgrammed) break;
-    const int result =
-        outcome == BlockOutcome::kProgrammed
-            ? protocol::kBlockProgrammed
-            : ProgrammingWait("Waiting for Vel 2 to program block.  Timeout: %d s", 68);
-    if (Cancelled()) break;
-    if (result == kNoResult) {
-      // Silence for the whole wait is not a programmed block.
-      console_.AppendMessage(std::string(text::kNoProgrammingResult));
-      break;
-    }
-    if (result != protocol::kBlockProgrammed) {
-      LogBlockResult(result);
-      continue;  // the same block again, from its block-ID frame
-    }
-    complete = ++b == 4;
-  }
-  if (complete) {
+  TransferPhase phase;
+  phase.slot = 0;
+  phase.segments = {0xFF};
+  phase.blocksPerSegment = 4;
+  phase.geometry = Geometry::kPageRelative16K;
+  phase.blockIdStyle = BlockIdStyle::kPageRange16K;
+  phase.idText = [](int, int b) { return Format("Sending Hex File : Block %d ID,  Try:", b + 1); };
+  phase.recordText = [](int, int b, int p, int r) {
+    return Format("Sending Hex File : Block %d/24,  Page %d/64,  Record %d/16,  Try:", b + 1, p + 1,
+                  r + 1);
+  };
+  phase.endText = [](int, int b) { return Format("Sending End of Block: Block %d, Try:", b + 1); };
+  phase.idPosition = [](int, int b) { return b * 1024; };
+  phase.recordPosition = [](int, int b, int p, int r) { return p * 16 + b * 1024 + r; };
+  phase.endPosition = [](int, int b) { return (b + 1) * 1024; };
+  phase.waitText = [](int, int, int t) {
+    return Format("Waiting for Vel 2 to program block.  Timeout: %d s", t);
+  };
+  phase.showBlockErrors = false;
+  phase.missingSegmentText = LoadString(ids::kNonExistentSegment);
+  if (RunPhase(phase) == PhaseOutcome::kComplete) {
     Finish(ids::kUpdateSuccessful);
   } else {
-    operator_.ShowMessage(LoadString(ids::kTransmissionTerminated));
+    Terminated();
   }
   CloseTransfer();
 }

@@ -127,12 +127,10 @@ int CVelUpdateDoc::SearchDevice(int serialAttempts, bool checking) {
 
 void CVelUpdateDoc::DispatchAction3() {
   const std::string& fileType = file_.Info(0).deviceType;
-  for (const char* handshake : {"YPC", "YPK", "YPA", "JQH"}) {
-    if (CodeMatches(fileType, handshake, 3)) {
-      ProcedureNotAvailable(handshake);
-      return;
-    }
-  }
+  if (CodeMatches(fileType, "YPC", 3)) return WakeDravikDevice(0);
+  if (CodeMatches(fileType, "YPK", 3)) return WakeDravikDevice(1);
+  if (CodeMatches(fileType, "YPA", 3)) return WakeDravikDevice(2);
+  if (CodeMatches(fileType, "JQH", 3)) return StartHubUpdate();
   const int result = SearchDevice(kSerialSearchAttempts, false);
   if (result < 0) {
     operator_.ShowMessage(LoadString(ids::kSystemBusy));
@@ -184,14 +182,6 @@ void CVelUpdateDoc::Refuse64k() {
   EndWithoutTransfer(true);
 }
 
-void CVelUpdateDoc::ProcedureNotAvailable(const char* procedure) {
-  const std::string line = std::string(text::kProcedureNotAvailable) + " (" + procedure + ")";
-  console_.AppendMessage(line);
-  operator_.ShowMessage(line);
-  SetStatusCode(ids::kUpdateFailed);
-  EndWithoutTransfer(true);
-}
-
 bool CVelUpdateDoc::SerialOnly() {
   if (link_.Kind() == LinkKind::kSerial) return false;
   console_.AppendMessage(std::string(text::kSerialOnly));
@@ -215,29 +205,40 @@ void CVelUpdateDoc::ChooseProcedure() {
     StartWorker(std::move(procedure));
   };
   if (!multiUnitFamily_) {
+    // Every procedure of these families works over a serial line only.
+    const bool refuse = (!image128k && classes_.dnk) || (image128k && !classes_.dravik &&
+                                                         classes_.refuse64k);
+    if (refuse) {
+      Refuse64k();
+      return;
+    }
+    if (SerialOnly()) return;
     if (!image128k && classes_.tzt) {
-      classes_.dnk ? Refuse64k() : ProcedureNotAvailable("T10");
+      BuildMapIfMissing(1);
+      start(12288, [this] { ProcedureT10(); });
     } else if (!image128k && classes_.userStation) {
-      classes_.dnk ? Refuse64k() : ProcedureNotAvailable("T6");
-    } else if (!image128k && classes_.dnk) {
-      Refuse64k();
+      for (int slot = 1; slot < kImageSlots && file_.Chain(slot) != nullptr; ++slot) {
+        BuildMapIfMissing(slot);
+      }
+      start(4096, [this] { ProcedureT6(); });
     } else if (!image128k) {
-      if (SerialOnly()) return;
       start(4096, [this] { ProcedureT1(); });
+    } else if (classes_.dravik && (classes_.ypd || identity_.auxiliaryVersions[1] ==
+                                                       file_.Shared().auxiliaryVersions[1])) {
+      start(8192, [this] { ProcedureT3(); });
     } else if (classes_.dravik) {
-      ProcedureNotAvailable(classes_.ypd || identity_.auxiliaryVersions[1] ==
-                                                file_.Shared().auxiliaryVersions[1]
-                                ? "T3"
-                                : "T4");
-    } else if (classes_.refuse64k) {
-      Refuse64k();
+      BuildMapIfMissing(1);
+      start(33488, [this] { ProcedureT4(); });
     } else {
-      ProcedureNotAvailable("T2");
+      WriteSerialNumberIntoImage();
+      start(8192, [this] { ProcedureT2(true); });
     }
     return;
   }
   if (classes_.xxx) {
-    ProcedureNotAvailable("T11");
+    if (SerialOnly()) return;
+    BuildMapIfMissing(1);
+    start(24576, [this] { ProcedureT11(); });
     return;
   }
   const bool unit0G4 = identity_.typeCode[0].starts_with("G4");
@@ -245,7 +246,14 @@ void CVelUpdateDoc::ChooseProcedure() {
     BuildMapIfMissing(1);
     if (file_.FirstTypeFlag()) identity_.selectedImage = 1;
   } else if (unit0G4 && file_.FirstTypeFlag()) {
-    ProcedureNotAvailable("T13");
+    BuildMapIfMissing(1);
+    if (file_.MemMap(0)->GetPage(0, 0) == nullptr) {
+      console_.AppendMessage("Image 0 holds no data at segment 0; nothing was sent.");
+      SetStatusCode(ids::kUpdateFailed);
+      EndWithoutTransfer(true);
+      return;
+    }
+    start(file_.MemMap(1)->RecordExtent(), [this] { ProcedureT13(); });
     return;
   } else if (!unit0G4 && file_.FirstTypeFlag()) {
     BuildMapIfMissing(1);

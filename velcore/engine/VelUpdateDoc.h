@@ -11,6 +11,7 @@
 #include "engine/DeviceIdentity.h"
 #include "engine/Operator.h"
 #include "engine/Protocol.h"
+#include "engine/TransferPhase.h"
 #include "image/FirmwareFile.h"
 #include "image/HexFileLoader.h"
 #include "link/DeviceLink.h"
@@ -23,6 +24,10 @@ struct EngineTiming {
   int unitSelectPauseMs = 500;          // after the loader unit-select frame of an NB file
   int nbUnitZeroDelayMs = 1000;         // before selecting unit 0 of an NB file
   int encryptedHandoverWaitMs = 10000;  // after selecting the next unit on an enciphered link
+  int firstFramePauseMs = 200;         // before the first frame of the 128 KiB procedure
+  int handshakePauseMs = 1000;         // after the Dravik handshakes, before the first frame
+  int phasePauseMs = 250;              // between the two phases of the Dravik update
+  int hubRestartPauseMs = 10000;       // the hub restarts after its checksum is confirmed
 };
 
 constexpr int kProgrammingWaitReads = 60;     // reads while a block is programmed
@@ -32,6 +37,13 @@ constexpr int kIdentifyPasses = 3;
 constexpr int kDeviceInfoTries = 2;
 constexpr int kBusyBytes = 3;
 constexpr int kHandoverEmptyReads = 5;
+constexpr int kChecksumWaitReads = 120;
+constexpr int kConfirmationReads = 60;
+constexpr int kWakeTries = 6;
+constexpr int kHubIdentifyTries = 3;
+constexpr int kEscapeTries = 3;
+constexpr int kLoaderEscapeTries = 10;
+constexpr int kLoaderReplySize = 27;
 constexpr int kSerialSearchAttempts = 12;
 constexpr int kSerialCheckAttempts = 6;
 constexpr int kTcpAttempts = 2;
@@ -92,24 +104,6 @@ class CVelUpdateDoc {
   Console& GetConsole() { return console_; }
 
  private:
-  // One block of a transfer: its frames, texts and progress positions.
-  struct BlockFrames {
-    const VelMemMap* map = nullptr;
-    int segment = 0;
-    int block = 0;
-    int pages = 64;
-    int recordsPerPage = 16;
-    PacketOptions options;
-    std::array<std::uint8_t, protocol::kBlockIdFrameSize> blockId{};
-    std::string idPrefix;
-    int idPosition = 0;
-    std::function<std::string(int page, int record)> recordPrefix;
-    std::function<int(int page, int record)> recordPosition;
-    std::string endPrefix;
-    int endPosition = 0;
-    bool viaLink = false;  // SendFrameAwaitAckLink rather than the serial-only sender
-    std::string missingSegmentText;
-  };
   enum class BlockOutcome { kSent, kProgrammed, kFrameFailed, kMissingSegment };
   static constexpr int kNoResult = -1;
 
@@ -121,7 +115,6 @@ class CVelUpdateDoc {
   void ChooseProcedure();
   void EndWithoutTransfer(bool enableControls);
   void Refuse64k();
-  void ProcedureNotAvailable(const char* procedure);
   bool SerialOnly();
   void BuildMapIfMissing(int slot);
   void StartWorker(std::function<void()> procedure);
@@ -138,15 +131,38 @@ class CVelUpdateDoc {
   // Transfer.
   bool SendFrameUntilAnswered(const std::uint8_t* frame, int length, const std::string& prefix,
                               int position, bool eitherLink);
-  BlockOutcome SendBlock(const BlockFrames& block);
-  int ProgrammingWait(const char* format, int positionFactor);
-  void LogBlockResult(int result);
+  BlockOutcome SendBlock(const TransferPhase& phase, const VelMemMap& map, int segment, int block,
+                         std::uint32_t* blockSum);
+  PhaseOutcome RunPhase(const TransferPhase& phase, std::uint32_t* dataSum = nullptr);
+  int ProgrammingWait(const TransferPhase& phase, int segment, int block);
+  int WaitForByte(int reads, const std::function<std::string(int)>& text, int positionFactor,
+                  std::initializer_list<std::uint8_t> wanted);
+  void LogBlockResult(int result, bool showMessage);
   void CloseTransfer();
-  void Finish(int statusCode);
+  void Finish(int statusCode, bool tickBox = true);
+  void Terminated(int statusCode = 0);
+  bool Handshake(std::uint8_t byte);
+  bool ConfirmChecksum(std::uint32_t dataSum);
+  TransferPhase Kesta128Phase(int slot, int positionBase, int waitFactor) const;
+  TransferPhase SegmentPhase(int slot, int positionBase, const char* recordFormat) const;
+  TransferPhase ShortBlockPhase(int blocks) const;
   void ProcedureT1();
+  void ProcedureT2(bool tickBox);
+  void ProcedureT3();
+  void ProcedureT4();
+  void ProcedureT6();
+  void ProcedureT7();
+  void ProcedureT8();
+  void ProcedureT9();
+  void ProcedureT10();
+  void ProcedureT11();
   void ProcedureT12();
+  void ProcedureT13();
+  void WakeDravikDevice(int mode);
+  void StartHubUpdate();
   bool SendUnitImage(bool* cancelled);
   bool SelectNextUnit();
+  void WriteSerialNumberIntoImage();
 
   bool Write(const std::uint8_t* bytes, int count);
   int ReadByte(std::uint8_t* byte);

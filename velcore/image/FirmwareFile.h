@@ -48,6 +48,7 @@ class FirmwareFile {
   const VelMemMap& GetMemMap(int k, ProgressSink* progress = nullptr, bool jqhDevice = false);
   // The map if it has been built, without building it.
   const VelMemMap* MemMap(int k) const { return Slot(k).memMap.get(); }
+  VelMemMap* MutableMemMap(int k) { return slots_.at(static_cast<std::size_t>(k)).memMap.get(); }
 
   // Tests every record of slot 0 against its checksum; with a sink that accepts a progress
   // operation, shows progress and honours a cancel request.

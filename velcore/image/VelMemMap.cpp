@@ -1,5 +1,7 @@
 #include "image/VelMemMap.h"
 
+#include <algorithm>
+
 #include "image/HexText.h"
 
 namespace vel {
@@ -83,6 +85,14 @@ void VelMemMap::Place(const VelHexRec& record) {
 const std::uint8_t* VelMemMap::GetPage(std::uint8_t segment, std::uint8_t page) const {
   const auto& seg = segments_[segment];
   return seg ? seg->bytes.data() + page * kPageSize : nullptr;
+}
+
+bool VelMemMap::Write(std::uint8_t segment, std::size_t offset, const std::uint8_t* bytes,
+                      std::size_t count) {
+  auto& seg = segments_[segment];
+  if (!seg || offset + count > kSegmentSize) return false;
+  std::copy(bytes, bytes + count, seg->bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+  return true;
 }
 
 std::uint8_t VelMemMap::FirstSegment() const {

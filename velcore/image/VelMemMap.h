@@ -48,6 +48,10 @@ class VelMemMap {
   void MakeRecordPacket(std::uint8_t segment, int block, int page, int record, std::uint8_t* packet,
                         PacketOptions options) const;
 
+  // Overwrites bytes of an existing segment (the serial number the update writes into the
+  // image); false when the segment holds no data or the bytes would run past its end.
+  bool Write(std::uint8_t segment, std::size_t offset, const std::uint8_t* bytes, std::size_t count);
+
   std::uint8_t TopSegment() const { return topSegment_; }
   std::uint16_t TopAddress() const { return topAddress_; }
   // Number of 16-byte records up to and including the last data record of the top segment.

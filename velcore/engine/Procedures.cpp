@@ -1,0 +1,518 @@
+// The transfer procedures of the other device families and their start-up handshakes.
+#include "common/Format.h"
+#include "common/Strings.h"
+#include "engine/Protocol.h"
+#include "engine/VelUpdateDoc.h"
+
+namespace vel {
+
+namespace {
+
+constexpr const char* kWaitZandor = "Waiting for Zandor Unit to program block.  Timeout: %d s";
+constexpr const char* kWaitVel2 = "Waiting for Vel 2 to program block.  Timeout: %d s";
+constexpr const char* kTerminatedHub =
+    "Transmission Terminated.  Power off and on the Zandor Unit  and try to upload again.";
+constexpr const char* kTelvikFail = "Telvik Programming Fail";
+
+std::string EndText(int shownBlock) {
+  return Format("Sending End of Block: Block %d, Try:", shownBlock);
+}
+
+}  // namespace
+
+bool CVelUpdateDoc::Handshake(std::uint8_t byte) {
+  std::uint8_t echo = 0;
+  return Write(&byte, 1) && ReadByte(&echo) == 1 && echo == byte;
+}
+
+bool CVelUpdateDoc::ConfirmChecksum(std::uint32_t dataSum) {
+  const auto frame = protocol::ChecksumFrame(static_cast<std::uint16_t>(dataSum));
+  Write(frame.data(), static_cast<int>(frame.size()));
+  const int answer = WaitForByte(
+      kChecksumWaitReads, [](int t) { return Format("Waiting check checksum: %d s", t); }, 34,
+      {protocol::kAck, protocol::kAskAgain});
+  return answer == protocol::kAck;
+}
+
+void CVelUpdateDoc::WriteSerialNumberIntoImage() {
+  std::array<std::uint8_t, kSerialNumberSize> bytes;
+  if (identity_.HasSerialNumber()) {
+    std::copy(identity_.serialNumber.begin(), identity_.serialNumber.begin() + kSerialNumberSize,
+              bytes.begin());
+  } else {
+    bytes.fill(kNoSerialNumber);
+  }
+  file_.MutableMemMap(0)->Write(254, 0, bytes.data(), bytes.size());
+}
+
+// The 128 KiB layout: segment 254 (when the image has it) and 255, four 16 KiB blocks each,
+// shown as blocks 1 to 8; blank records go as zeros; a block error ends the transfer.
+TransferPhase CVelUpdateDoc::Kesta128Phase(int slot, int positionBase, int waitFactor) const {
+  TransferPhase phase;
+  phase.slot = slot;
+  if (file_.MemMap(slot)->GetPage(254, 0) != nullptr) phase.segments.push_back(254);
+  phase.segments.push_back(255);
+  phase.blocksPerSegment = 4;
+  phase.geometry = Geometry::kFull16K;
+  phase.blockIdStyle = BlockIdStyle::kSegment;
+  phase.blankRecordsAsZero = true;
+  const auto shown = [](int s, int b) { return (s - 254) * 4 + b + 1; };
+  phase.idText = [shown](int s, int b) {
+    return Format("Sending Hex File : Block %d ID,  Try:", shown(s, b));
+  };
+  phase.recordText = [shown](int s, int b, int p, int r) {
+    return Format("Sending Hex File : Block %d/8,  Page %d/64,  Record %d/16,  Try:", shown(s, b),
+                  p + 1, r + 1);
+  };
+  phase.endText = [shown](int s, int b) { return EndText(shown(s, b)); };
+  phase.idPosition = [positionBase](int s, int b) {
+    return positionBase + (s - 254) * 4096 + b * 1024;
+  };
+  phase.recordPosition = [positionBase](int s, int b, int p, int r) {
+    return positionBase + (s - 254) * 4096 + b * 1024 + p * 16 + r;
+  };
+  phase.endPosition = [positionBase](int s, int b) {
+    return positionBase + (s - 254) * 4096 + (b + 1) * 1024;
+  };
+  phase.waitText = [](int, int, int t) { return Format(kWaitZandor, t); };
+  phase.waitPositionFactor = waitFactor;
+  phase.onError = OnBlockError::kStop;
+  phase.missingSegmentText = LoadString(ids::kNonExistentSegment);
+  return phase;
+}
+
+// The 128-byte layout of segment 0xFF: `blocks` blocks of eight records.
+TransferPhase CVelUpdateDoc::ShortBlockPhase(int blocks) const {
+  TransferPhase phase;
+  phase.slot = 0;
+  phase.segments = {0xFF};
+  phase.blocksPerSegment = blocks;
+  phase.geometry = Geometry::k128;
+  phase.blockIdStyle = BlockIdStyle::kSegment;
+  phase.idText = [](int, int b) { return Format("Sending VelHex File : Block %d ID,  Try:", b + 1); };
+  phase.recordText = [blocks](int, int b, int p, int r) {
+    return Format("Sending VelHex File : Block %d/%d,  Page %d/1,  Record %d/8,  Try:", b + 1,
+                  blocks, p + 1, r + 1);
+  };
+  phase.endText = [](int, int b) { return EndText(b + 1); };
+  phase.idPosition = [](int, int b) { return b * 64; };
+  phase.recordPosition = [](int, int b, int, int r) { return b * 64 + r * 8; };
+  phase.endPosition = [](int, int b) { return (b + 1) * 64; };
+  phase.waitText = [](int, int, int t) { return Format(kWaitVel2, t); };
+  phase.onFD = OnUpdateAgain::kEndIncomplete;
+  phase.missingSegmentText = std::string(text::kNonExistantSegment);
+  return phase;
+}
+
+void CVelUpdateDoc::ProcedureT2(bool tickBox) {
+  Pause(timing_.firstFramePauseMs);
+  const PhaseOutcome outcome = RunPhase(Kesta128Phase(0, 0, 136));
+  if (outcome == PhaseOutcome::kComplete) {
+    Finish(ids::kUpdateSuccessful, tickBox);
+  } else if (outcome != PhaseOutcome::kStopped) {
+    Terminated();
+  }
+  CloseTransfer();
+}
+
+void CVelUpdateDoc::ProcedureT3() {
+  if (!classes_.ypd) {
+    if (!Handshake(protocol::kSingleUnitProtocol)) {
+      Terminated();
+      CloseTransfer();
+      return;
+    }
+    Pause(timing_.handshakePauseMs);
+  }
+  TransferPhase phase = Kesta128Phase(0, 0, 136);
+  phase.segments = {254, 255};
+  const PhaseOutcome outcome = RunPhase(phase);
+  if (outcome == PhaseOutcome::kComplete) {
+    Finish(ids::kUpdateSuccessful);
+  } else if (outcome != PhaseOutcome::kStopped) {
+    Terminated();
+  }
+  CloseTransfer();
+}
+
+void CVelUpdateDoc::ProcedureT4() {
+  if (!Handshake(0x1F)) {
+    Terminated();
+    CloseTransfer();
+    return;
+  }
+  Pause(timing_.handshakePauseMs);
+  TransferPhase sectors;
+  sectors.slot = 1;
+  sectors.segments = {0, 1, 2, 3, 4, 5};
+  sectors.blocksPerSegment = 64;
+  sectors.geometry = Geometry::kFull1K;
+  sectors.blockIdStyle = BlockIdStyle::kSegment;
+  sectors.idText = [](int, int b) {
+    return Format("Sending VelHex File : Block %d ID,  Try:", b + 1);
+  };
+  sectors.recordText = [](int s, int b, int p, int r) {
+    return Format(
+        "Sending VelHex File : Sector %d/6,Block %d/64,  Page %d/4,  Record %d/16,  Try:", s + 1,
+        b + 1, p + 1, r + 1);
+  };
+  sectors.endText = [](int, int b) { return EndText(b + 1); };
+  sectors.idPosition = [](int s, int b) { return s * 4096 + b * 64; };
+  sectors.recordPosition = [](int s, int b, int p, int r) { return s * 4096 + b * 64 + p * 16 + r; };
+  sectors.endPosition = [](int s, int b) { return s * 4096 + (b + 1) * 64; };
+  sectors.waitText = [](int, int, int t) { return Format(kWaitVel2, t); };
+  sectors.waitPositionFactor = 558;
+  sectors.onFD = OnUpdateAgain::kSkipSegment;
+  sectors.missingSegmentText = std::string(text::kNonExistantSegment);
+
+  std::uint32_t sum = 0;
+  const PhaseOutcome first = RunPhase(sectors, &sum);
+  // A skipped sector ("Please Update again!") leaves the device incomplete: never a success.
+  bool ok = first == PhaseOutcome::kComplete;
+  if (ok && ConfirmChecksum(sum & 0xFF)) {
+    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+  } else if (ok) {
+    operator_.ShowMessage(kTelvikFail);
+    ok = false;
+  }
+  PhaseOutcome second = PhaseOutcome::kFailed;
+  if (ok) {
+    Pause(timing_.phasePauseMs);
+    link_.Purge();
+    TransferPhase image = Kesta128Phase(0, 24576, 546);
+    image.segments = {254, 255};
+    second = RunPhase(image);
+  }
+  if (second == PhaseOutcome::kComplete) {
+    Finish(ids::kUpdateSuccessful);
+  } else if (second != PhaseOutcome::kStopped) {
+    Terminated();
+  }
+  CloseTransfer();
+}
+
+void CVelUpdateDoc::ProcedureT6() {
+  const int regions = file_.ImageCount();
+  bool ok = true;
+  for (int region = 0; region < regions && ok; ++region) {
+    BuildMapIfMissing(region);
+    TransferPhase phase;
+    phase.slot = region;
+    phase.segments = {file_.MemMap(region)->FirstSegment()};
+    phase.blocksPerSegment = 64;
+    phase.geometry = Geometry::kPageRelative1K;
+    phase.blockIdStyle = BlockIdStyle::kPageRange1K;
+    phase.pauseBeforeBlockId = true;
+    phase.idText = [](int, int b) { return Format("Sending Hex File : Block %d ID,  Try:", b + 1); };
+    phase.recordText = [region, regions](int, int b, int p, int r) {
+      return Format(
+          "Sending Hex File : Region %d/%d,  Block %d/64,  Page %d/4,  Record %d/16,  Try:",
+          region + 1, regions, b + 1, p + 1, r + 1);
+    };
+    phase.endText = [](int, int b) { return EndText(b + 1); };
+    phase.idPosition = [region, regions](int, int b) { return (region * 4096 + b * 64) / regions; };
+    phase.recordPosition = [region, regions](int, int b, int p, int r) {
+      return (region * 4096 + (b * 1024 + p * 256 + r * 16) / 16) / regions;
+    };
+    phase.endPosition = [region, regions](int, int b) {
+      return (region * 4096 + (b * 1024 + 1024) / 16) / regions;
+    };
+    phase.waitText = [region](int, int b, int t) {
+      switch (region) {
+        case 0: return Format("Waiting for Vel to program Main Firmware.  Timeout: %d s", t);
+        case 1: return Format("Waiting for Vel to program RCM.  Timeout: %d s", t);
+        case 2: return Format("Waiting for Vel to program OSD Module.  Timeout: %d s", t);
+        default:
+          return Format("Waiting for programing Region[%d] Block[%d] . Timeout: %d s", region + 1,
+                        b + 1, t);
+      }
+    };
+    phase.waitPositionFactor = 136;
+    phase.askWhileWaiting = true;
+    phase.timeoutCancels = true;
+    phase.missingSegmentText = LoadString(ids::kNonExistentSegment);
+    ok = RunPhase(phase) == PhaseOutcome::kComplete;
+    if (!ok) break;
+    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+    if (region > 0 &&
+        WaitForByte(kConfirmationReads, [](int t) { return Format(kWaitZandor, t); }, 68,
+                    {protocol::kAck}) == kNoResult) {
+      if (!Cancelled()) operator_.ShowMessage(std::string(text::kUnitTimeout));
+      ok = false;
+    }
+  }
+  if (ok) {
+    const auto closing = protocol::ChecksumFrame(0);
+    Write(closing.data(), static_cast<int>(closing.size()));
+    console_.SetProgress(0, LoadString(ids::kTransmissionCompleted));
+    SetStatusCode(ids::kUpdateSuccessful);
+    console_.MarkUpdateDone();
+  }
+  CloseTransfer();
+}
+
+void CVelUpdateDoc::ProcedureT7() {
+  std::uint32_t sum = 0;
+  if (RunPhase(ShortBlockPhase(64), &sum) != PhaseOutcome::kComplete) {
+    Terminated();
+  } else {
+    const bool confirmed = ConfirmChecksum(sum);
+    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+    if (confirmed) {
+      console_.SetProgress(0, LoadString(ids::kTransmissionCompleted));
+      SetStatusCode(ids::kUpdateSuccessful);
+      console_.MarkUpdateDone();
+    } else {
+      operator_.ShowMessage(kTelvikFail);
+    }
+  }
+  CloseTransfer();
+}
+
+void CVelUpdateDoc::ProcedureT8() {
+  // Range 8912: the first phase takes positions up to 704, the second 720 onwards.
+  TransferPhase loader = ShortBlockPhase(64);
+  loader.idPosition = [](int, int b) { return b * 11; };
+  loader.recordPosition = [](int, int b, int, int r) { return b * 11 + r; };
+  loader.endPosition = [](int, int b) { return (b + 1) * 11; };
+  std::uint32_t sum = 0;
+  if (RunPhase(loader, &sum) != PhaseOutcome::kComplete) {
+    Terminated();
+    CloseTransfer();
+    return;
+  }
+  const bool confirmed = ConfirmChecksum(sum);
+  Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+  std::uint8_t byte = 0;
+  ReadByte(&byte);
+  if (!confirmed) {
+    // The device did not confirm the first phase: sending the second would not make it whole.
+    operator_.ShowMessage(kTelvikFail);
+    CloseTransfer();
+    return;
+  }
+  Pause(100);
+  link_.Purge();
+  bool echoed = false;
+  for (int i = 0; i < kEscapeTries && !echoed; ++i) echoed = Handshake(protocol::kSingleUnitProtocol);
+  if (!echoed) {
+    operator_.ShowMessage(LoadString(ids::kConnectionError));
+    SetStatusCode(ids::kConnectionError);
+    CloseTransfer();
+    return;
+  }
+  Pause(10);
+  const PhaseOutcome outcome = RunPhase(Kesta128Phase(1, 720, 136));
+  if (outcome == PhaseOutcome::kComplete) {
+    Finish(ids::kUpdateSuccessful);
+  } else if (outcome != PhaseOutcome::kStopped) {
+    Terminated();
+  }
+  CloseTransfer();
+}
+
+void CVelUpdateDoc::ProcedureT9() {
+  const int blocks = file_.MemMap(0)->TopAddress() / 128 + 1;
+  std::uint32_t sum = 0;
+  if (RunPhase(ShortBlockPhase(blocks), &sum) != PhaseOutcome::kComplete) {
+    operator_.ShowMessage(kTerminatedHub);
+  } else {
+    const bool confirmed = ConfirmChecksum(sum);
+    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+    if (confirmed) {
+      Pause(timing_.hubRestartPauseMs);
+      console_.SetProgress(0, LoadString(ids::kTransmissionCompleted));
+      SetStatusCode(ids::kUpdateSuccessful);
+      console_.MarkUpdateDone();
+    } else {
+      operator_.ShowMessage(kTelvikFail);
+    }
+  }
+  CloseTransfer();
+}
+
+void CVelUpdateDoc::ProcedureT10() {
+  // Blocks 1 to 4 as the first procedure sends them, then slot 1's 128 KiB as blocks 5 to 12.
+  TransferPhase first;
+  first.slot = 0;
+  first.segments = {0xFF};
+  first.blocksPerSegment = 4;
+  first.geometry = Geometry::kPageRelative16K;
+  first.blockIdStyle = BlockIdStyle::kPageRange16K;
+  first.idText = [](int, int b) { return Format("Sending Hex File : Block %d ID,  Try:", b + 1); };
+  first.recordText = [](int, int b, int p, int r) {
+    return Format("Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:", b + 1,
+                  p + 1, r + 1);
+  };
+  first.endText = [](int, int b) { return EndText(b + 1); };
+  first.idPosition = [](int, int b) { return b * 1024; };
+  first.recordPosition = [](int, int b, int p, int r) { return b * 1024 + p * 16 + r; };
+  first.endPosition = [](int, int b) { return (b + 1) * 1024; };
+  first.waitText = [](int, int, int t) { return Format(kWaitVel2, t); };
+  first.onF7 = OnProgrammingError::kEndTransfer;
+  first.missingSegmentText = LoadString(ids::kNonExistentSegment);
+  PhaseOutcome outcome = RunPhase(first);
+  if (outcome == PhaseOutcome::kComplete) {
+    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+    std::uint8_t ignored[3];
+    for (std::uint8_t& byte : ignored) ReadByte(&byte);
+    TransferPhase second = Kesta128Phase(1, 4096, 136);
+    second.blankRecordsAsZero = false;
+    second.onError = OnBlockError::kRepeat;
+    second.onF7 = OnProgrammingError::kRestartSegment;
+    const auto shown = [](int s, int b) { return 4 + (s - 254) * 4 + b + 1; };
+    second.idText = [shown](int s, int b) {
+      return Format("Sending Hex File : Block %d ID,  Try:", shown(s, b));
+    };
+    second.recordText = [shown](int s, int b, int p, int r) {
+      return Format("Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:",
+                    shown(s, b), p + 1, r + 1);
+    };
+    second.endText = [shown](int s, int b) { return EndText(shown(s, b)); };
+    outcome = RunPhase(second);
+  }
+  if (outcome == PhaseOutcome::kComplete) {
+    Finish(ids::kUpdateSuccessful);
+  } else {
+    Terminated();
+  }
+  CloseTransfer();
+}
+
+void CVelUpdateDoc::ProcedureT11() {
+  TransferPhase first =
+      SegmentPhase(0, 0, "Sending Hex File : Block %d/%d,  Page %d/64,  Record %d/16,  Try:");
+  first.segments = {0, 1, 2, 3};
+  first.recordsViaLink = false;
+  first.showBlockErrors = true;
+  first.recordText = [](int s, int b, int p, int r) {
+    return Format("Sending Hex File : Block %d/60,  Page %d/4,  Record %d/16,  Try:", s * 4 + b + 1,
+                  p + 1, r + 1);
+  };
+  first.missingSegmentText = LoadString(ids::kNonExistentSegment);
+  PhaseOutcome outcome = RunPhase(first);
+  if (outcome == PhaseOutcome::kComplete) {
+    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+    std::uint8_t ignored[5];
+    for (std::uint8_t& byte : ignored) ReadByte(&byte);
+    TransferPhase second = Kesta128Phase(1, 16384, 136);
+    second.blankRecordsAsZero = false;
+    second.onError = OnBlockError::kRepeat;
+    second.onF7 = OnProgrammingError::kRestartSegmentAbove0;
+    second.recordText = [](int s, int b, int p, int r) {
+      return Format("Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:",
+                    (s - 254) * 4 + b + 1, p + 1, r + 1);
+    };
+    outcome = RunPhase(second);
+  }
+  if (outcome == PhaseOutcome::kComplete) {
+    Finish(ids::kUpdateSuccessful);
+  } else {
+    Terminated();
+  }
+  CloseTransfer();
+}
+
+void CVelUpdateDoc::ProcedureT13() {
+  const char* format = "Sending Hex File : Block %d/%d,  Page %d/64,  Record %d/16,  Try:";
+  bool ok = RunPhase(SegmentPhase(0, 0, format)) == PhaseOutcome::kComplete;
+  if (ok) {
+    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+    std::uint8_t two[2];
+    link_.LinkRead(two, 2);
+    // The loader answers an escape with a reply of 27 bytes (recognised by its length only).
+    bool answered = false;
+    for (int i = 0; i < kLoaderEscapeTries && !answered && !Cancelled(); ++i) {
+      link_.Purge();
+      const std::uint8_t escape = protocol::kSingleUnitProtocol;
+      Write(&escape, 1);
+      std::uint8_t reply[30];
+      answered = link_.LinkRead(reply, sizeof reply) == kLoaderReplySize;
+    }
+    ok = answered;
+    if (ok) {
+      const std::uint8_t go = protocol::kAck;
+      Write(&go, 1);
+      ok = RunPhase(SegmentPhase(1, 0, format)) == PhaseOutcome::kComplete;
+    }
+  }
+  if (ok) {
+    Finish(ids::kUpdateSuccessful);
+  } else {
+    Terminated(ids::kTransmissionTerminated);
+  }
+  CloseTransfer();
+}
+
+void CVelUpdateDoc::WakeDravikDevice(int mode) {
+  if (link_.Kind() == LinkKind::kTcp) {
+    operator_.ShowMessage("Dravik only supports firmware upgrade via serial port");
+    SetStatusCode(ids::kConnectionError);
+    EndWithoutTransfer(true);
+    return;
+  }
+  const std::uint8_t wake = mode == 0 ? 0x1B : 0x1F;
+  link_.Purge();
+  console_.BeginProgress(0, 6, std::string(text::kAttemptingToCommunicate), 1);
+  bool awake = false;
+  for (int i = 0; i < kWakeTries && !awake; ++i) {
+    link_.Serial().SetBaudRate(9600);
+    console_.SetStatus({});
+    awake = Handshake(wake);
+  }
+  console_.EndProgress();
+  if (!awake) {
+    link_.ClosePort();
+    operator_.ShowMessage(LoadString(ids::kConnectionError));
+    SetStatusCode(ids::kConnectionError);
+    EndWithoutTransfer(true);
+    return;
+  }
+  BuildMapIfMissing(0);
+  const auto start = [this](int range, std::function<void()> procedure) {
+    console_.BeginProgress(1, range, std::string(text::kSendingHexFile), 1);
+    StartWorker(std::move(procedure));
+  };
+  if (mode == 0) {
+    if (file_.MemMap(0)->GetPage(254, 0) == nullptr) {
+      console_.AppendMessage("The file holds no 128 KiB image (segment 254); nothing was sent.");
+      SetStatusCode(ids::kUpdateFailed);
+      EndWithoutTransfer(true);
+      return;
+    }
+    start(8192, [this] { ProcedureT2(false); });
+  } else if (mode == 1) {
+    start(4096, [this] { ProcedureT7(); });
+  } else {
+    BuildMapIfMissing(1);
+    start(8912, [this] { ProcedureT8(); });
+  }
+}
+
+void CVelUpdateDoc::StartHubUpdate() {
+  if (SerialOnly()) return;
+  link_.Purge();
+  protocolByte_ = protocol::kSingleUnitProtocol;
+  link_.Serial().SetBaudRate(9600);
+  const std::array<std::uint8_t, 10> start = {0xBB, 0xBB, 0xBB, 0xBB, 0xBB,
+                                              0xBB, 0xBB, 0xBB, 0xBB, 0xBB};
+  Write(start.data(), static_cast<int>(start.size()));
+  int result = 0;
+  for (int i = 0; i < kHubIdentifyTries && result == 0; ++i) result = IdentifyDevice();
+  if (result == 0) {
+    link_.ClosePort();
+    operator_.ShowMessage(LoadString(ids::kConnectionError));
+    SetStatusCode(ids::kConnectionError);
+    EndWithoutTransfer(true);
+    return;
+  }
+  if (result < 0 || !identified_) {
+    EndWithoutTransfer(true);
+    return;
+  }
+  BuildMapIfMissing(0);
+  console_.BeginProgress(1, 4096, "Sending VelHex File...", 1);
+  StartWorker([this] { ProcedureT9(); });
+}
+
+}  // namespace vel
