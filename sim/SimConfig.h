@@ -28,7 +28,9 @@ struct SimFaults {
   int silenceFromFrame = -1;   // from this transfer frame on (counted from 0), answer nothing
   int disconnectAtFrame = -1;  // close the connection when this frame arrives
   bool badInfoChecksum = false;
-  int shortSerial = -1;  // send only this many serial bytes, then fall silent
+  int shortSerial = -1;         // send only this many serial bytes, then fall silent
+  bool rejectChecksum = false;  // answer a checksum frame with 0xFE whatever it says
+  bool noLoaderReply = false;   // never send the 27-byte reply between the loader's phases
 };
 
 struct SimConfig {
@@ -41,6 +43,14 @@ struct SimConfig {
   int programmingDelayMs = 0;  // before a block result
   int answerDelayMs = 0;       // before every answer
   int baud = 0;                // pace the line: 10 bits a byte, both directions
+
+  // Family behaviour beyond identification and single-phase transfers.
+  std::uint8_t wakeByte = 0;               // answered with itself, then frames follow (Dravik)
+  std::set<std::uint8_t> handshakeEchoes;  // echoed between frames (0x1B, 0x1F handshakes)
+  int phases = 1;              // run frames before the device restarts (images, regions)
+  int bytesBetweenPhases = 0;  // sent after each run frame but the last
+  bool regionAcks = false;     // 0xFA after every run frame but the first (user stations)
+  bool loaderEscape = false;   // between phases: 0x1B gets a 27-byte reply, 0xFA resumes
   SimFaults faults;
 };
 

@@ -99,7 +99,14 @@ void SimDevice::Serve(SimChannel& ch) {
           std::lock_guard<std::mutex> lock(mutex_);
           idleBytes_.push_back(byte);
         }
-        next = config_.protocols.count(byte) > 0 ? Identify(ch, byte) : Next::kIdle;
+        if (config_.wakeByte != 0 && byte == config_.wakeByte) {
+          ch.WriteByte(byte);  // awake: frames follow
+          runFrames_ = 0;
+          StartUnit(0);
+          next = Next::kTransfer;
+        } else {
+          next = config_.protocols.count(byte) > 0 ? Identify(ch, byte) : Next::kIdle;
+        }
         break;
       }
       case Next::kTransfer:
@@ -178,6 +185,7 @@ SimDevice::Next SimDevice::Identify(SimChannel& ch, std::uint8_t attention) {
     break;
   }
   unitsLeft_ = multi ? static_cast<int>(config_.units.size()) : 1;
+  runFrames_ = 0;
   if (!multi) {
     StartUnit(0);
     return Next::kTransfer;
@@ -211,12 +219,14 @@ void SimDevice::StartUnit(std::uint8_t kindCode) {
   segment_ = 0xFF;
   pageBase_ = 0;
   segmentAddressed_ = false;
+  blockSum_ = phaseSum_ = 0;
 }
 
 SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
   std::uint8_t head[4];
   if (!ch.Read(head, 1)) return Next::kClosed;
-  if (config_.protocols.count(head[0]) > 0) return Identify(ch, head[0]);  // the host starts over
+  Next lone = Next::kTransfer;
+  if (HandleLoneByte(ch, head[0], &lone)) return lone;
   if (head[0] != 0x00 && head[0] != 0x02 && head[0] != 0x10) {
     Violation("frame of unexpected length " + std::to_string(head[0]));
     return Next::kIdle;
@@ -248,6 +258,7 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
   std::unique_lock<std::mutex> lock(mutex_);
   ProgrammedUnit& unit = programmed_.back();
   if (frame[0] == 2 && type == 0x04) {
+    blockSum_ = 0;
     if (frame[4] == 0x00 && address == 0) {
       segmentAddressed_ = true;
       segment_ = frame[5];
@@ -269,6 +280,7 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
     if (added) it->second.fill(0xFF);
     const int offset = (pageBase_ * 256 + address) & 0xFFFF;
     std::copy(frame + 4, frame + 20, it->second.begin() + offset);
+    for (int i = 4; i < 20; ++i) blockSum_ += frame[i];
     if (offset + 16 > 0x10000) Violation("record crosses the segment end");
     lock.unlock();
     Acknowledge(ch);
@@ -283,6 +295,7 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
       ++faults_;
     } else {
       ++unit.blocksProgrammed;
+      phaseSum_ += blockSum_;
     }
     lock.unlock();
     Acknowledge(ch);
@@ -292,10 +305,21 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
     Answer(ch, result);
     return Next::kTransfer;
   }
+  if (frame[0] == 0 && type == 0x06) {
+    const int sum = address;  // the checksum frame carries the sum where a record has its address
+    const bool match =
+        sum == static_cast<int>(phaseSum_ & 0xFFFF) || sum == static_cast<int>(phaseSum_ & 0xFF);
+    phaseSum_ = 0;
+    lock.unlock();
+    Answer(ch, match && !config_.faults.rejectChecksum ? p::kAck : p::kAskAgain);
+    return Next::kTransfer;
+  }
   if (frame[0] == 0 && type == 0x05 && address == 0) {
     unit.runFrameSeen = true;
     const bool handOver = unitsLeft_ > 0;
     lock.unlock();
+    ++runFrames_;
+    if (config_.phases > 1) return AfterRunFrame(ch);
     if (!handOver) return Next::kIdle;  // the device restarts
     const std::uint8_t handover[3] = {p::kSingleUnitProtocol, p::kSingleUnitProtocol,
                                       p::kSingleUnitProtocol};
@@ -305,6 +329,42 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
   lock.unlock();
   Violation("unexpected frame type " + std::to_string(type));
   return Next::kTransfer;
+}
+
+// Several images or regions: the next phase follows on the same connection.
+SimDevice::Next SimDevice::AfterRunFrame(SimChannel& ch) {
+  const bool last = runFrames_ >= config_.phases;
+  if (config_.regionAcks && runFrames_ > 1) Answer(ch, p::kAck);
+  if (last) return Next::kIdle;
+  for (int i = 0; i < config_.bytesBetweenPhases; ++i) Answer(ch, p::kAck);
+  awaitingGo_ = config_.loaderEscape;
+  StartUnit(0);
+  return Next::kTransfer;
+}
+
+// A single byte where a frame could start: a handshake to echo, the loader's escape and go-ahead,
+// or the host starting a new identification.
+bool SimDevice::HandleLoneByte(SimChannel& ch, std::uint8_t byte, Next* next) {
+  if (config_.handshakeEchoes.count(byte) > 0) {
+    Answer(ch, byte);
+    return true;
+  }
+  if (config_.loaderEscape && byte == p::kSingleUnitProtocol) {
+    if (!config_.faults.noLoaderReply) {
+      const std::vector<std::uint8_t> reply(27, 0x55);
+      ch.Write(reply.data(), static_cast<int>(reply.size()));
+    }
+    return true;
+  }
+  if (awaitingGo_ && byte == p::kAck) {
+    awaitingGo_ = false;
+    return true;
+  }
+  if (config_.protocols.count(byte) > 0) {
+    *next = Identify(ch, byte);  // the host starts over
+    return true;
+  }
+  return false;
 }
 
 SimDevice::Next SimDevice::AwaitUnitSelect(SimChannel& ch) {

@@ -54,6 +54,8 @@ class SimDevice {
   void Acknowledge(SimChannel& ch);
   void Violation(const std::string& what);
   void StartUnit(std::uint8_t kindCode);
+  Next AfterRunFrame(SimChannel& ch);
+  bool HandleLoneByte(SimChannel& ch, std::uint8_t byte, Next* next);
   bool Roll(double probability);
 
   SimConfig config_;
@@ -68,7 +70,11 @@ class SimDevice {
   int endOfBlocks_ = 0;
   int unitsLeft_ = 0;  // units that can still be handed over to in this identification
 
-  // The block being received.
+  // The block being received, and the sums a checksum frame is compared with.
+  std::uint32_t blockSum_ = 0;
+  std::uint32_t phaseSum_ = 0;
+  int runFrames_ = 0;
+  bool awaitingGo_ = false;
   int segment_ = 0xFF;
   int pageBase_ = 0;
   bool segmentAddressed_ = false;

@@ -9,6 +9,9 @@ namespace sim {
 const char* const kSimUsage =
     "usage: zandor-sim (--tcp HOST:PORT | --pty) [options]\n"
     "Device:\n"
+    "  --family NAME                      a device of one family: matrix, multi, kesta128,\n"
+    "                                     dravik, dravik-ypc, dravik-ypk, dravik-ypa, station,\n"
+    "                                     hub, tzt, xxx, loader (default multi)\n"
     "  --unit TYPE,HW,FW[,KIND[,AUX...]]  a unit (repeat for several; default G4 ,A1,100,0)\n"
     "  --single-unit                      answer as a single-unit device (reply 0xC3)\n"
     "  --reply HH                         the single-unit reply byte (C3..C9, CA)\n"
@@ -20,8 +23,9 @@ const char* const kSimUsage =
     "  --baud N                           pace the line at N baud, 10 bits a byte\n"
     "Faults:\n"
     "  --seed N  --lost-acks P  --corrupt-acks P  --busy\n"
-    "  --block-error N=F6|F7|F8           the N-th end of block (from 0) fails once\n"
+    "  --block-error N=F6|F7|F8|FD        the N-th end of block (from 0) fails once\n"
     "  --silence-from N  --disconnect-at N  --bad-info-checksum  --short-serial N\n"
+    "  --reject-checksum  --no-loader-reply\n"
     "Output:\n"
     "  --record FILE                      write what was programmed when the simulator stops\n"
     "It prints \"tcp HOST:PORT\" or \"pty PATH\" when it is ready and runs until killed.\n";
@@ -48,6 +52,57 @@ bool Number(const std::string& text, long long low, long long high, long long* o
 }
 
 }  // namespace
+
+bool ApplyFamily(const std::string& name, SimConfig* config) {
+  const auto single = [config](const std::string& type, const std::string& hw) {
+    config->multiUnit = false;
+    config->units = {SimUnit{0, type, hw, "100", {}}};
+  };
+  if (name == "multi") {
+    config->units = {SimUnit{0, "G4 ", "A1", "100", {}}};
+  } else if (name == "matrix") {
+    single("G3 ", "AB");
+  } else if (name == "kesta128") {
+    single("N8 ", "AC");
+  } else if (name == "dravik") {
+    single("YPB", "AA");
+    config->units[0].auxiliary = {"001", "100"};
+    config->handshakeEchoes = {0x1B, 0x1F};
+    config->phases = 2;
+  } else if (name == "dravik-ypc" || name == "dravik-ypk" || name == "dravik-ypa") {
+    config->protocols = {};
+    config->wakeByte = name == "dravik-ypc" ? 0x1B : 0x1F;
+    if (name == "dravik-ypa") {
+      config->phases = 2;
+      config->bytesBetweenPhases = 1;
+      config->handshakeEchoes = {0x1B};
+    }
+  } else if (name == "station") {
+    single("H2 ", "AA");
+    config->phases = 3;
+    config->regionAcks = true;
+  } else if (name == "hub") {
+    single("JQH", "AA");
+    config->protocols = {0x1B};
+  } else if (name == "tzt") {
+    single("TZT", "AA");
+    config->phases = 2;
+    config->bytesBetweenPhases = 3;
+  } else if (name == "xxx") {
+    config->units = {SimUnit{0, "XXX", "AA", "100", {}}};
+    config->phases = 2;
+    config->bytesBetweenPhases = 5;
+  } else if (name == "loader") {
+    config->units = {SimUnit{0, "G4 ", "A1", "100", {}}};
+    config->protocols = {0x1B};
+    config->phases = 2;
+    config->bytesBetweenPhases = 2;
+    config->loaderEscape = true;
+  } else {
+    return false;
+  }
+  return true;
+}
 
 std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words, std::string* error,
                                           bool* help) {
@@ -77,11 +132,17 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
       options.config.faults.busy = true;
     } else if (w == "--bad-info-checksum") {
       options.config.faults.badInfoChecksum = true;
+    } else if (w == "--reject-checksum") {
+      options.config.faults.rejectChecksum = true;
+    } else if (w == "--no-loader-reply") {
+      options.config.faults.noLoaderReply = true;
     } else {
       const auto v = value();
       if (!v) return fail("option " + w + " needs a value");
       if (w == "--tcp") {
         options.tcp = *v;
+      } else if (w == "--family") {
+        if (!ApplyFamily(*v, &options.config)) return fail("unknown family " + *v);
       } else if (w == "--unit") {
         const auto parts = Split(*v, ',');
         if (parts.size() < 3) return fail("--unit takes TYPE,HW,FW[,KIND[,AUX...]]");
@@ -132,8 +193,9 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
         const auto parts = Split(*v, '=');
         long long code = 0;
         if (parts.size() != 2 || !Number(parts[0], 0, 1000000, &n) ||
-            !Number(parts[1], 0xF6, 0xF8, &code, 16)) {
-          return fail("--block-error takes N=F6, N=F7 or N=F8");
+            !Number(parts[1], 0xF6, 0xFD, &code, 16) || code == 0xF9 || code == 0xFA ||
+            code == 0xFB || code == 0xFC) {
+          return fail("--block-error takes N=F6, N=F7, N=F8 or N=FD");
         }
         options.config.faults.blockResults[static_cast<int>(n)] = static_cast<std::uint8_t>(code);
       } else if (w == "--record") {

@@ -21,4 +21,9 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
 
 extern const char* const kSimUsage;
 
+// Sets up a device of one family: its units, replies and behaviour between phases. Names:
+// matrix, multi, kesta128, dravik, dravik-ypc, dravik-ypk, dravik-ypa, station, hub, tzt, xxx,
+// loader. False for an unknown name.
+bool ApplyFamily(const std::string& name, SimConfig* config);
+
 }  // namespace sim

@@ -3,8 +3,8 @@
 #include <sstream>
 
 #include "Cli.h"
-#include "support/CliRunner.h"
 #include "SimServer.h"
+#include "support/CliRunner.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
 

@@ -4,8 +4,8 @@
 #include <sstream>
 
 #include "Cli.h"
-#include "support/CliRunner.h"
 #include "SampleGen.h"
+#include "support/CliRunner.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
 

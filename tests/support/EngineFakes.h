@@ -33,7 +33,10 @@ class RecordingConsole final : public Console {
  protected:
   void ShowProgress(int, int, int, const std::string&) override { ++positions_; }
   void HideProgress() override {}
-  void LogStatusLine(const std::string&) override {}  // thousands of frame lines: not kept
+  // Status lines too, but not the thousands of per-frame "Try:" lines.
+  void LogStatusLine(const std::string& line) override {
+    if (line.find("Try:") == std::string::npos) AppendMessage(line);
+  }
 
  private:
   mutable std::mutex mutex_;

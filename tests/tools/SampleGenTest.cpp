@@ -19,8 +19,11 @@ TEST(SampleGen, SamplesLoadToTheirExpectedMemory) {
     ASSERT_TRUE(vel::HexFileLoader(file).Load(in, sample.fileName).ok()) << sample.fileName;
     EXPECT_TRUE(file.MetadataPresent());
     EXPECT_EQ(file.TestHexFile(nullptr), vel::HexTestOutcome::kPassed) << sample.fileName;
-    ASSERT_EQ(file.ImageCount(), static_cast<int>(generated.expected.size()));
-    for (int k = 0; k < file.ImageCount(); ++k) {
+    // Files of the two-image families count one image but hold two record blocks.
+    int chains = 0;
+    while (chains < vel::kImageSlots && file.Chain(chains) != nullptr) ++chains;
+    ASSERT_EQ(chains, static_cast<int>(generated.expected.size())) << sample.fileName;
+    for (int k = 0; k < chains; ++k) {
       const vel::VelMemMap& map = file.GetMemMap(k);
       int segments = 0;
       for (int s = 0; s < 256; ++s)

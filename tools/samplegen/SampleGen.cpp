@@ -77,7 +77,7 @@ std::vector<Sample> StandardSamples() {
   single.seed = 11;
 
   ImageSpec kesta128;
-  kesta128.metadataItems = {"DeviceType = N8", "FirmwareVersion = 210",
+  kesta128.metadataItems = {"DeviceType = \"N8 \"", "FirmwareVersion = 210",
                             "HardwareVersionRange = AA AF"};
   kesta128.segments = {254, 255};
   kesta128.seed = 12;
@@ -87,7 +87,7 @@ std::vector<Sample> StandardSamples() {
   for (int k = 0; k < 3; ++k) {
     ImageSpec image;
     image.metadataItems = {
-        "DeviceType = H2", "FirmwareVersion = 1" + std::to_string(k) + "0",
+        "DeviceType = \"H2 \"", "FirmwareVersion = 1" + std::to_string(k) + "0",
         std::string("Display = ") + std::to_string(k + 1) + " " + kModules[k],
         "AuxiliaryVersion = " + std::to_string(k + 1) + " 10" + std::to_string(k)};
     image.segments = {0xFF};
@@ -111,9 +111,45 @@ std::vector<Sample> StandardSamples() {
   many.bytesPerSegment = 0x2000;
   many.seed = 40;
 
+  // One image of the given segments, each `bytes` long, from a seed.
+  const auto image = [](std::vector<std::string> items, std::vector<int> segments,
+                        std::size_t bytes, std::uint32_t seed, int addressType = 4) {
+    ImageSpec spec;
+    spec.metadataItems = std::move(items);
+    spec.segments = std::move(segments);
+    spec.bytesPerSegment = bytes;
+    spec.seed = seed;
+    spec.addressRecordType = addressType;
+    return spec;
+  };
+  const std::vector<std::string> any = {"HardwareVersionList = ??", "FirmwareVersion = 200"};
+  const auto with = [&any](std::string type, std::vector<std::string> more = {}) {
+    std::vector<std::string> items = any;
+    items.push_back("DeviceType = " + type);
+    items.insert(items.end(), more.begin(), more.end());
+    return items;
+  };
+
   return {
-      {"single-64k.hex", {single}},          {"kesta-128k.hex", {kesta128}},
-      {"station-three-images.hex", station}, {"multi-unit.hex", {multi}},
+      {"dravik-ypc.hex", {image(with("YPC"), {254, 255}, 0x6000, 50)}},
+      {"dravik-ypk.hex", {image(with("YPK"), {0xFF}, 0x2000, 51)}},
+      // The second record block of these files carries no metadata of its own.
+      {"dravik-ypa.hex",
+       {image(with("YPA"), {0xFF}, 0x2000, 52), image({}, {254, 255}, 0x5000, 53)}},
+      {"dravik-128k.hex",
+       {image(with("YPB", {"AuxiliaryVersion = 2 100"}), {254, 255}, 0x7000, 54),
+        image({}, {0, 1, 2, 3, 4, 5}, 0x0C00, 55)}},
+      {"tzt-two-images.hex",
+       {image(with("TZT"), {0xFF}, 0x10000, 56), image({}, {254, 255}, 0x4000, 57)}},
+      {"hub-jqh.hex", {image(with("JQH"), {0xFF}, 0x1200, 58)}},
+      {"xxx-two-images.hex",
+       {image(with("XXX"), {0, 1}, 0x5000, 59, 2), image(with("XXX"), {254, 255}, 0x3000, 60)}},
+      {"loader-g5.hex",
+       {image(with("G5"), {0, 1}, 0x4800, 61, 2), image(with("G5"), {0}, 0x6000, 62, 2)}},
+      {"single-64k.hex", {single}},
+      {"kesta-128k.hex", {kesta128}},
+      {"station-three-images.hex", station},
+      {"multi-unit.hex", {multi}},
       {"many-segments.hex", {many}},
   };
 }

@@ -51,8 +51,9 @@ TransferPhase CVelUpdateDoc::SegmentPhase(int slot, int positionBase,
 
 bool CVelUpdateDoc::SendUnitImage(bool* cancelled) {
   BuildMapIfMissing(identity_.selectedImage);
-  const PhaseOutcome outcome = RunPhase(SegmentPhase(
-      identity_.selectedImage, 0, "Sending Hex File : Block %d/%d,  Page %d/64,  Record %d/16,  Try:"));
+  const PhaseOutcome outcome =
+      RunPhase(SegmentPhase(identity_.selectedImage, 0,
+                            "Sending Hex File : Block %d/%d,  Page %d/64,  Record %d/16,  Try:"));
   *cancelled = outcome == PhaseOutcome::kCancelled;
   if (outcome == PhaseOutcome::kFailed && !Cancelled()) {
     operator_.ShowMessage(std::string(text::kUnitTimeout));

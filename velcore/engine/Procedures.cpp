@@ -28,9 +28,9 @@ bool CVelUpdateDoc::Handshake(std::uint8_t byte) {
 bool CVelUpdateDoc::ConfirmChecksum(std::uint32_t dataSum) {
   const auto frame = protocol::ChecksumFrame(static_cast<std::uint16_t>(dataSum));
   Write(frame.data(), static_cast<int>(frame.size()));
-  const int answer = WaitForByte(
-      kChecksumWaitReads, [](int t) { return Format("Waiting check checksum: %d s", t); }, 34,
-      {protocol::kAck, protocol::kAskAgain});
+  const int answer = WaitForByte(kChecksumWaitReads,
+                                 [](int t) { return Format("Waiting check checksum: %d s", t); },
+                                 34, {protocol::kAck, protocol::kAskAgain});
   return answer == protocol::kAck;
 }
 
@@ -89,7 +89,9 @@ TransferPhase CVelUpdateDoc::ShortBlockPhase(int blocks) const {
   phase.blocksPerSegment = blocks;
   phase.geometry = Geometry::k128;
   phase.blockIdStyle = BlockIdStyle::kSegment;
-  phase.idText = [](int, int b) { return Format("Sending VelHex File : Block %d ID,  Try:", b + 1); };
+  phase.idText = [](int, int b) {
+    return Format("Sending VelHex File : Block %d ID,  Try:", b + 1);
+  };
   phase.recordText = [blocks](int, int b, int p, int r) {
     return Format("Sending VelHex File : Block %d/%d,  Page %d/1,  Record %d/8,  Try:", b + 1,
                   blocks, p + 1, r + 1);
@@ -152,13 +154,14 @@ void CVelUpdateDoc::ProcedureT4() {
     return Format("Sending VelHex File : Block %d ID,  Try:", b + 1);
   };
   sectors.recordText = [](int s, int b, int p, int r) {
-    return Format(
-        "Sending VelHex File : Sector %d/6,Block %d/64,  Page %d/4,  Record %d/16,  Try:", s + 1,
-        b + 1, p + 1, r + 1);
+    return Format("Sending VelHex File : Sector %d/6,Block %d/64,  Page %d/4,  Record %d/16,  Try:",
+                  s + 1, b + 1, p + 1, r + 1);
   };
   sectors.endText = [](int, int b) { return EndText(b + 1); };
   sectors.idPosition = [](int s, int b) { return s * 4096 + b * 64; };
-  sectors.recordPosition = [](int s, int b, int p, int r) { return s * 4096 + b * 64 + p * 16 + r; };
+  sectors.recordPosition = [](int s, int b, int p, int r) {
+    return s * 4096 + b * 64 + p * 16 + r;
+  };
   sectors.endPosition = [](int s, int b) { return s * 4096 + (b + 1) * 64; };
   sectors.waitText = [](int, int, int t) { return Format(kWaitVel2, t); };
   sectors.waitPositionFactor = 558;
@@ -203,7 +206,9 @@ void CVelUpdateDoc::ProcedureT6() {
     phase.geometry = Geometry::kPageRelative1K;
     phase.blockIdStyle = BlockIdStyle::kPageRange1K;
     phase.pauseBeforeBlockId = true;
-    phase.idText = [](int, int b) { return Format("Sending Hex File : Block %d ID,  Try:", b + 1); };
+    phase.idText = [](int, int b) {
+      return Format("Sending Hex File : Block %d ID,  Try:", b + 1);
+    };
     phase.recordText = [region, regions](int, int b, int p, int r) {
       return Format(
           "Sending Hex File : Region %d/%d,  Block %d/64,  Page %d/4,  Record %d/16,  Try:",
@@ -219,9 +224,12 @@ void CVelUpdateDoc::ProcedureT6() {
     };
     phase.waitText = [region](int, int b, int t) {
       switch (region) {
-        case 0: return Format("Waiting for Vel to program Main Firmware.  Timeout: %d s", t);
-        case 1: return Format("Waiting for Vel to program RCM.  Timeout: %d s", t);
-        case 2: return Format("Waiting for Vel to program OSD Module.  Timeout: %d s", t);
+        case 0:
+          return Format("Waiting for Vel to program Main Firmware.  Timeout: %d s", t);
+        case 1:
+          return Format("Waiting for Vel to program RCM.  Timeout: %d s", t);
+        case 2:
+          return Format("Waiting for Vel to program OSD Module.  Timeout: %d s", t);
         default:
           return Format("Waiting for programing Region[%d] Block[%d] . Timeout: %d s", region + 1,
                         b + 1, t);
@@ -234,9 +242,8 @@ void CVelUpdateDoc::ProcedureT6() {
     ok = RunPhase(phase) == PhaseOutcome::kComplete;
     if (!ok) break;
     Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
-    if (region > 0 &&
-        WaitForByte(kConfirmationReads, [](int t) { return Format(kWaitZandor, t); }, 68,
-                    {protocol::kAck}) == kNoResult) {
+    if (region > 0 && WaitForByte(kConfirmationReads, [](int t) { return Format(kWaitZandor, t); },
+                                  68, {protocol::kAck}) == kNoResult) {
       if (!Cancelled()) operator_.ShowMessage(std::string(text::kUnitTimeout));
       ok = false;
     }
@@ -294,7 +301,8 @@ void CVelUpdateDoc::ProcedureT8() {
   Pause(100);
   link_.Purge();
   bool echoed = false;
-  for (int i = 0; i < kEscapeTries && !echoed; ++i) echoed = Handshake(protocol::kSingleUnitProtocol);
+  for (int i = 0; i < kEscapeTries && !echoed; ++i)
+    echoed = Handshake(protocol::kSingleUnitProtocol);
   if (!echoed) {
     operator_.ShowMessage(LoadString(ids::kConnectionError));
     SetStatusCode(ids::kConnectionError);
@@ -341,8 +349,8 @@ void CVelUpdateDoc::ProcedureT10() {
   first.blockIdStyle = BlockIdStyle::kPageRange16K;
   first.idText = [](int, int b) { return Format("Sending Hex File : Block %d ID,  Try:", b + 1); };
   first.recordText = [](int, int b, int p, int r) {
-    return Format("Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:", b + 1,
-                  p + 1, r + 1);
+    return Format("Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:", b + 1, p + 1,
+                  r + 1);
   };
   first.endText = [](int, int b) { return EndText(b + 1); };
   first.idPosition = [](int, int b) { return b * 1024; };

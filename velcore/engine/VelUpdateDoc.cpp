@@ -206,8 +206,8 @@ void CVelUpdateDoc::ChooseProcedure() {
   };
   if (!multiUnitFamily_) {
     // Every procedure of these families works over a serial line only.
-    const bool refuse = (!image128k && classes_.dnk) || (image128k && !classes_.dravik &&
-                                                         classes_.refuse64k);
+    const bool refuse =
+        (!image128k && classes_.dnk) || (image128k && !classes_.dravik && classes_.refuse64k);
     if (refuse) {
       Refuse64k();
       return;

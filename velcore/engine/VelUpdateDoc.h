@@ -24,10 +24,10 @@ struct EngineTiming {
   int unitSelectPauseMs = 500;          // after the loader unit-select frame of an NB file
   int nbUnitZeroDelayMs = 1000;         // before selecting unit 0 of an NB file
   int encryptedHandoverWaitMs = 10000;  // after selecting the next unit on an enciphered link
-  int firstFramePauseMs = 200;         // before the first frame of the 128 KiB procedure
-  int handshakePauseMs = 1000;         // after the Dravik handshakes, before the first frame
-  int phasePauseMs = 250;              // between the two phases of the Dravik update
-  int hubRestartPauseMs = 10000;       // the hub restarts after its checksum is confirmed
+  int firstFramePauseMs = 200;          // before the first frame of the 128 KiB procedure
+  int handshakePauseMs = 1000;          // after the Dravik handshakes, before the first frame
+  int phasePauseMs = 250;               // between the two phases of the Dravik update
+  int hubRestartPauseMs = 10000;        // the hub restarts after its checksum is confirmed
 };
 
 constexpr int kProgrammingWaitReads = 60;     // reads while a block is programmed

@@ -50,7 +50,8 @@ class VelMemMap {
 
   // Overwrites bytes of an existing segment (the serial number the update writes into the
   // image); false when the segment holds no data or the bytes would run past its end.
-  bool Write(std::uint8_t segment, std::size_t offset, const std::uint8_t* bytes, std::size_t count);
+  bool Write(std::uint8_t segment, std::size_t offset, const std::uint8_t* bytes,
+             std::size_t count);
 
   std::uint8_t TopSegment() const { return topSegment_; }
   std::uint16_t TopAddress() const { return topAddress_; }
