@@ -254,11 +254,16 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
     return Next::kTransfer;
   }
   const std::uint8_t type = frame[3];
+  const bool endOfBlock = frame[0] == 0 && type == 0x01;
+  const bool lastWasEndOfBlock_ = previousWasEndOfBlock_;
+  previousWasEndOfBlock_ = endOfBlock;
   const int address = frame[1] << 8 | frame[2];
   std::unique_lock<std::mutex> lock(mutex_);
   ProgrammedUnit& unit = programmed_.back();
   if (frame[0] == 2 && type == 0x04) {
     blockSum_ = 0;
+    recordsInBlock_ = 0;
+    blockOpen_ = true;
     if (frame[4] == 0x00 && address == 0) {
       segmentAddressed_ = true;
       segment_ = frame[5];
@@ -276,6 +281,12 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
     return Next::kTransfer;
   }
   if (frame[0] == 0x10 && type == 0x00) {
+    if (!blockOpen_) {
+      lock.unlock();
+      Violation("record frame outside a block");
+      lock.lock();
+    }
+    ++recordsInBlock_;
     auto [it, added] = unit.segments.try_emplace(segment_);
     if (added) it->second.fill(0xFF);
     const int offset = (pageBase_ * 256 + address) & 0xFFFF;
@@ -287,6 +298,13 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
     return Next::kTransfer;
   }
   if (frame[0] == 0 && type == 0x01 && address == 0) {
+    // A repeated end of block (its acknowledgement was lost) is no violation.
+    if ((!blockOpen_ || recordsInBlock_ == 0) && !lastWasEndOfBlock_) {
+      lock.unlock();
+      Violation("end of block without a block");
+      lock.lock();
+    }
+    blockOpen_ = false;
     const int ordinal = endOfBlocks_++;
     std::uint8_t result = p::kBlockProgrammed;
     const auto fault = config_.faults.blockResults.find(ordinal);

@@ -72,6 +72,9 @@ class SimDevice {
 
   // The block being received, and the sums a checksum frame is compared with.
   std::uint32_t blockSum_ = 0;
+  int recordsInBlock_ = 0;
+  bool blockOpen_ = false;
+  bool previousWasEndOfBlock_ = false;
   std::uint32_t phaseSum_ = 0;
   int runFrames_ = 0;
   bool awaitingGo_ = false;
