@@ -255,7 +255,7 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
   }
   const std::uint8_t type = frame[3];
   const bool endOfBlock = frame[0] == 0 && type == 0x01;
-  const bool lastWasEndOfBlock_ = previousWasEndOfBlock_;
+  const bool repeatedEnd = previousWasEndOfBlock_ && endOfBlock;
   previousWasEndOfBlock_ = endOfBlock;
   const int address = frame[1] << 8 | frame[2];
   std::unique_lock<std::mutex> lock(mutex_);
@@ -299,7 +299,7 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
   }
   if (frame[0] == 0 && type == 0x01 && address == 0) {
     // A repeated end of block (its acknowledgement was lost) is no violation.
-    if ((!blockOpen_ || recordsInBlock_ == 0) && !lastWasEndOfBlock_) {
+    if ((!blockOpen_ || recordsInBlock_ == 0) && !repeatedEnd) {
       lock.unlock();
       Violation("end of block without a block");
       lock.lock();

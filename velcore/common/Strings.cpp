@@ -34,6 +34,12 @@ constexpr std::array kTable{
     Entry{ids::kPortInUse,
           "Access to the selected serial port was denied by Windows.The port may be in use by "
           "another device."},
+    Entry{ids::kCheckPortMissing,
+          "Access to the selected serial port was denied by Windows.Please check the system "
+          "properties and ensure that this port exists."},
+    Entry{ids::kCheckPortInUse,
+          "Access to the selected serial port was denied by Windows. The port may be in use by "
+          "another device."},
     Entry{ids::kMemMapNoFile,
           "No file has been loaded.  Memory map cannot be created until a file is "
           "loaded.\n\nPlease use \\\"File-Open...\\\" or press the open toolbar button."},

@@ -32,6 +32,10 @@ bool PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSet
   if (result == kLinkOk) return true;
   if (checking) {
     state.statusCode = -1;
+    if (result == kLinkNoSuchPort || result == kLinkAccessDenied) {
+      doc.GetOperator().ShowMessage(
+          LoadString(result == kLinkNoSuchPort ? ids::kCheckPortMissing : ids::kCheckPortInUse));
+    }
   } else if (result == kLinkNoSuchPort) {
     state.statusCode = ids::kPortMissing;
   } else if (result == kLinkAccessDenied) {

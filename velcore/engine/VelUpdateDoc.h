@@ -102,6 +102,7 @@ class CVelUpdateDoc {
   void SetSerialNumberOptional(bool on) { serialNumberOptional_ = on; }
   EngineTiming& Timing() { return timing_; }
   Console& GetConsole() { return console_; }
+  Operator& GetOperator() { return operator_; }
 
  private:
   enum class BlockOutcome { kSent, kProgrammed, kFrameFailed, kMissingSegment };

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "devices/DeviceList.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
+
+namespace vel {
+namespace {
+
+DeviceList TwoRows() {
+  DeviceList list;
+  std::string error;
+  list.AddDevice();
+  EXPECT_TRUE(list.SetCell(0, DeviceColumn::kName, "A", &error));
+  EXPECT_TRUE(list.SetCell(0, DeviceColumn::kPort, "2", &error));
+  list.AddDevice();
+  EXPECT_TRUE(list.SetCell(1, DeviceColumn::kName, "B", &error));
+  EXPECT_TRUE(list.SetCell(1, DeviceColumn::kAddress, "10.0.0.5", &error));
+  EXPECT_TRUE(list.SetCell(1, DeviceColumn::kPort, "3000", &error));
+  return list;
+}
+
+TEST(DeviceListFile, StoredFormShiftsEveryByteByFour) {
+  const std::string stored = DeviceList::Encode(TwoRows().Rows());
+  std::string plain = stored;
+  for (char& c : plain) c = static_cast<char>(c - 4);
+  EXPECT_EQ(plain,
+            "A!<Default Serial>!2!<Default No Encryption>!B!10.0.0.5!3000!<Default No Encryption>");
+  EXPECT_EQ(stored.front(), 'E');
+  EXPECT_EQ(stored[1], '%');
+  EXPECT_EQ(stored.find('\n'), std::string::npos);
+}
+
+TEST(DeviceListFile, SavesAtomicallyForTheOwnerAndLoadsTheWholeFile) {
+  testing::TempDir dir;
+  const std::string path = dir.File("KestaLST.txt");
+  DeviceList list = TwoRows();
+  list.SetChecked(0, true);
+  list.SetStatus(1, "Device Update Successful");
+  // Enough rows to pass the 2,000 bytes an older reader stopped at.
+  std::string error;
+  for (int i = 0; i < 60; ++i) {
+    const std::size_t row = list.AddDevice();
+    ASSERT_TRUE(list.SetCell(row, DeviceColumn::kName, "Device number " + std::to_string(i), &error));
+  }
+  ASSERT_TRUE(list.Save(path, &error)) << error;
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_GT(info.st_size, 2000);
+
+  DeviceList loaded;
+  ASSERT_TRUE(loaded.Load(path, &error));
+  ASSERT_EQ(loaded.Count(), 62u);
+  EXPECT_EQ(loaded.Row(1).address, "10.0.0.5");
+  EXPECT_EQ(loaded.Row(61).name, "Device number 59");
+  EXPECT_FALSE(loaded.Row(0).checked);  // check states and status are not stored
+  EXPECT_EQ(loaded.Row(1).status, "");
+  EXPECT_EQ(loaded.AddressChoices(), (std::vector<std::string>{"<Default Serial>", "10.0.0.5"}));
+}
+
+TEST(DeviceListFile, EmptyAndMissingFiles) {
+  testing::TempDir dir;
+  std::string error;
+  DeviceList list = TwoRows();
+  ASSERT_TRUE(list.Load(dir.File("missing.txt"), &error));
+  EXPECT_EQ(list.Count(), 0u);
+  ASSERT_TRUE(list.Save(dir.File("empty.txt"), &error));
+  EXPECT_EQ(testing::ReadFile(dir.File("empty.txt")), "");
+  ASSERT_TRUE(list.Load(dir.File("empty.txt"), &error));
+  EXPECT_EQ(list.Count(), 0u);
+}
+
+TEST(DeviceListRules, ExclamationMarksAndBadKeysAreRefused) {
+  DeviceList list = TwoRows();
+  std::string error;
+  EXPECT_FALSE(list.SetCell(0, DeviceColumn::kName, "A!B", &error));
+  EXPECT_NE(error.find("\"!\""), std::string::npos);
+  EXPECT_EQ(list.Row(0).name, "A");
+  EXPECT_FALSE(list.SetCell(1, DeviceColumn::kKey, "0011", &error));
+  EXPECT_EQ(error, "Invalid Encryption Key! \nPlease Enter a valid 16 Byte Encryption Key");
+  EXPECT_TRUE(list.SetCell(1, DeviceColumn::kKey, "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF",
+                           &error));
+  EXPECT_FALSE(list.SetCell(0, DeviceColumn::kKey, "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF",
+                            &error))
+      << "a serial row carries no key";
+}
+
+TEST(DeviceListRules, PortResetsWhenTheCellOpens) {
+  DeviceList list = TwoRows();
+  std::string error;
+  list.SetCell(0, DeviceColumn::kPort, "12", &error);
+  list.OpenPortCell(0);
+  EXPECT_EQ(list.Row(0).port, "1");
+  list.SetCell(1, DeviceColumn::kPort, "5", &error);
+  list.OpenPortCell(1);
+  EXPECT_EQ(list.Row(1).port, "3000");
+  list.SetCell(0, DeviceColumn::kPort, "4", &error);
+  list.OpenPortCell(0);
+  list.OpenPortCell(1);
+  EXPECT_EQ(list.Row(0).port, "4");
+  EXPECT_EQ(list.Row(1).port, "3000");
+  list.OpenKeyCell(0);
+  EXPECT_EQ(list.Row(0).key, "<Default No Encryption>");
+}
+
+TEST(DeviceListRules, DeleteCopyAndPaste) {
+  DeviceList list;
+  std::string error;
+  for (const char* name : {"r0", "r1", "r2", "r3"}) {
+    list.SetCell(list.AddDevice(), DeviceColumn::kName, name, &error);
+  }
+  EXPECT_FALSE(list.PasteDevice()) << "no copy yet";
+  list.SetChecked(0, true);
+  list.SetChecked(2, true);
+  list.DeleteCheckedDevices();
+  ASSERT_EQ(list.Count(), 2u);
+  EXPECT_EQ(list.Row(0).name, "r1");
+  EXPECT_EQ(list.Row(1).name, "r3");
+  list.CopyDevice(0);
+  EXPECT_FALSE(list.PasteDevice()) << "no paste target yet";
+  list.SetPasteTarget(1);
+  EXPECT_TRUE(list.PasteDevice());
+  EXPECT_EQ(list.Row(1).name, "r1");
+  list.SetChecked(1, true);
+  list.DeleteSelectedDevice(0);
+  ASSERT_EQ(list.Count(), 1u);
+  EXPECT_TRUE(list.Row(0).checked) << "a row keeps its own check state when it moves up";
+}
+
+TEST(DeviceListRules, PortNumbers) {
+  EXPECT_EQ(PortNumber("3000"), 3000);
+  EXPECT_EQ(PortNumber("12abc"), 12);
+  EXPECT_EQ(PortNumber("abc"), -1);
+  EXPECT_EQ(PortNumber(""), -1);
+}
+
+}  // namespace
+}  // namespace vel

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vel {
+
+constexpr const char* kDefaultSerial = "<Default Serial>";
+constexpr const char* kNoEncryption = "<Default No Encryption>";
+constexpr const char* kDeviceListFileName = "KestaLST.txt";
+constexpr std::size_t kKeyColumnLength = 47;
+constexpr int kMaxSerialPortNumber = 10;
+
+// One row of the device list.
+struct DeviceEntry {
+  bool checked = false;
+  std::string name;
+  std::string address = kDefaultSerial;  // "<Default Serial>" or a dotted IPv4 address
+  std::string port = "1";                // COM port number, or TCP port
+  std::string key = kNoEncryption;       // "<Default No Encryption>" or 16 dashed pairs
+  std::string status;
+
+  bool IsSerial() const { return address == kDefaultSerial; }
+};
+
+// The column a text goes into.
+enum class DeviceColumn { kName = 1, kAddress = 2, kPort = 3, kKey = 4, kStatus = 5 };
+
+// The device list: its rows and their rules, the two choice lists, copy and paste. The desktop
+// list and the command-line tool both edit rows through it.
+class DeviceList {
+ public:
+  DeviceList();
+
+  const std::vector<DeviceEntry>& Rows() const { return rows_; }
+  std::size_t Count() const { return rows_.size(); }
+  const DeviceEntry& Row(std::size_t row) const { return rows_.at(row); }
+
+  // Appends a row with the defaults; returns its index.
+  std::size_t AddDevice();
+  void CheckAllDevices();
+  void UncheckAllDevices();
+  void SetChecked(std::size_t row, bool checked);
+  // Deletes every checked row, keeping the order of the others.
+  void DeleteCheckedDevices();
+  // Deletes one row; the rows below move up with their own check states.
+  void DeleteSelectedDevice(std::size_t row);
+  void CopyDevice(std::size_t row);
+  void SetPasteTarget(std::size_t row);
+  // Writes columns 1 to 5 of the copied row into the paste target; false when either is missing.
+  bool PasteDevice();
+
+  // Sets a cell. A "!" would split the row when the list is read back, so it is refused (false,
+  // with *error saying why); a key must be the marker or 47 characters of dashed pairs.
+  bool SetCell(std::size_t row, DeviceColumn column, const std::string& text, std::string* error);
+  void SetStatus(std::size_t row, const std::string& text) { rows_.at(row).status = text; }
+  // The resets that happen when the Port or key cell is opened for editing.
+  void OpenPortCell(std::size_t row);
+  void OpenKeyCell(std::size_t row);
+
+  const std::vector<std::string>& AddressChoices() const { return addressChoices_; }
+  const std::vector<std::string>& KeyChoices() const { return keyChoices_; }
+
+  // The whole file's rows replace the list's (a missing file gives an empty list).
+  bool Load(const std::string& path, std::string* error);
+  // Written to a temporary file beside the target, flushed and renamed, readable by its owner
+  // only (the list holds keys).
+  bool Save(const std::string& path, std::string* error) const;
+
+  // The stored form: fields joined by "!", every byte shifted by 4, no line breaks.
+  static std::string Encode(const std::vector<DeviceEntry>& rows);
+  static std::vector<DeviceEntry> Decode(const std::string& stored);
+
+ private:
+  void AddChoice(std::vector<std::string>& list, const std::string& text);
+
+  std::vector<DeviceEntry> rows_;
+  std::vector<std::string> addressChoices_;
+  std::vector<std::string> keyChoices_;
+  std::optional<std::size_t> copySource_;
+  std::optional<std::size_t> pasteTarget_;
+};
+
+// The leading decimal number of a Port cell, or -1 when it does not begin with one.
+int PortNumber(const std::string& cell);
+
+}  // namespace vel

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "devices/DeviceList.h"
+#include "devices/DeviceOperations.h"
+
+namespace vel {
+
+// How a row is reached; nothing (with *problem set) when its key is not 16 dashed pairs.
+std::optional<DeviceTarget> TargetForRow(const DeviceEntry& row, std::string* problem);
+
+// A short name for a row's link, unique per port or endpoint ("serial:COM3", "tcp:10.0.0.5:3000").
+std::string LinkOfRow(const DeviceEntry& row);
+
+using RowObserver = std::function<void(std::size_t row)>;
+
+// Updates every checked row in turn with the loaded file and writes each outcome into its Status
+// cell. True (and the message "Device Update Successful") only when every handled row succeeded.
+bool UpdateSelectedDevices(DeviceList& list, CVelUpdateDoc& doc, const SerialSettings& settings,
+                           const RowObserver& rowChanged = {});
+
+// Reads the information of every checked row in turn and writes each outcome into its Status.
+bool CheckDeviceInformation(DeviceList& list, CVelUpdateDoc& doc, const SerialSettings& settings,
+                            const RowObserver& rowChanged = {});
+
+// Updates one row as the walk does; returns whether it succeeded.
+bool UpdateRow(DeviceList& list, std::size_t row, CVelUpdateDoc& doc,
+               const SerialSettings& settings, const RowObserver& rowChanged = {});
+
+constexpr const char* kLoadHexFileFirst = "Load the Hex File !";
+constexpr const char* kDeviceUpdating = "Device updating ...";
+constexpr const char* kDeviceChecking = "Device checking ...";
+
+}  // namespace vel
