@@ -45,6 +45,20 @@ std::string Args::Value(const std::string& name, const std::string& fallback) co
   return it == values_.end() ? fallback : it->second;
 }
 
+std::vector<std::string> SplitList(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = text.find(',', start);
+    const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos
+                                                                           : comma - start);
+    if (!part.empty()) parts.push_back(part);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return parts;
+}
+
 std::optional<long long> ParseNumber(const std::string& text, long long low, long long high,
                                      int base) {
   if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return std::nullopt;

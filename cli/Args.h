@@ -26,6 +26,9 @@ class Args {
   std::map<std::string, std::string> values_;
 };
 
+// The parts of a comma-separated list, empty parts left out.
+std::vector<std::string> SplitList(const std::string& text);
+
 // Reads a whole decimal or 0x-prefixed number within [low, high].
 std::optional<long long> ParseNumber(const std::string& text, long long low, long long high,
                                      int base = 0);

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "DeviceCommands.h"
+#include "DeviceListCommand.h"
 #include "ImageCommands.h"
 
 namespace zandor {
@@ -20,6 +21,8 @@ constexpr const char* kUsage =
     "Devices (TARGET: serial:COMn, serial:/dev/tty..., tcp:HOST:PORT[:KEY]):\n"
     "  check TARGET... [--file FIRMWARE]       identity and versions of each device\n"
     "  update FIRMWARE TARGET...               update each device in turn\n"
+    "  check|update ... --devices FILE         the rows of a device list (see --help)\n"
+    "  devices [--list FILE] list|add|set|remove  keep the device list (KestaLST.txt)\n"
     "Exit codes: 0 success, 1 negative verdict, 2 usage error, 3 file error.\n";
 
 using Command = std::function<int(const std::vector<std::string>&, Streams)>;
@@ -29,7 +32,7 @@ using Command = std::function<int(const std::vector<std::string>&, Streams)>;
 int RunZandor(const std::vector<std::string>& words, Streams io) {
   static const std::map<std::string, Command> kCommands = {
       {"info", InfoCommand},     {"test", TestCommand},   {"records", RecordsCommand},
-      {"memory", MemoryCommand}, {"check", CheckCommand}, {"update", UpdateCommand},
+      {"memory", MemoryCommand}, {"check", CheckCommand}, {"update", UpdateCommand}, {"devices", DevicesCommand},
   };
   if (words.empty()) {
     io.err << kUsage;

@@ -3,12 +3,15 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <memory>
 #include <optional>
 
 #include "Args.h"
 #include "DeviceFrontEnd.h"
 #include "Json.h"
 #include "devices/DeviceOperations.h"
+#include "devices/DeviceWalks.h"
+#include "image/HexFileLoader.h"
 
 namespace zandor {
 
@@ -31,10 +34,14 @@ constexpr const char* kDeviceOptions =
     "  --on-silence=cancel|wait  answer to \"not responding\" without a terminal (default cancel)\n"
     "  --log FILE                write the message log\n"
     "  --json                    one JSON object per event on standard output\n"
+    "  --devices FILE            the rows of a device list instead of TARGETs, chosen with\n"
+    "                            --rows 1,3-5 | --names A,B | --all (default: every row)\n"
+    "  --parallel N              update: up to N rows at once (distinct ports and endpoints)\n"
     "Ends each device with one line: TARGET: STATUS. Exit 0 when every device succeeded.\n";
 
-const std::set<std::string> kValued = {"file", "serial-number", "on-silence", "log"};
-const std::set<std::string> kFlags = {"yes", "serial-optional", "json", "help"};
+const std::set<std::string> kValued = {"file",   "serial-number", "on-silence", "log",
+                                       "devices", "rows",          "names",      "parallel"};
+const std::set<std::string> kFlags = {"yes", "serial-optional", "json", "all", "help"};
 
 enum class Mode { kCheck, kUpdate };
 
@@ -44,103 +51,237 @@ std::string DeviceLabel(const std::string& text, const vel::DeviceTarget& target
   return "tcp:" + target.address + ":" + target.port + ":<key>";
 }
 
-int Run(Mode mode, const std::vector<std::string>& words, Streams io) {
-  const std::string usage =
-      std::string(mode == Mode::kCheck ? kCheckUsage : kUpdateUsage) + kDeviceOptions;
-  std::string error;
-  const auto args = Args::Parse(words, kValued, kFlags, &error);
-  const auto usageError = [&](const std::string& problem) {
-    io.err << "zandor: " << problem << "\n" << usage;
-    return kExitUsage;
-  };
-  if (!args) return usageError(error);
-  if (args->Has("help")) {
-    io.out << usage;
+// One device's front end and document, so that every line names its device.
+struct Session {
+  Session(const Presentation& presentation, const OperatorChoices& choices, bool serialOptional)
+      : console(presentation), op(presentation, choices), doc(console, op) {
+    doc.SetSerialNumberOptional(serialOptional);
+  }
+  CliConsole console;
+  CliOperator op;
+  vel::CVelUpdateDoc doc;
+};
+
+// Everything one run of check or update shares.
+class DeviceRun {
+ public:
+  DeviceRun(Mode mode, const Args& args, Streams io) : mode_(mode), args_(args), io_(io) {}
+  int Run();
+
+ private:
+  int UsageError(const std::string& problem) const;
+  std::unique_ptr<Session> NewSession(const std::string& label) const;
+  int RunTargets(const std::vector<std::string>& texts);
+  int RunDeviceList();
+  bool ChooseRows(vel::DeviceList& list, std::string* error) const;
+  void Report(const std::string& label, int status, const std::string& text, bool success);
+
+  Mode mode_;
+  const Args& args_;
+  Streams io_;
+  std::string usage_;
+  std::string firmware_;
+  std::ofstream log_;
+  std::mutex outputLock_;
+  OperatorChoices choices_;
+  Presentation presentation_{io_.out, io_.err, io_.errIsTerminal, false, nullptr, &outputLock_, {}};
+};
+
+int DeviceRun::UsageError(const std::string& problem) const {
+  io_.err << "zandor: " << problem << "\n" << usage_;
+  return kExitUsage;
+}
+
+std::unique_ptr<Session> DeviceRun::NewSession(const std::string& label) const {
+  Presentation forDevice = presentation_;
+  forDevice.device = label;
+  auto session = std::make_unique<Session>(forDevice, choices_, args_.Has("serial-optional"));
+  if (!firmware_.empty()) session->doc.OnOpenDocument(firmware_);
+  return session;
+}
+
+void DeviceRun::Report(const std::string& label, int status, const std::string& text,
+                       bool success) {
+  std::lock_guard<std::mutex> guard(outputLock_);
+  if (log_.is_open()) log_ << label << ": " << text << "\n";
+  if (presentation_.json) {
+    io_.out << "{\"event\":\"result\",\"device\":" << JsonString(label) << ",\"status\":" << status
+            << ",\"text\":" << JsonString(text) << ",\"success\":" << (success ? "true" : "false")
+            << "}\n";
+  } else {
+    io_.out << label << ": " << text << "\n";
+  }
+  io_.out.flush();
+}
+
+int DeviceRun::Run() {
+  usage_ = std::string(mode_ == Mode::kCheck ? kCheckUsage : kUpdateUsage) + kDeviceOptions;
+  if (args_.Has("help")) {
+    io_.out << usage_;
     return kExitOk;
   }
-  std::vector<std::string> positional = args->Positional();
-  std::string firmware = args->Value("file");
-  if (mode == Mode::kUpdate) {
-    if (positional.empty()) return usageError("missing FIRMWARE");
-    firmware = positional.front();
+  std::vector<std::string> positional = args_.Positional();
+  firmware_ = args_.Value("file");
+  if (mode_ == Mode::kUpdate) {
+    if (positional.empty()) return UsageError("missing FIRMWARE");
+    firmware_ = positional.front();
     positional.erase(positional.begin());
   }
-  if (positional.empty()) return usageError("missing TARGET");
-  std::vector<vel::DeviceTarget> targets;
-  for (const std::string& text : positional) {
-    const auto target = vel::ParseTarget(text, &error);
-    if (!target) return usageError(error);
-    targets.push_back(*target);
+  const bool fromList = args_.Has("devices");
+  if (fromList && !positional.empty()) return UsageError("give TARGETs or --devices, not both");
+  if (!fromList && positional.empty()) return UsageError("missing TARGET");
+  if (!fromList && (args_.Has("rows") || args_.Has("names") || args_.Has("all"))) {
+    return UsageError("--rows, --names and --all choose rows of --devices");
   }
-  const std::string silence = args->Value("on-silence", "cancel");
-  if (silence != "cancel" && silence != "wait")
-    return usageError("--on-silence takes cancel or wait");
-  const std::string serialNumber = args->Value("serial-number");
-  if (!serialNumber.empty() &&
-      (serialNumber.size() < vel::kMinSerialText || serialNumber.size() > vel::kMaxSerialText)) {
-    return usageError("--serial-number takes 8 to 12 characters");
+  const std::string silence = args_.Value("on-silence", "cancel");
+  if (silence != "cancel" && silence != "wait") {
+    return UsageError("--on-silence takes cancel or wait");
   }
-  std::ofstream log;
-  if (args->Has("log")) {
-    log.open(args->Value("log"), std::ios::app);
-    if (!log) {
-      io.err << "zandor: cannot write " << args->Value("log") << "\n";
+  const std::string serialNumber = args_.Value("serial-number");
+  if (!serialNumber.empty() && (serialNumber.size() < vel::kMinSerialText ||
+                                serialNumber.size() > vel::kMaxSerialText)) {
+    return UsageError("--serial-number takes 8 to 12 characters");
+  }
+  if (args_.Has("parallel") &&
+      (mode_ != Mode::kUpdate || !fromList || !ParseNumber(args_.Value("parallel"), 1, 64, 10))) {
+    return UsageError("--parallel takes 1 to 64 and goes with update --devices");
+  }
+  if (args_.Has("log")) {
+    log_.open(args_.Value("log"), std::ios::app);
+    if (!log_) {
+      io_.err << "zandor: cannot write " << args_.Value("log") << "\n";
       return kExitFileError;
     }
   }
-
-  std::mutex outputLock;
-  Presentation presentation{
-      io.out,      io.err, io.errIsTerminal, args->Has("json"), log.is_open() ? &log : nullptr,
-      &outputLock, {}};
-  OperatorChoices choices;
-  choices.yes = args->Has("yes");
-  choices.cancelOnSilence = silence == "cancel";
-  choices.serialNumber = serialNumber;
-  choices.interactive = isatty(STDIN_FILENO) == 1 && !presentation.json;
-  if (!firmware.empty()) {
+  if (!firmware_.empty()) {
     // Read once up front so that a bad file stops here, before any device is touched.
     vel::FirmwareFile probe;
-    const vel::LoadResult loaded = vel::HexFileLoader(probe).LoadPath(firmware);
+    const vel::LoadResult loaded = vel::HexFileLoader(probe).LoadPath(firmware_);
     if (!loaded.ok()) {
-      io.err << "zandor: " << firmware << ": "
-             << (loaded.status == vel::LoadStatus::kCannotOpen ? loaded.detail
-                                                               : "Unexpected file format.")
-             << "\n";
+      io_.err << "zandor: " << firmware_ << ": "
+              << (loaded.status == vel::LoadStatus::kCannotOpen ? loaded.detail
+                                                                : "Unexpected file format.")
+              << "\n";
       return kExitFileError;
     }
   }
+  presentation_.json = args_.Has("json");
+  presentation_.log = log_.is_open() ? &log_ : nullptr;
+  choices_.yes = args_.Has("yes");
+  choices_.cancelOnSilence = silence == "cancel";
+  choices_.serialNumber = serialNumber;
+  choices_.interactive = isatty(STDIN_FILENO) == 1 && !presentation_.json;
+  return fromList ? RunDeviceList() : RunTargets(positional);
+}
 
+int DeviceRun::RunTargets(const std::vector<std::string>& texts) {
+  std::vector<vel::DeviceTarget> targets;
+  std::string error;
+  for (const std::string& text : texts) {
+    const auto target = vel::ParseTarget(text, &error);
+    if (!target) return UsageError(error);
+    targets.push_back(*target);
+  }
   bool allSucceeded = true;
   const vel::SerialSettings settings;
   for (std::size_t i = 0; i < targets.size(); ++i) {
-    // A front end of its own per device, so that every line names its device.
-    Presentation forDevice = presentation;
-    forDevice.device = DeviceLabel(positional[i], targets[i]);
-    CliConsole deviceConsole(forDevice);
-    CliOperator deviceOperator(forDevice, choices);
-    vel::CVelUpdateDoc deviceDoc(deviceConsole, deviceOperator);
-    deviceDoc.SetSerialNumberOptional(args->Has("serial-optional"));
-    if (!firmware.empty()) deviceDoc.OnOpenDocument(firmware);
-    const int status = mode == Mode::kUpdate ? vel::UpdateDevice(deviceDoc, targets[i], settings)
-                                             : vel::CheckDevice(deviceDoc, targets[i], settings);
-    const bool success = mode == Mode::kUpdate ? vel::IsUpdateSuccess(status) : status == 1;
-    const std::string text =
-        mode == Mode::kUpdate ? vel::UpdateStatusText(status) : vel::CheckStatusText(status);
-    deviceConsole.FinishLine();
+    const std::string label = DeviceLabel(texts[i], targets[i]);
+    const auto session = NewSession(label);
+    const int status = mode_ == Mode::kUpdate
+                           ? vel::UpdateDevice(session->doc, targets[i], settings)
+                           : vel::CheckDevice(session->doc, targets[i], settings);
+    const bool success = mode_ == Mode::kUpdate ? vel::IsUpdateSuccess(status) : status == 1;
+    session->console.FinishLine();
     allSucceeded = allSucceeded && success;
-    std::lock_guard<std::mutex> guard(outputLock);
-    if (log.is_open()) log << forDevice.device << ": " << text << "\n";
-    if (presentation.json) {
-      io.out << "{\"event\":\"result\",\"device\":" << JsonString(forDevice.device)
-             << ",\"status\":" << status << ",\"text\":" << JsonString(text)
-             << ",\"success\":" << (success ? "true" : "false") << "}\n";
-    } else {
-      io.out << forDevice.device << ": " << text << "\n";
-    }
-    io.out.flush();
+    Report(label, status,
+           mode_ == Mode::kUpdate ? vel::UpdateStatusText(status) : vel::CheckStatusText(status),
+           success);
   }
   return allSucceeded ? kExitOk : kExitNegative;
+}
+
+bool DeviceRun::ChooseRows(vel::DeviceList& list, std::string* error) const {
+  if (args_.Has("rows")) {
+    for (const std::string& part : SplitList(args_.Value("rows"))) {
+      const std::size_t dash = part.find('-');
+      const auto first = ParseNumber(part.substr(0, dash), 1, static_cast<long long>(list.Count()), 10);
+      const auto last = dash == std::string::npos
+                            ? first
+                            : ParseNumber(part.substr(dash + 1), 1,
+                                          static_cast<long long>(list.Count()), 10);
+      if (!first || !last || *last < *first) {
+        *error = "--rows takes row numbers from 1 to " + std::to_string(list.Count()) +
+                 " and ranges like 2-4: " + part;
+        return false;
+      }
+      for (long long r = *first; r <= *last; ++r) list.SetChecked(static_cast<std::size_t>(r - 1), true);
+    }
+  } else if (args_.Has("names")) {
+    for (const std::string& name : SplitList(args_.Value("names"))) {
+      bool found = false;
+      for (std::size_t r = 0; r < list.Count(); ++r) {
+        if (list.Row(r).name == name) {
+          list.SetChecked(r, true);
+          found = true;
+        }
+      }
+      if (!found) {
+        *error = "no row is named " + name;
+        return false;
+      }
+    }
+  } else {
+    list.CheckAllDevices();
+  }
+  return true;
+}
+
+int DeviceRun::RunDeviceList() {
+  vel::DeviceList list;
+  std::string error;
+  if (!list.Load(args_.Value("devices"), &error)) {
+    io_.err << "zandor: cannot read " << args_.Value("devices") << ": " << error << "\n";
+    return kExitFileError;
+  }
+  if (!ChooseRows(list, &error)) return UsageError(error);
+  std::vector<std::unique_ptr<Session>> sessions(list.Count());
+  for (std::size_t row = 0; row < list.Count(); ++row) {
+    if (list.Row(row).checked) {
+      sessions[row] = NewSession("row " + std::to_string(row + 1) + " (" + list.Row(row).name + ")");
+    }
+  }
+  const auto documentFor = [&sessions](std::size_t row) -> vel::CVelUpdateDoc& {
+    return sessions.at(row)->doc;
+  };
+  const vel::SerialSettings settings;
+  Presentation walkPresentation = presentation_;
+  walkPresentation.device = args_.Value("devices");
+  CliOperator walkOperator(walkPresentation, choices_);
+  const int parallel = static_cast<int>(*ParseNumber(args_.Value("parallel", "1"), 1, 64, 10));
+  const bool allSucceeded =
+      mode_ == Mode::kUpdate
+          ? vel::UpdateSelectedDevices(list, documentFor, walkOperator, settings, {}, parallel)
+          : vel::CheckDeviceInformation(list, documentFor, settings);
+  for (std::size_t row = 0; row < list.Count(); ++row) {
+    if (!list.Row(row).checked) continue;
+    sessions[row]->console.FinishLine();
+    const vel::DeviceEntry& entry = list.Row(row);
+    const std::string label = "row " + std::to_string(row + 1) + " " + entry.name + " [" +
+                              vel::LinkOfRow(entry) + "]";
+    Report(label, 0, entry.status, entry.succeeded);
+  }
+  return allSucceeded ? kExitOk : kExitNegative;
+}
+
+int Run(Mode mode, const std::vector<std::string>& words, Streams io) {
+  std::string error;
+  const auto args = Args::Parse(words, kValued, kFlags, &error);
+  if (!args) {
+    io.err << "zandor: " << error << "\n"
+           << (mode == Mode::kCheck ? kCheckUsage : kUpdateUsage) << kDeviceOptions;
+    return kExitUsage;
+  }
+  return DeviceRun(mode, *args, io).Run();
 }
 
 }  // namespace

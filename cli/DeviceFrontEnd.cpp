@@ -230,6 +230,8 @@ bool CliOperator::ConfirmDevice(vel::ConfirmationRequest& request) {
     case vel::VersionCheck::OkOutcome::kAccepted:
       break;
     case vel::VersionCheck::OkOutcome::kNoUnitSelected: {
+      // Reading a device's information needs no unit to update.
+      if (request.informationOnly) break;
       const std::string question =
           "No unit could be chosen from the file's metadata. Update unit 0 with image 0?";
       const bool take = choices_.yes || (choices_.interactive && AskTerminal(question));

@@ -20,6 +20,7 @@ struct DeviceEntry {
   std::string port = "1";                // COM port number, or TCP port
   std::string key = kNoEncryption;       // "<Default No Encryption>" or 16 dashed pairs
   std::string status;
+  bool succeeded = false;  // the last operation on the row succeeded (not stored)
 
   bool IsSerial() const { return address == kDefaultSerial; }
 };
@@ -55,6 +56,10 @@ class DeviceList {
   // with *error saying why); a key must be the marker or 47 characters of dashed pairs.
   bool SetCell(std::size_t row, DeviceColumn column, const std::string& text, std::string* error);
   void SetStatus(std::size_t row, const std::string& text) { rows_.at(row).status = text; }
+  void SetOutcome(std::size_t row, const std::string& text, bool succeeded) {
+    rows_.at(row).status = text;
+    rows_.at(row).succeeded = succeeded;
+  }
   // The resets that happen when the Port or key cell is opened for editing.
   void OpenPortCell(std::size_t row);
   void OpenKeyCell(std::size_t row);

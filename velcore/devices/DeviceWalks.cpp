@@ -1,5 +1,10 @@
 #include "devices/DeviceWalks.h"
 
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <thread>
+
 #include "common/Strings.h"
 #include "link/Encryption.h"
 
@@ -44,33 +49,53 @@ bool UpdateRow(DeviceList& list, std::size_t row, CVelUpdateDoc& doc,
   bool success = false;
   if (!target) {
     doc.GetConsole().AppendMessage(list.Row(row).name + ": " + problem);
-    list.SetStatus(row, problem);
+    list.SetOutcome(row, problem, false);
   } else {
     const int status = UpdateDevice(doc, *target, settings);
     success = IsUpdateSuccess(status);
-    list.SetStatus(row, UpdateStatusText(status));
+    list.SetOutcome(row, UpdateStatusText(status), success);
   }
   notify();
   return success;
 }
 
-bool UpdateSelectedDevices(DeviceList& list, CVelUpdateDoc& doc, const SerialSettings& settings,
-                           const RowObserver& rowChanged) {
-  if (!doc.File().HasFile()) {
-    doc.GetOperator().ShowMessage(kLoadHexFileFirst);
-    return false;
-  }
-  bool allSucceeded = true;
+bool UpdateSelectedDevices(DeviceList& list, const DocumentFor& documentFor, Operator& op,
+                           const SerialSettings& settings, const RowObserver& rowChanged,
+                           int parallel) {
+  // The checked rows, grouped by the port or endpoint they use, in list order.
+  std::vector<std::vector<std::size_t>> groups;
+  std::map<std::string, std::size_t> groupOfLink;
   for (std::size_t row = 0; row < list.Count(); ++row) {
     if (!list.Row(row).checked) continue;
-    allSucceeded = UpdateRow(list, row, doc, settings, rowChanged) && allSucceeded;
+    const auto [it, added] = groupOfLink.try_emplace(LinkOfRow(list.Row(row)), groups.size());
+    if (added) groups.emplace_back();
+    groups[it->second].push_back(row);
   }
-  if (allSucceeded) doc.GetOperator().ShowMessage(LoadString(ids::kUpdateSuccessful));
+  if (!groups.empty() && !documentFor(groups.front().front()).File().HasFile()) {
+    op.ShowMessage(kLoadHexFileFirst);
+    return false;
+  }
+  std::atomic<bool> allSucceeded{true};
+  std::atomic<std::size_t> nextGroup{0};
+  const auto work = [&] {
+    for (std::size_t g = nextGroup++; g < groups.size(); g = nextGroup++) {
+      for (std::size_t row : groups[g]) {
+        if (!UpdateRow(list, row, documentFor(row), settings, rowChanged)) allSucceeded = false;
+      }
+    }
+  };
+  const std::size_t threads =
+      std::min<std::size_t>(groups.size(), static_cast<std::size_t>(std::max(parallel, 1)));
+  std::vector<std::thread> workers;
+  for (std::size_t t = 1; t < threads; ++t) workers.emplace_back(work);
+  work();
+  for (std::thread& worker : workers) worker.join();
+  if (allSucceeded) op.ShowMessage(LoadString(ids::kUpdateSuccessful));
   return allSucceeded;
 }
 
-bool CheckDeviceInformation(DeviceList& list, CVelUpdateDoc& doc, const SerialSettings& settings,
-                            const RowObserver& rowChanged) {
+bool CheckDeviceInformation(DeviceList& list, const DocumentFor& documentFor,
+                            const SerialSettings& settings, const RowObserver& rowChanged) {
   bool allSucceeded = true;
   for (std::size_t row = 0; row < list.Count(); ++row) {
     if (!list.Row(row).checked) continue;
@@ -80,10 +105,10 @@ bool CheckDeviceInformation(DeviceList& list, CVelUpdateDoc& doc, const SerialSe
     const auto target = TargetForRow(list.Row(row), &problem);
     int status = -1;
     if (target) {
-      status = CheckDevice(doc, *target, settings);
-      list.SetStatus(row, CheckStatusText(status));
+      status = CheckDevice(documentFor(row), *target, settings);
+      list.SetOutcome(row, CheckStatusText(status), status == 1);
     } else {
-      list.SetStatus(row, problem);
+      list.SetOutcome(row, problem, false);
     }
     allSucceeded = allSucceeded && status == 1;
     if (rowChanged) rowChanged(row);

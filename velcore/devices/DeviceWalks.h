@@ -17,15 +17,21 @@ std::optional<DeviceTarget> TargetForRow(const DeviceEntry& row, std::string* pr
 std::string LinkOfRow(const DeviceEntry& row);
 
 using RowObserver = std::function<void(std::size_t row)>;
+// The document that handles a row: the desktop application has one for every row, the
+// command-line tool one per row so that rows can run side by side.
+using DocumentFor = std::function<CVelUpdateDoc&(std::size_t row)>;
 
-// Updates every checked row in turn with the loaded file and writes each outcome into its Status
-// cell. True (and the message "Device Update Successful") only when every handled row succeeded.
-bool UpdateSelectedDevices(DeviceList& list, CVelUpdateDoc& doc, const SerialSettings& settings,
-                           const RowObserver& rowChanged = {});
+// Updates every checked row with the loaded file and writes each outcome into its Status cell.
+// With `parallel` above 1, rows on different ports and endpoints run side by side (rows sharing
+// one never do). True (and the message "Device Update Successful") only when every handled row
+// succeeded.
+bool UpdateSelectedDevices(DeviceList& list, const DocumentFor& documentFor, Operator& op,
+                           const SerialSettings& settings, const RowObserver& rowChanged = {},
+                           int parallel = 1);
 
 // Reads the information of every checked row in turn and writes each outcome into its Status.
-bool CheckDeviceInformation(DeviceList& list, CVelUpdateDoc& doc, const SerialSettings& settings,
-                            const RowObserver& rowChanged = {});
+bool CheckDeviceInformation(DeviceList& list, const DocumentFor& documentFor,
+                            const SerialSettings& settings, const RowObserver& rowChanged = {});
 
 // Updates one row as the walk does; returns whether it succeeded.
 bool UpdateRow(DeviceList& list, std::size_t row, CVelUpdateDoc& doc,
