@@ -195,6 +195,16 @@ TEST_F(MultiUnitUpdate, ProgrammingErrorRestartsTheSegment) {
   ExpectEveryUnitProgrammed(1);
 }
 
+TEST_F(MultiUnitUpdate, ProgrammingErrorInSegmentZeroSendsItAgainToo) {
+  // Going on with segment 1 would leave block 1 of segment 0 unprogrammed yet "successful".
+  config.faults.blockResults = {{1, 0xF7}};
+  StartTcp();
+  EXPECT_EQ(Update("multi-unit.hex"), ids::kUpdateSuccessful);
+  server->Stop();
+  EXPECT_EQ(server->Device().EndOfBlocksReceived(), 6 + 2);
+  ExpectEveryUnitProgrammed(1);
+}
+
 TEST_F(MultiUnitUpdate, StopsAfterTheBlockHoldingTheTopAddress) {
   StartTcp();
   EXPECT_EQ(Update("multi-unit.hex"), ids::kUpdateSuccessful);

@@ -43,7 +43,9 @@ TransferPhase CVelUpdateDoc::SegmentPhase(int slot, int positionBase,
     return Format("Waiting for Zandor Unit to program block.  Timeout: %d s", t);
   };
   phase.showBlockErrors = false;
-  phase.onF7 = OnProgrammingError::kRestartSegmentAbove0;
+  // A programming error sends the segment again from its first block, segment 0 too: going on
+  // with the next segment would leave the failed block unprogrammed and still end "successful".
+  phase.onF7 = OnProgrammingError::kRestartSegment;
   phase.lastBlock = std::make_pair(static_cast<int>(map.TopSegment()), map.TopAddress() / 16384);
   phase.missingSegmentText = std::string(text::kNonExistantSegment);
   return phase;

@@ -406,7 +406,7 @@ void CVelUpdateDoc::ProcedureT11() {
     TransferPhase second = Kesta128Phase(1, 16384, 136);
     second.blankRecordsAsZero = false;
     second.onError = OnBlockError::kRepeat;
-    second.onF7 = OnProgrammingError::kRestartSegmentAbove0;
+    second.onF7 = OnProgrammingError::kRestartSegment;
     second.recordText = [](int s, int b, int p, int r) {
       return Format("Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:",
                     (s - 254) * 4 + b + 1, p + 1, r + 1);

@@ -192,8 +192,7 @@ int CVelUpdateDoc::ProgrammingWait(const TransferPhase& phase, int segment, int 
 PhaseOutcome CVelUpdateDoc::RunPhase(const TransferPhase& phase, std::uint32_t* dataSum) {
   BuildMapIfMissing(phase.slot);
   const VelMemMap& map = *file_.MemMap(phase.slot);
-  for (std::size_t index = 0; index < phase.segments.size(); ++index) {
-    const int segment = phase.segments[index];
+  for (const int segment : phase.segments) {
     for (int block = 0; block < phase.blocksPerSegment;) {
       std::uint32_t blockSum = 0;
       const BlockOutcome sent = SendBlock(phase, map, segment, block, &blockSum);
@@ -237,13 +236,6 @@ PhaseOutcome CVelUpdateDoc::RunPhase(const TransferPhase& phase, std::uint32_t* 
             continue;
           case OnProgrammingError::kRestartSegment:
             block = 0;
-            continue;
-          case OnProgrammingError::kRestartSegmentAbove0:
-            if (index == 0) {
-              block = phase.blocksPerSegment;  // on with the next segment
-            } else {
-              block = 0;
-            }
             continue;
           case OnProgrammingError::kEndTransfer:
             return PhaseOutcome::kFailed;

@@ -29,7 +29,6 @@ enum class OnBlockError {
 enum class OnProgrammingError {  // 0xF7 specifically
   kLikeOthers,
   kRestartSegment,        // the segment again from its first block
-  kRestartSegmentAbove0,  // that, but in segment 0 go on with the next segment
   kEndTransfer,
 };
 enum class OnUpdateAgain {  // 0xFD
