@@ -50,8 +50,8 @@ std::vector<std::string> SplitList(const std::string& text) {
   std::size_t start = 0;
   while (start <= text.size()) {
     const std::size_t comma = text.find(',', start);
-    const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos
-                                                                           : comma - start);
+    const std::string part =
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
     if (!part.empty()) parts.push_back(part);
     if (comma == std::string::npos) break;
     start = comma + 1;

@@ -31,8 +31,9 @@ using Command = std::function<int(const std::vector<std::string>&, Streams)>;
 
 int RunZandor(const std::vector<std::string>& words, Streams io) {
   static const std::map<std::string, Command> kCommands = {
-      {"info", InfoCommand},     {"test", TestCommand},   {"records", RecordsCommand},
-      {"memory", MemoryCommand}, {"check", CheckCommand}, {"update", UpdateCommand}, {"devices", DevicesCommand},
+      {"info", InfoCommand},       {"test", TestCommand},   {"records", RecordsCommand},
+      {"memory", MemoryCommand},   {"check", CheckCommand}, {"update", UpdateCommand},
+      {"devices", DevicesCommand},
   };
   if (words.empty()) {
     io.err << kUsage;

@@ -39,7 +39,7 @@ constexpr const char* kDeviceOptions =
     "  --parallel N              update: up to N rows at once (distinct ports and endpoints)\n"
     "Ends each device with one line: TARGET: STATUS. Exit 0 when every device succeeded.\n";
 
-const std::set<std::string> kValued = {"file",   "serial-number", "on-silence", "log",
+const std::set<std::string> kValued = {"file",    "serial-number", "on-silence", "log",
                                        "devices", "rows",          "names",      "parallel"};
 const std::set<std::string> kFlags = {"yes", "serial-optional", "json", "all", "help"};
 
@@ -138,8 +138,8 @@ int DeviceRun::Run() {
     return UsageError("--on-silence takes cancel or wait");
   }
   const std::string serialNumber = args_.Value("serial-number");
-  if (!serialNumber.empty() && (serialNumber.size() < vel::kMinSerialText ||
-                                serialNumber.size() > vel::kMaxSerialText)) {
+  if (!serialNumber.empty() &&
+      (serialNumber.size() < vel::kMinSerialText || serialNumber.size() > vel::kMaxSerialText)) {
     return UsageError("--serial-number takes 8 to 12 characters");
   }
   if (args_.Has("parallel") &&
@@ -204,17 +204,19 @@ bool DeviceRun::ChooseRows(vel::DeviceList& list, std::string* error) const {
   if (args_.Has("rows")) {
     for (const std::string& part : SplitList(args_.Value("rows"))) {
       const std::size_t dash = part.find('-');
-      const auto first = ParseNumber(part.substr(0, dash), 1, static_cast<long long>(list.Count()), 10);
-      const auto last = dash == std::string::npos
-                            ? first
-                            : ParseNumber(part.substr(dash + 1), 1,
-                                          static_cast<long long>(list.Count()), 10);
+      const auto first =
+          ParseNumber(part.substr(0, dash), 1, static_cast<long long>(list.Count()), 10);
+      const auto last =
+          dash == std::string::npos
+              ? first
+              : ParseNumber(part.substr(dash + 1), 1, static_cast<long long>(list.Count()), 10);
       if (!first || !last || *last < *first) {
         *error = "--rows takes row numbers from 1 to " + std::to_string(list.Count()) +
                  " and ranges like 2-4: " + part;
         return false;
       }
-      for (long long r = *first; r <= *last; ++r) list.SetChecked(static_cast<std::size_t>(r - 1), true);
+      for (long long r = *first; r <= *last; ++r)
+        list.SetChecked(static_cast<std::size_t>(r - 1), true);
     }
   } else if (args_.Has("names")) {
     for (const std::string& name : SplitList(args_.Value("names"))) {
@@ -247,7 +249,8 @@ int DeviceRun::RunDeviceList() {
   std::vector<std::unique_ptr<Session>> sessions(list.Count());
   for (std::size_t row = 0; row < list.Count(); ++row) {
     if (list.Row(row).checked) {
-      sessions[row] = NewSession("row " + std::to_string(row + 1) + " (" + list.Row(row).name + ")");
+      sessions[row] =
+          NewSession("row " + std::to_string(row + 1) + " (" + list.Row(row).name + ")");
     }
   }
   const auto documentFor = [&sessions](std::size_t row) -> vel::CVelUpdateDoc& {
@@ -266,8 +269,8 @@ int DeviceRun::RunDeviceList() {
     if (!list.Row(row).checked) continue;
     sessions[row]->console.FinishLine();
     const vel::DeviceEntry& entry = list.Row(row);
-    const std::string label = "row " + std::to_string(row + 1) + " " + entry.name + " [" +
-                              vel::LinkOfRow(entry) + "]";
+    const std::string label =
+        "row " + std::to_string(row + 1) + " " + entry.name + " [" + vel::LinkOfRow(entry) + "]";
     Report(label, 0, entry.status, entry.succeeded);
   }
   return allSucceeded ? kExitOk : kExitNegative;

@@ -29,10 +29,9 @@ bool ApplyCells(const Args& args, vel::DeviceList& list, std::size_t row, std::s
     const char* option;
     vel::DeviceColumn column;
   };
-  for (const Cell& cell : {Cell{"name", vel::DeviceColumn::kName},
-                           Cell{"address", vel::DeviceColumn::kAddress},
-                           Cell{"port", vel::DeviceColumn::kPort},
-                           Cell{"key", vel::DeviceColumn::kKey}}) {
+  for (const Cell& cell :
+       {Cell{"name", vel::DeviceColumn::kName}, Cell{"address", vel::DeviceColumn::kAddress},
+        Cell{"port", vel::DeviceColumn::kPort}, Cell{"key", vel::DeviceColumn::kKey}}) {
     if (!args.Has(cell.option)) continue;
     std::string text = args.Value(cell.option);
     if (cell.column == vel::DeviceColumn::kAddress && text == "serial") text = vel::kDefaultSerial;

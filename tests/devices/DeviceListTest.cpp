@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include "devices/DeviceList.h"
@@ -43,7 +42,8 @@ TEST(DeviceListFile, SavesAtomicallyForTheOwnerAndLoadsTheWholeFile) {
   std::string error;
   for (int i = 0; i < 60; ++i) {
     const std::size_t row = list.AddDevice();
-    ASSERT_TRUE(list.SetCell(row, DeviceColumn::kName, "Device number " + std::to_string(i), &error));
+    ASSERT_TRUE(
+        list.SetCell(row, DeviceColumn::kName, "Device number " + std::to_string(i), &error));
   }
   ASSERT_TRUE(list.Save(path, &error)) << error;
   struct stat info {};
@@ -83,8 +83,8 @@ TEST(DeviceListRules, ExclamationMarksAndBadKeysAreRefused) {
   EXPECT_EQ(error, "Invalid Encryption Key! \nPlease Enter a valid 16 Byte Encryption Key");
   EXPECT_TRUE(list.SetCell(1, DeviceColumn::kKey, "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF",
                            &error));
-  EXPECT_FALSE(list.SetCell(0, DeviceColumn::kKey, "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF",
-                            &error))
+  EXPECT_FALSE(list.SetCell(0, DeviceColumn::kKey,
+                            "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF", &error))
       << "a serial row carries no key";
 }
 

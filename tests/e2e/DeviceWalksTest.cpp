@@ -19,7 +19,8 @@ class Walks : public ::testing::Test {
     servers.push_back(std::make_unique<sim::SimServer>(config));
     return std::to_string(servers.back()->StartTcp());
   }
-  std::size_t AddTcpRow(const std::string& name, const std::string& port, const std::string& key = kNoEncryption) {
+  std::size_t AddTcpRow(const std::string& name, const std::string& port,
+                        const std::string& key = kNoEncryption) {
     std::string error;
     const std::size_t row = list.AddDevice();
     EXPECT_TRUE(list.SetCell(row, DeviceColumn::kName, name, &error));
@@ -137,9 +138,13 @@ TEST(WalkCommands, KeepAListAndUpdateItsRows) {
   const std::string portA = std::to_string(a.StartTcp()), portB = std::to_string(b.StartTcp());
   using zandor::testing::Zandor;
   EXPECT_EQ(Zandor({"devices", "--list", listFile, "add", "--name", "A", "--address", "127.0.0.1",
-                    "--port", portA}).code, 0);
+                    "--port", portA})
+                .code,
+            0);
   EXPECT_EQ(Zandor({"devices", "--list", listFile, "add", "--name", "B", "--address", "127.0.0.1",
-                    "--port", portB, "--key", kKey}).code, 0);
+                    "--port", portB, "--key", kKey})
+                .code,
+            0);
   EXPECT_EQ(Zandor({"devices", "--list", listFile, "add", "--name", "bad!name"}).code, 1);
   EXPECT_EQ(Zandor({"devices", "--list", listFile, "set", "2", "--key", kNoEncryption}).code, 0);
   const auto listed = Zandor({"devices", "--list", listFile, "list"});

@@ -118,8 +118,8 @@ inline void SoakOnce(std::uint32_t seed, const std::string& samples, SoakCounts*
   doc.Link().Tcp().SetReconnectPause(5);
   doc.Timing() = EngineTiming{1, 1, 1, 10, 1, 1, 1, 1};
 
-  auto update = std::async(std::launch::async,
-                           [&] { return UpdateDevice(doc, target, SerialSettings{}); });
+  auto update =
+      std::async(std::launch::async, [&] { return UpdateDevice(doc, target, SerialSettings{}); });
   ++counts->runs;
   if (update.wait_for(bound) != std::future_status::ready) {
     ++counts->hangs;

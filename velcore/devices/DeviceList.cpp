@@ -176,7 +176,8 @@ std::vector<DeviceEntry> DeviceList::Decode(const std::string& stored) {
   int field = 0;
   for (;;) {
     const std::size_t end = text.find(kSeparator, start);
-    std::string token = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string token =
+        text.substr(start, end == std::string::npos ? std::string::npos : end - start);
     token.resize(std::min(token.size(), kMaxTokenLength));
     switch (field % kFieldsPerRow) {
       case 0:

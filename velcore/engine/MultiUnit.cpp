@@ -77,13 +77,12 @@ void CVelUpdateDoc::ProcedureT12() {
       SendUnitSelect(0x01, 0x32);
       Pause(timing_.unitSelectPauseMs);
     }
-    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+    WriteRunFrame();
     identity_.unitDone = true;
     console_.MarkUpdateDone();
     ++identity_.doneUnitCount;
     if (identity_.doneUnitCount >= identity_.selectedUnitCount) {
-      console_.SetProgress(0, LoadString(ids::kTransmissionCompleted));
-      SetStatusCode(ids::kUpdateSuccessful);
+      Succeeded(false);  // each unit's box was ticked as it was done
       break;
     }
     // The device hands over with 0x1B, then a pair of 0x1B.

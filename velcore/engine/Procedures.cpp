@@ -25,6 +25,13 @@ bool CVelUpdateDoc::Handshake(std::uint8_t byte) {
   return Write(&byte, 1) && ReadByte(&echo) == 1 && echo == byte;
 }
 
+bool CVelUpdateDoc::ChecksumThenRun(std::uint32_t dataSum) {
+  const bool confirmed = ConfirmChecksum(dataSum);
+  WriteRunFrame();
+  if (!confirmed) operator_.ShowMessage(kTelvikFail);
+  return confirmed;
+}
+
 bool CVelUpdateDoc::ConfirmChecksum(std::uint32_t dataSum) {
   const auto frame = protocol::ChecksumFrame(static_cast<std::uint16_t>(dataSum));
   Write(frame.data(), static_cast<int>(frame.size()));
@@ -110,7 +117,7 @@ void CVelUpdateDoc::ProcedureT2(bool tickBox) {
   Pause(timing_.firstFramePauseMs);
   const PhaseOutcome outcome = RunPhase(Kesta128Phase(0, 0, 136));
   if (outcome == PhaseOutcome::kComplete) {
-    Finish(ids::kUpdateSuccessful, tickBox);
+    Finish(tickBox);
   } else if (outcome != PhaseOutcome::kStopped) {
     Terminated();
   }
@@ -130,7 +137,7 @@ void CVelUpdateDoc::ProcedureT3() {
   phase.segments = {254, 255};
   const PhaseOutcome outcome = RunPhase(phase);
   if (outcome == PhaseOutcome::kComplete) {
-    Finish(ids::kUpdateSuccessful);
+    Finish();
   } else if (outcome != PhaseOutcome::kStopped) {
     Terminated();
   }
@@ -172,8 +179,9 @@ void CVelUpdateDoc::ProcedureT4() {
   const PhaseOutcome first = RunPhase(sectors, &sum);
   // A skipped sector ("Please Update again!") leaves the device incomplete: never a success.
   bool ok = first == PhaseOutcome::kComplete;
+  // The run frame follows only a confirmed checksum here.
   if (ok && ConfirmChecksum(sum & 0xFF)) {
-    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+    WriteRunFrame();
   } else if (ok) {
     operator_.ShowMessage(kTelvikFail);
     ok = false;
@@ -187,7 +195,7 @@ void CVelUpdateDoc::ProcedureT4() {
     second = RunPhase(image);
   }
   if (second == PhaseOutcome::kComplete) {
-    Finish(ids::kUpdateSuccessful);
+    Finish();
   } else if (second != PhaseOutcome::kStopped) {
     Terminated();
   }
@@ -241,7 +249,7 @@ void CVelUpdateDoc::ProcedureT6() {
     phase.missingSegmentText = LoadString(ids::kNonExistentSegment);
     ok = RunPhase(phase) == PhaseOutcome::kComplete;
     if (!ok) break;
-    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+    WriteRunFrame();
     if (region > 0 && WaitForByte(kConfirmationReads, [](int t) { return Format(kWaitZandor, t); },
                                   68, {protocol::kAck}) == kNoResult) {
       if (!Cancelled()) operator_.ShowMessage(std::string(text::kUnitTimeout));
@@ -251,9 +259,7 @@ void CVelUpdateDoc::ProcedureT6() {
   if (ok) {
     const auto closing = protocol::ChecksumFrame(0);
     Write(closing.data(), static_cast<int>(closing.size()));
-    console_.SetProgress(0, LoadString(ids::kTransmissionCompleted));
-    SetStatusCode(ids::kUpdateSuccessful);
-    console_.MarkUpdateDone();
+    Succeeded();
   }
   CloseTransfer();
 }
@@ -262,16 +268,8 @@ void CVelUpdateDoc::ProcedureT7() {
   std::uint32_t sum = 0;
   if (RunPhase(ShortBlockPhase(64), &sum) != PhaseOutcome::kComplete) {
     Terminated();
-  } else {
-    const bool confirmed = ConfirmChecksum(sum);
-    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
-    if (confirmed) {
-      console_.SetProgress(0, LoadString(ids::kTransmissionCompleted));
-      SetStatusCode(ids::kUpdateSuccessful);
-      console_.MarkUpdateDone();
-    } else {
-      operator_.ShowMessage(kTelvikFail);
-    }
+  } else if (ChecksumThenRun(sum)) {
+    Succeeded();
   }
   CloseTransfer();
 }
@@ -288,13 +286,11 @@ void CVelUpdateDoc::ProcedureT8() {
     CloseTransfer();
     return;
   }
-  const bool confirmed = ConfirmChecksum(sum);
-  Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+  const bool confirmed = ChecksumThenRun(sum);
   std::uint8_t byte = 0;
   ReadByte(&byte);
   if (!confirmed) {
     // The device did not confirm the first phase: sending the second would not make it whole.
-    operator_.ShowMessage(kTelvikFail);
     CloseTransfer();
     return;
   }
@@ -312,7 +308,7 @@ void CVelUpdateDoc::ProcedureT8() {
   Pause(10);
   const PhaseOutcome outcome = RunPhase(Kesta128Phase(1, 720, 136));
   if (outcome == PhaseOutcome::kComplete) {
-    Finish(ids::kUpdateSuccessful);
+    Finish();
   } else if (outcome != PhaseOutcome::kStopped) {
     Terminated();
   }
@@ -324,17 +320,9 @@ void CVelUpdateDoc::ProcedureT9() {
   std::uint32_t sum = 0;
   if (RunPhase(ShortBlockPhase(blocks), &sum) != PhaseOutcome::kComplete) {
     operator_.ShowMessage(kTerminatedHub);
-  } else {
-    const bool confirmed = ConfirmChecksum(sum);
-    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
-    if (confirmed) {
-      Pause(timing_.hubRestartPauseMs);
-      console_.SetProgress(0, LoadString(ids::kTransmissionCompleted));
-      SetStatusCode(ids::kUpdateSuccessful);
-      console_.MarkUpdateDone();
-    } else {
-      operator_.ShowMessage(kTelvikFail);
-    }
+  } else if (ChecksumThenRun(sum)) {
+    Pause(timing_.hubRestartPauseMs);
+    Succeeded();
   }
   CloseTransfer();
 }
@@ -361,7 +349,7 @@ void CVelUpdateDoc::ProcedureT10() {
   first.missingSegmentText = LoadString(ids::kNonExistentSegment);
   PhaseOutcome outcome = RunPhase(first);
   if (outcome == PhaseOutcome::kComplete) {
-    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+    WriteRunFrame();
     std::uint8_t ignored[3];
     for (std::uint8_t& byte : ignored) ReadByte(&byte);
     TransferPhase second = Kesta128Phase(1, 4096, 136);
@@ -380,7 +368,7 @@ void CVelUpdateDoc::ProcedureT10() {
     outcome = RunPhase(second);
   }
   if (outcome == PhaseOutcome::kComplete) {
-    Finish(ids::kUpdateSuccessful);
+    Finish();
   } else {
     Terminated();
   }
@@ -400,7 +388,7 @@ void CVelUpdateDoc::ProcedureT11() {
   first.missingSegmentText = LoadString(ids::kNonExistentSegment);
   PhaseOutcome outcome = RunPhase(first);
   if (outcome == PhaseOutcome::kComplete) {
-    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+    WriteRunFrame();
     std::uint8_t ignored[5];
     for (std::uint8_t& byte : ignored) ReadByte(&byte);
     TransferPhase second = Kesta128Phase(1, 16384, 136);
@@ -414,7 +402,7 @@ void CVelUpdateDoc::ProcedureT11() {
     outcome = RunPhase(second);
   }
   if (outcome == PhaseOutcome::kComplete) {
-    Finish(ids::kUpdateSuccessful);
+    Finish();
   } else {
     Terminated();
   }
@@ -425,7 +413,7 @@ void CVelUpdateDoc::ProcedureT13() {
   const char* format = "Sending Hex File : Block %d/%d,  Page %d/64,  Record %d/16,  Try:";
   bool ok = RunPhase(SegmentPhase(0, 0, format)) == PhaseOutcome::kComplete;
   if (ok) {
-    Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+    WriteRunFrame();
     std::uint8_t two[2];
     link_.LinkRead(two, 2);
     // The loader answers an escape with a reply of 27 bytes (recognised by its length only).
@@ -445,7 +433,7 @@ void CVelUpdateDoc::ProcedureT13() {
     }
   }
   if (ok) {
-    Finish(ids::kUpdateSuccessful);
+    Finish();
   } else {
     Terminated(ids::kTransmissionTerminated);
   }

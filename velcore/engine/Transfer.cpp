@@ -284,11 +284,19 @@ void CVelUpdateDoc::CloseTransfer() {
   Signal();
 }
 
-void CVelUpdateDoc::Finish(int statusCode, bool tickBox) {
+void CVelUpdateDoc::WriteRunFrame() {
   Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
+}
+
+void CVelUpdateDoc::Succeeded(bool tickBox) {
   console_.SetProgress(0, LoadString(ids::kTransmissionCompleted));
-  SetStatusCode(statusCode);
+  SetStatusCode(ids::kUpdateSuccessful);
   if (tickBox) console_.MarkUpdateDone();
+}
+
+void CVelUpdateDoc::Finish(bool tickBox) {
+  WriteRunFrame();
+  Succeeded(tickBox);
 }
 
 void CVelUpdateDoc::Terminated(int statusCode) {
@@ -318,7 +326,7 @@ void CVelUpdateDoc::ProcedureT1() {
   phase.showBlockErrors = false;
   phase.missingSegmentText = LoadString(ids::kNonExistentSegment);
   if (RunPhase(phase) == PhaseOutcome::kComplete) {
-    Finish(ids::kUpdateSuccessful);
+    Finish();
   } else {
     Terminated();
   }

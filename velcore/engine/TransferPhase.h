@@ -28,7 +28,7 @@ enum class OnBlockError {
 };
 enum class OnProgrammingError {  // 0xF7 specifically
   kLikeOthers,
-  kRestartSegment,        // the segment again from its first block
+  kRestartSegment,  // the segment again from its first block
   kEndTransfer,
 };
 enum class OnUpdateAgain {  // 0xFD

@@ -140,10 +140,17 @@ class CVelUpdateDoc {
                   std::initializer_list<std::uint8_t> wanted);
   void LogBlockResult(int result, bool showMessage);
   void CloseTransfer();
-  void Finish(int statusCode, bool tickBox = true);
+  void WriteRunFrame();
+  // "Transmission completed!", the success status and (unless told not to) the ticked box.
+  void Succeeded(bool tickBox = true);
+  // The run frame, then Succeeded.
+  void Finish(bool tickBox = true);
   void Terminated(int statusCode = 0);
   bool Handshake(std::uint8_t byte);
   bool ConfirmChecksum(std::uint32_t dataSum);
+  // The checksum frame, the wait for the device's word on it, then the run frame; "Telvik
+  // Programming Fail" when the device did not confirm.
+  bool ChecksumThenRun(std::uint32_t dataSum);
   TransferPhase Kesta128Phase(int slot, int positionBase, int waitFactor) const;
   TransferPhase SegmentPhase(int slot, int positionBase, const char* recordFormat) const;
   TransferPhase ShortBlockPhase(int blocks) const;
