@@ -18,10 +18,10 @@ namespace zandor {
 namespace {
 
 constexpr const char* kCheckUsage =
-    "usage: zandor check TARGET... [--file FIRMWARE] [options]\n"
+    "usage: zandor check (TARGET... | --devices FILE) [--file FIRMWARE] [options]\n"
     "  Reads each device's identity and versions (and judges them against FIRMWARE).\n";
 constexpr const char* kUpdateUsage =
-    "usage: zandor update FIRMWARE TARGET... [options]\n"
+    "usage: zandor update FIRMWARE (TARGET... | --devices FILE) [options]\n"
     "  Updates each device in turn with the firmware file.\n";
 constexpr const char* kDeviceOptions =
     "TARGET: serial:COMn | serial:/dev/ttyXXX | tcp:HOST:PORT[:KEY]  (KEY: 32 hex digits or\n"

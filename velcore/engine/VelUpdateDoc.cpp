@@ -71,6 +71,7 @@ void CVelUpdateDoc::Pause(int ms) { std::this_thread::sleep_for(std::chrono::mil
 void CVelUpdateDoc::DispatchUpdate(int action) {
   WaitForWorker();
   answerByte_ = protocol::kAck;
+  // (No receive-event mask to set: reads here wait on the descriptor itself.)
   console_.EnableWorkingControls(false);
   switch (action) {
     case kActionUnformatted:
