@@ -46,6 +46,13 @@ inline const std::vector<SoakFamily>& SoakFamilies() {
       {"dravik-ypk", "dravik-ypk.hex", false, {{0, {0xFF}, false}}},
       {"tzt", "tzt-two-images.hex", false, {{0, {0xFF}, false}, {1, {254, 255}, false}}},
       {"loader", "loader-g5.hex", true, {{0, {0, 1}, false}, {1, {0}, false}}},
+      {"station", "station-three-images.hex", false,
+       {{0, {0xFF}, false}, {1, {0xFF}, false}, {2, {0xFF}, false}}},
+      {"hub", "hub-jqh.hex", false, {{0, {0xFF}, false}}},
+      {"xxx", "xxx-two-images.hex", false, {{0, {0, 1}, false}, {1, {254, 255}, false}}},
+      {"dravik-ypc", "dravik-ypc.hex", false, {{0, {254, 255}, true}}},
+      {"dravik-ypa", "dravik-ypa.hex", false, {{0, {0xFF}, false}, {1, {254, 255}, true}}},
+      {"dravik", "dravik-128k.hex", false, {{0, {254, 255}, true}}},
   };
   return families;
 }
