@@ -7,11 +7,8 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev          # libFuzzer and the sanitizer runtimes
   libgtest-dev libgmock-dev googletest
-  libbenchmark-dev
   libgcrypt20-dev                   # Twofish for the enciphered TCP link
-  qt6-base-dev                      # desktop application
   srecord                           # comparison in benchmarks and tests only
-  socat                             # pseudo-terminal pairs for end-to-end tests
   clang-format
 )
 
