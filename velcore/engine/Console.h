@@ -39,7 +39,6 @@ class Console : public ProgressSink {
 
   // One line of the message log.
   virtual void AppendMessage(const std::string& line) = 0;
-  virtual void EnableUpdateControls(bool /*enable*/) {}
   virtual void EnableFileControls(bool /*enable*/) {}
   // Update buttons, file controls, "Activate Port" and "Load Hex File".
   virtual void EnableWorkingControls(bool /*enable*/) {}

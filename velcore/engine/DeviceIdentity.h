@@ -35,7 +35,6 @@ struct DeviceIdentity {
   int currentUnit = 4;
   int selectedUnitCount = 0;
   int doneUnitCount = 0;
-  bool unitDone = false;
 
   DeviceIdentity() { Reset(); }
   void Reset() {
@@ -53,7 +52,6 @@ struct DeviceIdentity {
     selectedImage = 0;
     currentUnit = 4;
     selectedUnitCount = doneUnitCount = 0;
-    unitDone = false;
   }
   bool HasSerialNumber() const { return serialNumber[0] != kNoSerialNumber; }
 };

@@ -78,7 +78,6 @@ void CVelUpdateDoc::ProcedureT12() {
       Pause(timing_.unitSelectPauseMs);
     }
     WriteRunFrame();
-    identity_.unitDone = true;
     console_.MarkUpdateDone();
     ++identity_.doneUnitCount;
     if (identity_.doneUnitCount >= identity_.selectedUnitCount) {

@@ -115,39 +115,25 @@ TransferPhase CVelUpdateDoc::ShortBlockPhase(int blocks) const {
 
 void CVelUpdateDoc::ProcedureT2(bool tickBox) {
   Pause(timing_.firstFramePauseMs);
-  const PhaseOutcome outcome = RunPhase(Kesta128Phase(0, 0, 136));
-  if (outcome == PhaseOutcome::kComplete) {
-    Finish(tickBox);
-  } else if (outcome != PhaseOutcome::kStopped) {
-    Terminated();
-  }
-  CloseTransfer();
+  EndTransfer(RunPhase(Kesta128Phase(0, 0, 136)), tickBox);
 }
 
 void CVelUpdateDoc::ProcedureT3() {
   if (!classes_.ypd) {
     if (!Handshake(protocol::kSingleUnitProtocol)) {
-      Terminated();
-      CloseTransfer();
+      EndTransfer(PhaseOutcome::kFailed);
       return;
     }
     Pause(timing_.handshakePauseMs);
   }
   TransferPhase phase = Kesta128Phase(0, 0, 136);
   phase.segments = {254, 255};
-  const PhaseOutcome outcome = RunPhase(phase);
-  if (outcome == PhaseOutcome::kComplete) {
-    Finish();
-  } else if (outcome != PhaseOutcome::kStopped) {
-    Terminated();
-  }
-  CloseTransfer();
+  EndTransfer(RunPhase(phase));
 }
 
 void CVelUpdateDoc::ProcedureT4() {
   if (!Handshake(0x1F)) {
-    Terminated();
-    CloseTransfer();
+    EndTransfer(PhaseOutcome::kFailed);
     return;
   }
   Pause(timing_.handshakePauseMs);
@@ -194,12 +180,7 @@ void CVelUpdateDoc::ProcedureT4() {
     image.segments = {254, 255};
     second = RunPhase(image);
   }
-  if (second == PhaseOutcome::kComplete) {
-    Finish();
-  } else if (second != PhaseOutcome::kStopped) {
-    Terminated();
-  }
-  CloseTransfer();
+  EndTransfer(second);
 }
 
 void CVelUpdateDoc::ProcedureT6() {
@@ -282,8 +263,7 @@ void CVelUpdateDoc::ProcedureT8() {
   loader.endPosition = [](int, int b) { return (b + 1) * 11; };
   std::uint32_t sum = 0;
   if (RunPhase(loader, &sum) != PhaseOutcome::kComplete) {
-    Terminated();
-    CloseTransfer();
+    EndTransfer(PhaseOutcome::kFailed);
     return;
   }
   const bool confirmed = ChecksumThenRun(sum);
@@ -306,13 +286,7 @@ void CVelUpdateDoc::ProcedureT8() {
     return;
   }
   Pause(10);
-  const PhaseOutcome outcome = RunPhase(Kesta128Phase(1, 720, 136));
-  if (outcome == PhaseOutcome::kComplete) {
-    Finish();
-  } else if (outcome != PhaseOutcome::kStopped) {
-    Terminated();
-  }
-  CloseTransfer();
+  EndTransfer(RunPhase(Kesta128Phase(1, 720, 136)));
 }
 
 void CVelUpdateDoc::ProcedureT9() {
@@ -327,52 +301,44 @@ void CVelUpdateDoc::ProcedureT9() {
   CloseTransfer();
 }
 
+void CVelUpdateDoc::RunFrameThenSkip(int bytes) {
+  WriteRunFrame();
+  for (int i = 0; i < bytes; ++i) {
+    std::uint8_t ignored = 0;
+    ReadByte(&ignored);
+  }
+}
+
+// The second image of the two-phase families: slot 1's 128 KiB, blocks repeated on an error and
+// the segment sent again on a programming error, shown after `shownBefore` blocks of 12.
+TransferPhase CVelUpdateDoc::SecondImagePhase(int positionBase, int shownBefore) const {
+  TransferPhase phase = Kesta128Phase(1, positionBase, 136);
+  phase.blankRecordsAsZero = false;
+  phase.onError = OnBlockError::kRepeat;
+  phase.onF7 = OnProgrammingError::kRestartSegment;
+  const auto shown = [shownBefore](int s, int b) { return shownBefore + (s - 254) * 4 + b + 1; };
+  phase.idText = [shown](int s, int b) {
+    return Format("Sending Hex File : Block %d ID,  Try:", shown(s, b));
+  };
+  phase.recordText = [shown](int s, int b, int p, int r) {
+    return Format("Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:", shown(s, b),
+                  p + 1, r + 1);
+  };
+  phase.endText = [shown](int s, int b) { return EndText(shown(s, b)); };
+  return phase;
+}
+
 void CVelUpdateDoc::ProcedureT10() {
   // Blocks 1 to 4 as the first procedure sends them, then slot 1's 128 KiB as blocks 5 to 12.
-  TransferPhase first;
-  first.slot = 0;
-  first.segments = {0xFF};
-  first.blocksPerSegment = 4;
-  first.geometry = Geometry::kPageRelative16K;
-  first.blockIdStyle = BlockIdStyle::kPageRange16K;
-  first.idText = [](int, int b) { return Format("Sending Hex File : Block %d ID,  Try:", b + 1); };
-  first.recordText = [](int, int b, int p, int r) {
-    return Format("Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:", b + 1, p + 1,
-                  r + 1);
-  };
-  first.endText = [](int, int b) { return EndText(b + 1); };
-  first.idPosition = [](int, int b) { return b * 1024; };
-  first.recordPosition = [](int, int b, int p, int r) { return b * 1024 + p * 16 + r; };
-  first.endPosition = [](int, int b) { return (b + 1) * 1024; };
-  first.waitText = [](int, int, int t) { return Format(kWaitVel2, t); };
+  TransferPhase first =
+      Segment64KPhase("Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:");
   first.onF7 = OnProgrammingError::kEndTransfer;
-  first.missingSegmentText = LoadString(ids::kNonExistentSegment);
   PhaseOutcome outcome = RunPhase(first);
   if (outcome == PhaseOutcome::kComplete) {
-    WriteRunFrame();
-    std::uint8_t ignored[3];
-    for (std::uint8_t& byte : ignored) ReadByte(&byte);
-    TransferPhase second = Kesta128Phase(1, 4096, 136);
-    second.blankRecordsAsZero = false;
-    second.onError = OnBlockError::kRepeat;
-    second.onF7 = OnProgrammingError::kRestartSegment;
-    const auto shown = [](int s, int b) { return 4 + (s - 254) * 4 + b + 1; };
-    second.idText = [shown](int s, int b) {
-      return Format("Sending Hex File : Block %d ID,  Try:", shown(s, b));
-    };
-    second.recordText = [shown](int s, int b, int p, int r) {
-      return Format("Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:",
-                    shown(s, b), p + 1, r + 1);
-    };
-    second.endText = [shown](int s, int b) { return EndText(shown(s, b)); };
-    outcome = RunPhase(second);
+    RunFrameThenSkip(3);
+    outcome = RunPhase(SecondImagePhase(4096, 4));
   }
-  if (outcome == PhaseOutcome::kComplete) {
-    Finish();
-  } else {
-    Terminated();
-  }
-  CloseTransfer();
+  EndTransfer(outcome);
 }
 
 void CVelUpdateDoc::ProcedureT11() {
@@ -388,25 +354,10 @@ void CVelUpdateDoc::ProcedureT11() {
   first.missingSegmentText = LoadString(ids::kNonExistentSegment);
   PhaseOutcome outcome = RunPhase(first);
   if (outcome == PhaseOutcome::kComplete) {
-    WriteRunFrame();
-    std::uint8_t ignored[5];
-    for (std::uint8_t& byte : ignored) ReadByte(&byte);
-    TransferPhase second = Kesta128Phase(1, 16384, 136);
-    second.blankRecordsAsZero = false;
-    second.onError = OnBlockError::kRepeat;
-    second.onF7 = OnProgrammingError::kRestartSegment;
-    second.recordText = [](int s, int b, int p, int r) {
-      return Format("Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:",
-                    (s - 254) * 4 + b + 1, p + 1, r + 1);
-    };
-    outcome = RunPhase(second);
+    RunFrameThenSkip(5);
+    outcome = RunPhase(SecondImagePhase(16384, 0));
   }
-  if (outcome == PhaseOutcome::kComplete) {
-    Finish();
-  } else {
-    Terminated();
-  }
-  CloseTransfer();
+  EndTransfer(outcome);
 }
 
 void CVelUpdateDoc::ProcedureT13() {

@@ -304,7 +304,17 @@ void CVelUpdateDoc::Terminated(int statusCode) {
   if (statusCode != 0) SetStatusCode(statusCode);
 }
 
-void CVelUpdateDoc::ProcedureT1() {
+void CVelUpdateDoc::EndTransfer(PhaseOutcome outcome, bool tickBox) {
+  if (outcome == PhaseOutcome::kComplete) {
+    Finish(tickBox);
+  } else if (outcome != PhaseOutcome::kStopped) {  // a stop has shown its own message
+    Terminated();
+  }
+  CloseTransfer();
+}
+
+// The 64 KiB image of segment 0xFF in four page-range blocks, shown as blocks 1 to 4.
+TransferPhase CVelUpdateDoc::Segment64KPhase(const char* recordFormat) const {
   TransferPhase phase;
   phase.slot = 0;
   phase.segments = {0xFF};
@@ -312,9 +322,8 @@ void CVelUpdateDoc::ProcedureT1() {
   phase.geometry = Geometry::kPageRelative16K;
   phase.blockIdStyle = BlockIdStyle::kPageRange16K;
   phase.idText = [](int, int b) { return Format("Sending Hex File : Block %d ID,  Try:", b + 1); };
-  phase.recordText = [](int, int b, int p, int r) {
-    return Format("Sending Hex File : Block %d/24,  Page %d/64,  Record %d/16,  Try:", b + 1, p + 1,
-                  r + 1);
+  phase.recordText = [recordFormat](int, int b, int p, int r) {
+    return Format(recordFormat, b + 1, p + 1, r + 1);
   };
   phase.endText = [](int, int b) { return Format("Sending End of Block: Block %d, Try:", b + 1); };
   phase.idPosition = [](int, int b) { return b * 1024; };
@@ -323,14 +332,15 @@ void CVelUpdateDoc::ProcedureT1() {
   phase.waitText = [](int, int, int t) {
     return Format("Waiting for Vel 2 to program block.  Timeout: %d s", t);
   };
-  phase.showBlockErrors = false;
   phase.missingSegmentText = LoadString(ids::kNonExistentSegment);
-  if (RunPhase(phase) == PhaseOutcome::kComplete) {
-    Finish();
-  } else {
-    Terminated();
-  }
-  CloseTransfer();
+  return phase;
+}
+
+void CVelUpdateDoc::ProcedureT1() {
+  TransferPhase phase =
+      Segment64KPhase("Sending Hex File : Block %d/24,  Page %d/64,  Record %d/16,  Try:");
+  phase.showBlockErrors = false;
+  EndTransfer(RunPhase(phase));
 }
 
 }  // namespace vel

@@ -146,6 +146,12 @@ class CVelUpdateDoc {
   // The run frame, then Succeeded.
   void Finish(bool tickBox = true);
   void Terminated(int statusCode = 0);
+  // The end of a transfer by its outcome: success, the terminated message (a stop showed its own
+  // message already), then the closing steps.
+  void EndTransfer(PhaseOutcome outcome, bool tickBox = true);
+  void RunFrameThenSkip(int bytes);
+  TransferPhase Segment64KPhase(const char* recordFormat) const;
+  TransferPhase SecondImagePhase(int positionBase, int shownBefore) const;
   bool Handshake(std::uint8_t byte);
   bool ConfirmChecksum(std::uint32_t dataSum);
   // The checksum frame, the wait for the device's word on it, then the run frame; "Telvik

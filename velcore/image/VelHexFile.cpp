@@ -39,12 +39,4 @@ const VelHexFile* VelHexFile::TakeLine(std::string* line) const {
   return next_.get();
 }
 
-VelHexFile* VelHexFile::Append(const VelHexRec& record) {
-  next_ = std::make_unique<VelHexFile>();
-  next_->record_ = record;
-  next_->previous_ = this;
-  next_->recordNumber_ = recordNumber_ + 1;
-  return next_.get();
-}
-
 }  // namespace vel

@@ -42,9 +42,6 @@ class VelHexFile {
   // Stores this record's line in *line and returns the successor.
   const VelHexFile* TakeLine(std::string* line) const;
 
-  // Appends a node holding `record` after this one (building chains in memory).
-  VelHexFile* Append(const VelHexRec& record);
-
  private:
   std::int32_t recordNumber_ = 0;
   VelHexFile* previous_ = nullptr;
