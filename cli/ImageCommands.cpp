@@ -193,6 +193,9 @@ int TestCommand(const std::vector<std::string>& words, Streams io) {
   TerminalProgress progress(io.err, io.errIsTerminal);
   const vel::HexTestOutcome outcome = file.TestHexFile(&progress);
   for (int id : vel::HexTestMessageIds(outcome)) io.out << vel::LoadString(id) << "\n";
+  if (const auto defect = file.FirstDefect(); outcome == vel::HexTestOutcome::kFailed && defect) {
+    io.out << vel::DescribeDefect(*defect) << "\n";
+  }
   return outcome == vel::HexTestOutcome::kPassed ? kExitOk : kExitNegative;
 }
 

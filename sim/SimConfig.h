@@ -21,9 +21,10 @@ struct SimUnit {
 // Faults the device can be told to commit, drawn from a seeded generator where random.
 struct SimFaults {
   std::uint32_t seed = 1;
-  double lostAck = 0.0;     // probability that a frame's acknowledgement is not sent
-  double corruptAck = 0.0;  // probability that it is sent as a wrong byte
-  bool busy = false;        // answer the attention byte with "busy"
+  double lostAck = 0.0;       // probability that a frame's acknowledgement is not sent
+  double corruptAck = 0.0;    // probability that it is sent as a wrong byte
+  double corruptFrame = 0.0;  // probability that a record frame arrives damaged (and is dropped)
+  bool busy = false;          // answer the attention byte with "busy"
   std::map<int, std::uint8_t> blockResults;  // n-th end of block (from 0) -> 0xF6/0xF7/0xF8, once
   int silenceFromFrame = -1;   // from this transfer frame on (counted from 0), answer nothing
   int disconnectAtFrame = -1;  // close the connection when this frame arrives

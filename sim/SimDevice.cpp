@@ -219,7 +219,7 @@ void SimDevice::StartUnit(std::uint8_t kindCode) {
   segment_ = 0xFF;
   pageBase_ = 0;
   segmentAddressed_ = false;
-  blockSum_ = phaseSum_ = 0;
+  phaseSum_ = 0;
 }
 
 SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
@@ -253,6 +253,15 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
     Answer(ch, p::kAskAgain);
     return Next::kTransfer;
   }
+  if (frame[0] == 0x10 && Roll(config_.faults.corruptFrame)) {
+    // Damaged on the line: the device drops the record and asks for it again.
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++faults_;
+    }
+    Answer(ch, p::kAskAgain);
+    return Next::kTransfer;
+  }
   const std::uint8_t type = frame[3];
   const bool endOfBlock = frame[0] == 0 && type == 0x01;
   const bool repeatedEnd = previousWasEndOfBlock_ && endOfBlock;
@@ -261,7 +270,6 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
   std::unique_lock<std::mutex> lock(mutex_);
   ProgrammedUnit& unit = programmed_.back();
   if (frame[0] == 2 && type == 0x04) {
-    blockSum_ = 0;
     recordsInBlock_ = 0;
     blockOpen_ = true;
     if (frame[4] == 0x00 && address == 0) {
@@ -291,7 +299,7 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
     if (added) it->second.fill(0xFF);
     const int offset = (pageBase_ * 256 + address) & 0xFFFF;
     std::copy(frame + 4, frame + 20, it->second.begin() + offset);
-    for (int i = 4; i < 20; ++i) blockSum_ += frame[i];
+    for (int i = 4; i < 20; ++i) phaseSum_ += frame[i];
     if (offset + 16 > 0x10000) Violation("record crosses the segment end");
     lock.unlock();
     Acknowledge(ch);
@@ -313,7 +321,6 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
       ++faults_;
     } else {
       ++unit.blocksProgrammed;
-      phaseSum_ += blockSum_;
     }
     lock.unlock();
     Acknowledge(ch);

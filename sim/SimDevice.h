@@ -70,8 +70,8 @@ class SimDevice {
   int endOfBlocks_ = 0;
   int unitsLeft_ = 0;  // units that can still be handed over to in this identification
 
-  // The block being received, and the sums a checksum frame is compared with.
-  std::uint32_t blockSum_ = 0;
+  // The block being received, and the sum a checksum frame is compared with: the data of every
+  // record frame accepted since the last checksum frame, resent ones each time they came.
   int recordsInBlock_ = 0;
   bool blockOpen_ = false;
   bool previousWasEndOfBlock_ = false;

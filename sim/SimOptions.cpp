@@ -22,7 +22,7 @@ const char* const kSimUsage =
     "  --answer-delay MS                  wait before every answer\n"
     "  --baud N                           pace the line at N baud, 10 bits a byte\n"
     "Faults:\n"
-    "  --seed N  --lost-acks P  --corrupt-acks P  --busy\n"
+    "  --seed N  --lost-acks P  --corrupt-acks P  --corrupt-frames P  --busy\n"
     "  --block-error N=F6|F7|F8|FD        the N-th end of block (from 0) fails once\n"
     "  --silence-from N  --disconnect-at N  --bad-info-checksum  --short-serial N\n"
     "  --reject-checksum  --no-loader-reply\n"
@@ -184,11 +184,13 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
         if (w == "--disconnect-at") options.config.faults.disconnectAtFrame = i32;
         if (w == "--short-serial") options.config.faults.shortSerial = std::min(i32, 15);
         if (w == "--seed") options.config.faults.seed = static_cast<std::uint32_t>(n);
-      } else if (w == "--lost-acks" || w == "--corrupt-acks") {
+      } else if (w == "--lost-acks" || w == "--corrupt-acks" || w == "--corrupt-frames") {
         char* end = nullptr;
         const double p = std::strtod(v->c_str(), &end);
         if (*end != '\0' || p < 0.0 || p > 1.0) return fail(w + " takes a probability 0 to 1");
-        (w == "--lost-acks" ? options.config.faults.lostAck : options.config.faults.corruptAck) = p;
+        (w == "--lost-acks"      ? options.config.faults.lostAck
+         : w == "--corrupt-acks" ? options.config.faults.corruptAck
+                                 : options.config.faults.corruptFrame) = p;
       } else if (w == "--block-error") {
         const auto parts = Split(*v, '=');
         long long code = 0;

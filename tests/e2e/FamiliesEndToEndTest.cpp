@@ -237,7 +237,7 @@ TEST_F(Families, CancelIsNeverASuccess) {
   std::thread canceller([this] {
     while (server->Device().FramesReceived() < 50)
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    console.State().cancel = true;
+    console.State().cancel.Request();
   });
   EXPECT_EQ(Update("dravik-ypk.hex"), ids::kUpdateFailed);
   canceller.join();

@@ -62,7 +62,7 @@ TEST_F(SingleUnitUpdate, CancelDuringTheTransferIsNeverASuccess) {
   std::thread canceller([this] {
     while (server->Device().FramesReceived() < 200)
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    console.State().cancel = true;
+    console.State().cancel.Request();
   });
   const int status = Update("single-64k.hex");
   canceller.join();

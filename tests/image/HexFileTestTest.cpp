@@ -62,5 +62,50 @@ TEST(HexFileTest, RunsSilentlyWhenProgressIsBusy) {
   EXPECT_EQ(progress.steps, 0);
 }
 
+TEST(HexFileTest, ARecordThatLostItsColonFailsAndIsNamedByLine) {
+  // Line 3 is a data record without its ':'; the loader skips it as text between records.
+  const FirmwareFile file =
+      Loaded(":0100000011EE\r\n; remark DEADBEEF\r\n0100010022DC\r\n:00000001FF\r\n");
+  EXPECT_EQ(file.RecordCount(0), 2);
+  EXPECT_EQ(file.TestHexFile(nullptr), HexTestOutcome::kFailed);
+  const auto defect = file.FirstDefect();
+  ASSERT_TRUE(defect);
+  EXPECT_EQ(defect->kind, HexDefect::Kind::kMissingColon);
+  EXPECT_EQ(defect->line, 3);
+  EXPECT_EQ(DescribeDefect(*defect),
+            "Line 3 holds hexadecimal digits without the ':' that starts a record.");
+}
+
+TEST(HexFileTest, OtherTextBetweenRecordsIsStillSkipped) {
+  for (const std::string gap : {"\n\n", "  remark 0100010022DC\n", "DEADBEEF01\t x\n",
+                                "123456789\n", "0A0B 0C0D0E0F10\n"}) {
+    const FirmwareFile file = Loaded(":0100000011EE\n" + gap + ":00000001FF\n");
+    EXPECT_EQ(file.TestHexFile(nullptr), HexTestOutcome::kPassed) << gap;
+    EXPECT_FALSE(file.FirstDefect()) << gap;
+  }
+}
+
+TEST(HexFileTest, AColonlessRecordAfterTheLastImageIsFoundToo) {
+  const FirmwareFile file = Loaded(":0100000011EE\n:00000001FF\n0100010022DC");
+  EXPECT_EQ(file.TestHexFile(nullptr), HexTestOutcome::kFailed);
+  EXPECT_EQ(file.FirstDefect()->line, 3);
+}
+
+TEST(HexFileTest, EveryImageIsTestedAndTheEarliestDefectNamed) {
+  const std::string image0 = "{DeviceType = G4}\n:0100000011EE\n:00000001FF\n";
+  const std::string badImage1 = "{DeviceType = G4}\n:0100000011EE\n:0100010023DC\n:00000001FF\n";
+  const FirmwareFile file = Loaded(image0 + badImage1);
+  ASSERT_EQ(file.ImageCount(), 2);
+  EXPECT_EQ(file.TestHexFile(nullptr), HexTestOutcome::kFailed);
+  const auto defect = file.FirstDefect();
+  ASSERT_TRUE(defect);
+  EXPECT_EQ(defect->kind, HexDefect::Kind::kChecksum);
+  EXPECT_EQ(defect->slot, 1);
+  EXPECT_EQ(defect->record, 2);
+  EXPECT_EQ(defect->line, 6);
+  EXPECT_EQ(DescribeDefect(*defect), "Record 2 of image 1 (line 6) fails its checksum.");
+  EXPECT_FALSE(Loaded(image0 + image0).FirstDefect());
+}
+
 }  // namespace
 }  // namespace vel

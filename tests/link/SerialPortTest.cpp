@@ -47,7 +47,9 @@ TEST(PortNames, ComNamesResolveThroughTheMappingOrToTtyS) {
   EXPECT_EQ(map.Resolve("COM1"), "/dev/ttyS0");
   EXPECT_EQ(map.Resolve("COM10"), "/dev/ttyS9");
   EXPECT_EQ(map.Resolve("/dev/ttyACM0"), "/dev/ttyACM0");
-  EXPECT_EQ(map.Resolve("User Defined"), "User Defined");
+  EXPECT_EQ(map.Resolve("User Defined"), "");
+  EXPECT_EQ(map.Resolve("COM0"), "");  // COM numbers start at 1
+  EXPECT_EQ(map.Resolve("COM"), "");
 }
 
 TEST(SerialSettingsData, IndicesMapToLineValues) {
@@ -174,6 +176,14 @@ TEST(SerialPort, MissingPortsAndNonTerminals) {
   EXPECT_EQ(port.Open(SerialSettings{}, "/dev/does-not-exist-ttyZ9"), kLinkNoSuchPort);
   EXPECT_NE(port.LastReason().find("No such file"), std::string::npos);
   EXPECT_EQ(port.Open(SerialSettings{}, "User Defined"), kLinkNoSuchPort);
+  EXPECT_EQ(port.Open(SerialSettings{}, "COM0"), kLinkNoSuchPort);
+  EXPECT_NE(port.LastReason().find("\"COM0\" is not a port"), std::string::npos);
+  PortNameMap names;
+  names.Set("COM7", "/dev/does-not-exist-ttyZ9");
+  EXPECT_EQ(port.Open(SerialSettings{}, "COM7", names), kLinkNoSuchPort);
+  EXPECT_NE(port.LastReason().find("/dev/does-not-exist-ttyZ9: No such file"), std::string::npos);
+  EXPECT_NE(port.LastReason().find("Map COM7 to a device with ZANDOR_COM_PORTS=COM7="),
+            std::string::npos);
   EXPECT_EQ(port.Open(SerialSettings{}, "/dev/null"), kLinkOtherFailure);
   EXPECT_FALSE(port.IsOpen());
 }

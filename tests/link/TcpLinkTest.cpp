@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "link/DeviceLink.h"
 #include "link/TcpLink.h"
@@ -95,17 +96,29 @@ TEST(TcpLink, EncipheredStreamStartsWithTheIvInClear) {
   EXPECT_TRUE(peerOk);
 }
 
-TEST(TcpLink, ShortReceiveReturnsUndecipheredAfterTheSeventhEmptyWait) {
+// A receive that ends short still deciphers what arrived, so the next receive continues the
+// device's stream where it left off.
+TEST(TcpLink, ShortReceiveIsDecipheredAndTheStreamStaysInStep) {
   LoopbackPeer peer;
   peer.Serve([](LoopbackPeer& p) {
     const int fd = p.Accept();
-    LoopbackPeer::ReadExactly(fd, 16);
-    LoopbackPeer::Send(fd, {0x11, 0x22});
+    const Bytes iv = LoopbackPeer::ReadExactly(fd, 16);
+    CWrapper_TwoFish device;
+    ASSERT_TRUE(device.init(kKey.c_str(), 128));
+    device.setIV(iv.data());
+    Bytes first = {0x11, 0x22};
+    device.encrypt(first.data(), 2, first.data());
+    LoopbackPeer::Send(fd, first);
+    LoopbackPeer::ReadExactly(fd, 1, 5000);  // the host's go-ahead
+    Bytes second = {0x33, 0x44, 0x55};
+    device.encrypt(second.data(), 3, second.data());
+    LoopbackPeer::Send(fd, second);
     LoopbackPeer::ReadExactly(fd, 1, 5000);
     ::close(fd);
   });
   TcpLink link;
   link.SetLinkKey(kKey);
+  link.SetWaitStep(50);
   ASSERT_EQ(link.ConnectTcp(Loopback(peer.Port())), 0);
   Bytes buffer(4, 0);
   int count = 0;
@@ -115,8 +128,115 @@ TEST(TcpLink, ShortReceiveReturnsUndecipheredAfterTheSeventhEmptyWait) {
   EXPECT_EQ(count, 2);
   EXPECT_EQ(buffer[0], 0x11);
   EXPECT_EQ(buffer[1], 0x22);
-  EXPECT_GT(waited, 2.5);
-  EXPECT_LT(waited, 4.0);
+  EXPECT_GT(waited, 0.3);  // seven empty waits of 50 ms
+  EXPECT_LT(waited, 2.0);
+  std::uint8_t go = 0x01;
+  link.TcpSend(&go, 1, &count);
+  Bytes rest(3, 0);
+  link.TcpReceive(rest.data(), 3, &count);
+  EXPECT_EQ(count, 3);
+  EXPECT_EQ(rest, (Bytes{0x33, 0x44, 0x55}));
+  link.Shutdown();
+}
+
+TEST(TcpLink, ALimitedReceiveEndsAtItsLimit) {
+  LoopbackPeer peer;
+  peer.Serve([](LoopbackPeer& p) {
+    const int fd = p.Accept();
+    LoopbackPeer::ReadExactly(fd, 1, 5000);
+    ::close(fd);
+  });
+  TcpLink link;
+  link.SetWaitStep(50);
+  ASSERT_EQ(link.ConnectTcp(Loopback(peer.Port())), 0);
+  std::uint8_t byte = 0;
+  int count = 0;
+  const auto start = Clock::now();
+  link.TcpReceive(&byte, 1, &count, 120);
+  const double waited = SecondsSince(start);
+  EXPECT_EQ(count, 0);
+  EXPECT_GE(waited, 0.12);
+  EXPECT_LT(waited, 0.3);  // not the seven waits of 350 ms
+  link.Shutdown();
+}
+
+// A listener whose backlog is full leaves a connect unanswered: the time-out ends it, and a
+// cancel ends it sooner.
+class UnansweredEndpoint {
+ public:
+  UnansweredEndpoint() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener_, 0);
+    socklen_t length = sizeof address;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    // Fill the queue with connections nobody accepts.
+    for (int i = 0; i < 8; ++i) {
+      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+      fillers_.push_back(fd);
+    }
+  }
+  ~UnansweredEndpoint() {
+    for (int fd : fillers_) ::close(fd);
+    ::close(listener_);
+  }
+  std::uint16_t Port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  std::uint16_t port_ = 0;
+  std::vector<int> fillers_;
+};
+
+TEST(TcpLink, ConnectGivesUpAtItsTimeOutOrOnCancel) {
+  UnansweredEndpoint endpoint;
+  TcpLink link;
+  link.SetConnectTimeout(300);
+  auto start = Clock::now();
+  EXPECT_EQ(link.ConnectTcp(Loopback(endpoint.Port())), ETIMEDOUT);
+  EXPECT_GE(SecondsSince(start), 0.29);
+  EXPECT_LT(SecondsSince(start), 1.5);
+  EXPECT_FALSE(link.Connected());
+
+  CancelFlag cancel;
+  link.SetCancelFlag(&cancel);
+  link.SetConnectTimeout(kTcpConnectTimeoutMs);
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    cancel.Request();
+  });
+  start = Clock::now();
+  EXPECT_EQ(link.ConnectTcp(Loopback(endpoint.Port())), ECANCELED);
+  EXPECT_LT(SecondsSince(start), 1.0);
+  canceller.join();
+}
+
+TEST(TcpLink, CancelEndsAReceive) {
+  LoopbackPeer peer;
+  peer.Serve([](LoopbackPeer& p) {
+    const int fd = p.Accept();
+    LoopbackPeer::ReadExactly(fd, 1, 5000);
+    ::close(fd);
+  });
+  TcpLink link;
+  CancelFlag cancel;
+  link.SetCancelFlag(&cancel);
+  ASSERT_EQ(link.ConnectTcp(Loopback(peer.Port())), 0);
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    cancel.Request();
+  });
+  std::uint8_t byte = 0;
+  int count = 0;
+  const auto start = Clock::now();
+  link.TcpReceive(&byte, 1, &count);
+  EXPECT_LT(SecondsSince(start), 1.0);  // one wait step, not seven
+  canceller.join();
   link.Shutdown();
 }
 

@@ -46,7 +46,9 @@ inline const std::vector<SoakFamily>& SoakFamilies() {
       {"dravik-ypk", "dravik-ypk.hex", false, {{0, {0xFF}, false}}},
       {"tzt", "tzt-two-images.hex", false, {{0, {0xFF}, false}, {1, {254, 255}, false}}},
       {"loader", "loader-g5.hex", true, {{0, {0, 1}, false}, {1, {0}, false}}},
-      {"station", "station-three-images.hex", false,
+      {"station",
+       "station-three-images.hex",
+       false,
        {{0, {0xFF}, false}, {1, {0xFF}, false}, {2, {0xFF}, false}}},
       {"hub", "hub-jqh.hex", false, {{0, {0xFF}, false}}},
       {"xxx", "xxx-two-images.hex", false, {{0, {0, 1}, false}, {1, {254, 255}, false}}},
@@ -132,7 +134,7 @@ inline void SoakOnce(std::uint32_t seed, const std::string& samples, SoakCounts*
     ++counts->hangs;
     counts->problems.push_back(std::string(family.family) + " seed " + std::to_string(seed) +
                                ": no outcome within the bound");
-    console.State().cancel = true;
+    console.State().cancel.Request();
     server.Stop();
   }
   const int status = update.get();

@@ -57,4 +57,50 @@ void FileByteStream::Seek(std::uint64_t position) {
   next_ = filled_ = 0;
 }
 
+namespace {
+// The shortest record: byte count, address, type and checksum.
+constexpr int kShortestRecordDigits = 10;
+
+bool IsHexDigit(int c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+bool IsLineBlank(int c) { return c == ' ' || c == '\t' || c == '\r'; }
+}  // namespace
+
+int LineTrackingStream::ReadChar() {
+  const int c = inner_.ReadChar();
+  if (c < 0) {
+    EndLine();
+    return c;
+  }
+  if (c == '\n') {
+    EndLine();
+    ++line_;
+  } else if (IsLineBlank(c)) {
+    if (state_ == LineState::kDigits) state_ = LineState::kTrailing;
+  } else if (IsHexDigit(c) && (state_ == LineState::kLeading || state_ == LineState::kDigits)) {
+    state_ = LineState::kDigits;
+    ++digits_;
+  } else {
+    state_ = LineState::kOther;
+  }
+  return c;
+}
+
+void LineTrackingStream::EndLine() {
+  const bool digitsOnly = state_ == LineState::kDigits || state_ == LineState::kTrailing;
+  if (digitsOnly && digits_ >= kShortestRecordDigits && colonlessLine_ == 0) {
+    colonlessLine_ = line_;
+  }
+  state_ = LineState::kLeading;
+  digits_ = 0;
+}
+
+void LineTrackingStream::Seek(std::uint64_t position) { inner_.Seek(position); }
+
+void LineTrackingStream::Drain() {
+  while (ReadChar() >= 0) {
+  }
+}
+
 }  // namespace vel

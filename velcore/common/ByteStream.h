@@ -17,6 +17,8 @@ class ByteStream {
   virtual std::uint64_t Position() const = 0;
   virtual std::uint64_t Length() const = 0;
   virtual void Seek(std::uint64_t position) = 0;
+  // The 1-based line of the next character, where the stream counts lines; 0 where it does not.
+  virtual std::int64_t Line() const { return 0; }
 };
 
 // A stream over text held in memory (tests, fuzzing, generated files).
@@ -65,6 +67,34 @@ class FileByteStream final : public ByteStream {
   std::size_t filled_ = 0;
   std::uint64_t bufferStart_ = 0;
   std::uint64_t length_ = 0;
+};
+
+// Counts the lines of a stream as it is read and notes the first line that holds nothing but
+// hexadecimal digits (at least a whole record's worth): a record that lost its ':' would
+// otherwise pass as text between records. Seeking back is meant for stepping back over one
+// character just read that is not a line feed (how the loader re-reads a '{' or ':').
+class LineTrackingStream final : public ByteStream {
+ public:
+  explicit LineTrackingStream(ByteStream& inner) : inner_(inner) {}
+  int ReadChar() override;
+  std::uint64_t Position() const override { return inner_.Position(); }
+  std::uint64_t Length() const override { return inner_.Length(); }
+  void Seek(std::uint64_t position) override;
+  std::int64_t Line() const override { return line_; }
+  // Reads what is left, so that every line has been looked at.
+  void Drain();
+  // The first line that reads as a record without its ':', or 0.
+  std::int64_t FirstColonlessRecordLine() const { return colonlessLine_; }
+
+ private:
+  enum class LineState { kLeading, kDigits, kTrailing, kOther };
+  void EndLine();
+
+  ByteStream& inner_;
+  std::int64_t line_ = 1;
+  LineState state_ = LineState::kLeading;
+  int digits_ = 0;
+  std::int64_t colonlessLine_ = 0;
 };
 
 }  // namespace vel

@@ -13,8 +13,7 @@ struct Entry {
   std::string_view text;
 };
 
-// Sorted by id for the binary search below.
-constexpr std::array kTable{
+constexpr std::array kEntries{
     Entry{ids::kReadChecksumIncorrect, text::kReadChecksumIncorrect},
     Entry{ids::kReadMissingParameters, text::kReadMissingParameters},
     Entry{ids::kReadNotEnoughBytes, text::kReadNotEnoughBytes},
@@ -26,6 +25,20 @@ constexpr std::array kTable{
           "Invalid Encryption Key! \nPlease Enter a valid 16 Byte Encryption Key"},
     Entry{ids::kTestingHexFile, "Testing Hex file..."},
     Entry{ids::kSystemBusy, "System busy! Please try later!"},
+    Entry{ids::kDefectChecksum, "Record %d of image %d (line %lld) fails its checksum."},
+    Entry{ids::kDefectMissingColon,
+          "Line %lld holds hexadecimal digits without the ':' that starts a record."},
+    Entry{ids::kFileFailsTest,
+          "The firmware file fails its checksum test; nothing was sent to the device."},
+    Entry{ids::kBlockKeepsFailing,
+          "Block %d of segment %02X failed %d times in a row (last result %02X); the transfer "
+          "ends."},
+    Entry{ids::kDataNotSent,
+          "Image %d holds data in segment %02X at offset 0x%04X that this update would not "
+          "send; nothing was sent."},
+    Entry{ids::kOperationCancelled, "Cancelled at the operator's request"},
+    Entry{ids::kUnitLeftOut, "Unit %d (%s) is left out: no image of the file fits it."},
+    Entry{ids::kNoUnitFits, "No unit of the device fits an image of the file; nothing was sent."},
     Entry{ids::kTransmissionCompleted,
           "Transmission completed!  The Zandor Unit should now restart automatically."},
     Entry{ids::kPortMissing,
@@ -69,8 +82,15 @@ constexpr std::array kTable{
     Entry{ids::kUpdateFailed, "Device Update Failed"},
 };
 
-static_assert(std::is_sorted(kTable.begin(), kTable.end(),
-                             [](const Entry& a, const Entry& b) { return a.id < b.id; }));
+// Sorted by id for the binary search below.
+constexpr auto kTable = [] {
+  auto table = kEntries;
+  std::sort(table.begin(), table.end(), [](const Entry& a, const Entry& b) { return a.id < b.id; });
+  return table;
+}();
+static_assert(std::adjacent_find(kTable.begin(), kTable.end(), [](const Entry& a, const Entry& b) {
+                return a.id == b.id;
+              }) == kTable.end());
 
 }  // namespace
 

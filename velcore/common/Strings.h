@@ -37,6 +37,16 @@ constexpr int kNonExistentSegment = 61481;
 constexpr int kLoadingHexFile = 61490;
 constexpr int kCreatingMemMap = 61492;
 constexpr int kUnexpectedFileFormat = 61728;
+
+// Texts of this program's own, beyond the resource table it grew from.
+constexpr int kDefectChecksum = 30001;
+constexpr int kDefectMissingColon = 30002;
+constexpr int kFileFailsTest = 30003;
+constexpr int kBlockKeepsFailing = 30004;
+constexpr int kDataNotSent = 30005;
+constexpr int kOperationCancelled = 30006;
+constexpr int kUnitLeftOut = 30007;
+constexpr int kNoUnitFits = 30008;
 }  // namespace ids
 
 // The text of a resource id, or "Resource String Load Error" for an id the table lacks.

@@ -5,7 +5,6 @@ namespace vel {
 bool Console::BeginProgress(int low, int high, const std::string& text, int step) {
   bool expected = false;
   if (!active_.compare_exchange_strong(expected, true)) return false;
-  state_.cancel = false;
   LogStatusLine(text);
   std::lock_guard<std::mutex> lock(mutex_);
   low_ = low;
@@ -41,7 +40,6 @@ bool Console::Advance(bool stepping, int position, const std::string& text) {
 
 bool Console::EndProgress() {
   if (!active_.exchange(false)) return false;
-  state_.cancel = false;
   HideProgress();
   return true;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/CancelFlag.h"
 #include "common/ManualResetEvent.h"
 #include "common/ProgressSink.h"
 
@@ -12,7 +13,7 @@ namespace vel {
 
 // Values the front end keeps and the engine reads and writes from any thread.
 struct ConsoleState {
-  std::atomic<bool> cancel{false};
+  CancelFlag cancel;
   std::atomic<int> statusCode{0};
   ManualResetEvent completion;
   std::atomic<bool> updateDone{false};
@@ -34,7 +35,7 @@ class Console : public ProgressSink {
   bool SetStatus(const std::string& text) final;
   bool SetProgress(int position, const std::string& text) final;
   bool EndProgress() final;
-  bool CancelRequested() const final { return state_.cancel.load(); }
+  bool CancelRequested() const final { return state_.cancel.IsRequested(); }
   bool ProgressActive() const { return active_.load(); }
 
   // One line of the message log.

@@ -27,8 +27,10 @@ int CVelUpdateDoc::IdentifyDevice() {
   console_.BeginProgress(0, 6, std::string(text::kAttemptingToCommunicate), 1);
   identified_ = false;
   if (link_.Kind() == LinkKind::kTcp && link_.Tcp().ConnectTcp(link_.Tcp().Endpoint()) != 0) {
-    console_.AppendMessage(
-        Format("Cannot connect to the Zandor Unit: %s", std::strerror(link_.Tcp().LastError())));
+    if (!Cancelled()) {
+      console_.AppendMessage(
+          Format("Cannot connect to the Zandor Unit: %s", std::strerror(link_.Tcp().LastError())));
+    }
     console_.EndProgress();
     return 0;
   }
@@ -38,7 +40,8 @@ int CVelUpdateDoc::IdentifyDevice() {
   bool lastMoved = false;
   // A declined device (reply P + 1) is not asked again: the operator's answer stands.
   const std::uint8_t declined = static_cast<std::uint8_t>(p + 1);
-  for (int pass = 0; pass < kIdentifyPasses && reply != p && reply != declined && !busy; ++pass) {
+  for (int pass = 0;
+       pass < kIdentifyPasses && reply != p && reply != declined && !busy && !Cancelled(); ++pass) {
     console_.SetStatus({});
     lastMoved = Write(&p, 1);
     // Skip the device's echoes of 0x1B; a read that brings nothing ends the wait.
@@ -91,7 +94,14 @@ int CVelUpdateDoc::IdentifyDevice() {
 bool CVelUpdateDoc::ConfirmWithOperator() {
   ConfirmationRequest request{identity_,     file_,       informationOnly_,
                               protocolByte_, answerByte_, serialNumberOptional_};
-  return operator_.ConfirmDevice(request);
+  if (!operator_.ConfirmDevice(request)) return false;
+  if (informationOnly_ || !LeaveOutUnitsWithoutImage()) return true;
+  for (int u = 0; u < 4; ++u) {
+    if (identity_.unitSelected[u] == 1) return true;
+  }
+  // Every unit was left out: there is nothing to update on this device.
+  console_.AppendMessage(LoadString(ids::kNoUnitFits));
+  return false;
 }
 
 void CVelUpdateDoc::AnswerUnitDevice(std::uint8_t& reply, bool multiUnit, bool& lastMoved) {
@@ -172,9 +182,24 @@ void CVelUpdateDoc::AnswerSerialOnlyDevice(std::uint8_t& reply, bool& lastMoved)
   lastMoved = Write(&answer, 1);
 }
 
+bool CVelUpdateDoc::LeaveOutUnitsWithoutImage() {
+  leftOutUnits_.clear();
+  for (int u = 0; u < 4 && u < identity_.unitCount; ++u) {
+    if (identity_.unitSelected[u] != 1 || identity_.unitImage[u] < kImageSlots) continue;
+    identity_.unitSelected[u] = 0;
+    leftOutUnits_.push_back(u);
+    console_.AppendMessage(Format(LoadString(ids::kUnitLeftOut).c_str(), u,
+                                  DisplayName(identity_.typeCode[u]).c_str()));
+  }
+  return !leftOutUnits_.empty();
+}
+
 void CVelUpdateDoc::ReadError(std::string_view text, int status) {
-  operator_.ShowMessage(std::string(text));
-  console_.AppendMessage(std::string(text));
+  // Reads cut short by a cancel are no fault of the device.
+  if (!Cancelled()) {
+    operator_.ShowMessage(std::string(text));
+    console_.AppendMessage(std::string(text));
+  }
   SetStatusCode(status);
   identity_.serialNumber[0] = kNoSerialNumber;
 }

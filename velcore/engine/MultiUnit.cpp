@@ -47,6 +47,7 @@ TransferPhase CVelUpdateDoc::SegmentPhase(int slot, int positionBase,
   // with the next segment would leave the failed block unprogrammed and still end "successful".
   phase.onF7 = OnProgrammingError::kRestartSegment;
   phase.lastBlock = std::make_pair(static_cast<int>(map.TopSegment()), map.TopAddress() / 16384);
+  phase.sendsUpToTopAddress = true;
   phase.missingSegmentText = std::string(text::kNonExistantSegment);
   return phase;
 }
@@ -87,7 +88,7 @@ void CVelUpdateDoc::ProcedureT12() {
     // The device hands over with 0x1B, then a pair of 0x1B.
     std::uint8_t byte = 0;
     bool handedOver = false;
-    for (int empty = 0; empty < kHandoverEmptyReads;) {
+    for (int empty = 0; empty < kHandoverEmptyReads && !Cancelled();) {
       if (ReadByte(&byte) != 1) {
         ++empty;
       } else if (byte == protocol::kSingleUnitProtocol) {
@@ -103,7 +104,7 @@ void CVelUpdateDoc::ProcedureT12() {
       handedOver = gotPair || (nbFile && identity_.selectedImage == 1);
     }
     if (!handedOver) {
-      console_.AppendMessage(std::string(text::kUnitsNotHandedOver));
+      if (!Cancelled()) console_.AppendMessage(std::string(text::kUnitsNotHandedOver));
       SetStatusCode(ids::kUpdateFailed);
       break;
     }
@@ -138,8 +139,9 @@ bool CVelUpdateDoc::SelectNextUnit() {
   std::uint8_t ack = 0;
   ReadByte(&ack);
   if (link_.Kind() == LinkKind::kTcp && link_.Tcp().Encrypted()) {
-    console_.State().completion.WaitFor(std::chrono::milliseconds(timing_.encryptedHandoverWaitMs));
+    Pause(timing_.encryptedHandoverWaitMs);
   }
+  if (Cancelled()) return false;
   const int slot = identity_.selectedImage;
   if (slot >= kImageSlots) {
     console_.AppendMessage(Format("No image was chosen for unit %d.", unit));

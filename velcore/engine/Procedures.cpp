@@ -1,4 +1,6 @@
 // The transfer procedures of the other device families and their start-up handshakes.
+#include <algorithm>
+
 #include "common/Format.h"
 #include "common/Strings.h"
 #include "engine/Protocol.h"
@@ -26,18 +28,19 @@ bool CVelUpdateDoc::Handshake(std::uint8_t byte) {
 }
 
 bool CVelUpdateDoc::ChecksumThenRun(std::uint32_t dataSum) {
-  const bool confirmed = ConfirmChecksum(dataSum);
+  const bool confirmed =
+      ConfirmChecksum(dataSum, kChecksumWaitSeconds, {protocol::kAck, protocol::kAskAgain});
   WriteRunFrame();
   if (!confirmed) operator_.ShowMessage(kTelvikFail);
   return confirmed;
 }
 
-bool CVelUpdateDoc::ConfirmChecksum(std::uint32_t dataSum) {
+bool CVelUpdateDoc::ConfirmChecksum(std::uint32_t dataSum, int seconds,
+                                    std::initializer_list<std::uint8_t> answers) {
   const auto frame = protocol::ChecksumFrame(static_cast<std::uint16_t>(dataSum));
   Write(frame.data(), static_cast<int>(frame.size()));
-  const int answer = WaitForByte(kChecksumWaitReads,
-                                 [](int t) { return Format("Waiting check checksum: %d s", t); },
-                                 34, {protocol::kAck, protocol::kAskAgain});
+  const int answer = WaitForByte(
+      seconds, [](int t) { return Format("Waiting check checksum: %d s", t); }, 34, answers);
   return answer == protocol::kAck;
 }
 
@@ -113,30 +116,9 @@ TransferPhase CVelUpdateDoc::ShortBlockPhase(int blocks) const {
   return phase;
 }
 
-void CVelUpdateDoc::ProcedureT2(bool tickBox) {
-  Pause(timing_.firstFramePauseMs);
-  EndTransfer(RunPhase(Kesta128Phase(0, 0, 136)), tickBox);
-}
-
-void CVelUpdateDoc::ProcedureT3() {
-  if (!classes_.ypd) {
-    if (!Handshake(protocol::kSingleUnitProtocol)) {
-      EndTransfer(PhaseOutcome::kFailed);
-      return;
-    }
-    Pause(timing_.handshakePauseMs);
-  }
-  TransferPhase phase = Kesta128Phase(0, 0, 136);
-  phase.segments = {254, 255};
-  EndTransfer(RunPhase(phase));
-}
-
-void CVelUpdateDoc::ProcedureT4() {
-  if (!Handshake(0x1F)) {
-    EndTransfer(PhaseOutcome::kFailed);
-    return;
-  }
-  Pause(timing_.handshakePauseMs);
+// The Dravik sectors: segments 0 to 5 of slot 1 in 1 KiB blocks; "Please Update again!" skips
+// the rest of a sector.
+TransferPhase CVelUpdateDoc::SectorPhase() const {
   TransferPhase sectors;
   sectors.slot = 1;
   sectors.segments = {0, 1, 2, 3, 4, 5};
@@ -160,13 +142,200 @@ void CVelUpdateDoc::ProcedureT4() {
   sectors.waitPositionFactor = 558;
   sectors.onFD = OnUpdateAgain::kSkipSegment;
   sectors.missingSegmentText = std::string(text::kNonExistantSegment);
+  return sectors;
+}
 
+// One region of a user station: the slot's lowest segment in 1 KiB blocks with page ranges.
+TransferPhase CVelUpdateDoc::RegionPhase(int region, int regions) const {
+  TransferPhase phase;
+  phase.slot = region;
+  phase.segments = {file_.MemMap(region)->FirstSegment()};
+  phase.blocksPerSegment = 64;
+  phase.geometry = Geometry::kPageRelative1K;
+  phase.blockIdStyle = BlockIdStyle::kPageRange1K;
+  phase.pauseBeforeBlockId = true;
+  phase.idText = [](int, int b) { return Format("Sending Hex File : Block %d ID,  Try:", b + 1); };
+  phase.recordText = [region, regions](int, int b, int p, int r) {
+    return Format("Sending Hex File : Region %d/%d,  Block %d/64,  Page %d/4,  Record %d/16,  Try:",
+                  region + 1, regions, b + 1, p + 1, r + 1);
+  };
+  phase.endText = [](int, int b) { return EndText(b + 1); };
+  phase.idPosition = [region, regions](int, int b) { return (region * 4096 + b * 64) / regions; };
+  phase.recordPosition = [region, regions](int, int b, int p, int r) {
+    return (region * 4096 + (b * 1024 + p * 256 + r * 16) / 16) / regions;
+  };
+  phase.endPosition = [region, regions](int, int b) {
+    return (region * 4096 + (b * 1024 + 1024) / 16) / regions;
+  };
+  phase.waitText = [region](int, int b, int t) {
+    switch (region) {
+      case 0:
+        return Format("Waiting for Vel to program Main Firmware.  Timeout: %d s", t);
+      case 1:
+        return Format("Waiting for Vel to program RCM.  Timeout: %d s", t);
+      case 2:
+        return Format("Waiting for Vel to program OSD Module.  Timeout: %d s", t);
+      default:
+        return Format("Waiting for programing Region[%d] Block[%d] . Timeout: %d s", region + 1,
+                      b + 1, t);
+    }
+  };
+  phase.waitPositionFactor = 136;
+  phase.askWhileWaiting = true;
+  phase.timeoutCancels = true;
+  phase.missingSegmentText = LoadString(ids::kNonExistentSegment);
+  return phase;
+}
+
+std::vector<TransferPhase> CVelUpdateDoc::PhasesOf(Procedure procedure) {
+  const char* kBlocksOf24 = "Sending Hex File : Block %d/24,  Page %d/64,  Record %d/16,  Try:";
+  const char* kBlocksOf12 = "Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:";
+  const char* kBlocksOfN = "Sending Hex File : Block %d/%d,  Page %d/64,  Record %d/16,  Try:";
+  BuildMapIfMissing(0);
+  switch (procedure) {
+    case Procedure::kT1: {
+      TransferPhase phase = Segment64KPhase(kBlocksOf24);
+      phase.showBlockErrors = false;
+      return {phase};
+    }
+    case Procedure::kT2:
+      return {Kesta128Phase(0, 0, 136)};
+    case Procedure::kT3: {
+      TransferPhase phase = Kesta128Phase(0, 0, 136);
+      phase.segments = {254, 255};
+      return {phase};
+    }
+    case Procedure::kT4: {
+      BuildMapIfMissing(1);
+      TransferPhase image = Kesta128Phase(0, 24576, 546);
+      image.segments = {254, 255};
+      return {SectorPhase(), image};
+    }
+    case Procedure::kT6: {
+      std::vector<TransferPhase> regions;
+      const int count = file_.ImageCount();
+      for (int region = 0; region < count; ++region) {
+        BuildMapIfMissing(region);
+        regions.push_back(RegionPhase(region, count));
+      }
+      return regions;
+    }
+    case Procedure::kT7:
+      return {ShortBlockPhase(64)};
+    case Procedure::kT8: {
+      // Range 8912: the first phase takes positions up to 704, the second 720 onwards.
+      BuildMapIfMissing(1);
+      TransferPhase loader = ShortBlockPhase(64);
+      loader.idPosition = [](int, int b) { return b * 11; };
+      loader.recordPosition = [](int, int b, int, int r) { return b * 11 + r; };
+      loader.endPosition = [](int, int b) { return (b + 1) * 11; };
+      return {loader, Kesta128Phase(1, 720, 136)};
+    }
+    case Procedure::kT9: {
+      TransferPhase phase = ShortBlockPhase(file_.MemMap(0)->TopAddress() / 128 + 1);
+      phase.sendsUpToTopAddress = true;
+      return {phase};
+    }
+    case Procedure::kT10: {
+      // Blocks 1 to 4 as the first procedure sends them, then slot 1's 128 KiB as blocks 5 to 12.
+      BuildMapIfMissing(1);
+      TransferPhase first = Segment64KPhase(kBlocksOf12);
+      first.onF7 = OnProgrammingError::kEndTransfer;
+      return {first, SecondImagePhase(4096, 4)};
+    }
+    case Procedure::kT11: {
+      BuildMapIfMissing(1);
+      TransferPhase first = SegmentPhase(0, 0, kBlocksOfN);
+      first.segments = {0, 1, 2, 3};
+      first.recordsViaLink = false;
+      first.showBlockErrors = true;
+      first.recordText = [](int s, int b, int p, int r) {
+        return Format("Sending Hex File : Block %d/60,  Page %d/4,  Record %d/16,  Try:",
+                      s * 4 + b + 1, p + 1, r + 1);
+      };
+      first.missingSegmentText = LoadString(ids::kNonExistentSegment);
+      return {first, SecondImagePhase(16384, 0)};
+    }
+    case Procedure::kT12: {
+      // One phase for every image a selected unit receives, the first unit's first.
+      std::vector<TransferPhase> images;
+      std::vector<int> slots;
+      for (int u = -1; u < 4; ++u) {
+        const int slot = u < 0 ? identity_.selectedImage : identity_.unitImage[u];
+        if ((u >= 0 && identity_.unitSelected[u] != 1) || slot >= kImageSlots) continue;
+        if (std::find(slots.begin(), slots.end(), slot) != slots.end()) continue;
+        slots.push_back(slot);
+        BuildMapIfMissing(slot);
+        images.push_back(SegmentPhase(slot, 0, kBlocksOfN));
+      }
+      return images;
+    }
+    case Procedure::kT13:
+      BuildMapIfMissing(1);
+      return {SegmentPhase(0, 0, kBlocksOfN), SegmentPhase(1, 0, kBlocksOfN)};
+  }
+  return {};
+}
+
+bool CVelUpdateDoc::RefuseDataLeftBehind(const std::vector<TransferPhase>& phases) {
+  for (const TransferPhase& phase : phases) {
+    const VelMemMap& map = *file_.MemMap(phase.slot);
+    std::vector<SentRange> sent;
+    bool uptoTop = false;
+    for (const TransferPhase& other : phases) {
+      if (other.slot != phase.slot) continue;
+      const auto ranges = SentRanges(other);
+      sent.insert(sent.end(), ranges.begin(), ranges.end());
+      uptoTop = uptoTop || other.sendsUpToTopAddress;
+    }
+    const auto left = FirstDataOutside(map, sent, uptoTop);
+    if (!left) continue;
+    const std::string message = Format(LoadString(ids::kDataNotSent).c_str(), phase.slot,
+                                       left->first, static_cast<unsigned>(left->second));
+    operator_.ShowMessage(message);
+    SetStatusCode(ids::kUpdateFailed);
+    EndWithoutTransfer(true);
+    return true;
+  }
+  return false;
+}
+
+void CVelUpdateDoc::StartProcedure(Procedure procedure, int range, std::function<void()> body) {
+  if (RefuseDataLeftBehind(PhasesOf(procedure))) return;
+  console_.BeginProgress(1, range, std::string(text::kSendingHexFile), 1);
+  StartWorker(std::move(body));
+}
+
+void CVelUpdateDoc::ProcedureT1() { EndTransfer(RunPhase(PhasesOf(Procedure::kT1)[0])); }
+
+void CVelUpdateDoc::ProcedureT2(bool tickBox) {
+  Pause(timing_.firstFramePauseMs);
+  EndTransfer(RunPhase(PhasesOf(Procedure::kT2)[0]), tickBox);
+}
+
+void CVelUpdateDoc::ProcedureT3() {
+  if (!classes_.ypd) {
+    if (!Handshake(protocol::kSingleUnitProtocol)) {
+      EndTransfer(PhaseOutcome::kFailed);
+      return;
+    }
+    Pause(timing_.handshakePauseMs);
+  }
+  EndTransfer(RunPhase(PhasesOf(Procedure::kT3)[0]));
+}
+
+void CVelUpdateDoc::ProcedureT4() {
+  if (!Handshake(0x1F)) {
+    EndTransfer(PhaseOutcome::kFailed);
+    return;
+  }
+  Pause(timing_.handshakePauseMs);
+  const std::vector<TransferPhase> phases = PhasesOf(Procedure::kT4);
   std::uint32_t sum = 0;
-  const PhaseOutcome first = RunPhase(sectors, &sum);
   // A skipped sector ("Please Update again!") leaves the device incomplete: never a success.
-  bool ok = first == PhaseOutcome::kComplete;
-  // The run frame follows only a confirmed checksum here.
-  if (ok && ConfirmChecksum(sum & 0xFF)) {
+  bool ok = RunPhase(phases[0], &sum) == PhaseOutcome::kComplete;
+  // The run frame and the second phase follow only a confirmed checksum here.
+  if (ok && ConfirmChecksum(sum & 0xFF, kSectorChecksumWaitSeconds, {protocol::kAck})) {
     WriteRunFrame();
   } else if (ok) {
     operator_.ShowMessage(kTelvikFail);
@@ -176,63 +345,21 @@ void CVelUpdateDoc::ProcedureT4() {
   if (ok) {
     Pause(timing_.phasePauseMs);
     link_.Purge();
-    TransferPhase image = Kesta128Phase(0, 24576, 546);
-    image.segments = {254, 255};
-    second = RunPhase(image);
+    second = RunPhase(phases[1]);
   }
   EndTransfer(second);
 }
 
 void CVelUpdateDoc::ProcedureT6() {
-  const int regions = file_.ImageCount();
+  const std::vector<TransferPhase> regions = PhasesOf(Procedure::kT6);
   bool ok = true;
-  for (int region = 0; region < regions && ok; ++region) {
-    BuildMapIfMissing(region);
-    TransferPhase phase;
-    phase.slot = region;
-    phase.segments = {file_.MemMap(region)->FirstSegment()};
-    phase.blocksPerSegment = 64;
-    phase.geometry = Geometry::kPageRelative1K;
-    phase.blockIdStyle = BlockIdStyle::kPageRange1K;
-    phase.pauseBeforeBlockId = true;
-    phase.idText = [](int, int b) {
-      return Format("Sending Hex File : Block %d ID,  Try:", b + 1);
-    };
-    phase.recordText = [region, regions](int, int b, int p, int r) {
-      return Format(
-          "Sending Hex File : Region %d/%d,  Block %d/64,  Page %d/4,  Record %d/16,  Try:",
-          region + 1, regions, b + 1, p + 1, r + 1);
-    };
-    phase.endText = [](int, int b) { return EndText(b + 1); };
-    phase.idPosition = [region, regions](int, int b) { return (region * 4096 + b * 64) / regions; };
-    phase.recordPosition = [region, regions](int, int b, int p, int r) {
-      return (region * 4096 + (b * 1024 + p * 256 + r * 16) / 16) / regions;
-    };
-    phase.endPosition = [region, regions](int, int b) {
-      return (region * 4096 + (b * 1024 + 1024) / 16) / regions;
-    };
-    phase.waitText = [region](int, int b, int t) {
-      switch (region) {
-        case 0:
-          return Format("Waiting for Vel to program Main Firmware.  Timeout: %d s", t);
-        case 1:
-          return Format("Waiting for Vel to program RCM.  Timeout: %d s", t);
-        case 2:
-          return Format("Waiting for Vel to program OSD Module.  Timeout: %d s", t);
-        default:
-          return Format("Waiting for programing Region[%d] Block[%d] . Timeout: %d s", region + 1,
-                        b + 1, t);
-      }
-    };
-    phase.waitPositionFactor = 136;
-    phase.askWhileWaiting = true;
-    phase.timeoutCancels = true;
-    phase.missingSegmentText = LoadString(ids::kNonExistentSegment);
-    ok = RunPhase(phase) == PhaseOutcome::kComplete;
+  for (std::size_t region = 0; region < regions.size() && ok; ++region) {
+    ok = RunPhase(regions[region]) == PhaseOutcome::kComplete;
     if (!ok) break;
     WriteRunFrame();
-    if (region > 0 && WaitForByte(kConfirmationReads, [](int t) { return Format(kWaitZandor, t); },
-                                  68, {protocol::kAck}) == kNoResult) {
+    if (region > 0 &&
+        WaitForByte(kConfirmationSeconds, [](int t) { return Format(kWaitZandor, t); }, 68,
+                    {protocol::kAck}) == kNoResult) {
       if (!Cancelled()) operator_.ShowMessage(std::string(text::kUnitTimeout));
       ok = false;
     }
@@ -247,7 +374,7 @@ void CVelUpdateDoc::ProcedureT6() {
 
 void CVelUpdateDoc::ProcedureT7() {
   std::uint32_t sum = 0;
-  if (RunPhase(ShortBlockPhase(64), &sum) != PhaseOutcome::kComplete) {
+  if (RunPhase(PhasesOf(Procedure::kT7)[0], &sum) != PhaseOutcome::kComplete) {
     Terminated();
   } else if (ChecksumThenRun(sum)) {
     Succeeded();
@@ -256,13 +383,9 @@ void CVelUpdateDoc::ProcedureT7() {
 }
 
 void CVelUpdateDoc::ProcedureT8() {
-  // Range 8912: the first phase takes positions up to 704, the second 720 onwards.
-  TransferPhase loader = ShortBlockPhase(64);
-  loader.idPosition = [](int, int b) { return b * 11; };
-  loader.recordPosition = [](int, int b, int, int r) { return b * 11 + r; };
-  loader.endPosition = [](int, int b) { return (b + 1) * 11; };
+  const std::vector<TransferPhase> phases = PhasesOf(Procedure::kT8);
   std::uint32_t sum = 0;
-  if (RunPhase(loader, &sum) != PhaseOutcome::kComplete) {
+  if (RunPhase(phases[0], &sum) != PhaseOutcome::kComplete) {
     EndTransfer(PhaseOutcome::kFailed);
     return;
   }
@@ -274,28 +397,28 @@ void CVelUpdateDoc::ProcedureT8() {
     CloseTransfer();
     return;
   }
-  Pause(100);
+  Pause(timing_.escapePauseMs);
   link_.Purge();
   bool echoed = false;
-  for (int i = 0; i < kEscapeTries && !echoed; ++i)
+  for (int i = 0; i < kEscapeTries && !echoed && !Cancelled(); ++i)
     echoed = Handshake(protocol::kSingleUnitProtocol);
   if (!echoed) {
-    operator_.ShowMessage(LoadString(ids::kConnectionError));
-    SetStatusCode(ids::kConnectionError);
+    if (!Cancelled()) {
+      operator_.ShowMessage(LoadString(ids::kConnectionError));
+      SetStatusCode(ids::kConnectionError);
+    }
     CloseTransfer();
     return;
   }
-  Pause(10);
-  EndTransfer(RunPhase(Kesta128Phase(1, 720, 136)));
+  Pause(timing_.secondPhasePauseMs);
+  EndTransfer(RunPhase(phases[1]));
 }
 
 void CVelUpdateDoc::ProcedureT9() {
-  const int blocks = file_.MemMap(0)->TopAddress() / 128 + 1;
   std::uint32_t sum = 0;
-  if (RunPhase(ShortBlockPhase(blocks), &sum) != PhaseOutcome::kComplete) {
+  if (RunPhase(PhasesOf(Procedure::kT9)[0], &sum) != PhaseOutcome::kComplete) {
     operator_.ShowMessage(kTerminatedHub);
-  } else if (ChecksumThenRun(sum)) {
-    Pause(timing_.hubRestartPauseMs);
+  } else if (ChecksumThenRun(sum) && Pause(timing_.hubRestartPauseMs)) {
     Succeeded();
   }
   CloseTransfer();
@@ -329,40 +452,28 @@ TransferPhase CVelUpdateDoc::SecondImagePhase(int positionBase, int shownBefore)
 }
 
 void CVelUpdateDoc::ProcedureT10() {
-  // Blocks 1 to 4 as the first procedure sends them, then slot 1's 128 KiB as blocks 5 to 12.
-  TransferPhase first =
-      Segment64KPhase("Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:");
-  first.onF7 = OnProgrammingError::kEndTransfer;
-  PhaseOutcome outcome = RunPhase(first);
+  const std::vector<TransferPhase> phases = PhasesOf(Procedure::kT10);
+  PhaseOutcome outcome = RunPhase(phases[0]);
   if (outcome == PhaseOutcome::kComplete) {
     RunFrameThenSkip(3);
-    outcome = RunPhase(SecondImagePhase(4096, 4));
+    outcome = RunPhase(phases[1]);
   }
   EndTransfer(outcome);
 }
 
 void CVelUpdateDoc::ProcedureT11() {
-  TransferPhase first =
-      SegmentPhase(0, 0, "Sending Hex File : Block %d/%d,  Page %d/64,  Record %d/16,  Try:");
-  first.segments = {0, 1, 2, 3};
-  first.recordsViaLink = false;
-  first.showBlockErrors = true;
-  first.recordText = [](int s, int b, int p, int r) {
-    return Format("Sending Hex File : Block %d/60,  Page %d/4,  Record %d/16,  Try:", s * 4 + b + 1,
-                  p + 1, r + 1);
-  };
-  first.missingSegmentText = LoadString(ids::kNonExistentSegment);
-  PhaseOutcome outcome = RunPhase(first);
+  const std::vector<TransferPhase> phases = PhasesOf(Procedure::kT11);
+  PhaseOutcome outcome = RunPhase(phases[0]);
   if (outcome == PhaseOutcome::kComplete) {
     RunFrameThenSkip(5);
-    outcome = RunPhase(SecondImagePhase(16384, 0));
+    outcome = RunPhase(phases[1]);
   }
   EndTransfer(outcome);
 }
 
 void CVelUpdateDoc::ProcedureT13() {
-  const char* format = "Sending Hex File : Block %d/%d,  Page %d/64,  Record %d/16,  Try:";
-  bool ok = RunPhase(SegmentPhase(0, 0, format)) == PhaseOutcome::kComplete;
+  const std::vector<TransferPhase> phases = PhasesOf(Procedure::kT13);
+  bool ok = RunPhase(phases[0]) == PhaseOutcome::kComplete;
   if (ok) {
     WriteRunFrame();
     std::uint8_t two[2];
@@ -380,7 +491,7 @@ void CVelUpdateDoc::ProcedureT13() {
     if (ok) {
       const std::uint8_t go = protocol::kAck;
       Write(&go, 1);
-      ok = RunPhase(SegmentPhase(1, 0, format)) == PhaseOutcome::kComplete;
+      ok = RunPhase(phases[1]) == PhaseOutcome::kComplete;
     }
   }
   if (ok) {
@@ -402,7 +513,7 @@ void CVelUpdateDoc::WakeDravikDevice(int mode) {
   link_.Purge();
   console_.BeginProgress(0, 6, std::string(text::kAttemptingToCommunicate), 1);
   bool awake = false;
-  for (int i = 0; i < kWakeTries && !awake; ++i) {
+  for (int i = 0; i < kWakeTries && !awake && !Cancelled(); ++i) {
     link_.Serial().SetBaudRate(9600);
     console_.SetStatus({});
     awake = Handshake(wake);
@@ -410,16 +521,14 @@ void CVelUpdateDoc::WakeDravikDevice(int mode) {
   console_.EndProgress();
   if (!awake) {
     link_.ClosePort();
-    operator_.ShowMessage(LoadString(ids::kConnectionError));
-    SetStatusCode(ids::kConnectionError);
+    if (!Cancelled()) {
+      operator_.ShowMessage(LoadString(ids::kConnectionError));
+      SetStatusCode(ids::kConnectionError);
+    }
     EndWithoutTransfer(true);
     return;
   }
   BuildMapIfMissing(0);
-  const auto start = [this](int range, std::function<void()> procedure) {
-    console_.BeginProgress(1, range, std::string(text::kSendingHexFile), 1);
-    StartWorker(std::move(procedure));
-  };
   if (mode == 0) {
     if (file_.MemMap(0)->GetPage(254, 0) == nullptr) {
       console_.AppendMessage("The file holds no 128 KiB image (segment 254); nothing was sent.");
@@ -427,12 +536,11 @@ void CVelUpdateDoc::WakeDravikDevice(int mode) {
       EndWithoutTransfer(true);
       return;
     }
-    start(8192, [this] { ProcedureT2(false); });
+    StartProcedure(Procedure::kT2, 8192, [this] { ProcedureT2(false); });
   } else if (mode == 1) {
-    start(4096, [this] { ProcedureT7(); });
+    StartProcedure(Procedure::kT7, 4096, [this] { ProcedureT7(); });
   } else {
-    BuildMapIfMissing(1);
-    start(8912, [this] { ProcedureT8(); });
+    StartProcedure(Procedure::kT8, 8912, [this] { ProcedureT8(); });
   }
 }
 
@@ -445,11 +553,15 @@ void CVelUpdateDoc::StartHubUpdate() {
                                               0xBB, 0xBB, 0xBB, 0xBB, 0xBB};
   Write(start.data(), static_cast<int>(start.size()));
   int result = 0;
-  for (int i = 0; i < kHubIdentifyTries && result == 0; ++i) result = IdentifyDevice();
+  for (int i = 0; i < kHubIdentifyTries && result == 0 && !Cancelled(); ++i) {
+    result = IdentifyDevice();
+  }
   if (result == 0) {
     link_.ClosePort();
-    operator_.ShowMessage(LoadString(ids::kConnectionError));
-    SetStatusCode(ids::kConnectionError);
+    if (!Cancelled()) {
+      operator_.ShowMessage(LoadString(ids::kConnectionError));
+      SetStatusCode(ids::kConnectionError);
+    }
     EndWithoutTransfer(true);
     return;
   }
@@ -457,7 +569,7 @@ void CVelUpdateDoc::StartHubUpdate() {
     EndWithoutTransfer(true);
     return;
   }
-  BuildMapIfMissing(0);
+  if (RefuseDataLeftBehind(PhasesOf(Procedure::kT9))) return;
   console_.BeginProgress(1, 4096, "Sending VelHex File...", 1);
   StartWorker([this] { ProcedureT9(); });
 }

@@ -1,5 +1,6 @@
 // The framed block transfer: send-and-wait, one block, the programming wait, and procedure T1.
 #include <algorithm>
+#include <chrono>
 #include <functional>
 
 #include "common/Format.h"
@@ -11,21 +12,22 @@ namespace vel {
 
 bool CVelUpdateDoc::SendFrameAwaitAck(const std::uint8_t* frame, int length,
                                       const std::string& prefix, int position) {
-  return SendFrameUntilAnswered(frame, length, prefix, position, false);
+  return SendFrameUntilAnswered(frame, length, prefix, position, false, nullptr);
 }
 
 bool CVelUpdateDoc::SendFrameAwaitAckLink(const std::uint8_t* frame, int length,
                                           const std::string& prefix, int position) {
-  return SendFrameUntilAnswered(frame, length, prefix, position, true);
+  return SendFrameUntilAnswered(frame, length, prefix, position, true, nullptr);
 }
 
 // Sends the frame until the device acknowledges it (0xFA, or 0xF4 which also reports a
 // programmed block), the protocol byte ends the wait, or the transfer is cancelled. The serial
 // variant asks every 20 tries and reports a short write in a message box; the variant for
 // either link drains stale TCP answers first, asks every 10 tries and logs a short write.
+// *writes (when given) counts the times the frame went out.
 bool CVelUpdateDoc::SendFrameUntilAnswered(const std::uint8_t* frame, int length,
-                                           const std::string& prefix, int position,
-                                           bool eitherLink) {
+                                           const std::string& prefix, int position, bool eitherLink,
+                                           int* writes) {
   const bool tcp = link_.Kind() == LinkKind::kTcp;
   if (eitherLink && tcp) {
     // Answers that came late for an earlier frame must not count for this one.
@@ -43,13 +45,14 @@ bool CVelUpdateDoc::SendFrameUntilAnswered(const std::uint8_t* frame, int length
     if (tries % askEvery == 0 &&
         operator_.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) {
       console_.EndProgress();
-      console_.State().cancel = true;
+      RequestCancel();
       if (eitherLink) {
         SetStatusCode(ids::kUpdateFailed);
         break;
       }
     }
     const int written = link_.LinkWrite(frame, length);
+    if (writes != nullptr) ++*writes;
     if (written < length) {
       const std::string warning =
           Format(LoadString(tcp ? ids::kTcpNotAccepting : ids::kSerialNotAccepting).c_str(),
@@ -120,17 +123,62 @@ const char* BlockErrorBox(int result) {
   }
 }
 
+std::size_t BlockSize(Geometry geometry) {
+  switch (geometry) {
+    case Geometry::kPageRelative16K:
+    case Geometry::kFull16K:
+      return 16384;
+    case Geometry::kPageRelative1K:
+    case Geometry::kFull1K:
+      return 1024;
+    case Geometry::k128:
+      return 128;
+  }
+  return 16384;
+}
+
 }  // namespace
+
+std::vector<SentRange> SentRanges(const TransferPhase& phase) {
+  std::vector<SentRange> ranges;
+  const std::size_t size = BlockSize(phase.geometry);
+  for (const int segment : phase.segments) {
+    for (int block = 0; block < phase.blocksPerSegment; ++block) {
+      const std::size_t begin = static_cast<std::size_t>(block) * size;
+      ranges.push_back({segment, begin, std::min(begin + size, kSegmentSize)});
+      if (phase.lastBlock && *phase.lastBlock == std::make_pair(segment, block)) return ranges;
+    }
+  }
+  return ranges;
+}
+
+std::optional<std::pair<int, std::size_t>> FirstDataOutside(const VelMemMap& map,
+                                                            const std::vector<SentRange>& sent,
+                                                            bool uptoTopAddress) {
+  constexpr std::size_t kRecord = 16;
+  constexpr std::size_t kBeyondExtent = 0xFC00;
+  for (int segment = 0; segment < 256; ++segment) {
+    const VelSegment* data = map.Segment(static_cast<std::uint8_t>(segment));
+    if (data == nullptr) continue;
+    for (std::size_t offset = 0; offset < kSegmentSize; offset += kRecord) {
+      if (!data->dataRecords.test(offset / kRecord)) continue;
+      if (uptoTopAddress && segment == map.TopSegment() && offset >= kBeyondExtent) continue;
+      const bool covered = std::any_of(sent.begin(), sent.end(), [&](const SentRange& r) {
+        return r.segment == segment && offset >= r.begin && offset < r.end;
+      });
+      if (!covered) return std::make_pair(segment, offset);
+    }
+  }
+  return std::nullopt;
+}
 
 CVelUpdateDoc::BlockOutcome CVelUpdateDoc::SendBlock(const TransferPhase& phase,
                                                      const VelMemMap& map, int segment, int block,
-                                                     std::uint32_t* blockSum) {
+                                                     std::uint32_t* sentSum) {
   const auto send = [&](bool viaLink, const std::uint8_t* frame, int length,
-                        const std::string& prefix, int position) {
-    return viaLink ? SendFrameAwaitAckLink(frame, length, prefix, position)
-                   : SendFrameAwaitAck(frame, length, prefix, position);
+                        const std::string& prefix, int position, int* writes = nullptr) {
+    return SendFrameUntilAnswered(frame, length, prefix, position, viaLink, writes);
   };
-  *blockSum = 0;
   if (phase.pauseBeforeBlockId) Pause(1);
   const auto blockId = BlockIdFrame(phase.blockIdStyle, segment, block);
   if (!send(phase.idAndEndViaLink, blockId.data(), static_cast<int>(blockId.size()),
@@ -152,12 +200,15 @@ CVelUpdateDoc::BlockOutcome CVelUpdateDoc::SendBlock(const TransferPhase& phase,
         std::fill(packet + 4, packet + 20, 0x00);
         packet[20] = protocol::FrameChecksum(packet, 20);
       }
-      for (int i = 4; i < 20; ++i) *blockSum += packet[i];
-      if (!send(phase.recordsViaLink, packet, protocol::kRecordFrameSize,
-                phase.recordText(segment, block, page, record),
-                phase.recordPosition(segment, block, page, record))) {
-        return BlockOutcome::kFrameFailed;
-      }
+      int writes = 0;
+      const bool acknowledged = send(phase.recordsViaLink, packet, protocol::kRecordFrameSize,
+                                     phase.recordText(segment, block, page, record),
+                                     phase.recordPosition(segment, block, page, record), &writes);
+      // The running sum of the checksum frame takes every record frame that went out.
+      std::uint32_t dataBytes = 0;
+      for (int i = 4; i < 20; ++i) dataBytes += packet[i];
+      *sentSum += dataBytes * static_cast<std::uint32_t>(writes);
+      if (!acknowledged) return BlockOutcome::kFrameFailed;
     }
   }
   if (!send(phase.idAndEndViaLink, protocol::kEndOfBlockFrame.data(),
@@ -172,30 +223,43 @@ CVelUpdateDoc::BlockOutcome CVelUpdateDoc::SendBlock(const TransferPhase& phase,
 
 int CVelUpdateDoc::ProgrammingWait(const TransferPhase& phase, int segment, int block) {
   int last = kNoResult;
-  for (int t = kProgrammingWaitReads; t >= 1 && !Cancelled(); --t) {
-    console_.SetProgress(t * phase.waitPositionFactor, phase.waitText(segment, block, t));
-    if (phase.askWhileWaiting && (t == 40 || t == 20) &&
-        operator_.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) {
-      console_.EndProgress();
-      console_.State().cancel = true;
-      break;
-    }
-    std::uint8_t byte = 0;
-    if (ReadByte(&byte) != 1) continue;
-    last = byte;
-    if (protocol::IsBlockResult(byte)) break;
-    if (byte == protocol::kUpdateAgain && phase.onFD != OnUpdateAgain::kNotExpected) break;
-  }
+  bool askedAt40 = false, askedAt20 = false;
+  TimedWait(
+      kProgrammingWaitSeconds,
+      [&](int secondsLeft) {
+        console_.SetProgress(secondsLeft * phase.waitPositionFactor,
+                             phase.waitText(segment, block, secondsLeft));
+        bool& asked = secondsLeft <= 20 ? askedAt20 : askedAt40;
+        if (phase.askWhileWaiting && secondsLeft <= 40 && !asked) {
+          asked = true;
+          if (operator_.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) {
+            console_.EndProgress();
+            RequestCancel();
+            return true;
+          }
+        }
+        return false;
+      },
+      [&](std::uint8_t byte) {
+        last = byte;
+        return protocol::IsBlockResult(byte) ||
+               (byte == protocol::kUpdateAgain && phase.onFD != OnUpdateAgain::kNotExpected);
+      });
   return last;
 }
 
 PhaseOutcome CVelUpdateDoc::RunPhase(const TransferPhase& phase, std::uint32_t* dataSum) {
   BuildMapIfMissing(phase.slot);
   const VelMemMap& map = *file_.MemMap(phase.slot);
+  std::uint32_t unusedSum = 0;
+  std::uint32_t* sentSum = dataSum != nullptr ? dataSum : &unusedSum;
+  // The block that keeps failing, and how often in a row it has.
+  std::pair<int, int> failing{-1, -1};
+  int failures = 0;
+  bool segmentSkipped = false;
   for (const int segment : phase.segments) {
     for (int block = 0; block < phase.blocksPerSegment;) {
-      std::uint32_t blockSum = 0;
-      const BlockOutcome sent = SendBlock(phase, map, segment, block, &blockSum);
+      const BlockOutcome sent = SendBlock(phase, map, segment, block, sentSum);
       if (Cancelled()) return PhaseOutcome::kCancelled;
       if (sent == BlockOutcome::kMissingSegment) return PhaseOutcome::kFailed;
       if (sent == BlockOutcome::kFrameFailed) return PhaseOutcome::kFailed;
@@ -203,8 +267,7 @@ PhaseOutcome CVelUpdateDoc::RunPhase(const TransferPhase& phase, std::uint32_t* 
                                                            : ProgrammingWait(phase, segment, block);
       if (Cancelled()) return PhaseOutcome::kCancelled;
       if (result == protocol::kBlockProgrammed) {
-        // The data count once, when their block is programmed, however often it went out.
-        if (dataSum != nullptr) *dataSum += blockSum;
+        if (failing == std::make_pair(segment, block)) failures = 0;
         if (phase.lastBlock && *phase.lastBlock == std::make_pair(segment, block)) {
           return PhaseOutcome::kComplete;
         }
@@ -214,6 +277,7 @@ PhaseOutcome CVelUpdateDoc::RunPhase(const TransferPhase& phase, std::uint32_t* 
       if (result == protocol::kUpdateAgain && phase.onFD != OnUpdateAgain::kNotExpected) {
         operator_.ShowMessage("Please Update again!");
         if (phase.onFD == OnUpdateAgain::kEndIncomplete) return PhaseOutcome::kUpdateAgain;
+        segmentSkipped = true;
         break;  // the rest of this segment is skipped
       }
       if (result == kNoResult) {
@@ -221,7 +285,7 @@ PhaseOutcome CVelUpdateDoc::RunPhase(const TransferPhase& phase, std::uint32_t* 
           operator_.ShowMessage(Format(
               "Timeout Error when waiting respond for END of Block Record. Region[%d], Block[%d]",
               phase.slot + 1, block + 1));
-          console_.State().cancel = true;
+          RequestCancel();
           return PhaseOutcome::kCancelled;
         }
         // Silence for the whole wait is not a programmed block.
@@ -230,6 +294,13 @@ PhaseOutcome CVelUpdateDoc::RunPhase(const TransferPhase& phase, std::uint32_t* 
       }
       LogBlockResult(result, phase.showBlockErrors);
       if (phase.onError == OnBlockError::kStop) return PhaseOutcome::kStopped;
+      failures = failing == std::make_pair(segment, block) ? failures + 1 : 1;
+      failing = {segment, block};
+      if (failures >= kMaxBlockFailures) {
+        console_.AppendMessage(Format(LoadString(ids::kBlockKeepsFailing).c_str(), block + 1,
+                                      segment, failures, result));
+        return PhaseOutcome::kFailed;
+      }
       if (result == protocol::kProgrammingError) {
         switch (phase.onF7) {
           case OnProgrammingError::kLikeOthers:
@@ -243,20 +314,45 @@ PhaseOutcome CVelUpdateDoc::RunPhase(const TransferPhase& phase, std::uint32_t* 
       }
     }
   }
+  // A skipped sector leaves the device without part of its image: never complete.
+  if (segmentSkipped) return PhaseOutcome::kUpdateAgain;
   // A phase that names its last block is complete only when that block was programmed.
   return phase.lastBlock ? PhaseOutcome::kFailed : PhaseOutcome::kComplete;
 }
 
-int CVelUpdateDoc::WaitForByte(int reads, const std::function<std::string(int)>& text,
+int CVelUpdateDoc::WaitForByte(int seconds, const std::function<std::string(int)>& text,
                                int positionFactor, std::initializer_list<std::uint8_t> wanted) {
-  for (int t = reads; t >= 1 && !Cancelled(); --t) {
-    console_.SetProgress(t * positionFactor, text(t));
+  int answer = kNoResult;
+  TimedWait(
+      seconds,
+      [&](int secondsLeft) {
+        console_.SetProgress(secondsLeft * positionFactor, text(secondsLeft));
+        return false;
+      },
+      [&](std::uint8_t byte) {
+        if (std::find(wanted.begin(), wanted.end(), byte) == wanted.end()) return false;
+        answer = byte;
+        return true;
+      });
+  return answer;
+}
+
+void CVelUpdateDoc::TimedWait(int seconds, const std::function<bool(int)>& showSecondsLeft,
+                              const std::function<bool(std::uint8_t)>& takeByte) {
+  // A wait shown in seconds lasts those seconds on either link: each read waits at most one
+  // second, and at most one read a second counts (as a read of the serial line takes).
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+  for (int reads = 0; reads < seconds && !Cancelled(); ++reads) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) break;
+    const int secondsLeft = static_cast<int>((left + 999) / 1000);
+    if (showSecondsLeft(secondsLeft)) break;
     std::uint8_t byte = 0;
-    if (ReadByte(&byte) == 1 && std::find(wanted.begin(), wanted.end(), byte) != wanted.end()) {
-      return byte;
-    }
+    const int limit = static_cast<int>(std::min<long long>(left, kOneSecondMs));
+    if (link_.LinkReadWithin(&byte, 1, limit) == 1 && takeByte(byte)) break;
   }
-  return kNoResult;
 }
 
 void CVelUpdateDoc::LogBlockResult(int result, bool showMessage) {
@@ -334,13 +430,6 @@ TransferPhase CVelUpdateDoc::Segment64KPhase(const char* recordFormat) const {
   };
   phase.missingSegmentText = LoadString(ids::kNonExistentSegment);
   return phase;
-}
-
-void CVelUpdateDoc::ProcedureT1() {
-  TransferPhase phase =
-      Segment64KPhase("Sending Hex File : Block %d/24,  Page %d/64,  Record %d/16,  Try:");
-  phase.showBlockErrors = false;
-  EndTransfer(RunPhase(phase));
 }
 
 }  // namespace vel

@@ -65,9 +65,26 @@ struct TransferPhase {
   OnUpdateAgain onFD = OnUpdateAgain::kNotExpected;
   // The block whose success completes the phase (the one holding the image's top address).
   std::optional<std::pair<int, int>> lastBlock;
+  // The phase's extent follows the image's top address, which leaves out records from 0xFC00 of
+  // the top segment by design.
+  bool sendsUpToTopAddress = false;
   std::string missingSegmentText;
 };
 
 enum class PhaseOutcome { kComplete, kFailed, kCancelled, kStopped, kUpdateAgain };
+
+// Bytes [begin, end) of a segment that a phase sends.
+struct SentRange {
+  int segment = 0;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+};
+std::vector<SentRange> SentRanges(const TransferPhase& phase);
+
+// The first 16-byte record of the map that holds file data outside the ranges, as (segment,
+// offset); records from 0xFC00 of the top segment count as sent when `uptoTopAddress`.
+std::optional<std::pair<int, std::size_t>> FirstDataOutside(const VelMemMap& map,
+                                                            const std::vector<SentRange>& sent,
+                                                            bool uptoTopAddress);
 
 }  // namespace vel

@@ -18,7 +18,9 @@ int SearchBaud(int attempt, int attemptsPerSpeed) {
 
 }  // namespace
 
-CVelUpdateDoc::CVelUpdateDoc(Console& console, Operator& op) : console_(console), operator_(op) {}
+CVelUpdateDoc::CVelUpdateDoc(Console& console, Operator& op) : console_(console), operator_(op) {
+  link_.SetCancelFlag(&console_.State().cancel);
+}
 
 CVelUpdateDoc::~CVelUpdateDoc() {
   WaitForWorker();
@@ -31,6 +33,7 @@ LoadResult CVelUpdateDoc::OnOpenDocument(const std::string& path) {
   identity_.Reset();
   classes_ = DeviceClasses{};
   identified_ = false;
+  leftOutUnits_.clear();
   const LoadResult result = HexFileLoader(file_, &console_).LoadPath(path);
   if (!result.ok()) return result;
   path_ = path;
@@ -66,7 +69,9 @@ bool CVelUpdateDoc::Write(const std::uint8_t* bytes, int count) {
 
 int CVelUpdateDoc::ReadByte(std::uint8_t* byte) { return link_.LinkRead(byte, 1); }
 
-void CVelUpdateDoc::Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+bool CVelUpdateDoc::Pause(int ms) {
+  return console_.State().cancel.SleepFor(std::chrono::milliseconds(ms));
+}
 
 void CVelUpdateDoc::DispatchUpdate(int action) {
   WaitForWorker();
@@ -87,9 +92,7 @@ void CVelUpdateDoc::DispatchUpdate(int action) {
         return;
       }
       if (SerialOnly()) return;
-      BuildMapIfMissing(0);
-      console_.BeginProgress(1, 4096, std::string(text::kSendingHexFile), 1);
-      StartWorker([this] { ProcedureT1(); });
+      StartProcedure(Procedure::kT1, 4096, [this] { ProcedureT1(); });
       break;
     case kActionUpdate:
       DispatchAction3();
@@ -108,7 +111,7 @@ int CVelUpdateDoc::SearchDevice(int serialAttempts, bool checking) {
   if (link_.Kind() == LinkKind::kSerial) {
     link_.Purge();
     const int perSpeed = serialAttempts / 3;
-    for (int k = 0; k < serialAttempts && result == 0; ++k) {
+    for (int k = 0; k < serialAttempts && result == 0 && !Cancelled(); ++k) {
       // Two attempts per protocol byte when searching for an update, one when checking.
       const int group = checking ? k : k / 2;
       protocolByte_ = group % 2 == 0 ? protocol::kMultiUnitProtocol : protocol::kSingleUnitProtocol;
@@ -117,7 +120,7 @@ int CVelUpdateDoc::SearchDevice(int serialAttempts, bool checking) {
       if (result == 0 && checking) SetStatusCode(-1);
     }
   } else {
-    for (int k = 0; k < kTcpAttempts && result == 0; ++k) {
+    for (int k = 0; k < kTcpAttempts && result == 0 && !Cancelled(); ++k) {
       protocolByte_ = k == 0 ? protocol::kMultiUnitProtocol : protocol::kSingleUnitProtocol;
       result = IdentifyDevice();
       if (result == 0 && checking) SetStatusCode(-1);
@@ -133,6 +136,10 @@ void CVelUpdateDoc::DispatchAction3() {
   if (CodeMatches(fileType, "YPA", 3)) return WakeDravikDevice(2);
   if (CodeMatches(fileType, "JQH", 3)) return StartHubUpdate();
   const int result = SearchDevice(kSerialSearchAttempts, false);
+  if (Cancelled()) {
+    EndWithoutTransfer(true);
+    return;
+  }
   if (result < 0) {
     operator_.ShowMessage(LoadString(ids::kSystemBusy));
     SetStatusCode(ids::kSystemBusy);
@@ -156,7 +163,7 @@ void CVelUpdateDoc::DispatchAction4() {
   answerByte_ = protocol::kBusy;
   const int result = SearchDevice(kSerialCheckAttempts, true);
   informationOnly_ = false;
-  if (result == 0) {
+  if (result == 0 && !Cancelled()) {
     operator_.ShowMessage(LoadString(ids::kConnectionError));
     SetStatusCode(ids::kConnectionError);
     console_.EnableWorkingControls(true);
@@ -194,18 +201,14 @@ bool CVelUpdateDoc::SerialOnly() {
 
 void CVelUpdateDoc::ChooseProcedure() {
   const std::string& fileType = file_.Info(0).deviceType;
-  multiUnitFamily_ = multiUnitFamily_ || DeviceTypeCaption(fileType).multiUnitFamily;
+  const bool multiUnitFamily = DeviceTypeCaption(fileType).multiUnitFamily;
   if (!identified_) {
     EndWithoutTransfer(true);
     return;
   }
   BuildMapIfMissing(0);
   const bool image128k = file_.MemMap(0)->GetPage(254, 0) != nullptr;
-  const auto start = [this](int range, std::function<void()> procedure) {
-    console_.BeginProgress(1, range, std::string(text::kSendingHexFile), 1);
-    StartWorker(std::move(procedure));
-  };
-  if (!multiUnitFamily_) {
+  if (!multiUnitFamily) {
     // Every procedure of these families works over a serial line only.
     const bool refuse =
         (!image128k && classes_.dnk) || (image128k && !classes_.dravik && classes_.refuse64k);
@@ -215,31 +218,25 @@ void CVelUpdateDoc::ChooseProcedure() {
     }
     if (SerialOnly()) return;
     if (!image128k && classes_.tzt) {
-      BuildMapIfMissing(1);
-      start(12288, [this] { ProcedureT10(); });
+      StartProcedure(Procedure::kT10, 12288, [this] { ProcedureT10(); });
     } else if (!image128k && classes_.userStation) {
-      for (int slot = 1; slot < kImageSlots && file_.Chain(slot) != nullptr; ++slot) {
-        BuildMapIfMissing(slot);
-      }
-      start(4096, [this] { ProcedureT6(); });
+      StartProcedure(Procedure::kT6, 4096, [this] { ProcedureT6(); });
     } else if (!image128k) {
-      start(4096, [this] { ProcedureT1(); });
+      StartProcedure(Procedure::kT1, 4096, [this] { ProcedureT1(); });
     } else if (classes_.dravik && (classes_.ypd || identity_.auxiliaryVersions[1] ==
                                                        file_.Shared().auxiliaryVersions[1])) {
-      start(8192, [this] { ProcedureT3(); });
+      StartProcedure(Procedure::kT3, 8192, [this] { ProcedureT3(); });
     } else if (classes_.dravik) {
-      BuildMapIfMissing(1);
-      start(33488, [this] { ProcedureT4(); });
+      StartProcedure(Procedure::kT4, 33488, [this] { ProcedureT4(); });
     } else {
       WriteSerialNumberIntoImage();
-      start(8192, [this] { ProcedureT2(true); });
+      StartProcedure(Procedure::kT2, 8192, [this] { ProcedureT2(true); });
     }
     return;
   }
   if (classes_.xxx) {
     if (SerialOnly()) return;
-    BuildMapIfMissing(1);
-    start(24576, [this] { ProcedureT11(); });
+    StartProcedure(Procedure::kT11, 24576, [this] { ProcedureT11(); });
     return;
   }
   const bool unit0G4 = identity_.typeCode[0].starts_with("G4");
@@ -254,7 +251,7 @@ void CVelUpdateDoc::ChooseProcedure() {
       EndWithoutTransfer(true);
       return;
     }
-    start(file_.MemMap(1)->RecordExtent(), [this] { ProcedureT13(); });
+    StartProcedure(Procedure::kT13, file_.MemMap(1)->RecordExtent(), [this] { ProcedureT13(); });
     return;
   } else if (!unit0G4 && file_.FirstTypeFlag()) {
     BuildMapIfMissing(1);
@@ -264,7 +261,6 @@ void CVelUpdateDoc::ChooseProcedure() {
   }
   const int slot = identity_.selectedImage;
   if (slot >= kImageSlots) {
-    // A unit the operator kept selected although no image fits it.
     console_.AppendMessage(
         "No image of the file was chosen for the selected unit; nothing was sent.");
     SetStatusCode(ids::kUpdateFailed);
@@ -279,7 +275,7 @@ void CVelUpdateDoc::ChooseProcedure() {
     EndWithoutTransfer(true);
     return;
   }
-  start(map.RecordExtent(), [this] { ProcedureT12(); });
+  StartProcedure(Procedure::kT12, map.RecordExtent(), [this] { ProcedureT12(); });
 }
 
 void CVelUpdateDoc::SendUnformatted() {

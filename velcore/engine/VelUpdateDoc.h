@@ -28,17 +28,22 @@ struct EngineTiming {
   int handshakePauseMs = 1000;          // after the Dravik handshakes, before the first frame
   int phasePauseMs = 250;               // between the two phases of the Dravik update
   int hubRestartPauseMs = 10000;        // the hub restarts after its checksum is confirmed
+  int escapePauseMs = 100;              // before the escapes between the YPA phases
+  int secondPhasePauseMs = 10;          // after the echo, before the second YPA phase
 };
 
-constexpr int kProgrammingWaitReads = 60;     // reads while a block is programmed
+constexpr int kProgrammingWaitSeconds = 60;   // while a block is programmed
+constexpr int kOneSecondMs = 1000;            // one step of a wait shown in seconds
+constexpr int kMaxBlockFailures = 10;         // results other than "programmed" in a row
 constexpr int kNotRespondingEveryTries = 20;  // the question while a frame goes unanswered
 constexpr int kNotRespondingEveryTriesLink = 10;
 constexpr int kIdentifyPasses = 3;
 constexpr int kDeviceInfoTries = 2;
 constexpr int kBusyBytes = 3;
 constexpr int kHandoverEmptyReads = 5;
-constexpr int kChecksumWaitReads = 120;
-constexpr int kConfirmationReads = 60;
+constexpr int kChecksumWaitSeconds = 120;       // the device's word on the checksum frame
+constexpr int kSectorChecksumWaitSeconds = 60;  // the same after the Dravik sectors
+constexpr int kConfirmationSeconds = 60;        // a region's confirmation
 constexpr int kWakeTries = 6;
 constexpr int kHubIdentifyTries = 3;
 constexpr int kEscapeTries = 3;
@@ -47,6 +52,9 @@ constexpr int kLoaderReplySize = 27;
 constexpr int kSerialSearchAttempts = 12;
 constexpr int kSerialCheckAttempts = 6;
 constexpr int kTcpAttempts = 2;
+
+// The transfer procedures, one per device family.
+enum class Procedure { kT1, kT2, kT3, kT4, kT6, kT7, kT8, kT9, kT10, kT11, kT12, kT13 };
 
 enum Action {
   kActionUnformatted = 0,
@@ -100,6 +108,8 @@ class CVelUpdateDoc {
   bool Identified() const { return identified_; }
   std::uint8_t ProtocolByte() const { return protocolByte_; }
   void SetSerialNumberOptional(bool on) { serialNumberOptional_ = on; }
+  // Units of the last update that no image of the file fits, left out of it.
+  const std::vector<int>& LeftOutUnits() const { return leftOutUnits_; }
   EngineTiming& Timing() { return timing_; }
   Console& GetConsole() { return console_; }
   Operator& GetOperator() { return operator_; }
@@ -123,6 +133,8 @@ class CVelUpdateDoc {
   // Identification.
   void AnswerUnitDevice(std::uint8_t& reply, bool multiUnit, bool& lastMoved);
   void AnswerSerialOnlyDevice(std::uint8_t& reply, bool& lastMoved);
+  // The operator's verdict on the device. In an update run, units that no image fits are left
+  // out first, and a device left without a unit is declined.
   bool ConfirmWithOperator();
   void Classify();
   void SendUnitSelect(std::uint8_t kindCode, std::uint8_t mode);
@@ -131,13 +143,28 @@ class CVelUpdateDoc {
 
   // Transfer.
   bool SendFrameUntilAnswered(const std::uint8_t* frame, int length, const std::string& prefix,
-                              int position, bool eitherLink);
+                              int position, bool eitherLink, int* writes);
+  // Sends one block; *sentSum takes the data bytes of every record frame that went out.
   BlockOutcome SendBlock(const TransferPhase& phase, const VelMemMap& map, int segment, int block,
-                         std::uint32_t* blockSum);
+                         std::uint32_t* sentSum);
   PhaseOutcome RunPhase(const TransferPhase& phase, std::uint32_t* dataSum = nullptr);
   int ProgrammingWait(const TransferPhase& phase, int segment, int block);
-  int WaitForByte(int reads, const std::function<std::string(int)>& text, int positionFactor,
+  int WaitForByte(int seconds, const std::function<std::string(int)>& text, int positionFactor,
                   std::initializer_list<std::uint8_t> wanted);
+  // A wait of `seconds` shown second by second; ends early when `showSecondsLeft` or `takeByte`
+  // (given each byte read) says so, or on a cancel.
+  void TimedWait(int seconds, const std::function<bool(int)>& showSecondsLeft,
+                 const std::function<bool(std::uint8_t)>& takeByte);
+  // The phases a procedure sends, in order (maps built as needed).
+  std::vector<TransferPhase> PhasesOf(Procedure procedure);
+  // Refuses (message, failure, end of the operation) when an image the procedure sends holds
+  // data outside what it sends.
+  bool RefuseDataLeftBehind(const std::vector<TransferPhase>& phases);
+  // Starts a procedure on the worker after the check above, with its progress range.
+  void StartProcedure(Procedure procedure, int range, std::function<void()> body);
+  // Units the operator kept selected that no image fits are left out of the update; true when
+  // any was.
+  bool LeaveOutUnitsWithoutImage();
   void LogBlockResult(int result, bool showMessage);
   void CloseTransfer();
   void WriteRunFrame();
@@ -153,13 +180,16 @@ class CVelUpdateDoc {
   TransferPhase Segment64KPhase(const char* recordFormat) const;
   TransferPhase SecondImagePhase(int positionBase, int shownBefore) const;
   bool Handshake(std::uint8_t byte);
-  bool ConfirmChecksum(std::uint32_t dataSum);
+  bool ConfirmChecksum(std::uint32_t dataSum, int seconds,
+                       std::initializer_list<std::uint8_t> answers);
   // The checksum frame, the wait for the device's word on it, then the run frame; "Telvik
   // Programming Fail" when the device did not confirm.
   bool ChecksumThenRun(std::uint32_t dataSum);
   TransferPhase Kesta128Phase(int slot, int positionBase, int waitFactor) const;
   TransferPhase SegmentPhase(int slot, int positionBase, const char* recordFormat) const;
   TransferPhase ShortBlockPhase(int blocks) const;
+  TransferPhase SectorPhase() const;
+  TransferPhase RegionPhase(int region, int regions) const;
   void ProcedureT1();
   void ProcedureT2(bool tickBox);
   void ProcedureT3();
@@ -180,8 +210,10 @@ class CVelUpdateDoc {
 
   bool Write(const std::uint8_t* bytes, int count);
   int ReadByte(std::uint8_t* byte);
-  void Pause(int ms);
-  bool Cancelled() { return console_.State().cancel.load(); }
+  // Sleeps unless a cancel comes first; false when it did.
+  bool Pause(int ms);
+  bool Cancelled() const { return console_.State().cancel.IsRequested(); }
+  void RequestCancel() { console_.State().cancel.Request(); }
   void SetStatusCode(int code) { console_.State().statusCode = code; }
   void Signal() { console_.State().completion.Set(); }
 
@@ -193,7 +225,6 @@ class CVelUpdateDoc {
   DeviceIdentity identity_;
   DeviceClasses classes_;
   bool identified_ = false;
-  bool multiUnitFamily_ = false;
   bool informationOnly_ = false;
   bool serialNumberOptional_ = false;
   std::uint8_t protocolByte_ = 0x1D;
@@ -201,6 +232,7 @@ class CVelUpdateDoc {
   EngineTiming timing_;
   std::thread worker_;
   std::uint8_t lastReply_ = 0;  // the answer that ended the last send-and-wait
+  std::vector<int> leftOutUnits_;
 };
 
 }  // namespace vel

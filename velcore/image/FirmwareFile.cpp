@@ -1,5 +1,6 @@
 #include "image/FirmwareFile.h"
 
+#include "common/Format.h"
 #include "common/Strings.h"
 
 namespace vel {
@@ -16,6 +17,7 @@ void FirmwareFile::Reset() {
   imageCount_ = 0;
   metadataPresent_ = firstTypeFlag_ = secondTypeFlag_ = false;
   totalRecordsRead_ = 0;
+  colonlessRecordLine_ = 0;
 }
 
 const VelMemMap& FirmwareFile::GetMemMap(int k, ProgressSink* progress, bool jqhDevice) {
@@ -27,25 +29,54 @@ const VelMemMap& FirmwareFile::GetMemMap(int k, ProgressSink* progress, bool jqh
 
 HexTestOutcome FirmwareFile::TestHexFile(ProgressSink* progress) const {
   if (!HasFile()) return HexTestOutcome::kNoFile;
+  if (colonlessRecordLine_ != 0) return HexTestOutcome::kFailed;
   const bool shown =
-      progress != nullptr &&
-      progress->BeginProgress(0, RecordCount(0), LoadString(ids::kTestingHexFile), 1);
+      progress != nullptr && progress->BeginProgress(0, static_cast<int>(TotalRecordCount()),
+                                                     LoadString(ids::kTestingHexFile), 1);
   bool cancelled = false;
-  for (const VelHexFile* node = Chain(0); node != nullptr; node = node->GetNext()) {
-    if (!node->IsRecordValid()) {
-      if (shown) progress->EndProgress();
-      return HexTestOutcome::kFailed;
-    }
-    if (shown) {
-      progress->SetStatus({});
-      if (progress->CancelRequested()) {
-        cancelled = true;
-        break;
+  for (int slot = 0; slot < kImageSlots && !cancelled; ++slot) {
+    for (const VelHexFile* node = Chain(slot); node != nullptr; node = node->GetNext()) {
+      if (!node->IsRecordValid()) {
+        if (shown) progress->EndProgress();
+        return HexTestOutcome::kFailed;
+      }
+      if (shown) {
+        progress->SetStatus({});
+        if (progress->CancelRequested()) {
+          cancelled = true;
+          break;
+        }
       }
     }
   }
   if (shown) progress->EndProgress();
   return cancelled ? HexTestOutcome::kCancelled : HexTestOutcome::kPassed;
+}
+
+std::optional<HexDefect> FirmwareFile::FirstDefect() const {
+  std::optional<HexDefect> first;
+  if (colonlessRecordLine_ != 0) {
+    first = HexDefect{HexDefect::Kind::kMissingColon, 0, 0, colonlessRecordLine_};
+  }
+  for (int slot = 0; slot < kImageSlots; ++slot) {
+    for (const VelHexFile* node = Chain(slot); node != nullptr; node = node->GetNext()) {
+      if (node->IsRecordValid()) continue;
+      if (!first || node->Line() < first->line) {
+        first = HexDefect{HexDefect::Kind::kChecksum, slot, node->RecordNumber(), node->Line()};
+      }
+      break;
+    }
+  }
+  return first;
+}
+
+std::int64_t FirmwareFile::TotalRecordCount() const {
+  // Counted along the chains: under the two-image rule a slot's stored count is another's.
+  std::int64_t total = 0;
+  for (int slot = 0; slot < kImageSlots; ++slot) {
+    for (const VelHexFile* node = Chain(slot); node != nullptr; node = node->GetNext()) ++total;
+  }
+  return total;
 }
 
 std::vector<int> HexTestMessageIds(HexTestOutcome outcome) {
@@ -60,6 +91,15 @@ std::vector<int> HexTestMessageIds(HexTestOutcome outcome) {
       break;
   }
   return {ids::kTestFailed};
+}
+
+std::string DescribeDefect(const HexDefect& defect) {
+  if (defect.kind == HexDefect::Kind::kMissingColon) {
+    return Format(LoadString(ids::kDefectMissingColon).c_str(),
+                  static_cast<long long>(defect.line));
+  }
+  return Format(LoadString(ids::kDefectChecksum).c_str(), defect.record, defect.slot,
+                static_cast<long long>(defect.line));
 }
 
 }  // namespace vel

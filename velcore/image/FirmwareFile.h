@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/ProgressSink.h"
@@ -23,6 +24,18 @@ struct ImageSlot {
 };
 
 enum class HexTestOutcome { kNoFile, kPassed, kFailed, kCancelled };
+
+// The first fault the checksum test finds in a file.
+struct HexDefect {
+  enum class Kind {
+    kChecksum,      // a record whose checksum does not match its fields
+    kMissingColon,  // a line of hexadecimal digits alone: a record that lost its ':'
+  };
+  Kind kind = Kind::kChecksum;
+  int slot = 0;             // image of the record (kChecksum)
+  std::int32_t record = 0;  // record number within its image (kChecksum)
+  std::int64_t line = 0;    // line of the file
+};
 
 // The loaded firmware file: up to ten image slots and what they share. The loader fills it;
 // everything else reads it.
@@ -50,9 +63,14 @@ class FirmwareFile {
   const VelMemMap* MemMap(int k) const { return Slot(k).memMap.get(); }
   VelMemMap* MutableMemMap(int k) { return slots_.at(static_cast<std::size_t>(k)).memMap.get(); }
 
-  // Tests every record of slot 0 against its checksum; with a sink that accepts a progress
-  // operation, shows progress and honours a cancel request.
+  // Tests every record of every image against its checksum, and fails a file holding a record
+  // that lost its ':'; with a sink that accepts a progress operation, shows progress and honours
+  // a cancel request.
   HexTestOutcome TestHexFile(ProgressSink* progress) const;
+  // What makes the checksum test fail, the earliest in the file; nothing for a sound file.
+  std::optional<HexDefect> FirstDefect() const;
+  // Records in all images.
+  std::int64_t TotalRecordCount() const;
 
  private:
   friend class HexFileLoader;
@@ -67,10 +85,15 @@ class FirmwareFile {
   bool firstTypeFlag_ = false;
   bool secondTypeFlag_ = false;
   std::int64_t totalRecordsRead_ = 0;
+  std::int64_t colonlessRecordLine_ = 0;
   std::string fileName_;
 };
 
 // The messages that report a test outcome, in the order they are shown.
 std::vector<int> HexTestMessageIds(HexTestOutcome outcome);
+
+// One sentence naming a defect: "Record 12 of image 1 (line 14) fails its checksum." or
+// "Line 14 holds hexadecimal digits without the ':' that starts a record."
+std::string DescribeDefect(const HexDefect& defect);
 
 }  // namespace vel

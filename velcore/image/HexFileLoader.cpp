@@ -42,13 +42,20 @@ LoadResult HexFileLoader::LoadPath(const std::string& path) {
   return Load(in, BaseName(path));
 }
 
-LoadResult HexFileLoader::Load(ByteStream& in, const std::string& fileName) {
+LoadResult HexFileLoader::Load(ByteStream& source, const std::string& fileName) {
   file_.Reset();
+  LineTrackingStream in(source);
   const bool shown =
       progress_ != nullptr && progress_->BeginProgress(0, static_cast<int>(in.Length() / 8),
                                                        LoadString(ids::kLoadingHexFile), 1);
   LoadResult result = ReadImages(in);
-  if (result.ok()) file_.fileName_ = fileName;
+  if (result.ok()) {
+    // Text after the last image is looked at too: a record there that lost its ':' is a
+    // damaged file, not a remark.
+    in.Drain();
+    file_.colonlessRecordLine_ = in.FirstColonlessRecordLine();
+    file_.fileName_ = fileName;
+  }
   if (shown) progress_->EndProgress();
   return result;
 }

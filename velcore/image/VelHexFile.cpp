@@ -19,7 +19,7 @@ std::int32_t VelHexFile::Serialize(ByteStream& in, RecordReadObserver* observer)
     }
     lastRead = node;
     running = node->recordNumber_;
-    if (!node->record_.Serialize(in)) return 0;
+    if (!node->record_.Serialize(in, &node->line_)) return 0;
     if (observer != nullptr) observer->RecordRead(in);
     if (node->record_.Type() == kEndOfFileRecord) return running;
     node->next_ = std::make_unique<VelHexFile>();

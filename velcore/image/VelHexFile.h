@@ -36,6 +36,8 @@ class VelHexFile {
   const VelHexFile* GetNext() const { return next_.get(); }
   const VelHexFile* GetPrevious() const { return previous_; }
   std::int32_t RecordNumber() const { return recordNumber_; }
+  // The line of the file on which the record's ':' stands (0 when the stream counts no lines).
+  std::int64_t Line() const { return line_; }
   // The node numbered `number`, walking from this one; nullptr when the chain has no such node.
   const VelHexFile* FindRecord(std::int32_t number) const;
   bool IsRecordValid() const { return record_.IsChecksumValid(); }
@@ -44,6 +46,7 @@ class VelHexFile {
 
  private:
   std::int32_t recordNumber_ = 0;
+  std::int64_t line_ = 0;
   VelHexFile* previous_ = nullptr;
   VelHexRec record_;
   std::unique_ptr<VelHexFile> next_;

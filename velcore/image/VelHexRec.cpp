@@ -59,12 +59,13 @@ VelHexRec VelHexRec::AddressRecord(std::uint8_t type, std::uint16_t value) {
   return rec;
 }
 
-bool VelHexRec::Serialize(ByteStream& in) {
+bool VelHexRec::Serialize(ByteStream& in, std::int64_t* colonLine) {
   for (;;) {
     const int c = in.ReadChar();
     if (c < 0) return false;
     if (c == ':') break;
   }
+  if (colonLine != nullptr) *colonLine = in.Line();
   std::uint32_t count = 0, address = 0, type = 0, checksum = 0;
   if (!ReadHexField(in, 1, &count) || !ReadHexField(in, 2, &address) || !ReadHexField(in, 1, &type))
     return false;

@@ -32,8 +32,8 @@ class VelHexRec {
   static VelHexRec AddressRecord(std::uint8_t type, std::uint16_t value);
 
   // Reads one record, skipping everything before its ':'. Up to 255 data bytes. Returns false
-  // when the stream ends before the record is complete.
-  bool Serialize(ByteStream& in);
+  // when the stream ends before the record is complete. *colonLine gets the line of the ':'.
+  bool Serialize(ByteStream& in, std::int64_t* colonLine = nullptr);
 
   std::uint8_t ComputeChecksum() const;
   bool IsChecksumValid() const { return checksum_ == ComputeChecksum(); }

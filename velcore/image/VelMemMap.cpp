@@ -74,6 +74,7 @@ void VelMemMap::Place(const VelHexRec& record) {
   std::uint16_t offset = record.Address();
   for (std::size_t i = 0; i < data.size(); i += 2) {
     segment->bytes[offset] = PieceValue(std::string_view(data).substr(i, 2));
+    segment->dataRecords.set(offset / kRecordBytes);
     ++offset;  // wraps within the segment
   }
   const std::uint16_t address = record.Address();

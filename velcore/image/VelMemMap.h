@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <memory>
 
@@ -14,10 +15,14 @@ constexpr std::size_t kPageSize = 0x100;
 constexpr std::size_t kTransferRecordSize = 21;
 constexpr std::uint8_t kErased = 0xFF;
 
+constexpr std::size_t kRecordBytes = 16;
+
 // One 64 KiB segment of device memory, erased (0xFF) until data are placed.
 struct VelSegment {
   VelSegment() { bytes.fill(kErased); }
   std::array<std::uint8_t, kSegmentSize> bytes;
+  // The 16-byte records into which the file placed data (erased bytes of the file included).
+  std::bitset<kSegmentSize / kRecordBytes> dataRecords;
 };
 
 // Option flags of MakeRecordPacket.

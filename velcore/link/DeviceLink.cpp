@@ -3,9 +3,13 @@
 namespace vel {
 
 int DeviceLink::LinkRead(std::uint8_t* buffer, int count) {
-  if (Kind() == LinkKind::kSerial) return serial_.Read(buffer, count);
+  return LinkReadWithin(buffer, count, -1);
+}
+
+int DeviceLink::LinkReadWithin(std::uint8_t* buffer, int count, int limitMs) {
+  if (Kind() == LinkKind::kSerial) return serial_.Read(buffer, count, limitMs);
   int received = 0;
-  tcp_.TcpReceive(buffer, count, &received);
+  tcp_.TcpReceive(buffer, count, &received, limitMs);
   return received;
 }
 

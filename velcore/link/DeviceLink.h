@@ -20,8 +20,11 @@ class DeviceLink {
   void SetLinkKind(LinkKind kind) { kind_.store(kind); }
   LinkKind Kind() const { return kind_.load(); }
 
-  // Reads `count` bytes from the current link; returns how many arrived (fewer on a time-out).
+  // Reads `count` bytes from the current link; returns how many arrived (fewer on a time-out or
+  // a cancel).
   int LinkRead(std::uint8_t* buffer, int count);
+  // As LinkRead, but the read also ends once `limitMs` have passed.
+  int LinkReadWithin(std::uint8_t* buffer, int count, int limitMs);
   // Writes `count` bytes to the current link; returns how many went out. The caller's bytes are
   // left as they were, also on an enciphered link.
   int LinkWrite(const std::uint8_t* buffer, int count);
@@ -31,6 +34,11 @@ class DeviceLink {
   void Purge();
   // Closes the link of the current kind; on TCP this also turns encryption off.
   void ClosePort();
+  // The request that ends every wait of both links early.
+  void SetCancelFlag(const CancelFlag* cancel) {
+    serial_.SetCancelFlag(cancel);
+    tcp_.SetCancelFlag(cancel);
+  }
 
  private:
   std::atomic<LinkKind> kind_{LinkKind::kSerial};

@@ -9,6 +9,8 @@ constexpr int kTcpSelectStepMs = 400;        // one wait of the TCP link for its
 constexpr int kTcpEmptyWaitsAllowed = 6;     // the seventh empty wait in one call ends it
 constexpr int kTcpReconnectPauseMs = 500;    // pause after closing a held socket, before a connect
 constexpr int kPurgeDrainLimitMs = 500;      // a purge lets written bytes leave for at most this
+constexpr int kTcpConnectTimeoutMs = 5000;   // a connect that gets no answer gives up after this
+constexpr int kCancelPollMs = 100;           // a wait looks at the cancel request this often
 
 // Result codes of opening a link, as the console knows them.
 constexpr unsigned kLinkOk = 0;

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -95,6 +96,16 @@ int RemainingMs(Clock::time_point deadline) {
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
+// One wait of a read or write: up to the deadline, in steps short enough to notice a cancel.
+int WaitStepMs(Clock::time_point deadline, const CancelFlag* cancel) {
+  const int left = RemainingMs(deadline);
+  return cancel != nullptr ? std::min(left, kCancelPollMs) : left;
+}
+
+bool CancelRequested(const CancelFlag* cancel) {
+  return cancel != nullptr && cancel->IsRequested();
+}
+
 }  // namespace
 
 void ApplyLineSettings(termios& tio, const SerialSettings& settings, std::string* note) {
@@ -165,7 +176,7 @@ std::string PortNameMap::Resolve(const std::string& portName) const {
   if (it != paths_.end()) return it->second;
   const int n = ComNumber(portName);
   if (n > 0) return "/dev/ttyS" + std::to_string(n - 1);
-  return portName;
+  return {};
 }
 
 unsigned SerialPort::Open(const SerialSettings& settings, const std::string& portName,
@@ -173,9 +184,18 @@ unsigned SerialPort::Open(const SerialSettings& settings, const std::string& por
   reason_.clear();
   note_.clear();
   const std::string path = names.Resolve(portName);
+  if (path.empty()) {
+    reason_ = "\"" + portName + "\" is not a port: give COM1, COM2, ... or a device path";
+    return kLinkNoSuchPort;
+  }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   const auto fail = [&](int error) {
     reason_ = path + ": " + ReasonFor(error);
+    const bool comName = portName.find('/') == std::string::npos;
+    if (comName && CodeForErrno(error) == kLinkNoSuchPort) {
+      reason_ += ". Map " + Upper(portName) + " to a device with " + kPortMapVariable + "=" +
+                 Upper(portName) + "=/dev/ttyUSB0";
+    }
     if (fd >= 0) ::close(fd);
     return CodeForErrno(error);
   };
@@ -216,9 +236,10 @@ void SerialPort::Purge() {
   tcflush(fd_, TCIFLUSH);
 }
 
-int SerialPort::Read(std::uint8_t* buffer, int count) {
+int SerialPort::Read(std::uint8_t* buffer, int count, int limitMs) {
   if (fd_ < 0 || count <= 0) return 0;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(readTimeoutMs_);
+  const int timeoutMs = limitMs >= 0 ? std::min(limitMs, readTimeoutMs_) : readTimeoutMs_;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   int done = 0;
   while (done < count) {
     const ssize_t n = ::read(fd_, buffer + done, static_cast<std::size_t>(count - done));
@@ -227,14 +248,17 @@ int SerialPort::Read(std::uint8_t* buffer, int count) {
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) break;
-    const int wait = RemainingMs(deadline);
+    if (CancelRequested(cancel_)) break;
+    const int wait = WaitStepMs(deadline, cancel_);
     if (wait == 0) break;
     pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, wait) < 0 && errno != EINTR) break;
     // A pty whose other side is closed reports POLLHUP at once; wait out the time-out instead of
     // spinning, as a real line with nothing on it would.
     if ((p.revents & POLLHUP) != 0 && (p.revents & POLLIN) == 0) {
-      poll(nullptr, 0, RemainingMs(deadline));
+      while (!CancelRequested(cancel_) && poll(nullptr, 0, WaitStepMs(deadline, cancel_)) == 0 &&
+             RemainingMs(deadline) > 0) {
+      }
       break;
     }
   }
@@ -256,7 +280,11 @@ int SerialPort::Write(const std::uint8_t* buffer, int count) {
       writeError_ = errno;
       break;
     }
-    const int wait = RemainingMs(deadline);
+    if (CancelRequested(cancel_)) {
+      writeError_ = ECANCELED;
+      break;
+    }
+    const int wait = WaitStepMs(deadline, cancel_);
     if (wait == 0) {
       writeError_ = ETIMEDOUT;
       break;

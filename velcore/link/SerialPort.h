@@ -7,13 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "common/CancelFlag.h"
 #include "link/LinkTiming.h"
 #include "link/SerialSettings.h"
 
 namespace vel {
 
-// Where "COMn" port names lead. A name with a '/' is a path and is used as it is; "COMn" is
-// looked up in the mapping, else it is /dev/ttyS<n-1>.
+// Where "COMn" port names lead. A name with a '/' is a path and is used as it is; "COMn" (n from
+// 1) is looked up in the mapping, else it is /dev/ttyS<n-1>; anything else leads nowhere.
 class PortNameMap {
  public:
   PortNameMap() = default;
@@ -22,6 +23,7 @@ class PortNameMap {
   // The mapping given by the environment variable ZANDOR_COM_PORTS, if any.
   static PortNameMap FromEnvironment();
   void Set(const std::string& comName, const std::string& path);
+  // The device path of a port name; empty when the name is neither a path nor a COM name.
   std::string Resolve(const std::string& portName) const;
 
  private:
@@ -59,10 +61,14 @@ class SerialPort {
   void SetBaudRate(int baud);
   // Discards everything pending in both directions.
   void Purge();
-  // Reads until `count` bytes arrived or the read time-out passed; returns the bytes read.
-  int Read(std::uint8_t* buffer, int count);
-  // Writes until all bytes are out or the write time-out passed; returns the bytes written.
+  // Reads until `count` bytes arrived, the read time-out (or the shorter `limitMs`) passed or a
+  // cancel was requested; returns the bytes read.
+  int Read(std::uint8_t* buffer, int count, int limitMs = -1);
+  // Writes until all bytes are out, the write time-out passed or a cancel was requested; returns
+  // the bytes written.
   int Write(const std::uint8_t* buffer, int count);
+  // The request that ends a wait early (nothing when null).
+  void SetCancelFlag(const CancelFlag* cancel) { cancel_ = cancel; }
   // errno of the last short write.
   int LastWriteError() const { return writeError_; }
   // Purges and closes; nothing when no port is held.
@@ -79,6 +85,7 @@ class SerialPort {
   std::string reason_;
   std::string note_;
   int writeError_ = 0;
+  const CancelFlag* cancel_ = nullptr;
   int readTimeoutMs_ = kSerialReadTimeoutMs;
   int writeTimeoutMs_ = kSerialWriteTimeoutMs;
 };

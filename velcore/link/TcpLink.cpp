@@ -1,18 +1,25 @@
 #include "link/TcpLink.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
 namespace vel {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+}  // namespace
 
 bool MakeEndpoint(const std::string& address, const std::string& portText, TcpEndpoint* endpoint) {
   in_addr parsed{};
@@ -38,7 +45,12 @@ int TcpLink::ConnectTcp(const TcpEndpoint& endpoint) {
   endpoint_ = endpoint;
   if (socket_ >= 0) {
     CloseSocket();
-    std::this_thread::sleep_for(std::chrono::milliseconds(reconnectPauseMs_));
+    const auto pause = std::chrono::milliseconds(reconnectPauseMs_);
+    if (cancel_ == nullptr) {
+      std::this_thread::sleep_for(pause);
+    } else if (!cancel_->SleepFor(pause)) {
+      return lastError_ = ECANCELED;
+    }
   }
   std::unique_ptr<CEncryptAPI> cipher;
   if (encrypted_) {
@@ -47,19 +59,24 @@ int TcpLink::ConnectTcp(const TcpEndpoint& endpoint) {
     cipher = std::make_unique<CWrapper_TwoFish>();
     if (!cipher->init(keyText_.c_str(), kLinkKeyBits)) return lastError_ = EKEYREJECTED;
   }
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return lastError_ = errno;
   const int one = 1;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = endpoint.port;
   address.sin_addr.s_addr = endpoint.address;
-  if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0 ||
-      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      !SetWaitStepOn(fd)) {
-    lastError_ = errno;
+  int error = 0;
+  if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) error = errno;
+  if (error == 0) error = ConnectWithin(fd, address);
+  // Connected: waits from here on are the socket's own time-outs on a blocking socket.
+  if (error == 0 &&
+      (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || !SetWaitStepOn(fd))) {
+    error = errno;
+  }
+  if (error != 0) {
     ::close(fd);
-    return lastError_;
+    return lastError_ = error;
   }
   socket_ = fd;
   if (!encrypted_) return lastError_ = 0;
@@ -80,24 +97,45 @@ int TcpLink::ConnectTcp(const TcpEndpoint& endpoint) {
   return lastError_ = 0;
 }
 
-void TcpLink::TcpSend(std::uint8_t* buffer, int length, int* count) {
-  *count = 0;
-  if (encrypted_ && cipher_ && length > 0) cipher_->encrypt(buffer, length, buffer);
-  Transfer(Direction::kSend, buffer, length, count);
-}
-
-void TcpLink::TcpReceive(std::uint8_t* buffer, int length, int* count) {
-  *count = 0;
-  Transfer(Direction::kReceive, buffer, length, count);
-  if (*count == length && encrypted_ && cipher_ && length > 0) {
-    cipher_->decrypt(buffer, length, buffer);
+int TcpLink::ConnectWithin(int fd, const sockaddr_in& address) const {
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return 0;
+  if (errno != EINPROGRESS) return errno;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(connectTimeoutMs_);
+  for (;;) {
+    if (CancelRequested()) return ECANCELED;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return ETIMEDOUT;
+    pollfd p{fd, POLLOUT, 0};
+    const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, kCancelPollMs)));
+    if (ready < 0 && errno != EINTR) return errno;
+    if (ready > 0) {
+      int result = 0;
+      socklen_t size = sizeof result;
+      if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &result, &size) != 0) return errno;
+      return result;
+    }
   }
 }
 
-void TcpLink::Transfer(Direction direction, std::uint8_t* buffer, int length, int* count) {
+void TcpLink::TcpSend(std::uint8_t* buffer, int length, int* count) {
+  *count = 0;
+  if (encrypted_ && cipher_ && length > 0) cipher_->encrypt(buffer, length, buffer);
+  Transfer(Direction::kSend, buffer, length, count, -1);
+}
+
+void TcpLink::TcpReceive(std::uint8_t* buffer, int length, int* count, int limitMs) {
+  *count = 0;
+  Transfer(Direction::kReceive, buffer, length, count, limitMs);
+  if (*count > 0 && encrypted_ && cipher_) cipher_->decrypt(buffer, *count, buffer);
+}
+
+void TcpLink::Transfer(Direction direction, std::uint8_t* buffer, int length, int* count,
+                       int limitMs) {
   // The socket's send and receive time-outs are one wait step each, so a blocking call is the
   // wait: one system call per piece, as a plain socket exchange would make.
   const bool sending = direction == Direction::kSend;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
   int emptyWaits = 0;
   while (*count < length) {
     if (socket_ < 0) return;
@@ -116,7 +154,8 @@ void TcpLink::Transfer(Direction direction, std::uint8_t* buffer, int length, in
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (emptyWaits >= kTcpEmptyWaitsAllowed) return;
+      const bool pastLimit = limitMs >= 0 && Clock::now() >= deadline;
+      if (emptyWaits >= kTcpEmptyWaitsAllowed || pastLimit || CancelRequested()) return;
       ++emptyWaits;
       continue;
     }

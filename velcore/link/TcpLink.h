@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "common/CancelFlag.h"
 #include "link/Encryption.h"
 #include "link/LinkTiming.h"
 
@@ -21,8 +22,9 @@ struct TcpEndpoint {
 // 16 bits); false when the address is not dotted IPv4.
 bool MakeEndpoint(const std::string& address, const std::string& portText, TcpEndpoint* endpoint);
 
-// One TCP connection to a device, optionally enciphered. Sends and receives wait in 400 ms steps
-// and give up at the seventh empty wait; a socket error reconnects to the stored endpoint.
+// One TCP connection to a device, optionally enciphered. A connect gives up after its time-out;
+// sends and receives wait in 400 ms steps and give up at the seventh empty wait; a socket error
+// reconnects to the stored endpoint. Every wait ends early when a cancel is requested.
 class TcpLink {
  public:
   TcpLink() = default;
@@ -38,13 +40,16 @@ class TcpLink {
   const TcpEndpoint& Endpoint() const { return endpoint_; }
 
   // Connects to the endpoint (closing and pausing first when a socket is held). With encryption
-  // on, keys a new cipher and sends a fresh IV in clear. Returns 0 or an errno value;
-  // EKEYREJECTED when the key text is not a key (nothing is sent then).
+  // on, keys a new cipher and sends a fresh IV in clear. Returns 0 or an errno value:
+  // EKEYREJECTED when the key text is not a key (nothing is sent then), ETIMEDOUT when the
+  // endpoint did not answer within the connect time-out, ECANCELED when a cancel came first.
   int ConnectTcp(const TcpEndpoint& endpoint);
   // Sends `length` bytes (enciphered in place when encryption is on); *count gets the bytes sent.
   void TcpSend(std::uint8_t* buffer, int length, int* count);
-  // Receives `length` bytes; only a complete receive is deciphered.
-  void TcpReceive(std::uint8_t* buffer, int length, int* count);
+  // Receives up to `length` bytes; *count gets how many arrived, every one of them deciphered
+  // (a short receive too, so that the receiving stream never falls out of step). With
+  // `limitMs` at 0 or more the receive also ends once that time has passed.
+  void TcpReceive(std::uint8_t* buffer, int length, int* count, int limitMs = -1);
 
   bool Connected() const { return socket_ >= 0; }
   // True when received bytes are waiting to be read.
@@ -59,12 +64,18 @@ class TcpLink {
   // normally kTcpReconnectPauseMs and kTcpSelectStepMs.
   void SetReconnectPause(int ms) { reconnectPauseMs_ = ms; }
   void SetWaitStep(int ms) { waitStepMs_ = ms; }
+  void SetConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
+  // The request that ends a wait early (nothing when null).
+  void SetCancelFlag(const CancelFlag* cancel) { cancel_ = cancel; }
 
  private:
   enum class Direction { kSend, kReceive };
-  void Transfer(Direction direction, std::uint8_t* buffer, int length, int* count);
+  void Transfer(Direction direction, std::uint8_t* buffer, int length, int* count, int limitMs);
   void CloseSocket();
   bool SetWaitStepOn(int fd) const;
+  // Connects a non-blocking socket within the connect time-out; 0 or an errno value.
+  int ConnectWithin(int fd, const sockaddr_in& address) const;
+  bool CancelRequested() const { return cancel_ != nullptr && cancel_->IsRequested(); }
 
   int socket_ = -1;
   TcpEndpoint endpoint_;
@@ -74,6 +85,8 @@ class TcpLink {
   int lastError_ = 0;
   int reconnectPauseMs_ = kTcpReconnectPauseMs;
   int waitStepMs_ = kTcpSelectStepMs;
+  int connectTimeoutMs_ = kTcpConnectTimeoutMs;
+  const CancelFlag* cancel_ = nullptr;
 };
 
 }  // namespace vel
