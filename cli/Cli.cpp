@@ -4,15 +4,17 @@
 #include <map>
 
 #include "DeviceCommands.h"
+#include "Printable.h"
 #include "DeviceListCommand.h"
 #include "ImageCommands.h"
+#include "common/Version.h"
 
 namespace zandor {
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zandor COMMAND [ARGS] [--help]\n"
+    "usage: zandor COMMAND [ARGS] [--help] | zandor --version\n"
     "Firmware files:\n"
     "  info FILE [--json]                      device type, versions and extent of each image\n"
     "  test FILE                               checksum test of every record\n"
@@ -43,9 +45,13 @@ int RunZandor(const std::vector<std::string>& words, Streams io) {
     io.out << kUsage;
     return kExitOk;
   }
+  if (words[0] == "--version") {
+    io.out << vel::VersionLine() << "\n";
+    return kExitOk;
+  }
   auto it = kCommands.find(words[0]);
   if (it == kCommands.end()) {
-    io.err << "zandor: unknown command '" << words[0] << "'\n" << kUsage;
+    io.err << "zandor: unknown command '" << Printable(words[0], true) << "'\n" << kUsage;
     return kExitUsage;
   }
   return it->second(std::vector<std::string>(words.begin() + 1, words.end()), io);

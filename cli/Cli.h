@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "common/CancelFlag.h"
+
 namespace zandor {
 
 enum ExitCode { kExitOk = 0, kExitNegative = 1, kExitUsage = 2, kExitFileError = 3 };
@@ -13,6 +15,9 @@ struct Streams {
   std::ostream& out;
   std::ostream& err;
   bool errIsTerminal = false;
+  // Requested when the process is asked to stop: running devices are cancelled, no further one
+  // starts, and every device still gets its result line.
+  const vel::CancelFlag* interrupt = nullptr;
 };
 
 // Runs `zandor` with the words after the program name; returns the exit code.

@@ -2,13 +2,19 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <functional>
+#include <thread>
 #include <memory>
 #include <optional>
 
 #include "Args.h"
 #include "DeviceFrontEnd.h"
 #include "Json.h"
+#include "Printable.h"
+#include "common/Strings.h"
 #include "devices/DeviceOperations.h"
 #include "devices/DeviceWalks.h"
 #include "image/HexFileLoader.h"
@@ -37,19 +43,18 @@ constexpr const char* kDeviceOptions =
     "  --devices FILE            the rows of a device list instead of TARGETs, chosen with\n"
     "                            --rows 1,3-5 | --names A,B | --all (default: every row)\n"
     "  --parallel N              update: up to N rows at once (distinct ports and endpoints)\n"
-    "Ends each device with one line: TARGET: STATUS. Exit 0 when every device succeeded.\n";
+    "  --connect-timeout S       seconds a TCP connect waits for an answer (default 5)\n"
+    "Ends each device with one line: TARGET: STATUS. Exit 0 when every device succeeded;\n"
+    "on SIGINT or SIGTERM running devices are cancelled and the exit code is 130 or 143.\n";
 
-const std::set<std::string> kValued = {"file",    "serial-number", "on-silence", "log",
-                                       "devices", "rows",          "names",      "parallel"};
+const std::set<std::string> kValued = {"file",  "serial-number", "on-silence", "log",
+                                       "devices", "rows",        "names",      "parallel",
+                                       "connect-timeout"};
 const std::set<std::string> kFlags = {"yes", "serial-optional", "json", "all", "help"};
 
 enum class Mode { kCheck, kUpdate };
 
-// The target as the output names it: a key never appears in output or logs.
-std::string DeviceLabel(const std::string& text, const vel::DeviceTarget& target) {
-  if (target.key.empty()) return text;
-  return "tcp:" + target.address + ":" + target.port + ":<key>";
-}
+constexpr auto kInterruptPoll = std::chrono::milliseconds(20);
 
 // One device's front end and document, so that every line names its device.
 struct Session {
@@ -62,6 +67,42 @@ struct Session {
   vel::CVelUpdateDoc doc;
 };
 
+// While a run lasts, turns the process's stop request into a cancel of every device.
+class InterruptWatch {
+ public:
+  InterruptWatch(const vel::CancelFlag* interrupt, std::function<void()> cancelAll) {
+    if (interrupt == nullptr) return;
+    thread_ = std::thread([this, interrupt, cancelAll = std::move(cancelAll)] {
+      while (!done_) {
+        if (!interrupt->SleepFor(kInterruptPoll)) {
+          cancelAll();
+          return;
+        }
+      }
+    });
+  }
+  ~InterruptWatch() {
+    done_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  InterruptWatch(const InterruptWatch&) = delete;
+  InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+ private:
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+// " (unit 1 left out: no image of the file fits it)" for the units an update left out.
+std::string LeftOutNote(const vel::CVelUpdateDoc& doc) {
+  std::string units;
+  for (int u : doc.LeftOutUnits()) units += (units.empty() ? "" : ", ") + std::to_string(u);
+  if (units.empty()) return {};
+  return " (unit" + std::string(doc.LeftOutUnits().size() > 1 ? "s " : " ") + units +
+         " left out: no image of the file fits " +
+         (doc.LeftOutUnits().size() > 1 ? "them" : "it") + ")";
+}
+
 // Everything one run of check or update shares.
 class DeviceRun {
  public:
@@ -70,11 +111,13 @@ class DeviceRun {
 
  private:
   int UsageError(const std::string& problem) const;
-  std::unique_ptr<Session> NewSession(const std::string& label) const;
+  std::unique_ptr<Session> NewSession(const std::string& label);
   int RunTargets(const std::vector<std::string>& texts);
   int RunDeviceList();
   bool ChooseRows(vel::DeviceList& list, std::string* error) const;
   void Report(const std::string& label, int status, const std::string& text, bool success);
+  void CancelAll();
+  bool Interrupted() const { return walkCancel_.IsRequested(); }
 
   Mode mode_;
   const Args& args_;
@@ -85,31 +128,47 @@ class DeviceRun {
   std::mutex outputLock_;
   OperatorChoices choices_;
   Presentation presentation_{io_.out, io_.err, io_.errIsTerminal, false, nullptr, &outputLock_, {}};
+  int connectTimeoutMs_ = vel::kTcpConnectTimeoutMs;
+  vel::CancelFlag walkCancel_;
+  std::mutex sessionsLock_;
+  std::vector<Session*> sessions_;  // every session of the run, for a cancel
 };
 
+void DeviceRun::CancelAll() {
+  std::lock_guard<std::mutex> guard(sessionsLock_);
+  walkCancel_.Request();
+  for (Session* session : sessions_) session->console.State().cancel.Request();
+}
+
 int DeviceRun::UsageError(const std::string& problem) const {
-  io_.err << "zandor: " << problem << "\n" << usage_;
+  io_.err << "zandor: " << Printable(problem, true) << "\n" << usage_;
   return kExitUsage;
 }
 
-std::unique_ptr<Session> DeviceRun::NewSession(const std::string& label) const {
+std::unique_ptr<Session> DeviceRun::NewSession(const std::string& label) {
   Presentation forDevice = presentation_;
   forDevice.device = label;
   auto session = std::make_unique<Session>(forDevice, choices_, args_.Has("serial-optional"));
+  session->doc.Link().Tcp().SetConnectTimeout(connectTimeoutMs_);
   if (!firmware_.empty()) session->doc.OnOpenDocument(firmware_);
+  std::lock_guard<std::mutex> guard(sessionsLock_);
+  sessions_.push_back(session.get());
+  // A session made after the stop request starts cancelled.
+  if (walkCancel_.IsRequested()) session->console.State().cancel.Request();
   return session;
 }
 
 void DeviceRun::Report(const std::string& label, int status, const std::string& text,
                        bool success) {
   std::lock_guard<std::mutex> guard(outputLock_);
-  if (log_.is_open()) log_ << label << ": " << text << "\n";
+  const std::string line = Printable(label + ": " + text, true);
+  if (log_.is_open()) log_ << line << "\n" << std::flush;
   if (presentation_.json) {
     io_.out << "{\"event\":\"result\",\"device\":" << JsonString(label) << ",\"status\":" << status
             << ",\"text\":" << JsonString(text) << ",\"success\":" << (success ? "true" : "false")
             << "}\n";
   } else {
-    io_.out << label << ": " << text << "\n";
+    io_.out << line << "\n";
   }
   io_.out.flush();
 }
@@ -146,10 +205,15 @@ int DeviceRun::Run() {
       (mode_ != Mode::kUpdate || !fromList || !ParseNumber(args_.Value("parallel"), 1, 64, 10))) {
     return UsageError("--parallel takes 1 to 64 and goes with update --devices");
   }
+  if (args_.Has("connect-timeout")) {
+    const auto seconds = ParseNumber(args_.Value("connect-timeout"), 1, 600, 10);
+    if (!seconds) return UsageError("--connect-timeout takes 1 to 600 seconds");
+    connectTimeoutMs_ = static_cast<int>(*seconds) * 1000;
+  }
   if (args_.Has("log")) {
     log_.open(args_.Value("log"), std::ios::app);
     if (!log_) {
-      io_.err << "zandor: cannot write " << args_.Value("log") << "\n";
+      io_.err << Printable("zandor: cannot write " + args_.Value("log"), true) << "\n";
       return kExitFileError;
     }
   }
@@ -158,9 +222,21 @@ int DeviceRun::Run() {
     vel::FirmwareFile probe;
     const vel::LoadResult loaded = vel::HexFileLoader(probe).LoadPath(firmware_);
     if (!loaded.ok()) {
-      io_.err << "zandor: " << firmware_ << ": "
-              << (loaded.status == vel::LoadStatus::kCannotOpen ? loaded.detail
-                                                                : "Unexpected file format.")
+      io_.err << Printable("zandor: " + firmware_ + ": " +
+                           (loaded.status == vel::LoadStatus::kCannotOpen
+                                ? loaded.detail
+                                : vel::LoadString(vel::ids::kUnexpectedFileFormat)),
+                           true)
+              << "\n";
+      return kExitFileError;
+    }
+    // Nothing of a file that fails its checksum test goes to a device.
+    const auto defect = probe.FirstDefect();
+    if (mode_ == Mode::kUpdate && defect) {
+      io_.err << Printable("zandor: " + firmware_ + ": " +
+                               vel::LoadString(vel::ids::kFileFailsTest) + " " +
+                               vel::DescribeDefect(*defect),
+                           true)
               << "\n";
       return kExitFileError;
     }
@@ -171,6 +247,7 @@ int DeviceRun::Run() {
   choices_.cancelOnSilence = silence == "cancel";
   choices_.serialNumber = serialNumber;
   choices_.interactive = isatty(STDIN_FILENO) == 1 && !presentation_.json;
+  const InterruptWatch watch(io_.interrupt, [this] { CancelAll(); });
   return fromList ? RunDeviceList() : RunTargets(positional);
 }
 
@@ -185,7 +262,14 @@ int DeviceRun::RunTargets(const std::vector<std::string>& texts) {
   bool allSucceeded = true;
   const vel::SerialSettings settings;
   for (std::size_t i = 0; i < targets.size(); ++i) {
-    const std::string label = DeviceLabel(texts[i], targets[i]);
+    const std::string label = vel::MaskedTarget(texts[i]);
+    if (Interrupted()) {
+      // A device not begun before the stop request is reported as cancelled too.
+      allSucceeded = false;
+      Report(label, vel::ids::kOperationCancelled,
+             vel::LoadString(vel::ids::kOperationCancelled), false);
+      continue;
+    }
     const auto session = NewSession(label);
     const int status = mode_ == Mode::kUpdate
                            ? vel::UpdateDevice(session->doc, targets[i], settings)
@@ -194,7 +278,8 @@ int DeviceRun::RunTargets(const std::vector<std::string>& texts) {
     session->console.FinishLine();
     allSucceeded = allSucceeded && success;
     Report(label, status,
-           mode_ == Mode::kUpdate ? vel::UpdateStatusText(status) : vel::CheckStatusText(status),
+           mode_ == Mode::kUpdate ? vel::UpdateStatusText(status) + LeftOutNote(session->doc)
+                                  : vel::CheckStatusText(status),
            success);
   }
   return allSucceeded ? kExitOk : kExitNegative;
@@ -242,7 +327,8 @@ int DeviceRun::RunDeviceList() {
   vel::DeviceList list;
   std::string error;
   if (!list.Load(args_.Value("devices"), &error)) {
-    io_.err << "zandor: cannot read " << args_.Value("devices") << ": " << error << "\n";
+    io_.err << Printable("zandor: cannot read " + args_.Value("devices") + ": " + error, true)
+            << "\n";
     return kExitFileError;
   }
   if (!ChooseRows(list, &error)) return UsageError(error);
@@ -262,16 +348,22 @@ int DeviceRun::RunDeviceList() {
   CliOperator walkOperator(walkPresentation, choices_);
   const int parallel = static_cast<int>(*ParseNumber(args_.Value("parallel", "1"), 1, 64, 10));
   const bool allSucceeded =
-      mode_ == Mode::kUpdate
-          ? vel::UpdateSelectedDevices(list, documentFor, walkOperator, settings, {}, parallel)
-          : vel::CheckDeviceInformation(list, documentFor, settings);
+      mode_ == Mode::kUpdate ? vel::UpdateSelectedDevices(list, documentFor, walkOperator, settings,
+                                                          {}, parallel, &walkCancel_)
+                             : vel::CheckDeviceInformation(list, documentFor, settings, {},
+                                                           &walkCancel_);
   for (std::size_t row = 0; row < list.Count(); ++row) {
     if (!list.Row(row).checked) continue;
     sessions[row]->console.FinishLine();
     const vel::DeviceEntry& entry = list.Row(row);
     const std::string label =
         "row " + std::to_string(row + 1) + " " + entry.name + " [" + vel::LinkOfRow(entry) + "]";
-    Report(label, 0, entry.status, entry.succeeded);
+    // A row not begun before the stop request is reported as cancelled.
+    const bool notBegun = entry.status.empty() && Interrupted();
+    Report(label, notBegun ? vel::ids::kOperationCancelled : 0,
+           notBegun ? vel::LoadString(vel::ids::kOperationCancelled)
+                    : entry.status + LeftOutNote(sessions[row]->doc),
+           entry.succeeded);
   }
   return allSucceeded ? kExitOk : kExitNegative;
 }
@@ -280,7 +372,7 @@ int Run(Mode mode, const std::vector<std::string>& words, Streams io) {
   std::string error;
   const auto args = Args::Parse(words, kValued, kFlags, &error);
   if (!args) {
-    io.err << "zandor: " << error << "\n"
+    io.err << "zandor: " << Printable(error, true) << "\n"
            << (mode == Mode::kCheck ? kCheckUsage : kUpdateUsage) << kDeviceOptions;
     return kExitUsage;
   }

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "Json.h"
+#include "Printable.h"
 #include "common/Strings.h"
 #include "image/VersionText.h"
 
@@ -19,11 +20,9 @@ std::string Verdict(int v) {
   return v == vel::kFits ? "yes" : v == vel::kDoesNotFit ? "no" : "unknown";
 }
 
-std::string OneLine(std::string text) {
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  std::replace(text.begin(), text.end(), '\r', ' ');
-  return text;
-}
+std::string JsonVerdict(bool judged, int v) { return judged ? std::to_string(v) : "null"; }
+
+std::string OneLine(const std::string& text) { return Printable(text, true); }
 
 std::string Event(const Presentation& p, const std::string& kind, const std::string& fields) {
   return "{\"event\":\"" + kind + "\",\"device\":" + JsonString(p.device) +
@@ -33,7 +32,9 @@ std::string Event(const Presentation& p, const std::string& kind, const std::str
 }  // namespace
 
 void CliConsole::WriteLog(const std::string& line) {
-  if (p_.log != nullptr) *p_.log << (p_.device.empty() ? "" : p_.device + ": ") << line << "\n";
+  if (p_.log != nullptr) {
+    *p_.log << OneLine(p_.device.empty() ? line : p_.device + ": " + line) << "\n";
+  }
 }
 
 void CliConsole::LogStatusLine(const std::string& line) {
@@ -47,7 +48,7 @@ void CliConsole::AppendMessage(const std::string& line) {
   if (p_.json) {
     p_.out << Event(p_, "log", "\"text\":" + JsonString(line)) << std::flush;
   } else if (!p_.errIsTerminal) {
-    p_.err << p_.device << ": " << OneLine(line) << "\n";
+    p_.err << OneLine(p_.device + ": " + line) << "\n";
   }
 }
 
@@ -79,9 +80,9 @@ void CliConsole::ShowProgress(int low, int high, int position, const std::string
     shownPercent_ = percent;
     constexpr int kWidth = 24;
     const int filled = percent * kWidth / 100;
-    p_.err << "\r\033[K" << p_.device << " [" << std::string(filled, '#')
+    p_.err << "\r\033[K" << OneLine(p_.device) << " [" << std::string(filled, '#')
            << std::string(kWidth - filled, '.') << "] " << percent << "% "
-           << OneLine(statusLine).substr(0, 70) << std::flush;
+           << OneLine(statusLine.substr(0, 70)) << std::flush;
     lineOpen_ = true;
     return;
   }
@@ -94,7 +95,7 @@ void CliConsole::ShowProgress(int low, int high, int position, const std::string
   const int quarter = percent / kPlainPercentStep * kPlainPercentStep;
   if (now - operationStart_ < kPlainQuietTime || quarter <= shownPercent_) return;
   shownPercent_ = quarter;
-  p_.err << p_.device << ": " << OneLine(operationText_) << " " << quarter << "%\n";
+  p_.err << OneLine(p_.device + ": " + operationText_) << " " << quarter << "%\n";
 }
 
 void CliConsole::HideProgress() {
@@ -109,11 +110,12 @@ void CliConsole::FinishLine() { HideProgress(); }
 
 void CliOperator::ShowMessage(const std::string& text) {
   std::lock_guard<std::mutex> guard(*p_.lock);
-  if (p_.log != nullptr) *p_.log << p_.device << ": " << OneLine(text) << "\n";
+  const std::string line = OneLine(p_.device + ": " + text);
+  if (p_.log != nullptr) *p_.log << line << "\n";
   if (p_.json) {
     p_.out << Event(p_, "message", "\"text\":" + JsonString(text)) << std::flush;
   } else {
-    p_.err << (p_.errIsTerminal ? "\r\033[K" : "") << p_.device << ": " << OneLine(text) << "\n";
+    p_.err << (p_.errIsTerminal ? "\r\033[K" : "") << line << "\n";
   }
 }
 
@@ -151,6 +153,7 @@ bool CliOperator::AskYesNo(vel::Question question, const std::string& text) {
 void CliOperator::PrintVersionCheck(const vel::VersionCheck& check) {
   const vel::ConfirmationRequest& r = check.Request();
   const vel::DeviceIdentity& d = r.device;
+  const bool judged = r.file.HasFile();
   std::string text;
   if (p_.json) {
     text = "\"serialNumber\":" + JsonString(check.InitialSerialText()) + ",\"units\":[";
@@ -161,9 +164,9 @@ void CliOperator::PrintVersionCheck(const vel::VersionCheck& check) {
               ",\"name\":" + JsonString(vel::DeviceColumnName(d.typeCode[u])) +
               ",\"hardware\":" + JsonString(d.hardwareVersion[u]) +
               ",\"firmware\":" + JsonString(d.firmwareVersion[u]) +
-              ",\"typeVerdict\":" + std::to_string(v.type) +
-              ",\"hardwareVerdict\":" + std::to_string(v.hardware) +
-              ",\"firmwareVerdict\":" + std::to_string(v.firmware) +
+              ",\"typeVerdict\":" + JsonVerdict(judged, v.type) +
+              ",\"hardwareVerdict\":" + JsonVerdict(judged, v.hardware) +
+              ",\"firmwareVerdict\":" + JsonVerdict(judged, v.firmware) +
               ",\"selected\":" + (check.UnitSelected(u) ? "true" : "false") +
               ",\"image\":" + std::to_string(check.UnitImage(u)) + "}";
     }
@@ -184,9 +187,12 @@ void CliOperator::PrintVersionCheck(const vel::VersionCheck& check) {
     const vel::UnitVerdicts& v = check.Verdicts(u);
     text += "  Unit " + std::to_string(u) + ": " + vel::DeviceColumnName(d.typeCode[u]) + " (" +
             d.typeCode[u] + ")  H/W " + vel::FormatUnitHardware(d.hardwareVersion[u]) + "  F/W " +
-            vel::FormatFirmwareVersion(d.firmwareVersion[u]) + "   type OK? " + Verdict(v.type) +
-            "  H/W OK? " + Verdict(v.hardware) + "  F/W OK? " + Verdict(v.firmware) +
-            "  upgrade? " + (check.UnitSelected(u) ? "yes" : "no");
+            vel::FormatFirmwareVersion(d.firmwareVersion[u]);
+    // Without a firmware file there is nothing to judge the unit against.
+    text += judged ? "   type OK? " + Verdict(v.type) + "  H/W OK? " + Verdict(v.hardware) +
+                         "  F/W OK? " + Verdict(v.firmware) + "  upgrade? " +
+                         (check.UnitSelected(u) ? "yes" : "no")
+                   : std::string("   not judged");
     if (check.UnitImage(u) < vel::kImageSlots)
       text += " (image " + std::to_string(check.UnitImage(u)) + ")";
     text += "\n";
@@ -203,7 +209,7 @@ void CliOperator::PrintVersionCheck(const vel::VersionCheck& check) {
     text += "  " + line.substr(0, line.size() - 2) + "\n";
   }
   std::lock_guard<std::mutex> guard(*p_.lock);
-  p_.out << text << std::flush;
+  p_.out << Printable(text) << std::flush;
 }
 
 bool CliOperator::ChooseSerialNumber(const vel::VersionCheck& check, std::string* serial) {

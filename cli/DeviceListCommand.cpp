@@ -4,6 +4,7 @@
 
 #include "Args.h"
 #include "Json.h"
+#include "Printable.h"
 #include "devices/DeviceList.h"
 
 namespace zandor {
@@ -47,7 +48,7 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
   const auto args = Args::Parse(words, {"list", "name", "address", "port", "key"},
                                 {"json", "show-keys", "help"}, &error);
   const auto usageError = [&](const std::string& problem) {
-    io.err << "zandor: " << problem << "\n" << kUsage;
+    io.err << "zandor: " << Printable(problem, true) << "\n" << kUsage;
     return kExitUsage;
   };
   if (!args) return usageError(error);
@@ -59,9 +60,15 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
   if (positional.empty()) return usageError("missing COMMAND");
   const std::string path = args->Value("list", vel::kDeviceListFileName);
   const std::string& command = positional[0];
+  // Every read-modify-write of the list holds its lock, so concurrent edits all land.
+  const auto lock = vel::DeviceListLock::Acquire(path, &error);
+  if (!lock) {
+    io.err << Printable("zandor: cannot lock " + path + ": " + error, true) << "\n";
+    return kExitFileError;
+  }
   vel::DeviceList list;
   if (!list.Load(path, &error)) {
-    io.err << "zandor: cannot read " << path << ": " << error << "\n";
+    io.err << Printable("zandor: cannot read " + path + ": " + error, true) << "\n";
     return kExitFileError;
   }
   const auto rowNumber = [&](const std::string& text) {
@@ -85,8 +92,11 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
       const vel::DeviceEntry& e = list.Row(r);
       char line[64];
       std::snprintf(line, sizeof line, "%4zu  ", r + 1);
-      io.out << line << e.name << "  " << e.address << "  " << e.port << "  "
-             << ShownKey(e.key, showKeys) << "\n";
+      io.out << line
+             << Printable(e.name + "  " + e.address + "  " + e.port + "  " +
+                              ShownKey(e.key, showKeys),
+                          true)
+             << "\n";
     }
     return kExitOk;
   }
@@ -100,8 +110,8 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
       if (!number) return usageError("set takes one ROW from 1 to " + std::to_string(list.Count()));
       row = static_cast<std::size_t>(*number - 1);
     }
-    if (!ApplyCells(*args, list, row, &error)) {
-      io.err << "zandor: " << error << "\n";
+    if (!ApplyCells(*args, list, row, &error) || !vel::IsUsableRow(list.Row(row), &error)) {
+      io.err << "zandor: " << Printable(error, true) << "\n";
       return kExitNegative;
     }
   } else if (command == "remove") {
@@ -116,7 +126,7 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
     return usageError("unknown devices command " + command);
   }
   if (!list.Save(path, &error)) {
-    io.err << "zandor: cannot write " << path << ": " << error << "\n";
+    io.err << Printable("zandor: cannot write " + path + ": " + error, true) << "\n";
     return kExitFileError;
   }
   return kExitOk;

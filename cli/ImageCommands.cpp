@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <optional>
+#include <sstream>
 
 #include "Args.h"
 #include "Json.h"
+#include "Printable.h"
 #include "TerminalProgress.h"
 #include "common/AtomicFile.h"
 #include "common/Strings.h"
@@ -30,7 +32,8 @@ constexpr const char* kRecordsUsage =
 constexpr const char* kMemoryUsage =
     "usage: zandor memory FILE [--image K] --segment HH [--page HH] [--binary OUT]\n"
     "  Shows one 256-byte page of the image's memory map (absent bytes read FF), or with\n"
-    "  --binary writes the whole 65,536-byte segment to OUT.\n";
+    "  --binary writes the whole 65,536-byte segment to OUT: a regular file is replaced\n"
+    "  (keeping its mode), a device or FIFO is written into, - is standard output.\n";
 
 std::string Hex(unsigned value, int digits) {
   char buf[16];
@@ -39,7 +42,7 @@ std::string Hex(unsigned value, int digits) {
 }
 
 int Usage(Streams io, const char* usage, const std::string& problem) {
-  io.err << "zandor: " << problem << "\n" << usage;
+  io.err << "zandor: " << Printable(problem, true) << "\n" << usage;
   return kExitUsage;
 }
 
@@ -74,13 +77,15 @@ int Load(const std::string& path, vel::FirmwareFile& file, Streams io) {
     case vel::LoadStatus::kLoaded:
       return kExitOk;
     case vel::LoadStatus::kCannotOpen:
-      io.err << "zandor: cannot open " << path << ": " << result.detail << "\n";
+      io.err << Printable("zandor: cannot open " + path + ": " + result.detail, true) << "\n";
       return kExitFileError;
     case vel::LoadStatus::kUnexpectedFormat:
       break;
   }
-  io.err << "zandor: " << path << ": " << vel::LoadString(vel::ids::kUnexpectedFileFormat) << " ("
-         << result.detail << ")\n";
+  io.err << Printable("zandor: " + path + ": " + vel::LoadString(vel::ids::kUnexpectedFileFormat) +
+                          " (" + result.detail + ")",
+                      true)
+         << "\n";
   return kExitFileError;
 }
 
@@ -96,7 +101,9 @@ std::string JsonList(const std::vector<std::string>& list) {
   return out + "]";
 }
 
-void PrintInfoText(vel::FirmwareFile& file, std::ostream& out) {
+// The file's texts come from the file: the whole report is made printable at the end.
+void PrintInfoText(vel::FirmwareFile& file, std::ostream& stream) {
+  std::ostringstream out;
   out << "File: " << file.FileName() << "\n"
       << "Images: " << file.ImageCount() << "\n"
       << "Metadata: " << (file.MetadataPresent() ? "yes" : "no") << "\n";
@@ -123,6 +130,7 @@ void PrintInfoText(vel::FirmwareFile& file, std::ostream& out) {
     out << "  " << n << ": " << (labelled ? shared.displayLines[n - 1] : std::string())
         << (vel::IsUnset(version) ? std::string(vel::text::kUnknown) : version) << "\n";
   }
+  stream << Printable(out.str());
 }
 
 void PrintInfoJson(vel::FirmwareFile& file, std::ostream& out) {
@@ -223,7 +231,7 @@ int RecordsCommand(const std::vector<std::string>& words, Streams io) {
     std::snprintf(line, sizeof line, "%6d  %-28s  0x%02X    0x%04X   0x%02X      ",
                   node->RecordNumber(), RecordTypeName(r.Type()), r.ByteCount(), r.Address(),
                   r.Checksum());
-    io.out << line << DataPieces(r) << "\n";
+    io.out << line << Printable(DataPieces(r), true) << "\n";
   }
   return kExitOk;
 }
@@ -263,8 +271,14 @@ int MemoryCommand(const std::vector<std::string>& words, Streams io) {
     std::string error;
     const std::string_view bytes(reinterpret_cast<const char*>(data->bytes.data()),
                                  data->bytes.size());
-    if (!vel::WriteFileAtomically(args.Value("binary"), bytes, 0644, &error)) {
-      io.err << "zandor: cannot write " << args.Value("binary") << ": " << error << "\n";
+    if (args.Value("binary") == "-") {
+      io.out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      io.out.flush();
+      return io.out ? kExitOk : kExitFileError;
+    }
+    if (!vel::WriteIntoPath(args.Value("binary"), bytes, 0644, &error)) {
+      io.err << Printable("zandor: cannot write " + args.Value("binary") + ": " + error, true)
+             << "\n";
       return kExitFileError;
     }
     return kExitOk;

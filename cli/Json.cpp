@@ -2,13 +2,26 @@
 
 #include <cstdio>
 
+#include "Utf8.h"
+
 namespace zandor {
 
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
+  const auto escape = [&out](unsigned value) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\u%04x", value);
+    out += buf;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const Utf8Char c = DecodeUtf8(text, i);
+    if (c.length == 0) {
+      // Not UTF-8: the byte read as Latin-1, so a name in an older encoding keeps its letters.
+      escape(static_cast<unsigned char>(text[i]));
+      ++i;
+      continue;
+    }
+    switch (c.codePoint) {
       case '"':
         out += "\\\"";
         break;
@@ -25,14 +38,13 @@ std::string JsonString(std::string_view text) {
         out += "\\t";
         break;
       default:
-        if (c < 0x20 || c >= 0x7F) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
+        if (IsControl(c.codePoint)) {
+          escape(static_cast<unsigned>(c.codePoint));
         } else {
-          out += ch;
+          out.append(text.substr(i, c.length));
         }
     }
+    i += c.length;
   }
   out += '"';
   return out;

@@ -5,7 +5,9 @@
 
 namespace zandor {
 
-// A JSON string literal for `text`, control characters escaped.
+// A JSON string literal for `text`: always valid JSON in valid UTF-8. Well-formed UTF-8 is kept
+// as it is, control characters are escaped, and a byte that is not UTF-8 is escaped as the
+// Latin-1 character of its value.
 std::string JsonString(std::string_view text);
 
 }  // namespace zandor

@@ -1,13 +1,55 @@
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <iostream>
+#include <thread>
 
 #include "Cli.h"
 
+namespace {
+
+// SIGINT and SIGTERM cancel the running devices through the engine, so that every device still
+// ends with its result line and the log with a whole line; a second SIGINT ends at once.
+class StopSignals {
+ public:
+  StopSignals() {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);  // inherited by every thread made later
+    std::thread([this] { Watch(); }).detach();
+  }
+  const vel::CancelFlag& Interrupt() const { return interrupt_; }
+  int Caught() const { return caught_; }
+
+ private:
+  void Watch() {
+    for (;;) {
+      int signal = 0;
+      if (sigwait(&signals_, &signal) != 0) continue;
+      if (caught_ != 0 && signal == SIGINT) _exit(128 + SIGINT);
+      if (caught_ == 0) {
+        caught_ = signal;
+        interrupt_.Request();
+      }
+    }
+  }
+
+  sigset_t signals_{};
+  std::atomic<int> caught_{0};
+  vel::CancelFlag interrupt_;
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+  static StopSignals stop;  // lives as long as its detached watcher
   const std::vector<std::string> words(argv + 1, argv + argc);
-  const int rc = zandor::RunZandor(words, {std::cout, std::cerr, isatty(STDERR_FILENO) == 1});
+  int rc = zandor::RunZandor(words, {std::cout, std::cerr, isatty(STDERR_FILENO) == 1,
+                                     &stop.Interrupt()});
   std::cout.flush();
+  if (stop.Caught() != 0) rc = 128 + stop.Caught();
   return rc;
 }

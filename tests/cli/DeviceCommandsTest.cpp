@@ -59,7 +59,9 @@ TEST_F(DeviceCommands, AFailedDeviceFailsTheRunButTheNextStillRuns) {
   const std::string dead = "tcp:127.0.0.1:" + std::to_string(closedPort);
   const CliRun run = Zandor({"update", kSample, dead, target});
   EXPECT_EQ(run.code, kExitNegative);
-  EXPECT_NE(run.out.find(dead + ": Device Update Failed"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(dead + ": Connection error! Please reset power and try again!"),
+            std::string::npos)
+      << run.out;
   EXPECT_NE(run.out.find(target + ": Device Update Successful"), std::string::npos);
 }
 

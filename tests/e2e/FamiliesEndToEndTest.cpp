@@ -239,7 +239,7 @@ TEST_F(Families, CancelIsNeverASuccess) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     console.State().cancel.Request();
   });
-  EXPECT_EQ(Update("dravik-ypk.hex"), ids::kUpdateFailed);
+  EXPECT_EQ(Update("dravik-ypk.hex"), ids::kOperationCancelled);
   canceller.join();
   EXPECT_FALSE(console.State().updateDone);
 }

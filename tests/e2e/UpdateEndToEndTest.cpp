@@ -66,7 +66,7 @@ TEST_F(SingleUnitUpdate, CancelDuringTheTransferIsNeverASuccess) {
   });
   const int status = Update("single-64k.hex");
   canceller.join();
-  EXPECT_EQ(status, ids::kUpdateFailed);
+  EXPECT_EQ(status, ids::kOperationCancelled);
   EXPECT_TRUE(op.Shown(LoadString(ids::kTransmissionTerminated)));
   EXPECT_FALSE(console.State().updateDone);
   EXPECT_FALSE(console.ProgressActive());
@@ -215,8 +215,10 @@ TEST_F(MultiUnitUpdate, StopsAfterTheBlockHoldingTheTopAddress) {
 TEST_F(MultiUnitUpdate, NoAnswerOverTcpMakesTwoAttempts) {
   config.protocols = {};
   StartTcp();
-  EXPECT_EQ(Update("multi-unit.hex"), ids::kUpdateFailed);
+  // No message box over TCP, but the device ends "not responding".
+  EXPECT_EQ(Update("multi-unit.hex"), ids::kConnectionError);
   EXPECT_FALSE(op.Shown("Connection error! Please reset power and try again!"));
+  EXPECT_TRUE(console.Logged("Connection error! Please reset power and try again!"));
   server->Stop();
   std::vector<std::uint8_t> attention;
   for (std::uint8_t b : server->Device().IdleBytes()) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -20,11 +21,49 @@ bool Fail(std::string* error, int fd, const std::string& tempPath) {
   return false;
 }
 
+bool WriteAll(int fd, std::string_view contents) {
+  std::size_t written = 0;
+  while (written < contents.size()) {
+    const ssize_t n = write(fd, contents.data() + written, contents.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The file a path names once symbolic links are followed; the path itself when nothing is
+// there yet. Empty (with *error set) for a link that leads nowhere.
+std::string Target(const std::string& path, std::string* error) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+  char resolved[PATH_MAX];
+  if (realpath(path.c_str(), resolved) == nullptr) {
+    *error = "a symbolic link to a missing file";
+    return {};
+  }
+  return resolved;
+}
+
 }  // namespace
 
 bool WriteFileAtomically(const std::string& path, std::string_view contents, mode_t mode,
-                         std::string* error) {
-  std::string pattern = path + ".XXXXXX";
+                         std::string* error, FileMode policy) {
+  const std::string target = Target(path, error);
+  if (target.empty()) return false;
+  struct stat existing {};
+  const bool exists = stat(target.c_str(), &existing) == 0;
+  if (exists && !S_ISREG(existing.st_mode)) {
+    *error = "not a regular file; it is left as it is";
+    return false;
+  }
+  if (exists && existing.st_nlink > 1) {
+    *error = "the file has other hard links, which replacing it would part; it is left as it is";
+    return false;
+  }
+  std::string pattern = target + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   const int fd = mkstemp(name.data());
@@ -33,19 +72,38 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents, mod
     *error = std::strerror(errno);
     return false;
   }
-  if (fchmod(fd, mode) != 0) return Fail(error, fd, tempPath);
-  std::size_t written = 0;
-  while (written < contents.size()) {
-    const ssize_t n = write(fd, contents.data() + written, contents.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Fail(error, fd, tempPath);
-    }
-    written += static_cast<std::size_t>(n);
-  }
+  const mode_t finalMode =
+      exists && policy == FileMode::kKeepExisting ? existing.st_mode & 07777 : mode;
+  if (fchmod(fd, finalMode) != 0) return Fail(error, fd, tempPath);
+  // Keep the owner and group of the file replaced (possible for its owner's group, or for root).
+  if (exists) (void)!fchown(fd, existing.st_uid, existing.st_gid);
+  if (!WriteAll(fd, contents)) return Fail(error, fd, tempPath);
   if (fsync(fd) != 0) return Fail(error, fd, tempPath);
   if (close(fd) != 0) return Fail(error, -1, tempPath);
-  if (rename(tempPath.c_str(), path.c_str()) != 0) return Fail(error, -1, tempPath);
+  if (rename(tempPath.c_str(), target.c_str()) != 0) return Fail(error, -1, tempPath);
+  return true;
+}
+
+bool WriteIntoPath(const std::string& path, std::string_view contents, mode_t mode,
+                   std::string* error) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) {
+    return WriteFileAtomically(path, contents, mode, error);
+  }
+  if (!S_ISCHR(info.st_mode) && !S_ISFIFO(info.st_mode)) {
+    *error = "not a regular file, character device or FIFO; it is left as it is";
+    return false;
+  }
+  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0 || !WriteAll(fd, contents)) {
+    *error = std::strerror(errno);
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  if (close(fd) != 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
   return true;
 }
 

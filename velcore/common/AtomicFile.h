@@ -7,10 +7,24 @@
 
 namespace vel {
 
-// Replaces `path` with `contents` so that a crash or a full disk leaves either the old file or
-// the new one, never a mixture: write a temporary file beside it, flush it to disk, rename.
-// On failure returns false, sets *error to the system's reason and leaves the old file alone.
+// How a replaced file's permissions come out.
+enum class FileMode {
+  kKeepExisting,  // an existing file keeps its mode; a new one gets the given mode
+  kAlways,        // the given mode, also for an existing file (a list that holds keys)
+};
+
+// Replaces the regular file at `path` (following symbolic links) with `contents` so that a crash
+// or a full disk leaves either the old file or the new one, never a mixture: a temporary file
+// beside it is written, flushed to disk and renamed over it, with the old file's owner kept where
+// the system allows. Anything that is not a regular file is never replaced, nor a file with other
+// hard links (the rename would part them). On failure returns false, sets *error to the reason
+// and leaves the old file alone.
 bool WriteFileAtomically(const std::string& path, std::string_view contents, mode_t mode,
-                         std::string* error);
+                         std::string* error, FileMode policy = FileMode::kKeepExisting);
+
+// Writes `contents` to what `path` is: into a character device or a FIFO as a stream, otherwise
+// as WriteFileAtomically does (a directory, socket or block device is refused).
+bool WriteIntoPath(const std::string& path, std::string_view contents, mode_t mode,
+                   std::string* error);
 
 }  // namespace vel

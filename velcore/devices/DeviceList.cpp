@@ -1,5 +1,11 @@
 #include "devices/DeviceList.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -201,17 +207,54 @@ std::vector<DeviceEntry> DeviceList::Decode(const std::string& stored) {
   return rows;
 }
 
-bool DeviceList::Load(const std::string& path, std::string* error) {
+bool DeviceList::IsStoredList(std::string_view stored) {
+  return std::none_of(stored.begin(), stored.end(), [](char c) {
+    const auto decoded = static_cast<unsigned char>(static_cast<unsigned char>(c) - kShift);
+    return decoded < 0x20 || decoded == 0x7F;
+  });
+}
+
+namespace {
+
+// The whole of a list file; false with *error for what cannot be a device list.
+bool ReadListFile(const std::string& path, std::string* text, bool* missing, std::string* error) {
+  *missing = false;
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    *missing = errno == ENOENT;
+    *error = std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *error = "not a device list: not a regular file";
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    rows_.clear();
-    if (errno == ENOENT) return true;  // no list yet
     *error = std::strerror(errno);
     return false;
   }
   std::ostringstream whole;
   whole << in.rdbuf();
-  rows_ = Decode(whole.str());
+  *text = whole.str();
+  if (!DeviceList::IsStoredList(*text)) {
+    *error = "not a device list: it holds bytes that no stored device list has";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DeviceList::Load(const std::string& path, std::string* error) {
+  std::string text;
+  bool missing = false;
+  if (!ReadListFile(path, &text, &missing, error)) {
+    if (!missing) return false;
+    rows_.clear();  // no list yet
+  } else {
+    rows_ = Decode(text);
+  }
   for (const DeviceEntry& row : rows_) {
     AddChoice(addressChoices_, row.address);
     AddChoice(keyChoices_, row.key);
@@ -222,7 +265,58 @@ bool DeviceList::Load(const std::string& path, std::string* error) {
 }
 
 bool DeviceList::Save(const std::string& path, std::string* error) const {
-  return WriteFileAtomically(path, Encode(rows_), 0600, error);
+  std::string existing;
+  bool missing = false;
+  if (!ReadListFile(path, &existing, &missing, error) && !missing) {
+    *error += "; it is left as it is";
+    return false;
+  }
+  return WriteFileAtomically(path, Encode(rows_), 0600, error, FileMode::kAlways);
+}
+
+bool IsUsableRow(const DeviceEntry& row, std::string* error) {
+  in_addr parsed{};
+  if (!row.IsSerial() && inet_pton(AF_INET, row.address.c_str(), &parsed) != 1) {
+    *error = "The address is \"serial\" or a dotted IPv4 address such as 192.168.1.20, not \"" +
+             row.address + "\".";
+    return false;
+  }
+  const bool digits = !row.port.empty() && row.port.size() <= 5 &&
+                      row.port.find_first_not_of("0123456789") == std::string::npos;
+  const int number = digits ? std::stoi(row.port) : -1;
+  if (row.IsSerial() && (number < 1 || number > kMaxSerialPortNumber)) {
+    *error = "A serial row's port is a COM port number from 1 to 10, not \"" + row.port + "\".";
+    return false;
+  }
+  if (!row.IsSerial() && (number < 1 || number > 65535)) {
+    *error = "A TCP row's port is a number from 1 to 65535, not \"" + row.port + "\".";
+    return false;
+  }
+  return true;
+}
+
+std::optional<DeviceListLock> DeviceListLock::Acquire(const std::string& listPath,
+                                                      std::string* error) {
+  const std::size_t slash = listPath.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "" : listPath.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? listPath : listPath.substr(slash + 1);
+  const std::string lockPath = folder + "." + name + ".lock";
+  const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *error = lockPath + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  while (flock(fd, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    *error = lockPath + ": " + std::strerror(errno);
+    close(fd);
+    return std::nullopt;
+  }
+  return DeviceListLock(fd);
+}
+
+DeviceListLock::~DeviceListLock() {
+  if (fd_ >= 0) close(fd_);  // also releases the lock
 }
 
 }  // namespace vel

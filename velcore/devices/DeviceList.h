@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vel {
@@ -67,15 +68,20 @@ class DeviceList {
   const std::vector<std::string>& AddressChoices() const { return addressChoices_; }
   const std::vector<std::string>& KeyChoices() const { return keyChoices_; }
 
-  // The whole file's rows replace the list's (a missing file gives an empty list).
+  // The whole file's rows replace the list's (a missing file gives an empty list). A file that
+  // is not a device list (not a regular file, or bytes no stored list holds) is refused and the
+  // list stays as it was.
   bool Load(const std::string& path, std::string* error);
   // Written to a temporary file beside the target, flushed and renamed, readable by its owner
-  // only (the list holds keys).
+  // only (the list holds keys). A file there that is not a device list is never replaced.
   bool Save(const std::string& path, std::string* error) const;
 
   // The stored form: fields joined by "!", every byte shifted by 4, no line breaks.
   static std::string Encode(const std::vector<DeviceEntry>& rows);
   static std::vector<DeviceEntry> Decode(const std::string& stored);
+  // Whether bytes read from a file can be a stored list: shifted back, they hold no control
+  // characters.
+  static bool IsStoredList(std::string_view stored);
 
  private:
   void AddChoice(std::vector<std::string>& list, const std::string& text);
@@ -89,5 +95,27 @@ class DeviceList {
 
 // The leading decimal number of a Port cell, or -1 when it does not begin with one.
 int PortNumber(const std::string& cell);
+
+// Whether a row can reach a device: the address is the serial marker or a dotted IPv4 address,
+// the port a whole number (a COM port 1 to 10, a TCP port 1 to 65535). *error says what is
+// allowed when it cannot.
+bool IsUsableRow(const DeviceEntry& row, std::string* error);
+
+// An advisory lock on a device list for one read-modify-write, taken on a lock file beside it
+// (".KestaLST.txt.lock"), so that the desktop and the command line editing one list at the same
+// time never lose each other's rows. Released when it goes.
+class DeviceListLock {
+ public:
+  // Waits for the lock; nothing (with *error set) when the lock file cannot be made.
+  static std::optional<DeviceListLock> Acquire(const std::string& listPath, std::string* error);
+  DeviceListLock(DeviceListLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  DeviceListLock& operator=(DeviceListLock&&) = delete;
+  DeviceListLock(const DeviceListLock&) = delete;
+  ~DeviceListLock();
+
+ private:
+  explicit DeviceListLock(int fd) : fd_(fd) {}
+  int fd_;
+};
 
 }  // namespace vel

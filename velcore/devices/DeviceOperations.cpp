@@ -44,6 +44,12 @@ bool PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSet
   return false;
 }
 
+// An operation that a cancel from outside cut short ends cancelled, whatever else it left.
+int CancelledOr(CVelUpdateDoc& doc, int status, bool succeeded) {
+  const bool cancelled = doc.GetConsole().State().cancel.IsRequested();
+  return !succeeded && cancelled && !doc.EndedByEngine() ? ids::kOperationCancelled : status;
+}
+
 }  // namespace
 
 std::optional<std::string> NormaliseKey(const std::string& key) {
@@ -66,6 +72,13 @@ std::optional<std::string> NormaliseKey(const std::string& key) {
   return digits;
 }
 
+std::string MaskedTarget(const std::string& text) {
+  if (text.rfind("tcp:", 0) != 0) return text;
+  const std::size_t hostEnd = text.find(':', 4);
+  const std::size_t portEnd = hostEnd == std::string::npos ? hostEnd : text.find(':', hostEnd + 1);
+  return portEnd == std::string::npos ? text : text.substr(0, portEnd + 1) + "<key>";
+}
+
 std::optional<DeviceTarget> ParseTarget(const std::string& text, std::string* error) {
   DeviceTarget target;
   if (text.rfind("serial:", 0) == 0) {
@@ -77,14 +90,14 @@ std::optional<DeviceTarget> ParseTarget(const std::string& text, std::string* er
     return target;
   }
   if (text.rfind("tcp:", 0) != 0) {
-    *error = "a target is serial:PORT or tcp:HOST:PORT[:KEY], not " + text;
+    *error = "a target is serial:PORT or tcp:HOST:PORT[:KEY], not " + MaskedTarget(text);
     return std::nullopt;
   }
   target.kind = LinkKind::kTcp;
   const std::string rest = text.substr(4);
   const std::size_t colon = rest.find(':');
   if (colon == std::string::npos) {
-    *error = "tcp target without a port: " + text;
+    *error = "tcp target without a port: " + MaskedTarget(text);
     return std::nullopt;
   }
   target.address = rest.substr(0, colon);
@@ -97,13 +110,13 @@ std::optional<DeviceTarget> ParseTarget(const std::string& text, std::string* er
       !target.port.empty() && target.port.find_first_not_of("0123456789") == std::string::npos &&
       target.port.size() <= 5 && std::stoi(target.port) > 0 && std::stoi(target.port) < 65536;
   if (!MakeEndpoint(target.address, target.port, &probe) || !portIsNumber) {
-    *error = "not an IPv4 address and port: " + text;
+    *error = "not an IPv4 address and port: " + MaskedTarget(text);
     return std::nullopt;
   }
   if (keyColon != std::string::npos) {
     const auto key = NormaliseKey(afterHost.substr(keyColon + 1));
     if (!key) {
-      *error = "a key is 32 hexadecimal digits or 16 dash-separated pairs: " + text;
+      *error = "a key is 32 hexadecimal digits or 16 dash-separated pairs: " + MaskedTarget(text);
       return std::nullopt;
     }
     target.key = *key;
@@ -129,7 +142,7 @@ int UpdateDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSet
   }
   const int status = state.statusCode;
   doc.ClosePort();
-  return status;
+  return CancelledOr(doc, status, IsUpdateSuccess(status));
 }
 
 int CheckDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSettings& settings) {
@@ -141,7 +154,7 @@ int CheckDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSett
   const int status = state.statusCode;
   doc.ClosePort();
   console.HideDeviceInfo();
-  return status;
+  return CancelledOr(doc, status, status == 1);
 }
 
 bool IsUpdateSuccess(int statusCode) {

@@ -19,7 +19,11 @@ struct DeviceTarget {
 
 // "serial:COM3", "serial:/dev/ttyUSB0", "tcp:HOST:PORT" or "tcp:HOST:PORT:KEY" where KEY is 32
 // hexadecimal digits or the dashed 47-character form.
+// The error never repeats a key.
 std::optional<DeviceTarget> ParseTarget(const std::string& text, std::string* error);
+
+// A target text with whatever follows its port replaced by "<key>", for output and logs.
+std::string MaskedTarget(const std::string& text);
 
 // A key as the device list writes it (sixteen dash-separated pairs) or as 32 digits: the 32
 // digits, or nothing when it is neither.

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <map>
+#include <condition_variable>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "common/Strings.h"
@@ -61,44 +63,74 @@ bool UpdateRow(DeviceList& list, std::size_t row, CVelUpdateDoc& doc,
 
 bool UpdateSelectedDevices(DeviceList& list, const DocumentFor& documentFor, Operator& op,
                            const SerialSettings& settings, const RowObserver& rowChanged,
-                           int parallel) {
-  // The checked rows, grouped by the port or endpoint they use, in list order.
-  std::vector<std::vector<std::size_t>> groups;
-  std::map<std::string, std::size_t> groupOfLink;
+                           int parallel, const CancelFlag* walkCancel) {
+  std::vector<std::size_t> rows;
   for (std::size_t row = 0; row < list.Count(); ++row) {
-    if (!list.Row(row).checked) continue;
-    const auto [it, added] = groupOfLink.try_emplace(LinkOfRow(list.Row(row)), groups.size());
-    if (added) groups.emplace_back();
-    groups[it->second].push_back(row);
+    if (list.Row(row).checked) rows.push_back(row);
   }
-  if (!groups.empty() && !documentFor(groups.front().front()).File().HasFile()) {
-    op.ShowMessage(kLoadHexFileFirst);
-    return false;
+  if (!rows.empty()) {
+    const FirmwareFile& file = documentFor(rows.front()).File();
+    if (!file.HasFile()) {
+      op.ShowMessage(kLoadHexFileFirst);
+      return false;
+    }
+    if (const auto defect = file.FirstDefect()) {
+      op.ShowMessage(LoadString(ids::kFileFailsTest) + "\n" + DescribeDefect(*defect));
+      return false;
+    }
   }
+  // Rows start from the top of the list; with several at once, a row waits while another on the
+  // same port or endpoint runs.
+  std::mutex mutex;
+  std::condition_variable linkFreed;
+  std::set<std::string> busyLinks;
+  std::vector<bool> started(rows.size(), false);
   std::atomic<bool> allSucceeded{true};
-  std::atomic<std::size_t> nextGroup{0};
-  const auto work = [&] {
-    for (std::size_t g = nextGroup++; g < groups.size(); g = nextGroup++) {
-      for (std::size_t row : groups[g]) {
-        if (!UpdateRow(list, row, documentFor(row), settings, rowChanged)) allSucceeded = false;
+  const auto nextRow = [&](std::unique_lock<std::mutex>& lock) -> std::optional<std::size_t> {
+    for (;;) {
+      if (walkCancel != nullptr && walkCancel->IsRequested()) return std::nullopt;
+      bool waiting = false;
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (started[i]) continue;
+        waiting = true;
+        if (busyLinks.count(LinkOfRow(list.Row(rows[i]))) > 0) continue;
+        started[i] = true;
+        busyLinks.insert(LinkOfRow(list.Row(rows[i])));
+        return rows[i];
       }
+      if (!waiting) return std::nullopt;
+      linkFreed.wait(lock);
+    }
+  };
+  const auto work = [&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (const auto row = nextRow(lock)) {
+      const std::string link = LinkOfRow(list.Row(*row));
+      lock.unlock();
+      if (!UpdateRow(list, *row, documentFor(*row), settings, rowChanged)) allSucceeded = false;
+      lock.lock();
+      busyLinks.erase(link);
+      linkFreed.notify_all();
     }
   };
   const std::size_t threads =
-      std::min<std::size_t>(groups.size(), static_cast<std::size_t>(std::max(parallel, 1)));
+      std::min<std::size_t>(rows.size(), static_cast<std::size_t>(std::max(parallel, 1)));
   std::vector<std::thread> workers;
   for (std::size_t t = 1; t < threads; ++t) workers.emplace_back(work);
   work();
   for (std::thread& worker : workers) worker.join();
-  if (allSucceeded) op.ShowMessage(LoadString(ids::kUpdateSuccessful));
-  return allSucceeded;
+  const bool cancelled = walkCancel != nullptr && walkCancel->IsRequested();
+  if (allSucceeded && !cancelled) op.ShowMessage(LoadString(ids::kUpdateSuccessful));
+  return allSucceeded && !cancelled;
 }
 
 bool CheckDeviceInformation(DeviceList& list, const DocumentFor& documentFor,
-                            const SerialSettings& settings, const RowObserver& rowChanged) {
+                            const SerialSettings& settings, const RowObserver& rowChanged,
+                            const CancelFlag* walkCancel) {
   bool allSucceeded = true;
   for (std::size_t row = 0; row < list.Count(); ++row) {
     if (!list.Row(row).checked) continue;
+    if (walkCancel != nullptr && walkCancel->IsRequested()) return false;
     list.SetStatus(row, kDeviceChecking);
     if (rowChanged) rowChanged(row);
     std::string problem;

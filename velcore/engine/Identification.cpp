@@ -201,6 +201,7 @@ void CVelUpdateDoc::ReadError(std::string_view text, int status) {
     console_.AppendMessage(std::string(text));
   }
   SetStatusCode(status);
+  readErrorSeen_ = true;
   identity_.serialNumber[0] = kNoSerialNumber;
 }
 

@@ -73,11 +73,25 @@ bool CVelUpdateDoc::Pause(int ms) {
   return console_.State().cancel.SleepFor(std::chrono::milliseconds(ms));
 }
 
+bool CVelUpdateDoc::RefuseDefectiveFile() {
+  const auto defect = file_.FirstDefect();
+  if (!defect) return false;
+  operator_.ShowMessage(LoadString(ids::kFileFailsTest) + "\n" + DescribeDefect(*defect));
+  SetStatusCode(ids::kFileFailsTest);
+  EndWithoutTransfer(true);
+  return true;
+}
+
 void CVelUpdateDoc::DispatchUpdate(int action) {
   WaitForWorker();
+  endedByEngine_ = false;
   answerByte_ = protocol::kAck;
   // (No receive-event mask to set: reads here wait on the descriptor itself.)
   console_.EnableWorkingControls(false);
+  // Nothing of a file that fails its checksum test goes to a device.
+  const bool sends = action == kActionUnformatted || action == kActionVantrel ||
+                     action == kActionUpdate;
+  if (sends && RefuseDefectiveFile()) return;
   switch (action) {
     case kActionUnformatted:
       SendUnformatted();
@@ -108,6 +122,7 @@ void CVelUpdateDoc::DispatchUpdate(int action) {
 
 int CVelUpdateDoc::SearchDevice(int serialAttempts, bool checking) {
   int result = 0;
+  readErrorSeen_ = false;
   if (link_.Kind() == LinkKind::kSerial) {
     link_.Purge();
     const int perSpeed = serialAttempts / 3;
@@ -150,6 +165,11 @@ void CVelUpdateDoc::DispatchAction3() {
     if (link_.Kind() == LinkKind::kSerial) {
       link_.ClosePort();
       operator_.ShowMessage(LoadString(ids::kConnectionError));
+      SetStatusCode(ids::kConnectionError);
+    } else if (!readErrorSeen_) {
+      // Over TCP no message box; the row still says that the device did not answer (a device
+      // that answered with a broken information block keeps that read error instead).
+      console_.AppendMessage(LoadString(ids::kConnectionError));
       SetStatusCode(ids::kConnectionError);
     }
     EndWithoutTransfer(true);

@@ -110,6 +110,8 @@ class CVelUpdateDoc {
   void SetSerialNumberOptional(bool on) { serialNumberOptional_ = on; }
   // Units of the last update that no image of the file fits, left out of it.
   const std::vector<int>& LeftOutUnits() const { return leftOutUnits_; }
+  // Whether the last operation's cancel came from the engine itself rather than from outside.
+  bool EndedByEngine() const { return endedByEngine_; }
   EngineTiming& Timing() { return timing_; }
   Console& GetConsole() { return console_; }
   Operator& GetOperator() { return operator_; }
@@ -125,6 +127,8 @@ class CVelUpdateDoc {
   int SearchDevice(int serialAttempts, bool checking);
   void ChooseProcedure();
   void EndWithoutTransfer(bool enableControls);
+  // Refuses (message, status, end of the operation) a file that fails its checksum test.
+  bool RefuseDefectiveFile();
   void Refuse64k();
   bool SerialOnly();
   void BuildMapIfMissing(int slot);
@@ -213,7 +217,12 @@ class CVelUpdateDoc {
   // Sleeps unless a cancel comes first; false when it did.
   bool Pause(int ms);
   bool Cancelled() const { return console_.State().cancel.IsRequested(); }
-  void RequestCancel() { console_.State().cancel.Request(); }
+  // The engine ends its own transfer (the operator gave up on a silent device, a region timed
+  // out): a failure, unlike a cancel requested from outside.
+  void RequestCancel() {
+    endedByEngine_ = true;
+    console_.State().cancel.Request();
+  }
   void SetStatusCode(int code) { console_.State().statusCode = code; }
   void Signal() { console_.State().completion.Set(); }
 
@@ -232,6 +241,8 @@ class CVelUpdateDoc {
   EngineTiming timing_;
   std::thread worker_;
   std::uint8_t lastReply_ = 0;  // the answer that ended the last send-and-wait
+  bool readErrorSeen_ = false;  // an information block of this search was broken
+  bool endedByEngine_ = false;
   std::vector<int> leftOutUnits_;
 };
 

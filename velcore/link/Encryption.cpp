@@ -3,7 +3,6 @@
 #include <gcrypt.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "image/HexText.h"
@@ -25,8 +24,6 @@ void InitialiseGcrypt() {
   (void)initialised;
 }
 
-constexpr const char* kWho = "CWrapper_TwoFish::init";
-
 }  // namespace
 
 std::string StripKeyDashes(std::string_view keyColumn) {
@@ -38,14 +35,11 @@ std::string StripKeyDashes(std::string_view keyColumn) {
   return out;
 }
 
-bool ParseKeyText(std::string_view keyText, std::uint8_t* key, char* badChar) {
+bool ParseKeyText(std::string_view keyText, std::uint8_t* key) {
   constexpr std::size_t kDigits = 2 * kCipherBlockSize;
   for (std::size_t i = 0; i < kDigits; ++i) {
     const int digit = i < keyText.size() ? HexDigitValue(keyText[i]) : -1;
-    if (digit < 0) {
-      if (badChar != nullptr) *badChar = i < keyText.size() ? keyText[i] : '\0';
-      return false;
-    }
+    if (digit < 0) return false;
     if (i % 2 == 0) {
       key[i / 2] = static_cast<std::uint8_t>(digit << 4);
     } else {
@@ -62,22 +56,16 @@ CWrapper_TwoFish::~CWrapper_TwoFish() {
 }
 
 bool CWrapper_TwoFish::init(const char* keyText, int keySize) {
+  // A key that is not a key refuses quietly: the caller reports it, and key text never goes to
+  // any output.
   std::uint8_t key[kCipherBlockSize];
-  char bad = '\0';
   const std::string_view text = keyText != nullptr ? keyText : "";
-  if (keySize != kLinkKeyBits || !ParseKeyText(text, key, &bad)) {
-    if (keySize == kLinkKeyBits) {
-      std::fprintf(stderr, "Bad hex = %c\r\nParseHexDword failed\r\n", bad >= ' ' ? bad : '?');
-    }
-    std::fprintf(stderr, "%s: Error -- makeKey() -- keysize[%d], key[%.*s]\n", kWho, keySize,
-                 static_cast<int>(text.size()), text.data());
-    return false;
-  }
+  if (keySize != kLinkKeyBits || !ParseKeyText(text, key)) return false;
   gcry_cipher_hd_t handle = nullptr;
   if (gcry_cipher_open(&handle, GCRY_CIPHER_TWOFISH128, GCRY_CIPHER_MODE_ECB, 0) != 0 ||
       gcry_cipher_setkey(handle, key, sizeof key) != 0) {
     if (handle != nullptr) gcry_cipher_close(handle);
-    std::fprintf(stderr, "%s: Error -- cipherInit() failed\n", kWho);
+    std::memset(key, 0, sizeof key);
     return false;
   }
   if (handle_ != nullptr) gcry_cipher_close(static_cast<gcry_cipher_hd_t>(handle_));

@@ -14,8 +14,7 @@ class CEncryptAPI {
  public:
   virtual ~CEncryptAPI() = default;
   // Builds the key schedule from a key text of keySize / 4 hexadecimal digits. Returns false
-  // (after writing a diagnostic to stderr) when the text is not such a key; the object then
-  // must not be used.
+  // when the text is not such a key; the object then must not be used.
   virtual bool init(const char* keyText, int keySize) = 0;
   // The sending stream's feedback register (16 bytes).
   virtual const std::uint8_t* getIV() const = 0;
@@ -59,6 +58,6 @@ std::string StripKeyDashes(std::string_view keyColumn);
 
 // Reads a key text of 32 hexadecimal digits (either case) into 16 bytes; false for anything else
 // in those 32 characters. Characters after the 32nd are ignored.
-bool ParseKeyText(std::string_view keyText, std::uint8_t* key, char* badChar = nullptr);
+bool ParseKeyText(std::string_view keyText, std::uint8_t* key);
 
 }  // namespace vel
