@@ -26,6 +26,7 @@ struct SimFaults {
   double corruptFrame = 0.0;  // probability that a record frame arrives damaged (and is dropped)
   bool busy = false;          // answer the attention byte with "busy"
   std::map<int, std::uint8_t> blockResults;  // n-th end of block (from 0) -> 0xF6/0xF7/0xF8, once
+  std::set<int> lostAckOfFrames;             // transfer frames (from 0) whose answer is lost
   int silenceFromFrame = -1;   // from this transfer frame on (counted from 0), answer nothing
   int disconnectAtFrame = -1;  // close the connection when this frame arrives
   bool badInfoChecksum = false;

@@ -69,8 +69,13 @@ void SimDevice::Answer(SimChannel& ch, std::uint8_t byte) {
   ch.WriteByte(byte);
 }
 
-void SimDevice::Acknowledge(SimChannel& ch) {
-  if (Roll(config_.faults.lostAck)) {
+std::vector<int> SimDevice::ChecksumsReceived() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return checksums_;
+}
+
+void SimDevice::Acknowledge(SimChannel& ch, int frameNumber) {
+  if (Roll(config_.faults.lostAck) || config_.faults.lostAckOfFrames.count(frameNumber) > 0) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++faults_;
     return;
@@ -285,7 +290,7 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
       pageBase_ = frame[1];
     }
     lock.unlock();
-    Acknowledge(ch);
+    Acknowledge(ch, frameNumber);
     return Next::kTransfer;
   }
   if (frame[0] == 0x10 && type == 0x00) {
@@ -302,7 +307,7 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
     for (int i = 4; i < 20; ++i) phaseSum_ += frame[i];
     if (offset + 16 > 0x10000) Violation("record crosses the segment end");
     lock.unlock();
-    Acknowledge(ch);
+    Acknowledge(ch, frameNumber);
     return Next::kTransfer;
   }
   if (frame[0] == 0 && type == 0x01 && address == 0) {
@@ -323,7 +328,7 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
       ++unit.blocksProgrammed;
     }
     lock.unlock();
-    Acknowledge(ch);
+    Acknowledge(ch, frameNumber);
     if (config_.programmingDelayMs > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(config_.programmingDelayMs));
     }
@@ -332,6 +337,7 @@ SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
   }
   if (frame[0] == 0 && type == 0x06) {
     const int sum = address;  // the checksum frame carries the sum where a record has its address
+    checksums_.push_back(sum);
     const bool match =
         sum == static_cast<int>(phaseSum_ & 0xFFFF) || sum == static_cast<int>(phaseSum_ & 0xFF);
     phaseSum_ = 0;

@@ -41,6 +41,8 @@ class SimDevice {
   // Every byte that arrived while the device waited for an attention byte, in order.
   std::vector<std::uint8_t> IdleBytes() const;
   int EndOfBlocksReceived() const;
+  // The sum S of every checksum frame received, in order.
+  std::vector<int> ChecksumsReceived() const;
 
  private:
   enum class Next { kIdle, kTransfer, kAwaitUnitSelect, kClosed };
@@ -51,7 +53,7 @@ class SimDevice {
   bool ReadUnitSelect(SimChannel& ch, std::uint8_t first);
   void SendInfoBlock(SimChannel& ch, std::uint8_t reply, bool multi);
   void Answer(SimChannel& ch, std::uint8_t byte);
-  void Acknowledge(SimChannel& ch);
+  void Acknowledge(SimChannel& ch, int frameNumber);
   void Violation(const std::string& what);
   void StartUnit(std::uint8_t kindCode);
   Next AfterRunFrame(SimChannel& ch);
@@ -68,6 +70,7 @@ class SimDevice {
   int identifications_ = 0;
   int faults_ = 0;
   int endOfBlocks_ = 0;
+  std::vector<int> checksums_;
   int unitsLeft_ = 0;  // units that can still be handed over to in this identification
 
   // The block being received, and the sum a checksum frame is compared with: the data of every

@@ -1,5 +1,8 @@
 // The list walks against simulated devices: outcomes per row, links opened and closed per row,
 // the file read again before each device.
+#include <mutex>
+#include <set>
+
 #include "SampleGen.h"
 #include "common/Strings.h"
 #include "devices/DeviceWalks.h"
@@ -129,6 +132,90 @@ TEST_F(Walks, FileChangedOnDiskBetweenDevicesIsSentInItsNewState) {
   const auto expectedB = samplegen::Generate({second}).expected[0].at(0);
   EXPECT_TRUE(std::equal(expectedA.begin(), expectedA.end(), a.begin()));
   EXPECT_TRUE(std::equal(expectedB.begin(), expectedB.end(), b.begin()));
+}
+
+// Rows A and C share an endpoint, B has its own: the walk still goes from the top down.
+TEST_F(Walks, RowsRunFromTheTopDownWhateverTheirEndpoints) {
+  const std::string x = StartDevice(), y = StartDevice();
+  AddTcpRow("A", x);
+  AddTcpRow("B", y);
+  AddTcpRow("C", x);
+  std::vector<std::size_t> begun;
+  doc = std::make_unique<CVelUpdateDoc>(console, op);
+  ASSERT_TRUE(doc->OnOpenDocument(kSample).ok());
+  EXPECT_TRUE(UpdateSelectedDevices(
+      list, [this](std::size_t) -> CVelUpdateDoc& { return *doc; }, op, SerialSettings{},
+      [&](std::size_t row) {
+        if (list.Row(row).status == kDeviceUpdating) begun.push_back(row);
+      }));
+  EXPECT_EQ(begun, (std::vector<std::size_t>{0, 1, 2}));
+}
+
+TEST_F(Walks, SideBySideRowsNeverShareAnEndpoint) {
+  sim::SimConfig slow;
+  slow.answerDelayMs = 1;
+  const std::string x = StartDevice(slow), y = StartDevice(slow);
+  AddTcpRow("A", x);
+  AddTcpRow("B", y);
+  AddTcpRow("C", x);
+  std::vector<std::unique_ptr<RecordingConsole>> consoles;
+  std::vector<std::unique_ptr<CVelUpdateDoc>> docs;
+  for (int i = 0; i < 3; ++i) {
+    consoles.push_back(std::make_unique<RecordingConsole>());
+    docs.push_back(std::make_unique<CVelUpdateDoc>(*consoles.back(), op));
+    ASSERT_TRUE(docs.back()->OnOpenDocument(kSample).ok());
+  }
+  std::mutex mutex;
+  std::set<std::size_t> running;
+  bool sharedAtOnce = false;
+  bool sideBySide = false;
+  EXPECT_TRUE(UpdateSelectedDevices(
+      list, [&](std::size_t row) -> CVelUpdateDoc& { return *docs[row]; }, op, SerialSettings{},
+      [&](std::size_t row) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (list.Row(row).status == kDeviceUpdating) {
+          running.insert(row);
+          sharedAtOnce = sharedAtOnce || (running.count(0) > 0 && running.count(2) > 0);
+          sideBySide = sideBySide || running.size() > 1;
+        } else {
+          running.erase(row);
+        }
+      },
+      3));
+  EXPECT_FALSE(sharedAtOnce);
+  EXPECT_TRUE(sideBySide);
+  for (std::size_t row = 0; row < 3; ++row)
+    EXPECT_EQ(list.Row(row).status, "Device Update Successful");
+}
+
+TEST_F(Walks, ACancelledWalkStartsNoFurtherRow) {
+  AddTcpRow("A", StartDevice());
+  AddTcpRow("B", StartDevice());
+  CancelFlag walkCancel;
+  doc = std::make_unique<CVelUpdateDoc>(console, op);
+  ASSERT_TRUE(doc->OnOpenDocument(kSample).ok());
+  EXPECT_FALSE(UpdateSelectedDevices(
+      list, [this](std::size_t) -> CVelUpdateDoc& { return *doc; }, op, SerialSettings{},
+      [&](std::size_t row) {
+        if (row == 0 && list.Row(0).status == kDeviceUpdating) walkCancel.Request();
+      },
+      1, &walkCancel));
+  EXPECT_EQ(list.Row(0).status, "Device Update Successful");  // it had begun: it runs to its end
+  EXPECT_EQ(list.Row(1).status, "");
+  EXPECT_FALSE(op.Shown("Device Update Successful"));
+}
+
+TEST_F(Walks, AFileThatFailsItsTestIsRefusedBeforeAnyRow) {
+  TempDir dir;
+  std::string text = ReadFile(kSample);
+  text.replace(text.find("\n:10") + 12, 1, text[text.find("\n:10") + 12] == '0' ? "1" : "0");
+  WriteText(dir.File("bad.hex"), text);
+  AddTcpRow("A", StartDevice());
+  EXPECT_FALSE(Update(dir.File("bad.hex")));
+  EXPECT_NE(op.Messages().back().find(LoadString(ids::kFileFailsTest)), std::string::npos);
+  EXPECT_EQ(list.Row(0).status, "");
+  servers.back()->Stop();
+  EXPECT_TRUE(servers.back()->Device().IdleBytes().empty());
 }
 
 TEST(WalkCommands, KeepAListAndUpdateItsRows) {

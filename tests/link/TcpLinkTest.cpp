@@ -7,6 +7,7 @@
 #include "link/DeviceLink.h"
 #include "link/TcpLink.h"
 #include "support/LoopbackPeer.h"
+#include "support/UnansweredEndpoint.h"
 
 namespace vel {
 namespace {
@@ -160,41 +161,8 @@ TEST(TcpLink, ALimitedReceiveEndsAtItsLimit) {
   link.Shutdown();
 }
 
-// A listener whose backlog is full leaves a connect unanswered: the time-out ends it, and a
-// cancel ends it sooner.
-class UnansweredEndpoint {
- public:
-  UnansweredEndpoint() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener_, 0);
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    // Fill the queue with connections nobody accepts.
-    for (int i = 0; i < 8; ++i) {
-      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-      ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-      fillers_.push_back(fd);
-    }
-  }
-  ~UnansweredEndpoint() {
-    for (int fd : fillers_) ::close(fd);
-    ::close(listener_);
-  }
-  std::uint16_t Port() const { return port_; }
-
- private:
-  int listener_ = -1;
-  std::uint16_t port_ = 0;
-  std::vector<int> fillers_;
-};
-
 TEST(TcpLink, ConnectGivesUpAtItsTimeOutOrOnCancel) {
-  UnansweredEndpoint endpoint;
+  testing::UnansweredEndpoint endpoint;
   TcpLink link;
   link.SetConnectTimeout(300);
   auto start = Clock::now();

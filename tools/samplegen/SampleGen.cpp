@@ -136,9 +136,10 @@ std::vector<Sample> StandardSamples() {
       // The second record block of these files carries no metadata of its own.
       {"dravik-ypa.hex",
        {image(with("YPA"), {0xFF}, 0x2000, 52), image({}, {254, 255}, 0x5000, 53)}},
+      // Data in every block of both phases, so that a block left out never compares equal.
       {"dravik-128k.hex",
-       {image(with("YPB", {"AuxiliaryVersion = 2 100"}), {254, 255}, 0x7000, 54),
-        image({}, {0, 1, 2, 3, 4, 5}, 0x0C00, 55)}},
+       {image(with("YPB", {"AuxiliaryVersion = 2 100"}), {254, 255}, 0x10000, 54),
+        image({}, {0, 1, 2, 3, 4, 5}, 0x10000, 55)}},
       {"tzt-two-images.hex",
        {image(with("TZT"), {0xFF}, 0x10000, 56), image({}, {254, 255}, 0x4000, 57)}},
       {"hub-jqh.hex", {image(with("JQH"), {0xFF}, 0x1200, 58)}},

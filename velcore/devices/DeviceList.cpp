@@ -118,6 +118,11 @@ bool DeviceList::SetCell(std::size_t row, DeviceColumn column, const std::string
     *error = "A device list field holds at most 255 characters.";
     return false;
   }
+  if (std::any_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+    *error = "A device list field cannot contain control characters.";
+    return false;
+  }
   DeviceEntry& entry = rows_[row];
   switch (column) {
     case DeviceColumn::kName:

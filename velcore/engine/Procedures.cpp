@@ -29,7 +29,7 @@ bool CVelUpdateDoc::Handshake(std::uint8_t byte) {
 
 bool CVelUpdateDoc::ChecksumThenRun(std::uint32_t dataSum) {
   const bool confirmed =
-      ConfirmChecksum(dataSum, kChecksumWaitSeconds, {protocol::kAck, protocol::kAskAgain});
+      ConfirmChecksum(dataSum, timing_.checksumWaitSeconds, {protocol::kAck, protocol::kAskAgain});
   WriteRunFrame();
   if (!confirmed) operator_.ShowMessage(kTelvikFail);
   return confirmed;
@@ -37,6 +37,8 @@ bool CVelUpdateDoc::ChecksumThenRun(std::uint32_t dataSum) {
 
 bool CVelUpdateDoc::ConfirmChecksum(std::uint32_t dataSum, int seconds,
                                     std::initializer_list<std::uint8_t> answers) {
+  // Answers still on their way for earlier frames must not pass for the device's word.
+  link_.Purge();
   const auto frame = protocol::ChecksumFrame(static_cast<std::uint16_t>(dataSum));
   Write(frame.data(), static_cast<int>(frame.size()));
   const int answer = WaitForByte(
@@ -335,7 +337,7 @@ void CVelUpdateDoc::ProcedureT4() {
   // A skipped sector ("Please Update again!") leaves the device incomplete: never a success.
   bool ok = RunPhase(phases[0], &sum) == PhaseOutcome::kComplete;
   // The run frame and the second phase follow only a confirmed checksum here.
-  if (ok && ConfirmChecksum(sum & 0xFF, kSectorChecksumWaitSeconds, {protocol::kAck})) {
+  if (ok && ConfirmChecksum(sum & 0xFF, timing_.sectorChecksumWaitSeconds, {protocol::kAck})) {
     WriteRunFrame();
   } else if (ok) {
     operator_.ShowMessage(kTelvikFail);
@@ -358,7 +360,7 @@ void CVelUpdateDoc::ProcedureT6() {
     if (!ok) break;
     WriteRunFrame();
     if (region > 0 &&
-        WaitForByte(kConfirmationSeconds, [](int t) { return Format(kWaitZandor, t); }, 68,
+        WaitForByte(timing_.confirmationSeconds, [](int t) { return Format(kWaitZandor, t); }, 68,
                     {protocol::kAck}) == kNoResult) {
       if (!Cancelled()) operator_.ShowMessage(std::string(text::kUnitTimeout));
       ok = false;

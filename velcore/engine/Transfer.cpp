@@ -225,7 +225,7 @@ int CVelUpdateDoc::ProgrammingWait(const TransferPhase& phase, int segment, int 
   int last = kNoResult;
   bool askedAt40 = false, askedAt20 = false;
   TimedWait(
-      kProgrammingWaitSeconds,
+      timing_.programmingWaitSeconds,
       [&](int secondsLeft) {
         console_.SetProgress(secondsLeft * phase.waitPositionFactor,
                              phase.waitText(segment, block, secondsLeft));
@@ -340,7 +340,8 @@ int CVelUpdateDoc::WaitForByte(int seconds, const std::function<std::string(int)
 void CVelUpdateDoc::TimedWait(int seconds, const std::function<bool(int)>& showSecondsLeft,
                               const std::function<bool(std::uint8_t)>& takeByte) {
   // A wait shown in seconds lasts those seconds on either link: each read waits at most one
-  // second, and at most one read a second counts (as a read of the serial line takes).
+  // second, and the wait also ends after as many reads (as the serial line's one-second reads
+  // would, were bytes the wait does not want to keep arriving).
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::seconds(seconds);
   for (int reads = 0; reads < seconds && !Cancelled(); ++reads) {

@@ -18,7 +18,14 @@
 
 namespace vel {
 
-// Every wait of the engine that is not a link time-out, in milliseconds.
+// The waits shown to the operator as a countdown in seconds.
+constexpr int kProgrammingWaitSeconds = 60;     // while a block is programmed
+constexpr int kChecksumWaitSeconds = 120;       // the device's word on the checksum frame
+constexpr int kSectorChecksumWaitSeconds = 60;  // the same after the Dravik sectors
+constexpr int kConfirmationSeconds = 60;        // a region's confirmation
+
+// Every wait of the engine that is not a link time-out: pauses in milliseconds, then the
+// countdowns in seconds.
 struct EngineTiming {
   int dnkAnswerDelayMs = 1000;          // a DNK unit wants a pause before the answer byte
   int unitSelectPauseMs = 500;          // after the loader unit-select frame of an NB file
@@ -30,9 +37,12 @@ struct EngineTiming {
   int hubRestartPauseMs = 10000;        // the hub restarts after its checksum is confirmed
   int escapePauseMs = 100;              // before the escapes between the YPA phases
   int secondPhasePauseMs = 10;          // after the echo, before the second YPA phase
+  int programmingWaitSeconds = kProgrammingWaitSeconds;
+  int checksumWaitSeconds = kChecksumWaitSeconds;
+  int sectorChecksumWaitSeconds = kSectorChecksumWaitSeconds;
+  int confirmationSeconds = kConfirmationSeconds;
 };
 
-constexpr int kProgrammingWaitSeconds = 60;   // while a block is programmed
 constexpr int kOneSecondMs = 1000;            // one step of a wait shown in seconds
 constexpr int kMaxBlockFailures = 10;         // results other than "programmed" in a row
 constexpr int kNotRespondingEveryTries = 20;  // the question while a frame goes unanswered
@@ -41,9 +51,6 @@ constexpr int kIdentifyPasses = 3;
 constexpr int kDeviceInfoTries = 2;
 constexpr int kBusyBytes = 3;
 constexpr int kHandoverEmptyReads = 5;
-constexpr int kChecksumWaitSeconds = 120;       // the device's word on the checksum frame
-constexpr int kSectorChecksumWaitSeconds = 60;  // the same after the Dravik sectors
-constexpr int kConfirmationSeconds = 60;        // a region's confirmation
 constexpr int kWakeTries = 6;
 constexpr int kHubIdentifyTries = 3;
 constexpr int kEscapeTries = 3;

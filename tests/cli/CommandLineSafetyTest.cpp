@@ -1,0 +1,200 @@
+// What the command line shows and how it stops: keys never appear, text from files, devices and
+// lists reaches a terminal escaped, JSON stays valid UTF-8, and SIGINT/SIGTERM end every device
+// with its result.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "Json.h"
+#include "Printable.h"
+#include "SampleGen.h"
+#include "SimServer.h"
+#include "link/Encryption.h"
+#include "support/CliRunner.h"
+#include "support/Files.h"
+#include "support/Subprocess.h"
+#include "support/TempDir.h"
+
+namespace zandor {
+namespace {
+
+using testing::CliRun;
+using testing::Zandor;
+using vel::testing::ReadFile;
+using vel::testing::Subprocess;
+using vel::testing::TempDir;
+using vel::testing::WriteText;
+
+const std::string kSample = std::string(ZANDOR_SAMPLES_DIR) + "/multi-unit.hex";
+const std::string kZandor = std::string(ZANDOR_BIN_DIR) + "/zandor";
+
+// A simulated device slow enough (1 ms an answer) for a signal to arrive mid-update.
+std::string SlowDevice(sim::SimServer& server) {
+  return "tcp:127.0.0.1:" + std::to_string(server.StartTcp());
+}
+
+sim::SimConfig Slow() {
+  sim::SimConfig config;
+  config.answerDelayMs = 1;
+  return config;
+}
+
+TEST(Signals, SigintCancelsEveryDeviceAndEachGetsItsResult) {
+  sim::SimServer first(Slow()), second(Slow());
+  const std::string a = SlowDevice(first), b = SlowDevice(second);
+  TempDir dir;
+  Subprocess zandor({kZandor, "update", kSample, a, b, "--json", "--log", dir.File("log.txt")});
+  ASSERT_TRUE(zandor.WaitForOutput("\"event\":\"progress\"", std::chrono::seconds(20)))
+      << zandor.out << zandor.err;
+  zandor.Signal(SIGINT);
+  EXPECT_EQ(zandor.Wait(), 130) << zandor.err;
+  for (const std::string& target : {a, b}) {
+    EXPECT_NE(zandor.out.find("{\"event\":\"result\",\"device\":\"" + target +
+                              "\",\"status\":30006,\"text\":\"Cancelled at the operator's "
+                              "request\",\"success\":false}"),
+              std::string::npos)
+        << zandor.out;
+  }
+  const std::string log = ReadFile(dir.File("log.txt"));
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back(), '\n');
+  EXPECT_NE(log.find(b + ": Cancelled at the operator's request"), std::string::npos) << log;
+  second.Stop();
+  EXPECT_EQ(second.Device().IdentificationsAnswered(), 0) << "the second device never began";
+}
+
+TEST(Signals, SigtermPrintsTheStatusLineAndExits143) {
+  sim::SimServer server(Slow());
+  const std::string target = SlowDevice(server);
+  Subprocess zandor({kZandor, "update", kSample, target});
+  ASSERT_TRUE(zandor.WaitForOutput("device and file versions", std::chrono::seconds(20)));
+  zandor.Signal(SIGTERM);
+  EXPECT_EQ(zandor.Wait(), 143);
+  EXPECT_NE(zandor.out.find(target + ": Cancelled at the operator's request\n"), std::string::npos)
+      << zandor.out;
+}
+
+TEST(Keys, NeverAppearInOutputOrMessages) {
+  const std::string key = "0011223344556677ZZ99AABBCCDDEEFF";
+  const CliRun run = Zandor({"update", kSample, "tcp:127.0.0.1:3000:" + key});
+  EXPECT_EQ(run.code, kExitUsage);
+  EXPECT_EQ(run.err.find(key), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("tcp:127.0.0.1:3000:<key>"), std::string::npos) << run.err;
+
+  // The cipher refuses a bad key without writing anything itself.
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  const int savedErr = dup(2), savedOut = dup(1);
+  dup2(pipeFds[1], 2);
+  dup2(pipeFds[1], 1);
+  vel::CWrapper_TwoFish cipher;
+  const bool keyed = cipher.init(key.c_str(), 128);
+  dup2(savedErr, 2);
+  dup2(savedOut, 1);
+  close(pipeFds[1]);
+  char buffer[256];
+  EXPECT_EQ(read(pipeFds[0], buffer, sizeof buffer), 0);
+  close(pipeFds[0]);
+  close(savedErr);
+  close(savedOut);
+  EXPECT_FALSE(keyed);
+}
+
+TEST(TerminalText, ControlCharactersFromFilesDevicesAndListsAreEscaped) {
+  EXPECT_EQ(Printable("a\x1b[2Jb\x07"), "a\\x1B[2Jb\\x07");
+  EXPECT_EQ(Printable("two\nlines", true), "two lines");
+  EXPECT_EQ(Printable("f\xc3\xafrm \xff"), "f\xc3\xafrm \\xFF");  // UTF-8 kept, a stray byte not
+  EXPECT_EQ(Printable("\xc2\x9b"), "\\x9B");                      // the C1 form of ESC [
+
+  TempDir dir;
+  WriteText(dir.File("evil.hex"),
+            "{DeviceType = G3}{Display = 1 \"\x1b[2J\"}{AuxiliaryVersion = 1 B07}\n"
+            ":0100000011EE\n:00000001FF\n");
+  const CliRun info = Zandor({"info", dir.File("evil.hex")});
+  EXPECT_EQ(info.out.find('\x1b'), std::string::npos);
+  EXPECT_NE(info.out.find("\\x1B[2J"), std::string::npos) << info.out;
+
+  sim::SimConfig config;
+  config.serialNumber = std::string("AB\x1b]0;owned\x07");
+  sim::SimServer server(config);
+  const CliRun check = Zandor({"check", "tcp:127.0.0.1:" + std::to_string(server.StartTcp())});
+  EXPECT_EQ(check.out.find('\x1b'), std::string::npos);
+  EXPECT_NE(check.out.find("AB\\x1B]0;owned\\x07"), std::string::npos) << check.out;
+
+  const std::string list = dir.File("KestaLST.txt");
+  // A stored list holds no C0 control characters, but may hold the C1 escape (CSI) and bytes in
+  // an older encoding.
+  std::string stored =
+      "\xc2\x9b"
+      "31mred\x9b!<Default Serial>!1!<Default No Encryption>";
+  for (char& c : stored) c = static_cast<char>(c + 4);
+  WriteText(list, stored);
+  const CliRun listed = Zandor({"devices", "--list", list, "list"});
+  EXPECT_EQ(listed.code, kExitOk);
+  EXPECT_EQ(listed.out.find("\x9b"), std::string::npos);
+  EXPECT_NE(listed.out.find("\\x9B31mred\\x9B"), std::string::npos) << listed.out;
+  EXPECT_EQ(Zandor({"devices", "--list", list, "add", "--name", "a\x1b[2Jb"}).code, kExitNegative);
+}
+
+TEST(Json, StaysValidUtf8AndKeepsNonAsciiText) {
+  EXPECT_EQ(JsonString("f\xc3\xafrm.hex"), "\"f\xc3\xafrm.hex\"");
+  EXPECT_EQ(JsonString("\x1b\x7f"), "\"\\u001b\\u007f\"");
+  // Bytes that are not UTF-8 read as Latin-1; a cut sequence and a surrogate likewise.
+  EXPECT_EQ(JsonString("\xe9t\xc3"), "\"\\u00e9t\\u00c3\"");
+  EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"\\u00ed\\u00a0\\u0080\"");
+
+  TempDir dir;
+  const std::string path = dir.File("f\xc3\xafrm.hex");
+  WriteText(path, ReadFile(kSample));
+  const CliRun run = Zandor({"info", path, "--json"});
+  EXPECT_NE(run.out.find("\"file\":\"f\xc3\xafrm.hex\""), std::string::npos) << run.out;
+}
+
+TEST(SmallCommands, VersionHelpJudgingAndTheFailingRecord) {
+  EXPECT_EQ(Zandor({"--version"}).out, "ZandorUpdate version 2.4.5 GA Build 1\n");
+
+  TempDir dir;
+  Subprocess samplegen({std::string(ZANDOR_BIN_DIR) + "/zandor-samplegen", "--help"});
+  EXPECT_EQ(samplegen.Wait(), 0);
+  EXPECT_NE(samplegen.out.find("usage: zandor-samplegen OUTDIR"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists("--help"));
+
+  sim::SimServer server{sim::SimConfig{}};
+  const CliRun check = Zandor({"check", "tcp:127.0.0.1:" + std::to_string(server.StartTcp())});
+  EXPECT_NE(check.out.find("not judged"), std::string::npos) << check.out;
+  EXPECT_EQ(check.out.find("type OK?"), std::string::npos);
+
+  std::string text = ReadFile(kSample);
+  const std::size_t record = text.find("\n:10") + 1;
+  text[record + 12] = text[record + 12] == '0' ? '1' : '0';
+  WriteText(dir.File("bad.hex"), text);
+  const CliRun test = Zandor({"test", dir.File("bad.hex")});
+  EXPECT_EQ(test.code, kExitNegative);
+  EXPECT_NE(test.out.find("Record 2 of image 0 (line 7) fails its checksum."), std::string::npos)
+      << test.out;
+  const CliRun update = Zandor({"update", dir.File("bad.hex"), "tcp:127.0.0.1:1"});
+  EXPECT_EQ(update.code, kExitFileError);
+  EXPECT_NE(update.err.find("fails its checksum test; nothing was sent"), std::string::npos);
+}
+
+TEST(SerialNames, ComZeroIsNoPortAndAMissingPortSaysHowToMapIt) {
+  TempDir dir;
+  const CliRun zero = Zandor({"update", kSample, "serial:COM0", "--log", dir.File("log")});
+  EXPECT_EQ(zero.code, kExitNegative);
+  EXPECT_NE(zero.out.find("serial:COM0: Access to the selected serial port was denied by Windows. "
+                          "Please check the system properties and ensure that this port exists."),
+            std::string::npos)
+      << zero.out;
+  EXPECT_NE(ReadFile(dir.File("log")).find("\"COM0\" is not a port"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists("COM0"));
+
+  setenv("ZANDOR_COM_PORTS", "COM9=/dev/no-such-tty", 1);
+  const CliRun missing = Zandor({"update", kSample, "serial:COM9", "--log", dir.File("log9")});
+  unsetenv("ZANDOR_COM_PORTS");
+  EXPECT_NE(
+      ReadFile(dir.File("log9")).find("/dev/no-such-tty: No such file or directory. Map COM9"),
+      std::string::npos);
+}
+
+}  // namespace
+}  // namespace zandor

@@ -1,0 +1,154 @@
+// Files the command line writes and the device list it keeps: written into what the path is,
+// never replacing what is not a regular file, and every concurrent edit landing.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "devices/DeviceList.h"
+#include "support/CliRunner.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
+
+namespace zandor {
+namespace {
+
+using testing::CliRun;
+using testing::Zandor;
+using vel::testing::ReadFile;
+using vel::testing::TempDir;
+using vel::testing::WriteText;
+
+const std::string kSample = std::string(ZANDOR_SAMPLES_DIR) + "/single-64k.hex";
+constexpr std::size_t kSegment = 65536;
+
+CliRun Binary(const std::string& out) {
+  return Zandor({"memory", kSample, "--segment", "FF", "--binary", out});
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  lstat(path.c_str(), &info);
+  return info.st_mode;
+}
+
+TEST(BinaryOutput, ARegularFileIsReplacedKeepingItsMode) {
+  TempDir dir;
+  const std::string out = dir.File("seg.bin");
+  WriteText(out, "old");
+  chmod(out.c_str(), 0600);
+  ASSERT_EQ(Binary(out).code, kExitOk);
+  EXPECT_EQ(ReadFile(out).size(), kSegment);
+  EXPECT_EQ(ModeOf(out) & 0777, 0600u);
+  ASSERT_EQ(Binary(dir.File("new.bin")).code, kExitOk);
+  EXPECT_EQ(ModeOf(dir.File("new.bin")) & 0777, 0644u);
+}
+
+TEST(BinaryOutput, ALinkIsFollowedAndAHardLinkedFileLeftAlone) {
+  TempDir dir;
+  WriteText(dir.File("target.bin"), "old");
+  std::filesystem::create_symlink(dir.File("target.bin"), dir.File("link.bin"));
+  ASSERT_EQ(Binary(dir.File("link.bin")).code, kExitOk);
+  EXPECT_TRUE(S_ISLNK(ModeOf(dir.File("link.bin"))));
+  EXPECT_EQ(ReadFile(dir.File("target.bin")).size(), kSegment);
+
+  WriteText(dir.File("a.bin"), "shared");
+  ASSERT_EQ(link(dir.File("a.bin").c_str(), dir.File("b.bin").c_str()), 0);
+  const CliRun refused = Binary(dir.File("a.bin"));
+  EXPECT_EQ(refused.code, kExitFileError);
+  EXPECT_NE(refused.err.find("other hard links"), std::string::npos) << refused.err;
+  EXPECT_EQ(ReadFile(dir.File("b.bin")), "shared");
+}
+
+TEST(BinaryOutput, DevicesFifosAndStandardOutputAreWrittenInto) {
+  ASSERT_EQ(Binary("/dev/null").code, kExitOk);
+  EXPECT_TRUE(S_ISCHR(ModeOf("/dev/null")));
+  if (std::filesystem::exists("/dev/full")) {
+    const CliRun full = Binary("/dev/full");
+    EXPECT_EQ(full.code, kExitFileError);
+    EXPECT_NE(full.err.find("No space left on device"), std::string::npos);
+    EXPECT_TRUE(S_ISCHR(ModeOf("/dev/full")));
+  }
+
+  TempDir dir;
+  const std::string fifo = dir.File("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = ReadFile(fifo); });
+  EXPECT_EQ(Binary(fifo).code, kExitOk);
+  reader.join();
+  EXPECT_EQ(received.size(), kSegment);
+  EXPECT_TRUE(S_ISFIFO(ModeOf(fifo)));
+
+  const CliRun toStdout = Binary("-");
+  EXPECT_EQ(toStdout.code, kExitOk);
+  EXPECT_EQ(toStdout.out.size(), kSegment);
+
+  std::filesystem::create_directory(dir.File("folder"));
+  EXPECT_EQ(Binary(dir.File("folder")).code, kExitFileError);
+}
+
+TEST(DeviceListFile, ConcurrentEditsAllLand) {
+  TempDir dir;
+  const std::string list = dir.File("KestaLST.txt");
+  std::vector<std::thread> editors;
+  for (int i = 0; i < 8; ++i) {
+    editors.emplace_back([&list, i] {
+      EXPECT_EQ(
+          Zandor({"devices", "--list", list, "add", "--name", "unit" + std::to_string(i)}).code,
+          kExitOk);
+    });
+  }
+  for (std::thread& editor : editors) editor.join();
+  vel::DeviceList loaded;
+  std::string error;
+  ASSERT_TRUE(loaded.Load(list, &error)) << error;
+  EXPECT_EQ(loaded.Count(), 8u);
+}
+
+TEST(DeviceListFile, WhatIsNotADeviceListIsRefusedAndKept) {
+  TempDir dir;
+  std::string random(512, '\0');
+  for (std::size_t i = 0; i < random.size(); ++i) random[i] = static_cast<char>(i * 7919 % 251);
+  WriteText(dir.File("random.bin"), random);
+  for (const char* command : {"list", "add"}) {
+    const CliRun run = Zandor({"devices", "--list", dir.File("random.bin"), command});
+    EXPECT_EQ(run.code, kExitFileError) << command;
+    EXPECT_NE(run.err.find("not a device list"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(ReadFile(dir.File("random.bin")), random);
+  EXPECT_EQ(Zandor({"devices", "--list", dir.Path().string(), "list"}).code, kExitFileError);
+
+  // A save through the core never replaces it either.
+  vel::DeviceList list;
+  list.AddDevice();
+  std::string error;
+  EXPECT_FALSE(list.Save(dir.File("random.bin"), &error));
+  EXPECT_EQ(ReadFile(dir.File("random.bin")), random);
+}
+
+TEST(DeviceListFile, RowsThatCannotWorkAreRefusedWhenEntered) {
+  TempDir dir;
+  const std::string list = dir.File("KestaLST.txt");
+  const auto add = [&](std::vector<std::string> options) {
+    std::vector<std::string> words = {"devices", "--list", list, "add"};
+    words.insert(words.end(), options.begin(), options.end());
+    return Zandor(words);
+  };
+  const CliRun badAddress = add({"--address", "10.0.0.999", "--port", "3000"});
+  EXPECT_EQ(badAddress.code, kExitNegative);
+  EXPECT_NE(badAddress.err.find("dotted IPv4 address"), std::string::npos);
+  EXPECT_EQ(add({"--address", "10.0.0.9", "--port", "abc"}).code, kExitNegative);
+  const CliRun bigPort = add({"--address", "10.0.0.9", "--port", "99999"});
+  EXPECT_NE(bigPort.err.find("a number from 1 to 65535"), std::string::npos);
+  EXPECT_EQ(add({"--port", "11"}).code, kExitNegative);  // COM ports 1 to 10
+  EXPECT_EQ(add({"--address", "10.0.0.9", "--port", "3000"}).code, kExitOk);
+  EXPECT_EQ(Zandor({"devices", "--list", list, "set", "1", "--port", "0"}).code, kExitNegative);
+  EXPECT_NE(Zandor({"devices", "--list", list, "list"}).out.find("10.0.0.9  3000"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace zandor
