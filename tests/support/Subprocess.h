@@ -44,6 +44,15 @@ class Subprocess {
     if (out_ >= 0) close(out_);
     if (err_ >= 0) close(err_);
   }
+  Subprocess(Subprocess&& other) noexcept
+      : out(std::move(other.out)),
+        err(std::move(other.err)),
+        pid_(other.pid_),
+        out_(other.out_),
+        err_(other.err_),
+        code_(other.code_) {
+    other.pid_ = other.out_ = other.err_ = -1;
+  }
   Subprocess(const Subprocess&) = delete;
   Subprocess& operator=(const Subprocess&) = delete;
 
