@@ -40,6 +40,22 @@ inline Utf8Char DecodeUtf8(std::string_view text, std::size_t i) {
   return {code, length};
 }
 
+// Calls onChar(codePoint, bytes) for every well-formed character of `text` and onStray(byte) for
+// every byte that is not part of one.
+template <typename OnChar, typename OnStray>
+void ForEachUtf8(std::string_view text, OnChar onChar, OnStray onStray) {
+  for (std::size_t i = 0; i < text.size();) {
+    const Utf8Char c = DecodeUtf8(text, i);
+    if (c.length == 0) {
+      onStray(static_cast<unsigned char>(text[i]));
+      ++i;
+    } else {
+      onChar(c.codePoint, text.substr(i, c.length));
+      i += c.length;
+    }
+  }
+}
+
 // C0 and C1 control characters and DEL: what a terminal may act on instead of showing.
 constexpr bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 

@@ -130,17 +130,6 @@ TEST_F(HonestOutcomes, AProgrammingErrorInSegmentZeroDoesNotRestartForever) {
       "Block 1 of segment 00 failed 10 times in a row (last result F7); the transfer ends."));
 }
 
-TEST_F(HonestOutcomes, EveryTwoPhaseFamilyAllowedOnTcpUpdatesEnciphered) {
-  config.key = "000102030405060708090A0B0C0D0E0F";
-  Family("loader");
-  StartTcp();
-  EXPECT_EQ(Update("loader-g5.hex"), ids::kUpdateSuccessful);
-  const auto units = Programmed();
-  ASSERT_GE(units.size(), 2u);
-  ExpectProgrammedImage(units[0], 0, {0, 1});
-  ExpectProgrammedImage(units[1], 1, {0});
-}
-
 TEST_F(HonestOutcomes, ASecondFileInTheSameDocumentStartsFromACleanDevice) {
   config.multiUnit = false;
   config.units = {Unit("G3 ", "AB", "100")};

@@ -24,6 +24,13 @@ TcpEndpoint Loopback(std::uint16_t port) {
   return endpoint;
 }
 
+// A peer that accepts and then says nothing until the host sends a byte or leaves.
+void SilentPeer(LoopbackPeer& peer) {
+  const int fd = peer.Accept();
+  LoopbackPeer::ReadExactly(fd, 1, 5000);
+  ::close(fd);
+}
+
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -142,11 +149,7 @@ TEST(TcpLink, ShortReceiveIsDecipheredAndTheStreamStaysInStep) {
 
 TEST(TcpLink, ALimitedReceiveEndsAtItsLimit) {
   LoopbackPeer peer;
-  peer.Serve([](LoopbackPeer& p) {
-    const int fd = p.Accept();
-    LoopbackPeer::ReadExactly(fd, 1, 5000);
-    ::close(fd);
-  });
+  peer.Serve(SilentPeer);
   TcpLink link;
   link.SetWaitStep(50);
   ASSERT_EQ(link.ConnectTcp(Loopback(peer.Port())), 0);
@@ -186,11 +189,7 @@ TEST(TcpLink, ConnectGivesUpAtItsTimeOutOrOnCancel) {
 
 TEST(TcpLink, CancelEndsAReceive) {
   LoopbackPeer peer;
-  peer.Serve([](LoopbackPeer& p) {
-    const int fd = p.Accept();
-    LoopbackPeer::ReadExactly(fd, 1, 5000);
-    ::close(fd);
-  });
+  peer.Serve(SilentPeer);
   TcpLink link;
   CancelFlag cancel;
   link.SetCancelFlag(&cancel);
