@@ -20,6 +20,9 @@ int main(int argc, char** argv) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   for (const std::string& problem : counts.problems) std::printf("PROBLEM %s\n", problem.c_str());
+  for (const auto& [name, tally] : counts.runsAndSuccesses) {
+    std::printf("%-9s runs %3d  successes %3d\n", name.c_str(), tally.first, tally.second);
+  }
   std::printf(
       "runs %d, successes %d, absorbable %d, not absorbed %d, faults injected %d, false "
       "successes %d, hangs %d (%.0f s)\n",

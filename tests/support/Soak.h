@@ -5,6 +5,7 @@
 // faults the protocol can absorb succeeds, and that none hangs.
 #include <chrono>
 #include <future>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
@@ -26,6 +27,7 @@ struct SoakCounts {
   int falseSuccesses = 0;
   int notAbsorbed = 0;  // absorbable runs that did not succeed
   int hangs = 0;
+  std::map<std::string, std::pair<int, int>> runsAndSuccesses;  // by procedure
   std::vector<std::string> problems;
 };
 
@@ -185,6 +187,7 @@ inline void SoakOnce(std::uint32_t seed, const std::string& samples, SoakCounts*
   auto update =
       std::async(std::launch::async, [&] { return UpdateDevice(doc, target, SerialSettings{}); });
   ++counts->runs;
+  ++counts->runsAndSuccesses[family.name].first;
   if (update.wait_for(bound) != std::future_status::ready) {
     ++counts->hangs;
     counts->problems.push_back(std::string(family.name) + " seed " + std::to_string(seed) +
@@ -208,6 +211,7 @@ inline void SoakOnce(std::uint32_t seed, const std::string& samples, SoakCounts*
     return;
   }
   ++counts->successes;
+  ++counts->runsAndSuccesses[family.name].second;
   const auto programmed = server.Device().Programmed();
   std::string why = "fewer programmed phases than the procedure has";
   bool holds = programmed.size() >= family.phases.size();
