@@ -1,59 +1,71 @@
-// 16 simulated TCP devices that answer every frame after 2 ms (as a device behind a serial
-// server does) updated with --parallel 16, against one such device alone.
+// Simulated TCP devices that answer every frame after 2 ms (as a device behind a serial server
+// does), updated all at once through the job facade (the walk of `update --devices --parallel`),
+// against one such device alone; and the resident memory each device costs.
 #include <cstdio>
+#include <cstdlib>
 
 #include "BenchSupport.h"
 #include "SampleGen.h"
 #include "SimServer.h"
 #include "common/AtomicFile.h"
 #include "devices/DeviceWalks.h"
-#include "support/EngineFakes.h"
+#include "support/JobRecorder.h"
 
 namespace {
 
-constexpr int kDevices = 16;
+constexpr int kDefaultDevices = 64;
 constexpr int kAnswerDelayMs = 2;
+constexpr double kMemoryTargetMiB = 4.0;
 
 double UpdateRows(int devices, const std::string& firmware) {
   std::vector<std::unique_ptr<sim::SimServer>> servers;
-  vel::DeviceList list;
-  std::string error;
+  std::vector<vel::JobRow> rows;
   for (int d = 0; d < devices; ++d) {
     sim::SimConfig config;
     config.answerDelayMs = kAnswerDelayMs;
     servers.push_back(std::make_unique<sim::SimServer>(config));
-    const std::size_t row = list.AddDevice();
-    list.SetCell(row, vel::DeviceColumn::kAddress, "127.0.0.1", &error);
-    list.SetCell(row, vel::DeviceColumn::kPort, std::to_string(servers.back()->StartTcp()), &error);
-    list.SetChecked(row, true);
+    vel::DeviceTarget target;
+    target.kind = vel::LinkKind::kTcp;
+    target.address = "127.0.0.1";
+    target.port = std::to_string(servers.back()->StartTcp());
+    rows.push_back(vel::RowOfTarget(static_cast<std::size_t>(d), target));
   }
-  struct Session {
-    vel::testing::RecordingConsole console;
-    vel::testing::ScriptedOperator op;
-    vel::CVelUpdateDoc doc{console, op};
-  };
-  std::vector<std::unique_ptr<Session>> sessions;
-  for (int d = 0; d < devices; ++d) {
-    sessions.push_back(std::make_unique<Session>());
-    if (!sessions.back()->doc.OnOpenDocument(firmware).ok()) std::abort();
-  }
-  vel::testing::ScriptedOperator walkOperator;
+  vel::testing::JobRecorder recorder;
+  vel::JobOptions options;
+  options.firmwarePath = firmware;
+  options.parallel = devices;
+  options.logStatusLines = false;
   const auto start = std::chrono::steady_clock::now();
-  const bool ok = vel::UpdateSelectedDevices(
-      list, [&](std::size_t row) -> vel::CVelUpdateDoc& { return sessions[row]->doc; },
-      walkOperator, vel::SerialSettings{}, {}, devices);
+  {
+    vel::DeviceJobs jobs(recorder);
+    jobs.Start(std::move(rows), std::move(options));
+    jobs.Wait();
+  }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!ok) {
+  if (!recorder.Of(vel::JobEvent::Kind::kWalkFinished).at(0).allSucceeded) {
     std::fprintf(stderr, "an update failed\n");
     std::abort();
   }
   return seconds;
 }
 
+// The process's peak resident memory so far, in KiB.
+long PeakRssKiB() {
+  FILE* status = std::fopen("/proc/self/status", "r");
+  char line[256];
+  long kib = -1;
+  while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
+  }
+  if (status != nullptr) std::fclose(status);
+  return kib;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const int devices = argc > 1 ? std::atoi(argv[1]) : kDefaultDevices;
   char dir[] = "/tmp/zandor-bench-XXXXXX";
   if (mkdtemp(dir) == nullptr) return 1;
   samplegen::ImageSpec image;
@@ -67,8 +79,13 @@ int main() {
     return 1;
   }
   const double one = UpdateRows(1, firmware);
-  const double many = UpdateRows(kDevices, firmware);
-  bench::ReportRatio("16 devices with --parallel 16 vs one", many, one, 1.5);
+  const long peakOne = PeakRssKiB();
+  const double many = UpdateRows(devices, firmware);
+  const long peakMany = PeakRssKiB();
+  bench::ReportRatio(std::to_string(devices) + " devices at once vs one device", many, one, 1.5);
+  const double perDevice = (peakMany - peakOne) / 1024.0 / (devices - 1);
+  std::printf("resident memory per device: %.2f MiB (target <= %.1f) %s\n", perDevice,
+              kMemoryTargetMiB, perDevice <= kMemoryTargetMiB ? "PASS" : "MISS");
   std::remove(firmware.c_str());
   rmdir(dir);
   return 0;

@@ -20,6 +20,7 @@
 #include "common/AtomicFile.h"
 #include "common/Strings.h"
 #include "devices/DeviceOperations.h"
+#include "engine/VelUpdateDoc.h"
 #include "devices/VersionCheck.h"
 
 namespace {

@@ -15,7 +15,8 @@
 #include "Json.h"
 #include "Printable.h"
 #include "common/Strings.h"
-#include "devices/DeviceOperations.h"
+#include "devices/DeviceJobs.h"
+#include "devices/DeviceList.h"
 #include "devices/DeviceWalks.h"
 #include "image/HexFileLoader.h"
 
@@ -56,17 +57,6 @@ enum class Mode { kCheck, kUpdate };
 
 constexpr auto kInterruptPoll = std::chrono::milliseconds(20);
 
-// One device's front end and document, so that every line names its device.
-struct Session {
-  Session(const Presentation& presentation, const OperatorChoices& choices, bool serialOptional)
-      : console(presentation), op(presentation, choices), doc(console, op) {
-    doc.SetSerialNumberOptional(serialOptional);
-  }
-  CliConsole console;
-  CliOperator op;
-  vel::CVelUpdateDoc doc;
-};
-
 // While a run lasts, turns the process's stop request into a cancel of every device.
 class InterruptWatch {
  public:
@@ -93,16 +83,6 @@ class InterruptWatch {
   std::thread thread_;
 };
 
-// " (unit 1 left out: no image of the file fits it)" for the units an update left out.
-std::string LeftOutNote(const vel::CVelUpdateDoc& doc) {
-  std::string units;
-  for (int u : doc.LeftOutUnits()) units += (units.empty() ? "" : ", ") + std::to_string(u);
-  if (units.empty()) return {};
-  return " (unit" + std::string(doc.LeftOutUnits().size() > 1 ? "s " : " ") + units +
-         " left out: no image of the file fits " +
-         (doc.LeftOutUnits().size() > 1 ? "them" : "it") + ")";
-}
-
 // Everything one run of check or update shares.
 class DeviceRun {
  public:
@@ -111,13 +91,12 @@ class DeviceRun {
 
  private:
   int UsageError(const std::string& problem) const;
-  std::unique_ptr<Session> NewSession(const std::string& label);
   int RunTargets(const std::vector<std::string>& texts);
   int RunDeviceList();
   bool ChooseRows(vel::DeviceList& list, std::string* error) const;
-  void Report(const std::string& label, int status, const std::string& text, bool success);
-  void CancelAll();
-  bool Interrupted() const { return walkCancel_.IsRequested(); }
+  // Runs the job over the rows through the engine's job facade and prints it; the exit code.
+  int RunJob(std::vector<vel::JobRow> rows, std::vector<NamedRow> names, int parallel,
+             const std::string& summaryLabel);
 
   Mode mode_;
   const Args& args_;
@@ -125,52 +104,14 @@ class DeviceRun {
   std::string usage_;
   std::string firmware_;
   std::ofstream log_;
-  std::mutex outputLock_;
   OperatorChoices choices_;
-  Presentation presentation_{io_.out, io_.err, io_.errIsTerminal, false, nullptr, &outputLock_, {}};
+  Presentation presentation_{io_.out, io_.err, io_.errIsTerminal, false, nullptr};
   int connectTimeoutMs_ = vel::kTcpConnectTimeoutMs;
-  vel::CancelFlag walkCancel_;
-  std::mutex sessionsLock_;
-  std::vector<Session*> sessions_;  // every session of the run, for a cancel
 };
-
-void DeviceRun::CancelAll() {
-  std::lock_guard<std::mutex> guard(sessionsLock_);
-  walkCancel_.Request();
-  for (Session* session : sessions_) session->console.State().cancel.Request();
-}
 
 int DeviceRun::UsageError(const std::string& problem) const {
   io_.err << "zandor: " << Printable(problem, true) << "\n" << usage_;
   return kExitUsage;
-}
-
-std::unique_ptr<Session> DeviceRun::NewSession(const std::string& label) {
-  Presentation forDevice = presentation_;
-  forDevice.device = label;
-  auto session = std::make_unique<Session>(forDevice, choices_, args_.Has("serial-optional"));
-  session->doc.Link().Tcp().SetConnectTimeout(connectTimeoutMs_);
-  if (!firmware_.empty()) session->doc.OnOpenDocument(firmware_);
-  std::lock_guard<std::mutex> guard(sessionsLock_);
-  sessions_.push_back(session.get());
-  // A session made after the stop request starts cancelled.
-  if (walkCancel_.IsRequested()) session->console.State().cancel.Request();
-  return session;
-}
-
-void DeviceRun::Report(const std::string& label, int status, const std::string& text,
-                       bool success) {
-  std::lock_guard<std::mutex> guard(outputLock_);
-  const std::string line = Printable(label + ": " + text, true);
-  if (log_.is_open()) log_ << line << "\n" << std::flush;
-  if (presentation_.json) {
-    io_.out << "{\"event\":\"result\",\"device\":" << JsonString(label) << ",\"status\":" << status
-            << ",\"text\":" << JsonString(text) << ",\"success\":" << (success ? "true" : "false")
-            << "}\n";
-  } else {
-    io_.out << line << "\n";
-  }
-  io_.out.flush();
 }
 
 int DeviceRun::Run() {
@@ -223,9 +164,9 @@ int DeviceRun::Run() {
     const vel::LoadResult loaded = vel::HexFileLoader(probe).LoadPath(firmware_);
     if (!loaded.ok()) {
       io_.err << Printable("zandor: " + firmware_ + ": " +
-                           (loaded.status == vel::LoadStatus::kCannotOpen
-                                ? loaded.detail
-                                : vel::LoadString(vel::ids::kUnexpectedFileFormat)),
+                               (loaded.status == vel::LoadStatus::kCannotOpen
+                                    ? loaded.detail
+                                    : vel::LoadString(vel::ids::kUnexpectedFileFormat)),
                            true)
               << "\n";
       return kExitFileError;
@@ -247,42 +188,49 @@ int DeviceRun::Run() {
   choices_.cancelOnSilence = silence == "cancel";
   choices_.serialNumber = serialNumber;
   choices_.interactive = isatty(STDIN_FILENO) == 1 && !presentation_.json;
-  const InterruptWatch watch(io_.interrupt, [this] { CancelAll(); });
   return fromList ? RunDeviceList() : RunTargets(positional);
 }
 
-int DeviceRun::RunTargets(const std::vector<std::string>& texts) {
-  std::vector<vel::DeviceTarget> targets;
-  std::string error;
-  for (const std::string& text : texts) {
-    const auto target = vel::ParseTarget(text, &error);
-    if (!target) return UsageError(error);
-    targets.push_back(*target);
+int DeviceRun::RunJob(std::vector<vel::JobRow> rows, std::vector<NamedRow> names, int parallel,
+                      const std::string& summaryLabel) {
+  CliJobView view(presentation_, choices_, std::move(names));
+  vel::JobOptions options;
+  options.kind = mode_ == Mode::kUpdate ? vel::JobKind::kUpdate : vel::JobKind::kCheck;
+  options.firmwarePath = firmware_;
+  options.parallel = parallel;
+  options.connectTimeoutMs = connectTimeoutMs_;
+  options.serialNumberOptional = args_.Has("serial-optional");
+  // Every status line is looked at only when the message log keeps them.
+  options.logStatusLines = presentation_.log != nullptr;
+  std::atomic<bool> interrupted{false};
+  {
+    vel::DeviceJobs jobs(view);
+    const InterruptWatch watch(io_.interrupt, [&] {
+      interrupted = true;
+      jobs.CancelAll();
+    });
+    jobs.Start(std::move(rows), std::move(options));
+    jobs.Wait();
   }
-  bool allSucceeded = true;
-  const vel::SerialSettings settings;
-  for (std::size_t i = 0; i < targets.size(); ++i) {
-    const std::string label = vel::MaskedTarget(texts[i]);
-    if (Interrupted()) {
-      // A device not begun before the stop request is reported as cancelled too.
-      allSucceeded = false;
-      Report(label, vel::ids::kOperationCancelled,
-             vel::LoadString(vel::ids::kOperationCancelled), false);
-      continue;
-    }
-    const auto session = NewSession(label);
-    const int status = mode_ == Mode::kUpdate
-                           ? vel::UpdateDevice(session->doc, targets[i], settings)
-                           : vel::CheckDevice(session->doc, targets[i], settings);
-    const bool success = mode_ == Mode::kUpdate ? vel::IsUpdateSuccess(status) : status == 1;
-    session->console.FinishLine();
-    allSucceeded = allSucceeded && success;
-    Report(label, status,
-           mode_ == Mode::kUpdate ? vel::UpdateStatusText(status) + LeftOutNote(session->doc)
-                                  : vel::CheckStatusText(status),
-           success);
+  const bool allSucceeded = view.Close(interrupted);
+  if (!summaryLabel.empty() && mode_ == Mode::kUpdate && view.WalkSucceeded()) {
+    view.Message(summaryLabel, vel::LoadString(vel::ids::kUpdateSuccessful));
   }
   return allSucceeded ? kExitOk : kExitNegative;
+}
+
+int DeviceRun::RunTargets(const std::vector<std::string>& texts) {
+  std::vector<vel::JobRow> rows;
+  std::vector<NamedRow> names;
+  std::string error;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    const auto target = vel::ParseTarget(texts[i], &error);
+    if (!target) return UsageError(error);
+    rows.push_back(vel::RowOfTarget(i, *target));
+    const std::string label = vel::MaskedTarget(texts[i]);
+    names.push_back({i, label, label});
+  }
+  return RunJob(std::move(rows), std::move(names), 1, {});
 }
 
 bool DeviceRun::ChooseRows(vel::DeviceList& list, std::string* error) const {
@@ -332,40 +280,18 @@ int DeviceRun::RunDeviceList() {
     return kExitFileError;
   }
   if (!ChooseRows(list, &error)) return UsageError(error);
-  std::vector<std::unique_ptr<Session>> sessions(list.Count());
+  std::vector<vel::JobRow> rows;
+  std::vector<NamedRow> names;
   for (std::size_t row = 0; row < list.Count(); ++row) {
-    if (list.Row(row).checked) {
-      sessions[row] =
-          NewSession("row " + std::to_string(row + 1) + " (" + list.Row(row).name + ")");
-    }
-  }
-  const auto documentFor = [&sessions](std::size_t row) -> vel::CVelUpdateDoc& {
-    return sessions.at(row)->doc;
-  };
-  const vel::SerialSettings settings;
-  Presentation walkPresentation = presentation_;
-  walkPresentation.device = args_.Value("devices");
-  CliOperator walkOperator(walkPresentation, choices_);
-  const int parallel = static_cast<int>(*ParseNumber(args_.Value("parallel", "1"), 1, 64, 10));
-  const bool allSucceeded =
-      mode_ == Mode::kUpdate ? vel::UpdateSelectedDevices(list, documentFor, walkOperator, settings,
-                                                          {}, parallel, &walkCancel_)
-                             : vel::CheckDeviceInformation(list, documentFor, settings, {},
-                                                           &walkCancel_);
-  for (std::size_t row = 0; row < list.Count(); ++row) {
-    if (!list.Row(row).checked) continue;
-    sessions[row]->console.FinishLine();
     const vel::DeviceEntry& entry = list.Row(row);
-    const std::string label =
-        "row " + std::to_string(row + 1) + " " + entry.name + " [" + vel::LinkOfRow(entry) + "]";
-    // A row not begun before the stop request is reported as cancelled.
-    const bool notBegun = entry.status.empty() && Interrupted();
-    Report(label, notBegun ? vel::ids::kOperationCancelled : 0,
-           notBegun ? vel::LoadString(vel::ids::kOperationCancelled)
-                    : entry.status + LeftOutNote(sessions[row]->doc),
-           entry.succeeded);
+    if (!entry.checked) continue;
+    rows.push_back(vel::RowOfList(row, entry));
+    const std::string number = "row " + std::to_string(row + 1);
+    names.push_back({row, number + " (" + entry.name + ")",
+                     number + " " + entry.name + " [" + vel::LinkOfRow(entry) + "]"});
   }
-  return allSucceeded ? kExitOk : kExitNegative;
+  const int parallel = static_cast<int>(*ParseNumber(args_.Value("parallel", "1"), 1, 64, 10));
+  return RunJob(std::move(rows), std::move(names), parallel, args_.Value("devices"));
 }
 
 int Run(Mode mode, const std::vector<std::string>& words, Streams io) {

@@ -24,115 +24,172 @@ std::string JsonVerdict(bool judged, int v) { return judged ? std::to_string(v) 
 
 std::string OneLine(const std::string& text) { return Printable(text, true); }
 
-std::string Event(const Presentation& p, const std::string& kind, const std::string& fields) {
-  return "{\"event\":\"" + kind + "\",\"device\":" + JsonString(p.device) +
+std::string Event(const std::string& device, const std::string& kind, const std::string& fields) {
+  return "{\"event\":\"" + kind + "\",\"device\":" + JsonString(device) +
          (fields.empty() ? "" : "," + fields) + "}\n";
 }
 
 }  // namespace
 
-void CliConsole::WriteLog(const std::string& line) {
-  if (p_.log != nullptr) {
-    *p_.log << OneLine(p_.device.empty() ? line : p_.device + ": " + line) << "\n";
+CliJobView::CliJobView(Presentation presentation, OperatorChoices choices,
+                       std::vector<NamedRow> rows)
+    : p_(presentation), choices_(std::move(choices)), rows_(std::move(rows)) {
+  for (std::size_t i = 0; i < rows_.size(); ++i) position_[rows_[i].row] = i;
+  results_.resize(rows_.size());
+}
+
+void CliJobView::Publish(vel::JobEvent event) {
+  using Kind = vel::JobEvent::Kind;
+  switch (event.kind) {
+    case Kind::kStatusLogged: {
+      std::lock_guard<std::mutex> guard(lock_);
+      WriteLog(Label(event.row), event.text);
+      break;
+    }
+    case Kind::kLogLine:
+      LogLine(event.row, event.text);
+      break;
+    case Kind::kUnits: {
+      std::lock_guard<std::mutex> guard(lock_);
+      for (const vel::UnitLabel& unit : event.units) {
+        WriteLog(Label(event.row), "Unit " + std::to_string(unit.unit) + ": " + unit.name + " " +
+                                       unit.firmwareVersion);
+      }
+      break;
+    }
+    case Kind::kProgress:
+      Progress(event.row, event.low, event.high, event.position, event.text);
+      break;
+    case Kind::kProgressEnded:
+      EndProgress(event.row);
+      break;
+    case Kind::kMessage:
+      ShowMessage(event.row, event.text);
+      break;
+    case Kind::kQuestion:
+      Answer(event.row, *event.question);
+      break;
+    case Kind::kRowFinished:
+      Finished(event);
+      break;
+    case Kind::kWalkFinished:
+      walkSucceeded_ = event.allSucceeded;
+      break;
+    case Kind::kRowBegun:
+    case Kind::kStatusLine:
+    case Kind::kUnitsHidden:
+      break;
   }
 }
 
-void CliConsole::LogStatusLine(const std::string& line) {
-  std::lock_guard<std::mutex> guard(*p_.lock);
-  WriteLog(line);
+void CliJobView::WriteLog(const std::string& device, const std::string& line) {
+  if (p_.log != nullptr) *p_.log << OneLine(device.empty() ? line : device + ": " + line) << "\n";
 }
 
-void CliConsole::AppendMessage(const std::string& line) {
-  std::lock_guard<std::mutex> guard(*p_.lock);
-  WriteLog(line);
+void CliJobView::LogLine(std::size_t row, const std::string& line) {
+  std::lock_guard<std::mutex> guard(lock_);
+  WriteLog(Label(row), line);
   if (p_.json) {
-    p_.out << Event(p_, "log", "\"text\":" + JsonString(line)) << std::flush;
+    p_.out << Event(Label(row), "log", "\"text\":" + JsonString(line)) << std::flush;
   } else if (!p_.errIsTerminal) {
-    p_.err << OneLine(p_.device + ": " + line) << "\n";
+    p_.err << OneLine(Label(row) + ": " + line) << "\n";
   }
 }
 
-void CliConsole::ShowDeviceUnits(const std::vector<vel::UnitLabel>& units) {
-  std::lock_guard<std::mutex> guard(*p_.lock);
-  for (const vel::UnitLabel& unit : units) {
-    WriteLog("Unit " + std::to_string(unit.unit) + ": " + unit.name + " " + unit.firmwareVersion);
-  }
-}
-
-void CliConsole::ShowProgress(int low, int high, int position, const std::string& statusLine) {
+void CliJobView::Progress(std::size_t row, int low, int high, int position,
+                          const std::string& statusLine) {
   const long long span = std::max(1LL, static_cast<long long>(high) - low);
   const int percent = static_cast<int>(
       std::clamp((static_cast<long long>(position) - low) * 100 / span, 0LL, 100LL));
-  std::lock_guard<std::mutex> guard(*p_.lock);
+  std::lock_guard<std::mutex> guard(lock_);
+  RowView& view = views_[row];
+  const std::string& device = Label(row);
   const auto now = std::chrono::steady_clock::now();
   if (p_.json) {
-    if (percent == shownPercent_) return;
-    shownPercent_ = percent;
-    p_.out << Event(
-                  p_, "progress",
-                  "\"percent\":" + std::to_string(percent) + ",\"text\":" + JsonString(statusLine))
+    if (percent == view.shownPercent) return;
+    view.shownPercent = percent;
+    p_.out << Event(device, "progress",
+                    "\"percent\":" + std::to_string(percent) + ",\"text\":" + JsonString(statusLine))
            << std::flush;
     return;
   }
   if (p_.errIsTerminal) {
-    if (now - lastPaint_ < kRepaintInterval && percent == shownPercent_) return;
-    lastPaint_ = now;
-    shownPercent_ = percent;
+    if (now - view.lastPaint < kRepaintInterval && percent == view.shownPercent) return;
+    view.lastPaint = now;
+    view.shownPercent = percent;
     constexpr int kWidth = 24;
     const int filled = percent * kWidth / 100;
-    p_.err << "\r\033[K" << OneLine(p_.device) << " [" << std::string(filled, '#')
+    p_.err << "\r\033[K" << OneLine(device) << " [" << std::string(filled, '#')
            << std::string(kWidth - filled, '.') << "] " << percent << "% "
            << OneLine(statusLine.substr(0, 70)) << std::flush;
-    lineOpen_ = true;
+    view.lineOpen = true;
     return;
   }
   // Plain lines: an operation that lasts shows its name and every quarter it passes; quick ones
   // (loading, identification) and countdowns that run backwards show nothing.
-  if (operationText_.empty()) {
-    operationText_ = statusLine;
-    operationStart_ = now;
+  if (view.operationText.empty()) {
+    view.operationText = statusLine;
+    view.operationStart = now;
   }
   const int quarter = percent / kPlainPercentStep * kPlainPercentStep;
-  if (now - operationStart_ < kPlainQuietTime || quarter <= shownPercent_) return;
-  shownPercent_ = quarter;
-  p_.err << OneLine(p_.device + ": " + operationText_) << " " << quarter << "%\n";
+  if (now - view.operationStart < kPlainQuietTime || quarter <= view.shownPercent) return;
+  view.shownPercent = quarter;
+  p_.err << OneLine(device + ": " + view.operationText) << " " << quarter << "%\n";
 }
 
-void CliConsole::HideProgress() {
-  std::lock_guard<std::mutex> guard(*p_.lock);
-  shownPercent_ = -1;
-  operationText_.clear();
-  if (lineOpen_) p_.err << "\r\033[K" << std::flush;
-  lineOpen_ = false;
+void CliJobView::EndProgress(std::size_t row) {
+  std::lock_guard<std::mutex> guard(lock_);
+  RowView& view = views_[row];
+  view.shownPercent = -1;
+  view.operationText.clear();
+  if (view.lineOpen) p_.err << "\r\033[K" << std::flush;
+  view.lineOpen = false;
 }
 
-void CliConsole::FinishLine() { HideProgress(); }
-
-void CliOperator::ShowMessage(const std::string& text) {
-  std::lock_guard<std::mutex> guard(*p_.lock);
-  const std::string line = OneLine(p_.device + ": " + text);
+void CliJobView::ShowMessage(std::size_t row, const std::string& text) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const std::string line = OneLine(Label(row) + ": " + text);
   if (p_.log != nullptr) *p_.log << line << "\n";
   if (p_.json) {
-    p_.out << Event(p_, "message", "\"text\":" + JsonString(text)) << std::flush;
+    p_.out << Event(Label(row), "message", "\"text\":" + JsonString(text)) << std::flush;
   } else {
     p_.err << (p_.errIsTerminal ? "\r\033[K" : "") << line << "\n";
   }
 }
 
-std::string CliOperator::ReadTerminalLine(const std::string& prompt) {
-  std::lock_guard<std::mutex> guard(*p_.lock);
+void CliJobView::Message(const std::string& label, const std::string& text) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const std::string line = OneLine(label + ": " + text);
+  if (p_.log != nullptr) *p_.log << line << "\n";
+  if (p_.json) {
+    p_.out << Event(label, "message", "\"text\":" + JsonString(text)) << std::flush;
+  } else {
+    p_.err << line << "\n";
+  }
+}
+
+void CliJobView::Answer(std::size_t row, vel::JobQuestion& question) {
+  if (question.GetKind() == vel::JobQuestion::Kind::kConfirmDevice) {
+    question.Answer(ConfirmDevice(row, *question.Request()));
+  } else {
+    question.Answer(AskYesNo(row, question.GetQuestion(), question.Text()));
+  }
+}
+
+std::string CliJobView::ReadTerminalLine(const std::string& prompt) {
+  std::lock_guard<std::mutex> guard(lock_);
   p_.err << "\r\033[K" << prompt << std::flush;
   std::string line;
   std::getline(std::cin, line);
   return line;
 }
 
-bool CliOperator::AskTerminal(const std::string& question) {
+bool CliJobView::AskTerminal(const std::string& question) {
   const std::string answer = ReadTerminalLine(OneLine(question) + " [y/N] ");
   return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
-bool CliOperator::AskYesNo(vel::Question question, const std::string& text) {
+bool CliJobView::AskYesNo(std::size_t row, vel::Question question, const std::string& text) {
   bool answer = false;
   if (question == vel::Question::kUnknownCompatibility && choices_.yes) {
     answer = true;
@@ -142,18 +199,19 @@ bool CliOperator::AskYesNo(vel::Question question, const std::string& text) {
     answer = question == vel::Question::kNotResponding ? choices_.cancelOnSilence : false;
   }
   if (p_.json) {
-    std::lock_guard<std::mutex> guard(*p_.lock);
-    p_.out << Event(p_, "question",
+    std::lock_guard<std::mutex> guard(lock_);
+    p_.out << Event(Label(row), "question",
                     "\"text\":" + JsonString(text) + ",\"answer\":" + (answer ? "true" : "false"))
            << std::flush;
   }
   return answer;
 }
 
-void CliOperator::PrintVersionCheck(const vel::VersionCheck& check) {
+void CliJobView::PrintVersionCheck(std::size_t row, const vel::VersionCheck& check) {
   const vel::ConfirmationRequest& r = check.Request();
   const vel::DeviceIdentity& d = r.device;
   const bool judged = r.file.HasFile();
+  const std::string& device = Label(row);
   std::string text;
   if (p_.json) {
     text = "\"serialNumber\":" + JsonString(check.InitialSerialText()) + ",\"units\":[";
@@ -176,11 +234,11 @@ void CliOperator::PrintVersionCheck(const vel::VersionCheck& check) {
       line.resize(line.size() - 2);  // without "\r\n"
       text += std::string(i ? "," : "") + JsonString(line);
     }
-    std::lock_guard<std::mutex> guard(*p_.lock);
-    p_.out << Event(p_, "versions", text + "]") << std::flush;
+    std::lock_guard<std::mutex> guard(lock_);
+    p_.out << Event(device, "versions", text + "]") << std::flush;
     return;
   }
-  text = p_.device + ": device and file versions\n";
+  text = device + ": device and file versions\n";
   text += "  Serial number: " +
           (d.HasSerialNumber() ? check.InitialSerialText() : std::string("<none>")) + "\n";
   for (int u = 0; u < std::min(d.unitCount, 4); ++u) {
@@ -208,11 +266,12 @@ void CliOperator::PrintVersionCheck(const vel::VersionCheck& check) {
   for (const std::string& line : check.AuxiliaryLines()) {
     text += "  " + line.substr(0, line.size() - 2) + "\n";
   }
-  std::lock_guard<std::mutex> guard(*p_.lock);
+  std::lock_guard<std::mutex> guard(lock_);
   p_.out << Printable(text) << std::flush;
 }
 
-bool CliOperator::ChooseSerialNumber(const vel::VersionCheck& check, std::string* serial) {
+bool CliJobView::ChooseSerialNumber(std::size_t row, const vel::VersionCheck& check,
+                                    std::string* serial) {
   *serial = check.InitialSerialText();
   if (!choices_.serialNumber.empty() && check.SerialEditable()) *serial = choices_.serialNumber;
   if (!check.NeedsSerialNumber() || check.OkEnabledFor(*serial)) return true;
@@ -221,17 +280,17 @@ bool CliOperator::ChooseSerialNumber(const vel::VersionCheck& check, std::string
         ReadTerminalLine("The device has no serial number. Serial number (8 to 12 characters): ");
     if (check.OkEnabledFor(*serial)) return true;
   }
-  ShowMessage(
-      "The device has no serial number: give --serial-number (8 to 12 characters) or "
-      "--serial-optional.");
+  ShowMessage(row,
+              "The device has no serial number: give --serial-number (8 to 12 characters) or "
+              "--serial-optional.");
   return false;
 }
 
-bool CliOperator::ConfirmDevice(vel::ConfirmationRequest& request) {
+bool CliJobView::ConfirmDevice(std::size_t row, vel::ConfirmationRequest& request) {
   vel::VersionCheck check(request);
-  if (choices_.printVersionCheck) PrintVersionCheck(check);
+  PrintVersionCheck(row, check);
   std::string serial;
-  if (!ChooseSerialNumber(check, &serial)) return false;
+  if (!ChooseSerialNumber(row, check, &serial)) return false;
   switch (check.Evaluate()) {
     case vel::VersionCheck::OkOutcome::kAccepted:
       break;
@@ -242,7 +301,7 @@ bool CliOperator::ConfirmDevice(vel::ConfirmationRequest& request) {
           "No unit could be chosen from the file's metadata. Update unit 0 with image 0?";
       const bool take = choices_.yes || (choices_.interactive && AskTerminal(question));
       if (!take || request.device.unitCount == 0) {
-        ShowMessage(std::string(vel::text::kMustSelectUnit));
+        ShowMessage(row, std::string(vel::text::kMustSelectUnit));
         return false;
       }
       request.device.unitSelected[0] = 1;
@@ -250,10 +309,10 @@ bool CliOperator::ConfirmDevice(vel::ConfirmationRequest& request) {
       break;
     }
     case vel::VersionCheck::OkOutcome::kWrongFirmware:
-      ShowMessage(std::string(vel::text::kWrongFirmware));
+      ShowMessage(row, std::string(vel::text::kWrongFirmware));
       return false;
     case vel::VersionCheck::OkOutcome::kAskCompatibility:
-      if (!AskYesNo(vel::Question::kUnknownCompatibility,
+      if (!AskYesNo(row, vel::Question::kUnknownCompatibility,
                     std::string(vel::text::kUnknownCompatibility))) {
         return false;
       }
@@ -261,6 +320,57 @@ bool CliOperator::ConfirmDevice(vel::ConfirmationRequest& request) {
   }
   check.Accept(serial);
   return true;
+}
+
+void CliJobView::Finished(const vel::JobEvent& event) {
+  EndProgress(event.row);
+  std::string note;
+  for (int u : event.leftOutUnits) note += (note.empty() ? "" : ", ") + std::to_string(u);
+  if (!note.empty()) {
+    const bool several = event.leftOutUnits.size() > 1;
+    note = std::string(" (unit") + (several ? "s " : " ") + note +
+           " left out: no image of the file fits " + (several ? "them" : "it") + ")";
+  }
+  std::lock_guard<std::mutex> guard(lock_);
+  const std::size_t place = position_.at(event.row);
+  results_[place] = DeviceLine{rows_[place].resultLabel, event.statusCode, event.text + note,
+                               event.outcome == vel::Outcome::kSucceeded};
+  PrintReadyResults();
+}
+
+void CliJobView::PrintReadyResults() {
+  while (nextResult_ < results_.size() && results_[nextResult_]) {
+    PrintResult(*results_[nextResult_]);
+    ++nextResult_;
+  }
+}
+
+void CliJobView::PrintResult(const DeviceLine& result) {
+  const std::string line = OneLine(result.label + ": " + result.text);
+  if (p_.log != nullptr) *p_.log << line << "\n" << std::flush;
+  if (p_.json) {
+    p_.out << "{\"event\":\"result\",\"device\":" << JsonString(result.label)
+           << ",\"status\":" << result.statusCode << ",\"text\":" << JsonString(result.text)
+           << ",\"success\":" << (result.success ? "true" : "false") << "}\n";
+  } else {
+    p_.out << line << "\n";
+  }
+  p_.out.flush();
+}
+
+bool CliJobView::Close(bool interrupted) {
+  std::lock_guard<std::mutex> guard(lock_);
+  bool all = true;
+  for (std::size_t place = 0; place < results_.size(); ++place) {
+    if (!results_[place] && interrupted) {
+      // A device not begun before the stop request is reported as cancelled too.
+      results_[place] = DeviceLine{rows_[place].resultLabel, vel::ids::kOperationCancelled,
+                                   vel::LoadString(vel::ids::kOperationCancelled), false};
+    }
+    all = all && results_[place] && results_[place]->success;
+  }
+  PrintReadyResults();
+  return all;
 }
 
 }  // namespace zandor

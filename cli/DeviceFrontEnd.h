@@ -2,13 +2,15 @@
 
 #include <chrono>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <vector>
 
+#include "devices/DeviceJobs.h"
 #include "devices/VersionCheck.h"
-#include "engine/Console.h"
-#include "engine/Operator.h"
 
 namespace zandor {
 
@@ -20,32 +22,6 @@ struct Presentation {
   bool errIsTerminal = false;
   bool json = false;
   std::ofstream* log = nullptr;
-  std::mutex* lock = nullptr;  // one writer at a time across threads and devices
-  std::string device;          // the target this output is about (JSON events carry it)
-};
-
-class CliConsole final : public vel::Console {
- public:
-  explicit CliConsole(Presentation presentation) : p_(presentation) {}
-  void AppendMessage(const std::string& line) override;
-  void ShowDeviceUnits(const std::vector<vel::UnitLabel>& units) override;
-  // Clears a progress line left on the terminal.
-  void FinishLine();
-
- protected:
-  void ShowProgress(int low, int high, int position, const std::string& statusLine) override;
-  void HideProgress() override;
-  void LogStatusLine(const std::string& line) override;
-
- private:
-  void WriteLog(const std::string& line);
-
-  Presentation p_;
-  int shownPercent_ = -1;
-  std::string operationText_;
-  std::chrono::steady_clock::time_point operationStart_{};
-  std::chrono::steady_clock::time_point lastPaint_{};
-  bool lineOpen_ = false;
 };
 
 // The operator's side on the command line: answers from the terminal where there is one,
@@ -55,25 +31,73 @@ struct OperatorChoices {
   bool cancelOnSilence = true;  // --on-silence=cancel|wait
   std::string serialNumber;     // --serial-number
   bool interactive = false;     // standard input is a terminal
-  bool printVersionCheck = true;
 };
 
-class CliOperator final : public vel::Operator {
+// One device's result as the run ends it: "TARGET: STATUS", or a JSON result event.
+struct DeviceLine {
+  std::string label;
+  int statusCode = 0;
+  std::string text;
+  bool success = false;
+};
+
+// A row of a job as the output names it: in every line, and in its result line.
+struct NamedRow {
+  std::size_t row = 0;
+  std::string label;
+  std::string resultLabel;
+};
+
+// Shows a job's events as zandor prints them: per device its progress, log lines, messages and
+// version check, answers the engine's questions, and ends each device with its result line, in
+// the order of the rows. Events arrive from the job's worker threads.
+class CliJobView final : public vel::JobEventSink {
  public:
-  CliOperator(Presentation presentation, OperatorChoices choices)
-      : p_(presentation), choices_(std::move(choices)) {}
-  void ShowMessage(const std::string& text) override;
-  bool AskYesNo(vel::Question question, const std::string& text) override;
-  bool ConfirmDevice(vel::ConfirmationRequest& request) override;
+  CliJobView(Presentation presentation, OperatorChoices choices, std::vector<NamedRow> rows);
+  void Publish(vel::JobEvent event) override;
+
+  // After the job: with `interrupted`, reports every row that never began as cancelled; returns
+  // whether every row succeeded.
+  bool Close(bool interrupted);
+  // A line of the run itself, not of a device (the walk's summary).
+  void Message(const std::string& label, const std::string& text);
+  bool WalkSucceeded() const { return walkSucceeded_; }
 
  private:
+  struct RowView {
+    int shownPercent = -1;
+    std::string operationText;
+    std::chrono::steady_clock::time_point operationStart{};
+    std::chrono::steady_clock::time_point lastPaint{};
+    bool lineOpen = false;
+  };
+
+  void WriteLog(const std::string& device, const std::string& line);
+  void LogLine(std::size_t row, const std::string& line);
+  void Progress(std::size_t row, int low, int high, int position, const std::string& statusLine);
+  void EndProgress(std::size_t row);
+  void ShowMessage(std::size_t row, const std::string& text);
+  void Answer(std::size_t row, vel::JobQuestion& question);
+  bool AskYesNo(std::size_t row, vel::Question question, const std::string& text);
+  bool ConfirmDevice(std::size_t row, vel::ConfirmationRequest& request);
   bool AskTerminal(const std::string& question);
   std::string ReadTerminalLine(const std::string& prompt);
-  void PrintVersionCheck(const vel::VersionCheck& check);
-  bool ChooseSerialNumber(const vel::VersionCheck& check, std::string* serial);
+  void PrintVersionCheck(std::size_t row, const vel::VersionCheck& check);
+  bool ChooseSerialNumber(std::size_t row, const vel::VersionCheck& check, std::string* serial);
+  void Finished(const vel::JobEvent& event);
+  void PrintReadyResults();
+  void PrintResult(const DeviceLine& line);
+  const std::string& Label(std::size_t row) const { return rows_[position_.at(row)].label; }
 
   Presentation p_;
   OperatorChoices choices_;
+  std::vector<NamedRow> rows_;
+  std::map<std::size_t, std::size_t> position_;  // row -> its place in rows_
+  std::mutex lock_;  // one writer at a time across threads and devices
+  std::map<std::size_t, RowView> views_;
+  std::vector<std::optional<DeviceLine>> results_;
+  std::size_t nextResult_ = 0;
+  bool walkSucceeded_ = false;
 };
 
 }  // namespace zandor

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "devices/DeviceOperations.h"
+#include "link/KeyText.h"
 
 namespace sim {
 
@@ -169,7 +169,7 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
           return fail("--protocol takes 1D, 1B or both");
         }
       } else if (w == "--key") {
-        const auto key = vel::NormaliseKey(*v);
+        const auto key = vel::KeyDigits(*v);
         if (!key) return fail("--key takes 32 hexadecimal digits or 16 dash-separated pairs");
         options.config.key = *key;
       } else if (w == "--programming-delay" || w == "--answer-delay" || w == "--baud" ||

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "link/Encryption.h"
+#include "link/KeyText.h"
 
 namespace vel {
 namespace {
@@ -126,10 +127,10 @@ TEST(Twofish, BadKeyTextsAreRefused) {
 TEST(Twofish, KeyColumnLosesItsDashesAndKeepsByteOrder) {
   const std::string column = "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF";
   ASSERT_EQ(column.size(), 47u);
-  const std::string text = StripKeyDashes(column);
+  const std::string text = *KeyDigits(column);
   EXPECT_EQ(text, "00112233445566778899AABBCCDDEEFF");
   std::uint8_t key[16];
-  ASSERT_TRUE(ParseKeyText(text, key));
+  ASSERT_TRUE(ParseKeyBytes(text, key));
   EXPECT_EQ(key[0], 0x00);
   EXPECT_EQ(key[1], 0x11);
   EXPECT_EQ(key[15], 0xFF);

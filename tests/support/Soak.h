@@ -15,6 +15,7 @@
 #include "SimServer.h"
 #include "common/Strings.h"
 #include "devices/DeviceOperations.h"
+#include "engine/VelUpdateDoc.h"
 #include "support/EngineFakes.h"
 
 namespace vel::testing {

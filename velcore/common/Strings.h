@@ -7,6 +7,14 @@ namespace vel {
 
 // Every user-facing text. Texts with a resource id are looked up by it; the GUI and the
 // command-line tool show the same words.
+// Status codes of a device check that are not text ids: the device list shows a text of its own
+// for each.
+namespace status {
+constexpr int kCheckAccepted = 1;     // "Device Information Success"
+constexpr int kCheckNoAnswer = -1;    // "Device not responding"
+constexpr int kCheckDeclined = -3;    // "Device type doesn't match"
+}  // namespace status
+
 namespace ids {
 // Status codes whose text the device list shows.
 constexpr int kReadChecksumIncorrect = 5;

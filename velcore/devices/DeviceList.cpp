@@ -15,7 +15,7 @@
 
 #include "common/AtomicFile.h"
 #include "common/Strings.h"
-#include "image/HexText.h"
+#include "link/KeyText.h"
 
 namespace vel {
 
@@ -27,14 +27,6 @@ constexpr std::size_t kMaxTokenLength = 255;
 constexpr const char* kDefaultTcpPort = "3000";
 constexpr const char* kDefaultSerialPort = "1";
 constexpr int kFieldsPerRow = 4;
-
-bool IsDashedKey(const std::string& key) {
-  if (key.size() != kKeyColumnLength) return false;
-  for (std::size_t i = 0; i < key.size(); ++i) {
-    if (i % 3 == 2 ? key[i] != '-' : HexDigitValue(key[i]) < 0) return false;
-  }
-  return true;
-}
 
 }  // namespace
 

@@ -10,7 +10,6 @@ namespace vel {
 constexpr const char* kDefaultSerial = "<Default Serial>";
 constexpr const char* kNoEncryption = "<Default No Encryption>";
 constexpr const char* kDeviceListFileName = "KestaLST.txt";
-constexpr std::size_t kKeyColumnLength = 47;
 constexpr int kMaxSerialPortNumber = 10;
 
 // One row of the device list.

@@ -1,20 +1,17 @@
 #include "devices/DeviceOperations.h"
 
 #include "common/Strings.h"
-#include "image/HexText.h"
-#include "link/Encryption.h"
+#include "engine/VelUpdateDoc.h"
+#include "link/KeyText.h"
 
 namespace vel {
 
 namespace {
 
-constexpr std::size_t kKeyDigits = 32;
-constexpr std::size_t kDashedKeyLength = 47;
-
-// Opens the target's link and tells the engine where the device is; false (with the status
-// code set) when the link cannot be opened.
-bool PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSettings& settings,
-                 bool checking) {
+// Opens the target's link and tells the engine where the device is. Nothing when the link is
+// ready; otherwise what the failure means (the status code set).
+std::optional<Outcome> PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& target,
+                                   const SerialSettings& settings, bool checking) {
   ConsoleState& state = doc.GetConsole().State();
   doc.SetEncryption(false);
   doc.SetLinkKind(target.kind);
@@ -23,15 +20,15 @@ bool PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSet
     TcpEndpoint endpoint;
     if (!MakeEndpoint(target.address, target.port, &endpoint)) {
       doc.GetConsole().AppendMessage("Not an IPv4 address: " + target.address);
-      return false;
+      return Outcome::kUnusableRow;
     }
     doc.SetTcpEndpoint(endpoint);
-    return true;
+    return std::nullopt;
   }
   const unsigned result = doc.OpenSerialPort(settings, target.portName);
-  if (result == kLinkOk) return true;
+  if (result == kLinkOk) return std::nullopt;
   if (checking) {
-    state.statusCode = -1;
+    state.statusCode = status::kCheckNoAnswer;
     if (result == kLinkNoSuchPort || result == kLinkAccessDenied) {
       doc.GetOperator().ShowMessage(
           LoadString(result == kLinkNoSuchPort ? ids::kCheckPortMissing : ids::kCheckPortInUse));
@@ -41,36 +38,43 @@ bool PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSet
   } else if (result == kLinkAccessDenied) {
     state.statusCode = ids::kPortInUse;
   }
-  return false;
+  if (result == kLinkNoSuchPort) return Outcome::kPortMissing;
+  if (result == kLinkAccessDenied) return Outcome::kPortInUse;
+  return Outcome::kFailed;
 }
 
-// An operation that a cancel from outside cut short ends cancelled, whatever else it left.
-int CancelledOr(CVelUpdateDoc& doc, int status, bool succeeded) {
+// What a status code left by the engine means.
+Outcome OutcomeOfStatus(int code, bool succeeded, const CVelUpdateDoc& doc) {
+  if (succeeded) return Outcome::kSucceeded;
+  switch (code) {
+    case ids::kOperationCancelled:
+      return Outcome::kCancelled;
+    case ids::kConnectionError:
+    case status::kCheckNoAnswer:
+      return Outcome::kNotResponding;
+    case ids::kSystemBusy:
+      return Outcome::kBusy;
+    case ids::kFileFailsTest:
+      return Outcome::kFileRefused;
+    case status::kCheckDeclined:
+      return Outcome::kDeclined;
+    default:
+      return doc.Declined() ? Outcome::kDeclined : Outcome::kFailed;
+  }
+}
+
+// The end of an operation: one that a cancel from outside cut short ends cancelled, whatever
+// else it left.
+DeviceResult Ended(CVelUpdateDoc& doc, int code, bool succeeded,
+                   std::optional<Outcome> linkFailure) {
   const bool cancelled = doc.GetConsole().State().cancel.IsRequested();
-  return !succeeded && cancelled && !doc.EndedByEngine() ? ids::kOperationCancelled : status;
+  if (!succeeded && cancelled && !doc.EndedByEngine()) {
+    return {ids::kOperationCancelled, Outcome::kCancelled};
+  }
+  return {code, linkFailure ? *linkFailure : OutcomeOfStatus(code, succeeded, doc)};
 }
 
 }  // namespace
-
-std::optional<std::string> NormaliseKey(const std::string& key) {
-  std::string digits;
-  if (key.size() == kDashedKeyLength) {
-    for (std::size_t i = 0; i < key.size(); ++i) {
-      if (i % 3 == 2) {
-        if (key[i] != '-') return std::nullopt;
-      } else {
-        digits += key[i];
-      }
-    }
-  } else {
-    digits = key;
-  }
-  if (digits.size() != kKeyDigits) return std::nullopt;
-  for (char c : digits) {
-    if (HexDigitValue(c) < 0) return std::nullopt;
-  }
-  return digits;
-}
 
 std::string MaskedTarget(const std::string& text) {
   if (text.rfind("tcp:", 0) != 0) return text;
@@ -114,7 +118,7 @@ std::optional<DeviceTarget> ParseTarget(const std::string& text, std::string* er
     return std::nullopt;
   }
   if (keyColon != std::string::npos) {
-    const auto key = NormaliseKey(afterHost.substr(keyColon + 1));
+    const auto key = KeyDigits(afterHost.substr(keyColon + 1));
     if (!key) {
       *error = "a key is 32 hexadecimal digits or 16 dash-separated pairs: " + MaskedTarget(text);
       return std::nullopt;
@@ -124,37 +128,59 @@ std::optional<DeviceTarget> ParseTarget(const std::string& text, std::string* er
   return target;
 }
 
-int UpdateDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSettings& settings) {
+std::string LinkName(const DeviceTarget& target) {
+  return target.kind == LinkKind::kSerial ? "serial:" + target.portName
+                                          : "tcp:" + target.address + ":" + target.port;
+}
+
+DeviceResult RunUpdate(CVelUpdateDoc& doc, const DeviceTarget& target,
+                       const SerialSettings& settings) {
+  return RunAction(doc, target, settings, kActionUpdate);
+}
+
+DeviceResult RunAction(CVelUpdateDoc& doc, const DeviceTarget& target,
+                       const SerialSettings& settings, int action) {
   Console& console = doc.GetConsole();
   ConsoleState& state = console.State();
   state.completion.Reset();
   state.statusCode = ids::kUpdateFailed;
   console.HideDeviceInfo();
-  // Every device starts from a freshly read file; one that cannot be read again is not sent.
-  if (!doc.PathName().empty() && !doc.OnOpenDocument(doc.PathName()).ok()) {
-    console.AppendMessage("The firmware file could not be read again: " + doc.PathName());
-    return state.statusCode;
-  }
-  if (PrepareLink(doc, target, settings, false)) {
-    doc.DispatchUpdate(kActionUpdate);
+  const auto linkFailure = PrepareLink(doc, target, settings, false);
+  if (!linkFailure) {
+    doc.DispatchUpdate(action);
     state.completion.Wait();
     doc.WaitForWorker();
   }
-  const int status = state.statusCode;
+  const int code = state.statusCode;
   doc.ClosePort();
-  return CancelledOr(doc, status, IsUpdateSuccess(status));
+  return Ended(doc, code, IsUpdateSuccess(code), linkFailure);
+}
+
+DeviceResult RunCheck(CVelUpdateDoc& doc, const DeviceTarget& target,
+                      const SerialSettings& settings) {
+  Console& console = doc.GetConsole();
+  ConsoleState& state = console.State();
+  state.statusCode = status::kCheckNoAnswer;
+  console.HideDeviceInfo();
+  const auto linkFailure = PrepareLink(doc, target, settings, true);
+  if (!linkFailure) doc.DispatchUpdate(kActionCheck);
+  const int code = state.statusCode;
+  doc.ClosePort();
+  console.HideDeviceInfo();
+  return Ended(doc, code, code == status::kCheckAccepted, linkFailure);
+}
+
+int UpdateDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSettings& settings) {
+  // Every device starts from a freshly read file; one that cannot be read again is not sent.
+  if (!doc.PathName().empty() && !doc.OnOpenDocument(doc.PathName()).ok()) {
+    doc.GetConsole().AppendMessage("The firmware file could not be read again: " + doc.PathName());
+    return ids::kUpdateFailed;
+  }
+  return RunUpdate(doc, target, settings).statusCode;
 }
 
 int CheckDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSettings& settings) {
-  Console& console = doc.GetConsole();
-  ConsoleState& state = console.State();
-  state.statusCode = -1;
-  console.HideDeviceInfo();
-  if (PrepareLink(doc, target, settings, true)) doc.DispatchUpdate(kActionCheck);
-  const int status = state.statusCode;
-  doc.ClosePort();
-  console.HideDeviceInfo();
-  return CancelledOr(doc, status, status == 1);
+  return RunCheck(doc, target, settings).statusCode;
 }
 
 bool IsUpdateSuccess(int statusCode) {
@@ -165,11 +191,11 @@ std::string UpdateStatusText(int statusCode) { return LoadString(statusCode); }
 
 std::string CheckStatusText(int statusCode) {
   switch (statusCode) {
-    case 1:
+    case status::kCheckAccepted:
       return std::string(text::kDeviceInformationSuccess);
-    case -1:
+    case status::kCheckNoAnswer:
       return std::string(text::kDeviceNotResponding);
-    case -3:
+    case status::kCheckDeclined:
       return std::string(text::kDeviceTypeMismatch);
     default:
       return LoadString(statusCode);

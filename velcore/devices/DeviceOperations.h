@@ -3,10 +3,12 @@
 #include <optional>
 #include <string>
 
-#include "engine/VelUpdateDoc.h"
+#include "link/LinkKind.h"
 #include "link/SerialSettings.h"
 
 namespace vel {
+
+class CVelUpdateDoc;
 
 // How one device is reached.
 struct DeviceTarget {
@@ -18,21 +20,49 @@ struct DeviceTarget {
 };
 
 // "serial:COM3", "serial:/dev/ttyUSB0", "tcp:HOST:PORT" or "tcp:HOST:PORT:KEY" where KEY is 32
-// hexadecimal digits or the dashed 47-character form.
-// The error never repeats a key.
+// hexadecimal digits or the dashed 47-character form. The error never repeats a key.
 std::optional<DeviceTarget> ParseTarget(const std::string& text, std::string* error);
 
 // A target text with whatever follows its port replaced by "<key>", for output and logs.
 std::string MaskedTarget(const std::string& text);
 
-// A key as the device list writes it (sixteen dash-separated pairs) or as 32 digits: the 32
-// digits, or nothing when it is neither.
-std::optional<std::string> NormaliseKey(const std::string& key);
+// A short name for a target's link, the same for every target on one port or endpoint.
+std::string LinkName(const DeviceTarget& target);
 
-// Updates one device as the multi-device walk does: encryption off, the file read again, the
-// link opened, the engine's update run to its end, the link closed. Returns the status code.
+// What a device operation on one device came to.
+enum class Outcome {
+  kSucceeded,
+  kFailed,         // it ran and did not succeed (a read error, a failed transfer, ...)
+  kCancelled,      // a cancel from outside ended it
+  kDeclined,       // the operator, or the version check, declined the device
+  kNotResponding,  // no answer at any speed or attempt
+  kBusy,           // the device said it is busy
+  kPortMissing,    // the serial port does not exist
+  kPortInUse,      // the serial port is in use or access is denied
+  kFileRefused,    // the firmware file fails its checksum test
+  kUnusableRow,    // the row's key or address cannot be used
+};
+
+// One device operation's end: the status code (a text id of the string table, or a check's own
+// code) and what it means.
+struct DeviceResult {
+  int statusCode = 0;
+  Outcome outcome = Outcome::kFailed;
+};
+
+// Updates one device with the file loaded in the document as the multi-device walk does:
+// encryption off, the link opened, the engine's update run to its end, the link closed.
+DeviceResult RunUpdate(CVelUpdateDoc& doc, const DeviceTarget& target,
+                       const SerialSettings& settings);
+// The same for another of the engine's actions that send the file (its action code).
+DeviceResult RunAction(CVelUpdateDoc& doc, const DeviceTarget& target,
+                       const SerialSettings& settings, int action);
+// Reads one device's information as the information walk does.
+DeviceResult RunCheck(CVelUpdateDoc& doc, const DeviceTarget& target,
+                      const SerialSettings& settings);
+// RunUpdate with the file read again first (every device starts from a freshly read file); the
+// status code.
 int UpdateDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSettings& settings);
-// Reads one device's information as the information walk does. Returns the status code.
 int CheckDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSettings& settings);
 
 bool IsUpdateSuccess(int statusCode);

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string>
 
+#include "devices/DeviceJobs.h"
 #include "devices/DeviceList.h"
 #include "devices/DeviceOperations.h"
 
@@ -16,28 +16,8 @@ std::optional<DeviceTarget> TargetForRow(const DeviceEntry& row, std::string* pr
 // A short name for a row's link, unique per port or endpoint ("serial:COM3", "tcp:10.0.0.5:3000").
 std::string LinkOfRow(const DeviceEntry& row);
 
-using RowObserver = std::function<void(std::size_t row)>;
-// The document that handles a row: the desktop application has one for every row, the
-// command-line tool one per row so that rows can run side by side.
-using DocumentFor = std::function<CVelUpdateDoc&(std::size_t row)>;
-
-// Updates every checked row with the loaded file, from the top of the list down, and writes each
-// outcome into its Status cell. A file that fails its checksum test is refused before any row.
-// With `parallel` above 1, up to that many rows run at once, never two on the same port or
-// endpoint. A request on `walkCancel` starts no further row. True (and the message "Device Update
-// Successful") only when every handled row succeeded and the walk was not cancelled.
-bool UpdateSelectedDevices(DeviceList& list, const DocumentFor& documentFor, Operator& op,
-                           const SerialSettings& settings, const RowObserver& rowChanged = {},
-                           int parallel = 1, const CancelFlag* walkCancel = nullptr);
-
-// Reads the information of every checked row in turn and writes each outcome into its Status.
-bool CheckDeviceInformation(DeviceList& list, const DocumentFor& documentFor,
-                            const SerialSettings& settings, const RowObserver& rowChanged = {},
-                            const CancelFlag* walkCancel = nullptr);
-
-// Updates one row as the walk does; returns whether it succeeded.
-bool UpdateRow(DeviceList& list, std::size_t row, CVelUpdateDoc& doc,
-               const SerialSettings& settings, const RowObserver& rowChanged = {});
+// A row of the device list as a job takes it (a copy: the job never touches the list).
+JobRow RowOfList(std::size_t row, const DeviceEntry& entry);
 
 constexpr const char* kLoadHexFileFirst = "Load the Hex File !";
 constexpr const char* kDeviceUpdating = "Device updating ...";

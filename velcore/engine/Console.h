@@ -8,6 +8,7 @@
 #include "common/CancelFlag.h"
 #include "common/ManualResetEvent.h"
 #include "common/ProgressSink.h"
+#include "engine/DeviceIdentity.h"
 
 namespace vel {
 
@@ -17,13 +18,6 @@ struct ConsoleState {
   std::atomic<int> statusCode{0};
   ManualResetEvent completion;
   std::atomic<bool> updateDone{false};
-};
-
-// What the main form shows for one unit of the identified device.
-struct UnitLabel {
-  int unit = 0;
-  std::string name;
-  std::string firmwareVersion;
 };
 
 // The engine's view of a front end: progress, status, message log and the form's controls.

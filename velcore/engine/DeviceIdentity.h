@@ -56,6 +56,13 @@ struct DeviceIdentity {
   bool HasSerialNumber() const { return serialNumber[0] != kNoSerialNumber; }
 };
 
+// What the main form shows for one unit of the identified device.
+struct UnitLabel {
+  int unit = 0;
+  std::string name;
+  std::string firmwareVersion;
+};
+
 // Device classes found by identification; they steer the choice of procedure and accumulate
 // until the next file load.
 struct DeviceClasses {

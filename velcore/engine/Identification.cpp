@@ -84,6 +84,7 @@ int CVelUpdateDoc::IdentifyDevice() {
   console_.EnableFileControls(true);
   console_.EnableWorkingControls(true);
   if (reply == declined) {
+    declined_ = true;
     ShowDeviceUnits();
     return 1;
   }
@@ -113,7 +114,7 @@ void CVelUpdateDoc::AnswerUnitDevice(std::uint8_t& reply, bool multiUnit, bool& 
     if (read) {
       const bool noSerial = !identity_.HasSerialNumber();
       if (ConfirmWithOperator()) {
-        if (informationOnly_) SetStatusCode(1);
+        if (informationOnly_) SetStatusCode(status::kCheckAccepted);
         if (!multiUnit) {
           reply = p;
           identified_ = true;
@@ -137,7 +138,7 @@ void CVelUpdateDoc::AnswerUnitDevice(std::uint8_t& reply, bool multiUnit, bool& 
       } else {
         reply = static_cast<std::uint8_t>(p + 1);
         identified_ = false;
-        if (informationOnly_) SetStatusCode(-3);
+        if (informationOnly_) SetStatusCode(status::kCheckDeclined);
       }
       answer = ((noSerial || answerByte_ == protocol::kAck) && reply == p) ? answerByte_
                                                                            : protocol::kDecline;
@@ -168,15 +169,15 @@ void CVelUpdateDoc::AnswerSerialOnlyDevice(std::uint8_t& reply, bool& lastMoved)
   if (!ReadDeviceInfo(reply)) {
     reply = static_cast<std::uint8_t>(p + 1);
     identified_ = false;
-    if (informationOnly_) SetStatusCode(-3);
+    if (informationOnly_) SetStatusCode(status::kCheckDeclined);
   } else if (ConfirmWithOperator()) {
     reply = p;
     identified_ = true;
-    if (informationOnly_) SetStatusCode(1);
+    if (informationOnly_) SetStatusCode(status::kCheckAccepted);
   } else {
     reply = static_cast<std::uint8_t>(p + 1);
     identified_ = false;
-    if (informationOnly_) SetStatusCode(-3);
+    if (informationOnly_) SetStatusCode(status::kCheckDeclined);
   }
   if (answerByte_ == protocol::kAck && reply == p) answer = answerByte_;
   lastMoved = Write(&answer, 1);

@@ -85,6 +85,7 @@ bool CVelUpdateDoc::RefuseDefectiveFile() {
 void CVelUpdateDoc::DispatchUpdate(int action) {
   WaitForWorker();
   endedByEngine_ = false;
+  declined_ = false;
   answerByte_ = protocol::kAck;
   // (No receive-event mask to set: reads here wait on the descriptor itself.)
   console_.EnableWorkingControls(false);
@@ -116,6 +117,7 @@ void CVelUpdateDoc::DispatchUpdate(int action) {
       break;
     default:
       operator_.ShowMessage(std::string(text::kModeNotSupported));
+      Signal();
       break;
   }
 }
@@ -132,13 +134,13 @@ int CVelUpdateDoc::SearchDevice(int serialAttempts, bool checking) {
       protocolByte_ = group % 2 == 0 ? protocol::kMultiUnitProtocol : protocol::kSingleUnitProtocol;
       link_.Serial().SetBaudRate(SearchBaud(k, perSpeed));
       result = IdentifyDevice();
-      if (result == 0 && checking) SetStatusCode(-1);
+      if (result == 0 && checking) SetStatusCode(status::kCheckNoAnswer);
     }
   } else {
     for (int k = 0; k < kTcpAttempts && result == 0 && !Cancelled(); ++k) {
       protocolByte_ = k == 0 ? protocol::kMultiUnitProtocol : protocol::kSingleUnitProtocol;
       result = IdentifyDevice();
-      if (result == 0 && checking) SetStatusCode(-1);
+      if (result == 0 && checking) SetStatusCode(status::kCheckNoAnswer);
     }
   }
   return result;
@@ -190,6 +192,7 @@ void CVelUpdateDoc::DispatchAction4() {
   } else if (identified_) {
     console_.EnableWorkingControls(true);
   }
+  Signal();
 }
 
 void CVelUpdateDoc::BuildMapIfMissing(int slot) {
@@ -328,6 +331,7 @@ void CVelUpdateDoc::SendUnformatted() {
     }
   }
   console_.EndProgress();
+  SetStatusCode(sent == total ? ids::kUpdateSuccessful : ids::kUpdateFailed);
   operator_.ShowMessage(
       sent == total
           ? Format("File transfer completed successfully. Number of records written to device:  %d",
@@ -335,6 +339,7 @@ void CVelUpdateDoc::SendUnformatted() {
           : std::string("File transfer not completed successfully.  Upload will have to be "
                         "restarted."));
   console_.EnableWorkingControls(true);
+  Signal();
 }
 
 }  // namespace vel

@@ -119,6 +119,8 @@ class CVelUpdateDoc {
   const std::vector<int>& LeftOutUnits() const { return leftOutUnits_; }
   // Whether the last operation's cancel came from the engine itself rather than from outside.
   bool EndedByEngine() const { return endedByEngine_; }
+  // Whether the last identification ended with the device declined.
+  bool Declined() const { return declined_; }
   EngineTiming& Timing() { return timing_; }
   Console& GetConsole() { return console_; }
   Operator& GetOperator() { return operator_; }
@@ -250,6 +252,7 @@ class CVelUpdateDoc {
   std::uint8_t lastReply_ = 0;  // the answer that ended the last send-and-wait
   bool readErrorSeen_ = false;  // an information block of this search was broken
   bool endedByEngine_ = false;
+  bool declined_ = false;
   std::vector<int> leftOutUnits_;
 };
 

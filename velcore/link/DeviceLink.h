@@ -4,12 +4,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "link/LinkKind.h"
 #include "link/SerialPort.h"
 #include "link/TcpLink.h"
 
 namespace vel {
-
-enum class LinkKind : std::uint8_t { kTcp = 0, kSerial = 1 };
 
 // The device's link: a serial port or a TCP connection, chosen by the link kind at every call.
 class DeviceLink {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "image/HexText.h"
+#include "link/KeyText.h"
 
 namespace vel {
 
@@ -26,29 +26,6 @@ void InitialiseGcrypt() {
 
 }  // namespace
 
-std::string StripKeyDashes(std::string_view keyColumn) {
-  std::string out;
-  out.reserve(keyColumn.size());
-  for (char c : keyColumn) {
-    if (c != '-') out += c;
-  }
-  return out;
-}
-
-bool ParseKeyText(std::string_view keyText, std::uint8_t* key) {
-  constexpr std::size_t kDigits = 2 * kCipherBlockSize;
-  for (std::size_t i = 0; i < kDigits; ++i) {
-    const int digit = i < keyText.size() ? HexDigitValue(keyText[i]) : -1;
-    if (digit < 0) return false;
-    if (i % 2 == 0) {
-      key[i / 2] = static_cast<std::uint8_t>(digit << 4);
-    } else {
-      key[i / 2] = static_cast<std::uint8_t>(key[i / 2] | digit);
-    }
-  }
-  return true;
-}
-
 CWrapper_TwoFish::CWrapper_TwoFish() { InitialiseGcrypt(); }
 
 CWrapper_TwoFish::~CWrapper_TwoFish() {
@@ -60,7 +37,7 @@ bool CWrapper_TwoFish::init(const char* keyText, int keySize) {
   // any output.
   std::uint8_t key[kCipherBlockSize];
   const std::string_view text = keyText != nullptr ? keyText : "";
-  if (keySize != kLinkKeyBits || !ParseKeyText(text, key)) return false;
+  if (keySize != kLinkKeyBits || !ParseKeyBytes(text, key)) return false;
   gcry_cipher_hd_t handle = nullptr;
   if (gcry_cipher_open(&handle, GCRY_CIPHER_TWOFISH128, GCRY_CIPHER_MODE_ECB, 0) != 0 ||
       gcry_cipher_setkey(handle, key, sizeof key) != 0) {

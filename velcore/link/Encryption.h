@@ -53,11 +53,4 @@ class CWrapper_TwoFish final : public CEncryptAPI {
   int receivePosition_ = 0;  // unused bytes of the current receiving keystream block
 };
 
-// The device list's key form ("00-11-...-FF", 47 characters) without its dashes.
-std::string StripKeyDashes(std::string_view keyColumn);
-
-// Reads a key text of 32 hexadecimal digits (either case) into 16 bytes; false for anything else
-// in those 32 characters. Characters after the 32nd are ignored.
-bool ParseKeyText(std::string_view keyText, std::uint8_t* key);
-
 }  // namespace vel

@@ -1,0 +1,379 @@
+// The job facade against simulated devices: walks over list rows from the top down, side by side
+// without sharing a link, events as the only results, questions answered from another thread,
+// cancels of one row or of the walk, and an outcome for every ending.
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "SampleGen.h"
+#include "common/Strings.h"
+#include "devices/DeviceWalks.h"
+#include "e2e/EndToEndSupport.h"
+#include "support/CliRunner.h"
+#include "support/Files.h"
+#include "support/JobRecorder.h"
+#include "support/TempDir.h"
+
+namespace vel::testing {
+namespace {
+
+const std::string kKey = "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF";
+const std::string kSample = std::string(ZANDOR_SAMPLES_DIR) + "/multi-unit.hex";
+
+class Jobs : public ::testing::Test {
+ protected:
+  std::string StartDevice(sim::SimConfig config = {}) {
+    servers.push_back(std::make_unique<sim::SimServer>(config));
+    return std::to_string(servers.back()->StartTcp());
+  }
+  std::size_t AddTcpRow(const std::string& name, const std::string& port,
+                        const std::string& key = kNoEncryption) {
+    std::string error;
+    const std::size_t row = list.AddDevice();
+    EXPECT_TRUE(list.SetCell(row, DeviceColumn::kName, name, &error));
+    EXPECT_TRUE(list.SetCell(row, DeviceColumn::kAddress, "127.0.0.1", &error));
+    EXPECT_TRUE(list.SetCell(row, DeviceColumn::kPort, port, &error));
+    EXPECT_TRUE(list.SetCell(row, DeviceColumn::kKey, key, &error)) << error;
+    list.SetChecked(row, true);
+    return row;
+  }
+  std::vector<JobRow> CheckedRows() const {
+    std::vector<JobRow> rows;
+    for (std::size_t row = 0; row < list.Count(); ++row) {
+      if (list.Row(row).checked) rows.push_back(RowOfList(row, list.Row(row)));
+    }
+    return rows;
+  }
+  JobOptions Options(JobKind kind = JobKind::kUpdate, const std::string& path = kSample) const {
+    JobOptions options;
+    options.kind = kind;
+    options.firmwarePath = path;
+    options.prepareDocument = [](CVelUpdateDoc& doc) {
+      doc.Link().Serial().SetTimeouts(100, 1000);
+      doc.Link().Tcp().SetWaitStep(50);
+    };
+    return options;
+  }
+  // Runs a job over the checked rows to its end and applies its events to the list, as a front
+  // end does on its own thread; the walk-finished event.
+  JobEvent Run(JobOptions options) {
+    DeviceJobs jobs(recorder);
+    EXPECT_TRUE(jobs.Start(CheckedRows(), std::move(options)));
+    jobs.Wait();
+    for (const JobEvent& event : recorder.Events()) ApplyToList(event, list);
+    const auto finished = recorder.Of(JobEvent::Kind::kWalkFinished);
+    EXPECT_FALSE(finished.empty());
+    return finished.empty() ? JobEvent{} : finished.back();
+  }
+
+  std::vector<std::unique_ptr<sim::SimServer>> servers;
+  DeviceList list;
+  JobRecorder recorder;
+};
+
+TEST_F(Jobs, MissingSerialPortFailsItsRowAndTheNextRowStillRuns) {
+  std::string error;
+  const std::size_t serial = list.AddDevice();
+  ASSERT_TRUE(list.SetCell(serial, DeviceColumn::kPort, "/dev/no-such-tty", &error));
+  list.SetChecked(serial, true);
+  AddTcpRow("B", StartDevice());
+  EXPECT_FALSE(Run(Options()).allSucceeded);
+  EXPECT_EQ(list.Row(0).status, LoadString(ids::kPortMissing));
+  EXPECT_EQ(recorder.FinishedRow(0)->outcome, Outcome::kPortMissing);
+  EXPECT_EQ(list.Row(1).status, "Device Update Successful");
+}
+
+TEST_F(Jobs, EncryptionIsOffAgainForTheNextRow) {
+  sim::SimConfig keyed;
+  keyed.key = "00112233445566778899AABBCCDDEEFF";
+  AddTcpRow("keyed", StartDevice(keyed), kKey);
+  AddTcpRow("plain", StartDevice());
+  EXPECT_TRUE(Run(Options()).allSucceeded);
+  EXPECT_EQ(list.Row(0).status, "Device Update Successful");
+  EXPECT_EQ(list.Row(1).status, "Device Update Successful");
+}
+
+TEST_F(Jobs, NoFileLoadedAndNoRowChecked) {
+  AddTcpRow("A", "3000");
+  EXPECT_FALSE(Run(Options(JobKind::kUpdate, "")).allSucceeded);
+  EXPECT_TRUE(recorder.Messaged("Load the Hex File !"));
+  EXPECT_EQ(list.Row(0).status, "");
+  list.UncheckAllDevices();
+  EXPECT_TRUE(Run(Options()).allSucceeded);  // nothing to do: the summary says successful
+}
+
+TEST_F(Jobs, BadStoredKeyIsReportedForItsRowAndNotUsed) {
+  TempDir dir;
+  const std::string stored = "A!127.0.0.1!" + StartDevice() + "!00-11-not-a-key";
+  std::string shifted = stored;
+  for (char& c : shifted) c = static_cast<char>(c + 4);
+  WriteText(dir.File("list.txt"), shifted);
+  std::string error;
+  ASSERT_TRUE(list.Load(dir.File("list.txt"), &error));
+  list.CheckAllDevices();
+  EXPECT_FALSE(Run(Options()).allSucceeded);
+  EXPECT_EQ(list.Row(0).status, LoadString(ids::kInvalidEncryptionKey));
+  EXPECT_EQ(recorder.FinishedRow(0)->outcome, Outcome::kUnusableRow);
+  servers.back()->Stop();
+  EXPECT_EQ(servers.back()->Device().IdentificationsAnswered(), 0);
+}
+
+TEST_F(Jobs, FileChangedOnDiskBetweenDevicesIsSentInItsNewState) {
+  TempDir dir;
+  const std::string path = dir.File("firmware.hex");
+  samplegen::ImageSpec first;
+  first.metadataItems = {"DeviceType = G4", "HardwareVersionList = ??"};
+  first.segments = {0};
+  first.bytesPerSegment = 0x4000;
+  first.addressRecordType = 2;
+  first.seed = 1;
+  samplegen::ImageSpec second = first;
+  second.seed = 2;
+  WriteText(path, samplegen::Generate({first}).text);
+  AddTcpRow("A", StartDevice());
+  AddTcpRow("B", StartDevice());
+  // When the first row ends, and before the next begins, the file changes on disk.
+  struct ChangeAfterFirstRow final : JobEventSink {
+    std::function<void()> change;
+    void Publish(JobEvent event) override {
+      if (event.kind == JobEvent::Kind::kRowFinished && event.row == 0) change();
+      if (event.kind == JobEvent::Kind::kQuestion) JobRecorder().Answer(*event.question);
+    }
+  } sink;
+  sink.change = [&] { WriteText(path, samplegen::Generate({second}).text); };
+  DeviceJobs jobs(sink);
+  ASSERT_TRUE(jobs.Start(CheckedRows(), Options(JobKind::kUpdate, path)));
+  jobs.Wait();
+  for (auto& server : servers) server->Stop();
+  const auto a = servers[0]->Device().Programmed().at(0).segments.at(0);
+  const auto b = servers[1]->Device().Programmed().at(0).segments.at(0);
+  const auto expectedA = samplegen::Generate({first}).expected[0].at(0);
+  const auto expectedB = samplegen::Generate({second}).expected[0].at(0);
+  EXPECT_TRUE(std::equal(expectedA.begin(), expectedA.end(), a.begin()));
+  EXPECT_TRUE(std::equal(expectedB.begin(), expectedB.end(), b.begin()));
+}
+
+// Rows A and C share an endpoint, B has its own: the walk still goes from the top down.
+TEST_F(Jobs, RowsRunFromTheTopDownWhateverTheirEndpoints) {
+  const std::string x = StartDevice(), y = StartDevice();
+  AddTcpRow("A", x);
+  AddTcpRow("B", y);
+  AddTcpRow("C", x);
+  EXPECT_TRUE(Run(Options()).allSucceeded);
+  std::vector<std::size_t> begun;
+  for (const JobEvent& e : recorder.Of(JobEvent::Kind::kRowBegun)) begun.push_back(e.row);
+  EXPECT_EQ(begun, (std::vector<std::size_t>{0, 1, 2}));
+}
+
+TEST_F(Jobs, SideBySideRowsNeverShareAnEndpoint) {
+  sim::SimConfig slow;
+  slow.answerDelayMs = 1;
+  const std::string x = StartDevice(slow), y = StartDevice(slow);
+  AddTcpRow("A", x);
+  AddTcpRow("B", y);
+  AddTcpRow("C", x);
+  JobOptions options = Options();
+  options.parallel = 3;
+  EXPECT_TRUE(Run(options).allSucceeded);
+  std::set<std::size_t> running;
+  bool sharedAtOnce = false, sideBySide = false;
+  for (const JobEvent& e : recorder.Events()) {
+    if (e.kind == JobEvent::Kind::kRowBegun) running.insert(e.row);
+    if (e.kind == JobEvent::Kind::kRowFinished) running.erase(e.row);
+    sharedAtOnce = sharedAtOnce || (running.count(0) > 0 && running.count(2) > 0);
+    sideBySide = sideBySide || running.size() > 1;
+  }
+  EXPECT_FALSE(sharedAtOnce);
+  EXPECT_TRUE(sideBySide);
+  for (std::size_t row = 0; row < 3; ++row) {
+    EXPECT_EQ(list.Row(row).status, "Device Update Successful");
+  }
+}
+
+TEST_F(Jobs, ACancelledWalkStartsNoFurtherRow) {
+  AddTcpRow("A", StartDevice());
+  AddTcpRow("B", StartDevice());
+  DeviceJobs jobs(recorder);
+  ASSERT_TRUE(jobs.Start(CheckedRows(), Options()));
+  while (recorder.Of(JobEvent::Kind::kProgress).empty()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  jobs.CancelAll();
+  jobs.Wait();
+  for (const JobEvent& event : recorder.Events()) ApplyToList(event, list);
+  EXPECT_EQ(recorder.FinishedRow(0)->outcome, Outcome::kCancelled);
+  EXPECT_EQ(list.Row(0).status, "Cancelled at the operator's request");
+  EXPECT_EQ(list.Row(1).status, "");  // not begun: left as it was
+  const JobEvent finished = recorder.Of(JobEvent::Kind::kWalkFinished).at(0);
+  EXPECT_TRUE(finished.cancelled);
+  EXPECT_FALSE(finished.allSucceeded);
+}
+
+TEST_F(Jobs, ARowIsCancelledAloneWhetherRunningOrWaiting) {
+  AddTcpRow("A", StartDevice());
+  AddTcpRow("B", StartDevice());
+  AddTcpRow("C", StartDevice());
+  DeviceJobs jobs(recorder);
+  ASSERT_TRUE(jobs.Start(CheckedRows(), Options()));
+  jobs.CancelRow(2);  // not begun yet
+  while (recorder.Of(JobEvent::Kind::kProgress).empty()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  jobs.CancelRow(0);  // running
+  jobs.Wait();
+  EXPECT_EQ(recorder.FinishedRow(0)->outcome, Outcome::kCancelled);
+  EXPECT_EQ(recorder.FinishedRow(1)->outcome, Outcome::kSucceeded);
+  EXPECT_EQ(recorder.FinishedRow(2)->outcome, Outcome::kCancelled);
+  servers[2]->Stop();
+  EXPECT_EQ(servers[2]->Device().IdentificationsAnswered(), 0);
+}
+
+TEST_F(Jobs, AFileThatFailsItsTestIsRefusedBeforeAnyRow) {
+  TempDir dir;
+  std::string text = ReadFile(kSample);
+  text.replace(text.find("\n:10") + 12, 1, text[text.find("\n:10") + 12] == '0' ? "1" : "0");
+  WriteText(dir.File("bad.hex"), text);
+  AddTcpRow("A", StartDevice());
+  EXPECT_FALSE(Run(Options(JobKind::kUpdate, dir.File("bad.hex"))).allSucceeded);
+  EXPECT_NE(recorder.Of(JobEvent::Kind::kMessage).at(0).text.find(LoadString(ids::kFileFailsTest)),
+            std::string::npos);
+  EXPECT_EQ(list.Row(0).status, "");
+  servers.back()->Stop();
+  EXPECT_TRUE(servers.back()->Device().IdleBytes().empty());
+}
+
+TEST_F(Jobs, QuestionsAreAnsweredFromTheFrontEndsThread) {
+  // A check run waits for the operator's word on the device; a silent device's question waits
+  // too. Both are answered here, on the test's thread, while the workers wait.
+  sim::SimConfig silentAfterBlockId;
+  silentAfterBlockId.faults.silenceFromFrame = 1;
+  AddTcpRow("checked", StartDevice());
+  recorder.answerQuestions = false;
+  DeviceJobs jobs(recorder);
+  ASSERT_TRUE(jobs.Start(CheckedRows(), Options(JobKind::kCheck, kSample)));
+  int confirmations = 0;
+  for (auto event = recorder.Take(std::chrono::seconds(10)); event;
+       event = recorder.Take(std::chrono::seconds(10))) {
+    if (event->kind == JobEvent::Kind::kQuestion) {
+      ASSERT_EQ(event->question->GetKind(), JobQuestion::Kind::kConfirmDevice);
+      EXPECT_EQ(event->question->Request()->device.typeCode[0], "G4 ");
+      ++confirmations;
+      event->question->Answer(true);
+    }
+    if (event->kind == JobEvent::Kind::kWalkFinished) break;
+  }
+  jobs.Wait();
+  EXPECT_EQ(confirmations, 1);
+  EXPECT_EQ(recorder.FinishedRow(0)->outcome, Outcome::kSucceeded);
+  EXPECT_EQ(recorder.FinishedRow(0)->text, "Device Information Success");
+
+  list = DeviceList();
+  AddTcpRow("silent", StartDevice(silentAfterBlockId));
+  JobRecorder asking;
+  asking.answerQuestions = false;
+  DeviceJobs second(asking);
+  ASSERT_TRUE(second.Start(CheckedRows(), Options()));
+  int asked = 0;
+  for (auto event = asking.Take(std::chrono::seconds(30)); event;
+       event = asking.Take(std::chrono::seconds(30))) {
+    if (event->kind == JobEvent::Kind::kQuestion) {
+      if (event->question->GetKind() == JobQuestion::Kind::kConfirmDevice) {
+        asking.Answer(*event->question);
+      } else {
+        EXPECT_EQ(event->question->GetQuestion(), Question::kNotResponding);
+        event->question->Answer(++asked == 2);  // wait once, then give up
+      }
+    }
+    if (event->kind == JobEvent::Kind::kWalkFinished) break;
+  }
+  second.Wait();
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(asking.FinishedRow(0)->outcome, Outcome::kFailed);
+}
+
+TEST_F(Jobs, EveryEndingHasItsOutcome) {
+  sim::SimConfig busy;
+  busy.faults.busy = true;
+  sim::SimConfig wrongType;
+  wrongType.units = {Unit("N8 ", "A1", "100")};
+  AddTcpRow("busy", StartDevice(busy));
+  AddTcpRow("wrong", StartDevice(wrongType));
+  std::uint16_t closedPort;
+  {
+    sim::SimServer closed(sim::SimConfig{});
+    closedPort = static_cast<std::uint16_t>(closed.StartTcp());
+  }
+  AddTcpRow("nobody", std::to_string(closedPort));
+  EXPECT_FALSE(Run(Options()).allSucceeded);
+  EXPECT_EQ(recorder.FinishedRow(0)->outcome, Outcome::kBusy);
+  EXPECT_EQ(recorder.FinishedRow(1)->outcome, Outcome::kDeclined);
+  EXPECT_EQ(recorder.FinishedRow(2)->outcome, Outcome::kNotResponding);
+  EXPECT_EQ(list.Row(0).status, "System busy! Please try later!");
+  EXPECT_EQ(list.Row(1).status, "Device Update Failed");
+}
+
+// The list is read and changed on one thread only, however many workers run: a reader keeps
+// reading it while a parallel walk runs, and the walk's results reach it as events.
+TEST_F(Jobs, TheListStaysWithItsOwnerDuringAParallelWalk) {
+  for (int i = 0; i < 4; ++i) AddTcpRow("D" + std::to_string(i), StartDevice());
+  JobOptions options = Options();
+  options.parallel = 4;
+  recorder.answerQuestions = true;
+  DeviceJobs jobs(recorder);
+  ASSERT_TRUE(jobs.Start(CheckedRows(), std::move(options)));
+  std::size_t statusesSeen = 0;
+  bool finished = false;
+  while (!finished) {
+    for (std::size_t row = 0; row < list.Count(); ++row) {
+      statusesSeen += list.Row(row).status.empty() ? 0 : 1;
+    }
+    if (auto event = recorder.Take(std::chrono::milliseconds(1))) {
+      ApplyToList(*event, list);
+      if (event->kind == JobEvent::Kind::kRowBegun) list.AddDevice();  // grows under the walk
+      finished = event->kind == JobEvent::Kind::kWalkFinished;
+    }
+  }
+  jobs.Wait();
+  EXPECT_GT(statusesSeen, 0u);
+  for (std::size_t row = 0; row < 4; ++row) {
+    EXPECT_EQ(list.Row(row).status, "Device Update Successful");
+  }
+}
+
+TEST(WalkCommands, KeepAListAndUpdateItsRows) {
+  TempDir dir;
+  const std::string listFile = dir.File("KestaLST.txt");
+  sim::SimServer a{sim::SimConfig{}}, b{sim::SimConfig{}};
+  const std::string portA = std::to_string(a.StartTcp()), portB = std::to_string(b.StartTcp());
+  using zandor::testing::Zandor;
+  EXPECT_EQ(Zandor({"devices", "--list", listFile, "add", "--name", "A", "--address", "127.0.0.1",
+                    "--port", portA})
+                .code,
+            0);
+  EXPECT_EQ(Zandor({"devices", "--list", listFile, "add", "--name", "B", "--address", "127.0.0.1",
+                    "--port", portB, "--key", kKey})
+                .code,
+            0);
+  EXPECT_EQ(Zandor({"devices", "--list", listFile, "add", "--name", "bad!name"}).code, 1);
+  EXPECT_EQ(Zandor({"devices", "--list", listFile, "set", "2", "--key", kNoEncryption}).code, 0);
+  const auto listed = Zandor({"devices", "--list", listFile, "list"});
+  EXPECT_NE(listed.out.find("   1  A  127.0.0.1  " + portA), std::string::npos) << listed.out;
+  EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 2);
+
+  const auto run = Zandor({"update", kSample, "--devices", listFile, "--parallel", "2"});
+  EXPECT_EQ(run.code, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("row 1 A [tcp:127.0.0.1:" + portA + "]: Device Update Successful"),
+            std::string::npos)
+      << run.out;
+  EXPECT_LT(run.out.find("row 1 A"), run.out.find("row 2 B")) << "results in list order";
+  const auto one = Zandor({"check", "--devices", listFile, "--names", "B"});
+  EXPECT_EQ(one.code, 0) << one.out << one.err;
+  EXPECT_EQ(one.out.find("row 1"), std::string::npos);
+  EXPECT_NE(one.out.find("Device Information Success"), std::string::npos);
+  EXPECT_EQ(Zandor({"update", kSample, "--devices", listFile, "--rows", "3"}).code, 2);
+  EXPECT_EQ(Zandor({"devices", "--list", listFile, "remove", "1"}).code, 0);
+  EXPECT_EQ(Zandor({"devices", "--list", listFile, "list"}).out.find("  A  "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vel::testing

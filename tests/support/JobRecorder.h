@@ -1,0 +1,90 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "devices/DeviceJobs.h"
+#include "devices/DeviceList.h"
+#include "devices/VersionCheck.h"
+
+namespace vel::testing {
+
+// Keeps a job's events. Unless told to leave them, it answers questions as it receives them (on
+// the worker's thread): devices are confirmed as the automatic confirmation does, the
+// not-responding question with `cancelOnSilence`.
+class JobRecorder final : public JobEventSink {
+ public:
+  void Publish(JobEvent event) override {
+    if (event.kind == JobEvent::Kind::kQuestion && answerQuestions) Answer(*event.question);
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(event);
+    pending_.push_back(std::move(event));
+    arrived_.notify_all();
+  }
+
+  void Answer(JobQuestion& question) const {
+    if (question.GetKind() == JobQuestion::Kind::kYesNo) {
+      question.Answer(question.GetQuestion() == Question::kNotResponding ? cancelOnSilence
+                                                                          : acceptUnknown);
+      return;
+    }
+    VersionCheck check(*question.Request());
+    const bool accepted = check.Evaluate() == VersionCheck::OkOutcome::kAccepted;
+    if (accepted) check.Accept(check.InitialSerialText());
+    question.Answer(accepted);
+  }
+
+  std::vector<JobEvent> Events() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+  }
+  // The next event not yet taken, waiting for it up to `timeout`.
+  std::optional<JobEvent> Take(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!arrived_.wait_for(lock, timeout, [this] { return !pending_.empty(); })) return {};
+    JobEvent event = std::move(pending_.front());
+    pending_.pop_front();
+    return event;
+  }
+  std::vector<JobEvent> Of(JobEvent::Kind kind) const {
+    std::vector<JobEvent> found;
+    for (const JobEvent& e : Events()) {
+      if (e.kind == kind) found.push_back(e);
+    }
+    return found;
+  }
+  std::optional<JobEvent> FinishedRow(std::size_t row) const {
+    for (const JobEvent& e : Of(JobEvent::Kind::kRowFinished)) {
+      if (e.row == row) return e;
+    }
+    return {};
+  }
+  bool Messaged(const std::string& text) const {
+    for (const JobEvent& e : Of(JobEvent::Kind::kMessage)) {
+      if (e.text == text) return true;
+    }
+    return false;
+  }
+
+  bool answerQuestions = true;
+  bool cancelOnSilence = true;
+  bool acceptUnknown = false;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::vector<JobEvent> events_;
+  std::deque<JobEvent> pending_;
+};
+
+// What a front end does with a row event: its list's Status cell follows (on the list's thread).
+inline void ApplyToList(const JobEvent& event, DeviceList& list) {
+  if (event.kind == JobEvent::Kind::kRowBegun) list.SetStatus(event.row, event.text);
+  if (event.kind == JobEvent::Kind::kRowFinished) {
+    list.SetOutcome(event.row, event.text, event.outcome == Outcome::kSucceeded);
+  }
+}
+
+}  // namespace vel::testing

@@ -1,0 +1,370 @@
+#include "devices/DeviceJobs.h"
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <set>
+
+#include "common/Strings.h"
+#include "devices/DeviceWalks.h"
+#include "engine/VelUpdateDoc.h"
+
+namespace vel {
+
+namespace {
+
+constexpr auto kAnswerPoll = std::chrono::milliseconds(50);
+
+// The engine's console for one row: everything it shows becomes an event of that row. The hooks
+// of one form (working and file controls) are the front end's business per walk, not per row.
+class RowConsole final : public Console {
+ public:
+  RowConsole(std::size_t row, JobEventSink& sink, bool logStatusLines)
+      : row_(row), sink_(sink), logStatusLines_(logStatusLines) {}
+  void AppendMessage(const std::string& line) override { Send(JobEvent::Kind::kLogLine, line); }
+  void HideDeviceInfo() override { Send(JobEvent::Kind::kUnitsHidden, {}); }
+  void ShowDeviceUnits(const std::vector<UnitLabel>& units) override {
+    JobEvent event = Make(JobEvent::Kind::kUnits, {});
+    event.units = units;
+    sink_.Publish(std::move(event));
+  }
+
+ protected:
+  void ShowProgress(int low, int high, int position, const std::string& statusLine) override {
+    JobEvent event = Make(JobEvent::Kind::kProgress, statusLine);
+    event.low = low;
+    event.high = high;
+    event.position = position;
+    sink_.Publish(std::move(event));
+  }
+  void HideProgress() override { Send(JobEvent::Kind::kProgressEnded, {}); }
+  void ShowStatusLine(const std::string& text) override {
+    Send(JobEvent::Kind::kStatusLine, text);
+  }
+  void LogStatusLine(const std::string& line) override {
+    if (logStatusLines_) Send(JobEvent::Kind::kStatusLogged, line);
+  }
+
+ private:
+  JobEvent Make(JobEvent::Kind kind, const std::string& text) const {
+    JobEvent event;
+    event.kind = kind;
+    event.row = row_;
+    event.text = text;
+    return event;
+  }
+  void Send(JobEvent::Kind kind, const std::string& text) { sink_.Publish(Make(kind, text)); }
+
+  std::size_t row_;
+  JobEventSink& sink_;
+  bool logStatusLines_;
+};
+
+// The engine's operator for one row: messages become events, questions wait for the front end.
+class RowOperator final : public Operator {
+ public:
+  RowOperator(std::size_t row, JobEventSink& sink, const CancelFlag& cancel)
+      : row_(row), sink_(sink), cancel_(cancel) {}
+  void ShowMessage(const std::string& text) override {
+    JobEvent event;
+    event.kind = JobEvent::Kind::kMessage;
+    event.row = row_;
+    event.text = text;
+    sink_.Publish(std::move(event));
+  }
+  bool AskYesNo(Question question, const std::string& text) override {
+    return Ask(std::make_shared<JobQuestion>(JobQuestion::Kind::kYesNo, question, text, nullptr));
+  }
+  bool ConfirmDevice(ConfirmationRequest& request) override {
+    return Ask(std::make_shared<JobQuestion>(JobQuestion::Kind::kConfirmDevice,
+                                             Question::kNotResponding, std::string(), &request));
+  }
+
+ private:
+  bool Ask(const std::shared_ptr<JobQuestion>& question) {
+    JobEvent event;
+    event.kind = JobEvent::Kind::kQuestion;
+    event.row = row_;
+    event.text = question->Text();
+    event.question = question;
+    sink_.Publish(std::move(event));
+    return question->WaitForAnswer(cancel_);
+  }
+
+  std::size_t row_;
+  JobEventSink& sink_;
+  const CancelFlag& cancel_;
+};
+
+// One row while it runs: its console, operator and document.
+struct RowSession {
+  RowSession(std::size_t row, JobEventSink& sink, const JobOptions& options)
+      : console(row, sink, options.logStatusLines),
+        op(row, sink, console.State().cancel),
+        doc(console, op) {
+    doc.SetSerialNumberOptional(options.serialNumberOptional);
+    doc.Link().Tcp().SetConnectTimeout(options.connectTimeoutMs);
+    if (options.prepareDocument) options.prepareDocument(doc);
+  }
+  RowConsole console;
+  RowOperator op;
+  CVelUpdateDoc doc;
+};
+
+int ActionOf(JobKind kind) {
+  switch (kind) {
+    case JobKind::kUpdate:
+      return kActionUpdate;
+    case JobKind::kCheck:
+      return kActionCheck;
+    case JobKind::kSendUnformatted:
+      return kActionUnformatted;
+    case JobKind::kVantrelUpdate:
+      return kActionVantrel;
+  }
+  return kActionUpdate;
+}
+
+}  // namespace
+
+JobRow RowOfTarget(std::size_t row, const DeviceTarget& target) {
+  return JobRow{row, target, {}, LinkName(target)};
+}
+
+void JobQuestion::Answer(bool yes) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answer_ = yes;
+  }
+  answered_.notify_all();
+}
+
+bool JobQuestion::WaitForAnswer(const CancelFlag& cancel) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!answer_) {
+    if (cancel.IsRequested()) return false;
+    answered_.wait_for(lock, kAnswerPoll);
+  }
+  return *answer_;
+}
+
+// One job: its rows, the rows running, and the scheduling of the walk.
+class DeviceJobs::Walk {
+ public:
+  Walk(JobEventSink& sink, std::vector<JobRow> rows, JobOptions options)
+      : sink_(sink), rows_(std::move(rows)), options_(std::move(options)) {}
+
+  void Run();
+  void CancelRow(std::size_t row);
+  void CancelAll();
+
+ private:
+  bool Refused();
+  std::optional<std::size_t> NextRow(std::unique_lock<std::mutex>& lock);
+  bool RunRow(const JobRow& row);
+  void Finish(const JobRow& row, const DeviceResult& result, const std::string& text,
+              std::vector<int> leftOut);
+  void Work();
+
+  JobEventSink& sink_;
+  std::vector<JobRow> rows_;
+  JobOptions options_;
+  CancelFlag walkCancel_;
+  std::mutex mutex_;  // guards what follows
+  std::condition_variable linkFreed_;
+  std::vector<bool> started_ = std::vector<bool>(rows_.size(), false);
+  std::set<std::size_t> cancelledBeforeStart_;
+  std::set<std::string> busyLinks_;
+  std::map<std::size_t, RowSession*> running_;
+  std::atomic<bool> allSucceeded_{true};
+};
+
+bool DeviceJobs::Walk::Refused() {
+  if (rows_.empty() || options_.kind == JobKind::kCheck) return false;
+  // A file that is missing or fails its checksum test goes to no device of the walk.
+  FirmwareFile file;
+  const bool loaded = HexFileLoader(file).LoadPath(options_.firmwarePath).ok();
+  std::string message = kLoadHexFileFirst;
+  if (loaded) {
+    const auto defect = file.FirstDefect();
+    if (!defect) return false;
+    message = LoadString(ids::kFileFailsTest) + "\n" + DescribeDefect(*defect);
+  }
+  JobEvent event;
+  event.kind = JobEvent::Kind::kMessage;
+  event.row = rows_.front().row;
+  event.text = message;
+  sink_.Publish(std::move(event));
+  return true;
+}
+
+std::optional<std::size_t> DeviceJobs::Walk::NextRow(std::unique_lock<std::mutex>& lock) {
+  for (;;) {
+    if (walkCancel_.IsRequested()) return std::nullopt;
+    bool waiting = false;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+      if (started_[i]) continue;
+      waiting = true;
+      if (busyLinks_.count(rows_[i].link) > 0) continue;
+      started_[i] = true;
+      busyLinks_.insert(rows_[i].link);
+      return i;
+    }
+    if (!waiting) return std::nullopt;
+    linkFreed_.wait(lock);
+  }
+}
+
+void DeviceJobs::Walk::Finish(const JobRow& row, const DeviceResult& result,
+                              const std::string& text, std::vector<int> leftOut) {
+  if (result.outcome != Outcome::kSucceeded) allSucceeded_ = false;
+  JobEvent event;
+  event.kind = JobEvent::Kind::kRowFinished;
+  event.row = row.row;
+  event.outcome = result.outcome;
+  event.statusCode = result.statusCode;
+  event.text = text;
+  event.leftOutUnits = std::move(leftOut);
+  sink_.Publish(std::move(event));
+}
+
+bool DeviceJobs::Walk::RunRow(const JobRow& row) {
+  const bool checking = options_.kind == JobKind::kCheck;
+  bool cancelledBeforeStart = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelledBeforeStart = cancelledBeforeStart_.count(row.row) > 0;
+  }
+  if (cancelledBeforeStart) {
+    Finish(row, {ids::kOperationCancelled, Outcome::kCancelled},
+           LoadString(ids::kOperationCancelled), {});
+    return false;
+  }
+  JobEvent begun;
+  begun.kind = JobEvent::Kind::kRowBegun;
+  begun.row = row.row;
+  begun.text = checking ? kDeviceChecking : kDeviceUpdating;
+  sink_.Publish(std::move(begun));
+  if (!row.target) {
+    Finish(row, {0, Outcome::kUnusableRow}, row.problem, {});
+    return false;
+  }
+  RowSession session(row.row, sink_, options_);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_[row.row] = &session;
+    if (walkCancel_.IsRequested()) session.console.State().cancel.Request();
+  }
+  DeviceResult result;
+  std::string text;
+  // Every device starts from a freshly read file.
+  const bool loaded = options_.firmwarePath.empty() ||
+                      session.doc.OnOpenDocument(options_.firmwarePath).ok();
+  if (!loaded && !checking) {
+    session.console.AppendMessage("The firmware file could not be read again: " +
+                                  options_.firmwarePath);
+    result = {ids::kUpdateFailed, Outcome::kFailed};
+  } else if (checking) {
+    result = RunCheck(session.doc, *row.target, options_.serial);
+  } else {
+    result = RunAction(session.doc, *row.target, options_.serial, ActionOf(options_.kind));
+  }
+  text = checking ? CheckStatusText(result.statusCode) : UpdateStatusText(result.statusCode);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_.erase(row.row);
+  }
+  Finish(row, result, text, session.doc.LeftOutUnits());
+  return result.outcome == Outcome::kSucceeded;
+}
+
+void DeviceJobs::Walk::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (const auto index = NextRow(lock)) {
+    const JobRow& row = rows_[*index];
+    lock.unlock();
+    RunRow(row);
+    lock.lock();
+    busyLinks_.erase(row.link);
+    linkFreed_.notify_all();
+  }
+}
+
+void DeviceJobs::Walk::Run() {
+  bool refused = Refused();
+  if (!refused) {
+    const int parallel = options_.kind == JobKind::kUpdate ? std::max(options_.parallel, 1) : 1;
+    const std::size_t threads = std::min<std::size_t>(rows_.size(), parallel);
+    std::vector<std::thread> workers;
+    for (std::size_t t = 1; t < threads; ++t) workers.emplace_back([this] { Work(); });
+    Work();
+    for (std::thread& worker : workers) worker.join();
+  }
+  JobEvent finished;
+  finished.kind = JobEvent::Kind::kWalkFinished;
+  finished.cancelled = walkCancel_.IsRequested();
+  finished.allSucceeded = !refused && allSucceeded_ && !finished.cancelled;
+  sink_.Publish(std::move(finished));
+}
+
+void DeviceJobs::Walk::CancelRow(std::size_t row) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto session = running_.find(row);
+  if (session != running_.end()) {
+    session->second->console.State().cancel.Request();
+  } else {
+    cancelledBeforeStart_.insert(row);
+  }
+}
+
+void DeviceJobs::Walk::CancelAll() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  walkCancel_.Request();
+  for (auto& [row, session] : running_) session->console.State().cancel.Request();
+}
+
+DeviceJobs::DeviceJobs(JobEventSink& sink) : sink_(sink) {}
+
+DeviceJobs::~DeviceJobs() {
+  CancelAll();
+  Wait();
+}
+
+bool DeviceJobs::Start(std::vector<JobRow> rows, JobOptions options) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (walk_ != nullptr) return false;
+  if (thread_.joinable()) thread_.join();  // the last job's thread, past its end
+  walk_ = std::make_unique<Walk>(sink_, std::move(rows), std::move(options));
+  thread_ = std::thread([this] {
+    walk_->Run();
+    std::lock_guard<std::mutex> done(mutex_);
+    walk_.reset();
+  });
+  return true;
+}
+
+void DeviceJobs::CancelRow(std::size_t row) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (walk_ != nullptr) walk_->CancelRow(row);
+}
+
+void DeviceJobs::CancelAll() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (walk_ != nullptr) walk_->CancelAll();
+}
+
+void DeviceJobs::Wait() {
+  std::thread finishing;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    finishing = std::move(thread_);
+  }
+  if (finishing.joinable()) finishing.join();
+}
+
+bool DeviceJobs::Running() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return walk_ != nullptr;
+}
+
+}  // namespace vel

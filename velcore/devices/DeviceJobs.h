@@ -1,0 +1,146 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/CancelFlag.h"
+#include "devices/DeviceOperations.h"
+#include "engine/DeviceIdentity.h"
+#include "engine/Operator.h"
+#include "link/LinkTiming.h"
+#include "link/SerialSettings.h"
+
+namespace vel {
+
+// What a job does to each of its rows.
+enum class JobKind {
+  kUpdate,           // identify and update ("Send To Zandor")
+  kCheck,            // identify only ("Check Device Information")
+  kSendUnformatted,  // the file as raw record lines ("Send unformatted VelHex file")
+  kVantrelUpdate,    // identify once, then the 64 KiB procedure ("Update Vantrel II")
+};
+
+// One row of a job: how its device is reached, as the front end's list or targets give it.
+struct JobRow {
+  std::size_t row = 0;                 // the front end's index; every event names it
+  std::optional<DeviceTarget> target;  // nothing when the row cannot reach a device
+  std::string problem;                 // why not (a key that is not a key)
+  std::string link;                    // rows on one port or endpoint never run at once
+};
+
+JobRow RowOfTarget(std::size_t row, const DeviceTarget& target);
+
+struct JobOptions {
+  JobKind kind = JobKind::kUpdate;
+  std::string firmwarePath;  // the file each row reads before its device (a check may go without)
+  SerialSettings serial;
+  int parallel = 1;  // rows of an update at once; checks go one at a time
+  int connectTimeoutMs = kTcpConnectTimeoutMs;
+  bool serialNumberOptional = false;
+  bool logStatusLines = true;  // every status line also as an event (for a message log)
+  // Called with each row's document before its device is reached (tests shorten waits here).
+  std::function<void(class CVelUpdateDoc&)> prepareDocument;
+};
+
+// A question a row's worker waits on until the front end answers it, from any thread. A cancel of
+// the row ends the wait with No.
+class JobQuestion {
+ public:
+  enum class Kind { kYesNo, kConfirmDevice };
+  JobQuestion(Kind kind, Question question, std::string text, ConfirmationRequest* request)
+      : kind_(kind), question_(question), text_(std::move(text)), request_(request) {}
+
+  Kind GetKind() const { return kind_; }
+  Question GetQuestion() const { return question_; }
+  const std::string& Text() const { return text_; }
+  // The device and file version check to confirm; the front end may change the unit choice and
+  // serial number in it until it answers.
+  ConfirmationRequest* Request() const { return request_; }
+  void Answer(bool yes);
+  // Waits for the answer; false when `cancel` came first.
+  bool WaitForAnswer(const CancelFlag& cancel);
+
+ private:
+  Kind kind_;
+  Question question_;
+  std::string text_;
+  ConfirmationRequest* request_;
+  std::mutex mutex_;
+  std::condition_variable answered_;
+  std::optional<bool> answer_;
+};
+
+// What a job reports, in order per row. Events are copies: the front end's list is changed on its
+// owner's thread only.
+struct JobEvent {
+  enum class Kind {
+    kRowBegun,       // text: "Device updating ..." or "Device checking ..."
+    kProgress,       // low, high, position, text (the status line)
+    kProgressEnded,  // the row's progress display ends
+    kStatusLine,     // text shown while no progress runs
+    kStatusLogged,   // a status line for the message log (every one the progress display shows)
+    kLogLine,        // a message of the engine for the message log
+    kUnits,          // units: what the main form shows of the device's units
+    kUnitsHidden,    // the unit rows hide again
+    kMessage,        // text: a message for the operator (the worker goes on)
+    kQuestion,       // question: the worker waits for its answer
+    kRowFinished,    // outcome, statusCode, text (the row's Status), leftOutUnits
+    kWalkFinished,   // allSucceeded, cancelled
+  };
+  Kind kind = Kind::kLogLine;
+  std::size_t row = 0;
+  std::string text;
+  int low = 0, high = 0, position = 0;
+  std::vector<UnitLabel> units;
+  std::shared_ptr<JobQuestion> question;
+  Outcome outcome = Outcome::kFailed;
+  int statusCode = 0;
+  std::vector<int> leftOutUnits;
+  bool allSucceeded = false;
+  bool cancelled = false;
+};
+
+// Receives a job's events, called from the job's worker threads.
+class JobEventSink {
+ public:
+  virtual ~JobEventSink() = default;
+  virtual void Publish(JobEvent event) = 0;
+};
+
+// The one way to run device operations: an update or a check of one row, or a walk over rows
+// from the top down (one at a time, or up to N at once for updates, never two on one port or
+// endpoint), each row on a worker thread with a document of its own. It returns at once and
+// reports through events; a row or the whole walk can be cancelled.
+class DeviceJobs {
+ public:
+  explicit DeviceJobs(JobEventSink& sink);
+  ~DeviceJobs();  // cancels a running job and waits for it
+  DeviceJobs(const DeviceJobs&) = delete;
+  DeviceJobs& operator=(const DeviceJobs&) = delete;
+
+  // Starts a job over `rows`; false (and nothing starts) while another job runs.
+  bool Start(std::vector<JobRow> rows, JobOptions options);
+  // Cancels one row: a running row ends cancelled, a row not begun is not begun.
+  void CancelRow(std::size_t row);
+  // Cancels the running rows; rows not yet begun are left as they were.
+  void CancelAll();
+  // Waits until the job has ended (its walk-finished event has been published).
+  void Wait();
+  bool Running() const;
+
+ private:
+  class Walk;
+  JobEventSink& sink_;
+  mutable std::mutex mutex_;
+  std::unique_ptr<Walk> walk_;
+  std::thread thread_;
+};
+
+}  // namespace vel
