@@ -32,8 +32,8 @@ LoadResult CVelUpdateDoc::OnOpenDocument(const std::string& path) {
   WaitForWorker();
   identity_.Reset();
   classes_ = DeviceClasses{};
-  identified_ = false;
-  leftOutUnits_.clear();
+  context_.identified = false;
+  identifier_.ForgetLeftOutUnits();
   const LoadResult result = HexFileLoader(file_, &console_).LoadPath(path);
   if (!result.ok()) return result;
   path_ = path;
@@ -63,51 +63,40 @@ void CVelUpdateDoc::StartWorker(std::function<void()> procedure) {
   worker_ = std::thread(std::move(procedure));
 }
 
-bool CVelUpdateDoc::Write(const std::uint8_t* bytes, int count) {
-  return link_.LinkWrite(bytes, count) == count;
-}
-
-int CVelUpdateDoc::ReadByte(std::uint8_t* byte) { return link_.LinkRead(byte, 1); }
-
-bool CVelUpdateDoc::Pause(int ms) {
-  return console_.State().cancel.SleepFor(std::chrono::milliseconds(ms));
-}
-
 bool CVelUpdateDoc::RefuseDefectiveFile() {
   const auto defect = file_.FirstDefect();
   if (!defect) return false;
   operator_.ShowMessage(LoadString(ids::kFileFailsTest) + "\n" + DescribeDefect(*defect));
-  SetStatusCode(ids::kFileFailsTest);
-  EndWithoutTransfer(true);
+  context_.SetStatusCode(ids::kFileFailsTest);
+  context_.EndWithoutTransfer(true);
   return true;
 }
 
 void CVelUpdateDoc::DispatchUpdate(int action) {
   WaitForWorker();
-  endedByEngine_ = false;
-  declined_ = false;
-  answerByte_ = protocol::kAck;
+  context_.endedByEngine = false;
+  identifier_.Begin(action == kActionCheck);
   // (No receive-event mask to set: reads here wait on the descriptor itself.)
   console_.EnableWorkingControls(false);
   // Nothing of a file that fails its checksum test goes to a device.
-  const bool sends = action == kActionUnformatted || action == kActionVantrel ||
-                     action == kActionUpdate;
+  const bool sends =
+      action == kActionUnformatted || action == kActionVantrel || action == kActionUpdate;
   if (sends && RefuseDefectiveFile()) return;
   switch (action) {
     case kActionUnformatted:
       SendUnformatted();
       break;
     case kActionVantrel:
-      if (IdentifyDevice() == 0) {
-        EndWithoutTransfer(true);
+      if (identifier_.IdentifyDevice() == 0) {
+        context_.EndWithoutTransfer(true);
         return;
       }
-      if (!identified_) {
-        EndWithoutTransfer(true);
+      if (!context_.identified) {
+        context_.EndWithoutTransfer(true);
         return;
       }
       if (SerialOnly()) return;
-      StartProcedure(Procedure::kT1, 4096, [this] { ProcedureT1(); });
+      StartProcedure(Procedure::kT1, 4096);
       break;
     case kActionUpdate:
       DispatchAction3();
@@ -117,30 +106,30 @@ void CVelUpdateDoc::DispatchUpdate(int action) {
       break;
     default:
       operator_.ShowMessage(std::string(text::kModeNotSupported));
-      Signal();
+      context_.Signal();
       break;
   }
 }
 
 int CVelUpdateDoc::SearchDevice(int serialAttempts, bool checking) {
   int result = 0;
-  readErrorSeen_ = false;
   if (link_.Kind() == LinkKind::kSerial) {
     link_.Purge();
     const int perSpeed = serialAttempts / 3;
-    for (int k = 0; k < serialAttempts && result == 0 && !Cancelled(); ++k) {
+    for (int k = 0; k < serialAttempts && result == 0 && !context_.Cancelled(); ++k) {
       // Two attempts per protocol byte when searching for an update, one when checking.
       const int group = checking ? k : k / 2;
-      protocolByte_ = group % 2 == 0 ? protocol::kMultiUnitProtocol : protocol::kSingleUnitProtocol;
+      context_.protocolByte =
+          group % 2 == 0 ? protocol::kMultiUnitProtocol : protocol::kSingleUnitProtocol;
       link_.Serial().SetBaudRate(SearchBaud(k, perSpeed));
-      result = IdentifyDevice();
-      if (result == 0 && checking) SetStatusCode(status::kCheckNoAnswer);
+      result = identifier_.IdentifyDevice();
+      if (result == 0 && checking) context_.SetStatusCode(status::kCheckNoAnswer);
     }
   } else {
-    for (int k = 0; k < kTcpAttempts && result == 0 && !Cancelled(); ++k) {
-      protocolByte_ = k == 0 ? protocol::kMultiUnitProtocol : protocol::kSingleUnitProtocol;
-      result = IdentifyDevice();
-      if (result == 0 && checking) SetStatusCode(status::kCheckNoAnswer);
+    for (int k = 0; k < kTcpAttempts && result == 0 && !context_.Cancelled(); ++k) {
+      context_.protocolByte = k == 0 ? protocol::kMultiUnitProtocol : protocol::kSingleUnitProtocol;
+      result = identifier_.IdentifyDevice();
+      if (result == 0 && checking) context_.SetStatusCode(status::kCheckNoAnswer);
     }
   }
   return result;
@@ -153,83 +142,67 @@ void CVelUpdateDoc::DispatchAction3() {
   if (CodeMatches(fileType, "YPA", 3)) return WakeDravikDevice(2);
   if (CodeMatches(fileType, "JQH", 3)) return StartHubUpdate();
   const int result = SearchDevice(kSerialSearchAttempts, false);
-  if (Cancelled()) {
-    EndWithoutTransfer(true);
+  if (context_.Cancelled()) {
+    context_.EndWithoutTransfer(true);
     return;
   }
   if (result < 0) {
     operator_.ShowMessage(LoadString(ids::kSystemBusy));
-    SetStatusCode(ids::kSystemBusy);
-    EndWithoutTransfer(true);
+    context_.SetStatusCode(ids::kSystemBusy);
+    context_.EndWithoutTransfer(true);
     return;
   }
   if (result == 0) {
     if (link_.Kind() == LinkKind::kSerial) {
       link_.ClosePort();
       operator_.ShowMessage(LoadString(ids::kConnectionError));
-      SetStatusCode(ids::kConnectionError);
-    } else if (!readErrorSeen_) {
+      context_.SetStatusCode(ids::kConnectionError);
+    } else if (!identifier_.ReadErrorSeen()) {
       // Over TCP no message box; the row still says that the device did not answer (a device
       // that answered with a broken information block keeps that read error instead).
       console_.AppendMessage(LoadString(ids::kConnectionError));
-      SetStatusCode(ids::kConnectionError);
+      context_.SetStatusCode(ids::kConnectionError);
     }
-    EndWithoutTransfer(true);
+    context_.EndWithoutTransfer(true);
     return;
   }
   ChooseProcedure();
 }
 
 void CVelUpdateDoc::DispatchAction4() {
-  informationOnly_ = true;
-  answerByte_ = protocol::kBusy;
   const int result = SearchDevice(kSerialCheckAttempts, true);
-  informationOnly_ = false;
-  if (result == 0 && !Cancelled()) {
+  if (result == 0 && !context_.Cancelled()) {
     operator_.ShowMessage(LoadString(ids::kConnectionError));
-    SetStatusCode(ids::kConnectionError);
+    context_.SetStatusCode(ids::kConnectionError);
     console_.EnableWorkingControls(true);
-  } else if (identified_) {
+  } else if (context_.identified) {
     console_.EnableWorkingControls(true);
   }
-  Signal();
-}
-
-void CVelUpdateDoc::BuildMapIfMissing(int slot) {
-  if (file_.MemMap(slot) != nullptr) return;
-  const bool shown =
-      console_.BeginProgress(1, file_.RecordCount(0), LoadString(ids::kCreatingMemMap), 1);
-  file_.GetMemMap(slot, shown ? &console_ : nullptr, classes_.jqh);
-  if (shown) console_.EndProgress();
-}
-
-void CVelUpdateDoc::EndWithoutTransfer(bool enableControls) {
-  if (enableControls) console_.EnableWorkingControls(true);
-  Signal();
+  context_.Signal();
 }
 
 void CVelUpdateDoc::Refuse64k() {
   operator_.ShowMessage(std::string(text::kRefuse64k));
-  EndWithoutTransfer(true);
+  context_.EndWithoutTransfer(true);
 }
 
 bool CVelUpdateDoc::SerialOnly() {
   if (link_.Kind() == LinkKind::kSerial) return false;
   console_.AppendMessage(std::string(text::kSerialOnly));
   operator_.ShowMessage(std::string(text::kSerialOnly));
-  SetStatusCode(ids::kUpdateFailed);
-  EndWithoutTransfer(true);
+  context_.SetStatusCode(ids::kUpdateFailed);
+  context_.EndWithoutTransfer(true);
   return true;
 }
 
 void CVelUpdateDoc::ChooseProcedure() {
   const std::string& fileType = file_.Info(0).deviceType;
   const bool multiUnitFamily = DeviceTypeCaption(fileType).multiUnitFamily;
-  if (!identified_) {
-    EndWithoutTransfer(true);
+  if (!context_.identified) {
+    context_.EndWithoutTransfer(true);
     return;
   }
-  BuildMapIfMissing(0);
+  context_.BuildMapIfMissing(0);
   const bool image128k = file_.MemMap(0)->GetPage(254, 0) != nullptr;
   if (!multiUnitFamily) {
     // Every procedure of these families works over a serial line only.
@@ -241,43 +214,43 @@ void CVelUpdateDoc::ChooseProcedure() {
     }
     if (SerialOnly()) return;
     if (!image128k && classes_.tzt) {
-      StartProcedure(Procedure::kT10, 12288, [this] { ProcedureT10(); });
+      StartProcedure(Procedure::kT10, 12288);
     } else if (!image128k && classes_.userStation) {
-      StartProcedure(Procedure::kT6, 4096, [this] { ProcedureT6(); });
+      StartProcedure(Procedure::kT6, 4096);
     } else if (!image128k) {
-      StartProcedure(Procedure::kT1, 4096, [this] { ProcedureT1(); });
+      StartProcedure(Procedure::kT1, 4096);
     } else if (classes_.dravik && (classes_.ypd || identity_.auxiliaryVersions[1] ==
                                                        file_.Shared().auxiliaryVersions[1])) {
-      StartProcedure(Procedure::kT3, 8192, [this] { ProcedureT3(); });
+      StartProcedure(Procedure::kT3, 8192);
     } else if (classes_.dravik) {
-      StartProcedure(Procedure::kT4, 33488, [this] { ProcedureT4(); });
+      StartProcedure(Procedure::kT4, 33488);
     } else {
       WriteSerialNumberIntoImage();
-      StartProcedure(Procedure::kT2, 8192, [this] { ProcedureT2(true); });
+      StartProcedure(Procedure::kT2, 8192);
     }
     return;
   }
   if (classes_.xxx) {
     if (SerialOnly()) return;
-    StartProcedure(Procedure::kT11, 24576, [this] { ProcedureT11(); });
+    StartProcedure(Procedure::kT11, 24576);
     return;
   }
   const bool unit0G4 = identity_.typeCode[0].starts_with("G4");
-  if (protocolByte_ == protocol::kMultiUnitProtocol) {
-    BuildMapIfMissing(1);
+  if (context_.protocolByte == protocol::kMultiUnitProtocol) {
+    context_.BuildMapIfMissing(1);
     if (file_.FirstTypeFlag()) identity_.selectedImage = 1;
   } else if (unit0G4 && file_.FirstTypeFlag()) {
-    BuildMapIfMissing(1);
+    context_.BuildMapIfMissing(1);
     if (file_.MemMap(0)->GetPage(0, 0) == nullptr) {
       console_.AppendMessage("Image 0 holds no data at segment 0; nothing was sent.");
-      SetStatusCode(ids::kUpdateFailed);
-      EndWithoutTransfer(true);
+      context_.SetStatusCode(ids::kUpdateFailed);
+      context_.EndWithoutTransfer(true);
       return;
     }
-    StartProcedure(Procedure::kT13, file_.MemMap(1)->RecordExtent(), [this] { ProcedureT13(); });
+    StartProcedure(Procedure::kT13, file_.MemMap(1)->RecordExtent());
     return;
   } else if (!unit0G4 && file_.FirstTypeFlag()) {
-    BuildMapIfMissing(1);
+    context_.BuildMapIfMissing(1);
     identity_.selectedImage = 1;
   } else {
     identity_.selectedImage = 0;
@@ -286,19 +259,19 @@ void CVelUpdateDoc::ChooseProcedure() {
   if (slot >= kImageSlots) {
     console_.AppendMessage(
         "No image of the file was chosen for the selected unit; nothing was sent.");
-    SetStatusCode(ids::kUpdateFailed);
-    EndWithoutTransfer(true);
+    context_.SetStatusCode(ids::kUpdateFailed);
+    context_.EndWithoutTransfer(true);
     return;
   }
-  BuildMapIfMissing(slot);
+  context_.BuildMapIfMissing(slot);
   const VelMemMap& map = *file_.MemMap(slot);
   if (map.GetPage(0, 0) == nullptr) {
     console_.AppendMessage(Format("Image %d holds no data at segment 0; nothing was sent.", slot));
-    SetStatusCode(ids::kUpdateFailed);
-    EndWithoutTransfer(true);
+    context_.SetStatusCode(ids::kUpdateFailed);
+    context_.EndWithoutTransfer(true);
     return;
   }
-  StartProcedure(Procedure::kT12, map.RecordExtent(), [this] { ProcedureT12(); });
+  StartProcedure(Procedure::kT12, map.RecordExtent());
 }
 
 void CVelUpdateDoc::SendUnformatted() {
@@ -319,19 +292,20 @@ void CVelUpdateDoc::SendUnformatted() {
                     static_cast<int>(line.size()));
     ++sent;
     console_.SetStatus(Format("Sending Hex File : Record %d/%d", sent, total));
-    more = !Cancelled() && node != nullptr;
+    more = !context_.Cancelled() && node != nullptr;
     // Wait for the device's word on this line; silence ends the walk.
     for (;;) {
-      if (ReadByte(&reply) != 1) {
+      if (context_.ReadByte(&reply) != 1) {
         more = false;
         break;
       }
-      if (reply == protocolByte_) more = false;
-      if (reply == protocol::kAck || reply == protocol::kAskAgain || reply == protocolByte_) break;
+      if (reply == context_.protocolByte) more = false;
+      if (reply == protocol::kAck || reply == protocol::kAskAgain || reply == context_.protocolByte)
+        break;
     }
   }
   console_.EndProgress();
-  SetStatusCode(sent == total ? ids::kUpdateSuccessful : ids::kUpdateFailed);
+  context_.SetStatusCode(sent == total ? ids::kUpdateSuccessful : ids::kUpdateFailed);
   operator_.ShowMessage(
       sent == total
           ? Format("File transfer completed successfully. Number of records written to device:  %d",
@@ -339,7 +313,96 @@ void CVelUpdateDoc::SendUnformatted() {
           : std::string("File transfer not completed successfully.  Upload will have to be "
                         "restarted."));
   console_.EnableWorkingControls(true);
-  Signal();
+  context_.Signal();
+}
+
+void CVelUpdateDoc::WriteSerialNumberIntoImage() {
+  std::array<std::uint8_t, kSerialNumberSize> bytes;
+  if (identity_.HasSerialNumber()) {
+    std::copy(identity_.serialNumber.begin(), identity_.serialNumber.begin() + kSerialNumberSize,
+              bytes.begin());
+  } else {
+    bytes.fill(kNoSerialNumber);
+  }
+  file_.MutableMemMap(0)->Write(254, 0, bytes.data(), bytes.size());
+}
+
+void CVelUpdateDoc::StartProcedure(Procedure procedure, int range, bool tickBox) {
+  if (procedures_.RefuseDataLeftBehind(procedures_.PhasesOf(procedure))) return;
+  console_.BeginProgress(1, range, std::string(text::kSendingHexFile), 1);
+  StartWorker([this, procedure, tickBox] { procedures_.Run(procedure, tickBox); });
+}
+
+void CVelUpdateDoc::WakeDravikDevice(int mode) {
+  if (link_.Kind() == LinkKind::kTcp) {
+    operator_.ShowMessage("Dravik only supports firmware upgrade via serial port");
+    context_.SetStatusCode(ids::kConnectionError);
+    context_.EndWithoutTransfer(true);
+    return;
+  }
+  const std::uint8_t wake = mode == 0 ? 0x1B : 0x1F;
+  link_.Purge();
+  console_.BeginProgress(0, 6, std::string(text::kAttemptingToCommunicate), 1);
+  bool awake = false;
+  for (int i = 0; i < kWakeTries && !awake && !context_.Cancelled(); ++i) {
+    link_.Serial().SetBaudRate(9600);
+    console_.SetStatus({});
+    awake = context_.Handshake(wake);
+  }
+  console_.EndProgress();
+  if (!awake) {
+    link_.ClosePort();
+    if (!context_.Cancelled()) {
+      operator_.ShowMessage(LoadString(ids::kConnectionError));
+      context_.SetStatusCode(ids::kConnectionError);
+    }
+    context_.EndWithoutTransfer(true);
+    return;
+  }
+  context_.BuildMapIfMissing(0);
+  if (mode == 0) {
+    if (file_.MemMap(0)->GetPage(254, 0) == nullptr) {
+      console_.AppendMessage("The file holds no 128 KiB image (segment 254); nothing was sent.");
+      context_.SetStatusCode(ids::kUpdateFailed);
+      context_.EndWithoutTransfer(true);
+      return;
+    }
+    StartProcedure(Procedure::kT2, 8192, false);
+  } else if (mode == 1) {
+    StartProcedure(Procedure::kT7, 4096);
+  } else {
+    StartProcedure(Procedure::kT8, 8912);
+  }
+}
+
+void CVelUpdateDoc::StartHubUpdate() {
+  if (SerialOnly()) return;
+  link_.Purge();
+  context_.protocolByte = protocol::kSingleUnitProtocol;
+  link_.Serial().SetBaudRate(9600);
+  const std::array<std::uint8_t, 10> start = {0xBB, 0xBB, 0xBB, 0xBB, 0xBB,
+                                              0xBB, 0xBB, 0xBB, 0xBB, 0xBB};
+  context_.Write(start.data(), static_cast<int>(start.size()));
+  int result = 0;
+  for (int i = 0; i < kHubIdentifyTries && result == 0 && !context_.Cancelled(); ++i) {
+    result = identifier_.IdentifyDevice();
+  }
+  if (result == 0) {
+    link_.ClosePort();
+    if (!context_.Cancelled()) {
+      operator_.ShowMessage(LoadString(ids::kConnectionError));
+      context_.SetStatusCode(ids::kConnectionError);
+    }
+    context_.EndWithoutTransfer(true);
+    return;
+  }
+  if (result < 0 || !context_.identified) {
+    context_.EndWithoutTransfer(true);
+    return;
+  }
+  if (procedures_.RefuseDataLeftBehind(procedures_.PhasesOf(Procedure::kT9))) return;
+  console_.BeginProgress(1, 4096, "Sending VelHex File...", 1);
+  StartWorker([this] { procedures_.Run(Procedure::kT9); });
 }
 
 }  // namespace vel

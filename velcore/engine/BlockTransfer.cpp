@@ -1,4 +1,6 @@
-// The framed block transfer: send-and-wait, one block, the programming wait, and procedure T1.
+// The framed block transfer: send-and-wait, one block, the programming wait, a phase.
+#include "engine/BlockTransfer.h"
+
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -6,71 +8,54 @@
 #include "common/Format.h"
 #include "common/Strings.h"
 #include "engine/Protocol.h"
-#include "engine/VelUpdateDoc.h"
 
 namespace vel {
 
-bool CVelUpdateDoc::SendFrameAwaitAck(const std::uint8_t* frame, int length,
-                                      const std::string& prefix, int position) {
-  return SendFrameUntilAnswered(frame, length, prefix, position, false, nullptr);
-}
-
-bool CVelUpdateDoc::SendFrameAwaitAckLink(const std::uint8_t* frame, int length,
-                                          const std::string& prefix, int position) {
-  return SendFrameUntilAnswered(frame, length, prefix, position, true, nullptr);
-}
-
-// Sends the frame until the device acknowledges it (0xFA, or 0xF4 which also reports a
-// programmed block), the protocol byte ends the wait, or the transfer is cancelled. The serial
-// variant asks every 20 tries and reports a short write in a message box; the variant for
-// either link drains stale TCP answers first, asks every 10 tries and logs a short write.
-// *writes (when given) counts the times the frame went out.
-bool CVelUpdateDoc::SendFrameUntilAnswered(const std::uint8_t* frame, int length,
-                                           const std::string& prefix, int position, bool eitherLink,
-                                           int* writes) {
-  const bool tcp = link_.Kind() == LinkKind::kTcp;
+bool BlockTransfer::SendFrame(const std::uint8_t* frame, int length, const std::string& prefix,
+                              int position, bool eitherLink, int* writes) {
+  const bool tcp = ctx_.link.Kind() == LinkKind::kTcp;
   if (eitherLink && tcp) {
     // Answers that came late for an earlier frame must not count for this one.
     std::uint8_t stale = 0;
-    while (link_.Tcp().ReadableNow() && ReadByte(&stale) == 1) {
+    while (ctx_.link.Tcp().ReadableNow() && ctx_.ReadByte(&stale) == 1) {
     }
   }
   const int askEvery = eitherLink ? kNotRespondingEveryTriesLink : kNotRespondingEveryTries;
   std::uint8_t reply = 0;
   int tries = 0;
   bool lastRead = false;
-  while (reply != protocolByte_ && reply != protocol::kAck && reply != protocol::kBlockProgrammed &&
-         !Cancelled()) {
+  while (reply != ctx_.protocolByte && reply != protocol::kAck &&
+         reply != protocol::kBlockProgrammed && !ctx_.Cancelled()) {
     ++tries;
     if (tries % askEvery == 0 &&
-        operator_.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) {
-      console_.EndProgress();
-      RequestCancel();
+        ctx_.op.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) {
+      ctx_.console.EndProgress();
+      ctx_.RequestCancel();
       if (eitherLink) {
-        SetStatusCode(ids::kUpdateFailed);
+        ctx_.SetStatusCode(ids::kUpdateFailed);
         break;
       }
     }
-    const int written = link_.LinkWrite(frame, length);
+    const int written = ctx_.link.LinkWrite(frame, length);
     if (writes != nullptr) ++*writes;
     if (written < length) {
       const std::string warning =
           Format(LoadString(tcp ? ids::kTcpNotAccepting : ids::kSerialNotAccepting).c_str(),
-                 written, link_.LastWriteError());
+                 written, ctx_.link.LastWriteError());
       if (eitherLink) {
-        console_.AppendMessage(warning);
+        ctx_.console.AppendMessage(warning);
       } else {
-        operator_.ShowMessage(warning + "\"");
+        ctx_.op.ShowMessage(warning + "\"");
       }
     }
-    console_.SetProgress(position, prefix + std::to_string(tries));
+    ctx_.console.SetProgress(position, prefix + std::to_string(tries));
     std::uint8_t byte = 0;
-    lastRead = ReadByte(&byte) == 1;
+    lastRead = ctx_.ReadByte(&byte) == 1;
     if (lastRead) reply = byte;
   }
   lastReply_ = reply;
   return lastRead && (reply == protocol::kAck || reply == protocol::kBlockProgrammed) &&
-         !Cancelled();
+         !ctx_.Cancelled();
 }
 
 namespace {
@@ -172,14 +157,14 @@ std::optional<std::pair<int, std::size_t>> FirstDataOutside(const VelMemMap& map
   return std::nullopt;
 }
 
-CVelUpdateDoc::BlockOutcome CVelUpdateDoc::SendBlock(const TransferPhase& phase,
+BlockTransfer::BlockOutcome BlockTransfer::SendBlock(const TransferPhase& phase,
                                                      const VelMemMap& map, int segment, int block,
                                                      std::uint32_t* sentSum) {
   const auto send = [&](bool viaLink, const std::uint8_t* frame, int length,
                         const std::string& prefix, int position, int* writes = nullptr) {
-    return SendFrameUntilAnswered(frame, length, prefix, position, viaLink, writes);
+    return SendFrame(frame, length, prefix, position, viaLink, writes);
   };
-  if (phase.pauseBeforeBlockId) Pause(1);
+  if (phase.pauseBeforeBlockId) ctx_.Pause(1);
   const auto blockId = BlockIdFrame(phase.blockIdStyle, segment, block);
   if (!send(phase.idAndEndViaLink, blockId.data(), static_cast<int>(blockId.size()),
             phase.idText(segment, block), phase.idPosition(segment, block))) {
@@ -192,7 +177,7 @@ CVelUpdateDoc::BlockOutcome CVelUpdateDoc::SendBlock(const TransferPhase& phase,
       map.MakeRecordPacket(static_cast<std::uint8_t>(segment), block, page, record, packet,
                            layout.options);
       if (packet[3] == 0xFF) {
-        operator_.ShowMessage(phase.missingSegmentText);
+        ctx_.op.ShowMessage(phase.missingSegmentText);
         return BlockOutcome::kMissingSegment;
       }
       if (phase.blankRecordsAsZero &&
@@ -221,20 +206,20 @@ CVelUpdateDoc::BlockOutcome CVelUpdateDoc::SendBlock(const TransferPhase& phase,
   return lastReply_ == protocol::kBlockProgrammed ? BlockOutcome::kProgrammed : BlockOutcome::kSent;
 }
 
-int CVelUpdateDoc::ProgrammingWait(const TransferPhase& phase, int segment, int block) {
+int BlockTransfer::ProgrammingWait(const TransferPhase& phase, int segment, int block) {
   int last = kNoResult;
   bool askedAt40 = false, askedAt20 = false;
   TimedWait(
-      timing_.programmingWaitSeconds,
+      ctx_.timing.programmingWaitSeconds,
       [&](int secondsLeft) {
-        console_.SetProgress(secondsLeft * phase.waitPositionFactor,
-                             phase.waitText(segment, block, secondsLeft));
+        ctx_.console.SetProgress(secondsLeft * phase.waitPositionFactor,
+                                 phase.waitText(segment, block, secondsLeft));
         bool& asked = secondsLeft <= 20 ? askedAt20 : askedAt40;
         if (phase.askWhileWaiting && secondsLeft <= 40 && !asked) {
           asked = true;
-          if (operator_.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) {
-            console_.EndProgress();
-            RequestCancel();
+          if (ctx_.op.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) {
+            ctx_.console.EndProgress();
+            ctx_.RequestCancel();
             return true;
           }
         }
@@ -248,9 +233,9 @@ int CVelUpdateDoc::ProgrammingWait(const TransferPhase& phase, int segment, int 
   return last;
 }
 
-PhaseOutcome CVelUpdateDoc::RunPhase(const TransferPhase& phase, std::uint32_t* dataSum) {
-  BuildMapIfMissing(phase.slot);
-  const VelMemMap& map = *file_.MemMap(phase.slot);
+PhaseOutcome BlockTransfer::RunPhase(const TransferPhase& phase, std::uint32_t* dataSum) {
+  ctx_.BuildMapIfMissing(phase.slot);
+  const VelMemMap& map = *ctx_.file.MemMap(phase.slot);
   std::uint32_t unusedSum = 0;
   std::uint32_t* sentSum = dataSum != nullptr ? dataSum : &unusedSum;
   // The block that keeps failing, and how often in a row it has.
@@ -260,12 +245,12 @@ PhaseOutcome CVelUpdateDoc::RunPhase(const TransferPhase& phase, std::uint32_t* 
   for (const int segment : phase.segments) {
     for (int block = 0; block < phase.blocksPerSegment;) {
       const BlockOutcome sent = SendBlock(phase, map, segment, block, sentSum);
-      if (Cancelled()) return PhaseOutcome::kCancelled;
+      if (ctx_.Cancelled()) return PhaseOutcome::kCancelled;
       if (sent == BlockOutcome::kMissingSegment) return PhaseOutcome::kFailed;
       if (sent == BlockOutcome::kFrameFailed) return PhaseOutcome::kFailed;
       const int result = sent == BlockOutcome::kProgrammed ? protocol::kBlockProgrammed
                                                            : ProgrammingWait(phase, segment, block);
-      if (Cancelled()) return PhaseOutcome::kCancelled;
+      if (ctx_.Cancelled()) return PhaseOutcome::kCancelled;
       if (result == protocol::kBlockProgrammed) {
         if (failing == std::make_pair(segment, block)) failures = 0;
         if (phase.lastBlock && *phase.lastBlock == std::make_pair(segment, block)) {
@@ -275,21 +260,21 @@ PhaseOutcome CVelUpdateDoc::RunPhase(const TransferPhase& phase, std::uint32_t* 
         continue;
       }
       if (result == protocol::kUpdateAgain && phase.onFD != OnUpdateAgain::kNotExpected) {
-        operator_.ShowMessage("Please Update again!");
+        ctx_.op.ShowMessage("Please Update again!");
         if (phase.onFD == OnUpdateAgain::kEndIncomplete) return PhaseOutcome::kUpdateAgain;
         segmentSkipped = true;
         break;  // the rest of this segment is skipped
       }
       if (result == kNoResult) {
         if (phase.timeoutCancels) {
-          operator_.ShowMessage(Format(
+          ctx_.op.ShowMessage(Format(
               "Timeout Error when waiting respond for END of Block Record. Region[%d], Block[%d]",
               phase.slot + 1, block + 1));
-          RequestCancel();
+          ctx_.RequestCancel();
           return PhaseOutcome::kCancelled;
         }
         // Silence for the whole wait is not a programmed block.
-        console_.AppendMessage(std::string(text::kNoProgrammingResult));
+        ctx_.console.AppendMessage(std::string(text::kNoProgrammingResult));
         return PhaseOutcome::kFailed;
       }
       LogBlockResult(result, phase.showBlockErrors);
@@ -297,8 +282,8 @@ PhaseOutcome CVelUpdateDoc::RunPhase(const TransferPhase& phase, std::uint32_t* 
       failures = failing == std::make_pair(segment, block) ? failures + 1 : 1;
       failing = {segment, block};
       if (failures >= kMaxBlockFailures) {
-        console_.AppendMessage(Format(LoadString(ids::kBlockKeepsFailing).c_str(), block + 1,
-                                      segment, failures, result));
+        ctx_.console.AppendMessage(Format(LoadString(ids::kBlockKeepsFailing).c_str(), block + 1,
+                                          segment, failures, result));
         return PhaseOutcome::kFailed;
       }
       if (result == protocol::kProgrammingError) {
@@ -320,13 +305,13 @@ PhaseOutcome CVelUpdateDoc::RunPhase(const TransferPhase& phase, std::uint32_t* 
   return phase.lastBlock ? PhaseOutcome::kFailed : PhaseOutcome::kComplete;
 }
 
-int CVelUpdateDoc::WaitForByte(int seconds, const std::function<std::string(int)>& text,
+int BlockTransfer::WaitForByte(int seconds, const std::function<std::string(int)>& text,
                                int positionFactor, std::initializer_list<std::uint8_t> wanted) {
   int answer = kNoResult;
   TimedWait(
       seconds,
       [&](int secondsLeft) {
-        console_.SetProgress(secondsLeft * positionFactor, text(secondsLeft));
+        ctx_.console.SetProgress(secondsLeft * positionFactor, text(secondsLeft));
         return false;
       },
       [&](std::uint8_t byte) {
@@ -337,14 +322,14 @@ int CVelUpdateDoc::WaitForByte(int seconds, const std::function<std::string(int)
   return answer;
 }
 
-void CVelUpdateDoc::TimedWait(int seconds, const std::function<bool(int)>& showSecondsLeft,
+void BlockTransfer::TimedWait(int seconds, const std::function<bool(int)>& showSecondsLeft,
                               const std::function<bool(std::uint8_t)>& takeByte) {
   // A wait shown in seconds lasts those seconds on either link: each read waits at most one
   // second, and the wait also ends after as many reads (as the serial line's one-second reads
   // would, were bytes the wait does not want to keep arriving).
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-  for (int reads = 0; reads < seconds && !Cancelled(); ++reads) {
+  for (int reads = 0; reads < seconds && !ctx_.Cancelled(); ++reads) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) break;
@@ -352,85 +337,26 @@ void CVelUpdateDoc::TimedWait(int seconds, const std::function<bool(int)>& showS
     if (showSecondsLeft(secondsLeft)) break;
     std::uint8_t byte = 0;
     const int limit = static_cast<int>(std::min<long long>(left, kOneSecondMs));
-    if (link_.LinkReadWithin(&byte, 1, limit) == 1 && takeByte(byte)) break;
+    if (ctx_.link.LinkReadWithin(&byte, 1, limit) == 1 && takeByte(byte)) break;
   }
 }
 
-void CVelUpdateDoc::LogBlockResult(int result, bool showMessage) {
-  console_.AppendMessage(std::string(text::kBlockError));
+void BlockTransfer::LogBlockResult(int result, bool showMessage) {
+  ctx_.console.AppendMessage(std::string(text::kBlockError));
   switch (result) {
     case protocol::kEraseError:
-      console_.AppendMessage(std::string(text::kBlockErrorF6));
+      ctx_.console.AppendMessage(std::string(text::kBlockErrorF6));
       break;
     case protocol::kProgrammingError:
-      console_.AppendMessage(std::string(text::kBlockErrorF7));
+      ctx_.console.AppendMessage(std::string(text::kBlockErrorF7));
       break;
     case protocol::kBlockCheckError:
-      console_.AppendMessage(std::string(text::kBlockErrorF8));
+      ctx_.console.AppendMessage(std::string(text::kBlockErrorF8));
       break;
     default:
       break;
   }
-  if (showMessage && BlockErrorBox(result) != nullptr) operator_.ShowMessage(BlockErrorBox(result));
-}
-
-void CVelUpdateDoc::CloseTransfer() {
-  link_.Purge();
-  console_.EndProgress();
-  console_.EnableWorkingControls(true);
-  Signal();
-}
-
-void CVelUpdateDoc::WriteRunFrame() {
-  Write(protocol::kRunFrame.data(), static_cast<int>(protocol::kRunFrame.size()));
-}
-
-void CVelUpdateDoc::Succeeded(bool tickBox) {
-  console_.SetProgress(0, LoadString(ids::kTransmissionCompleted));
-  SetStatusCode(ids::kUpdateSuccessful);
-  if (tickBox) console_.MarkUpdateDone();
-}
-
-void CVelUpdateDoc::Finish(bool tickBox) {
-  WriteRunFrame();
-  Succeeded(tickBox);
-}
-
-void CVelUpdateDoc::Terminated(int statusCode) {
-  operator_.ShowMessage(LoadString(ids::kTransmissionTerminated));
-  if (statusCode != 0) SetStatusCode(statusCode);
-}
-
-void CVelUpdateDoc::EndTransfer(PhaseOutcome outcome, bool tickBox) {
-  if (outcome == PhaseOutcome::kComplete) {
-    Finish(tickBox);
-  } else if (outcome != PhaseOutcome::kStopped) {  // a stop has shown its own message
-    Terminated();
-  }
-  CloseTransfer();
-}
-
-// The 64 KiB image of segment 0xFF in four page-range blocks, shown as blocks 1 to 4.
-TransferPhase CVelUpdateDoc::Segment64KPhase(const char* recordFormat) const {
-  TransferPhase phase;
-  phase.slot = 0;
-  phase.segments = {0xFF};
-  phase.blocksPerSegment = 4;
-  phase.geometry = Geometry::kPageRelative16K;
-  phase.blockIdStyle = BlockIdStyle::kPageRange16K;
-  phase.idText = [](int, int b) { return Format("Sending Hex File : Block %d ID,  Try:", b + 1); };
-  phase.recordText = [recordFormat](int, int b, int p, int r) {
-    return Format(recordFormat, b + 1, p + 1, r + 1);
-  };
-  phase.endText = [](int, int b) { return Format("Sending End of Block: Block %d, Try:", b + 1); };
-  phase.idPosition = [](int, int b) { return b * 1024; };
-  phase.recordPosition = [](int, int b, int p, int r) { return p * 16 + b * 1024 + r; };
-  phase.endPosition = [](int, int b) { return (b + 1) * 1024; };
-  phase.waitText = [](int, int, int t) {
-    return Format("Waiting for Vel 2 to program block.  Timeout: %d s", t);
-  };
-  phase.missingSegmentText = LoadString(ids::kNonExistentSegment);
-  return phase;
+  if (showMessage && BlockErrorBox(result) != nullptr) ctx_.op.ShowMessage(BlockErrorBox(result));
 }
 
 }  // namespace vel

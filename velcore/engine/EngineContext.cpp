@@ -1,0 +1,26 @@
+#include "engine/EngineContext.h"
+
+#include <chrono>
+
+#include "common/Strings.h"
+
+namespace vel {
+
+bool EngineContext::Pause(int ms) {
+  return console.State().cancel.SleepFor(std::chrono::milliseconds(ms));
+}
+
+void EngineContext::BuildMapIfMissing(int slot) {
+  if (file.MemMap(slot) != nullptr) return;
+  const bool shown =
+      console.BeginProgress(1, file.RecordCount(0), LoadString(ids::kCreatingMemMap), 1);
+  file.GetMemMap(slot, shown ? &console : nullptr, classes.jqh);
+  if (shown) console.EndProgress();
+}
+
+void EngineContext::EndWithoutTransfer(bool enableControls) {
+  if (enableControls) console.EnableWorkingControls(true);
+  Signal();
+}
+
+}  // namespace vel

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+
+#include "engine/Console.h"
+#include "engine/DeviceIdentity.h"
+#include "engine/EngineTiming.h"
+#include "engine/Operator.h"
+#include "engine/Protocol.h"
+#include "image/FirmwareFile.h"
+#include "link/DeviceLink.h"
+
+namespace vel {
+
+// What the parts of the engine share while they serve one device: the link and the two front-end
+// interfaces, the loaded file, what is known of the device, the waits, and the few flags that
+// pass between dispatch, identification and transfer. The document owns everything it names.
+struct EngineContext {
+  Console& console;
+  Operator& op;
+  DeviceLink& link;
+  FirmwareFile& file;
+  DeviceIdentity& identity;
+  DeviceClasses& classes;
+  EngineTiming& timing;
+  std::uint8_t protocolByte = protocol::kMultiUnitProtocol;
+  bool identified = false;     // identified and confirmed: an update may follow
+  bool endedByEngine = false;  // the engine ended its own transfer
+
+  bool Cancelled() const { return console.State().cancel.IsRequested(); }
+  // The engine ends its own transfer (the operator gave up on a silent device, a region timed
+  // out): a failure, unlike a cancel requested from outside.
+  void RequestCancel() {
+    endedByEngine = true;
+    console.State().cancel.Request();
+  }
+  void SetStatusCode(int code) { console.State().statusCode = code; }
+  void Signal() { console.State().completion.Set(); }
+  // Sleeps unless a cancel comes first; false when it did.
+  bool Pause(int ms);
+  bool Write(const std::uint8_t* bytes, int count) { return link.LinkWrite(bytes, count) == count; }
+  int ReadByte(std::uint8_t* byte) { return link.LinkRead(byte, 1); }
+  // Writes one byte and reads one back; true when the device echoed it.
+  bool Handshake(std::uint8_t byte) {
+    std::uint8_t echo = 0;
+    return Write(&byte, 1) && ReadByte(&echo) == 1 && echo == byte;
+  }
+  // Builds the slot's memory map on first use, with progress when the display is free.
+  void BuildMapIfMissing(int slot);
+  // No transfer follows: the controls come back (when asked) and the operation's end is signalled.
+  void EndWithoutTransfer(bool enableControls);
+};
+
+}  // namespace vel
