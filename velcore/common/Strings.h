@@ -10,9 +10,9 @@ namespace vel {
 // Status codes of a device check that are not text ids: the device list shows a text of its own
 // for each.
 namespace status {
-constexpr int kCheckAccepted = 1;     // "Device Information Success"
-constexpr int kCheckNoAnswer = -1;    // "Device not responding"
-constexpr int kCheckDeclined = -3;    // "Device type doesn't match"
+constexpr int kCheckAccepted = 1;   // "Device Information Success"
+constexpr int kCheckNoAnswer = -1;  // "Device not responding"
+constexpr int kCheckDeclined = -3;  // "Device type doesn't match"
 }  // namespace status
 
 namespace ids {
@@ -104,6 +104,81 @@ constexpr std::string_view kSegmentNotUsed =
     "WARNING:\nThe specified segment is not used in the file.  \nThe segment will be displayed "
     "as erased.";
 constexpr std::string_view kUnknown = "<Unknown>";
+constexpr std::string_view kErrorF6Box = "Error updating block:\n\nError Code: F6(Erase Error)";
+constexpr std::string_view kErrorF7Box =
+    "Error updating block:\n\nError Code: F7(Programming Error)";
+constexpr std::string_view kErrorF8Box =
+    "Error updating block:\n\nError Code: F8(Block Checking Error)";
+constexpr std::string_view kPleaseUpdateAgain = "Please Update again!";
+// The hub's own wording, with two blanks before "and".
+constexpr std::string_view kTerminatedHub =
+    "Transmission Terminated.  Power off and on the Zandor Unit  and try to upload again.";
+constexpr std::string_view kTelvikFail = "Telvik Programming Fail";
+constexpr std::string_view kUnformattedNotCompleted =
+    "File transfer not completed successfully.  Upload will have to be restarted.";
+constexpr std::string_view kDravikSerialOnly =
+    "Dravik only supports firmware upgrade via serial port";
+constexpr std::string_view kSendingVelHexFile = "Sending VelHex File...";
+constexpr std::string_view kNoImageForSelectedUnit =
+    "No image of the file was chosen for the selected unit; nothing was sent.";
+constexpr std::string_view kNoDataAtSegmentZeroOfImage0 =
+    "Image 0 holds no data at segment 0; nothing was sent.";
+constexpr std::string_view kNo128kImage =
+    "The file holds no 128 KiB image (segment 254); nothing was sent.";
+constexpr std::string_view kInactiveMessage = "INACTIVE MESSAGE: ";
+constexpr std::string_view kFileNotReadAgain = "The firmware file could not be read again: ";
+constexpr std::string_view kNotIpv4 = "Not an IPv4 address: ";
+constexpr std::string_view kFieldWithSeparator =
+    "A device list field cannot contain \"!\": it separates the fields of the list file.";
+constexpr std::string_view kFieldTooLong = "A device list field holds at most 255 characters.";
+constexpr std::string_view kFieldWithControl =
+    "A device list field cannot contain control characters.";
+constexpr std::string_view kSerialRowWithKey = "A device on a serial port has no encryption key.";
 }  // namespace text
+
+// Status-line and message formats (printf conversions).
+namespace format {
+constexpr const char* kSendingBlockId = "Sending Hex File : Block %d ID,  Try:";
+constexpr const char* kSendingRecordOf24 =
+    "Sending Hex File : Block %d/24,  Page %d/64,  Record %d/16,  Try:";
+constexpr const char* kSendingRecordOf12 =
+    "Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:";
+constexpr const char* kSendingRecordOf8 =
+    "Sending Hex File : Block %d/8,  Page %d/64,  Record %d/16,  Try:";
+constexpr const char* kSendingRecordOfN =
+    "Sending Hex File : Block %d/%d,  Page %d/64,  Record %d/16,  Try:";
+constexpr const char* kSendingRecordOf60 =
+    "Sending Hex File : Block %d/60,  Page %d/4,  Record %d/16,  Try:";
+constexpr const char* kSendingRegionRecord =
+    "Sending Hex File : Region %d/%d,  Block %d/64,  Page %d/4,  Record %d/16,  Try:";
+constexpr const char* kSendingVelHexBlockId = "Sending VelHex File : Block %d ID,  Try:";
+constexpr const char* kSendingShortRecord =
+    "Sending VelHex File : Block %d/%d,  Page %d/1,  Record %d/8,  Try:";
+constexpr const char* kSendingSectorRecord =
+    "Sending VelHex File : Sector %d/6,Block %d/64,  Page %d/4,  Record %d/16,  Try:";
+constexpr const char* kSendingEndOfBlock = "Sending End of Block: Block %d, Try:";
+constexpr const char* kWaitingForZandor =
+    "Waiting for Zandor Unit to program block.  Timeout: %d s";
+constexpr const char* kWaitingForVel2 = "Waiting for Vel 2 to program block.  Timeout: %d s";
+constexpr const char* kWaitingMainFirmware =
+    "Waiting for Vel to program Main Firmware.  Timeout: %d s";
+constexpr const char* kWaitingRcm = "Waiting for Vel to program RCM.  Timeout: %d s";
+constexpr const char* kWaitingOsdModule = "Waiting for Vel to program OSD Module.  Timeout: %d s";
+constexpr const char* kWaitingRegion =
+    "Waiting for programing Region[%d] Block[%d] . Timeout: %d s";
+constexpr const char* kWaitingChecksum = "Waiting check checksum: %d s";
+constexpr const char* kSendingRecordLine = "Sending Hex File : Record %d/%d";
+constexpr const char* kSendingFirstRecordLine = "Sending Hex File : Record 0/%d";
+constexpr const char* kUnformattedCompleted =
+    "File transfer completed successfully. Number of records written to device:  %d";
+constexpr const char* kRegionTimeout =
+    "Timeout Error when waiting respond for END of Block Record. Region[%d], Block[%d]";
+constexpr const char* kCannotConnect = "Cannot connect to the Zandor Unit: %s";
+constexpr const char* kTooManyUnits =
+    "Read Error: The device reported %d units; at most %d are supported.";
+constexpr const char* kNoDataAtSegmentZero =
+    "Image %d holds no data at segment 0; nothing was sent.";
+constexpr const char* kNoImageForUnit = "No image was chosen for unit %d.";
+}  // namespace format
 
 }  // namespace vel

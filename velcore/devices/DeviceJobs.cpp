@@ -38,9 +38,7 @@ class RowConsole final : public Console {
     sink_.Publish(std::move(event));
   }
   void HideProgress() override { Send(JobEvent::Kind::kProgressEnded, {}); }
-  void ShowStatusLine(const std::string& text) override {
-    Send(JobEvent::Kind::kStatusLine, text);
-  }
+  void ShowStatusLine(const std::string& text) override { Send(JobEvent::Kind::kStatusLine, text); }
   void LogStatusLine(const std::string& line) override {
     if (logStatusLines_) Send(JobEvent::Kind::kStatusLogged, line);
   }
@@ -258,11 +256,10 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
   DeviceResult result;
   std::string text;
   // Every device starts from a freshly read file.
-  const bool loaded = options_.firmwarePath.empty() ||
-                      session.doc.OnOpenDocument(options_.firmwarePath).ok();
+  const bool loaded =
+      options_.firmwarePath.empty() || session.doc.OnOpenDocument(options_.firmwarePath).ok();
   if (!loaded && !checking) {
-    session.console.AppendMessage("The firmware file could not be read again: " +
-                                  options_.firmwarePath);
+    session.console.AppendMessage(std::string(text::kFileNotReadAgain) + options_.firmwarePath);
     result = {ids::kUpdateFailed, Outcome::kFailed};
   } else if (checking) {
     result = RunCheck(session.doc, *row.target, options_.serial);

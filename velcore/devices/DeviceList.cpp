@@ -103,16 +103,16 @@ bool DeviceList::SetCell(std::size_t row, DeviceColumn column, const std::string
     return false;
   }
   if (text.find(kSeparator) != std::string::npos) {
-    *error = "A device list field cannot contain \"!\": it separates the fields of the list file.";
+    *error = std::string(text::kFieldWithSeparator);
     return false;
   }
   if (text.size() > kMaxTokenLength) {
-    *error = "A device list field holds at most 255 characters.";
+    *error = std::string(text::kFieldTooLong);
     return false;
   }
   if (std::any_of(text.begin(), text.end(),
                   [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
-    *error = "A device list field cannot contain control characters.";
+    *error = std::string(text::kFieldWithControl);
     return false;
   }
   DeviceEntry& entry = rows_[row];
@@ -134,7 +134,7 @@ bool DeviceList::SetCell(std::size_t row, DeviceColumn column, const std::string
         return false;
       }
       if (entry.IsSerial() && text != kNoEncryption) {
-        *error = "A device on a serial port has no encryption key.";
+        *error = std::string(text::kSerialRowWithKey);
         return false;
       }
       entry.key = text;

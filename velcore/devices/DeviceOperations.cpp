@@ -19,7 +19,7 @@ std::optional<Outcome> PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& targe
     if (!target.key.empty()) doc.SetLinkKey(target.key);
     TcpEndpoint endpoint;
     if (!MakeEndpoint(target.address, target.port, &endpoint)) {
-      doc.GetConsole().AppendMessage("Not an IPv4 address: " + target.address);
+      doc.GetConsole().AppendMessage(std::string(text::kNotIpv4) + target.address);
       return Outcome::kUnusableRow;
     }
     doc.SetTcpEndpoint(endpoint);
@@ -173,7 +173,7 @@ DeviceResult RunCheck(CVelUpdateDoc& doc, const DeviceTarget& target,
 int UpdateDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSettings& settings) {
   // Every device starts from a freshly read file; one that cannot be read again is not sent.
   if (!doc.PathName().empty() && !doc.OnOpenDocument(doc.PathName()).ok()) {
-    doc.GetConsole().AppendMessage("The firmware file could not be read again: " + doc.PathName());
+    doc.GetConsole().AppendMessage(std::string(text::kFileNotReadAgain) + doc.PathName());
     return ids::kUpdateFailed;
   }
   return RunUpdate(doc, target, settings).statusCode;

@@ -95,16 +95,16 @@ std::array<std::uint8_t, protocol::kBlockIdFrameSize> BlockIdFrame(BlockIdStyle 
   return protocol::SegmentBlockId(segment);
 }
 
-const char* BlockErrorBox(int result) {
+std::optional<std::string_view> BlockErrorBox(int result) {
   switch (result) {
     case protocol::kEraseError:
-      return "Error updating block:\n\nError Code: F6(Erase Error)";
+      return text::kErrorF6Box;
     case protocol::kProgrammingError:
-      return "Error updating block:\n\nError Code: F7(Programming Error)";
+      return text::kErrorF7Box;
     case protocol::kBlockCheckError:
-      return "Error updating block:\n\nError Code: F8(Block Checking Error)";
+      return text::kErrorF8Box;
     default:
-      return nullptr;
+      return std::nullopt;
   }
 }
 
@@ -260,16 +260,14 @@ PhaseOutcome BlockTransfer::RunPhase(const TransferPhase& phase, std::uint32_t* 
         continue;
       }
       if (result == protocol::kUpdateAgain && phase.onFD != OnUpdateAgain::kNotExpected) {
-        ctx_.op.ShowMessage("Please Update again!");
+        ctx_.op.ShowMessage(std::string(text::kPleaseUpdateAgain));
         if (phase.onFD == OnUpdateAgain::kEndIncomplete) return PhaseOutcome::kUpdateAgain;
         segmentSkipped = true;
         break;  // the rest of this segment is skipped
       }
       if (result == kNoResult) {
         if (phase.timeoutCancels) {
-          ctx_.op.ShowMessage(Format(
-              "Timeout Error when waiting respond for END of Block Record. Region[%d], Block[%d]",
-              phase.slot + 1, block + 1));
+          ctx_.op.ShowMessage(Format(format::kRegionTimeout, phase.slot + 1, block + 1));
           ctx_.RequestCancel();
           return PhaseOutcome::kCancelled;
         }
@@ -356,7 +354,8 @@ void BlockTransfer::LogBlockResult(int result, bool showMessage) {
     default:
       break;
   }
-  if (showMessage && BlockErrorBox(result) != nullptr) ctx_.op.ShowMessage(BlockErrorBox(result));
+  const auto box = BlockErrorBox(result);
+  if (showMessage && box) ctx_.op.ShowMessage(std::string(*box));
 }
 
 }  // namespace vel

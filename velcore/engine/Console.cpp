@@ -1,5 +1,7 @@
 #include "engine/Console.h"
 
+#include "common/Strings.h"
+
 namespace vel {
 
 bool Console::BeginProgress(int low, int high, const std::string& text, int step) {
@@ -26,7 +28,7 @@ bool Console::Advance(bool stepping, int position, const std::string& text) {
   if (!active_.load()) {
     if (!text.empty()) {
       ShowStatusLine(text);
-      LogStatusLine("INACTIVE MESSAGE: " + text);
+      LogStatusLine(std::string(vel::text::kInactiveMessage) + text);
     }
     return false;
   }

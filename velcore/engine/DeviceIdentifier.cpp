@@ -37,8 +37,8 @@ int DeviceIdentifier::IdentifyDevice() {
   if (ctx_.link.Kind() == LinkKind::kTcp &&
       ctx_.link.Tcp().ConnectTcp(ctx_.link.Tcp().Endpoint()) != 0) {
     if (!ctx_.Cancelled()) {
-      ctx_.console.AppendMessage(Format("Cannot connect to the Zandor Unit: %s",
-                                        std::strerror(ctx_.link.Tcp().LastError())));
+      ctx_.console.AppendMessage(
+          Format(format::kCannotConnect, std::strerror(ctx_.link.Tcp().LastError())));
     }
     ctx_.console.EndProgress();
     return 0;
@@ -227,9 +227,7 @@ bool DeviceIdentifier::ReadDeviceInfo(std::uint8_t reply) {
       return false;
     }
     if (count > kMaxUnits) {
-      ReadError(Format("Read Error: The device reported %d units; at most %d are supported.", count,
-                       kMaxUnits),
-                ids::kReadMissingParameters);
+      ReadError(Format(format::kTooManyUnits, count, kMaxUnits), ids::kReadMissingParameters);
       return false;
     }
     units = count;

@@ -11,15 +11,7 @@ namespace vel {
 
 namespace {
 
-constexpr const char* kWaitZandor = "Waiting for Zandor Unit to program block.  Timeout: %d s";
-constexpr const char* kWaitVel2 = "Waiting for Vel 2 to program block.  Timeout: %d s";
-constexpr const char* kTerminatedHub =
-    "Transmission Terminated.  Power off and on the Zandor Unit  and try to upload again.";
-constexpr const char* kTelvikFail = "Telvik Programming Fail";
-
-std::string EndText(int shownBlock) {
-  return Format("Sending End of Block: Block %d, Try:", shownBlock);
-}
+std::string EndText(int shownBlock) { return Format(format::kSendingEndOfBlock, shownBlock); }
 
 }  // namespace
 
@@ -27,7 +19,7 @@ bool TransferProcedures::ChecksumThenRun(std::uint32_t dataSum) {
   const bool confirmed = ConfirmChecksum(dataSum, ctx_.timing.checksumWaitSeconds,
                                          {protocol::kAck, protocol::kAskAgain});
   WriteRunFrame();
-  if (!confirmed) ctx_.op.ShowMessage(kTelvikFail);
+  if (!confirmed) ctx_.op.ShowMessage(std::string(text::kTelvikFail));
   return confirmed;
 }
 
@@ -38,7 +30,7 @@ bool TransferProcedures::ConfirmChecksum(std::uint32_t dataSum, int seconds,
   const auto frame = protocol::ChecksumFrame(static_cast<std::uint16_t>(dataSum));
   ctx_.Write(frame.data(), static_cast<int>(frame.size()));
   const int answer = transfer_.WaitForByte(
-      seconds, [](int t) { return Format("Waiting check checksum: %d s", t); }, 34, answers);
+      seconds, [](int t) { return Format(format::kWaitingChecksum, t); }, 34, answers);
   return answer == protocol::kAck;
 }
 
@@ -54,12 +46,9 @@ TransferPhase TransferProcedures::Kesta128Phase(int slot, int positionBase, int 
   phase.blockIdStyle = BlockIdStyle::kSegment;
   phase.blankRecordsAsZero = true;
   const auto shown = [](int s, int b) { return (s - 254) * 4 + b + 1; };
-  phase.idText = [shown](int s, int b) {
-    return Format("Sending Hex File : Block %d ID,  Try:", shown(s, b));
-  };
+  phase.idText = [shown](int s, int b) { return Format(format::kSendingBlockId, shown(s, b)); };
   phase.recordText = [shown](int s, int b, int p, int r) {
-    return Format("Sending Hex File : Block %d/8,  Page %d/64,  Record %d/16,  Try:", shown(s, b),
-                  p + 1, r + 1);
+    return Format(format::kSendingRecordOf8, shown(s, b), p + 1, r + 1);
   };
   phase.endText = [shown](int s, int b) { return EndText(shown(s, b)); };
   phase.idPosition = [positionBase](int s, int b) {
@@ -71,7 +60,7 @@ TransferPhase TransferProcedures::Kesta128Phase(int slot, int positionBase, int 
   phase.endPosition = [positionBase](int s, int b) {
     return positionBase + (s - 254) * 4096 + (b + 1) * 1024;
   };
-  phase.waitText = [](int, int, int t) { return Format(kWaitZandor, t); };
+  phase.waitText = [](int, int, int t) { return Format(format::kWaitingForZandor, t); };
   phase.waitPositionFactor = waitFactor;
   phase.onError = OnBlockError::kStop;
   phase.missingSegmentText = LoadString(ids::kNonExistentSegment);
@@ -86,25 +75,22 @@ TransferPhase TransferProcedures::ShortBlockPhase(int blocks) const {
   phase.blocksPerSegment = blocks;
   phase.geometry = Geometry::k128;
   phase.blockIdStyle = BlockIdStyle::kSegment;
-  phase.idText = [](int, int b) {
-    return Format("Sending VelHex File : Block %d ID,  Try:", b + 1);
-  };
+  phase.idText = [](int, int b) { return Format(format::kSendingVelHexBlockId, b + 1); };
   phase.recordText = [blocks](int, int b, int p, int r) {
-    return Format("Sending VelHex File : Block %d/%d,  Page %d/1,  Record %d/8,  Try:", b + 1,
-                  blocks, p + 1, r + 1);
+    return Format(format::kSendingShortRecord, b + 1, blocks, p + 1, r + 1);
   };
   phase.endText = [](int, int b) { return EndText(b + 1); };
   phase.idPosition = [](int, int b) { return b * 64; };
   phase.recordPosition = [](int, int b, int, int r) { return b * 64 + r * 8; };
   phase.endPosition = [](int, int b) { return (b + 1) * 64; };
-  phase.waitText = [](int, int, int t) { return Format(kWaitVel2, t); };
+  phase.waitText = [](int, int, int t) { return Format(format::kWaitingForVel2, t); };
   phase.onFD = OnUpdateAgain::kEndIncomplete;
   phase.missingSegmentText = std::string(text::kNonExistantSegment);
   return phase;
 }
 
-// The Dravik sectors: segments 0 to 5 of slot 1 in 1 KiB blocks; "Please Update again!" skips
-// the rest of a sector.
+// The Dravik sectors: segments 0 to 5 of slot 1 in 1 KiB blocks;
+// std::string(text::kPleaseUpdateAgain) skips the rest of a sector.
 TransferPhase TransferProcedures::SectorPhase() const {
   TransferPhase sectors;
   sectors.slot = 1;
@@ -112,12 +98,9 @@ TransferPhase TransferProcedures::SectorPhase() const {
   sectors.blocksPerSegment = 64;
   sectors.geometry = Geometry::kFull1K;
   sectors.blockIdStyle = BlockIdStyle::kSegment;
-  sectors.idText = [](int, int b) {
-    return Format("Sending VelHex File : Block %d ID,  Try:", b + 1);
-  };
+  sectors.idText = [](int, int b) { return Format(format::kSendingVelHexBlockId, b + 1); };
   sectors.recordText = [](int s, int b, int p, int r) {
-    return Format("Sending VelHex File : Sector %d/6,Block %d/64,  Page %d/4,  Record %d/16,  Try:",
-                  s + 1, b + 1, p + 1, r + 1);
+    return Format(format::kSendingSectorRecord, s + 1, b + 1, p + 1, r + 1);
   };
   sectors.endText = [](int, int b) { return EndText(b + 1); };
   sectors.idPosition = [](int s, int b) { return s * 4096 + b * 64; };
@@ -125,7 +108,7 @@ TransferPhase TransferProcedures::SectorPhase() const {
     return s * 4096 + b * 64 + p * 16 + r;
   };
   sectors.endPosition = [](int s, int b) { return s * 4096 + (b + 1) * 64; };
-  sectors.waitText = [](int, int, int t) { return Format(kWaitVel2, t); };
+  sectors.waitText = [](int, int, int t) { return Format(format::kWaitingForVel2, t); };
   sectors.waitPositionFactor = 558;
   sectors.onFD = OnUpdateAgain::kSkipSegment;
   sectors.missingSegmentText = std::string(text::kNonExistantSegment);
@@ -141,10 +124,9 @@ TransferPhase TransferProcedures::RegionPhase(int region, int regions) const {
   phase.geometry = Geometry::kPageRelative1K;
   phase.blockIdStyle = BlockIdStyle::kPageRange1K;
   phase.pauseBeforeBlockId = true;
-  phase.idText = [](int, int b) { return Format("Sending Hex File : Block %d ID,  Try:", b + 1); };
+  phase.idText = [](int, int b) { return Format(format::kSendingBlockId, b + 1); };
   phase.recordText = [region, regions](int, int b, int p, int r) {
-    return Format("Sending Hex File : Region %d/%d,  Block %d/64,  Page %d/4,  Record %d/16,  Try:",
-                  region + 1, regions, b + 1, p + 1, r + 1);
+    return Format(format::kSendingRegionRecord, region + 1, regions, b + 1, p + 1, r + 1);
   };
   phase.endText = [](int, int b) { return EndText(b + 1); };
   phase.idPosition = [region, regions](int, int b) { return (region * 4096 + b * 64) / regions; };
@@ -157,14 +139,13 @@ TransferPhase TransferProcedures::RegionPhase(int region, int regions) const {
   phase.waitText = [region](int, int b, int t) {
     switch (region) {
       case 0:
-        return Format("Waiting for Vel to program Main Firmware.  Timeout: %d s", t);
+        return Format(format::kWaitingMainFirmware, t);
       case 1:
-        return Format("Waiting for Vel to program RCM.  Timeout: %d s", t);
+        return Format(format::kWaitingRcm, t);
       case 2:
-        return Format("Waiting for Vel to program OSD Module.  Timeout: %d s", t);
+        return Format(format::kWaitingOsdModule, t);
       default:
-        return Format("Waiting for programing Region[%d] Block[%d] . Timeout: %d s", region + 1,
-                      b + 1, t);
+        return Format(format::kWaitingRegion, region + 1, b + 1, t);
     }
   };
   phase.waitPositionFactor = 136;
@@ -175,9 +156,9 @@ TransferPhase TransferProcedures::RegionPhase(int region, int regions) const {
 }
 
 std::vector<TransferPhase> TransferProcedures::PhasesOf(Procedure procedure) {
-  const char* kBlocksOf24 = "Sending Hex File : Block %d/24,  Page %d/64,  Record %d/16,  Try:";
-  const char* kBlocksOf12 = "Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:";
-  const char* kBlocksOfN = "Sending Hex File : Block %d/%d,  Page %d/64,  Record %d/16,  Try:";
+  const char* kBlocksOf24 = format::kSendingRecordOf24;
+  const char* kBlocksOf12 = format::kSendingRecordOf12;
+  const char* kBlocksOfN = format::kSendingRecordOfN;
   ctx_.BuildMapIfMissing(0);
   switch (procedure) {
     case Procedure::kT1: {
@@ -237,8 +218,7 @@ std::vector<TransferPhase> TransferProcedures::PhasesOf(Procedure procedure) {
       first.recordsViaLink = false;
       first.showBlockErrors = true;
       first.recordText = [](int s, int b, int p, int r) {
-        return Format("Sending Hex File : Block %d/60,  Page %d/4,  Record %d/16,  Try:",
-                      s * 4 + b + 1, p + 1, r + 1);
+        return Format(format::kSendingRecordOf60, s * 4 + b + 1, p + 1, r + 1);
       };
       first.missingSegmentText = LoadString(ids::kNonExistentSegment);
       return {first, SecondImagePhase(16384, 0)};
@@ -315,13 +295,14 @@ void TransferProcedures::ProcedureT4() {
   ctx_.Pause(ctx_.timing.handshakePauseMs);
   const std::vector<TransferPhase> phases = PhasesOf(Procedure::kT4);
   std::uint32_t sum = 0;
-  // A skipped sector ("Please Update again!") leaves the device incomplete: never a success.
+  // A skipped sector (std::string(text::kPleaseUpdateAgain)) leaves the device incomplete: never a
+  // success.
   bool ok = transfer_.RunPhase(phases[0], &sum) == PhaseOutcome::kComplete;
   // The run frame and the second phase follow only a confirmed checksum here.
   if (ok && ConfirmChecksum(sum & 0xFF, ctx_.timing.sectorChecksumWaitSeconds, {protocol::kAck})) {
     WriteRunFrame();
   } else if (ok) {
-    ctx_.op.ShowMessage(kTelvikFail);
+    ctx_.op.ShowMessage(std::string(text::kTelvikFail));
     ok = false;
   }
   PhaseOutcome second = PhaseOutcome::kFailed;
@@ -340,9 +321,10 @@ void TransferProcedures::ProcedureT6() {
     ok = transfer_.RunPhase(regions[region]) == PhaseOutcome::kComplete;
     if (!ok) break;
     WriteRunFrame();
-    if (region > 0 && transfer_.WaitForByte(ctx_.timing.confirmationSeconds,
-                                            [](int t) { return Format(kWaitZandor, t); }, 68,
-                                            {protocol::kAck}) == BlockTransfer::kNoResult) {
+    if (region > 0 &&
+        transfer_.WaitForByte(ctx_.timing.confirmationSeconds,
+                              [](int t) { return Format(format::kWaitingForZandor, t); }, 68,
+                              {protocol::kAck}) == BlockTransfer::kNoResult) {
       if (!ctx_.Cancelled()) ctx_.op.ShowMessage(std::string(text::kUnitTimeout));
       ok = false;
     }
@@ -400,7 +382,7 @@ void TransferProcedures::ProcedureT8() {
 void TransferProcedures::ProcedureT9() {
   std::uint32_t sum = 0;
   if (transfer_.RunPhase(PhasesOf(Procedure::kT9)[0], &sum) != PhaseOutcome::kComplete) {
-    ctx_.op.ShowMessage(kTerminatedHub);
+    ctx_.op.ShowMessage(std::string(text::kTerminatedHub));
   } else if (ChecksumThenRun(sum) && ctx_.Pause(ctx_.timing.hubRestartPauseMs)) {
     Succeeded();
   }
@@ -423,12 +405,9 @@ TransferPhase TransferProcedures::SecondImagePhase(int positionBase, int shownBe
   phase.onError = OnBlockError::kRepeat;
   phase.onF7 = OnProgrammingError::kRestartSegment;
   const auto shown = [shownBefore](int s, int b) { return shownBefore + (s - 254) * 4 + b + 1; };
-  phase.idText = [shown](int s, int b) {
-    return Format("Sending Hex File : Block %d ID,  Try:", shown(s, b));
-  };
+  phase.idText = [shown](int s, int b) { return Format(format::kSendingBlockId, shown(s, b)); };
   phase.recordText = [shown](int s, int b, int p, int r) {
-    return Format("Sending Hex File : Block %d/12,  Page %d/64,  Record %d/16,  Try:", shown(s, b),
-                  p + 1, r + 1);
+    return Format(format::kSendingRecordOf12, shown(s, b), p + 1, r + 1);
   };
   phase.endText = [shown](int s, int b) { return EndText(shown(s, b)); };
   return phase;
@@ -502,13 +481,13 @@ TransferPhase TransferProcedures::SegmentPhase(int slot, int positionBase,
   phase.blockIdStyle = BlockIdStyle::kSegment;
   phase.idAndEndViaLink = phase.recordsViaLink = true;
   phase.idText = [](int s, int b) {
-    return Format("Sending Hex File : Block %d ID,  Try:", s * kBlocksPerSegment + b + 1);
+    return Format(format::kSendingBlockId, s * kBlocksPerSegment + b + 1);
   };
   phase.recordText = [recordFormat, totalBlocks](int s, int b, int p, int r) {
     return Format(recordFormat, s * kBlocksPerSegment + b + 1, totalBlocks, p + 1, r + 1);
   };
   phase.endText = [](int s, int b) {
-    return Format("Sending End of Block: Block %d, Try:", s * kBlocksPerSegment + b + 1);
+    return Format(format::kSendingEndOfBlock, s * kBlocksPerSegment + b + 1);
   };
   phase.idPosition = [positionBase](int s, int b) { return positionBase + s * 4096 + b * 1024; };
   phase.recordPosition = [positionBase](int s, int b, int p, int r) {
@@ -517,9 +496,7 @@ TransferPhase TransferProcedures::SegmentPhase(int slot, int positionBase,
   phase.endPosition = [positionBase](int s, int b) {
     return positionBase + s * 4096 + (b + 1) * 1024;
   };
-  phase.waitText = [](int, int, int t) {
-    return Format("Waiting for Zandor Unit to program block.  Timeout: %d s", t);
-  };
+  phase.waitText = [](int, int, int t) { return Format(format::kWaitingForZandor, t); };
   phase.showBlockErrors = false;
   // A programming error sends the segment again from its first block, segment 0 too: going on
   // with the next segment would leave the failed block unprogrammed and still end "successful".
@@ -532,9 +509,8 @@ TransferPhase TransferProcedures::SegmentPhase(int slot, int positionBase,
 
 bool TransferProcedures::SendUnitImage(bool* cancelled) {
   ctx_.BuildMapIfMissing(ctx_.identity.selectedImage);
-  const PhaseOutcome outcome = transfer_.RunPhase(
-      SegmentPhase(ctx_.identity.selectedImage, 0,
-                   "Sending Hex File : Block %d/%d,  Page %d/64,  Record %d/16,  Try:"));
+  const PhaseOutcome outcome =
+      transfer_.RunPhase(SegmentPhase(ctx_.identity.selectedImage, 0, format::kSendingRecordOfN));
   *cancelled = outcome == PhaseOutcome::kCancelled;
   if (outcome == PhaseOutcome::kFailed && !ctx_.Cancelled()) {
     ctx_.op.ShowMessage(std::string(text::kUnitTimeout));
@@ -622,15 +598,14 @@ bool TransferProcedures::SelectNextUnit() {
   if (ctx_.Cancelled()) return false;
   const int slot = ctx_.identity.selectedImage;
   if (slot >= kImageSlots) {
-    ctx_.console.AppendMessage(Format("No image was chosen for unit %d.", unit));
+    ctx_.console.AppendMessage(Format(format::kNoImageForUnit, unit));
     ctx_.SetStatusCode(ids::kUpdateFailed);
     return false;
   }
   ctx_.BuildMapIfMissing(slot);
   const VelMemMap& map = *ctx_.file.MemMap(slot);
   if (map.GetPage(0, 0) == nullptr) {
-    ctx_.console.AppendMessage(
-        Format("Image %d holds no data at segment 0; nothing was sent.", slot));
+    ctx_.console.AppendMessage(Format(format::kNoDataAtSegmentZero, slot));
     ctx_.SetStatusCode(ids::kUpdateFailed);
     return false;
   }
@@ -682,17 +657,15 @@ TransferPhase TransferProcedures::Segment64KPhase(const char* recordFormat) cons
   phase.blocksPerSegment = 4;
   phase.geometry = Geometry::kPageRelative16K;
   phase.blockIdStyle = BlockIdStyle::kPageRange16K;
-  phase.idText = [](int, int b) { return Format("Sending Hex File : Block %d ID,  Try:", b + 1); };
+  phase.idText = [](int, int b) { return Format(format::kSendingBlockId, b + 1); };
   phase.recordText = [recordFormat](int, int b, int p, int r) {
     return Format(recordFormat, b + 1, p + 1, r + 1);
   };
-  phase.endText = [](int, int b) { return Format("Sending End of Block: Block %d, Try:", b + 1); };
+  phase.endText = [](int, int b) { return Format(format::kSendingEndOfBlock, b + 1); };
   phase.idPosition = [](int, int b) { return b * 1024; };
   phase.recordPosition = [](int, int b, int p, int r) { return p * 16 + b * 1024 + r; };
   phase.endPosition = [](int, int b) { return (b + 1) * 1024; };
-  phase.waitText = [](int, int, int t) {
-    return Format("Waiting for Vel 2 to program block.  Timeout: %d s", t);
-  };
+  phase.waitText = [](int, int, int t) { return Format(format::kWaitingForVel2, t); };
   phase.missingSegmentText = LoadString(ids::kNonExistentSegment);
   return phase;
 }

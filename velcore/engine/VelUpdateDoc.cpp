@@ -242,7 +242,7 @@ void CVelUpdateDoc::ChooseProcedure() {
   } else if (unit0G4 && file_.FirstTypeFlag()) {
     context_.BuildMapIfMissing(1);
     if (file_.MemMap(0)->GetPage(0, 0) == nullptr) {
-      console_.AppendMessage("Image 0 holds no data at segment 0; nothing was sent.");
+      console_.AppendMessage(std::string(text::kNoDataAtSegmentZeroOfImage0));
       context_.SetStatusCode(ids::kUpdateFailed);
       context_.EndWithoutTransfer(true);
       return;
@@ -257,8 +257,7 @@ void CVelUpdateDoc::ChooseProcedure() {
   }
   const int slot = identity_.selectedImage;
   if (slot >= kImageSlots) {
-    console_.AppendMessage(
-        "No image of the file was chosen for the selected unit; nothing was sent.");
+    console_.AppendMessage(std::string(text::kNoImageForSelectedUnit));
     context_.SetStatusCode(ids::kUpdateFailed);
     context_.EndWithoutTransfer(true);
     return;
@@ -266,7 +265,7 @@ void CVelUpdateDoc::ChooseProcedure() {
   context_.BuildMapIfMissing(slot);
   const VelMemMap& map = *file_.MemMap(slot);
   if (map.GetPage(0, 0) == nullptr) {
-    console_.AppendMessage(Format("Image %d holds no data at segment 0; nothing was sent.", slot));
+    console_.AppendMessage(Format(format::kNoDataAtSegmentZero, slot));
     context_.SetStatusCode(ids::kUpdateFailed);
     context_.EndWithoutTransfer(true);
     return;
@@ -277,7 +276,7 @@ void CVelUpdateDoc::ChooseProcedure() {
 void CVelUpdateDoc::SendUnformatted() {
   if (SerialOnly()) return;
   const int total = file_.RecordCount(0);
-  console_.BeginProgress(1, total, Format("Sending Hex File : Record 0/%d", total), 1);
+  console_.BeginProgress(1, total, Format(format::kSendingFirstRecordLine, total), 1);
   const VelHexFile* node = file_.Chain(0);
   std::string line;
   std::uint8_t reply = 0x20;
@@ -291,7 +290,7 @@ void CVelUpdateDoc::SendUnformatted() {
     link_.LinkWrite(reinterpret_cast<const std::uint8_t*>(line.data()),
                     static_cast<int>(line.size()));
     ++sent;
-    console_.SetStatus(Format("Sending Hex File : Record %d/%d", sent, total));
+    console_.SetStatus(Format(format::kSendingRecordLine, sent, total));
     more = !context_.Cancelled() && node != nullptr;
     // Wait for the device's word on this line; silence ends the walk.
     for (;;) {
@@ -306,12 +305,8 @@ void CVelUpdateDoc::SendUnformatted() {
   }
   console_.EndProgress();
   context_.SetStatusCode(sent == total ? ids::kUpdateSuccessful : ids::kUpdateFailed);
-  operator_.ShowMessage(
-      sent == total
-          ? Format("File transfer completed successfully. Number of records written to device:  %d",
-                   sent)
-          : std::string("File transfer not completed successfully.  Upload will have to be "
-                        "restarted."));
+  operator_.ShowMessage(sent == total ? Format(format::kUnformattedCompleted, sent)
+                                      : std::string(text::kUnformattedNotCompleted));
   console_.EnableWorkingControls(true);
   context_.Signal();
 }
@@ -335,7 +330,7 @@ void CVelUpdateDoc::StartProcedure(Procedure procedure, int range, bool tickBox)
 
 void CVelUpdateDoc::WakeDravikDevice(int mode) {
   if (link_.Kind() == LinkKind::kTcp) {
-    operator_.ShowMessage("Dravik only supports firmware upgrade via serial port");
+    operator_.ShowMessage(std::string(text::kDravikSerialOnly));
     context_.SetStatusCode(ids::kConnectionError);
     context_.EndWithoutTransfer(true);
     return;
@@ -362,7 +357,7 @@ void CVelUpdateDoc::WakeDravikDevice(int mode) {
   context_.BuildMapIfMissing(0);
   if (mode == 0) {
     if (file_.MemMap(0)->GetPage(254, 0) == nullptr) {
-      console_.AppendMessage("The file holds no 128 KiB image (segment 254); nothing was sent.");
+      console_.AppendMessage(std::string(text::kNo128kImage));
       context_.SetStatusCode(ids::kUpdateFailed);
       context_.EndWithoutTransfer(true);
       return;
@@ -401,7 +396,7 @@ void CVelUpdateDoc::StartHubUpdate() {
     return;
   }
   if (procedures_.RefuseDataLeftBehind(procedures_.PhasesOf(Procedure::kT9))) return;
-  console_.BeginProgress(1, 4096, "Sending VelHex File...", 1);
+  console_.BeginProgress(1, 4096, std::string(text::kSendingVelHexFile), 1);
   StartWorker([this] { procedures_.Run(Procedure::kT9); });
 }
 
