@@ -21,34 +21,11 @@
 #include "common/Strings.h"
 #include "devices/DeviceOperations.h"
 #include "engine/VelUpdateDoc.h"
-#include "devices/VersionCheck.h"
+#include "support/EngineFakes.h"
 
 namespace {
 
 constexpr const char* kKey = "00112233445566778899AABBCCDDEEFF";
-
-class SilentConsole final : public vel::Console {
- public:
-  void AppendMessage(const std::string&) override {}
-
- protected:
-  void ShowProgress(int, int, int, const std::string&) override {}
-  void HideProgress() override {}
-};
-
-class AutoOperator final : public vel::Operator {
- public:
-  void ShowMessage(const std::string&) override {}
-  bool AskYesNo(vel::Question q, const std::string&) override {
-    return q == vel::Question::kNotResponding;
-  }
-  bool ConfirmDevice(vel::ConfirmationRequest& request) override {
-    vel::VersionCheck check(request);
-    if (check.Evaluate() != vel::VersionCheck::OkOutcome::kAccepted) return false;
-    check.Accept(check.InitialSerialText());
-    return true;
-  }
-};
 
 std::string WriteImage(const std::string& dir, const std::string& name,
                        const samplegen::ImageSpec& image) {
@@ -60,8 +37,8 @@ std::string WriteImage(const std::string& dir, const std::string& name,
 }
 
 int Update(const std::string& file, const vel::DeviceTarget& target) {
-  SilentConsole console;
-  AutoOperator op;
+  vel::testing::QuietConsole console;
+  vel::testing::ScriptedOperator op;
   vel::CVelUpdateDoc doc(console, op);
   if (!doc.OnOpenDocument(file).ok()) std::abort();
   return vel::UpdateDevice(doc, target, vel::SerialSettings{});

@@ -9,31 +9,10 @@
 #include <cstdint>
 #include <string>
 
-#include "devices/VersionCheck.h"
 #include "engine/VelUpdateDoc.h"
+#include "support/EngineFakes.h"
 
 namespace {
-
-class QuietConsole final : public vel::Console {
- public:
-  void AppendMessage(const std::string&) override {}
-
- protected:
-  void ShowProgress(int, int, int, const std::string&) override {}
-  void HideProgress() override {}
-};
-
-class AcceptingOperator final : public vel::Operator {
- public:
-  void ShowMessage(const std::string&) override {}
-  bool AskYesNo(vel::Question, const std::string&) override { return true; }
-  bool ConfirmDevice(vel::ConfirmationRequest& request) override {
-    vel::VersionCheck check(request);
-    check.Evaluate();
-    check.Accept(check.InitialSerialText());
-    return true;
-  }
-};
 
 struct Harness {
   Harness() : doc(console, op) {
@@ -50,8 +29,8 @@ struct Harness {
   }
   int master = -1;
   int slave = -1;
-  QuietConsole console;
-  AcceptingOperator op;
+  vel::testing::QuietConsole console;
+  vel::testing::ScriptedOperator op;
   vel::CVelUpdateDoc doc;
 };
 

@@ -11,6 +11,17 @@
 
 namespace vel::testing {
 
+// A console that shows nothing (benchmarks, fuzzing).
+class QuietConsole final : public Console {
+ public:
+  void AppendMessage(const std::string&) override {}
+
+ protected:
+  void ShowProgress(int, int, int, const std::string&) override {}
+  void HideProgress() override {}
+  void LogStatusLine(const std::string&) override {}
+};
+
 // A console that keeps its message log and counts progress operations.
 class RecordingConsole final : public Console {
  public:
