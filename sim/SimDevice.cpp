@@ -104,7 +104,9 @@ void SimDevice::Serve(SimChannel& ch) {
           std::lock_guard<std::mutex> lock(mutex_);
           idleBytes_.push_back(byte);
         }
-        if (config_.wakeByte != 0 && byte == config_.wakeByte) {
+        if (byte == ':') {
+          next = ReceiveTextRecord(ch);
+        } else if (config_.wakeByte != 0 && byte == config_.wakeByte) {
           ch.WriteByte(byte);  // awake: frames follow
           runFrames_ = 0;
           StartUnit(0);
@@ -164,6 +166,48 @@ void SimDevice::SendInfoBlock(SimChannel& ch, std::uint8_t reply, bool multi) {
     std::this_thread::sleep_for(std::chrono::milliseconds(config_.answerDelayMs));
   }
   ch.Write(block.data(), static_cast<int>(block.size()));
+}
+
+SimDevice::Next SimDevice::ReceiveTextRecord(SimChannel& ch) {
+  std::string line;
+  for (;;) {
+    const int c = ch.ReadByteFor(-1);
+    if (c < 0) return Next::kClosed;
+    if (c == '\n') break;
+    if (c != '\r') line.push_back(static_cast<char>(c));
+  }
+  ch.PaceReceived(static_cast<int>(line.size()) + 2);
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i + 1 < line.size(); i += 2) {
+    bytes.push_back(static_cast<std::uint8_t>(std::stoi(line.substr(i, 2), nullptr, 16)));
+  }
+  unsigned sum = 0;
+  for (std::uint8_t b : bytes) sum += b;
+  if (bytes.size() < 5 || bytes.size() != 5u + bytes[0] || (sum & 0xFF) != 0) {
+    Violation("malformed text record " + line);
+    Answer(ch, p::kAck);  // 0xFA: the same line again
+    return Next::kIdle;
+  }
+  const int address = bytes[1] << 8 | bytes[2];
+  const std::uint8_t type = bytes[3];
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (textSegment_ < 0) {
+    programmed_.push_back(ProgrammedUnit{});
+    textSegment_ = 0xFF;
+  }
+  if (type == 0x02) textSegment_ = bytes[4] >> 4;
+  if (type == 0x04) textSegment_ = bytes[5];
+  if (type == 0x00) {
+    auto [it, added] = programmed_.back().segments.try_emplace(textSegment_);
+    if (added) it->second.fill(0xFF);
+    for (int i = 0; i < bytes[0]; ++i) it->second[(address + i) & 0xFFFF] = bytes[4 + i];
+  }
+  if (type == 0x01) {
+    programmed_.back().runFrameSeen = true;
+    textSegment_ = -1;
+  }
+  ch.WriteByte(p::kAskAgain);  // taken: the next line
+  return Next::kIdle;
 }
 
 SimDevice::Next SimDevice::Identify(SimChannel& ch, std::uint8_t attention) {

@@ -48,6 +48,8 @@ class SimDevice {
   enum class Next { kIdle, kTransfer, kAwaitUnitSelect, kClosed };
 
   Next Identify(SimChannel& ch, std::uint8_t attention);
+  // One Intel HEX line of the unformatted send, its ':' already read.
+  Next ReceiveTextRecord(SimChannel& ch);
   Next Transfer(SimChannel& ch);
   Next AwaitUnitSelect(SimChannel& ch);
   bool ReadUnitSelect(SimChannel& ch, std::uint8_t first);
@@ -85,6 +87,7 @@ class SimDevice {
   int pageBase_ = 0;
   bool segmentAddressed_ = false;
   bool silent_ = false;
+  int textSegment_ = -1;  // the segment text records go to; -1 before the first line
 };
 
 }  // namespace sim

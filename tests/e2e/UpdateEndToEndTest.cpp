@@ -1,6 +1,7 @@
 // Updates and checks against the simulated device over real sockets and pseudo-terminals.
 #include <thread>
 
+#include "common/Format.h"
 #include "common/Strings.h"
 #include "e2e/EndToEndSupport.h"
 
@@ -277,6 +278,63 @@ TEST_F(MultiUnitUpdate, BusyDeviceOverTcp) {
   config.faults.busy = true;
   StartTcp();
   EXPECT_EQ(Update("multi-unit.hex"), ids::kSystemBusy);
+}
+
+}  // namespace
+}  // namespace vel::testing
+
+namespace vel::testing {
+namespace {
+
+// The two advanced actions the desktop offers besides the update.
+class AdvancedActions : public EndToEnd {
+ protected:
+  void SetUp() override {
+    config.multiUnit = false;
+    config.units = {Unit("G3 ", "AB", "100")};
+  }
+};
+
+TEST_F(AdvancedActions, TheUnformattedSendGoesLineByLine) {
+  StartPty();
+  CVelUpdateDoc& document = Doc("single-64k.hex");
+  const DeviceResult result =
+      RunAction(document, target, SerialSettings{}, kActionUnformatted);
+  EXPECT_EQ(result.outcome, Outcome::kSucceeded);
+  const int records = document.File().RecordCount(0);
+  EXPECT_TRUE(op.Shown(Format(format::kUnformattedCompleted, records)));
+  const auto units = Programmed();
+  ASSERT_EQ(units.size(), 1u);
+  document.File().GetMemMap(0);  // the lines placed as the memory map places the records
+  ExpectProgrammedImage(units[0], 0, {0xFF});
+  EXPECT_EQ(server->Device().IdentificationsAnswered(), 0) << "no identification before it";
+}
+
+TEST_F(AdvancedActions, TheUnformattedSendIsForASerialLine) {
+  StartTcp();
+  EXPECT_EQ(RunAction(Doc("single-64k.hex"), target, SerialSettings{}, kActionUnformatted).outcome,
+            Outcome::kFailed);
+  EXPECT_TRUE(op.Shown(std::string(text::kSerialOnly)));
+}
+
+TEST_F(AdvancedActions, TheVantrelUpdateIdentifiesOnceAndSendsTheFirstProcedure) {
+  StartPty();
+  CVelUpdateDoc& document = Doc("single-64k.hex");
+  EXPECT_EQ(RunAction(document, target, SerialSettings{}, kActionVantrel).statusCode,
+            ids::kUpdateSuccessful);
+  const auto units = Programmed();
+  ASSERT_EQ(units.size(), 1u);
+  ExpectProgrammedImage(units[0], 0, {0xFF});
+  EXPECT_EQ(server->Device().IdentificationsAnswered(), 1);
+}
+
+TEST_F(AdvancedActions, TheVantrelUpdateMakesOneAttemptOnly) {
+  config.protocols = {0x1B};  // the first attempt's 0x1D goes unanswered
+  StartPty();
+  EXPECT_EQ(RunAction(Doc("single-64k.hex"), target, SerialSettings{}, kActionVantrel).outcome,
+            Outcome::kFailed);
+  server->Stop();
+  EXPECT_EQ(server->Device().FramesReceived(), 0);
 }
 
 }  // namespace

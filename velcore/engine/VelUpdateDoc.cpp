@@ -281,11 +281,17 @@ void CVelUpdateDoc::SendUnformatted() {
   std::string line;
   std::uint8_t reply = 0x20;
   int sent = 0;
+  int repeats = 0;        // times in a row the device asked for the same line again
+  bool answered = false;  // the device gave its word on the last line sent
   bool more = node != nullptr;
   while (more) {
+    // 0xFA asks for the same line again; any other word takes the next.
     if (reply != protocol::kAck) {
       if (node == nullptr) break;
       node = node->TakeLine(&line);
+      repeats = 0;
+    } else if (++repeats >= kMaxBlockFailures) {
+      break;
     }
     link_.LinkWrite(reinterpret_cast<const std::uint8_t*>(line.data()),
                     static_cast<int>(line.size()));
@@ -293,20 +299,26 @@ void CVelUpdateDoc::SendUnformatted() {
     console_.SetStatus(Format(format::kSendingRecordLine, sent, total));
     more = !context_.Cancelled() && node != nullptr;
     // Wait for the device's word on this line; silence ends the walk.
+    answered = false;
     for (;;) {
       if (context_.ReadByte(&reply) != 1) {
         more = false;
         break;
       }
       if (reply == context_.protocolByte) more = false;
-      if (reply == protocol::kAck || reply == protocol::kAskAgain || reply == context_.protocolByte)
+      if (reply == protocol::kAck || reply == protocol::kAskAgain ||
+          reply == context_.protocolByte) {
+        answered = reply != context_.protocolByte;
         break;
+      }
     }
   }
   console_.EndProgress();
-  context_.SetStatusCode(sent == total ? ids::kUpdateSuccessful : ids::kUpdateFailed);
-  operator_.ShowMessage(sent == total ? Format(format::kUnformattedCompleted, sent)
-                                      : std::string(text::kUnformattedNotCompleted));
+  // Complete when every line went once and the device took the last one.
+  const bool complete = sent == total && answered && reply != protocol::kAck;
+  context_.SetStatusCode(complete ? ids::kUpdateSuccessful : ids::kUpdateFailed);
+  operator_.ShowMessage(complete ? Format(format::kUnformattedCompleted, sent)
+                                 : std::string(text::kUnformattedNotCompleted));
   console_.EnableWorkingControls(true);
   context_.Signal();
 }
