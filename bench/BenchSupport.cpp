@@ -29,7 +29,10 @@ Seconds MedianTime(int runs, const std::function<void()>& work) {
   return times[times.size() / 2];
 }
 
-bool RunProgram(const std::vector<std::string>& argv) {
+bool RunProgram(const std::vector<std::string>& argv) { return TimeProgram(argv).ok; }
+
+ProcessRun TimeProgram(const std::vector<std::string>& argv) {
+  const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
     const int null = open("/dev/null", O_WRONLY);
@@ -42,8 +45,28 @@ bool RunProgram(const std::vector<std::string>& argv) {
     _exit(127);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  ProcessRun run;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  run.peakKiB = usage.ru_maxrss;
+  return run;
+}
+
+std::string OwnFolder() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  path[n] = '\0';
+  std::string folder(path);
+  return folder.substr(0, folder.find_last_of('/'));
+}
+
+Spread SpreadOf(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  if (values.empty()) return {};
+  return {values[values.size() / 2], values.front(), values.back()};
 }
 
 long PeakMemoryKiB(const std::function<void()>& work) {

@@ -16,6 +16,23 @@ Seconds MedianTime(int runs, const std::function<void()>& work);
 // Runs a program to completion (output discarded); false when it fails.
 bool RunProgram(const std::vector<std::string>& argv);
 
+// A whole process run to its end: how long it took and its peak resident memory.
+struct ProcessRun {
+  bool ok = false;
+  Seconds seconds = 0;
+  long peakKiB = 0;
+};
+ProcessRun TimeProgram(const std::vector<std::string>& argv);
+
+// The folder this benchmark runs from (the other programs of the build sit beside it).
+std::string OwnFolder();
+
+// Median and spread of a series of figures.
+struct Spread {
+  double median = 0, low = 0, high = 0;
+};
+Spread SpreadOf(std::vector<double> values);
+
 // Peak resident memory, in KiB, of `work` run in a child process.
 long PeakMemoryKiB(const std::function<void()>& work);
 

@@ -170,7 +170,7 @@ const char* RecordTypeName(std::uint8_t type) {
 // The record view's data display: each two-character piece followed by a blank.
 std::string DataPieces(const vel::VelHexRec& record) {
   std::string out;
-  const std::string& data = record.Data();
+  const std::string_view data = record.Data();
   for (std::size_t i = 0; i < record.ByteCount() && 2 * i + 2 <= data.size(); ++i) {
     out += data.substr(2 * i, 2);
     out += ' ';

@@ -3,13 +3,11 @@
 #include <cstdint>
 #include <string_view>
 
-#include "common/ByteStream.h"
 #include "image/HexFileLoader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   vel::FirmwareFile file;
-  vel::MemoryByteStream in(std::string_view(reinterpret_cast<const char*>(data), size));
-  vel::HexFileLoader(file).Load(in, "fuzz.hex");
+  vel::HexFileLoader(file).Load(std::string(reinterpret_cast<const char*>(data), size), "fuzz.hex");
   for (int k = 0; k < vel::kImageSlots; ++k) {
     if (file.Chain(k) == nullptr) continue;
     const vel::VelMemMap& map = file.GetMemMap(k);

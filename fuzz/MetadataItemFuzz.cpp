@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 
-#include "common/ByteStream.h"
 #include "image/Metadata.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -12,9 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   vel::SharedMetadata shared;
   vel::ParseMetadataItem(text, info, shared);
   const std::string block = text + ":";
-  vel::MemoryByteStream in(block);
+  std::size_t pos = 0;
   bool saw = false;
-  vel::ParseMetadataBlock(in, info, shared, &saw);
+  vel::ParseMetadataBlock(block, &pos, info, shared, &saw);
   if (info.deviceType.size() > 3 || info.firmwareVersion.size() > 3) __builtin_trap();
   if (shared.displayLines.size() > vel::kMaxDisplayLines) __builtin_trap();
   return 0;

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "common/ByteStream.h"
 #include "devices/VersionCheck.h"
 #include "image/HexFileLoader.h"
 
@@ -51,8 +50,7 @@ TEST(Verdicts, AuxiliaryLines) {
 class Confirmation : public ::testing::Test {
  protected:
   void Load(const std::string& text) {
-    MemoryByteStream in(text);
-    ASSERT_TRUE(HexFileLoader(file).Load(in, "t.hex").ok());
+    ASSERT_TRUE(HexFileLoader(file).Load(text, "t.hex").ok());
   }
   void Unit(int u, const std::string& type, const std::string& hw, const std::string& fw) {
     device.unitCount = std::max(device.unitCount, u + 1);

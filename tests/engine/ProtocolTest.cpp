@@ -2,7 +2,6 @@
 
 #include <numeric>
 
-#include "common/ByteStream.h"
 #include "engine/Protocol.h"
 #include "image/VelHexFile.h"
 #include "image/VelMemMap.h"
@@ -43,11 +42,11 @@ TEST(Frames, RecordFrameFromTheMemoryMap) {
   const std::string text = ":020000040000FA\n" +
                            VelHexRec(0x0010, "000102030405060708090A0B0C0D0E0F").FormatLine() +
                            ":00000001FF\n";
-  MemoryByteStream in(text);
-  VelHexFile chain;
-  chain.MarkHead();
-  ASSERT_GT(chain.Serialize(in), 0);
-  const VelMemMap map(&chain);
+  RecordChain chain;
+  std::size_t pos = 0;
+  LineCounter lines(text);
+  ASSERT_TRUE(chain.Read(text, &pos, lines));
+  const VelMemMap map(chain.Head());
   std::uint8_t packet[21];
   map.MakeRecordPacket(0, 0, 0, 1, packet, {.pageOnlyAddress = true});
   EXPECT_EQ(Bytes(packet, packet + 4), (Bytes{0x10, 0x00, 0x10, 0x00}));

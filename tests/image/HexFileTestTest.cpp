@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "common/ByteStream.h"
 #include "common/Strings.h"
 #include "image/HexFileLoader.h"
 #include "support/RecordingProgress.h"
@@ -10,8 +9,7 @@ namespace {
 
 FirmwareFile Loaded(const std::string& text) {
   FirmwareFile file;
-  MemoryByteStream in(text);
-  EXPECT_TRUE(HexFileLoader(file).Load(in, "t.hex").ok());
+  EXPECT_TRUE(HexFileLoader(file).Load(text, "t.hex").ok());
   return file;
 }
 

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "common/ByteStream.h"
 #include "image/VelHexFile.h"
 #include "image/VelHexRec.h"
 
@@ -10,10 +9,19 @@ namespace vel {
 namespace {
 
 VelHexRec ReadOne(const std::string& text) {
-  MemoryByteStream in(text);
   VelHexRec rec;
-  EXPECT_TRUE(rec.Serialize(in)) << text;
-  return rec;
+  std::size_t pos = 0;
+  EXPECT_TRUE(rec.Read(text, &pos)) << text;
+  return rec;  // its own copy of the data text
+}
+
+// The chain's records keep their data in `text`, which must outlive the chain.
+RecordChain ChainOf(const std::string& text, bool* complete) {
+  RecordChain chain;
+  std::size_t pos = 0;
+  LineCounter lines(text);
+  *complete = chain.Read(text, &pos, lines);
+  return chain;
 }
 
 TEST(VelHexRec, EndRecordReadsAndValidates) {
@@ -42,11 +50,13 @@ TEST(VelHexRec, EitherCaseReadsTheSameValuesAndKeepsDataCase) {
 }
 
 TEST(VelHexRec, SkipsAnythingBeforeTheColon) {
-  MemoryByteStream in("remark text\r\n\r\n  :00000001FF\r\n:00000001FF\n");
+  const std::string text = "remark text\r\n\r\n  :00000001FF\r\n:00000001FF\n";
   VelHexRec a, b, c;
-  EXPECT_TRUE(a.Serialize(in));
-  EXPECT_TRUE(b.Serialize(in));
-  EXPECT_FALSE(c.Serialize(in));  // nothing but a line end left
+  std::size_t pos = 0, colon = 0;
+  EXPECT_TRUE(a.Read(text, &pos, &colon));
+  EXPECT_EQ(colon, 17u);
+  EXPECT_TRUE(b.Read(text, &pos));
+  EXPECT_FALSE(c.Read(text, &pos));  // nothing but a line end left
 }
 
 TEST(VelHexRec, ReadsRecordsOfUpTo255DataBytes) {
@@ -69,9 +79,9 @@ TEST(VelHexRec, WrongCharactersReadButFailTheChecksum) {
 TEST(VelHexRec, TruncatedRecordsReportTheEnd) {
   for (const std::string text :
        {"", "garbage only", ":", ":02FF", ":02FFF0000A0B", ":02FFF0000A0BF"}) {
-    MemoryByteStream in(text);
     VelHexRec rec;
-    EXPECT_FALSE(rec.Serialize(in)) << text;
+    std::size_t pos = 0;
+    EXPECT_FALSE(rec.Read(text, &pos)) << text;
   }
 }
 
@@ -89,11 +99,15 @@ TEST(VelHexRec, BuiltRecords) {
 }
 
 TEST(VelHexFile, ChainIsNumberedAndSearchable) {
-  MemoryByteStream in(":0100000011EE\n:0100010022DC\n:0100020033CA\n:00000001FF\n:0100000011EE\n");
-  VelHexFile head;
-  head.MarkHead();
-  EXPECT_EQ(head.Serialize(in), 4);
+  bool complete = false;
+  const std::string text =
+      ":0100000011EE\n:0100010022DC\n\n:0100020033CA\n:00000001FF\n:0100000011EE\n";
+  const RecordChain chain = ChainOf(text, &complete);  // the records' data stay in `text`
+  ASSERT_TRUE(complete);
+  EXPECT_EQ(chain.Count(), 4);
+  const VelHexFile& head = *chain.Head();
   EXPECT_EQ(head.RecordNumber(), 1);
+  EXPECT_EQ(head.FindRecord(3)->Line(), 4);
   const VelHexFile* end = head.FindRecord(4);
   ASSERT_NE(end, nullptr);
   EXPECT_EQ(end->GetRecord().Type(), kEndOfFileRecord);
@@ -108,10 +122,9 @@ TEST(VelHexFile, ChainIsNumberedAndSearchable) {
 }
 
 TEST(VelHexFile, ChainWithoutEndRecordIsIncomplete) {
-  MemoryByteStream in(":0100000011EE\n:0100010022DC\n");
-  VelHexFile head;
-  head.MarkHead();
-  EXPECT_EQ(head.Serialize(in), 0);
+  bool complete = true;
+  EXPECT_EQ(ChainOf(":0100000011EE\n:0100010022DC\n", &complete).Count(), 2);
+  EXPECT_FALSE(complete);
 }
 
 TEST(VelHexFile, LongChainsReadWalkAndFreeWithoutRecursion) {
@@ -121,14 +134,14 @@ TEST(VelHexFile, LongChainsReadWalkAndFreeWithoutRecursion) {
   text.reserve(static_cast<std::size_t>(kRecords) * line.size() + 16);
   for (int i = 0; i < kRecords; ++i) text += line;
   text += ":00000001FF\n";
-  MemoryByteStream in(text);
-  auto head = std::make_unique<VelHexFile>();
-  head->MarkHead();
-  ASSERT_EQ(head->Serialize(in), kRecords + 1);
-  const VelHexFile* last = head->FindRecord(kRecords + 1);
+  bool complete = false;
+  auto chain = std::make_unique<RecordChain>(ChainOf(text, &complete));
+  ASSERT_TRUE(complete);
+  ASSERT_EQ(chain->Count(), kRecords + 1);
+  const VelHexFile* last = chain->Head()->FindRecord(kRecords + 1);
   ASSERT_NE(last, nullptr);
-  EXPECT_EQ(last->FindRecord(1), head.get());
-  head.reset();  // must not overflow the stack
+  EXPECT_EQ(last->FindRecord(1), chain->Head());
+  chain.reset();  // must not overflow the stack
 }
 
 }  // namespace

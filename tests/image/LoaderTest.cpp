@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "common/ByteStream.h"
 #include "common/Strings.h"
 #include "image/HexFileLoader.h"
 #include "support/RecordingProgress.h"
@@ -12,8 +11,7 @@ constexpr const char* kEnd = ":00000001FF\n";
 constexpr const char* kData = ":0100000011EE\n";
 
 LoadResult LoadText(FirmwareFile& file, const std::string& text, ProgressSink* progress = nullptr) {
-  MemoryByteStream in(text);
-  return HexFileLoader(file, progress).Load(in, "test.hex");
+  return HexFileLoader(file, progress).Load(text, "test.hex");
 }
 
 TEST(Loader, RecordsOnlyFile) {

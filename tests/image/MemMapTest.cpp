@@ -2,25 +2,24 @@
 
 #include <numeric>
 
-#include "common/ByteStream.h"
+#include "image/HexFileLoader.h"
 #include "image/VelMemMap.h"
 
 namespace vel {
 namespace {
 
-std::unique_ptr<VelHexFile> Chain(const std::string& text) {
-  MemoryByteStream in(text);
-  auto head = std::make_unique<VelHexFile>();
-  head->MarkHead();
-  EXPECT_GT(head->Serialize(in), 0);
-  return head;
+// The text loaded as a file; its first image's chain is what the maps are built from.
+std::unique_ptr<FirmwareFile> Chain(const std::string& text) {
+  auto file = std::make_unique<FirmwareFile>();
+  EXPECT_TRUE(HexFileLoader(*file).Load(text, "t.hex").ok());
+  return file;
 }
 
 std::string Line(const VelHexRec& rec) { return rec.FormatLine(); }
 
 TEST(MemMap, DataBeforeAnyAddressRecordGoToSegment255) {
   const auto chain = Chain(Line(VelHexRec(0x0000, "0102")) + ":00000001FF\n");
-  const VelMemMap map(chain.get());
+  const VelMemMap map(chain->Chain(0));
   EXPECT_EQ(map.FirstSegment(), 255);
   const std::uint8_t* page = map.GetPage(255, 0);
   ASSERT_NE(page, nullptr);
@@ -35,7 +34,7 @@ TEST(MemMap, SegmentAndLinearAddressRecords) {
   const auto chain = Chain(
       Line(VelHexRec::AddressRecord(2, 0x2000)) + Line(VelHexRec(0x0100, "AA")) +
       Line(VelHexRec::AddressRecord(4, 0x0003)) + Line(VelHexRec(0x0200, "BB")) + ":00000001FF\n");
-  const VelMemMap map(chain.get());
+  const VelMemMap map(chain->Chain(0));
   EXPECT_EQ(map.GetPage(2, 1)[0], 0xAA);
   EXPECT_EQ(map.GetPage(3, 2)[0], 0xBB);
   EXPECT_EQ(map.TopSegment(), 2);
@@ -48,7 +47,7 @@ TEST(MemMap, DataWrapWithinTheSegmentAndHighAddressesDoNotRaiseTheTop) {
   const auto chain =
       Chain(Line(VelHexRec::AddressRecord(2, 0x1000)) + Line(VelHexRec(0xFFFE, "01020304")) +
             Line(VelHexRec(0x0400, "05")) + Line(VelHexRec(0xFC00, "06")) + ":00000001FF\n");
-  const VelMemMap map(chain.get());
+  const VelMemMap map(chain->Chain(0));
   EXPECT_EQ(map.GetPage(1, 0xFF)[0xFE], 0x01);
   EXPECT_EQ(map.GetPage(1, 0xFF)[0xFF], 0x02);
   EXPECT_EQ(map.GetPage(1, 0)[0], 0x03);
@@ -59,7 +58,7 @@ TEST(MemMap, DataWrapWithinTheSegmentAndHighAddressesDoNotRaiseTheTop) {
 
 TEST(MemMap, LaterRecordsOverwriteAndBadPiecesStoreTheErasedValue) {
   const auto chain = Chain(":0200000011229B\n:020000003344B7\n:02001000ZZ55E4\n:00000001FF\n");
-  const VelMemMap map(chain.get());
+  const VelMemMap map(chain->Chain(0));
   EXPECT_EQ(map.GetPage(255, 0)[0], 0x33);
   EXPECT_EQ(map.GetPage(255, 0)[1], 0x44);
   EXPECT_EQ(map.GetPage(255, 0)[0x10], 0xFF);
@@ -69,8 +68,8 @@ TEST(MemMap, LaterRecordsOverwriteAndBadPiecesStoreTheErasedValue) {
 TEST(MemMap, TopSegmentStartsHighForTheHubFamily) {
   const auto chain = Chain(Line(VelHexRec::AddressRecord(2, 0x1000)) +
                            Line(VelHexRec(0x0100, "AA")) + ":00000001FF\n");
-  EXPECT_EQ(VelMemMap(chain.get(), true).TopSegment(), 255);
-  EXPECT_EQ(VelMemMap(chain.get(), false).TopSegment(), 1);
+  EXPECT_EQ(VelMemMap(chain->Chain(0), true).TopSegment(), 255);
+  EXPECT_EQ(VelMemMap(chain->Chain(0), false).TopSegment(), 1);
 }
 
 TEST(MemMap, RecordPackets) {
@@ -85,7 +84,7 @@ TEST(MemMap, RecordPackets) {
     text += Line(VelHexRec(static_cast<std::uint16_t>(off), data.substr((off % 256) * 2, 32)));
   }
   const auto chain = Chain(text + ":00000001FF\n");
-  const VelMemMap map(chain.get());
+  const VelMemMap map(chain->Chain(0));
   std::uint8_t packet[21];
   map.MakeRecordPacket(0, 0, 1, 2, packet, {});
   EXPECT_EQ(packet[0], 0x10);

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "common/ByteStream.h"
 #include "image/Metadata.h"
 
 namespace vel {
@@ -99,29 +98,29 @@ TEST_F(MetadataItems, TooFewTokensOrBadNumbersChangeNothing) {
 }
 
 TEST(MetadataBlock, ReadsItemsUpToTheFirstRecordAndStopsThere) {
-  MemoryByteStream in(
+  const std::string text =
       "remark {DeviceType = G3} more {FirmwareVersion = 123}\r\n"
-      "{Bogus = 1}{HardwareVersionList = AA AB\n:00000001FF\n");
+      "{Bogus = 1}{HardwareVersionList = AA AB\n:00000001FF\n";
   FirmwareInfo info;
   SharedMetadata shared;
   bool saw = false;
-  ASSERT_TRUE(ParseMetadataBlock(in, info, shared, &saw));
+  std::size_t pos = 0;
+  ASSERT_TRUE(ParseMetadataBlock(text, &pos, info, shared, &saw));
   EXPECT_TRUE(saw);
   EXPECT_EQ(info.deviceType, "G3");
   EXPECT_EQ(info.firmwareVersion, "123");
-  EXPECT_EQ(in.ReadChar(), ':');  // left at the record's colon
+  EXPECT_EQ(text[pos], ':');  // left at the record's colon
 }
 
 TEST(MetadataBlock, WithoutItemsOrColon) {
   FirmwareInfo info;
   SharedMetadata shared;
   bool saw = false;
-  MemoryByteStream records(":00000001FF");
-  ASSERT_TRUE(ParseMetadataBlock(records, info, shared, &saw));
+  std::size_t pos = 0;
+  ASSERT_TRUE(ParseMetadataBlock(":00000001FF", &pos, info, shared, &saw));
   EXPECT_FALSE(saw);
-  EXPECT_EQ(records.Position(), 0u);
-  MemoryByteStream noColon("{DeviceType = G3}");
-  EXPECT_FALSE(ParseMetadataBlock(noColon, info, shared, &saw));
+  EXPECT_EQ(pos, 0u);
+  EXPECT_FALSE(ParseMetadataBlock("{DeviceType = G3}", &pos, info, shared, &saw));
 }
 
 }  // namespace

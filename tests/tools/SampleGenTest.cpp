@@ -4,7 +4,6 @@
 #include <sstream>
 
 #include "SampleGen.h"
-#include "common/ByteStream.h"
 #include "image/HexFileLoader.h"
 #include "support/Files.h"
 
@@ -15,8 +14,8 @@ TEST(SampleGen, SamplesLoadToTheirExpectedMemory) {
   for (const samplegen::Sample& sample : samplegen::StandardSamples()) {
     const samplegen::GeneratedFile generated = samplegen::Generate(sample.images);
     vel::FirmwareFile file;
-    vel::MemoryByteStream in(generated.text);
-    ASSERT_TRUE(vel::HexFileLoader(file).Load(in, sample.fileName).ok()) << sample.fileName;
+    ASSERT_TRUE(vel::HexFileLoader(file).Load(generated.text, sample.fileName).ok())
+        << sample.fileName;
     EXPECT_TRUE(file.MetadataPresent());
     EXPECT_EQ(file.TestHexFile(nullptr), vel::HexTestOutcome::kPassed) << sample.fileName;
     // Files of the two-image families count one image but hold two record blocks.
@@ -55,8 +54,7 @@ TEST(SampleGen, ShortLastRecordAndSegmentAddressing) {
   const auto generated = samplegen::Generate({image});
   EXPECT_NE(generated.text.find(":020000023000CC\r\n"), std::string::npos);
   vel::FirmwareFile file;
-  vel::MemoryByteStream in(generated.text);
-  ASSERT_TRUE(vel::HexFileLoader(file).Load(in, "x").ok());
+  ASSERT_TRUE(vel::HexFileLoader(file).Load(generated.text, "x").ok());
   EXPECT_EQ(file.RecordCount(0), 4);
   EXPECT_EQ(file.GetMemMap(0).GetPage(3, 0)[19], generated.expected[0].at(3)[19]);
   EXPECT_EQ(file.GetMemMap(0).GetPage(3, 0)[20], 0xFF);

@@ -7,7 +7,7 @@ namespace vel {
 
 void FirmwareFile::Reset() {
   for (ImageSlot& slot : slots_) {
-    slot.chain.reset();
+    slot.chain = RecordChain();
     slot.memMap.reset();
     slot.recordCount = 0;
     slot.info.deviceType = "?";
@@ -18,12 +18,13 @@ void FirmwareFile::Reset() {
   metadataPresent_ = firstTypeFlag_ = secondTypeFlag_ = false;
   totalRecordsRead_ = 0;
   colonlessRecordLine_ = 0;
+  text_.reset();
 }
 
 const VelMemMap& FirmwareFile::GetMemMap(int k, ProgressSink* progress, bool jqhDevice) {
   ImageSlot& slot = slots_.at(static_cast<std::size_t>(k));
   if (!slot.memMap)
-    slot.memMap = std::make_unique<VelMemMap>(slot.chain.get(), jqhDevice, progress);
+    slot.memMap = std::make_unique<VelMemMap>(slot.chain.Head(), jqhDevice, progress);
   return *slot.memMap;
 }
 
@@ -73,9 +74,7 @@ std::optional<HexDefect> FirmwareFile::FirstDefect() const {
 std::int64_t FirmwareFile::TotalRecordCount() const {
   // Counted along the chains: under the two-image rule a slot's stored count is another's.
   std::int64_t total = 0;
-  for (int slot = 0; slot < kImageSlots; ++slot) {
-    for (const VelHexFile* node = Chain(slot); node != nullptr; node = node->GetNext()) ++total;
-  }
+  for (const ImageSlot& slot : slots_) total += slot.chain.Count();
   return total;
 }
 

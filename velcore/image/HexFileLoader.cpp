@@ -1,103 +1,173 @@
 #include "image/HexFileLoader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <string_view>
 
 #include "common/Strings.h"
+#include "image/HexText.h"
 #include "image/Metadata.h"
 
 namespace vel {
 
 namespace {
 
+// The shortest record: byte count, address, type and checksum.
+constexpr int kShortestRecordDigits = 10;
+
 bool TypeIs(const FirmwareInfo& info, std::string_view code) {
   return info.deviceType.starts_with(code);
 }
-
-// The loader's progress: the file position / 8 for every record read.
-class LoadProgress final : public RecordReadObserver {
- public:
-  LoadProgress(ProgressSink* sink, std::int64_t* totalRecords)
-      : sink_(sink), totalRecords_(totalRecords) {}
-  void RecordRead(const ByteStream& in) override {
-    ++*totalRecords_;
-    if (sink_ != nullptr) sink_->SetProgress(static_cast<int>(in.Position() / 8), {});
-  }
-
- private:
-  ProgressSink* sink_;
-  std::int64_t* totalRecords_;
-};
 
 std::string BaseName(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace
-
-LoadResult HexFileLoader::LoadPath(const std::string& path) {
-  FileByteStream in;
-  std::string reason;
-  if (!in.Open(path, &reason)) return {LoadStatus::kCannotOpen, reason};
-  return Load(in, BaseName(path));
+// The whole of a regular file, read into a buffer of its own (not mapped: a file truncated while
+// it is loaded must not take the program down); false with the system's reason otherwise.
+bool ReadWholeFile(const std::string& path, std::shared_ptr<const char>* text, std::size_t* size,
+                   std::string* error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    *error = S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "Not a regular file";
+    close(fd);
+    return false;
+  }
+  const auto capacity = static_cast<std::size_t>(info.st_size);
+  std::shared_ptr<char[]> buffer(new char[capacity > 0 ? capacity : 1]);  // not zero-filled
+  std::size_t done = 0;
+  while (done < capacity) {
+    const ssize_t n = read(fd, buffer.get() + done, capacity - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;  // the file became shorter since fstat
+    done += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  *size = done;
+  *text = std::shared_ptr<const char>(buffer, buffer.get());
+  return true;
 }
 
-LoadResult HexFileLoader::Load(ByteStream& source, const std::string& fileName) {
+bool IsLineBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// Whether a line holds hexadecimal digits alone, blanks around them allowed, enough for a record.
+bool IsColonlessRecord(std::string_view line) {
+  std::size_t begin = 0, end = line.size();
+  while (begin < end && IsLineBlank(line[begin])) ++begin;
+  while (end > begin && IsLineBlank(line[end - 1])) --end;
+  if (end - begin < static_cast<std::size_t>(kShortestRecordDigits)) return false;
+  for (std::size_t i = begin; i < end; ++i) {
+    if (HexDigitValue(line[i]) < 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::int64_t FirstColonlessRecordLine(std::string_view text) {
+  std::int64_t line = 1;
+  for (std::size_t start = 0; start < text.size(); ++line) {
+    const std::size_t feed = text.find('\n', start);
+    const std::size_t end = feed == std::string_view::npos ? text.size() : feed;
+    // Record lines begin with their ':' and are passed over at once.
+    if (text[start] != ':' && IsColonlessRecord(text.substr(start, end - start))) return line;
+    if (feed == std::string_view::npos) break;
+    start = feed + 1;
+  }
+  return 0;
+}
+
+LoadResult HexFileLoader::LoadPath(const std::string& path) {
+  std::shared_ptr<const char> text;
+  std::size_t size = 0;
+  std::string reason;
+  if (!ReadWholeFile(path, &text, &size, &reason)) return {LoadStatus::kCannotOpen, reason};
+  return LoadHeld(std::move(text), size, BaseName(path));
+}
+
+LoadResult HexFileLoader::Load(std::string text, const std::string& fileName) {
+  const auto held = std::make_shared<const std::string>(std::move(text));
+  return LoadHeld(std::shared_ptr<const char>(held, held->data()), held->size(), fileName);
+}
+
+LoadResult HexFileLoader::LoadHeld(std::shared_ptr<const char> text, std::size_t size,
+                                   const std::string& fileName) {
   file_.Reset();
-  LineTrackingStream in(source);
+  file_.text_ = std::move(text);
+  const std::string_view whole(file_.text_.get(), size);
   const bool shown =
-      progress_ != nullptr && progress_->BeginProgress(0, static_cast<int>(in.Length() / 8),
+      progress_ != nullptr && progress_->BeginProgress(0, static_cast<int>(whole.size() / 8),
                                                        LoadString(ids::kLoadingHexFile), 1);
-  LoadResult result = ReadImages(in);
+  LineCounter lines(whole);
+  LoadResult result = ReadImages(whole, lines);
   if (result.ok()) {
-    // Text after the last image is looked at too: a record there that lost its ':' is a
-    // damaged file, not a remark.
-    in.Drain();
-    file_.colonlessRecordLine_ = in.FirstColonlessRecordLine();
+    // A record that lost its ':' anywhere in the file, after the last image too, is a damaged
+    // file, not a remark between records.
+    file_.colonlessRecordLine_ = FirstColonlessRecordLine(whole);
     file_.fileName_ = fileName;
   }
   if (shown) progress_->EndProgress();
   return result;
 }
 
-LoadResult HexFileLoader::ReadImages(ByteStream& in) {
-  LoadProgress observer(progress_, &file_.totalRecordsRead_);
+LoadResult HexFileLoader::ReadImages(std::string_view text, LineCounter& lines) {
   const auto unexpected = [](std::string detail) {
     return LoadResult{LoadStatus::kUnexpectedFormat, std::move(detail)};
   };
+  const RecordChain::RecordRead recordRead = [this](std::size_t position) {
+    ++file_.totalRecordsRead_;
+    if (progress_ != nullptr) progress_->SetProgress(static_cast<int>(position / 8), {});
+  };
+  std::size_t pos = 0;
   bool moreImages = true;
   while (moreImages) {
     const int k = file_.imageCount_;
     if (k >= kImageSlots) return unexpected("the file holds more than ten images");
     ImageSlot& slot = file_.slots_[k];
-    auto head = std::make_unique<VelHexFile>();
     bool sawItem = false;
-    if (!ParseMetadataBlock(in, slot.info, file_.shared_, &sawItem)) {
+    if (!ParseMetadataBlock(text, &pos, slot.info, file_.shared_, &sawItem)) {
       return unexpected("the file ends inside the metadata of image " + std::to_string(k + 1));
     }
     file_.metadataPresent_ = file_.metadataPresent_ || sawItem;
-    head->MarkHead();
-    std::int32_t count = head->Serialize(in, &observer);
-    if (count == 0) {
+    RecordChain chain;
+    if (!chain.Read(text, &pos, lines, recordRead)) {
       return unexpected("image " + std::to_string(k + 1) + " ends before its end record");
     }
-    slot.chain = std::move(head);
+    std::int32_t count = chain.Count();
+    slot.chain = std::move(chain);
     ++file_.imageCount_;
 
     const FirmwareInfo& first = file_.slots_[0].info;
     if (TypeIs(first, "TZT") || TypeIs(first, "YPA") || TypeIs(first, "YPB")) {
       // These families carry a second record block without metadata right behind the first.
-      if (file_.imageCount_ >= kImageSlots)
+      if (file_.imageCount_ >= kImageSlots) {
         return unexpected("the file holds more than ten images");
-      auto second = std::make_unique<VelHexFile>();
-      second->MarkHead();
-      count = second->Serialize(in, &observer);
-      if (count == 0) return unexpected("the second record block ends before its end record");
+      }
+      RecordChain second;
+      if (!second.Read(text, &pos, lines, recordRead)) {
+        return unexpected("the second record block ends before its end record");
+      }
+      count = second.Count();
       file_.slots_[file_.imageCount_].chain = std::move(second);
       moreImages = false;
       file_.imageCount_ = 1;
     } else {
-      moreImages = FindNextImage(in);
+      moreImages = FindNextImage(text, &pos);
     }
     file_.firstTypeFlag_ = TypeIs(first, "G5");
     file_.secondTypeFlag_ = TypeIs(file_.slots_[1].info, "NB");
@@ -106,17 +176,11 @@ LoadResult HexFileLoader::ReadImages(ByteStream& in) {
   return {};
 }
 
-bool HexFileLoader::FindNextImage(ByteStream& in) {
-  const std::uint64_t length = in.Length();
-  while (in.Position() < length) {
-    const int c = in.ReadChar();
-    if (c < 0) return false;
-    if (c == '{' || c == ':') {
-      in.Seek(in.Position() - 1);
-      return true;
-    }
-  }
-  return false;
+bool HexFileLoader::FindNextImage(std::string_view text, std::size_t* pos) {
+  const std::size_t next = text.find_first_of("{:", *pos);
+  if (next == std::string_view::npos) return false;
+  *pos = next;
+  return true;
 }
 
 }  // namespace vel

@@ -135,17 +135,17 @@ int ParseMetadataItem(std::string_view item, FirmwareInfo& info, SharedMetadata&
   return index;
 }
 
-bool ParseMetadataBlock(ByteStream& in, FirmwareInfo& info, SharedMetadata& shared, bool* sawItem) {
-  std::string block;
-  for (;;) {
-    const int c = in.ReadChar();
-    if (c < 0) return false;
-    block.push_back(static_cast<char>(c));
-    if (c == ':') break;
-  }
-  in.Seek(in.Position() - 1);
+bool ParseMetadataBlock(std::string_view text, std::size_t* pos, FirmwareInfo& info,
+                        SharedMetadata& shared, bool* sawItem) {
+  const std::size_t colon = text.find(':', *pos);
+  if (colon == std::string_view::npos) return false;
+  ParseMetadataText(text.substr(*pos, colon + 1 - *pos), info, shared, sawItem);
+  *pos = colon;
+  return true;
+}
 
-  const std::string_view text(block);
+void ParseMetadataText(std::string_view text, FirmwareInfo& info, SharedMetadata& shared,
+                       bool* sawItem) {
   for (std::size_t open = text.find('{'); open != std::string_view::npos;
        open = text.find('{', open + 1)) {
     *sawItem = true;
@@ -154,7 +154,6 @@ bool ParseMetadataBlock(ByteStream& in, FirmwareInfo& info, SharedMetadata& shar
     const std::size_t end = close == std::string_view::npos ? text.size() : close;
     ParseMetadataItem(text.substr(start, end - start), info, shared);
   }
-  return true;
 }
 
 }  // namespace vel

@@ -2,7 +2,6 @@
 
 #include <string_view>
 
-#include "common/ByteStream.h"
 #include "image/FirmwareInfo.h"
 
 namespace vel {
@@ -26,9 +25,13 @@ constexpr std::size_t kMaxVersionLength = 3;
 // few or unusable tokens changes nothing.
 int ParseMetadataItem(std::string_view item, FirmwareInfo& info, SharedMetadata& shared);
 
-// Reads from the stream's position up to and including the first ':', applies every "{" item in
-// that text, and leaves the stream at the ':'. Sets *sawItem when a '{' was met. Returns false
-// when the stream ended before a ':'.
-bool ParseMetadataBlock(ByteStream& in, FirmwareInfo& info, SharedMetadata& shared, bool* sawItem);
+// Takes the text from *pos up to and including the first ':', applies every "{" item in it, and
+// leaves *pos at the ':'. Sets *sawItem when a '{' was met. Returns false when the text has no
+// ':' from *pos.
+bool ParseMetadataBlock(std::string_view text, std::size_t* pos, FirmwareInfo& info,
+                        SharedMetadata& shared, bool* sawItem);
+// Applies every "{" item of a block's text; sets *sawItem when a '{' was met.
+void ParseMetadataText(std::string_view text, FirmwareInfo& info, SharedMetadata& shared,
+                       bool* sawItem);
 
 }  // namespace vel

@@ -14,17 +14,12 @@ std::string UpperCased(std::string_view text) {
   return out;
 }
 
-// Reads exactly 2n characters, upper-cases them and converts them; false at the stream's end.
-bool ReadHexField(ByteStream& in, int bytes, std::uint32_t* value) {
+// Converts exactly 2n characters at text[at], upper-cased first, as the record reader does.
+std::uint32_t HexField(std::string_view text, std::size_t at, int bytes) {
   char digits[8];
   const int count = 2 * bytes;
-  for (int i = 0; i < count; ++i) {
-    const int c = in.ReadChar();
-    if (c < 0) return false;
-    digits[i] = ToUpperAscii(static_cast<char>(c));
-  }
-  *value = HexToValue(std::string_view(digits, static_cast<std::size_t>(count)));
-  return true;
+  for (int i = 0; i < count; ++i) digits[i] = ToUpperAscii(text[at + i]);
+  return HexToValue(std::string_view(digits, static_cast<std::size_t>(count)));
 }
 
 }  // namespace
@@ -34,18 +29,52 @@ VelHexRec::VelHexRec() { checksum_ = ComputeChecksum(); }
 VelHexRec::VelHexRec(std::uint16_t address, std::string_view data)
     : address_(address),
       byteCount_(static_cast<std::uint8_t>(data.size() / 2)),
-      recordType_(kDataRecord),
-      data_(UpperCased(data)) {
+      recordType_(kDataRecord) {
+  Own(UpperCased(data));
   checksum_ = ComputeChecksum();
 }
 
 VelHexRec::VelHexRec(std::uint8_t byteCount, std::uint16_t address, std::string_view data,
                      std::uint8_t checksum)
-    : checksum_(checksum),
-      address_(address),
-      byteCount_(byteCount),
-      recordType_(kDataRecord),
-      data_(UpperCased(data)) {}
+    : checksum_(checksum), address_(address), byteCount_(byteCount), recordType_(kDataRecord) {
+  Own(UpperCased(data));
+}
+
+VelHexRec::VelHexRec(const VelHexRec& other) { *this = other; }
+
+VelHexRec& VelHexRec::operator=(const VelHexRec& other) {
+  if (this == &other) return *this;
+  checksum_ = other.checksum_;
+  address_ = other.address_;
+  byteCount_ = other.byteCount_;
+  recordType_ = other.recordType_;
+  if (other.owned_) {
+    Own(other.data_);
+  } else {
+    owned_.reset();
+    data_ = other.data_;
+  }
+  return *this;
+}
+
+VelHexRec::VelHexRec(VelHexRec&& other) noexcept { *this = std::move(other); }
+
+VelHexRec& VelHexRec::operator=(VelHexRec&& other) noexcept {
+  if (this == &other) return *this;
+  checksum_ = other.checksum_;
+  address_ = other.address_;
+  byteCount_ = other.byteCount_;
+  recordType_ = other.recordType_;
+  owned_ = std::move(other.owned_);  // the string itself stays where it is
+  data_ = other.data_;
+  other.data_ = {};
+  return *this;
+}
+
+void VelHexRec::Own(std::string_view data) {
+  owned_ = std::make_unique<std::string>(data);
+  data_ = *owned_;
+}
 
 VelHexRec VelHexRec::AddressRecord(std::uint8_t type, std::uint16_t value) {
   VelHexRec rec;
@@ -54,33 +83,43 @@ VelHexRec VelHexRec::AddressRecord(std::uint8_t type, std::uint16_t value) {
   rec.address_ = 0;
   char digits[5];
   std::snprintf(digits, sizeof digits, "%04X", value);
-  rec.data_ = digits;
+  rec.Own(digits);
   rec.checksum_ = rec.ComputeChecksum();
   return rec;
 }
 
-bool VelHexRec::Serialize(ByteStream& in, std::int64_t* colonLine) {
-  for (;;) {
-    const int c = in.ReadChar();
-    if (c < 0) return false;
-    if (c == ':') break;
-  }
-  if (colonLine != nullptr) *colonLine = in.Line();
-  std::uint32_t count = 0, address = 0, type = 0, checksum = 0;
-  if (!ReadHexField(in, 1, &count) || !ReadHexField(in, 2, &address) || !ReadHexField(in, 1, &type))
+bool VelHexRec::ReadInPlace(std::string_view text, std::size_t* pos, std::size_t* colon) {
+  const std::size_t at = text.find(':', *pos);
+  if (at == std::string_view::npos) {
+    *pos = text.size();
     return false;
-  byteCount_ = static_cast<std::uint8_t>(count);
-  address_ = static_cast<std::uint16_t>(address);
-  recordType_ = static_cast<std::uint8_t>(type);
-  const std::size_t chars = 2u * byteCount_;
-  data_.resize(chars);
-  for (std::size_t i = 0; i < chars; ++i) {
-    const int c = in.ReadChar();
-    if (c < 0) return false;
-    data_[i] = static_cast<char>(c);
   }
-  if (!ReadHexField(in, 1, &checksum)) return false;
-  checksum_ = static_cast<std::uint8_t>(checksum);
+  if (colon != nullptr) *colon = at;
+  // Count, address and type: eight characters after the ':'.
+  std::size_t p = at + 1;
+  if (text.size() - p < 8) {
+    *pos = text.size();
+    return false;
+  }
+  byteCount_ = static_cast<std::uint8_t>(HexField(text, p, 1));
+  address_ = static_cast<std::uint16_t>(HexField(text, p + 2, 2));
+  recordType_ = static_cast<std::uint8_t>(HexField(text, p + 6, 1));
+  p += 8;
+  const std::size_t chars = 2u * byteCount_;
+  if (text.size() - p < chars + 2) {
+    *pos = text.size();
+    return false;
+  }
+  owned_.reset();
+  data_ = text.substr(p, chars);
+  checksum_ = static_cast<std::uint8_t>(HexField(text, p + chars, 1));
+  *pos = p + chars + 2;
+  return true;
+}
+
+bool VelHexRec::Read(std::string_view text, std::size_t* pos, std::size_t* colon) {
+  if (!ReadInPlace(text, pos, colon)) return false;
+  Own(data_);
   return true;
 }
 

@@ -11,7 +11,7 @@ namespace {
 constexpr std::uint16_t kTopAddressLimit = 0xFC00;
 
 // The two leading bytes of an address record's data, or false when they are not hexadecimal.
-bool ReadAddressBytes(const std::string& data, int* first, int* second) {
+bool ReadAddressBytes(std::string_view data, int* first, int* second) {
   if (data.size() < 4) return false;
   int digits[4];
   for (int i = 0; i < 4; ++i) {
@@ -23,16 +23,23 @@ bool ReadAddressBytes(const std::string& data, int* first, int* second) {
   return true;
 }
 
-// A data piece as "%x" reads it: its leading hexadecimal digits. A piece with none stores the
-// erased value, so a damaged record never places an arbitrary byte.
-std::uint8_t PieceValue(std::string_view piece) {
-  int value = -1;
-  for (char c : piece) {
-    const int digit = HexDigitValue(c);
-    if (digit < 0) break;
-    value = (value < 0 ? 0 : value * 16) + digit;
-  }
-  return value < 0 ? kErased : static_cast<std::uint8_t>(value);
+// The value of each character as a hexadecimal digit, or -1.
+constexpr std::array<std::int8_t, 256> kDigitValues = [] {
+  std::array<std::int8_t, 256> values{};
+  for (int c = 0; c < 256; ++c)
+    values[c] = static_cast<std::int8_t>(HexDigitValue(static_cast<char>(c)));
+  return values;
+}();
+
+int DigitValue(char c) { return kDigitValues[static_cast<unsigned char>(c)]; }
+
+// A data piece of one or two characters as "%x" reads it: its leading hexadecimal digits. A piece
+// with none stores the erased value, so a damaged record never places an arbitrary byte.
+std::uint8_t PieceValue(const char* piece, std::size_t length) {
+  const int high = DigitValue(piece[0]);
+  if (high < 0) return kErased;
+  const int low = length > 1 ? DigitValue(piece[1]) : -1;
+  return static_cast<std::uint8_t>(low < 0 ? high : high * 16 + low);
 }
 
 }  // namespace
@@ -70,12 +77,17 @@ VelMemMap::VelMemMap(const VelHexFile* chain, bool topSegmentStartsHigh, Progres
 void VelMemMap::Place(const VelHexRec& record) {
   auto& segment = segments_[currentSegment_];
   if (!segment) segment = std::make_unique<VelSegment>();
-  const std::string& data = record.Data();
+  const std::string_view data = record.Data();
   std::uint16_t offset = record.Address();
+  const std::size_t bytes = (data.size() + 1) / 2;
   for (std::size_t i = 0; i < data.size(); i += 2) {
-    segment->bytes[offset] = PieceValue(std::string_view(data).substr(i, 2));
-    segment->dataRecords.set(offset / kRecordBytes);
+    segment->bytes[offset] = PieceValue(data.data() + i, std::min<std::size_t>(2, data.size() - i));
     ++offset;  // wraps within the segment
+  }
+  // The records the bytes fell into, wrapping like the bytes.
+  for (std::size_t at = record.Address(); at < record.Address() + bytes;
+       at = (at / kRecordBytes + 1) * kRecordBytes) {
+    segment->dataRecords.set((at % kSegmentSize) / kRecordBytes);
   }
   const std::uint16_t address = record.Address();
   if (currentSegment_ == topSegment_ && address < kTopAddressLimit && topAddress_ < address) {

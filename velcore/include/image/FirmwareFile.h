@@ -17,7 +17,7 @@ constexpr int kImageSlots = 10;
 
 // One image of a firmware file: its record chain, record count, metadata and memory map.
 struct ImageSlot {
-  std::unique_ptr<VelHexFile> chain;
+  RecordChain chain;
   std::int32_t recordCount = 0;
   FirmwareInfo info;
   std::unique_ptr<VelMemMap> memMap;  // built on first use
@@ -42,7 +42,7 @@ struct HexDefect {
 class FirmwareFile {
  public:
   const ImageSlot& Slot(int k) const { return slots_.at(static_cast<std::size_t>(k)); }
-  const VelHexFile* Chain(int k) const { return Slot(k).chain.get(); }
+  const VelHexFile* Chain(int k) const { return Slot(k).chain.Head(); }
   std::int32_t RecordCount(int k) const { return Slot(k).recordCount; }
   const FirmwareInfo& Info(int k) const { return Slot(k).info; }
   const SharedMetadata& Shared() const { return shared_; }
@@ -54,7 +54,7 @@ class FirmwareFile {
   bool SecondTypeFlag() const { return secondTypeFlag_; }
   std::int64_t TotalRecordsRead() const { return totalRecordsRead_; }
   const std::string& FileName() const { return fileName_; }
-  bool HasFile() const { return slots_[0].chain != nullptr; }
+  bool HasFile() const { return slots_[0].chain.Head() != nullptr; }
 
   // The slot's memory map, built on first use (one progress step per record when a sink is
   // given). `jqhDevice` is true when the identified device is of the JQH family.
@@ -79,6 +79,9 @@ class FirmwareFile {
   void Reset();
 
   std::array<ImageSlot, kImageSlots> slots_;
+  // The file's text, which the records' data stay in: the file mapped into memory, or a text
+  // given whole. Held apart, so a record's view of it never moves.
+  std::shared_ptr<const char> text_;
   SharedMetadata shared_;
   int imageCount_ = 0;
   bool metadataPresent_ = false;

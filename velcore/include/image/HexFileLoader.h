@@ -1,8 +1,8 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
-#include "common/ByteStream.h"
 #include "common/ProgressSink.h"
 #include "image/FirmwareFile.h"
 
@@ -24,16 +24,23 @@ class HexFileLoader {
   explicit HexFileLoader(FirmwareFile& file, ProgressSink* progress = nullptr)
       : file_(file), progress_(progress) {}
 
-  LoadResult Load(ByteStream& in, const std::string& fileName);
+  // Loads the file's whole text; the file keeps it (its records read their data from it).
+  LoadResult Load(std::string text, const std::string& fileName);
   LoadResult LoadPath(const std::string& path);
 
  private:
-  LoadResult ReadImages(ByteStream& in);
-  // Positions the stream at the next image's '{' or ':'; false when the file ends first.
-  static bool FindNextImage(ByteStream& in);
+  LoadResult LoadHeld(std::shared_ptr<const char> text, std::size_t size,
+                      const std::string& fileName);
+  LoadResult ReadImages(std::string_view text, LineCounter& lines);
+  // Moves *pos to the next image's '{' or ':'; false when the text ends first.
+  static bool FindNextImage(std::string_view text, std::size_t* pos);
 
   FirmwareFile& file_;
   ProgressSink* progress_;
 };
+
+// The first line of a text that holds nothing but hexadecimal digits (at least a whole record's
+// worth, blanks around them allowed): a record that lost its ':'. 0 when there is none.
+std::int64_t FirstColonlessRecordLine(std::string_view text);
 
 }  // namespace vel

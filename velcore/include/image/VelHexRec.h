@@ -1,10 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
-
-#include "common/ByteStream.h"
 
 namespace vel {
 
@@ -31,9 +31,19 @@ class VelHexRec {
   // An extended address record: type 02 or 04 (types 0 and 1 give 04) carrying value.
   static VelHexRec AddressRecord(std::uint8_t type, std::uint16_t value);
 
-  // Reads one record, skipping everything before its ':'. Up to 255 data bytes. Returns false
-  // when the stream ends before the record is complete. *colonLine gets the line of the ':'.
-  bool Serialize(ByteStream& in, std::int64_t* colonLine = nullptr);
+  VelHexRec(const VelHexRec& other);
+  VelHexRec& operator=(const VelHexRec& other);
+  VelHexRec(VelHexRec&& other) noexcept;
+  VelHexRec& operator=(VelHexRec&& other) noexcept;
+  ~VelHexRec() = default;
+
+  // Reads one record from `text` at *pos, skipping everything before its ':'; up to 255 data
+  // bytes. *pos moves past the record, *colon (when given) gets the position of its ':'. False
+  // when the text ends before the record is complete. The record keeps a copy of its data text.
+  bool Read(std::string_view text, std::size_t* pos, std::size_t* colon = nullptr);
+  // The same, but the data text stays in `text`, which must outlive the record (a loaded file
+  // keeps its text for its records).
+  bool ReadInPlace(std::string_view text, std::size_t* pos, std::size_t* colon = nullptr);
 
   std::uint8_t ComputeChecksum() const;
   bool IsChecksumValid() const { return checksum_ == ComputeChecksum(); }
@@ -44,14 +54,17 @@ class VelHexRec {
   std::uint16_t Address() const { return address_; }
   std::uint8_t ByteCount() const { return byteCount_; }
   std::uint8_t Type() const { return recordType_; }
-  const std::string& Data() const { return data_; }
+  std::string_view Data() const { return data_; }
 
  private:
+  void Own(std::string_view data);
+
   std::uint8_t checksum_ = 0;
   std::uint16_t address_ = 0;
   std::uint8_t byteCount_ = 0;
   std::uint8_t recordType_ = kEndOfFileRecord;
-  std::string data_;
+  std::string_view data_;  // into owned_, or into the text the record was read from in place
+  std::unique_ptr<std::string> owned_;  // only records made in memory or read as copies
 };
 
 }  // namespace vel
