@@ -16,15 +16,16 @@
 
 namespace bench {
 
+Seconds TimeOf(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 Seconds MedianTime(int runs, const std::function<void()>& work) {
   work();
   std::vector<Seconds> times;
-  for (int i = 0; i < runs; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    times.push_back(
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  }
+  for (int i = 0; i < runs; ++i) times.push_back(TimeOf(work));
   std::sort(times.begin(), times.end());
   return times[times.size() / 2];
 }
@@ -127,6 +128,21 @@ void ReportRatio(const std::string& name, Seconds ours, Seconds baseline, double
   std::printf("%-40s ours %9.3f ms  baseline %9.3f ms  ratio %.3f (target <= %.2f) %s\n",
               name.c_str(), ours * 1e3, baseline * 1e3, ratio, target,
               ratio <= target ? "PASS" : "MISS");
+}
+
+void PairedTimes::Add(Seconds ours, Seconds baseline) {
+  ours_.push_back(ours);
+  baseline_.push_back(baseline);
+  ratios_.push_back(ours / baseline);
+}
+
+bool PairedTimes::Report(const std::string& name, double target) const {
+  const Spread ratio = SpreadOf(ratios_);
+  std::printf("%-40s ours %9.3f ms  baseline %9.3f ms  ratio %.3f (target <= %.2f) %s\n",
+              name.c_str(), SpreadOf(ours_).median * 1e3, SpreadOf(baseline_).median * 1e3,
+              ratio.median, target, ratio.median <= target ? "PASS" : "MISS");
+  std::printf("%-40s %zu pairs, ratios %.3f to %.3f\n", "", ratios_.size(), ratio.low, ratio.high);
+  return ratio.median <= target;
 }
 
 }  // namespace bench

@@ -10,6 +10,9 @@ namespace bench {
 
 using Seconds = double;
 
+// How long one run of `work` takes.
+Seconds TimeOf(const std::function<void()>& work);
+
 // Median of `runs` timings of `work`, after one warm-up run.
 Seconds MedianTime(int runs, const std::function<void()>& work);
 
@@ -52,5 +55,18 @@ int ConnectLoopback(std::uint16_t port);
 
 // Prints "name: ours X ms, baseline Y ms, ratio R (target <= T) PASS|MISS".
 void ReportRatio(const std::string& name, Seconds ours, Seconds baseline, double target);
+
+// Timings taken in pairs, ours and the baseline one right after the other, so that a noisy
+// moment of the machine weighs on both sides alike.
+class PairedTimes {
+ public:
+  void Add(Seconds ours, Seconds baseline);
+  // Prints the medians, the median of the pairs' ratios against the target and the ratios'
+  // spread; returns whether the median ratio meets the target.
+  bool Report(const std::string& name, double target) const;
+
+ private:
+  std::vector<double> ours_, baseline_, ratios_;
+};
 
 }  // namespace bench

@@ -43,10 +43,11 @@ int main(int argc, char** argv) {
   std::printf("file: %zu bytes, 65,536 data records in 16 segments; %d runs each\n",
               generated.text.size(), runs);
 
-  const std::vector<std::string> zandor = {bench::OwnFolder() + "/zandor", "memory", path,
-                                           "--segment", "0F", "--binary", ours};
+  const std::vector<std::string> zandor = {
+      bench::OwnFolder() + "/zandor", "memory", path, "--segment", "0F", "--binary", ours};
   const std::vector<std::string> srecCat = {"srec_cat", path, "-intel", "-o", theirs, "-binary"};
-  std::vector<double> oursTimes, theirTimes, ratios;
+  bench::PairedTimes pairs;
+  std::vector<double> theirTimes;
   long peak = 0;
   for (int i = 0; i <= runs; ++i) {
     const bench::ProcessRun a = bench::TimeProgram(zandor);
@@ -56,15 +57,11 @@ int main(int argc, char** argv) {
       return 1;
     }
     if (i == 0) continue;  // warm-up pair
-    oursTimes.push_back(a.seconds);
+    pairs.Add(a.seconds, b.seconds);
     theirTimes.push_back(b.seconds);
-    ratios.push_back(a.seconds / b.seconds);
     peak = std::max(peak, a.peakKiB);
   }
-  const bench::Spread ratio = bench::SpreadOf(ratios);
-  bench::ReportRatio("(a) whole process vs srec_cat", bench::SpreadOf(oursTimes).median,
-                     bench::SpreadOf(theirTimes).median, kWholeProcessTarget);
-  std::printf("%-40s pairs %.3f to %.3f\n", "    spread of the ratio", ratio.low, ratio.high);
+  pairs.Report("(a) whole process vs srec_cat", kWholeProcessTarget);
   std::printf("%-40s %.1f MiB (target < 32 MiB) %s\n", "    peak memory of the whole process",
               peak / 1024.0, peak < kPeakTargetKiB ? "PASS" : "MISS");
 

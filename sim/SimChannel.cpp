@@ -27,7 +27,13 @@ void WaitForLine(std::chrono::steady_clock::time_point until) {
 }  // namespace
 
 SimChannel::SimChannel(int fd, bool isPty, int baud, const std::atomic<bool>& stop)
-    : fd_(fd), isPty_(isPty), baud_(baud), stop_(stop) {}
+    : fd_(fd), isPty_(isPty), baud_(baud), stop_(stop) {
+  if (!isPty_) {
+    timeval step{};
+    step.tv_usec = kPollStepMs * 1000;
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &step, sizeof step);
+  }
+}
 
 SimChannel::~SimChannel() = default;
 
@@ -54,10 +60,6 @@ bool SimChannel::WaitReadable(int timeoutMs) {
     if (ready > 0 && (p.revents & POLLIN) != 0) return true;
     if (stop_) return false;
     if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
-      if (!isPty_) {
-        closed_ = true;
-        return false;
-      }
       // A pseudo-terminal without an open slave: wait for the host to open it again.
       std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
     }
@@ -66,28 +68,49 @@ bool SimChannel::WaitReadable(int timeoutMs) {
   return false;
 }
 
+bool SimChannel::Fill(int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!closed_) {
+    // A socket waits in its receive itself (one wait step at a time, see the constructor), so
+    // that a frame costs one system call; a pseudo-terminal is polled.
+    if (isPty_ && !WaitReadable(timeoutMs)) return false;
+    const ssize_t got = isPty_
+                            ? ::read(fd_, inbox_.data(), inbox_.size())
+                            : ::recv(fd_, inbox_.data(), inbox_.size(), stop_ ? MSG_DONTWAIT : 0);
+    if (got > 0) {
+      inboxBegin_ = 0;
+      inboxEnd_ = static_cast<std::size_t>(got);
+      return true;
+    }
+    // Nothing this time (a wait step passed, an interrupted read, a pseudo-terminal without its
+    // slave): wait again. A socket that delivers nothing has closed.
+    const bool nothingYet = got == 0 ? isPty_
+                                     : errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK ||
+                                           (isPty_ && errno == EIO);
+    if (!nothingYet) closed_ = true;
+    if (closed_ || stop_) return false;
+    if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) return false;
+  }
+  return false;
+}
+
 bool SimChannel::Read(std::uint8_t* bytes, int n) {
   for (int done = 0; done < n;) {
-    if (!WaitReadable(-1)) return false;
-    const ssize_t got = ::read(fd_, bytes + done, static_cast<std::size_t>(n - done));
-    if (got == 0 && !isPty_) {
-      closed_ = true;
-      return false;
-    }
-    if (got < 0) {
-      if (errno == EINTR || errno == EAGAIN || (isPty_ && errno == EIO)) continue;
-      closed_ = true;
-      return false;
-    }
-    if (cipher_) cipher_->decrypt(bytes + done, static_cast<int>(got), bytes + done);
-    done += static_cast<int>(got);
+    if (inboxBegin_ == inboxEnd_ && !Fill(-1)) return false;
+    const std::size_t take = std::min(inboxEnd_ - inboxBegin_, static_cast<std::size_t>(n - done));
+    std::copy_n(inbox_.data() + inboxBegin_, take, bytes + done);
+    // Deciphered as the device takes them, so bytes read ahead before the cipher started are
+    // deciphered too.
+    if (cipher_) cipher_->decrypt(bytes + done, static_cast<int>(take), bytes + done);
+    inboxBegin_ += take;
+    done += static_cast<int>(take);
   }
   bytesIn_ += n;
   return true;
 }
 
 int SimChannel::ReadByteFor(int timeoutMs) {
-  if (!WaitReadable(timeoutMs)) return -1;
+  if (inboxBegin_ == inboxEnd_ && !Fill(timeoutMs)) return -1;
   std::uint8_t byte = 0;
   return Read(&byte, 1) ? byte : -1;
 }

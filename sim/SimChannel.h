@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -34,7 +35,11 @@ class SimChannel {
   long long BytesOut() const { return bytesOut_; }
 
  private:
+  // Waits for the pseudo-terminal to have bytes to read.
   bool WaitReadable(int timeoutMs);
+  // Reads what has arrived into the inbox, waiting up to timeoutMs (-1: no limit); false when
+  // nothing came, the link closed or `stop` was requested.
+  bool Fill(int timeoutMs);
   std::chrono::nanoseconds ByteTime(int n) const;
 
   int fd_;
@@ -44,6 +49,9 @@ class SimChannel {
   const std::atomic<bool>& stop_;
   std::unique_ptr<vel::CWrapper_TwoFish> cipher_;
   std::chrono::steady_clock::time_point lineClock_{};
+  // Bytes read from the link but not yet taken by the device: one read takes a whole frame.
+  std::array<std::uint8_t, 4096> inbox_{};
+  std::size_t inboxBegin_ = 0, inboxEnd_ = 0;
   long long bytesIn_ = 0;
   long long bytesOut_ = 0;
 };

@@ -19,6 +19,7 @@ class QuietConsole final : public Console {
  protected:
   void ShowProgress(int, int, int, const std::string&) override {}
   void HideProgress() override {}
+  bool KeepsEveryStatusLine() const override { return false; }
   void LogStatusLine(const std::string&) override {}
 };
 

@@ -39,6 +39,7 @@ class RowConsole final : public Console {
   }
   void HideProgress() override { Send(JobEvent::Kind::kProgressEnded, {}); }
   void ShowStatusLine(const std::string& text) override { Send(JobEvent::Kind::kStatusLine, text); }
+  bool KeepsEveryStatusLine() const override { return logStatusLines_; }
   void LogStatusLine(const std::string& line) override {
     if (logStatusLines_) Send(JobEvent::Kind::kStatusLogged, line);
   }

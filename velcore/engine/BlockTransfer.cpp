@@ -11,8 +11,9 @@
 
 namespace vel {
 
-bool BlockTransfer::SendFrame(const std::uint8_t* frame, int length, const std::string& prefix,
-                              int position, bool eitherLink, int* writes) {
+bool BlockTransfer::SendFrame(const std::uint8_t* frame, int length,
+                              FunctionRef<std::string()> prefix, int position, bool eitherLink,
+                              int* writes) {
   const bool tcp = ctx_.link.Kind() == LinkKind::kTcp;
   if (eitherLink && tcp) {
     // Answers that came late for an earlier frame must not count for this one.
@@ -48,7 +49,7 @@ bool BlockTransfer::SendFrame(const std::uint8_t* frame, int length, const std::
         ctx_.op.ShowMessage(warning + "\"");
       }
     }
-    ctx_.console.SetProgress(position, prefix + std::to_string(tries));
+    ctx_.console.SetProgressLazily(position, [&] { return prefix() + std::to_string(tries); });
     std::uint8_t byte = 0;
     lastRead = ctx_.ReadByte(&byte) == 1;
     if (lastRead) reply = byte;
@@ -161,13 +162,14 @@ BlockTransfer::BlockOutcome BlockTransfer::SendBlock(const TransferPhase& phase,
                                                      const VelMemMap& map, int segment, int block,
                                                      std::uint32_t* sentSum) {
   const auto send = [&](bool viaLink, const std::uint8_t* frame, int length,
-                        const std::string& prefix, int position, int* writes = nullptr) {
+                        FunctionRef<std::string()> prefix, int position, int* writes = nullptr) {
     return SendFrame(frame, length, prefix, position, viaLink, writes);
   };
   if (phase.pauseBeforeBlockId) ctx_.Pause(1);
   const auto blockId = BlockIdFrame(phase.blockIdStyle, segment, block);
-  if (!send(phase.idAndEndViaLink, blockId.data(), static_cast<int>(blockId.size()),
-            phase.idText(segment, block), phase.idPosition(segment, block))) {
+  if (!send(
+          phase.idAndEndViaLink, blockId.data(), static_cast<int>(blockId.size()),
+          [&] { return phase.idText(segment, block); }, phase.idPosition(segment, block))) {
     return BlockOutcome::kFrameFailed;
   }
   const Layout layout = LayoutOf(phase.geometry);
@@ -186,9 +188,10 @@ BlockTransfer::BlockOutcome BlockTransfer::SendBlock(const TransferPhase& phase,
         packet[20] = protocol::FrameChecksum(packet, 20);
       }
       int writes = 0;
-      const bool acknowledged = send(phase.recordsViaLink, packet, protocol::kRecordFrameSize,
-                                     phase.recordText(segment, block, page, record),
-                                     phase.recordPosition(segment, block, page, record), &writes);
+      const bool acknowledged = send(
+          phase.recordsViaLink, packet, protocol::kRecordFrameSize,
+          [&] { return phase.recordText(segment, block, page, record); },
+          phase.recordPosition(segment, block, page, record), &writes);
       // The running sum of the checksum frame takes every record frame that went out.
       std::uint32_t dataBytes = 0;
       for (int i = 4; i < 20; ++i) dataBytes += packet[i];
@@ -196,9 +199,10 @@ BlockTransfer::BlockOutcome BlockTransfer::SendBlock(const TransferPhase& phase,
       if (!acknowledged) return BlockOutcome::kFrameFailed;
     }
   }
-  if (!send(phase.idAndEndViaLink, protocol::kEndOfBlockFrame.data(),
-            static_cast<int>(protocol::kEndOfBlockFrame.size()), phase.endText(segment, block),
-            phase.endPosition(segment, block))) {
+  if (!send(
+          phase.idAndEndViaLink, protocol::kEndOfBlockFrame.data(),
+          static_cast<int>(protocol::kEndOfBlockFrame.size()),
+          [&] { return phase.endText(segment, block); }, phase.endPosition(segment, block))) {
     return BlockOutcome::kFrameFailed;
   }
   // 0xF4 as the answer to the end of block already reports the block programmed (its 0xFA was

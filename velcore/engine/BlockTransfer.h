@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "common/FunctionRef.h"
 #include "engine/EngineContext.h"
 #include "engine/TransferPhase.h"
 
@@ -23,8 +24,9 @@ class BlockTransfer {
   // variant asks every 20 tries and reports a short write in a message box; the variant for
   // either link drains stale TCP answers first, asks every 10 tries and logs a short write.
   // *writes (when given) counts the times the frame went out.
-  bool SendFrame(const std::uint8_t* frame, int length, const std::string& prefix, int position,
-                 bool eitherLink, int* writes = nullptr);
+  // The status line is `prefix` followed by the try count.
+  bool SendFrame(const std::uint8_t* frame, int length, FunctionRef<std::string()> prefix,
+                 int position, bool eitherLink, int* writes = nullptr);
   // Sends a phase's blocks; *dataSum takes the data bytes of every record frame that went out.
   PhaseOutcome RunPhase(const TransferPhase& phase, std::uint32_t* dataSum = nullptr);
   // Waits up to `seconds`, shown second by second, for one of the wanted bytes; the byte, or

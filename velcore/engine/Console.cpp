@@ -24,6 +24,21 @@ bool Console::SetProgress(int position, const std::string& text) {
   return Advance(false, position, text);
 }
 
+bool Console::SetProgressLazily(int position, FunctionRef<std::string()> makeText) {
+  // A person reads a status line for a good while; frames come by the thousand a second.
+  constexpr auto kRepaintInterval = std::chrono::milliseconds(40);
+  if (!active_.load() || KeepsEveryStatusLine()) return SetProgress(position, makeText());
+  std::lock_guard<std::mutex> lock(mutex_);
+  position_ = position;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastPaint_ >= kRepaintInterval) {
+    lastPaint_ = now;
+    statusLine_ = makeText();
+    ShowProgress(low_, high_, position_, statusLine_);
+  }
+  return true;
+}
+
 bool Console::Advance(bool stepping, int position, const std::string& text) {
   if (!active_.load()) {
     if (!text.empty()) {

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/CancelFlag.h"
+#include "common/FunctionRef.h"
 #include "common/ManualResetEvent.h"
 #include "common/ProgressSink.h"
 #include "engine/DeviceIdentity.h"
@@ -29,6 +31,9 @@ class Console : public ProgressSink {
   bool SetStatus(const std::string& text) final;
   bool SetProgress(int position, const std::string& text) final;
   bool EndProgress() final;
+  // As SetProgress, for texts that change with every frame: the text is made only when it will
+  // be seen, that is when the front end keeps every status line or a repaint is due.
+  bool SetProgressLazily(int position, FunctionRef<std::string()> makeText);
   bool CancelRequested() const final { return state_.cancel.IsRequested(); }
   bool ProgressActive() const { return active_.load(); }
 
@@ -51,6 +56,9 @@ class Console : public ProgressSink {
   // console's lock: it must not call back into the console.
   virtual void ShowProgress(int low, int high, int position, const std::string& statusLine) = 0;
   virtual void HideProgress() = 0;
+  // Whether LogStatusLine keeps every status line; a front end that keeps none lets the
+  // console skip texts nobody would see.
+  virtual bool KeepsEveryStatusLine() const { return true; }
   // A status line while no progress operation runs.
   virtual void ShowStatusLine(const std::string& /*text*/) {}
   // A status line going to the message log; front ends that show progress on their own may keep
@@ -65,6 +73,7 @@ class Console : public ProgressSink {
   std::mutex mutex_;  // guards the fields below
   int low_ = 0, high_ = 0, position_ = 0, step_ = 1;
   std::string statusLine_;
+  std::chrono::steady_clock::time_point lastPaint_{};
 };
 
 }  // namespace vel
