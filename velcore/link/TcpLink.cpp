@@ -132,16 +132,21 @@ void TcpLink::TcpReceive(std::uint8_t* buffer, int length, int* count, int limit
 
 void TcpLink::Transfer(Direction direction, std::uint8_t* buffer, int length, int* count,
                        int limitMs) {
-  // The socket's send and receive time-outs are one wait step each, so a blocking call is the
-  // wait: one system call per piece, as a plain socket exchange would make.
+  // The socket's send and receive time-outs are one slice each (a wait step, at most the cancel
+  // poll), so a blocking call is the wait: one system call per piece, as a plain socket exchange
+  // would make, and a cancel is seen within a slice. Once cancelled, only what has already
+  // arrived is taken. The empty waits allowed are counted in wait steps.
   const bool sending = direction == Direction::kSend;
   const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-  int emptyWaits = 0;
+  const int slice = WaitSliceMs();
+  const int emptySlicesAllowed = (kTcpEmptyWaitsAllowed + 1) * ((waitStepMs_ + slice - 1) / slice);
+  int emptySlices = 0;
   while (*count < length) {
     if (socket_ < 0) return;
     const std::size_t remaining = static_cast<std::size_t>(length - *count);
-    const ssize_t n = sending ? ::send(socket_, buffer + *count, remaining, MSG_NOSIGNAL)
-                              : ::recv(socket_, buffer + *count, remaining, 0);
+    const int noWait = CancelRequested() ? MSG_DONTWAIT : 0;
+    const ssize_t n = sending ? ::send(socket_, buffer + *count, remaining, MSG_NOSIGNAL | noWait)
+                              : ::recv(socket_, buffer + *count, remaining, noWait);
     if (n > 0) {
       *count += static_cast<int>(n);
       continue;
@@ -154,9 +159,11 @@ void TcpLink::Transfer(Direction direction, std::uint8_t* buffer, int length, in
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      ++emptySlices;
       const bool pastLimit = limitMs >= 0 && Clock::now() >= deadline;
-      if (emptyWaits >= kTcpEmptyWaitsAllowed || pastLimit || CancelRequested()) return;
-      ++emptyWaits;
+      if (emptySlices >= emptySlicesAllowed || pastLimit || noWait != 0 || CancelRequested()) {
+        return;
+      }
       continue;
     }
     lastError_ = errno;
@@ -170,10 +177,12 @@ bool TcpLink::ReadableNow() const {
   return socket_ >= 0 && ioctl(socket_, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
+int TcpLink::WaitSliceMs() const { return std::min(waitStepMs_, kCancelPollMs); }
+
 bool TcpLink::SetWaitStepOn(int fd) const {
   timeval step{};
-  step.tv_sec = waitStepMs_ / 1000;
-  step.tv_usec = (waitStepMs_ % 1000) * 1000;
+  step.tv_sec = WaitSliceMs() / 1000;
+  step.tv_usec = (WaitSliceMs() % 1000) * 1000;
   return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &step, sizeof step) == 0 &&
          setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &step, sizeof step) == 0;
 }

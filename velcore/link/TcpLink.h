@@ -23,7 +23,8 @@ struct TcpEndpoint {
 bool MakeEndpoint(const std::string& address, const std::string& portText, TcpEndpoint* endpoint);
 
 // One TCP connection to a device, optionally enciphered. A connect gives up after its time-out;
-// sends and receives wait in 400 ms steps and give up at the seventh empty wait; a socket error
+// sends and receives wait in 400 ms steps and give up at the seventh empty wait (looking at the
+// cancel request every 100 ms meanwhile); a socket error
 // reconnects to the stored endpoint. Every wait ends early when a cancel is requested.
 class TcpLink {
  public:
@@ -72,6 +73,8 @@ class TcpLink {
   enum class Direction { kSend, kReceive };
   void Transfer(Direction direction, std::uint8_t* buffer, int length, int* count, int limitMs);
   void CloseSocket();
+  // The socket's time-out: the wait step, cut into slices short enough to see a cancel.
+  int WaitSliceMs() const;
   bool SetWaitStepOn(int fd) const;
   // Connects a non-blocking socket within the connect time-out; 0 or an errno value.
   int ConnectWithin(int fd, const sockaddr_in& address) const;
