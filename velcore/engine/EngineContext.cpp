@@ -23,4 +23,10 @@ void EngineContext::EndWithoutTransfer(bool enableControls) {
   Signal();
 }
 
+void EngineContext::ReportConnectionError() {
+  if (Cancelled()) return;
+  op.ShowMessage(LoadString(ids::kConnectionError));
+  SetStatusCode(ids::kConnectionError);
+}
+
 }  // namespace vel

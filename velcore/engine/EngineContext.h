@@ -34,6 +34,9 @@ struct EngineContext {
     endedByEngine = true;
     console.State().cancel.Request();
   }
+  // The device could not be reached: tells the operator and sets the status code, unless a
+  // cancel (an outcome of its own) came first.
+  void ReportConnectionError();
   void SetStatusCode(int code) { console.State().statusCode = code; }
   void Signal() { console.State().completion.Set(); }
   // Sleeps unless a cancel comes first; false when it did.

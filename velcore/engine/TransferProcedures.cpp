@@ -368,10 +368,7 @@ void TransferProcedures::ProcedureT8() {
   for (int i = 0; i < kEscapeTries && !echoed && !ctx_.Cancelled(); ++i)
     echoed = ctx_.Handshake(protocol::kSingleUnitProtocol);
   if (!echoed) {
-    if (!ctx_.Cancelled()) {
-      ctx_.op.ShowMessage(LoadString(ids::kConnectionError));
-      ctx_.SetStatusCode(ids::kConnectionError);
-    }
+    ctx_.ReportConnectionError();
     CloseTransfer();
     return;
   }

@@ -155,8 +155,7 @@ void CVelUpdateDoc::DispatchAction3() {
   if (result == 0) {
     if (link_.Kind() == LinkKind::kSerial) {
       link_.ClosePort();
-      operator_.ShowMessage(LoadString(ids::kConnectionError));
-      context_.SetStatusCode(ids::kConnectionError);
+      context_.ReportConnectionError();
     } else if (!identifier_.ReadErrorSeen()) {
       // Over TCP no message box; the row still says that the device did not answer (a device
       // that answered with a broken information block keeps that read error instead).
@@ -172,8 +171,7 @@ void CVelUpdateDoc::DispatchAction3() {
 void CVelUpdateDoc::DispatchAction4() {
   const int result = SearchDevice(kSerialCheckAttempts, true);
   if (result == 0 && !context_.Cancelled()) {
-    operator_.ShowMessage(LoadString(ids::kConnectionError));
-    context_.SetStatusCode(ids::kConnectionError);
+    context_.ReportConnectionError();
     console_.EnableWorkingControls(true);
   } else if (context_.identified) {
     console_.EnableWorkingControls(true);
@@ -359,10 +357,7 @@ void CVelUpdateDoc::WakeDravikDevice(int mode) {
   console_.EndProgress();
   if (!awake) {
     link_.ClosePort();
-    if (!context_.Cancelled()) {
-      operator_.ShowMessage(LoadString(ids::kConnectionError));
-      context_.SetStatusCode(ids::kConnectionError);
-    }
+    context_.ReportConnectionError();
     context_.EndWithoutTransfer(true);
     return;
   }
@@ -396,10 +391,7 @@ void CVelUpdateDoc::StartHubUpdate() {
   }
   if (result == 0) {
     link_.ClosePort();
-    if (!context_.Cancelled()) {
-      operator_.ShowMessage(LoadString(ids::kConnectionError));
-      context_.SetStatusCode(ids::kConnectionError);
-    }
+    context_.ReportConnectionError();
     context_.EndWithoutTransfer(true);
     return;
   }
