@@ -45,10 +45,11 @@ class StopSignals {
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
-  static StopSignals stop;  // lives as long as its detached watcher
+  // Never destroyed: its detached watcher may still use it while the process exits.
+  static StopSignals& stop = *new StopSignals;
   const std::vector<std::string> words(argv + 1, argv + argc);
-  int rc = zandor::RunZandor(words, {std::cout, std::cerr, isatty(STDERR_FILENO) == 1,
-                                     &stop.Interrupt()});
+  int rc = zandor::RunZandor(words,
+                             {std::cout, std::cerr, isatty(STDERR_FILENO) == 1, &stop.Interrupt()});
   std::cout.flush();
   if (stop.Caught() != 0) rc = 128 + stop.Caught();
   return rc;
