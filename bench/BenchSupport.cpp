@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "support/LoopbackListener.h"
+
 namespace bench {
 
 Seconds TimeOf(const std::function<void()>& work) {
@@ -99,14 +101,8 @@ bool ReadAll(int fd, std::uint8_t* buffer, int n) {
 }
 
 int ListenLoopback(std::uint16_t* port) {
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::listen(listener, 8);
-  socklen_t length = sizeof address;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  const int listener = vel::testing::ListenOnLoopback(8, &address);
   *port = ntohs(address.sin_port);
   return listener;
 }

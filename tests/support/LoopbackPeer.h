@@ -11,22 +11,16 @@
 #include <thread>
 #include <vector>
 
+#include "support/LoopbackListener.h"
+
 namespace vel::testing {
 
 // A listening socket on 127.0.0.1 whose connections a test script serves on its own thread.
 class LoopbackPeer {
  public:
   LoopbackPeer() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int one = 1;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener_, 4);
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    listener_ = ListenOnLoopback(4, &address);
     port_ = ntohs(address.sin_port);
   }
   ~LoopbackPeer() {

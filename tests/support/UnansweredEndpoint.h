@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/LoopbackListener.h"
+
 namespace vel::testing {
 
 // A local endpoint whose listen queue is full: a connect to it gets no answer at all, as a
@@ -15,14 +17,8 @@ namespace vel::testing {
 class UnansweredEndpoint {
  public:
   UnansweredEndpoint() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener_, 0);
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    listener_ = ListenOnLoopback(0, &address);
     port_ = ntohs(address.sin_port);
     // Fill the queue with connections nobody accepts.
     for (int i = 0; i < 8; ++i) {

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace vel::testing {
+
+// A listening TCP socket on 127.0.0.1 with a port of the system's choice; *address gets where
+// it listens (the port in network byte order).
+inline int ListenOnLoopback(int backlog, sockaddr_in* address) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int one = 1;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  *address = sockaddr_in{};
+  address->sin_family = AF_INET;
+  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(listener, reinterpret_cast<sockaddr*>(address), sizeof *address);
+  ::listen(listener, backlog);
+  socklen_t length = sizeof *address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(address), &length);
+  return listener;
+}
+
+}  // namespace vel::testing
