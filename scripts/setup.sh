@@ -10,6 +10,9 @@ PACKAGES=(
   libgcrypt20-dev                   # Twofish for the enciphered TCP link
   srecord                           # comparison in benchmarks and tests only
   clang-format
+  qt6-base-dev                      # the desktop application (Qt 6 Widgets, QTest)
+  fonts-liberation                  # Liberation Sans stands in for Arial
+  xvfb xauth                        # screenshots and the desktop demo without a display
 )
 
 missing=()

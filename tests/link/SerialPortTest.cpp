@@ -40,18 +40,6 @@ class PtyPair {
   std::string path_;
 };
 
-TEST(PortNames, ComNamesResolveThroughTheMappingOrToTtyS) {
-  const PortNameMap map = PortNameMap::Parse("COM12=/dev/pts/7,com3=/dev/ttyUSB0,broken");
-  EXPECT_EQ(map.Resolve("COM12"), "/dev/pts/7");
-  EXPECT_EQ(map.Resolve("COM3"), "/dev/ttyUSB0");
-  EXPECT_EQ(map.Resolve("COM1"), "/dev/ttyS0");
-  EXPECT_EQ(map.Resolve("COM10"), "/dev/ttyS9");
-  EXPECT_EQ(map.Resolve("/dev/ttyACM0"), "/dev/ttyACM0");
-  EXPECT_EQ(map.Resolve("User Defined"), "");
-  EXPECT_EQ(map.Resolve("COM0"), "");  // COM numbers start at 1
-  EXPECT_EQ(map.Resolve("COM"), "");
-}
-
 TEST(SerialSettingsData, IndicesMapToLineValues) {
   SerialSettings settings;
   EXPECT_EQ(settings.BaudRate(), 9600);
@@ -182,7 +170,7 @@ TEST(SerialPort, MissingPortsAndNonTerminals) {
   names.Set("COM7", "/dev/does-not-exist-ttyZ9");
   EXPECT_EQ(port.Open(SerialSettings{}, "COM7", names), kLinkNoSuchPort);
   EXPECT_NE(port.LastReason().find("/dev/does-not-exist-ttyZ9: No such file"), std::string::npos);
-  EXPECT_NE(port.LastReason().find("Map COM7 to a device with ZANDOR_COM_PORTS=COM7="),
+  EXPECT_NE(port.LastReason().find("Map COM7 to a device with a line COM7=/dev/ttyUSB0 in "),
             std::string::npos);
   EXPECT_EQ(port.Open(SerialSettings{}, "/dev/null"), kLinkOtherFailure);
   EXPECT_FALSE(port.IsOpen());

@@ -20,23 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// The n of "COMn" (n >= 1), or 0.
-int ComNumber(const std::string& name) {
-  const std::string upper = Upper(name);
-  if (upper.size() < 4 || upper.compare(0, 3, "COM") != 0) return 0;
-  int n = 0;
-  for (std::size_t i = 3; i < upper.size(); ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(upper[i])) || n > 9999) return 0;
-    n = n * 10 + (upper[i] - '0');
-  }
-  return n;
-}
-
 speed_t SpeedFor(int baud) {
   switch (baud) {
     case 300:
@@ -146,39 +129,6 @@ void ApplyLineSettings(termios& tio, const SerialSettings& settings, std::string
   cfsetospeed(&tio, speed);
 }
 
-PortNameMap PortNameMap::Parse(std::string_view entries) {
-  PortNameMap map;
-  while (!entries.empty()) {
-    const std::size_t comma = entries.find(',');
-    const std::string_view entry = entries.substr(0, comma);
-    const std::size_t eq = entry.find('=');
-    if (eq != std::string_view::npos && eq > 0) {
-      map.Set(std::string(entry.substr(0, eq)), std::string(entry.substr(eq + 1)));
-    }
-    if (comma == std::string_view::npos) break;
-    entries.remove_prefix(comma + 1);
-  }
-  return map;
-}
-
-PortNameMap PortNameMap::FromEnvironment() {
-  const char* value = std::getenv(kPortMapVariable);
-  return value != nullptr ? Parse(value) : PortNameMap();
-}
-
-void PortNameMap::Set(const std::string& comName, const std::string& path) {
-  paths_[Upper(comName)] = path;
-}
-
-std::string PortNameMap::Resolve(const std::string& portName) const {
-  if (portName.find('/') != std::string::npos) return portName;
-  const auto it = paths_.find(Upper(portName));
-  if (it != paths_.end()) return it->second;
-  const int n = ComNumber(portName);
-  if (n > 0) return "/dev/ttyS" + std::to_string(n - 1);
-  return {};
-}
-
 unsigned SerialPort::Open(const SerialSettings& settings, const std::string& portName,
                           const PortNameMap& names) {
   reason_.clear();
@@ -191,10 +141,14 @@ unsigned SerialPort::Open(const SerialSettings& settings, const std::string& por
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   const auto fail = [&](int error) {
     reason_ = path + ": " + ReasonFor(error);
-    const bool comName = portName.find('/') == std::string::npos;
-    if (comName && CodeForErrno(error) == kLinkNoSuchPort) {
-      reason_ += ". Map " + Upper(portName) + " to a device with " + kPortMapVariable + "=" +
-                 Upper(portName) + "=/dev/ttyUSB0";
+    const int comNumber = ComNumber(portName);
+    if (comNumber > 0 && portName.find('/') == std::string::npos &&
+        CodeForErrno(error) == kLinkNoSuchPort) {
+      const std::string com = "COM" + std::to_string(comNumber);
+      const std::string file = PortMapFilePath();
+      reason_ += ". Map " + com + " to a device with a line " + com + "=/dev/ttyUSB0 in " +
+                 (file.empty() ? std::string("~/.config/zandor/com-ports") : file) + " (or " +
+                 kPortMapVariable + "=" + com + "=/dev/ttyUSB0)";
     }
     if (fd >= 0) ::close(fd);
     return CodeForErrno(error);

@@ -3,34 +3,14 @@
 #include <termios.h>
 
 #include <cstdint>
-#include <map>
 #include <string>
-#include <string_view>
 
 #include "common/CancelFlag.h"
 #include "link/LinkTiming.h"
+#include "link/PortNames.h"
 #include "link/SerialSettings.h"
 
 namespace vel {
-
-// Where "COMn" port names lead. A name with a '/' is a path and is used as it is; "COMn" (n from
-// 1) is looked up in the mapping, else it is /dev/ttyS<n-1>; anything else leads nowhere.
-class PortNameMap {
- public:
-  PortNameMap() = default;
-  // Entries "COM1=/dev/ttyUSB0,COM12=/dev/pts/4" (as the ZANDOR_COM_PORTS variable holds them).
-  static PortNameMap Parse(std::string_view entries);
-  // The mapping given by the environment variable ZANDOR_COM_PORTS, if any.
-  static PortNameMap FromEnvironment();
-  void Set(const std::string& comName, const std::string& path);
-  // The device path of a port name; empty when the name is neither a path nor a COM name.
-  std::string Resolve(const std::string& portName) const;
-
- private:
-  std::map<std::string, std::string> paths_;  // upper-case COM name -> path
-};
-
-constexpr const char* kPortMapVariable = "ZANDOR_COM_PORTS";
 
 // Puts the line settings into a terminal's settings: raw bytes both ways, no XON/XOFF, the
 // operator's speed, parity (mark and space through CMSPAR), stop and data bits. Hardware flow
@@ -49,7 +29,7 @@ class SerialPort {
   // Opens and configures the port: 0, kLinkNoSuchPort, kLinkAccessDenied or kLinkOtherFailure.
   // On failure a port held before stays held.
   unsigned Open(const SerialSettings& settings, const std::string& portName,
-                const PortNameMap& names = PortNameMap::FromEnvironment());
+                const PortNameMap& names = PortNameMap::ForThisUser());
   bool IsOpen() const { return fd_ >= 0; }
   // The system's reason for the last failed open, and remarks on the last open (e.g. a setting
   // this system cannot apply exactly), for the log.
