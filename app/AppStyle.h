@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QFont>
+#include <QString>
+#include <string_view>
+
+class QWidget;
+
+namespace zandorui {
+
+// The application's font pair: Arial (Liberation Sans where Arial is not installed), 14 pixels
+// high, antialiased; the bold one for headings.
+QFont AppFont(bool bold);
+
+// A control's object name: its number, "c1034".
+QString ControlName(int id);
+
+inline QString Qs(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace zandorui

@@ -1,0 +1,35 @@
+#include <QApplication>
+#include <QDir>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "AppIcon.h"
+#include "AppStyle.h"
+#include "MainWindow.h"
+#include "VersionFile.h"
+#include "common/Version.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> words(argv + 1, argv + argc);
+  // The version file is written before anything needs a display.
+  if (const auto versionFile = zandorui::VersionFileRequest(words)) {
+    zandorui::WriteVersionFile(*versionFile);
+    return 0;
+  }
+  for (const std::string& word : words) {
+    if (word == "--version") {
+      std::printf("%s\n", vel::VersionLine().c_str());
+      return 0;
+    }
+  }
+  QApplication app(argc, argv);
+  QCoreApplication::setOrganizationName(QStringLiteral("Kelmori Computer"));
+  QCoreApplication::setApplicationName(QStringLiteral("VelUpdate"));
+  QApplication::setFont(zandorui::AppFont(false));
+  QApplication::setWindowIcon(zandorui::AppIcon());
+  // A file named on the command line is not opened: the program starts with no file.
+  zandorui::MainWindow window(QDir::currentPath());
+  window.show();
+  return app.exec();
+}

@@ -1,0 +1,171 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <deque>
+#include <functional>
+#include <set>
+
+#include "SerialSettingsDialog.h"
+#include "common/ProgressSink.h"
+#include "devices/DeviceJobs.h"
+#include "devices/DeviceList.h"
+#include "image/FirmwareFile.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+
+namespace zandorui {
+
+class DeviceTable;
+class JobEventQueue;
+class MessageLog;
+
+// The main form: the loaded file, the device list with its buttons, the check and update walks
+// with their progress, status and unit rows, the overrides and the advanced buttons. Device work
+// runs on the job facade's workers; the form applies their events on the user-interface thread
+// and never waits on a device.
+class ConsoleForm : public QWidget, private vel::ProgressSink {
+  Q_OBJECT
+ public:
+  // `listFolder` holds the device list file (the current folder at start).
+  explicit ConsoleForm(const QString& listFolder, QWidget* parent = nullptr);
+  ~ConsoleForm() override;
+
+  // Loads a firmware file for the walks; false (after telling the operator why) when it cannot.
+  bool LoadFile(const QString& path);
+  // Asks for a file and loads it.
+  void OpenFile();
+
+  bool DeviceWorkRunning() const;
+  bool UpdateRunning() const {
+    return DeviceWorkRunning() && runningKind_ == vel::JobKind::kUpdate;
+  }
+  MessageLog& Log() { return *log_; }
+  vel::DeviceList& List() { return list_; }
+  const QString& ListPath() const { return listPath_; }
+  const SerialChoices& Serial() const { return serial_; }
+  bool SerialNumberOptional() const { return serialNumberOptional_; }
+  bool AdvancedFunctions() const { return advancedFunctions_; }
+  bool AdvancedSettings() const { return advancedSettings_; }
+  bool ToolTipsEnabled() const { return toolTipsEnabled_; }
+
+  // The overrides and menu commands, as their keys and the context menu run them.
+  void ToggleSerialNumberOverride();
+  void ToggleAdvancedFunctionsOverride();
+  void ToggleAdvancedSettings();
+  void ToggleToolTips();
+  void ShowLog();
+  void OpenSerialSettings();
+  void CancelDeviceWork();
+  void SetRowsAtOnce(int rows);
+
+  // Called with each row's document before its device is reached (tests shorten waits here).
+  void SetDocumentPreparation(std::function<void(vel::CVelUpdateDoc&)> prepare) {
+    prepareDocument_ = std::move(prepare);
+  }
+  // Recent files for the context menu; set by the main window.
+  void SetRecentFiles(QStringList files) { recentFiles_ = std::move(files); }
+
+ signals:
+  void FileLoaded(const QString& path);
+  void PortActiveChanged(bool active);
+  void StatusBarToggled();
+  void HelpRequested();
+  void AboutRequested();
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  // Building.
+  QPushButton* Button(int id, const QString& text);
+  QLabel* Label(int id, const QString& text, bool bold = false);
+  void BuildLayout();
+  void ApplyToolTips();
+
+  // The device list buttons.
+  void AddDevice();
+  void DeleteCheckedDevices();
+  void SetAllChecked(bool checked);
+  void SaveDeviceList();
+  void LoadDeviceList();
+
+  // Device work.
+  void StartWalk(vel::JobKind kind);
+  void ApplyEvent(vel::JobEvent& event);
+  void ShowProgressEvent(const vel::JobEvent& event);
+  void FinishRow(const vel::JobEvent& event);
+  void FinishWalk(const vel::JobEvent& event);
+  void ShowUnits(const std::vector<vel::UnitLabel>& units);
+  void HideDeviceInfo();
+  void EnableWorkButtons(bool enable);
+  void AnswerQuestion(const std::shared_ptr<vel::JobQuestion>& question);
+
+  // Dialogs opened for events wait until the current batch is applied, one at a time.
+  void ShowLater(std::function<void()> dialog);
+  void ShowNextDialog();
+  void Message(const QString& text);
+
+  // Progress of a file load on this thread.
+  bool BeginProgress(int low, int high, const std::string& text, int step) override;
+  bool SetStatus(const std::string& text) override;
+  bool SetProgress(int position, const std::string& text) override;
+  bool EndProgress() override;
+  bool CancelRequested() const override { return false; }
+  void ShowStatusText(const std::string& text, bool active);
+
+  vel::DeviceList list_;
+  QString listPath_;
+  vel::FirmwareFile file_;
+  QString filePath_;
+  SerialChoices serial_;
+  bool serialNumberOptional_ = false;
+  bool advancedFunctions_ = false;
+  bool advancedSettings_ = false;
+  bool toolTipsEnabled_ = true;
+  int rowsAtOnce_ = 1;
+  QStringList recentFiles_;
+  std::function<void(vel::CVelUpdateDoc&)> prepareDocument_;
+
+  MessageLog* log_;
+  DeviceTable* table_ = nullptr;
+  QLabel* fileName_ = nullptr;
+  QPushButton* checkButton_ = nullptr;
+  QPushButton* sendButton_ = nullptr;
+  QPushButton* cancelButton_ = nullptr;
+  QGroupBox* updateStatus_ = nullptr;
+  QGroupBox* statusLine_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QSpinBox* rowsAtOnceBox_ = nullptr;
+  std::array<QLabel*, 4> unitNames_{};
+  std::array<QLabel*, 4> unitVersions_{};
+  std::array<QCheckBox*, 4> unitDone_{};
+  std::vector<QPushButton*> advancedButtons_;
+  QPushButton* advancedSettingsButton_ = nullptr;
+  std::vector<QPushButton*> fileWorkButtons_;
+
+  // Progress of a file load (device work shows its own through events).
+  bool loadProgressActive_ = false;
+  int loadStep_ = 1;
+
+  // The running walk.
+  vel::JobKind runningKind_ = vel::JobKind::kUpdate;
+  bool walkRunning_ = false;
+  bool walkCancelled_ = false;
+  std::set<std::size_t> runningRows_;
+  std::deque<std::function<void()>> dialogs_;
+  bool dialogShowing_ = false;
+
+  // Declared last: destroyed first, so that no worker publishes into a queue that is gone.
+  JobEventQueue* queue_;
+  std::unique_ptr<vel::DeviceJobs> jobs_;
+};
+
+}  // namespace zandorui

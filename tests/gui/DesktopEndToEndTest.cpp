@@ -1,0 +1,255 @@
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <memory>
+
+#include "GuiSupport.h"
+#include "GuiTests.h"
+#include "SimServer.h"
+#include "app/MainWindow.h"
+#include "console/ConsoleForm.h"
+#include "console/DeviceTable.h"
+#include "console/VersionDialog.h"
+#include "image/HexFileLoader.h"
+#include "views/MessageLog.h"
+
+namespace zandorui::testing {
+
+namespace {
+
+constexpr int kWalkTimeoutMs = 60000;
+const QString kSample = QStringLiteral(ZANDOR_SAMPLES_DIR "/multi-unit.hex");
+
+template <typename T = QWidget>
+T* Control(QWidget& root, int id) {
+  return root.findChild<T*>(QStringLiteral("c%1").arg(id));
+}
+
+sim::SimConfig ThreeUnitHub() {
+  sim::SimConfig config;
+  config.units = {sim::SimUnit{0, "G4 ", "A1", "100", {"B07"}},
+                  sim::SimUnit{1, "G4 ", "B2", "100", {}}, sim::SimUnit{2, "G6 ", "A1", "100", {}}};
+  return config;
+}
+
+// A window over a fresh list folder with the sample loaded.
+struct Desk {
+  Desk() : window(folder.path()), form(window.Form()) {
+    window.show();
+    form.LoadFile(kSample);
+  }
+  // Appends a ticked row and returns its index.
+  std::size_t AddRow(const std::string& name, const std::string& address, const std::string& port) {
+    vel::DeviceList& list = form.List();
+    const std::size_t row = list.AddDevice();
+    std::string error;
+    list.SetCell(row, vel::DeviceColumn::kName, name, &error);
+    list.SetCell(row, vel::DeviceColumn::kAddress, address, &error);
+    list.SetCell(row, vel::DeviceColumn::kPort, port, &error);
+    list.SetChecked(row, true);
+    Control<DeviceTable>(form, 1116)->ShowList();
+    return row;
+  }
+  std::size_t AddTcpRow(const std::string& name, sim::SimServer& server) {
+    return AddRow(name, "127.0.0.1", std::to_string(server.StartTcp()));
+  }
+  QString Status(std::size_t row) {
+    return Control<DeviceTable>(form, 1116)->item(static_cast<int>(row), 5)->text();
+  }
+  bool WaitForTheWalk() {
+    const bool ended = QTest::qWaitFor([&] { return !form.DeviceWorkRunning(); }, kWalkTimeoutMs);
+    QTest::qWait(20);  // the boxes the walk's end shows
+    return ended;
+  }
+
+  QTemporaryDir folder;
+  MainWindow window;
+  ConsoleForm& form;
+};
+
+// Every segment the unit holds equals the file's memory map.
+bool HoldsTheImage(const sim::ProgrammedUnit& unit) {
+  vel::FirmwareFile file;
+  vel::HexFileLoader(file).LoadPath(kSample.toStdString());
+  const vel::VelMemMap& map = file.GetMemMap(0);
+  if (!unit.runFrameSeen || unit.segments.empty()) return false;
+  for (const auto& [number, bytes] : unit.segments) {
+    const vel::VelSegment* image = map.Segment(static_cast<std::uint8_t>(number));
+    if (image == nullptr || !std::equal(image->bytes.begin(), image->bytes.end(), bytes.begin())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void DesktopEndToEndTest::UpdatesTheTickedDevicesFromTheForm() {
+  sim::SimServer hub(ThreeUnitHub());
+  Desk desk;
+  const std::size_t row = desk.AddTcpRow("Hub", hub);
+  const std::size_t unticked = desk.AddRow("Unticked", "127.0.0.1", "9");
+  desk.form.List().SetChecked(unticked, false);
+  Control<DeviceTable>(desk.form, 1116)->ShowList();
+  QSignalSpy port(&desk.form, &ConsoleForm::PortActiveChanged);
+  BoxAnswerer boxes;
+
+  QTest::mouseClick(Control(desk.form, 1034), Qt::LeftButton);
+  QVERIFY(desk.form.DeviceWorkRunning());
+  QVERIFY(Control(desk.form, 1013)->isVisible());
+  QVERIFY(!Control(desk.form, 1034)->isEnabled());
+  QCOMPARE(Control<QLabel>(desk.window, 101)->text(), QStringLiteral("Port ACTIVE"));
+  QVERIFY(desk.WaitForTheWalk());
+
+  QCOMPARE(desk.Status(row), QStringLiteral("Device Update Successful"));
+  QCOMPARE(desk.Status(unticked), QString());
+  QCOMPARE(Control<QGroupBox>(desk.form, 1133)->title(), QStringLiteral("Hub : <Upgrade Status>"));
+  QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Device Update Successful")});
+  QVERIFY(!Control(desk.form, 1013)->isVisible());
+  QVERIFY(Control(desk.form, 1034)->isEnabled());
+  QCOMPARE(Control<QLabel>(desk.window, 101)->text(), QStringLiteral("Port Inactive"));
+  // Every status line reached the log, which keeps only its last hundred or so lines.
+  QVERIFY(desk.form.Log().Text().contains(QStringLiteral("Sending Hex File : Block")));
+  QVERIFY(desk.form.Log().Text().count(QLatin1Char('\n')) <= 101);
+
+  hub.Stop();
+  const auto programmed = hub.Device().Programmed();
+  QCOMPARE(programmed.size(), std::size_t(3));
+  for (const sim::ProgrammedUnit& unit : programmed) QVERIFY(HoldsTheImage(unit));
+  QVERIFY(hub.Device().Violations().empty());
+}
+
+void DesktopEndToEndTest::ChecksADeviceAndWaitsForTheOperator() {
+  sim::SimServer hub(ThreeUnitHub());
+  Desk desk;
+  const std::size_t row = desk.AddTcpRow("Hub", hub);
+  // The dialog runs its own event loop: the operator's part is played from a timer.
+  bool openAfterAWhile = false;
+  QString unitOne;
+  QString statusWhileOpen;
+  QTimer operatorHand;
+  connect(&operatorHand, &QTimer::timeout, &operatorHand, [&] {
+    auto* dialog = qobject_cast<VersionDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || dialog->property("seen").toBool()) return;
+    dialog->setProperty("seen", true);
+    QTimer::singleShot(50, dialog, [&, dialog] {
+      openAfterAWhile = dialog->isVisible();
+      unitOne = Control<QLabel>(*dialog, 1090)->text();
+      statusWhileOpen = desk.Status(row);
+      Control<QPushButton>(*dialog, 1)->click();
+    });
+  });
+  operatorHand.start(5);
+  QTest::mouseClick(Control(desk.form, 1038), Qt::LeftButton);
+  QVERIFY(desk.WaitForTheWalk());
+  QVERIFY(openAfterAWhile);  // a check run waits for the operator
+  QCOMPARE(unitOne, QStringLiteral("KestaHWIII"));
+  QCOMPARE(statusWhileOpen, QStringLiteral("Device checking ..."));
+  QCOMPARE(desk.Status(row), QStringLiteral("Device Information Success"));
+  hub.Stop();
+  QVERIFY(hub.Device().Programmed().empty());
+}
+
+void DesktopEndToEndTest::FailuresShowInTheRowsAndNoSuccessBox() {
+  setenv("ZANDOR_COM_PORTS", "COM5=/dev/zandor-no-such-tty", 1);
+  sim::SimServer hub(ThreeUnitHub());
+  sim::SimConfig busyConfig = ThreeUnitHub();
+  busyConfig.faults.busy = true;
+  sim::SimServer busy(busyConfig);
+  Desk desk;
+  const std::size_t missing = desk.AddRow("Missing", vel::kDefaultSerial, "5");
+  const std::size_t busyRow = desk.AddTcpRow("Busy", busy);
+  const std::size_t good = desk.AddTcpRow("Hub", hub);
+  BoxAnswerer boxes;
+  QTest::mouseClick(Control(desk.form, 1034), Qt::LeftButton);
+  QVERIFY(desk.WaitForTheWalk());
+  unsetenv("ZANDOR_COM_PORTS");
+  QCOMPARE(desk.Status(missing),
+           QStringLiteral("Access to the selected serial port was denied by Windows. Please check "
+                          "the system properties and ensure that this port exists."));
+  QCOMPARE(desk.Status(busyRow), QStringLiteral("System busy! Please try later!"));
+  QCOMPARE(desk.Status(good), QStringLiteral("Device Update Successful"));
+  QVERIFY(!boxes.Texts().contains(QStringLiteral("Device Update Successful")));
+  QVERIFY(!desk.form.List().Row(missing).succeeded);
+  QVERIFY(!desk.form.List().Row(busyRow).succeeded);
+}
+
+void DesktopEndToEndTest::CancelStopsALongSerialUpdate() {
+  sim::SimConfig config = ThreeUnitHub();
+  config.baud = 9600;  // some seconds for the whole file: long enough to stop in the middle
+  sim::SimServer device(config);
+  const std::string pty = device.StartPty();
+  QVERIFY(!pty.empty());
+  setenv("ZANDOR_COM_PORTS", ("COM4=" + pty).c_str(), 1);
+  Desk desk;
+  const std::size_t row = desk.AddRow("Serial", vel::kDefaultSerial, "4");
+  BoxAnswerer boxes;
+  QTest::mouseClick(Control(desk.form, 1034), Qt::LeftButton);
+  auto* bar = Control<QProgressBar>(desk.form, 1012);
+  QTRY_VERIFY_WITH_TIMEOUT(bar->isEnabled() && bar->value() > bar->minimum(), 30000);
+  QTest::keyClick(&desk.form, Qt::Key_Escape);
+  QVERIFY(desk.WaitForTheWalk());
+  unsetenv("ZANDOR_COM_PORTS");
+  QCOMPARE(desk.Status(row), QStringLiteral("Cancelled at the operator's request"));
+  QVERIFY(!boxes.Texts().contains(QStringLiteral("Device Update Successful")));
+  device.Stop();
+  for (const sim::ProgrammedUnit& unit : device.Device().Programmed()) QVERIFY(!unit.runFrameSeen);
+}
+
+void DesktopEndToEndTest::SeveralRowsAtOnceShowTheirOwnProgress() {
+  sim::SimConfig slow = ThreeUnitHub();
+  slow.answerDelayMs = 1;
+  sim::SimServer first(slow);
+  sim::SimServer second(slow);
+  Desk desk;
+  desk.form.SetRowsAtOnce(2);
+  const std::size_t a = desk.AddTcpRow("A", first);
+  const std::size_t b = desk.AddTcpRow("B", second);
+  auto* table = Control<DeviceTable>(desk.form, 1116);
+  QStringList progressTexts;
+  connect(table, &QTableWidget::itemChanged, table, [&](QTableWidgetItem* item) {
+    if (item->column() == 5 && item->text().contains(QLatin1Char('%'))) {
+      progressTexts.append(QStringLiteral("%1:%2").arg(item->row()).arg(item->text()));
+    }
+  });
+  BoxAnswerer boxes;
+  QTest::mouseClick(Control(desk.form, 1034), Qt::LeftButton);
+  QVERIFY(desk.WaitForTheWalk());
+  desk.form.SetRowsAtOnce(1);
+  QCOMPARE(desk.Status(a), QStringLiteral("Device Update Successful"));
+  QCOMPARE(desk.Status(b), QStringLiteral("Device Update Successful"));
+  QVERIFY(progressTexts.filter(QRegularExpression(QStringLiteral("^0:\\d+% "))).size() > 0);
+  QVERIFY(progressTexts.filter(QRegularExpression(QStringLiteral("^1:\\d+% "))).size() > 0);
+  QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Device Update Successful")});
+}
+
+void DesktopEndToEndTest::TheCloseGuardKeepsARunningUpdate() {
+  sim::SimConfig slow = ThreeUnitHub();
+  slow.answerDelayMs = 2;
+  sim::SimServer hub(slow);
+  Desk desk;
+  const std::size_t row = desk.AddTcpRow("Hub", hub);
+  BoxAnswerer boxes(QMessageBox::No);
+  QTest::mouseClick(Control(desk.form, 1034), Qt::LeftButton);
+  QVERIFY(desk.form.UpdateRunning());
+  QVERIFY(!desk.window.close());
+  QVERIFY(desk.window.isVisible());
+  QCOMPARE(boxes.Texts().value(0),
+           QStringLiteral("Device is in upgrading, closing this window may cause unrecoverable "
+                          "damage!!!\n\n Close anyway?"));
+  boxes.SetAnswer(QMessageBox::Ok);
+  QVERIFY(desk.WaitForTheWalk());
+  QCOMPARE(desk.Status(row), QStringLiteral("Device Update Successful"));
+  QVERIFY(desk.window.close());  // nothing runs: no question
+  QCOMPARE(boxes.Texts().size(), 2);
+}
+
+}  // namespace zandorui::testing

@@ -1,0 +1,218 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "GuiSupport.h"
+#include "GuiTests.h"
+#include "app/MainWindow.h"
+#include "console/ConsoleForm.h"
+#include "console/DeviceTable.h"
+#include "views/MessageLog.h"
+
+namespace zandorui::testing {
+
+namespace {
+
+QString Sample(const char* name) {
+  return QStringLiteral(ZANDOR_SAMPLES_DIR "/") + QString::fromLatin1(name);
+}
+
+template <typename T = QWidget>
+T* Control(QWidget& root, int id) {
+  return root.findChild<T*>(QStringLiteral("c%1").arg(id));
+}
+
+// The keys reach the shortcut once the window is active again after the last box.
+void PressOverride(QWidget& form, char letter) {
+  QApplication::setActiveWindow(form.window());
+  QVERIFY(QTest::qWaitForWindowActive(form.window()));
+  QTest::keyClick(&form, letter, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+}
+
+}  // namespace
+
+void FormTest::initTestCase() { QVERIFY(listFolder_.isValid()); }
+
+void FormTest::StartsWithTheControlsOfAnIdleForm() {
+  MainWindow window(listFolder_.path());
+  window.show();
+  ConsoleForm& form = window.Form();
+  QVERIFY(!Control(form, 1034)->isEnabled());
+  QVERIFY(!Control(form, 1038)->isEnabled());
+  QVERIFY(Control(form, 1007)->isEnabled());
+  QVERIFY(!Control(form, 1013)->isVisible());
+  QCOMPARE(Control<QLabel>(form, 1014)->text(), QStringLiteral("<none>"));
+  QCOMPARE(Control<QLabel>(form, 1149)->text(),
+           QStringLiteral("ZandorUpdate version 2.4.5 GA Build 1"));
+  for (int id : {1032, 1033, 1035, 1005, 1006, 1002}) QVERIFY(!Control(form, id)->isVisible());
+  for (int id : {1121, 1122, 1123, 1124, 1125, 1128, 1129, 1132}) {
+    QVERIFY2(!Control(form, id)->isVisible(), qPrintable(QString::number(id)));
+  }
+  QVERIFY(Control<QLabel>(form, 1134)->font().bold());
+  QVERIFY(!Control<QLabel>(form, 1149)->font().bold());
+  QCOMPARE(Control<QLabel>(window, 101)->text(), QStringLiteral("Port Inactive"));
+  QVERIFY(window.menuWidget() == nullptr);
+  QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
+
+  auto* table = Control<DeviceTable>(form, 1116);
+  QCOMPARE(table->columnCount(), 6);
+  const QStringList headers{QString(), "Name",           "IP address/Serial",
+                            "Port",    "Encryption Key", "Status"};
+  for (int c = 0; c < 6; ++c) QCOMPARE(table->horizontalHeaderItem(c)->text(), headers[c]);
+  QCOMPARE(table->columnWidth(1), 50);
+  QCOMPARE(table->columnWidth(4), 280);
+  QCOMPARE(table->selectionBehavior(), QAbstractItemView::SelectRows);
+}
+
+void FormTest::LoadingAFileEnablesTheWalksAndNamesTheFamily() {
+  MainWindow window(listFolder_.path());
+  ConsoleForm& form = window.Form();
+  QSignalSpy loaded(&form, &ConsoleForm::FileLoaded);
+  QVERIFY(form.LoadFile(Sample("multi-unit.hex")));
+  QCOMPARE(loaded.count(), 1);
+  QCOMPARE(Control<QLabel>(form, 1014)->text(), QStringLiteral("multi-unit.hex"));
+  QVERIFY(Control(form, 1034)->isEnabled());
+  QVERIFY(Control(form, 1038)->isEnabled());
+  QCOMPARE(Control<QPushButton>(form, 1034)->text(), QStringLiteral("Send To Zandor"));
+  QVERIFY(form.LoadFile(Sample("tzt-two-images.hex")));
+  QCOMPARE(Control<QPushButton>(form, 1034)->text(), QStringLiteral("Kesta4080"));
+  QVERIFY(form.Log().Text().contains(QStringLiteral("Loading Hex File...")));
+  QCOMPARE(RecentFiles::Load().value(0), Sample("tzt-two-images.hex"));
+  QCOMPARE(RecentFiles::Load().value(1), Sample("multi-unit.hex"));
+
+  // A file that is not a firmware file says so and leaves no file loaded.
+  QTemporaryDir dir;
+  const QString broken = dir.filePath(QStringLiteral("broken.hex"));
+  QFile file(broken);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.write(":10000000000102030405060708090A0B0C0D0E0F78\n");  // no end record
+  file.close();
+  BoxAnswerer boxes;
+  QVERIFY(!form.LoadFile(broken));
+  QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Unexpected file format.")});
+  QVERIFY(!Control(form, 1034)->isEnabled());
+  QCOMPARE(Control<QLabel>(form, 1014)->text(), QStringLiteral("<none>"));
+}
+
+void FormTest::RecentFilesKeepTheFourLatestOnce() {
+  for (const char* name : {"a.hex", "b.hex", "c.hex", "d.hex", "b.hex", "e.hex"}) {
+    RecentFiles::Add(QString::fromLatin1(name));
+  }
+  QCOMPARE(RecentFiles::Load(), (QStringList{"e.hex", "b.hex", "d.hex", "c.hex"}));
+}
+
+void FormTest::OverridesAskAndCancel() {
+  MainWindow window(listFolder_.path());
+  window.show();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
+  ConsoleForm& form = window.Form();
+  BoxAnswerer boxes(QMessageBox::No);
+  PressOverride(form, 'S');
+  QCOMPARE(boxes.Texts().size(), 1);
+  QVERIFY(!form.SerialNumberOptional());  // No leaves it off
+  boxes.SetAnswer(QMessageBox::Yes);
+  PressOverride(form, 'S');
+  QCOMPARE(boxes.Texts().size(), 2);
+  QVERIFY(form.SerialNumberOptional());
+  PressOverride(form, 'S');
+  QVERIFY(!form.SerialNumberOptional());
+  QCOMPARE(boxes.Texts().last(),
+           QStringLiteral("Override 01 Cancelled: Serial Number Entry Required"));
+
+  PressOverride(form, 'A');
+  QVERIFY(form.AdvancedFunctions());
+  for (int id : {1032, 1033, 1035, 1005, 1006, 1002}) QVERIFY(Control(form, id)->isVisible());
+  QVERIFY(!Control(form, 1002)->isEnabled());
+  form.ToggleAdvancedSettings();
+  QVERIFY(Control(form, 1002)->isEnabled());
+  PressOverride(form, 'A');  // off again: the buttons hide and the advanced settings go off
+  QVERIFY(!form.AdvancedFunctions());
+  QVERIFY(!form.AdvancedSettings());
+  for (int id : {1032, 1033, 1035, 1005, 1006, 1002}) QVERIFY(!Control(form, id)->isVisible());
+  QCOMPARE(boxes.Texts().last(),
+           QStringLiteral("Override 02 Cancelled: Advanced Control Functions Disabled"));
+}
+
+void FormTest::ToolTipsFollowTheirSwitch() {
+  MainWindow window(listFolder_.path());
+  ConsoleForm& form = window.Form();
+  QCOMPARE(Control(form, 1013)->toolTip(), QStringLiteral("Cancels a time-consuming action"));
+  QCOMPARE(Control(form, 1002)->toolTip(),
+           QStringLiteral("Open the dialog box to set advanced communication options."));
+  form.ToggleToolTips();
+  QVERIFY(Control(form, 1013)->toolTip().isEmpty());
+  form.ToggleToolTips();
+  QVERIFY(!Control(form, 1013)->toolTip().isEmpty());
+}
+
+void FormTest::ListButtonsEditAndSaveTheList() {
+  QTemporaryDir folder;
+  MainWindow window(folder.path());
+  ConsoleForm& form = window.Form();
+  auto* table = Control<DeviceTable>(form, 1116);
+  QCOMPARE(table->rowCount(), 0);
+  for (int i = 0; i < 4; ++i) QTest::mouseClick(Control(form, 1117), Qt::LeftButton);
+  QCOMPARE(table->rowCount(), 4);
+  QCOMPARE(table->item(0, 2)->text(), QStringLiteral("<Default Serial>"));
+  QCOMPARE(table->item(0, 3)->text(), QStringLiteral("1"));
+  QCOMPARE(table->item(0, 4)->text(), QStringLiteral("<Default No Encryption>"));
+  std::string error;
+  QVERIFY(form.List().SetCell(1, vel::DeviceColumn::kName, "kept", &error));
+  table->ShowList();
+
+  // Ticking in the table reaches the list; Delete removes the ticked rows only.
+  table->item(0, 0)->setCheckState(Qt::Checked);
+  table->item(2, 0)->setCheckState(Qt::Checked);
+  QVERIFY(form.List().Row(0).checked);
+  QTest::mouseClick(Control(form, 1150), Qt::LeftButton);
+  QCOMPARE(table->rowCount(), 2);
+  QCOMPARE(table->item(0, 1)->text(), QStringLiteral("kept"));
+
+  QTest::mouseClick(Control(form, 1118), Qt::LeftButton);
+  QCOMPARE(table->item(1, 0)->checkState(), Qt::Checked);
+  QTest::mouseClick(Control(form, 1119), Qt::LeftButton);
+  QCOMPARE(table->item(1, 0)->checkState(), Qt::Unchecked);
+
+  QTest::mouseClick(Control(form, 1120), Qt::LeftButton);
+  MainWindow again(folder.path());
+  QCOMPARE(Control<DeviceTable>(again.Form(), 1116)->rowCount(), 2);
+  QCOMPARE(again.Form().List().Row(0).name, std::string("kept"));
+}
+
+void FormTest::WalksNeedAFileAndATickedRow() {
+  QTemporaryDir folder;
+  MainWindow window(folder.path());
+  ConsoleForm& form = window.Form();
+  QVERIFY(form.LoadFile(Sample("multi-unit.hex")));
+  BoxAnswerer boxes;
+  QTest::mouseClick(Control(form, 1034), Qt::LeftButton);
+  QCOMPARE(boxes.Texts().size(), 1);
+  QVERIFY(boxes.Texts()[0].startsWith(QStringLiteral("No device is ticked")));
+  QVERIFY(!form.DeviceWorkRunning());
+  // Cancel while nothing runs changes nothing.
+  form.CancelDeviceWork();
+  QVERIFY(!form.DeviceWorkRunning());
+}
+
+void FormTest::TheLogWindowShowsAndHides() {
+  MainWindow window(listFolder_.path());
+  ConsoleForm& form = window.Form();
+  form.ShowLog();
+  QVERIFY(form.Log().isVisible());
+  QCOMPARE(form.Log().windowTitle(), QStringLiteral("Zandor  Message Log"));
+  form.Log().close();
+  QVERIFY(!form.Log().isVisible());
+  form.Log().AppendMessage(QStringLiteral("while hidden"));
+  form.ShowLog();
+  auto* edit = form.Log().findChild<QPlainTextEdit*>(QStringLiteral("c1037"));
+  QVERIFY(edit->toPlainText().contains(QStringLiteral("while hidden")));
+}
+
+}  // namespace zandorui::testing

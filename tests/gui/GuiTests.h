@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QObject>
+#include <QTemporaryDir>
+
+namespace zandorui::testing {
+
+class VersionFileTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void RequestNeedsBothWordsInAnyCase();
+  void TheFileHoldsFiveLinesAndAZero();
+  void TheProgramWritesItWithoutADisplay();
+};
+
+class MessageLogTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void TrimsTheFirst500CharactersPast100Lines();
+  void KeepsEveryLineWhileHidden();
+};
+
+class FormTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void initTestCase();
+  void StartsWithTheControlsOfAnIdleForm();
+  void LoadingAFileEnablesTheWalksAndNamesTheFamily();
+  void RecentFilesKeepTheFourLatestOnce();
+  void OverridesAskAndCancel();
+  void ToolTipsFollowTheirSwitch();
+  void ListButtonsEditAndSaveTheList();
+  void WalksNeedAFileAndATickedRow();
+  void TheLogWindowShowsAndHides();
+
+ private:
+  QTemporaryDir listFolder_;
+};
+
+class SerialSettingsTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void ShowsTheSettingsAndKeepsThemOnCancel();
+  void OverrideOnAndOffLeavesTheComEntries();
+  void ResetAndPortDefaults();
+  void IrqMustBeOneToSixteen();
+  void ComPortsMapToDevices();
+};
+
+class VersionDialogTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void AnUpdateRunConfirmsItself();
+  void ACheckRunWaitsAndShowsTheVerdicts();
+  void WithoutMetadataNoUnitIsChosenAndOkStaysOpen();
+  void AWrongFileLeavesByCancel();
+  void AMissingSerialNumberKeepsOkDisabledUnlessOverridden();
+};
+
+class DesktopEndToEndTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void UpdatesTheTickedDevicesFromTheForm();
+  void ChecksADeviceAndWaitsForTheOperator();
+  void FailuresShowInTheRowsAndNoSuccessBox();
+  void CancelStopsALongSerialUpdate();
+  void SeveralRowsAtOnceShowTheirOwnProgress();
+  void TheCloseGuardKeepsARunningUpdate();
+};
+
+}  // namespace zandorui::testing

@@ -1,0 +1,77 @@
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "GuiTests.h"
+#include "app/VersionFile.h"
+#include "views/MessageLog.h"
+
+namespace zandorui::testing {
+
+void VersionFileTest::RequestNeedsBothWordsInAnyCase() {
+  using Words = std::vector<std::string>;
+  QCOMPARE(VersionFileRequest(Words{"-V", "-F", "out.txt"}).value_or(""), std::string("out.txt"));
+  QCOMPARE(VersionFileRequest(Words{"-f", "a", "x", "-v", "-F", "b"}).value_or(""),
+           std::string("b"));
+  QVERIFY(!VersionFileRequest(Words{"-v"}));
+  QVERIFY(!VersionFileRequest(Words{"-f", "out.txt"}));
+  QVERIFY(!VersionFileRequest(Words{"-v", "-f"}));      // no name after -f
+  QVERIFY(!VersionFileRequest(Words{"firmware.hex"}));  // a file name alone starts the program
+  // A trailing "-f" ends the scan: the earlier name stays.
+  QCOMPARE(VersionFileRequest(Words{"-f", "a", "-v", "-f"}).value_or(""), std::string("a"));
+}
+
+void VersionFileTest::TheFileHoldsFiveLinesAndAZero() {
+  const std::string text = VersionFileText();
+  QCOMPARE(text, std::string("major=2\r\nminor=4\r\npoint=5\r\nphase=5\r\nbuild=1\r\n", 45) +
+                     std::string(1, '\0'));
+}
+
+void VersionFileTest::TheProgramWritesItWithoutADisplay() {
+  QTemporaryDir dir;
+  QProcess program;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.remove(QStringLiteral("DISPLAY"));
+  environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+  environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+  program.setProcessEnvironment(environment);
+  program.setWorkingDirectory(dir.path());
+  program.start(QStringLiteral(ZANDOR_BIN_DIR "/zandorupdate"),
+                {QStringLiteral("-f"), QStringLiteral("version.txt"), QStringLiteral("-V")});
+  QVERIFY(program.waitForFinished(10000));
+  QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+  QCOMPARE(program.exitCode(), 0);
+  QFile file(dir.filePath(QStringLiteral("version.txt")));
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  QCOMPARE(file.readAll().toStdString(), VersionFileText());
+}
+
+void MessageLogTest::TrimsTheFirst500CharactersPast100Lines() {
+  LogText log;
+  for (int i = 0; i < 101; ++i)
+    log.Append(QStringLiteral("line %1 of the log").arg(i, 3, 10, QLatin1Char('0')));
+  const QString full = log.Text();
+  QCOMPARE(log.LineCount(), 101);
+  log.Append(QString());  // an empty text is an empty line, after the trim
+  QCOMPARE(log.Text(), full.mid(LogText::kTrimCharacters) + QLatin1Char('\n'));
+  QCOMPARE(log.LineCount(), static_cast<int>(log.Text().count(QLatin1Char('\n'))));
+  log.Append(QStringLiteral("next"));  // under the bound again: nothing more is dropped
+  QVERIFY(log.Text().startsWith(full.mid(LogText::kTrimCharacters)));
+}
+
+void MessageLogTest::KeepsEveryLineWhileHidden() {
+  MessageLog window;
+  window.show();
+  window.AppendMessages({QStringLiteral("one"), QStringLiteral("two")});
+  window.close();
+  QVERIFY(!window.isVisible());
+  for (int i = 0; i < 50; ++i) window.AppendMessage(QStringLiteral("hidden %1").arg(i));
+  window.show();
+  const QString shown = window.findChild<QPlainTextEdit*>(QStringLiteral("c1037"))->toPlainText();
+  QVERIFY(shown.startsWith(QStringLiteral("one\ntwo\nhidden 0\n")));
+  QVERIFY(shown.contains(QStringLiteral("hidden 49")));
+}
+
+}  // namespace zandorui::testing

@@ -1,0 +1,35 @@
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdlib>
+
+#include "GuiTests.h"
+#include "app/AppStyle.h"
+
+// Runs every GUI test class; the settings and the COM port mapping go to a folder of the run's
+// own, never to the user's.
+int main(int argc, char** argv) {
+  QTemporaryDir config;
+  setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
+  unsetenv("ZANDOR_COM_PORTS");
+  QApplication app(argc, argv);
+  QCoreApplication::setOrganizationName(QStringLiteral("Kelmori Computer"));
+  QCoreApplication::setApplicationName(QStringLiteral("VelUpdate"));
+  QApplication::setFont(zandorui::AppFont(false));
+  int failures = 0;
+  // ZANDOR_GUI_CLASS=FormTest runs one class (its functions may follow as arguments).
+  const QString only = qEnvironmentVariable("ZANDOR_GUI_CLASS");
+  const auto run = [&](QObject&& test) {
+    const QString name = QString::fromLatin1(test.metaObject()->className());
+    if (only.isEmpty() || name.endsWith(QStringLiteral("::") + only)) {
+      failures += QTest::qExec(&test, argc, argv);
+    }
+  };
+  run(zandorui::testing::VersionFileTest());
+  run(zandorui::testing::MessageLogTest());
+  run(zandorui::testing::FormTest());
+  run(zandorui::testing::SerialSettingsTest());
+  run(zandorui::testing::VersionDialogTest());
+  run(zandorui::testing::DesktopEndToEndTest());
+  return failures == 0 ? 0 : 1;
+}

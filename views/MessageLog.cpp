@@ -1,0 +1,52 @@
+#include "MessageLog.h"
+
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+namespace zandorui {
+
+void LogText::Append(const QString& line) {
+  if (lines_ > kMaxLines) {
+    const QStringView dropped = QStringView(text_).left(kTrimCharacters);
+    lines_ -= static_cast<int>(dropped.count(QLatin1Char('\n')));
+    text_.remove(0, kTrimCharacters);
+  }
+  text_ += line;
+  text_ += QLatin1Char('\n');
+  lines_ += 1 + static_cast<int>(line.count(QLatin1Char('\n')));
+}
+
+MessageLog::MessageLog(QWidget* parent) : QDialog(parent), edit_(new QPlainTextEdit(this)) {
+  setWindowTitle(QStringLiteral("Zandor  Message Log"));
+  setObjectName(QStringLiteral("messageLog"));
+  setModal(false);
+  edit_->setObjectName(QStringLiteral("c1037"));
+  edit_->setReadOnly(true);
+  edit_->setUndoRedoEnabled(false);
+  edit_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(edit_);
+  resize(560, 400);
+}
+
+void MessageLog::AppendMessages(const QStringList& lines) {
+  if (lines.isEmpty()) return;
+  for (const QString& line : lines) log_.Append(line);
+  stale_ = true;
+  if (isVisible()) Repaint();
+}
+
+void MessageLog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (stale_) Repaint();
+}
+
+void MessageLog::Repaint() {
+  edit_->setPlainText(log_.Text());
+  edit_->verticalScrollBar()->setValue(edit_->verticalScrollBar()->maximum());
+  stale_ = false;
+}
+
+}  // namespace zandorui
