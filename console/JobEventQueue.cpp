@@ -1,5 +1,7 @@
 #include "JobEventQueue.h"
 
+#include <unordered_set>
+
 namespace zandorui {
 
 namespace {
@@ -36,7 +38,17 @@ void JobEventQueue::Drain() {
     batch.swap(queued_);
     drainPosted_ = false;
   }
-  for (vel::JobEvent& event : batch) handler_(event);
+  // Only the latest progress of each row is shown; its status lines reach the log as events of
+  // their own, so nothing is lost by skipping the earlier ones.
+  std::unordered_set<std::size_t> progressSeen;
+  std::vector<bool> superseded(batch.size(), false);
+  for (std::size_t i = batch.size(); i-- > 0;) {
+    if (batch[i].kind != vel::JobEvent::Kind::kProgress) continue;
+    superseded[i] = !progressSeen.insert(batch[i].row).second;
+  }
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    if (!superseded[i]) handler_(batch[i]);
+  }
 }
 
 }  // namespace zandorui

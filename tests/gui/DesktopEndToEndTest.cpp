@@ -205,10 +205,8 @@ void DesktopEndToEndTest::CancelStopsALongSerialUpdate() {
 }
 
 void DesktopEndToEndTest::SeveralRowsAtOnceShowTheirOwnProgress() {
-  sim::SimConfig slow = ThreeUnitHub();
-  slow.answerDelayMs = 1;
-  sim::SimServer first(slow);
-  sim::SimServer second(slow);
+  sim::SimServer first(ThreeUnitHub());
+  sim::SimServer second(ThreeUnitHub());
   Desk desk;
   desk.form.SetRowsAtOnce(2);
   const std::size_t a = desk.AddTcpRow("A", first);
@@ -232,9 +230,7 @@ void DesktopEndToEndTest::SeveralRowsAtOnceShowTheirOwnProgress() {
 }
 
 void DesktopEndToEndTest::TheCloseGuardKeepsARunningUpdate() {
-  sim::SimConfig slow = ThreeUnitHub();
-  slow.answerDelayMs = 2;
-  sim::SimServer hub(slow);
+  sim::SimServer hub(ThreeUnitHub());
   Desk desk;
   const std::size_t row = desk.AddTcpRow("Hub", hub);
   BoxAnswerer boxes(QMessageBox::No);

@@ -20,6 +20,13 @@ class MessageLogTest : public QObject {
   void KeepsEveryLineWhileHidden();
 };
 
+class JobEventQueueTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void KeepsEveryLineAndTheLatestProgressOfEachRow();
+  void AQuestionIsTakenWithoutWaitingForTheTimer();
+};
+
 class FormTest : public QObject {
   Q_OBJECT
  private slots:

@@ -3,9 +3,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <thread>
 
 #include "GuiTests.h"
 #include "app/VersionFile.h"
+#include "console/JobEventQueue.h"
 #include "views/MessageLog.h"
 
 namespace zandorui::testing {
@@ -72,6 +74,55 @@ void MessageLogTest::KeepsEveryLineWhileHidden() {
   const QString shown = window.findChild<QPlainTextEdit*>(QStringLiteral("c1037"))->toPlainText();
   QVERIFY(shown.startsWith(QStringLiteral("one\ntwo\nhidden 0\n")));
   QVERIFY(shown.contains(QStringLiteral("hidden 49")));
+}
+
+namespace {
+
+vel::JobEvent Event(vel::JobEvent::Kind kind, std::size_t row, int position = 0) {
+  vel::JobEvent event;
+  event.kind = kind;
+  event.row = row;
+  event.position = position;
+  event.text = std::to_string(position);
+  return event;
+}
+
+}  // namespace
+
+void JobEventQueueTest::KeepsEveryLineAndTheLatestProgressOfEachRow() {
+  using Kind = vel::JobEvent::Kind;
+  std::vector<std::string> seen;
+  JobEventQueue queue([&](vel::JobEvent& event) {
+    seen.push_back((event.kind == Kind::kProgress ? "p" : "l") + std::to_string(event.row) + ":" +
+                   event.text);
+  });
+  std::thread worker([&] {
+    for (int i = 0; i < 1000; ++i) {
+      queue.Publish(Event(Kind::kProgress, 0, i));
+      queue.Publish(Event(Kind::kLogLine, 0, i));
+      queue.Publish(Event(Kind::kProgress, 1, i));
+    }
+  });
+  worker.join();
+  queue.Drain();
+  QCOMPARE(seen.size(), std::size_t(1002));
+  QCOMPARE(seen[0], std::string("l0:0"));
+  QCOMPARE(seen[998], std::string("l0:998"));
+  QCOMPARE(seen[999], std::string("p0:999"));  // in its place among the lines
+  QCOMPARE(seen[1000], std::string("l0:999"));
+  QCOMPARE(seen[1001], std::string("p1:999"));
+}
+
+void JobEventQueueTest::AQuestionIsTakenWithoutWaitingForTheTimer() {
+  int taken = 0;
+  JobEventQueue queue([&](vel::JobEvent&) { ++taken; });
+  std::thread worker([&] {
+    queue.Publish(Event(vel::JobEvent::Kind::kLogLine, 0));
+    queue.Publish(Event(vel::JobEvent::Kind::kQuestion, 0));
+  });
+  worker.join();
+  QCoreApplication::processEvents();  // the posted drain, well before the timer's 33 ms
+  QCOMPARE(taken, 2);
 }
 
 }  // namespace zandorui::testing

@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
   };
   run(zandorui::testing::VersionFileTest());
   run(zandorui::testing::MessageLogTest());
+  run(zandorui::testing::JobEventQueueTest());
   run(zandorui::testing::FormTest());
   run(zandorui::testing::SerialSettingsTest());
   run(zandorui::testing::VersionDialogTest());
