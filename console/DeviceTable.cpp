@@ -9,6 +9,7 @@ namespace zandorui {
 namespace {
 
 constexpr int kColumns = 6;
+constexpr int kNameColumn = 1;
 constexpr int kStatusColumn = 5;
 constexpr std::array<int, kColumns> kWidths{17, 50, 120, 55, 280, 200};
 
@@ -50,6 +51,9 @@ void DeviceTable::ShowList() {
       setItem(row, c, cell);
     }
   }
+  // The Name column starts narrow; it widens to show the longest name whole.
+  resizeColumnToContents(kNameColumn);
+  setColumnWidth(kNameColumn, std::max(columnWidth(kNameColumn), kWidths[kNameColumn]));
   showing_ = false;
 }
 

@@ -48,6 +48,10 @@ QComboBox* SerialSettingsDialog::List(int id, const QStringList& entries) {
 
 void SerialSettingsDialog::BuildLayout() {
   auto* layout = new QVBoxLayout(this);
+  auto* columns = new QHBoxLayout;
+  auto* lineColumn = new QVBoxLayout;
+  columns->addLayout(lineColumn);
+  layout->addLayout(columns);
 
   auto* settingsGroup = new QGroupBox(QStringLiteral("Communication Settings"));
   auto* form = new QFormLayout(settingsGroup);
@@ -62,7 +66,7 @@ void SerialSettingsDialog::BuildLayout() {
   form->addRow(QStringLiteral("Stop Bits"), stopBits_);
   form->addRow(QStringLiteral("Data Bits"), dataBits_);
   connect(port_, &QComboBox::activated, this, &SerialSettingsDialog::ShowPortDefaults);
-  layout->addWidget(settingsGroup);
+  lineColumn->addWidget(settingsGroup);
 
   auto* overrideGroup = new QGroupBox(QStringLiteral("Direct Com Port Control"));
   auto* overrideForm = new QFormLayout(overrideGroup);
@@ -77,7 +81,8 @@ void SerialSettingsDialog::BuildLayout() {
   overrideForm->addRow(overrideButton_);
   overrideForm->addRow(QStringLiteral(" Port Address 0x"), address_);
   overrideForm->addRow(QStringLiteral("Port IRQ"), irq_);
-  layout->addWidget(overrideGroup);
+  lineColumn->addWidget(overrideGroup);
+  lineColumn->addStretch();
 
   auto* mappingGroup = new QGroupBox(QStringLiteral("COM Ports on This Machine"));
   auto* mappingLayout = new QVBoxLayout(mappingGroup);
@@ -107,9 +112,9 @@ void SerialSettingsDialog::BuildLayout() {
     if (mapped != entries.end()) device->setCurrentText(Qs(mapped->second));
     mappingTable_->setCellWidget(com - 1, 0, device);
   }
-  mappingTable_->setMinimumHeight(180);
+  mappingTable_->setMinimumSize(420, 240);
   mappingLayout->addWidget(mappingTable_);
-  layout->addWidget(mappingGroup);
+  columns->addWidget(mappingGroup, 1);
 
   auto* buttons = new QHBoxLayout;
   auto* reset = new QPushButton(QStringLiteral("Reset Port Defaults"));

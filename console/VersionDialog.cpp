@@ -178,7 +178,8 @@ void VersionDialog::ShowValues() {
   }
   for (int u = 0; u < 4; ++u) {
     upgradeBoxes_[u]->setEnabled(check_.UnitBoxEnabled(u));
-    upgradeBoxes_[u]->setChecked(check_.UnitBoxEnabled(u) && check_.UnitSelected(u));
+    // A box is ticked for a unit that got an image (also in a check run, where it is disabled).
+    upgradeBoxes_[u]->setChecked(check_.UnitSelected(u) && check_.UnitImage(u) != vel::kNoImage);
   }
   QString auxiliary;
   for (const std::string& line : check_.AuxiliaryLines()) {

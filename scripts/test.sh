@@ -34,7 +34,7 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 
 echo "== fuzz: build"
 bash scripts/build.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DZANDOR_FUZZ=ON \
-  -DZANDOR_SANITIZE=address -DZANDOR_TESTS=OFF -DZANDOR_BENCH=OFF
+  -DZANDOR_SANITIZE=address -DZANDOR_TESTS=OFF -DZANDOR_BENCH=OFF -DZANDOR_DESKTOP=OFF
 fuzz_failed=0
 for target in build-fuzz/bin/*Fuzz; do
   name=$(basename "$target")

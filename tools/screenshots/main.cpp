@@ -1,0 +1,176 @@
+// Renders every window of the desktop application, over simulated devices, into PNG files:
+//   zandor-screenshots OUT_DIR
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#include "SimServer.h"
+#include "app/AppIcon.h"
+#include "app/AppStyle.h"
+#include "app/MainWindow.h"
+#include "console/ConsoleForm.h"
+#include "console/DeviceTable.h"
+#include "console/SerialSettingsDialog.h"
+#include "console/VersionDialog.h"
+#include "views/MessageLog.h"
+
+namespace {
+
+QString out;
+int failures = 0;
+
+void Save(QWidget& widget, const QString& name) {
+  const QString path = QDir(out).filePath(name + QStringLiteral(".png"));
+  if (!widget.grab().save(path)) {
+    std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+    ++failures;
+    return;
+  }
+  std::printf("%s\n", qPrintable(path));
+  std::fflush(stdout);
+}
+
+// Runs the event loop until `done` holds (or the time is up).
+bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done() && timer.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return done();
+}
+
+// Captures the first modal window of type T that appears and closes it with `close`; with
+// `every`, later ones (a walk's further rows) are closed too, without a picture.
+template <typename T>
+void CaptureModal(const QString& name, std::function<void(T&)> close, bool every = false) {
+  auto* poll = new QTimer;
+  auto saved = std::make_shared<bool>(false);
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, name, close, every, saved] {
+    auto* modal = qobject_cast<T*>(QApplication::activeModalWidget());
+    if (modal == nullptr || modal->property("captured").toBool()) return;
+    modal->setProperty("captured", true);
+    if (!every) {
+      poll->stop();
+      poll->deleteLater();
+    }
+    const bool first = !*saved;
+    *saved = true;
+    QTimer::singleShot(150, modal, [modal, name, close, first] {
+      if (first) Save(*modal, name);
+      close(*modal);
+    });
+  });
+  poll->start(10);
+}
+
+sim::SimConfig Hub(int answerDelayMs) {
+  sim::SimConfig config;
+  config.units = {sim::SimUnit{0, "G4 ", "A1", "100", {"B07"}},
+                  sim::SimUnit{1, "G4 ", "B2", "100", {}}, sim::SimUnit{2, "G6 ", "A1", "100", {}}};
+  config.answerDelayMs = answerDelayMs;
+  return config;
+}
+
+void AddRow(zandorui::ConsoleForm& form, const std::string& name, const std::string& address,
+            const std::string& port, const std::string& key = vel::kNoEncryption) {
+  vel::DeviceList& list = form.List();
+  const std::size_t row = list.AddDevice();
+  std::string error;
+  list.SetCell(row, vel::DeviceColumn::kName, name, &error);
+  list.SetCell(row, vel::DeviceColumn::kAddress, address, &error);
+  list.SetCell(row, vel::DeviceColumn::kPort, port, &error);
+  list.SetCell(row, vel::DeviceColumn::kKey, key, &error);
+  list.SetChecked(row, true);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: zandor-screenshots OUT_DIR\n");
+    return 2;
+  }
+  QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+  QApplication app(argc, argv);
+  QCoreApplication::setOrganizationName(QStringLiteral("Kelmori Computer"));
+  QCoreApplication::setApplicationName(QStringLiteral("VelUpdate"));
+  QApplication::setFont(zandorui::AppFont(false));
+  QApplication::setWindowIcon(zandorui::AppIcon());
+  out = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(out);
+
+  sim::SimServer hub(Hub(1));
+  sim::SimServer station(Hub(0));
+  const int hubPort = hub.StartTcp();
+  const int stationPort = station.StartTcp();
+  QTemporaryDir folder;
+  zandorui::MainWindow window(folder.path());
+  zandorui::ConsoleForm& form = window.Form();
+  AddRow(form, "Hub", "127.0.0.1", std::to_string(hubPort));
+  AddRow(form, "Rack 2", "127.0.0.1", std::to_string(stationPort));
+  AddRow(form, "Desk", vel::kDefaultSerial, "1");
+  form.List().SetChecked(2, false);
+  form.findChild<zandorui::DeviceTable*>(QStringLiteral("c1116"))->ShowList();
+  window.show();
+  form.LoadFile(QStringLiteral(ZANDOR_SAMPLES_DIR "/multi-unit.hex"));
+  WaitFor([] { return false; }, 300);
+  Save(window, QStringLiteral("main-window"));
+
+  // A check run: the version dialog waits for the operator.
+  CaptureModal<zandorui::VersionDialog>(
+      QStringLiteral("version-dialog"), [](zandorui::VersionDialog& d) { d.ClickOk(); }, true);
+  form.findChild<QPushButton*>(QStringLiteral("c1038"))->click();
+  WaitFor([&] { return !form.DeviceWorkRunning(); });
+
+  // An update in the middle, then its end with the summary box.
+  form.findChild<QPushButton*>(QStringLiteral("c1034"))->click();
+  auto* bar = form.findChild<QProgressBar*>(QStringLiteral("c1012"));
+  WaitFor([&] { return bar->isEnabled() && bar->value() > (bar->minimum() + bar->maximum()) / 3; });
+  Save(window, QStringLiteral("main-window-updating"));
+  CaptureModal<QMessageBox>(QStringLiteral("update-successful"),
+                            [](QMessageBox& box) { box.accept(); });
+  WaitFor([&] { return !form.DeviceWorkRunning(); }, 120000);
+  WaitFor([] { return false; }, 500);
+  Save(window, QStringLiteral("main-window-done"));
+
+  form.ShowLog();
+  WaitFor([] { return false; }, 200);
+  Save(form.Log(), QStringLiteral("message-log"));
+  form.Log().hide();
+
+  // Override 02 and the advanced buttons.
+  CaptureModal<QMessageBox>(QStringLiteral("override-02"),
+                            [](QMessageBox& box) { box.button(QMessageBox::Yes)->click(); });
+  form.ToggleAdvancedFunctionsOverride();
+  form.ToggleAdvancedSettings();
+  WaitFor([] { return false; }, 200);
+  Save(window, QStringLiteral("main-window-advanced"));
+
+  zandorui::SerialChoices choices;
+  choices.mapping.Set("COM1", "/dev/ttyUSB0");
+  zandorui::SerialSettingsDialog settings(
+      choices, {{"/dev/ttyS0", {}}, {"/dev/ttyUSB0", {"/dev/serial/by-id/usb-Cable_A-if00-port0"}}},
+      &window);
+  settings.show();
+  WaitFor([] { return false; }, 200);
+  Save(settings, QStringLiteral("serial-settings"));
+  settings.hide();
+
+  CaptureModal<QDialog>(QStringLiteral("about"), [](QDialog& d) { d.accept(); });
+  window.ShowAbout();
+
+  hub.Stop();
+  station.Stop();
+  return failures == 0 ? 0 : 1;
+}
