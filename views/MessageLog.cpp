@@ -2,6 +2,7 @@
 
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace zandorui {
@@ -34,8 +35,9 @@ MessageLog::MessageLog(QWidget* parent) : QDialog(parent), edit_(new QPlainTextE
 void MessageLog::AppendMessages(const QStringList& lines) {
   if (lines.isEmpty()) return;
   for (const QString& line : lines) log_.Append(line);
+  // One repaint for all the lines that arrive before the event loop runs again.
+  if (!stale_ && isVisible()) QTimer::singleShot(0, this, &MessageLog::Repaint);
   stale_ = true;
-  if (isVisible()) Repaint();
 }
 
 void MessageLog::showEvent(QShowEvent* event) {
@@ -44,6 +46,7 @@ void MessageLog::showEvent(QShowEvent* event) {
 }
 
 void MessageLog::Repaint() {
+  if (!stale_) return;
   edit_->setPlainText(log_.Text());
   edit_->verticalScrollBar()->setValue(edit_->verticalScrollBar()->maximum());
   stale_ = false;

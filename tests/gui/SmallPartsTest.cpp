@@ -74,6 +74,12 @@ void MessageLogTest::KeepsEveryLineWhileHidden() {
   const QString shown = window.findChild<QPlainTextEdit*>(QStringLiteral("c1037"))->toPlainText();
   QVERIFY(shown.startsWith(QStringLiteral("one\ntwo\nhidden 0\n")));
   QVERIFY(shown.contains(QStringLiteral("hidden 49")));
+  // While shown, lines appear once the event loop runs (one repaint for a whole batch).
+  window.AppendMessages({QStringLiteral("batch 1"), QStringLiteral("batch 2")});
+  QCoreApplication::processEvents();
+  QVERIFY(window.findChild<QPlainTextEdit*>(QStringLiteral("c1037"))
+              ->toPlainText()
+              .endsWith(QStringLiteral("batch 1\nbatch 2\n")));
 }
 
 namespace {
