@@ -25,6 +25,7 @@
 #include "common/AtomicFile.h"
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
+#include "support/DeviceRows.h"
 
 namespace {
 
@@ -132,10 +133,7 @@ int main(int argc, char** argv) {
 
   zandorui::MainWindow window(dir.path());
   zandorui::ConsoleForm& form = window.Form();
-  const std::size_t row = form.List().AddDevice();
-  form.List().SetCell(row, vel::DeviceColumn::kAddress, "127.0.0.1", &error);
-  form.List().SetCell(row, vel::DeviceColumn::kPort, port, &error);
-  form.List().SetChecked(row, true);
+  vel::testing::AddTickedRow(form.List(), "Bench", "127.0.0.1", port);
   form.findChild<zandorui::DeviceTable*>(QStringLiteral("c1116"))->ShowList();
   window.show();
   form.LoadFile(QString::fromStdString(file));

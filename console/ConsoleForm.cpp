@@ -524,12 +524,15 @@ void ConsoleForm::ToggleSerialNumberOverride() {
     serialNumberOptional_ = false;
     return;
   }
+  serialNumberOptional_ =
+      AskToActivate(QStringLiteral("Activate Override 01: Serial Number Entry Optional?"));
+}
+
+bool ConsoleForm::AskToActivate(const QString& question) {
   QMessageBox box(QMessageBox::Critical, window()->windowTitle(),
-                  QStringLiteral("Activate Override 01: Serial Number Entry Optional?\n\n "
-                                 "WARNING: Do not use unless necessary!"),
+                  question + QStringLiteral("\n\n WARNING: Do not use unless necessary!"),
                   QMessageBox::Yes | QMessageBox::No, this);
-  box.setObjectName(QStringLiteral("override01Box"));
-  serialNumberOptional_ = box.exec() == QMessageBox::Yes;
+  return box.exec() == QMessageBox::Yes;
 }
 
 void ConsoleForm::ToggleAdvancedFunctionsOverride() {
@@ -540,12 +543,10 @@ void ConsoleForm::ToggleAdvancedFunctionsOverride() {
     advancedFunctions_ = false;
     return;
   }
-  QMessageBox box(QMessageBox::Critical, window()->windowTitle(),
-                  QStringLiteral("Activate Override 02: Advanced Control Functions Available?\n\n "
-                                 "WARNING: Do not use unless necessary!"),
-                  QMessageBox::Yes | QMessageBox::No, this);
-  box.setObjectName(QStringLiteral("override02Box"));
-  if (box.exec() != QMessageBox::Yes) return;
+  if (!AskToActivate(
+          QStringLiteral("Activate Override 02: Advanced Control Functions Available?"))) {
+    return;
+  }
   for (QPushButton* button : advancedButtons_) button->show();
   advancedFunctions_ = true;
 }

@@ -112,6 +112,8 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   void ShowLater(std::function<void()> dialog);
   void ShowNextDialog();
   void Message(const QString& text);
+  // An override's Yes/No question with its warning; true for Yes.
+  bool AskToActivate(const QString& question);
 
   // Progress of a file load on this thread.
   bool BeginProgress(int low, int high, const std::string& text, int step) override;

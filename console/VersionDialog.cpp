@@ -71,11 +71,17 @@ void VersionDialog::BuildLayout() {
     return label;
   };
 
-  auto* fileGroup = new QGroupBox(QStringLiteral("Hex File Information"));
-  auto* fileGrid = new QGridLayout(fileGroup);
-  fileGrid->addWidget(heading(QStringLiteral("Device Type")), 0, 1);
-  fileGrid->addWidget(heading(QStringLiteral("H/W Version")), 0, 2);
-  fileGrid->addWidget(heading(QStringLiteral("F/W Version")), 0, 3);
+  const auto versionGrid = [&](const QString& title) {
+    auto* group = new QGroupBox(title);
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(heading(QStringLiteral("Device Type")), 0, 1);
+    grid->addWidget(heading(QStringLiteral("H/W Version")), 0, 2);
+    grid->addWidget(heading(QStringLiteral("F/W Version")), 0, 3);
+    layout->addWidget(group);
+    return grid;
+  };
+
+  auto* fileGrid = versionGrid(QStringLiteral("Hex File Information"));
   for (int k = 0; k < 3; ++k) {
     fileGrid->addWidget(new QLabel(QStringLiteral("Image %1").arg(k)), k + 1, 0);
     for (int c = 0; c < 3; ++c) {
@@ -83,13 +89,8 @@ void VersionDialog::BuildLayout() {
       fileGrid->addWidget(imageLabels_[k][c], k + 1, c + 1);
     }
   }
-  layout->addWidget(fileGroup);
 
-  auto* deviceGroup = new QGroupBox(QStringLiteral("Device Information"));
-  auto* deviceGrid = new QGridLayout(deviceGroup);
-  deviceGrid->addWidget(heading(QStringLiteral("Device Type")), 0, 1);
-  deviceGrid->addWidget(heading(QStringLiteral("H/W Version")), 0, 2);
-  deviceGrid->addWidget(heading(QStringLiteral("F/W Version")), 0, 3);
+  auto* deviceGrid = versionGrid(QStringLiteral("Device Information"));
   deviceGrid->addWidget(heading(QStringLiteral("Version OK?")), 0, 4, 1, 3);
   deviceGrid->addWidget(heading(QStringLiteral("Upgrade ?")), 0, 7);
   for (int u = 0; u < 4; ++u) {
@@ -112,7 +113,6 @@ void VersionDialog::BuildLayout() {
     upgradeBoxes_[u] = upgrade;
     deviceGrid->addWidget(upgrade, u + 1, 7);
   }
-  layout->addWidget(deviceGroup);
 
   layout->addWidget(heading(QStringLiteral("Special Information")));
   auxiliary_ = new QPlainTextEdit;

@@ -8,31 +8,8 @@ cd "$(dirname "$0")/.."
 bin=${1:-build/bin}
 baud=${ZANDOR_DEMO_BAUD:-38400}
 
-workdir=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$workdir"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-# start_sim NAME ARGS...: starts zandor-sim in this shell (so its process id is kept) and sets
-# $ready to the line it prints once it serves ("tcp HOST:PORT" or "pty PATH").
-start_sim() {
-  local name=$1
-  shift
-  "$bin/zandor-sim" "$@" >"$workdir/$name.out" 2>"$workdir/$name.err" &
-  pids+=($!)
-  for _ in $(seq 200); do
-    [ -s "$workdir/$name.out" ] && break
-    sleep 0.05
-  done
-  ready=$(head -n 1 "$workdir/$name.out")
-  [ -n "$ready" ] || { echo "zandor-sim did not start: $(cat "$workdir/$name.err")" >&2; exit 1; }
-}
+# shellcheck source=scripts/sim-lib.sh
+source scripts/sim-lib.sh
 
 echo "== the firmware file"
 "$bin/zandor" info samples/multi-unit.hex

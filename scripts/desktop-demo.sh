@@ -5,33 +5,10 @@
 #   scripts/desktop-demo.sh [BIN_DIR]     (default build/bin)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
 bin=$(cd "${1:-build/bin}" && pwd)
 
-workdir=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$workdir"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-# start_sim NAME ARGS...: starts zandor-sim and sets $ready to what it serves.
-start_sim() {
-  local name=$1
-  shift
-  "$bin/zandor-sim" "$@" >"$workdir/$name.out" 2>"$workdir/$name.err" &
-  pids+=($!)
-  for _ in $(seq 200); do
-    [ -s "$workdir/$name.out" ] && break
-    sleep 0.05
-  done
-  ready=$(head -n 1 "$workdir/$name.out")
-  [ -n "$ready" ] || { echo "zandor-sim did not start: $(cat "$workdir/$name.err")" >&2; exit 1; }
-}
+# shellcheck source=scripts/sim-lib.sh
+source scripts/sim-lib.sh
 
 key=00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF
 start_sim hub --tcp 127.0.0.1:0 --unit "G4 ,A1,100,0,B07" --unit "G4 ,B2,100,1" \

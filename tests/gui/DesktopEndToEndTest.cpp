@@ -19,6 +19,7 @@
 #include "console/DeviceTable.h"
 #include "console/VersionDialog.h"
 #include "image/HexFileLoader.h"
+#include "support/DeviceRows.h"
 #include "views/MessageLog.h"
 
 namespace zandorui::testing {
@@ -48,13 +49,7 @@ struct Desk {
   }
   // Appends a ticked row and returns its index.
   std::size_t AddRow(const std::string& name, const std::string& address, const std::string& port) {
-    vel::DeviceList& list = form.List();
-    const std::size_t row = list.AddDevice();
-    std::string error;
-    list.SetCell(row, vel::DeviceColumn::kName, name, &error);
-    list.SetCell(row, vel::DeviceColumn::kAddress, address, &error);
-    list.SetCell(row, vel::DeviceColumn::kPort, port, &error);
-    list.SetChecked(row, true);
+    const std::size_t row = vel::testing::AddTickedRow(form.List(), name, address, port);
     Control<DeviceTable>(form, 1116)->ShowList();
     return row;
   }

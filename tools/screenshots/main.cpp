@@ -21,6 +21,7 @@
 #include "console/DeviceTable.h"
 #include "console/SerialSettingsDialog.h"
 #include "console/VersionDialog.h"
+#include "support/DeviceRows.h"
 #include "views/MessageLog.h"
 
 namespace {
@@ -81,18 +82,6 @@ sim::SimConfig Hub(int answerDelayMs) {
   return config;
 }
 
-void AddRow(zandorui::ConsoleForm& form, const std::string& name, const std::string& address,
-            const std::string& port, const std::string& key = vel::kNoEncryption) {
-  vel::DeviceList& list = form.List();
-  const std::size_t row = list.AddDevice();
-  std::string error;
-  list.SetCell(row, vel::DeviceColumn::kName, name, &error);
-  list.SetCell(row, vel::DeviceColumn::kAddress, address, &error);
-  list.SetCell(row, vel::DeviceColumn::kPort, port, &error);
-  list.SetCell(row, vel::DeviceColumn::kKey, key, &error);
-  list.SetChecked(row, true);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,9 +106,9 @@ int main(int argc, char** argv) {
   QTemporaryDir folder;
   zandorui::MainWindow window(folder.path());
   zandorui::ConsoleForm& form = window.Form();
-  AddRow(form, "Hub", "127.0.0.1", std::to_string(hubPort));
-  AddRow(form, "Rack 2", "127.0.0.1", std::to_string(stationPort));
-  AddRow(form, "Desk", vel::kDefaultSerial, "1");
+  vel::testing::AddTickedRow(form.List(), "Hub", "127.0.0.1", std::to_string(hubPort));
+  vel::testing::AddTickedRow(form.List(), "Rack 2", "127.0.0.1", std::to_string(stationPort));
+  vel::testing::AddTickedRow(form.List(), "Desk", vel::kDefaultSerial, "1");
   form.List().SetChecked(2, false);
   form.findChild<zandorui::DeviceTable*>(QStringLiteral("c1116"))->ShowList();
   window.show();
