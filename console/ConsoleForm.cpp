@@ -346,6 +346,7 @@ void ConsoleForm::StartWalk(vel::JobKind kind) {
   walkCancelled_ = false;
   runningRows_.clear();
   EnableWorkButtons(false);
+  table_->SetRowsLocked(true);
   cancelButton_->show();
   cancelButton_->setEnabled(true);
   emit PortActiveChanged(true);
@@ -447,6 +448,7 @@ void ConsoleForm::FinishWalk(const vel::JobEvent& event) {
   walkRunning_ = false;
   runningRows_.clear();
   cancelButton_->hide();
+  table_->SetRowsLocked(false);
   progress_->setValue(progress_->minimum());
   progress_->setEnabled(false);
   statusLine_->setEnabled(false);

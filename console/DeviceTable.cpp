@@ -1,15 +1,27 @@
 #include "DeviceTable.h"
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScrollBar>
 
 #include "../app/AppStyle.h"
+#include "CellEditors.h"
+#include "common/Strings.h"
+#include "link/KeyText.h"
 
 namespace zandorui {
 
 namespace {
 
 constexpr int kColumns = 6;
+constexpr int kCheckColumn = 0;
 constexpr int kNameColumn = 1;
+constexpr int kAddressColumn = 2;
+constexpr int kPortColumn = 3;
+constexpr int kKeyColumn = 4;
 constexpr int kStatusColumn = 5;
 constexpr std::array<int, kColumns> kWidths{17, 50, 120, 55, 280, 200};
 
@@ -31,6 +43,13 @@ DeviceTable::DeviceTable(vel::DeviceList& list, QWidget* parent)
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   connect(this, &QTableWidget::itemChanged, this, &DeviceTable::CheckChanged);
+  connect(this, &QTableWidget::cellClicked, this, &DeviceTable::ClickCell);
+  // Scrolling ends an open edit and stores it.
+  for (QScrollBar* bar : {verticalScrollBar(), horizontalScrollBar()}) {
+    connect(bar, &QScrollBar::valueChanged, this, [this] {
+      if (editor_ != nullptr) setFocus();
+    });
+  }
 }
 
 void DeviceTable::ShowList() {
@@ -66,6 +85,182 @@ void DeviceTable::CheckChanged(QTableWidgetItem* item) {
   if (showing_ || item->column() != 0) return;
   const auto row = static_cast<std::size_t>(item->row());
   if (row < list_.Count()) list_.SetChecked(row, item->checkState() == Qt::Checked);
+}
+
+void DeviceTable::ClickCell(int row, int column) {
+  if (row < 0 || static_cast<std::size_t>(row) >= list_.Count()) return;
+  setFocus();  // an open editor ends its edit first
+  currentRow_ = row;
+  nextColumn_ = column + 1;
+  markRow_ = static_cast<std::size_t>(row);
+  OpenEditor(row, column);
+  clearSelection();
+}
+
+void DeviceTable::OpenEditor(int row, int column) {
+  const auto r = static_cast<std::size_t>(row);
+  const vel::DeviceEntry& entry = list_.Row(r);
+  switch (column) {
+    case kCheckColumn:
+      if (!entry.checked) list_.SetPasteTarget(r);
+      return;
+    case kNameColumn:
+      PlaceEditor(new CellLineEdit(Qs(entry.name), viewport()->width(), viewport()), row, column);
+      return;
+    case kAddressColumn: {
+      QStringList choices;
+      for (const std::string& choice : list_.AddressChoices()) choices.append(Qs(choice));
+      PlaceEditor(new CellCombo(choices, Qs(entry.address), false, viewport()), row, column);
+      return;
+    }
+    case kPortColumn:
+      list_.OpenPortCell(r);
+      ShowList();
+      PlaceEditor(new CellLineEdit(Qs(list_.Row(r).port), viewport()->width(), viewport()), row,
+                  column);
+      return;
+    case kKeyColumn: {
+      if (entry.IsSerial()) {
+        list_.OpenKeyCell(r);
+        ShowList();
+        return;
+      }
+      QStringList choices;
+      for (const std::string& choice : list_.KeyChoices()) choices.append(Qs(choice));
+      PlaceEditor(new CellCombo(choices, Qs(entry.key), true, viewport()), row, column);
+      return;
+    }
+    default:
+      return;  // the Status cell has no editor
+  }
+}
+
+void DeviceTable::PlaceEditor(QWidget* editor, int row, int column) {
+  scrollToItem(item(row, column));
+  QRect cell = visualItemRect(item(row, column));
+  cell.setRight(std::min(cell.right(), viewport()->width() - 1));
+  editor->setGeometry(cell);
+  editor->setFont(font());
+  editor_ = editor;
+  editRow_ = row;
+  editColumn_ = column;
+  if (auto* edit = qobject_cast<CellLineEdit*>(editor)) {
+    connect(edit, &CellLineEdit::Ended, this, &DeviceTable::EndEdit);
+    connect(edit, &CellLineEdit::Tabbed, this, &DeviceTable::NextCell);
+  } else if (auto* combo = qobject_cast<CellCombo*>(editor)) {
+    connect(combo, &CellCombo::Ended, this, &DeviceTable::EndEdit);
+    connect(combo, &CellCombo::Tabbed, this, &DeviceTable::NextCell);
+  }
+  editor->show();
+  editor->setFocus();
+}
+
+void DeviceTable::EndEdit() {
+  QWidget* editor = editor_;
+  if (editor == nullptr) return;
+  editor_ = nullptr;
+  const int row = editRow_;
+  const int column = editColumn_;
+  if (auto* edit = qobject_cast<CellLineEdit*>(editor)) {
+    if (!edit->Cancelled()) Store(row, column, edit->text());
+  } else if (auto* combo = qobject_cast<CellCombo*>(editor)) {
+    if (!combo->Cancelled()) {
+      QString text = combo->Text();
+      const bool keyColumn = column == kKeyColumn;
+      const QString marker =
+          QString::fromLatin1(keyColumn ? vel::kNoEncryption : vel::kDefaultSerial);
+      if (text.isEmpty()) text = marker;
+      if (keyColumn && text != marker && !vel::IsDashedKey(text.toStdString())) {
+        Show(Qs(vel::LoadString(vel::ids::kInvalidEncryptionKey)));
+        text = marker;
+      }
+      Store(row, column, text);
+    }
+  }
+  setFocus();  // before the editor goes, so that the focus does not wander along the window
+  editor->hide();
+  editor->deleteLater();
+  ShowList();
+}
+
+void DeviceTable::NextCell() {
+  EndEdit();
+  if (nextColumn_ == kColumnLimit) nextColumn_ = 1;
+  const int column = nextColumn_++;
+  if (static_cast<std::size_t>(currentRow_) < list_.Count()) OpenEditor(currentRow_, column);
+}
+
+void DeviceTable::Store(int row, int column, const QString& text) {
+  std::string error;
+  if (!list_.SetCell(static_cast<std::size_t>(row), static_cast<vel::DeviceColumn>(column),
+                     text.toStdString(), &error)) {
+    Show(Qs(error));
+  }
+}
+
+void DeviceTable::Show(const QString& message) {
+  QMessageBox::information(this, window()->windowTitle(), message);
+}
+
+void DeviceTable::CopyDevice() {
+  if (markRow_) list_.CopyDevice(*markRow_);
+}
+
+void DeviceTable::PasteDevice() {
+  if (list_.PasteDevice()) ShowList();
+}
+
+void DeviceTable::DeleteSelectedDevice() {
+  if (!markRow_ || *markRow_ >= list_.Count()) return;
+  if (rowsLocked_) {
+    Show(QStringLiteral("Rows cannot be deleted while devices are being checked or updated."));
+    return;
+  }
+  list_.DeleteSelectedDevice(*markRow_);
+  markRow_.reset();
+  ShowList();
+}
+
+void DeviceTable::keyPressEvent(QKeyEvent* event) {
+  const bool fresh = !event->isAutoRepeat() && !(event->modifiers() & Qt::AltModifier);
+  switch (event->key()) {
+    case Qt::Key_Delete:
+      DeleteSelectedDevice();
+      return;
+    case Qt::Key_C:
+      if (fresh) CopyDevice();
+      return;
+    case Qt::Key_V:
+      if (fresh) PasteDevice();
+      return;
+    default:
+      QTableWidget::keyPressEvent(event);
+  }
+}
+
+bool DeviceTable::event(QEvent* event) {
+  // Tab in the list itself asks for the next cell of the current row.
+  if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Tab &&
+      list_.Count() > 0) {
+    NextCell();
+    return true;
+  }
+  return QTableWidget::event(event);
+}
+
+void DeviceTable::contextMenuEvent(QContextMenuEvent* event) {
+  setFocus();
+  QMenu menu(this);
+  QAction* copy = menu.addAction(QStringLiteral("Copy"));
+  QAction* paste = menu.addAction(QStringLiteral("Paste"));
+  QAction* remove = menu.addAction(QStringLiteral("Delete"));
+  copy->setStatusTip(QStringLiteral("copy Device list"));
+  paste->setStatusTip(QStringLiteral("Paste Device list"));
+  remove->setStatusTip(QStringLiteral("Delete Device list"));
+  QAction* chosen = menu.exec(event->globalPos());
+  if (chosen == copy) CopyDevice();
+  if (chosen == paste) PasteDevice();
+  if (chosen == remove) DeleteSelectedDevice();
 }
 
 }  // namespace zandorui

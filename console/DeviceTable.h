@@ -1,14 +1,19 @@
 #pragma once
 
+#include <QPointer>
 #include <QTableWidget>
+#include <optional>
 
 #include "devices/DeviceList.h"
 
 namespace zandorui {
 
 // The device list as the operator sees it: six columns with grid lines, a check box in front of
-// each row and whole-row selection. It shows the core's list and writes back only the check
-// boxes; every other change goes through the list and is shown again.
+// each row and whole-row selection. A click on a cell opens its editor over the cell (an edit
+// box for Name and Port, an editable drop-down for the address and the key); Tab walks to the
+// next editable cell of the row. Every change goes through the core's list, which keeps the
+// rules, and is shown again. Copy, Paste and Delete act on rows from the context menu or the
+// keys C, V and Delete.
 class DeviceTable : public QTableWidget {
   Q_OBJECT
  public:
@@ -18,12 +23,44 @@ class DeviceTable : public QTableWidget {
   void ShowList();
   // Shows one row's Status cell.
   void ShowStatus(std::size_t row, const QString& text);
+  // While devices are worked on, rows keep their places: deleting is refused.
+  void SetRowsLocked(bool locked) { rowsLocked_ = locked; }
+
+  // The row commands of the context menu and keys.
+  void CopyDevice();
+  void PasteDevice();
+  void DeleteSelectedDevice();
+
+  // Opens the editor of a cell, as a click on it does (tests and Tab use it too).
+  void ClickCell(int row, int column);
+  // The open editor, if any.
+  QWidget* Editor() const { return editor_; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
+  static constexpr int kColumnLimit = 5;
+
   void CheckChanged(QTableWidgetItem* item);
+  void OpenEditor(int row, int column);
+  void PlaceEditor(QWidget* editor, int row, int column);
+  void EndEdit();
+  void NextCell();
+  void Store(int row, int column, const QString& text);
+  void Show(const QString& message);
 
   vel::DeviceList& list_;
   bool showing_ = false;
+  bool rowsLocked_ = false;
+  QPointer<QWidget> editor_;
+  int editRow_ = -1;
+  int editColumn_ = -1;
+  int currentRow_ = 0;
+  int nextColumn_ = 1;
+  std::optional<std::size_t> markRow_;  // the row last clicked
 };
 
 }  // namespace zandorui

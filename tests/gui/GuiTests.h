@@ -44,6 +44,21 @@ class FormTest : public QObject {
   QTemporaryDir listFolder_;
 };
 
+class ListEditingTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void TypedKeysGetTheirDashes();
+  void EnterStoresAndEscapeLeavesTheCell();
+  void TabWalksTheEditableCellsAndWraps();
+  void PortCellsResetWhenOpened();
+  void TheKeyEditorTakesHexDigitsOnly();
+  void AddressesJoinTheChoicesAndEmptyMeansSerial();
+  void ALongNameWidensUpToTheListsEdge();
+  void ScrollingEndsTheEditAndStoresIt();
+  void CopyPasteAndDeleteRows();
+  void TheSavedListHoldsWhatWasTyped();
+};
+
 class SerialSettingsTest : public QObject {
   Q_OBJECT
  private slots:

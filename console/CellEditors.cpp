@@ -1,0 +1,142 @@
+#include "CellEditors.h"
+
+#include <QAbstractItemView>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QTimer>
+
+#include "KeyEntry.h"
+
+namespace zandorui {
+
+namespace {
+
+constexpr int kTextMargin = 5;
+
+}  // namespace
+
+CellLineEdit::CellLineEdit(const QString& text, int maxRight, QWidget* parent)
+    : QLineEdit(text, parent), maxRight_(maxRight) {
+  setObjectName(QStringLiteral("c4660"));
+  setCursorPosition(0);
+  connect(this, &QLineEdit::textEdited, this, &CellLineEdit::Widen);
+}
+
+namespace {
+
+// A shortcut check for a key the editor handles itself.
+bool IsEditKey(QEvent* event) {
+  if (event->type() != QEvent::ShortcutOverride) return false;
+  const int key = static_cast<QKeyEvent*>(event)->key();
+  return key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+}  // namespace
+
+bool CellLineEdit::event(QEvent* event) {
+  // Enter and Escape belong to the editor, not to the window's shortcuts.
+  if (IsEditKey(event)) {
+    event->accept();
+    return true;
+  }
+  // Tab moves to the next cell instead of to the next control.
+  if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Tab) {
+    ended_ = true;
+    emit Tabbed();
+    return true;
+  }
+  return QLineEdit::event(event);
+}
+
+void CellLineEdit::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
+      event->key() == Qt::Key_Enter) {
+    cancelled_ = event->key() == Qt::Key_Escape;
+    ended_ = true;
+    emit Ended();
+    return;
+  }
+  QLineEdit::keyPressEvent(event);
+}
+
+void CellLineEdit::focusOutEvent(QFocusEvent* event) {
+  QLineEdit::focusOutEvent(event);
+  if (!ended_) {
+    ended_ = true;
+    emit Ended();
+  }
+}
+
+void CellLineEdit::Widen() {
+  const int wanted = fontMetrics().horizontalAdvance(text()) + 2 * kTextMargin + 4;
+  if (wanted > width()) resize(std::min(wanted, maxRight_ - x()), height());
+}
+
+CellCombo::CellCombo(const QStringList& choices, const QString& text, bool keyMode, QWidget* parent)
+    : QComboBox(parent), keyMode_(keyMode) {
+  setObjectName(QStringLiteral("c4661"));
+  setEditable(true);
+  setInsertPolicy(QComboBox::NoInsert);
+  addItems(choices);
+  // The first entry that begins with the cell's text, looked for from the second entry on.
+  int chosen = -1;
+  for (int i = 1; i < count() + 1 && chosen < 0; ++i) {
+    if (itemText(i % count()).startsWith(text)) chosen = i % count();
+  }
+  setCurrentIndex(chosen);
+  if (chosen < 0) setEditText(text);
+  lineEdit()->selectAll();
+  lineEdit()->installEventFilter(this);
+  if (keyMode_) connect(lineEdit(), &QLineEdit::textEdited, this, &CellCombo::Reformat);
+  connect(this, &QComboBox::activated, this, [this] { End(); });
+}
+
+bool CellCombo::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == lineEdit() && IsEditKey(event)) {
+    event->accept();
+    return true;
+  }
+  if (watched != lineEdit() || event->type() != QEvent::KeyPress) {
+    return QComboBox::eventFilter(watched, event);
+  }
+  auto* key = static_cast<QKeyEvent*>(event);
+  if (key->key() == Qt::Key_Tab) {
+    ended_ = true;
+    emit Tabbed();
+    return true;
+  }
+  if (keyMode_) {
+    const QString typed = key->text();
+    backspaceSeen_ = key->key() == Qt::Key_Backspace;
+    const bool digit = typed.size() == 1 && IsKeyEntryCharacter(typed[0].toLatin1());
+    return !(digit || backspaceSeen_);  // everything else is discarded
+  }
+  if (key->key() == Qt::Key_Escape || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+    cancelled_ = key->key() == Qt::Key_Escape;
+    End();
+    return true;
+  }
+  return false;
+}
+
+void CellCombo::Reformat(const QString& text) {
+  if (backspaceSeen_) return;
+  const TypedKey key = FormatTypedKey(text.toStdString(), lineEdit()->cursorPosition());
+  lineEdit()->setText(QString::fromStdString(key.text));
+  lineEdit()->setCursorPosition(key.caret);
+}
+
+void CellCombo::focusOutEvent(QFocusEvent* event) {
+  QComboBox::focusOutEvent(event);
+  // The drop-down list takes the focus while it is open; that is no end of the edit.
+  if (view()->isVisible()) return;
+  End();
+}
+
+void CellCombo::End() {
+  if (ended_) return;
+  ended_ = true;
+  emit Ended();
+}
+
+}  // namespace zandorui

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QComboBox>
+#include <QLineEdit>
+
+namespace zandorui {
+
+// The edit box over a Name or Port cell. Enter stores, Escape leaves the cell unchanged, Tab moves
+// on; losing the focus for any other reason stores. A long text widens the box up to `maxRight`.
+class CellLineEdit : public QLineEdit {
+  Q_OBJECT
+ public:
+  CellLineEdit(const QString& text, int maxRight, QWidget* parent);
+  bool Cancelled() const { return cancelled_; }
+
+ signals:
+  void Tabbed();
+  void Ended();
+
+ protected:
+  bool event(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+
+ private:
+  void Widen();
+
+  int maxRight_;
+  bool cancelled_ = false;
+  bool ended_ = false;
+};
+
+// The editable drop-down over an address or key cell, filled from the column's choice list. In
+// key mode it takes hexadecimal digits and Backspace only and puts the dashes in as they are typed.
+class CellCombo : public QComboBox {
+  Q_OBJECT
+ public:
+  CellCombo(const QStringList& choices, const QString& text, bool keyMode, QWidget* parent);
+  bool Cancelled() const { return cancelled_; }
+  // The text to store: the chosen or typed text.
+  QString Text() const { return currentText(); }
+
+ signals:
+  void Tabbed();
+  void Ended();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+
+ private:
+  void Reformat(const QString& text);
+  void End();
+
+  bool keyMode_;
+  bool backspaceSeen_ = false;
+  bool cancelled_ = false;
+  bool ended_ = false;
+};
+
+}  // namespace zandorui

@@ -1,0 +1,274 @@
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "GuiSupport.h"
+#include "GuiTests.h"
+#include "app/MainWindow.h"
+#include "console/ConsoleForm.h"
+#include "console/DeviceTable.h"
+#include "console/KeyEntry.h"
+#include "support/DeviceRows.h"
+
+namespace zandorui::testing {
+
+namespace {
+
+constexpr const char* kKey = "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF";
+
+// A window whose list holds a serial row and a TCP row.
+struct EditedList {
+  EditedList() : window(folder.path()), form(window.Form()) {
+    table = form.findChild<DeviceTable*>(QStringLiteral("c1116"));
+    vel::testing::AddTickedRow(form.List(), "serial", vel::kDefaultSerial, "2");
+    vel::testing::AddTickedRow(form.List(), "tcp", "10.0.0.5", "3000");
+    table->ShowList();
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) qFatal("the window was not shown");
+  }
+  void Click(int row, int column) {
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                      table->visualItemRect(table->item(row, column)).center());
+  }
+  QLineEdit* Edit() { return qobject_cast<QLineEdit*>(table->Editor()); }
+  QComboBox* Combo() { return qobject_cast<QComboBox*>(table->Editor()); }
+  QString Cell(int row, int column) { return table->item(row, column)->text(); }
+  const vel::DeviceEntry& Row(std::size_t row) { return form.List().Row(row); }
+
+  QTemporaryDir folder;
+  MainWindow window;
+  ConsoleForm& form;
+  DeviceTable* table = nullptr;
+};
+
+}  // namespace
+
+void ListEditingTest::TypedKeysGetTheirDashes() {
+  std::string text;
+  int caret = 0;
+  const auto type = [&](char c) {
+    text += c;
+    const TypedKey key = FormatTypedKey(text, ++caret);
+    text = key.text;
+    caret = key.caret;
+  };
+  for (char c : std::string("0a1b")) type(c);
+  QCOMPARE(text, std::string("0A-1B-"));
+  text = "0A";  // the dash was deleted with Backspace: the next digit puts it back
+  caret = 2;
+  type('c');
+  QCOMPARE(text, std::string("0A-C"));
+  text.clear();
+  caret = 0;
+  for (char c : std::string("00112233445566778899aabbccddeeff")) type(c);
+  QCOMPARE(text, std::string(kKey));
+  type('1');  // nothing beyond 47 characters
+  QCOMPARE(text, std::string(kKey));
+  QVERIFY(!IsKeyEntryCharacter('g') && IsKeyEntryCharacter('f') && IsKeyEntryCharacter('7'));
+}
+
+void ListEditingTest::EnterStoresAndEscapeLeavesTheCell() {
+  EditedList list;
+  list.Click(0, 1);
+  QLineEdit* edit = list.Edit();
+  QVERIFY(edit != nullptr);
+  QCOMPARE(edit->objectName(), QStringLiteral("c4660"));
+  QCOMPARE(edit->geometry().topLeft(),
+           list.table->visualItemRect(list.table->item(0, 1)).topLeft());
+  QCOMPARE(edit->text(), QStringLiteral("serial"));
+  edit->selectAll();
+  QTest::keyClicks(edit, "Lab 1");
+  QTest::keyClick(edit, Qt::Key_Return);
+  QCOMPARE(list.Row(0).name, std::string("Lab 1"));
+  QCOMPARE(list.Cell(0, 1), QStringLiteral("Lab 1"));
+  QVERIFY(list.table->Editor() == nullptr);
+
+  list.Click(0, 1);
+  QTest::keyClicks(list.Edit(), "xyz");
+  QTest::keyClick(list.Edit(), Qt::Key_Escape);
+  QCOMPARE(list.Row(0).name, std::string("Lab 1"));
+
+  // A "!" would split the row in the file: refused with its reason, the cell unchanged.
+  BoxAnswerer boxes;
+  list.Click(0, 1);
+  QTest::keyClicks(list.Edit(), "!");
+  QTest::keyClick(list.Edit(), Qt::Key_Return);
+  QCOMPARE(list.Row(0).name, std::string("Lab 1"));
+  QCOMPARE(boxes.Texts().size(), 1);
+}
+
+void ListEditingTest::TabWalksTheEditableCellsAndWraps() {
+  EditedList list;
+  list.Click(1, 1);
+  QTest::keyClick(list.Edit(), Qt::Key_Tab);
+  QVERIFY(list.Combo() != nullptr);  // the address
+  QCOMPARE(list.Combo()->currentText(), QStringLiteral("10.0.0.5"));
+  QTest::keyClick(list.Combo()->lineEdit(), Qt::Key_Tab);
+  QCOMPARE(list.Edit()->text(), QStringLiteral("3000"));  // the Port
+  QTest::keyClick(list.Edit(), Qt::Key_Tab);
+  QCOMPARE(list.Combo()->objectName(), QStringLiteral("c4661"));  // the key
+  QTest::keyClick(list.Combo()->lineEdit(), Qt::Key_Tab);
+  QCOMPARE(list.Edit()->text(), QStringLiteral("tcp"));  // wrapped to the Name, never the Status
+  QTest::keyClick(list.Edit(), Qt::Key_Escape);
+  QCOMPARE(list.Row(1).address, std::string("10.0.0.5"));  // walking through changed nothing
+
+  // On a serial row the key cell opens nothing; the next Tab wraps to the Name.
+  list.Click(0, 3);
+  QTest::keyClick(list.Edit(), Qt::Key_Tab);
+  QVERIFY(list.table->Editor() == nullptr);
+  QCOMPARE(list.Cell(0, 4), QString::fromLatin1(vel::kNoEncryption));
+  QTest::keyClick(list.table, Qt::Key_Tab);
+  QCOMPARE(list.Edit()->text(), QStringLiteral("serial"));
+}
+
+void ListEditingTest::PortCellsResetWhenOpened() {
+  EditedList list;
+  std::string error;
+  list.form.List().SetCell(0, vel::DeviceColumn::kPort, "12", &error);
+  list.form.List().SetCell(1, vel::DeviceColumn::kPort, "5", &error);
+  list.table->ShowList();
+  list.Click(0, 3);
+  QCOMPARE(list.Edit()->text(), QStringLiteral("1"));
+  QTest::keyClick(list.Edit(), Qt::Key_Escape);
+  list.Click(1, 3);
+  QCOMPARE(list.Edit()->text(), QStringLiteral("3000"));
+  QTest::keyClicks(list.Edit(), "4");  // the caret stands at the start
+  QTest::keyClick(list.Edit(), Qt::Key_Enter);
+  QCOMPARE(list.Row(1).port, std::string("43000"));
+  list.form.List().SetCell(0, vel::DeviceColumn::kPort, "4", &error);
+  list.table->ShowList();
+  list.Click(0, 3);
+  QCOMPARE(list.Edit()->text(), QStringLiteral("4"));
+}
+
+void ListEditingTest::TheKeyEditorTakesHexDigitsOnly() {
+  EditedList list;
+  list.Click(1, 4);
+  QLineEdit* line = list.Combo()->lineEdit();
+  line->clear();
+  QTest::keyClicks(line, "0a1b");
+  QCOMPARE(line->text(), QStringLiteral("0A-1B-"));
+  QTest::keyClicks(line, "g z");  // discarded
+  QCOMPARE(line->text(), QStringLiteral("0A-1B-"));
+  QTest::keyClick(line, Qt::Key_Backspace);
+  QCOMPARE(line->text(), QStringLiteral("0A-1B"));  // no reformatting after Backspace
+  line->clear();
+  QTest::keyClicks(line, "00112233445566778899aabbccddeef");  // 31 digits: 46 characters
+  BoxAnswerer boxes;
+  list.table->setFocus();  // the edit ends
+  QCOMPARE(boxes.Texts(),
+           QStringList{QStringLiteral(
+               "Invalid Encryption Key! \nPlease Enter a valid 16 Byte Encryption Key")});
+  QCOMPARE(list.Row(1).key, std::string(vel::kNoEncryption));
+
+  list.Click(1, 4);
+  line = list.Combo()->lineEdit();
+  line->clear();
+  QTest::keyClicks(line, "00112233445566778899aabbccddeeff");
+  QCOMPARE(line->text(), QString::fromLatin1(kKey));
+  QTest::keyClick(line, Qt::Key_Tab);
+  QCOMPARE(list.Row(1).key, std::string(kKey));
+  QTest::keyClick(list.Edit(), Qt::Key_Escape);
+  // The new key is offered to every row from then on.
+  QVERIFY(std::count(list.form.List().KeyChoices().begin(), list.form.List().KeyChoices().end(),
+                     std::string(kKey)) == 1);
+}
+
+void ListEditingTest::AddressesJoinTheChoicesAndEmptyMeansSerial() {
+  EditedList list;
+  list.Click(1, 2);
+  QLineEdit* line = list.Combo()->lineEdit();
+  line->clear();
+  QTest::keyClicks(line, "192.168.7.9");
+  QTest::keyClick(line, Qt::Key_Return);
+  QCOMPARE(list.Row(1).address, std::string("192.168.7.9"));
+  list.Click(0, 2);
+  QVERIFY(list.Combo()->findText(QStringLiteral("192.168.7.9")) >= 0);
+  list.Combo()->lineEdit()->clear();
+  list.Combo()->setCurrentIndex(-1);
+  QTest::keyClick(list.Combo()->lineEdit(), Qt::Key_Return);
+  QCOMPARE(list.Row(0).address, std::string(vel::kDefaultSerial));
+}
+
+void ListEditingTest::ALongNameWidensUpToTheListsEdge() {
+  EditedList list;
+  list.Click(0, 1);
+  QLineEdit* edit = list.Edit();
+  const int narrow = edit->width();
+  QTest::keyClicks(edit, "a rather long name for a device in the second rack");
+  QVERIFY(edit->width() > narrow);
+  QTest::keyClicks(edit, QString(150, QLatin1Char('x')));
+  QVERIFY(edit->geometry().right() < list.table->viewport()->width());
+  QTest::keyClick(edit, Qt::Key_Return);
+}
+
+void ListEditingTest::ScrollingEndsTheEditAndStoresIt() {
+  EditedList list;
+  for (int i = 0; i < 40; ++i) list.form.List().AddDevice();
+  list.table->ShowList();
+  list.Click(1, 1);
+  list.Edit()->selectAll();
+  QTest::keyClicks(list.Edit(), "scrolled");
+  list.table->verticalScrollBar()->setValue(list.table->verticalScrollBar()->maximum());
+  QVERIFY(list.table->Editor() == nullptr);
+  QCOMPARE(list.Row(1).name, std::string("scrolled"));
+}
+
+void ListEditingTest::CopyPasteAndDeleteRows() {
+  EditedList list;
+  list.form.List().SetChecked(list.form.List().AddDevice(), true);  // row 2, ticked
+  list.table->ShowList();
+  QTest::keyClick(list.table, Qt::Key_V);  // nothing copied yet
+  QCOMPARE(list.Row(2).name, std::string());
+
+  list.Click(1, 5);  // the Status cell: marks row 1, opens nothing
+  QVERIFY(list.table->Editor() == nullptr);
+  QTest::keyClick(list.table, Qt::Key_C);
+  list.Click(2, 0);  // unticks row 2: a row unticked by the click becomes the paste target
+  QVERIFY(!list.Row(2).checked);
+  QTest::keyClick(list.table, Qt::Key_V);
+  QCOMPARE(list.Row(2).name, std::string("tcp"));
+  QCOMPARE(list.Row(2).address, std::string("10.0.0.5"));
+  QCOMPARE(list.Row(2).port, std::string("3000"));
+
+  list.Click(0, 5);
+  QTest::keyClick(list.table, Qt::Key_Delete);
+  QCOMPARE(list.form.List().Count(), std::size_t(2));
+  QCOMPARE(list.Row(0).name, std::string("tcp"));
+}
+
+void ListEditingTest::TheSavedListHoldsWhatWasTyped() {
+  EditedList list;
+  list.Click(1, 1);
+  list.Edit()->selectAll();
+  QTest::keyClicks(list.Edit(), "Rack 7");
+  QTest::keyClick(list.Edit(), Qt::Key_Tab);
+  QLineEdit* address = list.Combo()->lineEdit();
+  address->clear();
+  QTest::keyClicks(address, "10.1.2.3");
+  QTest::keyClick(address, Qt::Key_Tab);
+  list.Edit()->selectAll();
+  QTest::keyClicks(list.Edit(), "4001");
+  QTest::keyClick(list.Edit(), Qt::Key_Tab);
+  QLineEdit* key = list.Combo()->lineEdit();
+  key->clear();
+  QTest::keyClicks(key, "00112233445566778899AABBCCDDEEFF");
+  QTest::keyClick(key, Qt::Key_Tab);
+  QTest::keyClick(list.Edit(), Qt::Key_Escape);
+  QTest::mouseClick(list.form.findChild<QPushButton*>(QStringLiteral("c1120")), Qt::LeftButton);
+
+  vel::DeviceList saved;
+  std::string error;
+  QVERIFY(saved.Load(QDir(list.folder.path()).filePath("KestaLST.txt").toStdString(), &error));
+  QCOMPARE(saved.Count(), std::size_t(2));
+  QCOMPARE(saved.Row(1).name, std::string("Rack 7"));
+  QCOMPARE(saved.Row(1).address, std::string("10.1.2.3"));
+  QCOMPARE(saved.Row(1).port, std::string("4001"));
+  QCOMPARE(saved.Row(1).key, std::string(kKey));
+}
+
+}  // namespace zandorui::testing
