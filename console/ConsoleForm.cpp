@@ -22,7 +22,9 @@
 
 #include "../app/AppStyle.h"
 #include "../resources/ToolTips.h"
+#include "../views/MemoryView.h"
 #include "../views/MessageLog.h"
+#include "../views/RecordView.h"
 #include "DeviceTable.h"
 #include "JobEventQueue.h"
 #include "VersionDialog.h"
@@ -41,6 +43,7 @@ constexpr int kUnitNameId = 1124;
 constexpr int kUnitVersionId = 1128;
 constexpr int kUnitDoneId = 1132;
 constexpr int kMaxRowsAtOnce = 64;
+constexpr qint64 kRepaintMs = 33;
 const QString kRowsAtOnceKey = QStringLiteral("rowsAtOnce");
 const QString kUpgradeStatus = QStringLiteral(" : <Upgrade Status>");
 const QString kHexFileFilter = QStringLiteral("Hex files (*.hex);;All files (*)");
@@ -183,30 +186,37 @@ void ConsoleForm::BuildLayout() {
   layout->addWidget(statusLine_);
 
   auto* advancedRow = new QHBoxLayout;
-  const std::array<std::pair<int, const char*>, 6> advanced{{{1032, "Update Vantrel II(VLS, VLX)"},
+  const std::array<std::pair<int, const char*>, 7> advanced{{{1032, "Update Vantrel II(VLS, VLX)"},
                                                              {1033, "Update Zandor Matrix"},
                                                              {1035, "Send unformatted VelHex file"},
+                                                             {1004, "Test Hex File"},
                                                              {1005, "View Records"},
                                                              {1006, "View Memory"},
                                                              {1002, "Advanced..."}}};
+  std::map<int, QPushButton*> byId;
   for (const auto& [id, text] : advanced) {
     QPushButton* button = Button(id, QString::fromLatin1(text));
     button->setEnabled(false);
     button->hide();
     advancedButtons_.push_back(button);
     advancedRow->addWidget(button);
+    byId[id] = button;
   }
   advancedRow->addStretch();
-  advancedSettingsButton_ = advancedButtons_.back();
-  // The update buttons of the advanced row follow the loaded file; the record and memory views
-  // have no window yet, so their buttons stay disabled.
-  fileWorkButtons_ = {advancedButtons_[0], advancedButtons_[1], advancedButtons_[2]};
-  connect(advancedButtons_[0], &QPushButton::clicked, this,
+  advancedSettingsButton_ = byId[1002];
+  // The update buttons and the file test follow the loaded file and the walks; the views follow
+  // the loaded file only.
+  fileWorkButtons_ = {byId[1032], byId[1033], byId[1035], byId[1004]};
+  viewButtons_ = {byId[1005], byId[1006]};
+  connect(byId[1032], &QPushButton::clicked, this,
           [this] { StartWalk(vel::JobKind::kVantrelUpdate); });
-  connect(advancedButtons_[1], &QPushButton::clicked, this,
+  connect(byId[1033], &QPushButton::clicked, this,
           [this] { Message(Qs(vel::text::kModeNotSupported)); });
-  connect(advancedButtons_[2], &QPushButton::clicked, this,
+  connect(byId[1035], &QPushButton::clicked, this,
           [this] { StartWalk(vel::JobKind::kSendUnformatted); });
+  connect(byId[1004], &QPushButton::clicked, this, &ConsoleForm::TestLoadedFile);
+  connect(byId[1005], &QPushButton::clicked, this, &ConsoleForm::OpenRecordView);
+  connect(byId[1006], &QPushButton::clicked, this, &ConsoleForm::OpenMemoryView);
   connect(advancedSettingsButton_, &QPushButton::clicked, this, &ConsoleForm::OpenSerialSettings);
   layout->addLayout(advancedRow);
 
@@ -275,6 +285,7 @@ void ConsoleForm::OpenFile() {
 }
 
 bool ConsoleForm::LoadFile(const QString& path) {
+  CloseViews();  // they show the file that is about to go
   const vel::LoadResult result = vel::HexFileLoader(file_, this).LoadPath(path.toStdString());
   if (loadProgressActive_) EndProgress();
   if (!result.ok()) {
@@ -288,6 +299,7 @@ bool ConsoleForm::LoadFile(const QString& path) {
     sendButton_->setEnabled(false);
     checkButton_->setEnabled(false);
     for (QPushButton* button : fileWorkButtons_) button->setEnabled(false);
+    for (QPushButton* button : viewButtons_) button->setEnabled(false);
     Message(why);
     return false;
   }
@@ -297,8 +309,46 @@ bool ConsoleForm::LoadFile(const QString& path) {
   fileName_->setEnabled(true);
   sendButton_->setText(Qs(vel::DeviceTypeCaption(file_.Info(0).deviceType).caption));
   EnableWorkButtons(!DeviceWorkRunning());
+  for (QPushButton* button : viewButtons_) button->setEnabled(true);
   emit FileLoaded(path);
   return true;
+}
+
+void ConsoleForm::CloseViews() {
+  for (const QPointer<QDialog>& view : views_) delete view.data();
+  views_.clear();
+}
+
+void ConsoleForm::OpenRecordView() {
+  if (!file_.HasFile()) {
+    Message(Qs(vel::LoadString(vel::ids::kRecordsNoFile)));
+    return;
+  }
+  auto* view = new RecordView(file_, toolTipsEnabled_, this);
+  views_.push_back(view);
+  view->show();
+}
+
+void ConsoleForm::OpenMemoryView() {
+  if (!file_.HasFile()) {
+    Message(Qs(vel::LoadString(vel::ids::kMemMapNoFile)));
+    return;
+  }
+  if (file_.MemMap(0) == nullptr) {
+    const bool shown =
+        BeginProgress(1, file_.RecordCount(0), vel::LoadString(vel::ids::kCreatingMemMap), 1);
+    file_.GetMemMap(0, shown ? this : nullptr);
+    if (shown) EndProgress();
+  }
+  auto* view =
+      new MemoryView(*file_.MemMap(0), QFileInfo(filePath_).fileName(), toolTipsEnabled_, this);
+  views_.push_back(view);
+  view->show();
+}
+
+void ConsoleForm::TestLoadedFile() {
+  const vel::HexTestOutcome outcome = file_.TestHexFile(this);
+  for (int id : vel::HexTestMessageIds(outcome)) Message(Qs(vel::LoadString(id)));
 }
 
 // --- Device work -------------------------------------------------------------------------------
@@ -624,6 +674,7 @@ bool ConsoleForm::BeginProgress(int low, int high, const std::string& text, int 
   if (loadProgressActive_ || DeviceWorkRunning()) return false;
   loadProgressActive_ = true;
   loadStep_ = step;
+  repaintClock_.invalidate();
   progress_->setEnabled(true);
   statusLine_->setEnabled(true);
   progress_->setRange(low, std::max(low, high));
@@ -642,13 +693,25 @@ void ConsoleForm::ShowStatusText(const std::string& text, bool active) {
 bool ConsoleForm::SetStatus(const std::string& text) {
   if (loadProgressActive_) progress_->setValue(progress_->value() + loadStep_);
   ShowStatusText(text, loadProgressActive_);
+  RepaintProgress();
   return loadProgressActive_;
 }
 
 bool ConsoleForm::SetProgress(int position, const std::string& text) {
   if (loadProgressActive_) progress_->setValue(position);
   ShowStatusText(text, loadProgressActive_);
+  RepaintProgress();
   return loadProgressActive_;
+}
+
+void ConsoleForm::RepaintProgress() {
+  // A file operation runs on this thread: the bar is painted about 30 times a second.
+  if (!loadProgressActive_ || (repaintClock_.isValid() && repaintClock_.elapsed() < kRepaintMs)) {
+    return;
+  }
+  repaintClock_.start();
+  progress_->repaint();
+  statusLine_->repaint();
 }
 
 bool ConsoleForm::EndProgress() {

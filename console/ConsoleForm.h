@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -14,6 +16,7 @@
 #include "image/FirmwareFile.h"
 
 class QCheckBox;
+class QDialog;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -65,6 +68,12 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   void OpenSerialSettings();
   void CancelDeviceWork();
   void SetRowsAtOnce(int rows);
+  // The advanced file buttons: the checksum test, the record view and the memory view.
+  void TestLoadedFile();
+  void OpenRecordView();
+  void OpenMemoryView();
+  // The record and memory views open now (a load closes them all).
+  std::vector<QPointer<QDialog>> OpenViews() const { return views_; }
 
   // Called with each row's document before its device is reached (tests shorten waits here).
   void SetDocumentPreparation(std::function<void(vel::CVelUpdateDoc&)> prepare) {
@@ -122,6 +131,8 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   bool EndProgress() override;
   bool CancelRequested() const override { return false; }
   void ShowStatusText(const std::string& text, bool active);
+  void RepaintProgress();
+  void CloseViews();
 
   vel::DeviceList list_;
   QString listPath_;
@@ -152,10 +163,13 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   std::vector<QPushButton*> advancedButtons_;
   QPushButton* advancedSettingsButton_ = nullptr;
   std::vector<QPushButton*> fileWorkButtons_;
+  std::vector<QPushButton*> viewButtons_;
+  std::vector<QPointer<QDialog>> views_;
 
-  // Progress of a file load (device work shows its own through events).
+  // Progress of a file operation (device work shows its own through events).
   bool loadProgressActive_ = false;
   int loadStep_ = 1;
+  QElapsedTimer repaintClock_;
 
   // The running walk.
   vel::JobKind runningKind_ = vel::JobKind::kUpdate;

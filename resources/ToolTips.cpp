@@ -7,7 +7,7 @@ namespace zandorui {
 
 namespace {
 
-constexpr std::array<std::pair<int, std::string_view>, 17> kToolTips{{
+constexpr std::array<std::pair<int, std::string_view>, 33> kToolTips{{
     {1002, "Open the dialog box to set advanced communication options."},
     {1004, "Test the checksums of the loaded Hex file"},
     {1005, "View individual records in the Hex file"},
@@ -25,6 +25,24 @@ constexpr std::array<std::pair<int, std::string_view>, 17> kToolTips{{
     {1119, "Untick every device"},
     {1120, "Save the device list"},
     {1150, "Delete the ticked devices"},
+    // The record view.
+    {1016, "Type or select a record to view"},
+    {1017, "Increment/Decrement the record being viewed"},
+    {1019, "Number of data bytes in the record"},
+    {1021, "Checksum of record"},
+    {1023, "Scroll through records"},
+    {1024, "Refresh the record shown below"},
+    {1025, "Data bytes in the record"},
+    {1029, "Start address of data in the record"},
+    {61447, "Type of record"},
+    // The memory view.
+    {1018, "Increment/Decrement the page number"},
+    {1020, "Enter a page (0x00XX00) to display"},
+    {1026, "Memory map of specified region"},
+    {1027, "Addresses of displayed memory region"},
+    {1028, "Jump to selected region"},
+    {1030, "Enter a segment (0xXX0000) to display"},
+    {1031, "Increment/Decrement the segment number"},
 }};
 
 }  // namespace

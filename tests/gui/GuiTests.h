@@ -59,6 +59,17 @@ class ListEditingTest : public QObject {
   void TheSavedListHoldsWhatWasTyped();
 };
 
+class ViewsTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void RecordsShowTheirFields();
+  void TheSelectorKeepsElevenNumbersAndBounds();
+  void TheMemoryViewPagesThroughTheMap();
+  void DataBeforeAnyAddressShowsAtSegmentFF();
+  void ALoadClosesEveryView();
+  void TheFileTestReportsItsVerdict();
+};
+
 class SerialSettingsTest : public QObject {
   Q_OBJECT
  private slots:
