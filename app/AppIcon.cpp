@@ -6,12 +6,10 @@
 
 namespace zandorui {
 
-namespace {
-
-QPixmap Draw(int size) {
-  QPixmap pixmap(size, size);
-  pixmap.fill(Qt::transparent);
-  QPainter p(&pixmap);
+QImage DrawAppIcon(int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
   p.scale(size / 64.0, size / 64.0);
   // The device: a dark rounded box with a row of port lights.
@@ -35,14 +33,12 @@ QPixmap Draw(int size) {
   arrow.closeSubpath();
   p.setBrush(QColor(0x3d, 0x8b, 0xe0));
   p.drawPath(arrow);
-  return pixmap;
+  return image;
 }
-
-}  // namespace
 
 QIcon AppIcon() {
   QIcon icon;
-  for (int size : {16, 32, 48, 64, 128, 256}) icon.addPixmap(Draw(size));
+  for (int size : {16, 32, 48, 64, 128, 256}) icon.addPixmap(QPixmap::fromImage(DrawAppIcon(size)));
   return icon;
 }
 
