@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "BenchSupport.h"
+#include "BoxCloser.h"
 #include "SampleGen.h"
 #include "SimServer.h"
 #include "app/AppStyle.h"
@@ -82,14 +83,6 @@ class Heartbeat {
   double longest_ = 0;
 };
 
-// Closes the boxes a walk's end shows, as an operator would.
-void CloseBoxesAsTheyCome(QTimer& timer) {
-  QObject::connect(&timer, &QTimer::timeout, [] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->accept();
-  });
-  timer.start(20);
-}
-
 bench::Seconds UpdateFromTheForm(zandorui::ConsoleForm& form) {
   const auto start = Clock::now();
   form.findChild<QPushButton*>(QStringLiteral("c1034"))->click();
@@ -137,8 +130,7 @@ int main(int argc, char** argv) {
   form.findChild<zandorui::DeviceTable*>(QStringLiteral("c1116"))->ShowList();
   window.show();
   form.LoadFile(QString::fromStdString(file));
-  QTimer boxCloser;
-  CloseBoxesAsTheyCome(boxCloser);
+  const bench::BoxCloser boxCloser;
 
   const std::vector<std::string> commandLine{bench::OwnFolder() + "/zandor", "update", file,
                                              "tcp:127.0.0.1:" + port};

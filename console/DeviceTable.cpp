@@ -185,7 +185,7 @@ void DeviceTable::EndEdit() {
 
 void DeviceTable::NextCell() {
   EndEdit();
-  if (nextColumn_ == kColumnLimit) nextColumn_ = 1;
+  if (nextColumn_ >= kColumnLimit) nextColumn_ = 1;  // also after a click on the Status cell
   const int column = nextColumn_++;
   if (static_cast<std::size_t>(currentRow_) < list_.Count()) OpenEditor(currentRow_, column);
 }

@@ -71,8 +71,18 @@ void MemoryView::BuildLayout(bool toolTips) {
   table_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   table_->setFont(QFont(QStringLiteral("Liberation Mono")));
-  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-  table_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  // Fixed sizes: measuring the contents again for every page costs more than the page itself.
+  const QFontMetrics metrics(table_->font());
+  const int cellWidth = metrics.horizontalAdvance(QStringLiteral("0x00")) + 12;
+  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  table_->horizontalHeader()->setDefaultSectionSize(cellWidth);
+  table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  table_->verticalHeader()->setDefaultSectionSize(metrics.height() + 6);
+  table_->verticalHeader()->setFixedWidth(metrics.horizontalAdvance(QStringLiteral("0xWW0000")) +
+                                          16);
+  table_->setMinimumSize(
+      table_->verticalHeader()->width() + 16 * cellWidth + 4,
+      table_->horizontalHeader()->sizeHint().height() + 16 * (metrics.height() + 6) + 4);
   for (int r = 0; r < kRows; ++r) {
     table_->setVerticalHeaderItem(r, new QTableWidgetItem);
     for (int c = 0; c < 16; ++c) {

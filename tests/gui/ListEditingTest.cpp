@@ -123,6 +123,12 @@ void ListEditingTest::TabWalksTheEditableCellsAndWraps() {
   QCOMPARE(list.Cell(0, 4), QString::fromLatin1(vel::kNoEncryption));
   QTest::keyClick(list.table, Qt::Key_Tab);
   QCOMPARE(list.Edit()->text(), QStringLiteral("serial"));
+  QTest::keyClick(list.Edit(), Qt::Key_Escape);
+
+  // After a click on the Status cell, Tab starts again at the Name.
+  list.Click(1, 5);
+  QTest::keyClick(list.table, Qt::Key_Tab);
+  QCOMPARE(list.Edit()->text(), QStringLiteral("tcp"));
 }
 
 void ListEditingTest::PortCellsResetWhenOpened() {

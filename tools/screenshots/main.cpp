@@ -1,13 +1,16 @@
 // Renders every window of the desktop application, over simulated devices, into PNG files:
 //   zandor-screenshots OUT_DIR
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <cstdio>
 #include <functional>
@@ -22,7 +25,9 @@
 #include "console/SerialSettingsDialog.h"
 #include "console/VersionDialog.h"
 #include "support/DeviceRows.h"
+#include "views/MemoryView.h"
 #include "views/MessageLog.h"
+#include "views/RecordView.h"
 
 namespace {
 
@@ -67,7 +72,7 @@ void CaptureModal(const QString& name, std::function<void(T&)> close, bool every
     const bool first = !*saved;
     *saved = true;
     QTimer::singleShot(150, modal, [modal, name, close, first] {
-      if (first) Save(*modal, name);
+      if (first && !name.isEmpty()) Save(*modal, name);
       close(*modal);
     });
   });
@@ -145,6 +150,35 @@ int main(int argc, char** argv) {
   form.ToggleAdvancedSettings();
   WaitFor([] { return false; }, 200);
   Save(window, QStringLiteral("main-window-advanced"));
+
+  // The list with the key editor open over a cell, part of a key typed.
+  auto* table = form.findChild<zandorui::DeviceTable*>(QStringLiteral("c1116"));
+  table->ClickCell(1, 4);
+  if (auto* key = qobject_cast<QComboBox*>(table->Editor())) {
+    key->lineEdit()->clear();
+    QTest::keyClicks(key->lineEdit(), QStringLiteral("00112233aabb"));
+  }
+  WaitFor([] { return false; }, 200);
+  Save(window, QStringLiteral("list-key-editor"));
+  table->setFocus();
+  CaptureModal<QMessageBox>(QString(), [](QMessageBox& box) { box.accept(); });  // invalid key
+  WaitFor([] { return false; }, 300);
+
+  form.OpenRecordView();
+  auto* records = qobject_cast<zandorui::RecordView*>(form.OpenViews().back().data());
+  records->ShowRecordNumber(3);
+  records->ShowRecordNumber(2);
+  WaitFor([] { return false; }, 200);
+  Save(*records, QStringLiteral("record-view"));
+  CaptureModal<QMessageBox>(QString(),
+                            [](QMessageBox& box) { box.accept(); });  // segment FF unused
+  form.OpenMemoryView();
+  auto* memory = qobject_cast<zandorui::MemoryView*>(form.OpenViews().back().data());
+  memory->findChild<QLineEdit*>(QStringLiteral("c1030"))->setText(QStringLiteral("00"));
+  memory->findChild<QLineEdit*>(QStringLiteral("c1020"))->setText(QStringLiteral("00"));
+  memory->GoTo();
+  WaitFor([] { return false; }, 200);
+  Save(*memory, QStringLiteral("memory-view"));
 
   zandorui::SerialChoices choices;
   choices.mapping.Set("COM1", "/dev/ttyUSB0");
