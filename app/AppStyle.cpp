@@ -1,5 +1,9 @@
 #include "AppStyle.h"
 
+#include <QWidget>
+
+#include "../resources/ToolTips.h"
+
 namespace zandorui {
 
 QFont AppFont(bool bold) {
@@ -11,5 +15,10 @@ QFont AppFont(bool bold) {
 }
 
 QString ControlName(int id) { return QStringLiteral("c%1").arg(id); }
+
+void NameControl(QWidget* control, int id, bool toolTips) {
+  control->setObjectName(ControlName(id));
+  if (toolTips) control->setToolTip(Qs(ToolTipText(id)));
+}
 
 }  // namespace zandorui

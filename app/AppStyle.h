@@ -15,6 +15,14 @@ QFont AppFont(bool bold);
 // A control's object name: its number, "c1034".
 QString ControlName(int id);
 
+// Gives a control its number as object name and, when tool tips are on, its tool tip.
+void NameControl(QWidget* control, int id, bool toolTips);
+template <typename Control>
+Control* Numbered(Control* control, int id, bool toolTips) {
+  NameControl(control, id, toolTips);
+  return control;
+}
+
 inline QString Qs(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }

@@ -640,8 +640,8 @@ void ConsoleForm::contextMenuEvent(QContextMenuEvent* event) {
   QAction* statusBar =
       menu.addAction(QStringLiteral("&Status Bar"), this, &ConsoleForm::StatusBarToggled);
   statusBar->setCheckable(true);
-  statusBar->setChecked(window()->findChild<QWidget*>(QStringLiteral("statusBar")) != nullptr &&
-                        window()->findChild<QWidget*>(QStringLiteral("statusBar"))->isVisible());
+  const auto* frameStatusBar = window()->findChild<QWidget*>(QStringLiteral("statusBar"));
+  statusBar->setChecked(frameStatusBar != nullptr && frameStatusBar->isVisible());
   QAction* open = menu.addAction(QStringLiteral("&Open...\tCtrl+O"), this, &ConsoleForm::OpenFile);
   open->setEnabled(findChild<QPushButton*>(ControlName(1007))->isEnabled());
   QMenu* recent = menu.addMenu(QStringLiteral("Recent &Files"));

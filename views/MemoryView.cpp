@@ -15,7 +15,6 @@
 #include <optional>
 
 #include "../app/AppStyle.h"
-#include "../resources/ToolTips.h"
 #include "common/Strings.h"
 
 namespace zandorui {
@@ -53,14 +52,10 @@ MemoryView::MemoryView(const vel::VelMemMap& map, const QString& fileName, bool 
 
 void MemoryView::BuildLayout(bool toolTips) {
   auto* layout = new QVBoxLayout(this);
-  const auto named = [toolTips](QWidget* widget, int id) {
-    widget->setObjectName(ControlName(id));
-    if (toolTips) widget->setToolTip(Qs(ToolTipText(id)));
-    return widget;
-  };
+  const auto named = [toolTips](auto* control, int id) { return Numbered(control, id, toolTips); };
   auto* frame = new QGroupBox(QStringLiteral("Memory View"));
   auto* frameLayout = new QHBoxLayout(frame);
-  table_ = static_cast<QTableWidget*>(named(new QTableWidget(kRows, 16), 1026));
+  table_ = named(new QTableWidget(kRows, 16), 1026);
   QStringList columns;
   for (int c = 0; c < 16; ++c)
     columns.append(QStringLiteral("0x") + Hex2(static_cast<unsigned>(c)));
@@ -91,7 +86,7 @@ void MemoryView::BuildLayout(bool toolTips) {
       table_->setItem(r, c, cell);
     }
   }
-  scroll_ = static_cast<QScrollBar*>(named(new QScrollBar(Qt::Vertical), 1029));
+  scroll_ = named(new QScrollBar(Qt::Vertical), 1029);
   scroll_->setRange(0, 255);
   scroll_->setPageStep(16);
   connect(scroll_, &QScrollBar::valueChanged, this, &MemoryView::Scrolled);
@@ -103,13 +98,13 @@ void MemoryView::BuildLayout(bool toolTips) {
   auto* jump = new QGroupBox(QStringLiteral("Quick Jump"));
   auto* jumpLayout = new QHBoxLayout(jump);
   const auto box = [&](int id) {
-    auto* edit = static_cast<QLineEdit*>(named(new QLineEdit, id));
+    auto* edit = named(new QLineEdit, id);
     edit->setMaxLength(2);
     edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("WW")) + 16);
     return edit;
   };
   const auto spin = [&](int id) {
-    auto* s = static_cast<QSpinBox*>(named(new QSpinBox, id));
+    auto* s = named(new QSpinBox, id);
     s->setRange(0, 255);
     s->setDisplayIntegerBase(16);
     s->setWrapping(true);
@@ -117,7 +112,7 @@ void MemoryView::BuildLayout(bool toolTips) {
     s->setFixedWidth(s->fontMetrics().horizontalAdvance(QStringLiteral("WW")) + 40);
     return s;
   };
-  auto* goTo = static_cast<QPushButton*>(named(new QPushButton(QStringLiteral("Go To")), 1028));
+  auto* goTo = named(new QPushButton(QStringLiteral("Go To")), 1028);
   connect(goTo, &QPushButton::clicked, this, &MemoryView::GoTo);
   segmentBox_ = box(1030);
   segmentSpin_ = spin(1031);

@@ -15,7 +15,6 @@
 #include <QVBoxLayout>
 
 #include "../app/AppStyle.h"
-#include "../resources/ToolTips.h"
 
 namespace zandorui {
 
@@ -54,26 +53,22 @@ RecordView::RecordView(const vel::FirmwareFile& file, bool toolTips, QWidget* pa
 
 void RecordView::BuildLayout(bool toolTips) {
   auto* layout = new QVBoxLayout(this);
-  const auto named = [toolTips](QWidget* widget, int id) {
-    widget->setObjectName(ControlName(id));
-    if (toolTips) widget->setToolTip(Qs(ToolTipText(id)));
-    return widget;
-  };
+  const auto named = [toolTips](auto* control, int id) { return Numbered(control, id, toolTips); };
   const auto field = [&](int id) {
     auto* edit = new QLineEdit;
     edit->setReadOnly(true);
-    return static_cast<QLineEdit*>(named(edit, id));
+    return named(edit, id);
   };
 
   auto* record = new QGroupBox(QStringLiteral("Record"));
   auto* form = new QFormLayout(record);
-  type_ = static_cast<QComboBox*>(named(new QComboBox, 61447));
+  type_ = named(new QComboBox, 61447);
   type_->addItems(kRecordTypes);
   type_->setEnabled(false);
   length_ = field(1019);
   address_ = field(1029);
   checksum_ = field(1021);
-  data_ = static_cast<QPlainTextEdit*>(named(new QPlainTextEdit, 1025));
+  data_ = named(new QPlainTextEdit, 1025);
   data_->setReadOnly(true);
   data_->setMinimumSize(420, 70);
   form->addRow(type_);
@@ -85,7 +80,7 @@ void RecordView::BuildLayout(bool toolTips) {
 
   auto* browser = new QGroupBox(QStringLiteral("Record Browser"));
   auto* browserLayout = new QVBoxLayout(browser);
-  slider_ = static_cast<QSlider*>(named(new QSlider(Qt::Horizontal), 1023));
+  slider_ = named(new QSlider(Qt::Horizontal), 1023);
   slider_->setRange(1, std::max(1, recordCount_));
   slider_->setTickInterval(kSliderTickRecords);
   slider_->setTickPosition(QSlider::TicksBelow);
@@ -103,18 +98,17 @@ void RecordView::BuildLayout(bool toolTips) {
 
   auto* selectorGroup = new QGroupBox(QStringLiteral("Record Selector"));
   auto* selectorLayout = new QHBoxLayout(selectorGroup);
-  selector_ = static_cast<QComboBox*>(named(new QComboBox, 1016));
+  selector_ = named(new QComboBox, 1016);
   selector_->setEditable(true);
   selector_->setInsertPolicy(QComboBox::NoInsert);
   selector_->insertItem(0, QStringLiteral("1"));
   selector_->setCurrentIndex(0);
   connect(selector_, &QComboBox::activated, this, &RecordView::SelectorClosed);
-  spin_ = static_cast<QSpinBox*>(named(new QSpinBox, 1017));
+  spin_ = named(new QSpinBox, 1017);
   spin_->setRange(0, recordCount_ + 1);  // one beyond each end: the rules below bring it back
   spin_->setValue(1);
   connect(spin_, &QSpinBox::valueChanged, this, &RecordView::SpinPressed);
-  auto* refresh =
-      static_cast<QPushButton*>(named(new QPushButton(QStringLiteral("Refresh Record")), 1024));
+  auto* refresh = named(new QPushButton(QStringLiteral("Refresh Record")), 1024);
   connect(refresh, &QPushButton::clicked, this, &RecordView::Refresh);
   selectorLayout->addWidget(new QLabel(QStringLiteral("Record Number:")));
   selectorLayout->addWidget(selector_, 1);
