@@ -33,23 +33,15 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   run_suite tsan build-tsan -DZANDOR_SANITIZE=thread -DZANDOR_BENCH=OFF
 
 echo "== fuzz: build"
-bash scripts/build.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DZANDOR_FUZZ=ON \
-  -DZANDOR_SANITIZE=address -DZANDOR_TESTS=OFF -DZANDOR_BENCH=OFF -DZANDOR_DESKTOP=OFF
+source scripts/fuzz-lib.sh
+fuzz_build
 fuzz_failed=0
-for target in build-fuzz/bin/*Fuzz; do
-  name=$(basename "$target")
-  seeds=fuzz/corpus/$(echo "${name%Fuzz}" | sed -E 's/([a-z])([A-Z])/\1-\2/g' | tr 'A-Z' 'a-z')
+for target in "$FUZZ_BUILD"/bin/*Fuzz; do
   work=$(mktemp -d)
-  echo "== fuzz: $name for ${FUZZ_SECONDS}s (seeds $seeds)"
-  if "$target" -max_total_time="$FUZZ_SECONDS" -max_len=8192 -print_final_stats=0 "$work" "$seeds" \
-      >"$work.log" 2>&1; then
-    echo "$name: clean ($(grep -o 'Done [0-9]* runs' "$work.log" || true))" | tee -a "$summary"
-  else
-    tail -n 40 "$work.log"
-    echo "$name: FAILED" | tee -a "$summary"
-    fuzz_failed=1
-  fi
-  rm -rf "$work" "$work.log"
+  echo "== fuzz: $(basename "$target") for ${FUZZ_SECONDS}s"
+  fuzz_run "$target" "$FUZZ_SECONDS" "$work/corpus" "$work/log" \
+    "fuzz-work/findings/$(basename "$target")" | tee -a "$summary" || fuzz_failed=1
+  rm -rf "$work"
 done
 
 echo

@@ -18,7 +18,7 @@ bool BlockTransfer::SendFrame(const std::uint8_t* frame, int length,
   if (eitherLink && tcp) {
     // Answers that came late for an earlier frame must not count for this one.
     std::uint8_t stale = 0;
-    while (ctx_.link.Tcp().ReadableNow() && ctx_.ReadByte(&stale) == 1) {
+    while (ctx_.link.ReadableNow() && ctx_.ReadByte(&stale) == 1) {
     }
   }
   const int askEvery = eitherLink ? kNotRespondingEveryTriesLink : kNotRespondingEveryTries;

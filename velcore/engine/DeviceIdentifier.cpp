@@ -34,8 +34,7 @@ void DeviceIdentifier::Begin(bool informationOnly) {
 int DeviceIdentifier::IdentifyDevice() {
   ctx_.console.BeginProgress(0, 6, std::string(text::kAttemptingToCommunicate), 1);
   ctx_.identified = false;
-  if (ctx_.link.Kind() == LinkKind::kTcp &&
-      ctx_.link.Tcp().ConnectTcp(ctx_.link.Tcp().Endpoint()) != 0) {
+  if (ctx_.link.Kind() == LinkKind::kTcp && ctx_.link.ConnectTcp() != 0) {
     if (!ctx_.Cancelled()) {
       ctx_.console.AppendMessage(
           Format(format::kCannotConnect, std::strerror(ctx_.link.Tcp().LastError())));

@@ -7,6 +7,7 @@ int DeviceLink::LinkRead(std::uint8_t* buffer, int count) {
 }
 
 int DeviceLink::LinkReadWithin(std::uint8_t* buffer, int count, int limitMs) {
+  if (peer_ != nullptr) return peer_->Read(buffer, count, limitMs);
   if (Kind() == LinkKind::kSerial) return serial_.Read(buffer, count, limitMs);
   int received = 0;
   tcp_.TcpReceive(buffer, count, &received, limitMs);
@@ -14,6 +15,7 @@ int DeviceLink::LinkReadWithin(std::uint8_t* buffer, int count, int limitMs) {
 }
 
 int DeviceLink::LinkWrite(const std::uint8_t* buffer, int count) {
+  if (peer_ != nullptr) return peer_->Write(buffer, count);
   if (Kind() == LinkKind::kSerial) return serial_.Write(buffer, count);
   if (count <= 0) return 0;
   scratch_.assign(buffer, buffer + count);  // the TCP link enciphers in place
@@ -26,11 +28,18 @@ int DeviceLink::LastWriteError() const {
   return Kind() == LinkKind::kSerial ? serial_.LastWriteError() : tcp_.LastError();
 }
 
+int DeviceLink::ConnectTcp() { return peer_ != nullptr ? 0 : tcp_.ConnectTcp(tcp_.Endpoint()); }
+
+bool DeviceLink::ReadableNow() {
+  return peer_ != nullptr ? peer_->ReadableNow() : tcp_.ReadableNow();
+}
+
 void DeviceLink::Purge() {
-  if (Kind() == LinkKind::kSerial) serial_.Purge();
+  if (peer_ == nullptr && Kind() == LinkKind::kSerial) serial_.Purge();
 }
 
 void DeviceLink::ClosePort() {
+  if (peer_ != nullptr) return;
   if (Kind() == LinkKind::kSerial) {
     serial_.Close();
   } else {

@@ -10,6 +10,18 @@
 
 namespace vel {
 
+// A device reached in-process instead of through a port or a socket: a harness that answers the
+// engine from a script, or one that relays to a simulated device and records its answers.
+class LinkPeer {
+ public:
+  virtual ~LinkPeer() = default;
+  // As DeviceLink::LinkReadWithin.
+  virtual int Read(std::uint8_t* buffer, int count, int limitMs) = 0;
+  virtual int Write(const std::uint8_t* buffer, int count) = 0;
+  // Whether received bytes are waiting to be read.
+  virtual bool ReadableNow() = 0;
+};
+
 // The device's link: a serial port or a TCP connection, chosen by the link kind at every call.
 class DeviceLink {
  public:
@@ -29,6 +41,10 @@ class DeviceLink {
   int LinkWrite(const std::uint8_t* buffer, int count);
   // The system's error of the last short write.
   int LastWriteError() const;
+  // Connects the TCP link to its stored endpoint: 0 or an errno value (TcpLink::ConnectTcp).
+  int ConnectTcp();
+  // True when received bytes are waiting on the TCP link.
+  bool ReadableNow();
   // Discards pending serial data (nothing to do on TCP).
   void Purge();
   // Closes the link of the current kind; on TCP this also turns encryption off.
@@ -38,12 +54,16 @@ class DeviceLink {
     serial_.SetCancelFlag(cancel);
     tcp_.SetCancelFlag(cancel);
   }
+  // Sends every read and write to `peer` instead of the port or the socket; a connect succeeds
+  // at once, purges and closes do nothing. Null restores the real links.
+  void AttachPeer(LinkPeer* peer) { peer_ = peer; }
 
  private:
   std::atomic<LinkKind> kind_{LinkKind::kSerial};
   SerialPort serial_;
   TcpLink tcp_;
   std::vector<std::uint8_t> scratch_;
+  LinkPeer* peer_ = nullptr;
 };
 
 }  // namespace vel

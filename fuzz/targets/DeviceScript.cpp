@@ -1,0 +1,240 @@
+#include "DeviceScript.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+
+#include "FuzzTargets.h"
+#include "SampleGen.h"
+#include "SimChannel.h"
+#include "SimDevice.h"
+#include "SimOptions.h"
+#include "support/EngineFakes.h"
+#include "support/Soak.h"
+
+namespace zandor::fuzz {
+
+namespace {
+
+constexpr int kMaxAnswer = 255;     // one script answer's length byte
+constexpr int kRecordWaitMs = 200;  // how long a recorded read waits for the device
+constexpr std::size_t kFuzzBytesPerSegment = 0x400;  // 64 records: short transfers
+
+// The families' firmware files, written once with every segment cut short.
+class FuzzFiles {
+ public:
+  FuzzFiles() {
+    char pattern[] = "/tmp/zandor-fuzz-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) std::abort();
+    dir_ = pattern;
+    for (auto sample : samplegen::StandardSamples()) {
+      for (auto& image : sample.images) {
+        image.bytesPerSegment = std::min(image.bytesPerSegment, kFuzzBytesPerSegment);
+      }
+      std::ofstream(dir_ / sample.fileName, std::ios::binary)
+          << samplegen::Generate(sample.images).text;
+    }
+  }
+  ~FuzzFiles() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  std::string Path(const std::string& fileName) const { return (dir_ / fileName).string(); }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+// The engine of one family, kept between runs.
+struct Engine {
+  vel::testing::QuietConsole console;
+  vel::testing::ScriptedOperator op;
+  vel::CVelUpdateDoc doc{console, op};
+  std::string path;
+};
+
+Engine& EngineFor(std::size_t family) {
+  static FuzzFiles files;
+  static std::map<std::size_t, std::unique_ptr<Engine>> engines;
+  auto& engine = engines[family];
+  if (!engine) {
+    engine = std::make_unique<Engine>();
+    engine->path = files.Path(vel::testing::SoakFamilies()[family].sample);
+    // No pauses; the countdowns keep their length, which a silent script passes through in
+    // as many empty reads.
+    engine->doc.Timing() = vel::EngineTiming{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  }
+  return *engine;
+}
+
+void ApplyFaults(std::uint32_t faultSeed, sim::SimFaults* faults) {
+  faults->seed = faultSeed;
+  switch (faultSeed) {
+    case 1:
+      faults->blockResults = {{0, 0xF7}, {2, 0xF6}};
+      break;
+    case 2:
+      faults->corruptAck = 0.05;
+      faults->lostAckOfFrames = {1, 4};
+      break;
+    case 3:
+      faults->rejectChecksum = true;
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+int ScriptedPeer::Read(std::uint8_t* buffer, int count, int) {
+  if (pos_ >= size_ || count <= 0) return 0;
+  const std::size_t wanted = data_[pos_++];
+  const std::size_t n = std::min({wanted, static_cast<std::size_t>(count), size_ - pos_});
+  std::copy(data_ + pos_, data_ + pos_ + n, buffer);
+  pos_ += n;
+  return static_cast<int>(n);
+}
+
+bool ScriptedPeer::ReadableNow() { return pos_ < size_ && (data_[pos_++] & 1) != 0; }
+
+void RecordingPeer::NoteThread() {
+  if (workerStart_ == SIZE_MAX && std::this_thread::get_id() != first_) {
+    workerStart_ = script_.size();
+  }
+}
+
+int RecordingPeer::Read(std::uint8_t* buffer, int count, int limitMs) {
+  if (count <= 0) return 0;  // no answer taken, as ScriptedPeer takes none
+  NoteThread();
+  count = std::min(count, kMaxAnswer);
+  const int waitMs = limitMs >= 0 ? std::min(limitMs, kRecordWaitMs) : kRecordWaitMs;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  int got = 0;
+  while (got < count) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    pollfd p{fd_, POLLIN, 0};
+    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) break;
+    const ssize_t n = ::recv(fd_, buffer + got, static_cast<std::size_t>(count - got), 0);
+    if (n <= 0) break;
+    got += static_cast<int>(n);
+  }
+  script_.push_back(static_cast<std::uint8_t>(got));
+  script_.insert(script_.end(), buffer, buffer + got);
+  return got;
+}
+
+int RecordingPeer::Write(const std::uint8_t* buffer, int count) {
+  int sent = 0;
+  while (sent < count) {
+    const ssize_t n =
+        ::send(fd_, buffer + sent, static_cast<std::size_t>(count - sent), MSG_NOSIGNAL);
+    if (n <= 0) break;
+    sent += static_cast<int>(n);
+  }
+  return sent;
+}
+
+bool RecordingPeer::ReadableNow() {
+  NoteThread();
+  pollfd p{fd_, POLLIN, 0};
+  const bool readable = poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+  script_.push_back(readable ? 1 : 0);
+  return readable;
+}
+
+const std::vector<DeviceScenario>& DeviceScenarios() {
+  static const std::vector<DeviceScenario> scenarios = [] {
+    std::vector<DeviceScenario> all;
+    const auto& families = vel::testing::SoakFamilies();
+    for (std::size_t f = 0; f < families.size(); ++f) {
+      std::string name = families[f].name;
+      std::replace(name.begin(), name.end(), ' ', '-');
+      name.erase(
+          std::remove_if(name.begin(), name.end(), [](char c) { return c == '(' || c == ')'; }),
+          name.end());
+      all.push_back({name + "-update", f, vel::kActionUpdate});
+      // A check identifies; the families woken by a byte of their own answer no identification.
+      sim::SimConfig config;
+      sim::ApplyFamily(families[f].family, &config);
+      if (!config.protocols.empty()) all.push_back({name + "-check", f, vel::kActionCheck});
+    }
+    return all;
+  }();
+  return scenarios;
+}
+
+const std::vector<DeviceScenario>& UpdateScenarios() {
+  static const std::vector<DeviceScenario> updates = [] {
+    std::vector<DeviceScenario> out;
+    for (const auto& s : DeviceScenarios()) {
+      if (s.action == vel::kActionUpdate) out.push_back(s);
+    }
+    return out;
+  }();
+  return updates;
+}
+
+int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer) {
+  Engine& engine = EngineFor(scenario.family);
+  vel::ConsoleState& state = engine.console.State();
+  state.cancel.Clear();
+  state.completion.Reset();
+  const bool check = scenario.action == vel::kActionCheck;
+  state.statusCode = check ? vel::status::kCheckNoAnswer : vel::ids::kUpdateFailed;
+  // Every run starts from the file as stored (an update writes the serial number into it).
+  Require(engine.doc.OnOpenDocument(engine.path).ok());
+  const bool tcp = vel::testing::SoakFamilies()[scenario.family].tcp;
+  engine.doc.SetLinkKind(tcp ? vel::LinkKind::kTcp : vel::LinkKind::kSerial);
+  engine.doc.Link().AttachPeer(&peer);
+  engine.doc.DispatchUpdate(scenario.action);
+  engine.doc.WaitForWorker();
+  engine.doc.Link().AttachPeer(nullptr);
+  const vel::DeviceIdentity& identity = engine.doc.Identity();
+  Require(identity.unitCount <= vel::kMaxUnits);
+  Require(identity.auxiliaryCount <= vel::kAuxiliaryVersionCount);
+  Require(state.completion.IsSet());  // every path ends by signalling its end
+  return state.statusCode;
+}
+
+Recording RecordScenario(const DeviceScenario& scenario, std::uint32_t faultSeed) {
+  const auto& family = vel::testing::SoakFamilies()[scenario.family];
+  sim::SimConfig config;
+  sim::ApplyFamily(family.family, &config);
+  if (!family.auxiliary.empty()) config.units[0].auxiliary = family.auxiliary;
+  ApplyFaults(faultSeed, &config.faults);
+  sim::SimDevice device(config);
+
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) std::abort();
+  std::atomic<bool> stop{false};
+  std::thread serving([&] {
+    sim::SimChannel channel(fds[1], false, 0, stop);
+    while (!stop && !channel.Closed()) device.Serve(channel);
+  });
+  RecordingPeer peer(fds[0]);
+  Recording recording;
+  recording.statusCode = RunScenario(scenario, peer);
+  stop = true;
+  ::shutdown(fds[0], SHUT_RDWR);
+  serving.join();
+  ::close(fds[0]);
+  ::close(fds[1]);
+  recording.script = peer.Script();
+  recording.workerStart = std::min(peer.WorkerStart(), recording.script.size());
+  return recording;
+}
+
+}  // namespace zandor::fuzz

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/DeviceLink.h"
+
+namespace zandor::fuzz {
+
+// A device that answers the engine from a script: every read takes one answer, a length byte
+// followed by up to that many bytes (cut to what the read asked for and what the script still
+// holds), and every question whether bytes are waiting takes one byte (odd: yes). Once the
+// script is spent the device is silent. Writes go nowhere.
+class ScriptedPeer final : public vel::LinkPeer {
+ public:
+  ScriptedPeer(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+  int Read(std::uint8_t* buffer, int count, int limitMs) override;
+  int Write(const std::uint8_t*, int count) override { return count; }
+  bool ReadableNow() override;
+  // Whether the engine asked for more than the script held.
+  bool Spent() const { return pos_ >= size_; }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+};
+
+// The script of a real exchange: relays the engine's bytes to a device and writes each answer
+// it got into a script that ScriptedPeer plays back the same way. Reads are cut to 255 bytes.
+class RecordingPeer final : public vel::LinkPeer {
+ public:
+  // `fd` is the engine's end of a connected socket pair.
+  explicit RecordingPeer(int fd) : fd_(fd) {}
+
+  int Read(std::uint8_t* buffer, int count, int limitMs) override;
+  int Write(const std::uint8_t* buffer, int count) override;
+  bool ReadableNow() override;
+
+  // The script so far, and where the first answer given to another thread than the one that
+  // started the recording begins (the transfer worker), or the script's end.
+  const std::vector<std::uint8_t>& Script() const { return script_; }
+  std::size_t WorkerStart() const { return workerStart_; }
+
+ private:
+  void NoteThread();
+
+  int fd_;
+  std::vector<std::uint8_t> script_;
+  std::thread::id first_ = std::this_thread::get_id();
+  std::size_t workerStart_ = SIZE_MAX;
+};
+
+// One way into the engine: a family's firmware file, its simulated device, the action and the
+// link kind.
+struct DeviceScenario {
+  std::string name;  // e.g. "T12-update"
+  std::size_t family;
+  int action;  // vel::kActionUpdate or vel::kActionCheck
+};
+
+const std::vector<DeviceScenario>& DeviceScenarios();
+// The update scenarios alone.
+const std::vector<DeviceScenario>& UpdateScenarios();
+
+// Runs the scenario's action with `peer` as the device and returns the status code.
+int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer);
+
+// Runs the scenario against its simulated device, with the faults a seed picks, and returns
+// the script of the device's answers.
+struct Recording {
+  std::vector<std::uint8_t> script;
+  std::size_t workerStart = 0;
+  int statusCode = 0;
+};
+Recording RecordScenario(const DeviceScenario& scenario, std::uint32_t faultSeed);
+
+}  // namespace zandor::fuzz

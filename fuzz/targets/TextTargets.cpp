@@ -1,0 +1,180 @@
+// Texts the command line takes (targets and keys) and the JSON it writes.
+#include <optional>
+#include <string>
+
+#include "FuzzTargets.h"
+#include "Json.h"
+#include "devices/DeviceOperations.h"
+#include "link/KeyText.h"
+#include "link/TcpLink.h"
+
+namespace zandor::fuzz {
+
+namespace {
+
+bool IsHexDigits(const std::string& text) {
+  return text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+// Appends the UTF-8 form of a code point.
+void AppendUtf8(char32_t c, std::string* out) {
+  if (c < 0x80) {
+    *out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out += static_cast<char>(0xC0 | (c >> 6));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *out += static_cast<char>(0xE0 | (c >> 12));
+    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | (c >> 18));
+    *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The length of the well-formed UTF-8 sequence at `pos` (shortest form, no surrogates, at most
+// U+10FFFF), or 0.
+std::size_t Utf8SequenceAt(std::string_view s, std::size_t pos) {
+  const auto byte = [&s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char lead = byte(pos);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  char32_t c = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, c = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, c = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, c = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (pos + length > s.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(pos + i) & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (byte(pos + i) & 0x3F);
+  }
+  const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+  if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  return length;
+}
+
+bool IsUtf8(std::string_view s) {
+  for (std::size_t pos = 0; pos < s.size();) {
+    const std::size_t n = Utf8SequenceAt(s, pos);
+    if (n == 0) return false;
+    pos += n;
+  }
+  return true;
+}
+
+// The text a JSON string literal stands for, or nothing when `literal` is not exactly one string
+// literal in well-formed UTF-8 (RFC 8259, with no lone surrogate escapes).
+std::optional<std::string> DecodeJsonString(std::string_view literal) {
+  if (literal.size() < 2 || literal.front() != '"' || literal.back() != '"') return std::nullopt;
+  std::string out;
+  for (std::size_t pos = 1; pos + 1 < literal.size();) {
+    const unsigned char c = static_cast<unsigned char>(literal[pos]);
+    if (c == '"' || c < 0x20) return std::nullopt;
+    if (c != '\\') {
+      const std::size_t n = Utf8SequenceAt(literal, pos);
+      if (n == 0 || pos + n > literal.size() - 1) return std::nullopt;
+      out.append(literal.substr(pos, n));
+      pos += n;
+      continue;
+    }
+    if (pos + 2 >= literal.size()) return std::nullopt;
+    const char e = literal[pos + 1];
+    pos += 2;
+    switch (e) {
+      case '"':
+        out += '"';
+        break;
+      case '\\':
+        out += '\\';
+        break;
+      case '/':
+        out += '/';
+        break;
+      case 'b':
+        out += '\b';
+        break;
+      case 'f':
+        out += '\f';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'u': {
+        if (pos + 4 >= literal.size()) return std::nullopt;
+        const std::string hex(literal.substr(pos, 4));
+        if (!IsHexDigits(hex)) return std::nullopt;
+        const char32_t unit = static_cast<char32_t>(std::stoul(hex, nullptr, 16));
+        if (unit >= 0xD800 && unit <= 0xDFFF) return std::nullopt;
+        AppendUtf8(unit, &out);
+        pos += 4;
+        break;
+      }
+      default:
+        return std::nullopt;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+int TargetTextTarget(const std::uint8_t* data, std::size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  std::string error;
+  const auto target = vel::ParseTarget(text, &error);
+  // Whatever follows a TCP target's port is a key: neither the error nor the masked form shows it.
+  const std::string masked = vel::MaskedTarget(text);
+  if (masked != text) {
+    Require(text.starts_with("tcp:") && masked.ends_with("<key>"));
+    // The error shows the text only up to the key; the whole text can appear in it only when
+    // the key is empty or happens to begin "<key>" itself.
+    const std::string key = text.substr(masked.size() - 5);
+    const bool keyLooksMasked = std::string_view("<key>").starts_with(key);
+    Require(keyLooksMasked || error.find(text) == std::string::npos);
+  }
+  if (target) {
+    if (target->kind == vel::LinkKind::kTcp) {
+      vel::TcpEndpoint endpoint;
+      Require(vel::MakeEndpoint(target->address, target->port, &endpoint));
+      Require(endpoint.port != 0);
+      std::uint8_t key[vel::kKeyBytes];
+      Require(target->key.empty() || vel::ParseKeyBytes(target->key, key));
+    } else {
+      Require(!target->portName.empty());
+    }
+  }
+  const auto digits = vel::KeyDigits(text);
+  if (digits) {
+    Require(digits->size() == vel::kKeyDigits && IsHexDigits(*digits));
+    Require(vel::KeyDigits(*digits) == digits);
+  }
+  return 0;
+}
+
+int JsonStringTarget(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const std::string literal = JsonString(text);
+  Require(IsUtf8(literal));
+  const auto decoded = DecodeJsonString(literal);
+  Require(decoded.has_value());
+  // Well-formed text comes back as it was; other bytes come back as their Latin-1 letters.
+  if (IsUtf8(text)) Require(*decoded == text);
+  return 0;
+}
+
+}  // namespace zandor::fuzz
