@@ -16,11 +16,14 @@ fuzz_seeds() {
 # FINDINGS (default: the corpus folder). Prints "cov: N ft: N ..." of the last status line.
 fuzz_run() {
   local target=$1 seconds=$2 corpus=$3 log=$4 findings=${5:-$3}
-  local name
+  local name seeds options=()
   name=$(basename "$target")
+  seeds=$(fuzz_seeds "$name")
   mkdir -p "$corpus" "$findings"
+  # A dictionary of the format's words, where the target has one.
+  [ -f "fuzz/dict/$(basename "$seeds").dict" ] && options+=(-dict="fuzz/dict/$(basename "$seeds").dict")
   if "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -print_final_stats=1 \
-      -artifact_prefix="$findings/" "$corpus" "$(fuzz_seeds "$name")" >"$log" 2>&1; then
+      "${options[@]}" -artifact_prefix="$findings/" "$corpus" "$seeds" >"$log" 2>&1; then
     echo "$name: clean, $(fuzz_figures "$log")"
   else
     tail -n 40 "$log" >&2

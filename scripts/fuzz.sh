@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every fuzz target for longer than the test command does, two at a time, each growing a
-# corpus kept between runs in fuzz-work/<target>/ (started from the seeds in fuzz/corpus/).
+# corpus kept between runs in $FUZZ_WORK/<target>/ (default fuzz-work/; started from the seeds in
+# fuzz/corpus/). FUZZ_JOBS targets run at once (default 2).
 #   scripts/fuzz.sh [SECONDS] [TARGET...]      (default 600 s, every target)
-# A finding's input lands in fuzz-work/findings/<target>/; copy it into
+# A finding's input lands in $FUZZ_WORK/findings/<target>/; copy it into
 # fuzz/regressions/<corpus name>/ and the test suite runs it from then on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +11,7 @@ source scripts/fuzz-lib.sh
 seconds=${1:-600}
 shift || true
 jobs=${FUZZ_JOBS:-2}
+work=${FUZZ_WORK:-fuzz-work}
 
 fuzz_build
 targets=("$@")
@@ -17,13 +19,13 @@ if [ ${#targets[@]} -eq 0 ]; then
   for t in "$FUZZ_BUILD"/bin/*Fuzz; do targets+=("$(basename "$t")"); done
 fi
 
-summary=fuzz-work/summary.txt
-mkdir -p fuzz-work
+summary=$work/summary.txt
+mkdir -p "$work"
 : >"$summary"
 run_one() {
   local name=$1
-  fuzz_run "$FUZZ_BUILD/bin/$name" "$seconds" "fuzz-work/$name" "fuzz-work/$name.log" \
-    "fuzz-work/findings/$name" >>"$summary" || echo "$name: FAILED" >>"$summary"
+  fuzz_run "$FUZZ_BUILD/bin/$name" "$seconds" "$work/$name" "$work/$name.log" \
+    "$work/findings/$name" >>"$summary" || echo "$name: FAILED" >>"$summary"
 }
 running=0
 for name in "${targets[@]}"; do

@@ -3,19 +3,43 @@
 #include <string>
 
 #include "FuzzTargets.h"
+#include <algorithm>
+
 #include "devices/DeviceList.h"
+#include "devices/DeviceWalks.h"
+#include "engine/DeviceTypes.h"
 #include "image/HexFileLoader.h"
 #include "image/Metadata.h"
+#include "image/VersionText.h"
 #include "link/PortNames.h"
 
 namespace zandor::fuzz {
 
 int DeviceListTarget(const std::uint8_t* data, std::size_t size) {
   const std::string stored(reinterpret_cast<const char*>(data), size);
+  (void)vel::DeviceList::IsStoredList(stored);
   const auto rows = vel::DeviceList::Decode(stored);
   const auto again = vel::DeviceList::Decode(vel::DeviceList::Encode(rows));
   // Decoded fields hold no "!", so what was read writes back to the same rows.
   Require(again.size() == rows.size());
+  // What a walk and the editor make of each row: its link, and its cells typed in again.
+  vel::DeviceList list;
+  for (const vel::DeviceEntry& row : rows) {
+    std::string problem;
+    const bool usable = vel::IsUsableRow(row, &problem);
+    const auto target = vel::TargetForRow(row, &problem);
+    Require(!usable || !row.IsSerial() || target.has_value());
+    (void)vel::LinkOfRow(row);
+    const std::size_t index = list.AddDevice();
+    const std::pair<vel::DeviceColumn, const std::string*> cells[] = {
+        {vel::DeviceColumn::kName, &row.name},  {vel::DeviceColumn::kAddress, &row.address},
+        {vel::DeviceColumn::kPort, &row.port},  {vel::DeviceColumn::kKey, &row.key},
+        {vel::DeviceColumn::kStatus, &row.status}};
+    for (const auto& [column, text] : cells) list.SetCell(index, column, *text, &problem);
+    list.OpenPortCell(index);
+    list.OpenKeyCell(index);
+  }
+  Require(vel::DeviceList::Decode(vel::DeviceList::Encode(list.Rows())).size() == rows.size());
   return 0;
 }
 
@@ -24,14 +48,27 @@ int LoaderTarget(const std::uint8_t* data, std::size_t size) {
   vel::HexFileLoader(file).Load(std::string(reinterpret_cast<const char*>(data), size), "fuzz.hex");
   for (int k = 0; k < vel::kImageSlots; ++k) {
     if (file.Chain(k) == nullptr) continue;
-    const vel::VelMemMap& map = file.GetMemMap(k);
+    const vel::FirmwareInfo& info = file.Info(k);
+    const bool hub = vel::CodeMatches(info.deviceType, "JQH", 3);
+    const vel::VelMemMap& map = file.GetMemMap(k, nullptr, hub);
+    // The first records of every page a transfer would send, as the procedures build them.
     std::uint8_t packet[21];
-    map.MakeRecordPacket(map.FirstSegment(), 0, 0, 0, packet, {});
+    const int extent = std::min(map.RecordExtent(), 4 * 4096);
+    for (int r = 0; r < extent; r += 61) {
+      map.MakeRecordPacket(static_cast<std::uint8_t>(r / 4096), (r % 4096) / 64, (r % 64) / 16,
+                           r % 16, packet, {});
+    }
     for (const vel::VelHexFile* n = file.Chain(k); n != nullptr; n = n->GetNext()) {
       (void)n->GetRecord().FormatLine();
     }
+    // What the form and the version window show of the image.
+    (void)vel::DisplayName(info.deviceType);
+    (void)vel::DeviceTypeCaption(info.deviceType);
+    (void)vel::FormatFirmwareVersion(info.firmwareVersion);
+    (void)vel::FormatHardwareList(info.hardwareVersions);
   }
-  file.TestHexFile(nullptr);
+  (void)vel::HexTestMessageIds(file.TestHexFile(nullptr));
+  if (const auto defect = file.FirstDefect()) (void)vel::DescribeDefect(*defect);
   return 0;
 }
 
