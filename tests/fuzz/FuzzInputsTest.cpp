@@ -2,6 +2,7 @@
 // and the device scripts play back what the simulated device answered.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,6 +13,7 @@
 #include "FuzzTargets.h"
 #include "common/Strings.h"
 #include "devices/DeviceOperations.h"
+#include "engine/DeviceIdentity.h"
 #include "engine/EngineTiming.h"
 
 namespace zandor::fuzz {
@@ -96,6 +98,67 @@ TEST(DeviceScripts, AnUpdateWhoseDeviceFallsSilentPartWayNeverSucceeds) {
       EXPECT_FALSE(vel::IsUpdateSuccess(RunScenario(*seed.scenario, peer)));
     }
   }
+}
+
+// Where each answer of a script begins, for scripts whose reads ask no "bytes waiting" question.
+std::vector<std::size_t> AnswerOffsets(const std::vector<std::uint8_t>& script, std::size_t count) {
+  std::vector<std::size_t> offsets;
+  for (std::size_t at = 0; at < script.size() && offsets.size() < count; at += 1 + script[at]) {
+    offsets.push_back(at);
+  }
+  return offsets;
+}
+
+TEST(DeviceScripts, AnyByteOfTheSerialNumberChangedFailsTheInformationBlocksChecksum) {
+  const auto seeds = CleanDeviceSeeds();
+  const auto t12 = std::find_if(seeds.begin(), seeds.end(),
+                                [](const CleanSeed& s) { return s.name == "T12-update-faults0"; });
+  ASSERT_NE(t12, seeds.end());
+  // A multi-unit device's answers: reply, then the information block: unit count, unit header,
+  // serial number, fixed part, checksum.
+  const auto answers = AnswerOffsets(t12->script, 6);
+  ASSERT_EQ(answers.size(), 6u);
+  ASSERT_EQ(t12->script[answers[3]], vel::kSerialNumberSize);
+  const auto at = [&](std::size_t offset) { return t12->script.begin() + offset; };
+  const std::vector<std::uint8_t> reply(at(0), at(answers[1]));
+  const std::vector<std::uint8_t> block(at(answers[1]), at(answers[5] + 2));
+  // The device answers each of the engine's three attention bytes and sends the same block each
+  // of the two times it is asked for it, then falls silent.
+  const auto sentEveryTime = [&](const std::vector<std::uint8_t>& b) {
+    std::vector<std::uint8_t> script;
+    for (int pass = 0; pass < vel::kIdentifyPasses; ++pass) {
+      script.insert(script.end(), reply.begin(), reply.end());
+      for (int ask = 0; ask < vel::kDeviceInfoTries; ++ask)
+        script.insert(script.end(), b.begin(), b.end());
+    }
+    return script;
+  };
+  const std::size_t serialAt = answers[3] + 1 - answers[1];
+  for (std::size_t i = serialAt; i < serialAt + vel::kSerialNumberSize; ++i) {
+    auto changed = block;
+    changed[i] ^= 0x01;
+    const auto script = sentEveryTime(changed);
+    ScriptedPeer peer(script.data(), script.size());
+    EXPECT_EQ(RunScenario(*t12->scenario, peer), vel::ids::kReadChecksumIncorrect) << i;
+  }
+  const auto intact = sentEveryTime(block);
+  ScriptedPeer peer(intact.data(), intact.size());
+  EXPECT_NE(RunScenario(*t12->scenario, peer), vel::ids::kReadChecksumIncorrect);
+}
+
+TEST(DeviceScripts, BlockErrorsPlayBackAsTheFamilyHandlesThem) {
+  const auto play = [](const std::string& name) {
+    const auto path = fs::path(ZANDOR_SOURCE_DIR) / "fuzz/corpus/device-reply" / name;
+    const auto bytes = ReadBytes(path);
+    EXPECT_FALSE(bytes.empty()) << name;
+    if (bytes.empty()) return 0;
+    ScriptedPeer peer(bytes.data() + 1, bytes.size() - 1);
+    return RunScenario(DeviceScenarios()[bytes[0] % DeviceScenarios().size()], peer);
+  };
+  // A programming error and an erase error: the 64 KiB procedure sends the block again, the
+  // 128 KiB procedure stops.
+  EXPECT_TRUE(vel::IsUpdateSuccess(play("T1-update-faults1")));
+  EXPECT_EQ(play("T2-update-faults1"), vel::ids::kUpdateFailed);
 }
 
 TEST(DeviceScripts, ARecordedExchangePlaysBackToTheSameOutcome) {
