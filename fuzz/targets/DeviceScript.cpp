@@ -187,8 +187,11 @@ const std::vector<DeviceScenario>& UpdateScenarios() {
   return updates;
 }
 
-int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer) {
+int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer, OperatorChoices choices) {
   Engine& engine = EngineFor(scenario.family);
+  engine.op.acceptUnknown = choices.acceptUnknown;
+  engine.op.declineAll = choices.declineAll;
+  engine.doc.SetSerialNumberOptional(choices.serialNumberOptional);
   vel::ConsoleState& state = engine.console.State();
   state.cancel.Clear();
   state.completion.Reset();

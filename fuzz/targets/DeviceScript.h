@@ -66,9 +66,26 @@ struct DeviceScenario {
 const std::vector<DeviceScenario>& DeviceScenarios();
 // The update scenarios alone.
 const std::vector<DeviceScenario>& UpdateScenarios();
+// The scenario an input's first byte picks among `scenarios` (its low five bits).
+inline const DeviceScenario& ScenarioOfByte(const std::vector<DeviceScenario>& scenarios,
+                                            std::uint8_t byte) {
+  return scenarios[(byte & 0x1Fu) % scenarios.size()];
+}
+
+// The operator's side of a run: what the version window's rules leave to the operator.
+struct OperatorChoices {
+  bool acceptUnknown = false;  // answers Yes to an unknown compatibility
+  bool declineAll = false;     // cancels every version window
+  bool serialNumberOptional = false;
+
+  // From the high bits of a scenario byte (0 for the seeds: the defaults).
+  static OperatorChoices FromByte(std::uint8_t byte) {
+    return {(byte & 0x20) != 0, (byte & 0x40) != 0, (byte & 0x80) != 0};
+  }
+};
 
 // Runs the scenario's action with `peer` as the device and returns the status code.
-int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer);
+int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer, OperatorChoices choices = {});
 
 // Runs the scenario against its simulated device, with the faults a seed picks, and returns
 // the script of the device's answers.

@@ -1,5 +1,6 @@
 // A device's answers, read where the engine reads them: the first byte picks the family, the
-// action and the link; the rest is the device's script.
+// action and the link (its low five bits) and the operator's choices (the high three); the rest
+// is the device's script.
 #include <map>
 #include <vector>
 
@@ -14,7 +15,7 @@ int DeviceReplyTarget(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const auto& scenarios = DeviceScenarios();
   ScriptedPeer peer(data + 1, size - 1);
-  RunScenario(scenarios[data[0] % scenarios.size()], peer);
+  RunScenario(ScenarioOfByte(scenarios, data[0]), peer, OperatorChoices::FromByte(data[0]));
   return 0;
 }
 
@@ -25,16 +26,16 @@ int TransferReplyTarget(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   static std::map<std::size_t, std::vector<std::uint8_t>> identifications;
   const auto& scenarios = UpdateScenarios();
-  const std::size_t index = data[0] % scenarios.size();
-  auto& script = identifications[index];
+  const DeviceScenario& scenario = ScenarioOfByte(scenarios, data[0]);
+  auto& script = identifications[scenario.family];
   if (script.empty()) {
-    const Recording recording = RecordScenario(scenarios[index], 0);
+    const Recording recording = RecordScenario(scenario, 0);
     script.assign(recording.script.begin(), recording.script.begin() + recording.workerStart);
   }
   std::vector<std::uint8_t> whole = script;
   whole.insert(whole.end(), data + 1, data + size);
   ScriptedPeer peer(whole.data(), whole.size());
-  RunScenario(scenarios[index], peer);
+  RunScenario(scenario, peer, OperatorChoices::FromByte(data[0]));
   return 0;
 }
 

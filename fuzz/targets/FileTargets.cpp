@@ -1,10 +1,9 @@
 // The stored files and texts the program reads: device lists, firmware files, metadata items and
 // the COM port mapping file.
+#include <algorithm>
 #include <string>
 
 #include "FuzzTargets.h"
-#include <algorithm>
-
 #include "devices/DeviceList.h"
 #include "devices/DeviceWalks.h"
 #include "engine/DeviceTypes.h"
@@ -32,8 +31,10 @@ int DeviceListTarget(const std::uint8_t* data, std::size_t size) {
     (void)vel::LinkOfRow(row);
     const std::size_t index = list.AddDevice();
     const std::pair<vel::DeviceColumn, const std::string*> cells[] = {
-        {vel::DeviceColumn::kName, &row.name},  {vel::DeviceColumn::kAddress, &row.address},
-        {vel::DeviceColumn::kPort, &row.port},  {vel::DeviceColumn::kKey, &row.key},
+        {vel::DeviceColumn::kName, &row.name},
+        {vel::DeviceColumn::kAddress, &row.address},
+        {vel::DeviceColumn::kPort, &row.port},
+        {vel::DeviceColumn::kKey, &row.key},
         {vel::DeviceColumn::kStatus, &row.status}};
     for (const auto& [column, text] : cells) list.SetCell(index, column, *text, &problem);
     list.OpenPortCell(index);

@@ -67,7 +67,7 @@ std::vector<CleanSeed> CleanDeviceSeeds() {
     const auto bytes = ReadBytes(path);
     if (bytes.empty()) continue;
     const auto& scenarios = DeviceScenarios();
-    seeds.push_back({name, &scenarios[bytes[0] % scenarios.size()],
+    seeds.push_back({name, &ScenarioOfByte(scenarios, bytes[0]),
                      std::vector<std::uint8_t>(bytes.begin() + 1, bytes.end())});
   }
   return seeds;
@@ -153,12 +153,26 @@ TEST(DeviceScripts, BlockErrorsPlayBackAsTheFamilyHandlesThem) {
     EXPECT_FALSE(bytes.empty()) << name;
     if (bytes.empty()) return 0;
     ScriptedPeer peer(bytes.data() + 1, bytes.size() - 1);
-    return RunScenario(DeviceScenarios()[bytes[0] % DeviceScenarios().size()], peer);
+    return RunScenario(ScenarioOfByte(DeviceScenarios(), bytes[0]), peer);
   };
   // A programming error and an erase error: the 64 KiB procedure sends the block again, the
   // 128 KiB procedure stops.
   EXPECT_TRUE(vel::IsUpdateSuccess(play("T1-update-faults1")));
   EXPECT_EQ(play("T2-update-faults1"), vel::ids::kUpdateFailed);
+}
+
+TEST(DeviceScripts, TheScenarioBytesHighBitsAreTheOperatorsChoices) {
+  for (const auto& seed : CleanDeviceSeeds()) {
+    if (seed.name != "T1-check") continue;
+    const auto declined = OperatorChoices::FromByte(0x40);
+    EXPECT_TRUE(declined.declineAll && !declined.acceptUnknown);
+    ScriptedPeer peer(seed.script.data(), seed.script.size());
+    EXPECT_EQ(RunScenario(*seed.scenario, peer, declined), vel::status::kCheckDeclined);
+    ScriptedPeer again(seed.script.data(), seed.script.size());
+    EXPECT_EQ(RunScenario(*seed.scenario, again), vel::status::kCheckAccepted);
+    return;
+  }
+  FAIL() << "no T1-check seed";
 }
 
 TEST(DeviceScripts, ARecordedExchangePlaysBackToTheSameOutcome) {
