@@ -1,12 +1,15 @@
 // Every kept fuzz input (the seeds and the inputs of findings) runs through its target again,
 // and the device scripts play back what the simulated device answered.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DeviceScript.h"
@@ -203,6 +206,31 @@ TEST(DeviceScripts, EachReadTakesOneAnswerCutToWhatItAskedFor) {
   EXPECT_TRUE(peer.Spent());
   EXPECT_FALSE(peer.ReadableNow());
   EXPECT_EQ(peer.Read(buffer, 4, -1), 0);
+}
+
+TEST(DeviceScripts, ARecordingHoldsEachAnswerAsScriptedPeerTakesIt) {
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  RecordingPeer recorder(fds[0]);
+  const std::uint8_t answer[] = {0xC2, 0x01};
+  ASSERT_EQ(::send(fds[1], answer, sizeof answer, 0), 2);
+  std::uint8_t buffer[4] = {};
+  EXPECT_TRUE(recorder.ReadableNow());
+  EXPECT_EQ(recorder.Read(buffer, 0, -1), 0);  // asks for nothing: takes no answer
+  EXPECT_EQ(recorder.Read(buffer, 4, 0), 2);   // what came within the limit
+  EXPECT_FALSE(recorder.ReadableNow());
+  std::thread([&] { EXPECT_EQ(recorder.Read(buffer, 1, 0), 0); }).join();
+  const std::vector<std::uint8_t> expected = {1, 2, 0xC2, 0x01, 0, 0};
+  EXPECT_EQ(recorder.Script(), expected);
+  EXPECT_EQ(recorder.WorkerStart(), 5u);  // the other thread's read
+  ScriptedPeer player(recorder.Script().data(), recorder.Script().size());
+  EXPECT_TRUE(player.ReadableNow());
+  EXPECT_EQ(player.Read(buffer, 4, -1), 2);
+  EXPECT_FALSE(player.ReadableNow());
+  EXPECT_EQ(player.Read(buffer, 1, -1), 0);
+  EXPECT_TRUE(player.Spent());
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 }  // namespace
