@@ -30,29 +30,25 @@ int main(int argc, char** argv) {
   const std::filesystem::path root = argv[1];
   std::filesystem::create_directories(root / "device-reply");
   std::filesystem::create_directories(root / "transfer-reply");
-  const auto& all = DeviceScenarios();
-  const auto& updates = UpdateScenarios();
-  for (std::size_t u = 0; u < updates.size(); ++u) {
-    for (std::uint32_t faults = 0; faults < 4; ++faults) {
-      const Recording r = RecordScenario(updates[u], faults);
-      const std::string name = updates[u].name + "-faults" + std::to_string(faults);
+  // Updates with each fault set (device-reply takes the clean run and the block errors),
+  // checks clean.
+  std::size_t update = 0;  // the scenario's index among the updates
+  for (std::size_t a = 0; a < DeviceScenarios().size(); ++a) {
+    const DeviceScenario& scenario = DeviceScenarios()[a];
+    const bool isUpdate = scenario.action == vel::kActionUpdate;
+    for (std::uint32_t faults = 0; faults < (isUpdate ? 4u : 1u); ++faults) {
+      const Recording r = RecordScenario(scenario, faults);
+      const std::string name =
+          isUpdate ? scenario.name + "-faults" + std::to_string(faults) : scenario.name;
       std::printf("%-28s status %d, %zu script bytes, transfer from %zu\n", name.c_str(),
                   r.statusCode, r.script.size(), r.workerStart);
-      WriteSeed(root / "transfer-reply" / name, u, r.script.begin() + r.workerStart,
-                r.script.end());
-      if (faults > 1) continue;
-      for (std::size_t a = 0; a < all.size(); ++a) {
-        if (all[a].name == updates[u].name)
-          WriteSeed(root / "device-reply" / name, a, r.script.begin(), r.script.end());
+      if (faults < 2) WriteSeed(root / "device-reply" / name, a, r.script.begin(), r.script.end());
+      if (isUpdate) {
+        WriteSeed(root / "transfer-reply" / name, update, r.script.begin() + r.workerStart,
+                  r.script.end());
       }
     }
-  }
-  for (std::size_t a = 0; a < all.size(); ++a) {
-    if (all[a].action != vel::kActionCheck) continue;
-    const Recording r = RecordScenario(all[a], 0);
-    std::printf("%-28s status %d, %zu script bytes\n", all[a].name.c_str(), r.statusCode,
-                r.script.size());
-    WriteSeed(root / "device-reply" / all[a].name, a, r.script.begin(), r.script.end());
+    update += isUpdate;
   }
   return 0;
 }

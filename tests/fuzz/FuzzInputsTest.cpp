@@ -4,10 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,25 +53,34 @@ TEST(FuzzInputs, EveryTargetHasSeedsAndRunsEachKeptInputClean) {
   EXPECT_EQ(CorpusName("DeviceReplyFuzz"), "device-reply");
 }
 
-// A device-reply seed recorded without faults: the scenario it picks and its script.
-struct CleanSeed {
+// A device-reply seed: its name, the scenario it picks and its script.
+struct DeviceSeed {
   std::string name;
   const DeviceScenario* scenario;
   std::vector<std::uint8_t> script;
 };
 
-std::vector<CleanSeed> CleanDeviceSeeds() {
-  std::vector<CleanSeed> seeds;
+std::optional<DeviceSeed> ReadDeviceSeed(const fs::path& path) {
+  const auto bytes = ReadBytes(path);
+  if (bytes.empty()) return std::nullopt;
+  return DeviceSeed{path.filename().string(), &ScenarioOfByte(DeviceScenarios(), bytes[0]),
+                    std::vector<std::uint8_t>(bytes.begin() + 1, bytes.end())};
+}
+
+// The seed of that name in the device-reply seeds.
+std::optional<DeviceSeed> NamedDeviceSeed(const std::string& name) {
+  return ReadDeviceSeed(fs::path(ZANDOR_SOURCE_DIR) / "fuzz/corpus/device-reply" / name);
+}
+
+// The device-reply seeds recorded without faults.
+std::vector<DeviceSeed> CleanDeviceSeeds() {
+  std::vector<DeviceSeed> seeds;
   for (const auto& path : KeptInputs("DeviceReplyFuzz")) {
     const std::string name = path.filename().string();
     if (path.parent_path().filename() != "device-reply") continue;
     const bool clean = name.ends_with("-update-faults0") || name.ends_with("-check");
     if (!clean) continue;
-    const auto bytes = ReadBytes(path);
-    if (bytes.empty()) continue;
-    const auto& scenarios = DeviceScenarios();
-    seeds.push_back({name, &ScenarioOfByte(scenarios, bytes[0]),
-                     std::vector<std::uint8_t>(bytes.begin() + 1, bytes.end())});
+    if (auto seed = ReadDeviceSeed(path)) seeds.push_back(std::move(*seed));
   }
   return seeds;
 }
@@ -113,10 +122,8 @@ std::vector<std::size_t> AnswerOffsets(const std::vector<std::uint8_t>& script, 
 }
 
 TEST(DeviceScripts, AnyByteOfTheSerialNumberChangedFailsTheInformationBlocksChecksum) {
-  const auto seeds = CleanDeviceSeeds();
-  const auto t12 = std::find_if(seeds.begin(), seeds.end(),
-                                [](const CleanSeed& s) { return s.name == "T12-update-faults0"; });
-  ASSERT_NE(t12, seeds.end());
+  const auto t12 = NamedDeviceSeed("T12-update-faults0");
+  ASSERT_TRUE(t12.has_value());
   // A multi-unit device's answers: reply, then the information block: unit count, unit header,
   // serial number, fixed part, checksum.
   const auto answers = AnswerOffsets(t12->script, 6);
@@ -151,12 +158,11 @@ TEST(DeviceScripts, AnyByteOfTheSerialNumberChangedFailsTheInformationBlocksChec
 
 TEST(DeviceScripts, BlockErrorsPlayBackAsTheFamilyHandlesThem) {
   const auto play = [](const std::string& name) {
-    const auto path = fs::path(ZANDOR_SOURCE_DIR) / "fuzz/corpus/device-reply" / name;
-    const auto bytes = ReadBytes(path);
-    EXPECT_FALSE(bytes.empty()) << name;
-    if (bytes.empty()) return 0;
-    ScriptedPeer peer(bytes.data() + 1, bytes.size() - 1);
-    return RunScenario(ScenarioOfByte(DeviceScenarios(), bytes[0]), peer);
+    const auto seed = NamedDeviceSeed(name);
+    EXPECT_TRUE(seed.has_value()) << name;
+    if (!seed) return 0;
+    ScriptedPeer peer(seed->script.data(), seed->script.size());
+    return RunScenario(*seed->scenario, peer);
   };
   // A programming error and an erase error: the 64 KiB procedure sends the block again, the
   // 128 KiB procedure stops.
@@ -165,17 +171,14 @@ TEST(DeviceScripts, BlockErrorsPlayBackAsTheFamilyHandlesThem) {
 }
 
 TEST(DeviceScripts, TheScenarioBytesHighBitsAreTheOperatorsChoices) {
-  for (const auto& seed : CleanDeviceSeeds()) {
-    if (seed.name != "T1-check") continue;
-    const auto declined = OperatorChoices::FromByte(0x40);
-    EXPECT_TRUE(declined.declineAll && !declined.acceptUnknown);
-    ScriptedPeer peer(seed.script.data(), seed.script.size());
-    EXPECT_EQ(RunScenario(*seed.scenario, peer, declined), vel::status::kCheckDeclined);
-    ScriptedPeer again(seed.script.data(), seed.script.size());
-    EXPECT_EQ(RunScenario(*seed.scenario, again), vel::status::kCheckAccepted);
-    return;
-  }
-  FAIL() << "no T1-check seed";
+  const auto seed = NamedDeviceSeed("T1-check");
+  ASSERT_TRUE(seed.has_value()) << "no T1-check seed";
+  const auto declined = OperatorChoices::FromByte(0x40);
+  EXPECT_TRUE(declined.declineAll && !declined.acceptUnknown);
+  ScriptedPeer peer(seed->script.data(), seed->script.size());
+  EXPECT_EQ(RunScenario(*seed->scenario, peer, declined), vel::status::kCheckDeclined);
+  ScriptedPeer again(seed->script.data(), seed->script.size());
+  EXPECT_EQ(RunScenario(*seed->scenario, again), vel::status::kCheckAccepted);
 }
 
 TEST(DeviceScripts, ARecordedExchangePlaysBackToTheSameOutcome) {
