@@ -17,6 +17,7 @@
 
 #include "BenchSupport.h"
 #include "SampleGen.h"
+#include "SimOptions.h"
 #include "SimServer.h"
 #include "common/AtomicFile.h"
 #include "common/Strings.h"
@@ -103,8 +104,7 @@ int main(int argc, char** argv) {
     single.segments = {0xFF};
     const std::string singleFile = WriteImage(dir, "single-64k.hex", single);
     sim::SimConfig config;
-    config.multiUnit = false;
-    config.units = {sim::SimUnit{0, "G3 ", "AB", "100", {}}};
+    sim::ApplyFamily("matrix", &config);
     config.baud = 38400;
     sim::SimServer server(config);
     vel::DeviceTarget target;

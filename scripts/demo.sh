@@ -31,6 +31,6 @@ echo "zandor-sim: $ready (key $key)"
 
 echo
 echo "== a simulated single-unit device on a pseudo-terminal (${baud} baud line)"
-start_sim pty --pty --single-unit --unit "G3 ,AB,100" --baud "$baud"
+start_sim pty --pty --family matrix --baud "$baud"
 echo "zandor-sim: $ready"
 "$bin/zandor" update samples/single-64k.hex "serial:${ready#pty }"

@@ -1,7 +1,9 @@
 #include "SimDevice.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <set>
 #include <thread>
 
 #include "engine/Protocol.h"
@@ -11,14 +13,727 @@ namespace sim {
 namespace p = vel::protocol;
 
 namespace {
-constexpr int kUnitSelectWaitMs = 2000;
+
+constexpr std::uint8_t kStartByte = 0xBB;  // ten of them put the hub into its loader
+constexpr int kStartBytes = 10;
+constexpr std::uint8_t kUnitSelectStart = 0xE7;
+constexpr std::uint8_t kGarbled = 0x5A;           // an answer damaged on the line
+constexpr std::uint8_t kLoaderSelectDone = 0x32;  // unit-select mode after the loader's image
+constexpr std::uint8_t kLoaderSelect = 0x31;
+constexpr std::uint8_t kKindSelect = 0x30;
+constexpr int kLoaderReplySize = 27;
+constexpr std::uint8_t kLoaderReplyByte = 0x55;
+constexpr std::uint8_t kTypeData = 0x00;
+constexpr std::uint8_t kTypeEnd = 0x01;
+constexpr std::uint8_t kTypeAddress = 0x04;
+constexpr std::uint8_t kTypeRun = 0x05;
+constexpr std::uint8_t kTypeChecksum = 0x06;
+
+std::string Hex2(int value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", value & 0xFF);
+  return text;
 }
 
-SimDevice::SimDevice(SimConfig config) : config_(std::move(config)), random_(config_.faults.seed) {}
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The bytes of an Intel HEX line after its ':'; false when it is not pairs of hex digits.
+bool ParseHexLine(const std::string& line, std::vector<std::uint8_t>* bytes) {
+  if (line.size() % 2 != 0) return false;
+  for (std::size_t i = 0; i < line.size(); i += 2) {
+    const int high = HexDigit(line[i]);
+    const int low = HexDigit(line[i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes->push_back(static_cast<std::uint8_t>(high << 4 | low));
+  }
+  return true;
+}
+
+// The bytes of a frame that follow its first byte, or -1 when no frame starts with it.
+int RestOfFrame(std::uint8_t first) {
+  switch (first) {
+    case 0x00:
+      return 4;
+    case 0x02:
+      return 6;
+    case 0x10:
+      return 20;
+    case kUnitSelectStart:
+      return static_cast<int>(p::kUnitSelectFrameSize) - 1;
+    default:
+      return -1;
+  }
+}
+
+}  // namespace
+
+// One connection: where the device stands in its exchange with the host.
+class SimDevice::Session {
+ public:
+  Session(SimDevice& device, SimChannel& channel) : d_(device), ch_(channel) {}
+
+  void Run() {
+    while (!ch_.Closed()) {
+      std::uint8_t byte = 0;
+      if (!ch_.Read(&byte, 1)) return;
+      ch_.PaceReceived(1);
+      const bool goOn = state_ == State::kIdle ? Idle(byte) : Transfer(byte);
+      if (!goOn) return;
+    }
+  }
+
+ private:
+  enum class State { kIdle, kAwaitUnitSelect, kTransfer, kAwaitClosingFrame };
+
+  const SimConfig& Config() const { return d_.config_; }
+  void Violation(const std::string& what) {
+    d_.Violation(what + " (frame " + std::to_string(frameNumber_) + ")");
+  }
+
+  void Answer(std::uint8_t byte) {
+    if (silent_) return;
+    if (Config().answerDelayMs > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(Config().answerDelayMs));
+    }
+    ch_.WriteByte(byte);
+  }
+
+  // The answer to a frame that was taken, with the faults an acknowledgement can suffer.
+  // `mayBeF4`: 0xF4 acknowledges a block-ID or record frame as well as 0xFA.
+  void Acknowledge(bool mayBeF4) {
+    const SimFaults& f = Config().faults;
+    if (silent_) return;
+    if (d_.Roll(f.lostAck) || f.lostAckOfFrames.count(frameNumber_) > 0) {
+      d_.Count(&d_.faults_);
+      return;
+    }
+    if (d_.Roll(f.corruptAck)) {
+      d_.Count(&d_.faults_);
+      Answer(kGarbled);
+      return;
+    }
+    if (d_.Roll(f.lateAck)) {
+      d_.Count(&d_.faults_);
+      std::this_thread::sleep_for(std::chrono::milliseconds(f.lateByMs));
+    }
+    const bool f4 = mayBeF4 && d_.Roll(f.f4Ack);
+    Answer(f4 ? p::kBlockProgrammed : p::kAck);
+    if (d_.Roll(f.duplicateAck)) {
+      d_.Count(&d_.faults_);
+      Answer(f4 ? p::kBlockProgrammed : p::kAck);
+    }
+  }
+
+  // ---- idle: attention bytes, text lines, wake bytes, the hub's start bytes ----
+
+  bool Idle(std::uint8_t byte) {
+    {
+      std::lock_guard<std::mutex> lock(d_.mutex_);
+      d_.idleBytes_.push_back(byte);
+    }
+    if (byte == kStartByte) {
+      hubArmed_ = hubArmed_ || ++startBytes_ >= kStartBytes;
+      return true;
+    }
+    startBytes_ = 0;
+    if (byte == ':') return TextLine();
+    if (byte == kUnitSelectStart) {
+      std::array<std::uint8_t, p::kUnitSelectFrameSize> frame{byte};
+      if (!ch_.Read(frame.data() + 1, static_cast<int>(frame.size()) - 1)) return false;
+      Violation("unit-select frame without an identification");
+      return true;
+    }
+    if (Config().wakeByte != 0 && byte == Config().wakeByte) {
+      ch_.WriteByte(byte);  // awake: frames follow
+      BeginTransfer(false);
+      return true;
+    }
+    if (byte == p::kRestart) {
+      restartDue_ = false;
+      return true;
+    }
+    if (Config().protocols.count(byte) > 0) {
+      if (restartDue_) {
+        Violation("attention byte " + Hex2(byte) +
+                  " without the 0x1C that ends an unanswered exchange");
+      }
+      restartDue_ = false;
+      return Identify(byte);
+    }
+    if (byte == p::kMultiUnitProtocol || byte == p::kSingleUnitProtocol) restartDue_ = true;
+    return true;  // a byte this device does not speak: it stays silent
+  }
+
+  // One Intel HEX line of the unformatted send, its ':' already read: 0xFE takes it, 0xFA asks
+  // for it again.
+  bool TextLine() {
+    std::string line;
+    for (;;) {
+      const int c = ch_.ReadByteFor(-1);
+      if (c < 0) return false;
+      if (c == '\n') break;
+      if (c != '\r') line.push_back(static_cast<char>(c));
+    }
+    ch_.PaceReceived(static_cast<int>(line.size()) + 2);
+    std::vector<std::uint8_t> bytes;
+    unsigned sum = 0;
+    const bool parsed = ParseHexLine(line, &bytes);
+    for (std::uint8_t b : bytes) sum += b;
+    if (!parsed || bytes.size() < 5 || bytes.size() != 5u + bytes[0] || (sum & 0xFF) != 0) {
+      Violation("malformed text record :" + line.substr(0, 64));
+      ch_.WriteByte(p::kAck);  // the same line again
+      return true;
+    }
+    int ordinal = 0;
+    {
+      std::lock_guard<std::mutex> lock(d_.mutex_);
+      ordinal = d_.textLines_;
+    }
+    if (Config().faults.repeatLines.count(ordinal) > 0 && repeatedLines_.insert(ordinal).second) {
+      d_.Count(&d_.faults_);
+      ch_.WriteByte(p::kAck);  // asked for again, once
+      return true;
+    }
+    const int address = bytes[1] << 8 | bytes[2];
+    const std::uint8_t type = bytes[3];
+    std::lock_guard<std::mutex> lock(d_.mutex_);
+    ++d_.textLines_;
+    if (textSegment_ < 0) {
+      d_.programmed_.push_back(ProgrammedUnit{});
+      textSegment_ = 0xFF;
+    }
+    if (type == 0x02) textSegment_ = bytes[4] >> 4;
+    if (type == 0x04) textSegment_ = bytes[5];
+    if (type == kTypeData) {
+      auto [it, added] = d_.programmed_.back().segments.try_emplace(textSegment_);
+      if (added) it->second.fill(0xFF);
+      for (int i = 0; i < bytes[0]; ++i) it->second[(address + i) & 0xFFFF] = bytes[4 + i];
+    }
+    if (type == kTypeEnd) {
+      d_.programmed_.back().runFrameSeen = true;
+      textSegment_ = -1;
+    }
+    ch_.WriteByte(p::kAskAgain);  // taken: the next line
+    return true;
+  }
+
+  // ---- identification ----
+
+  void SendInfoBlock(std::uint8_t reply, bool withUnitHeaders) {
+    std::vector<std::uint8_t> block;
+    const std::size_t units = withUnitHeaders && Config().multiUnit ? Config().units.size() : 1;
+    if (withUnitHeaders) block.push_back(static_cast<std::uint8_t>(units));
+    std::string serial = Config().serialNumber.value_or("");
+    serial.resize(16, Config().serialNumber ? ' ' : '\xFF');
+    for (std::size_t u = 0; u < units; ++u) {
+      const SimUnit& unit = Config().units[u];
+      if (withUnitHeaders) {
+        block.push_back(unit.kind);
+        block.push_back(0x00);
+      }
+      block.insert(block.end(), serial.begin(), serial.end());
+      block.push_back(static_cast<std::uint8_t>(unit.auxiliary.size()));
+      std::string fixed = unit.typeCode;
+      fixed.resize(3, ' ');
+      std::string hardware = unit.hardware;
+      hardware.resize(2, ' ');
+      std::string firmware = unit.firmware;
+      firmware.resize(3, ' ');
+      fixed += hardware + firmware;
+      for (std::string aux : unit.auxiliary) {
+        aux.resize(3, ' ');
+        fixed += aux;
+      }
+      block.insert(block.end(), fixed.begin(), fixed.end());
+    }
+    unsigned sum = reply;
+    for (std::uint8_t b : block) sum += b;
+    int sent = 0;
+    {
+      std::lock_guard<std::mutex> lock(d_.mutex_);
+      sent = d_.infoBlocks_++;
+    }
+    const bool bad = Config().faults.badInfoChecksum || sent < Config().faults.badInfoBlocks;
+    block.push_back(static_cast<std::uint8_t>(sum + (bad ? 1 : 0)));
+    if (Config().faults.shortSerial >= 0) {
+      // Stop inside the first serial number.
+      block.resize(
+          static_cast<std::size_t>((withUnitHeaders ? 3 : 0) + Config().faults.shortSerial));
+    }
+    if (Config().answerDelayMs > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(Config().answerDelayMs));
+    }
+    ch_.Write(block.data(), static_cast<int>(block.size()));
+  }
+
+  bool Identify(std::uint8_t attention) {
+    d_.Count(&d_.identifications_);
+    if (Config().faults.busy) {
+      const std::uint8_t busy[4] = {p::kBusy, p::kBusy, p::kBusy, p::kBusy};
+      ch_.Write(busy, 4);
+      return true;
+    }
+    const bool multi = attention == p::kMultiUnitProtocol && Config().multiUnit;
+    const std::uint8_t reply = multi ? p::kReplyMultiUnit : Config().singleUnitReply;
+    if (attention == p::kSingleUnitProtocol) ch_.WriteByte(p::kSingleUnitProtocol);  // echo
+    ch_.WriteByte(reply);
+    for (int asked = 0;; ++asked) {
+      SendInfoBlock(reply, attention == p::kMultiUnitProtocol);
+      const int answer = ch_.ReadByteFor(-1);
+      if (answer < 0) return false;
+      ch_.PaceReceived(1);
+      if (answer == p::kAskAgain) {
+        if (asked >= 1) Violation("information block asked for a third time");
+        continue;
+      }
+      if (answer == p::kAck) break;
+      if (answer != p::kBusy && answer != p::kDecline && answer != p::kRestart) {
+        Violation("answer byte " + Hex2(answer) + " after the information block");
+      }
+      state_ = State::kIdle;  // information only, declined, or the host starts over
+      return true;
+    }
+    if (Config().family == "hub" && !hubArmed_) {
+      Violation("update accepted without the ten 0xBB that start the hub's loader");
+    }
+    hubArmed_ = false;
+    multiIdentified_ = multi;
+    unitsLeft_ = multi ? static_cast<int>(Config().units.size()) : 1;
+    if (multi) {
+      state_ = State::kAwaitUnitSelect;
+    } else {
+      BeginTransfer(false);
+    }
+    return true;
+  }
+
+  // ---- unit selection ----
+
+  bool KindCodeNamesAUnit(std::uint8_t kindCode) const {
+    return std::any_of(Config().units.begin(), Config().units.end(),
+                       [&](const SimUnit& u) { return u.kind == kindCode; });
+  }
+
+  // What is wrong with a unit-select frame, or an empty text. `afterImage`: it came where the
+  // loader's image has just been sent.
+  std::string CheckUnitSelect(const std::uint8_t* f, bool afterImage) const {
+    if (f[1] != 0x0C || f[2] != 0x35 || f[3] != 0x0D) return "malformed unit-select frame";
+    if (f[11] != p::FrameChecksum(f + 2, 9)) return "unit-select frame checksum wrong";
+    if (Config().serialNumber) {
+      std::string serial = *Config().serialNumber;
+      serial.resize(16, ' ');
+      if (!std::equal(f + 4, f + 9, serial.begin())) {
+        return "unit-select frame names another serial number";
+      }
+    }
+    const std::uint8_t kind = f[9], mode = f[10];
+    if (afterImage) {
+      return kind == 0x01 && mode == kLoaderSelectDone
+                 ? std::string()
+                 : "unit-select frame after an image is not the loader's (01 32)";
+    }
+    const bool valid =
+        (kind == 0x00 && mode == 0x00) ||
+        (kind >= 1 && kind <= 3 && mode == kKindSelect && KindCodeNamesAUnit(kind)) ||
+        (kind == 0x01 && mode == kLoaderSelect && KindCodeNamesAUnit(0));
+    return valid ? std::string()
+                 : "unit-select frame with kind " + Hex2(kind) + " and mode " + Hex2(mode) +
+                       ", which name no unit of this device";
+  }
+
+  bool UnitSelect(const std::uint8_t* frame) {
+    int ordinal = 0;
+    {
+      std::lock_guard<std::mutex> lock(d_.mutex_);
+      ordinal = d_.unitSelects_++;
+    }
+    const std::string wrong = CheckUnitSelect(frame, false);
+    if (!wrong.empty()) {
+      Violation(wrong);
+      Answer(p::kAskAgain);
+      return true;
+    }
+    const auto fault = Config().faults.selectAnswers.find(ordinal);
+    if (fault != Config().faults.selectAnswers.end()) {
+      d_.Count(&d_.faults_);
+      if (fault->second != 0) Answer(fault->second);
+      state_ = State::kAwaitUnitSelect;  // not selected: nothing may follow for a unit
+      return true;
+    }
+    --unitsLeft_;
+    kindCode_ = frame[9];
+    Answer(p::kAck);
+    BeginTransfer(true);
+    return true;
+  }
+
+  // ---- transfer ----
+
+  void BeginTransfer(bool selected) {
+    state_ = State::kTransfer;
+    if (!selected) kindCode_ = 0;
+    candidates_ = d_.plans_;
+    plan_.reset();
+    stage_ = 0;
+    BeginStage();
+  }
+
+  void BeginStage() {
+    echoSeen_ = escapeSeen_ = goAhead_ = false;
+    checksumDone_ = checksumRejected_ = false;
+    unitIndex_ = -1;
+    receiver_.reset();
+  }
+
+  const Stage& CurrentStage() const { return plan_->stages[static_cast<std::size_t>(stage_)]; }
+
+  // A lone byte where a frame could start: a handshake, the loader's escape and go-ahead, or the
+  // host starting over.
+  bool LoneByte(std::uint8_t byte) {
+    if (!receiver_ && stage_ == 0 && Config().wakeByte != 0 && byte == Config().wakeByte) {
+      ch_.WriteByte(byte);  // woken again
+      return true;
+    }
+    if (!receiver_) {
+      if (!plan_) {
+        for (const Plan& plan : candidates_) {
+          if (plan.stages.front().echo == byte) {
+            plan_ = plan;
+            break;
+          }
+        }
+      }
+      if (plan_ && CurrentStage().echo == byte) {
+        echoSeen_ = true;
+        if (!Config().faults.noEcho) Answer(byte);
+        return true;
+      }
+      if (plan_ && CurrentStage().loaderEscape) {
+        if (byte == p::kSingleUnitProtocol) {
+          escapeSeen_ = true;
+          if (!Config().faults.noLoaderReply) {
+            const std::vector<std::uint8_t> reply(kLoaderReplySize, kLoaderReplyByte);
+            ch_.Write(reply.data(), static_cast<int>(reply.size()));
+          }
+          return true;
+        }
+        if (byte == p::kAck && escapeSeen_) {
+          goAhead_ = true;
+          return true;
+        }
+      }
+    }
+    if (Config().protocols.count(byte) > 0) return Identify(byte);  // the host starts over
+    if (byte == p::kRestart) {
+      state_ = State::kIdle;
+      return true;
+    }
+    Violation("unexpected byte " + Hex2(byte));
+    return true;
+  }
+
+  bool Transfer(std::uint8_t first) {
+    const int rest = RestOfFrame(first);
+    if (rest < 0) return LoneByte(first);
+    std::array<std::uint8_t, 21> frame{first};
+    if (!ch_.Read(frame.data() + 1, rest)) return false;
+    ch_.PaceReceived(1 + rest);
+    if (first == kUnitSelectStart) return UnitSelectInTransfer(frame.data());
+    const int length = 1 + rest;
+    {
+      std::lock_guard<std::mutex> lock(d_.mutex_);
+      frameNumber_ = d_.frames_++;
+    }
+    const SimFaults& f = Config().faults;
+    if (f.disconnectAtFrame >= 0 && frameNumber_ >= f.disconnectAtFrame) return false;
+    if (f.silenceFromFrame >= 0 && frameNumber_ >= f.silenceFromFrame) silent_ = true;
+    if (frame[length - 1] != p::FrameChecksum(frame.data(), static_cast<std::size_t>(length - 1))) {
+      Violation("frame checksum wrong");
+      Answer(p::kAskAgain);
+      return true;
+    }
+    if (state_ == State::kAwaitUnitSelect) {
+      Violation("frame for a unit that was not selected");
+      Answer(p::kAskAgain);
+      return true;
+    }
+    const std::uint8_t type = frame[3];
+    const int address = frame[1] << 8 | frame[2];
+    if (first == 0x02 && type == kTypeAddress) return BlockIdFrame(frame.data());
+    if (first == 0x10 && type == kTypeData) return RecordFrame(frame.data());
+    if (first == 0x00 && type == kTypeEnd && address == 0) return EndOfBlockFrame();
+    if (first == 0x00 && type == kTypeRun && address == 0) return RunFrame();
+    if (first == 0x00 && type == kTypeChecksum) return ChecksumFrame(address);
+    Violation("unexpected frame of type " + Hex2(type));
+    Answer(p::kAskAgain);
+    return true;
+  }
+
+  bool UnitSelectInTransfer(const std::uint8_t* frame) {
+    if (state_ == State::kAwaitUnitSelect) return UnitSelect(frame);
+    // The loader's image is done: the device is told before its run frame.
+    const std::string wrong = receiver_ && receiver_->MayEnd()
+                                  ? CheckUnitSelect(frame, true)
+                                  : std::string("unit-select frame in the middle of a transfer");
+    if (!wrong.empty()) Violation(wrong);
+    return true;
+  }
+
+  // The stage's receiver, begun at its first block-ID once what must precede it came.
+  bool OpenStage() {
+    if (!plan_) {
+      for (const Plan& plan : candidates_) {
+        if (plan.stages.front().echo == 0) {
+          plan_ = plan;
+          break;
+        }
+      }
+      if (!plan_) {
+        Violation("block frames without the handshake that precedes them");
+        return false;
+      }
+    }
+    const Stage& stage = CurrentStage();
+    if (stage.echo != 0 && !echoSeen_) {
+      Violation("block frames without the " + Hex2(stage.echo) + " handshake");
+      return false;
+    }
+    if (stage.loaderEscape && !goAhead_) {
+      Violation("block frames before the loader's go-ahead (0xFA)");
+      return false;
+    }
+    std::lock_guard<std::mutex> lock(d_.mutex_);
+    d_.programmed_.push_back(ProgrammedUnit{kindCode_, {}, false, 0});
+    unitIndex_ = static_cast<int>(d_.programmed_.size()) - 1;
+    receiver_.emplace(stage.phase, &d_.programmed_[static_cast<std::size_t>(unitIndex_)].segments);
+    return true;
+  }
+
+  bool BlockIdFrame(const std::uint8_t* frame) {
+    if (!receiver_ && !OpenStage()) {
+      Answer(p::kAskAgain);
+      return true;
+    }
+    const std::string wrong = receiver_->BlockId(frame);
+    if (!wrong.empty()) {
+      Violation(wrong);
+      Answer(p::kAskAgain);
+      return true;
+    }
+    Acknowledge(true);
+    return true;
+  }
+
+  bool RecordFrame(const std::uint8_t* frame) {
+    if (!receiver_) {
+      Violation("record frame before any block-ID frame");
+      Answer(p::kAskAgain);
+      return true;
+    }
+    if (d_.Roll(Config().faults.corruptFrame)) {
+      // Damaged on the line: the device drops it and asks for it again.
+      d_.Count(&d_.faults_);
+      Answer(p::kAskAgain);
+      return true;
+    }
+    const std::string wrong = receiver_->Record(frame);
+    if (!wrong.empty()) {
+      Violation(wrong);
+      Answer(p::kAskAgain);
+      return true;
+    }
+    Acknowledge(true);
+    return true;
+  }
+
+  bool EndOfBlockFrame() {
+    d_.Count(&d_.endOfBlocks_);
+    if (!receiver_) {
+      Violation("end of block before any block-ID frame");
+      Answer(p::kAskAgain);
+      return true;
+    }
+    std::uint8_t injected = 0;
+    if (receiver_->BlockOpen()) {
+      int ordinal = 0;
+      {
+        std::lock_guard<std::mutex> lock(d_.mutex_);
+        ordinal = d_.blocksClosed_++;
+      }
+      const auto fault = Config().faults.blockResults.find(ordinal);
+      if (fault != Config().faults.blockResults.end()) {
+        injected = fault->second;
+        d_.Count(&d_.faults_);
+      }
+    }
+    PhaseReceiver::BlockEnd end;
+    {
+      std::lock_guard<std::mutex> lock(d_.mutex_);
+      end = receiver_->EndOfBlock(injected);
+      d_.programmed_[static_cast<std::size_t>(unitIndex_)].blocksProgrammed =
+          receiver_->BlocksProgrammed();
+    }
+    if (!end.violation.empty()) Violation(end.violation);
+    if (end.result == 0) {
+      Answer(p::kAskAgain);
+      return true;
+    }
+    if (end.result == p::kBlockProgrammed && !end.repeated && d_.Roll(Config().faults.f4Ack)) {
+      // The device reports the programmed block at once, as its acknowledgement.
+      d_.Count(&d_.faults_);
+      ProgrammingDelay();
+      Answer(p::kBlockProgrammed);
+      return true;
+    }
+    Acknowledge(false);
+    if (!end.repeated) ProgrammingDelay();
+    Answer(end.result);
+    return true;
+  }
+
+  void ProgrammingDelay() {
+    if (Config().programmingDelayMs > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(Config().programmingDelayMs));
+    }
+  }
+
+  bool ChecksumFrame(int sum) {
+    {
+      std::lock_guard<std::mutex> lock(d_.mutex_);
+      d_.checksums_.push_back(sum);
+    }
+    if (state_ == State::kAwaitClosingFrame) {
+      if (sum != 0) Violation("closing frame with a sum other than 0");
+      state_ = State::kIdle;  // the station restarts
+      return true;
+    }
+    if (!receiver_ || CurrentStage().phase.checksum == ChecksumWidth::kNone) {
+      Violation("checksum frame where none belongs");
+      Answer(p::kAskAgain);
+      return true;
+    }
+    if (!receiver_->MayEnd()) {
+      Violation("checksum frame before the phase was complete");
+      Answer(p::kAskAgain);
+      return true;
+    }
+    const std::uint32_t taken = receiver_->DataSum();
+    bool match = sum == static_cast<int>(taken & 0xFFFF);
+    if (CurrentStage().phase.checksum == ChecksumWidth::k8Bit) {
+      if (sum > 0xFF) Violation("checksum frame of 16 bits where the sum has 8");
+      match = sum == static_cast<int>(taken & 0xFF);
+    }
+    checksumDone_ = true;
+    checksumRejected_ = !match || Config().faults.rejectChecksum;
+    if (Config().faults.rejectChecksum) d_.Count(&d_.faults_);
+    Answer(checksumRejected_ ? p::kAskAgain : p::kAck);
+    return true;
+  }
+
+  bool RunFrame() {
+    if (!receiver_ || !receiver_->MayEnd()) {
+      Violation("run frame before the transfer was complete (" +
+                std::to_string(receiver_ ? receiver_->BlocksProgrammed() : 0) +
+                " blocks programmed)");
+      state_ = State::kIdle;  // the device restarts with what it holds
+      return true;
+    }
+    const Stage& stage = CurrentStage();
+    if (stage.phase.checksum != ChecksumWidth::kNone && !checksumDone_) {
+      Violation("run frame without the checksum frame");
+    }
+    {
+      std::lock_guard<std::mutex> lock(d_.mutex_);
+      d_.programmed_[static_cast<std::size_t>(unitIndex_)].runFrameSeen = true;
+    }
+    if (checksumRejected_) {
+      state_ = State::kIdle;  // the image was not confirmed: the device restarts
+      return true;
+    }
+    if (stage.ackAfterRun && !Config().faults.noRegionAck) Answer(p::kAck);
+    for (int i = 0; i < stage.bytesAfterRun; ++i) Answer(p::kAck);
+    if (stage_ + 1 < static_cast<int>(plan_->stages.size())) {
+      ++stage_;
+      BeginStage();
+      return true;
+    }
+    if (plan_->closingFrame) {
+      state_ = State::kAwaitClosingFrame;
+      return true;
+    }
+    if (multiIdentified_ && unitsLeft_ > 0 && !Config().faults.noHandOver) {
+      const std::uint8_t handover[3] = {p::kSingleUnitProtocol, p::kSingleUnitProtocol,
+                                        p::kSingleUnitProtocol};
+      if (!silent_) ch_.Write(handover, 3);
+      state_ = State::kAwaitUnitSelect;
+      return true;
+    }
+    state_ = State::kIdle;  // the device restarts
+    return true;
+  }
+
+  SimDevice& d_;
+  SimChannel& ch_;
+  State state_ = State::kIdle;
+  int frameNumber_ = 0;
+  bool silent_ = false;
+  bool restartDue_ = false;
+  int startBytes_ = 0;
+  bool hubArmed_ = false;
+  int textSegment_ = -1;
+  std::set<int> repeatedLines_;
+  bool multiIdentified_ = false;
+  int unitsLeft_ = 0;
+  std::uint8_t kindCode_ = 0;
+  std::vector<Plan> candidates_;
+  std::optional<Plan> plan_;
+  int stage_ = 0;
+  bool echoSeen_ = false, escapeSeen_ = false, goAhead_ = false;
+  bool checksumDone_ = false, checksumRejected_ = false;
+  int unitIndex_ = -1;
+  std::optional<PhaseReceiver> receiver_;
+};
+
+SimDevice::SimDevice(SimConfig config)
+    : config_(std::move(config)), plans_(PlansFor(config_)), random_(config_.faults.seed) {}
+
+SimDevice::~SimDevice() = default;
+
+void SimDevice::OnViolation(std::function<void(const std::string&)> report) {
+  report_ = std::move(report);
+}
+
+void SimDevice::Serve(SimChannel& channel) {
+  if (!config_.key.empty() && !channel.StartCipher(config_.key)) return;
+  Session(*this, channel).Run();
+}
+
+void SimDevice::Violation(const std::string& what) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    violations_.push_back(what);
+  }
+  if (report_) report_(what);
+}
+
+void SimDevice::Count(int* counter, int by) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  *counter += by;
+}
+
+bool SimDevice::Roll(double probability) {
+  if (probability <= 0.0) return false;
+  return std::uniform_real_distribution<double>(0.0, 1.0)(random_) < probability;
+}
 
 std::vector<ProgrammedUnit> SimDevice::Programmed() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return programmed_;
+  return {programmed_.begin(), programmed_.end()};
 }
 
 std::vector<std::string> SimDevice::Violations() const {
@@ -51,407 +766,9 @@ int SimDevice::FaultsInjected() const {
   return faults_;
 }
 
-void SimDevice::Violation(const std::string& what) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  violations_.push_back(what);
-}
-
-bool SimDevice::Roll(double probability) {
-  if (probability <= 0.0) return false;
-  return std::uniform_real_distribution<double>(0.0, 1.0)(random_) < probability;
-}
-
-void SimDevice::Answer(SimChannel& ch, std::uint8_t byte) {
-  if (silent_) return;
-  if (config_.answerDelayMs > 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(config_.answerDelayMs));
-  }
-  ch.WriteByte(byte);
-}
-
 std::vector<int> SimDevice::ChecksumsReceived() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return checksums_;
-}
-
-void SimDevice::Acknowledge(SimChannel& ch, int frameNumber) {
-  if (Roll(config_.faults.lostAck) || config_.faults.lostAckOfFrames.count(frameNumber) > 0) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++faults_;
-    return;
-  }
-  if (Roll(config_.faults.corruptAck)) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++faults_;
-    }
-    Answer(ch, 0x5A);
-    return;
-  }
-  Answer(ch, p::kAck);
-}
-
-void SimDevice::Serve(SimChannel& ch) {
-  if (!config_.key.empty() && !ch.StartCipher(config_.key)) return;
-  Next next = Next::kIdle;
-  while (next != Next::kClosed && !ch.Closed()) {
-    switch (next) {
-      case Next::kIdle: {
-        std::uint8_t byte = 0;
-        if (!ch.Read(&byte, 1)) return;
-        ch.PaceReceived(1);
-        {
-          std::lock_guard<std::mutex> lock(mutex_);
-          idleBytes_.push_back(byte);
-        }
-        if (byte == ':') {
-          next = ReceiveTextRecord(ch);
-        } else if (config_.wakeByte != 0 && byte == config_.wakeByte) {
-          ch.WriteByte(byte);  // awake: frames follow
-          runFrames_ = 0;
-          StartUnit(0);
-          next = Next::kTransfer;
-        } else {
-          next = config_.protocols.count(byte) > 0 ? Identify(ch, byte) : Next::kIdle;
-        }
-        break;
-      }
-      case Next::kTransfer:
-        next = Transfer(ch);
-        break;
-      case Next::kAwaitUnitSelect:
-        next = AwaitUnitSelect(ch);
-        break;
-      case Next::kClosed:
-        break;
-    }
-  }
-}
-
-void SimDevice::SendInfoBlock(SimChannel& ch, std::uint8_t reply, bool multi) {
-  std::vector<std::uint8_t> block;
-  const std::size_t units = multi ? config_.units.size() : 1;
-  if (multi) block.push_back(static_cast<std::uint8_t>(units));
-  std::string serial = config_.serialNumber.value_or("");
-  serial.resize(16, config_.serialNumber ? ' ' : '\xFF');
-  for (std::size_t u = 0; u < units; ++u) {
-    const SimUnit& unit = config_.units[u];
-    if (multi) {
-      block.push_back(unit.kind);
-      block.push_back(0x00);
-    }
-    block.insert(block.end(), serial.begin(), serial.end());
-    block.push_back(static_cast<std::uint8_t>(unit.auxiliary.size()));
-    std::string fixed = unit.typeCode;
-    fixed.resize(3, ' ');
-    std::string hardware = unit.hardware;
-    hardware.resize(2, ' ');
-    std::string firmware = unit.firmware;
-    firmware.resize(3, ' ');
-    fixed += hardware + firmware;
-    for (std::string aux : unit.auxiliary) {
-      aux.resize(3, ' ');
-      fixed += aux;
-    }
-    block.insert(block.end(), fixed.begin(), fixed.end());
-  }
-  unsigned sum = reply;
-  for (std::uint8_t b : block) sum += b;
-  block.push_back(static_cast<std::uint8_t>(sum + (config_.faults.badInfoChecksum ? 1 : 0)));
-  if (config_.faults.shortSerial >= 0) {
-    // Stop inside the first serial number.
-    block.resize(static_cast<std::size_t>((multi ? 3 : 0) + config_.faults.shortSerial));
-  }
-  if (config_.answerDelayMs > 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(config_.answerDelayMs));
-  }
-  ch.Write(block.data(), static_cast<int>(block.size()));
-}
-
-SimDevice::Next SimDevice::ReceiveTextRecord(SimChannel& ch) {
-  std::string line;
-  for (;;) {
-    const int c = ch.ReadByteFor(-1);
-    if (c < 0) return Next::kClosed;
-    if (c == '\n') break;
-    if (c != '\r') line.push_back(static_cast<char>(c));
-  }
-  ch.PaceReceived(static_cast<int>(line.size()) + 2);
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i + 1 < line.size(); i += 2) {
-    bytes.push_back(static_cast<std::uint8_t>(std::stoi(line.substr(i, 2), nullptr, 16)));
-  }
-  unsigned sum = 0;
-  for (std::uint8_t b : bytes) sum += b;
-  if (bytes.size() < 5 || bytes.size() != 5u + bytes[0] || (sum & 0xFF) != 0) {
-    Violation("malformed text record " + line);
-    Answer(ch, p::kAck);  // 0xFA: the same line again
-    return Next::kIdle;
-  }
-  const int address = bytes[1] << 8 | bytes[2];
-  const std::uint8_t type = bytes[3];
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (textSegment_ < 0) {
-    programmed_.push_back(ProgrammedUnit{});
-    textSegment_ = 0xFF;
-  }
-  if (type == 0x02) textSegment_ = bytes[4] >> 4;
-  if (type == 0x04) textSegment_ = bytes[5];
-  if (type == 0x00) {
-    auto [it, added] = programmed_.back().segments.try_emplace(textSegment_);
-    if (added) it->second.fill(0xFF);
-    for (int i = 0; i < bytes[0]; ++i) it->second[(address + i) & 0xFFFF] = bytes[4 + i];
-  }
-  if (type == 0x01) {
-    programmed_.back().runFrameSeen = true;
-    textSegment_ = -1;
-  }
-  ch.WriteByte(p::kAskAgain);  // taken: the next line
-  return Next::kIdle;
-}
-
-SimDevice::Next SimDevice::Identify(SimChannel& ch, std::uint8_t attention) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++identifications_;
-  }
-  if (config_.faults.busy) {
-    const std::uint8_t busy[4] = {p::kBusy, p::kBusy, p::kBusy, p::kBusy};
-    ch.Write(busy, 4);
-    return Next::kIdle;
-  }
-  const bool multi = attention == p::kMultiUnitProtocol && config_.multiUnit;
-  const std::uint8_t reply = multi ? p::kReplyMultiUnit : config_.singleUnitReply;
-  if (attention == p::kSingleUnitProtocol) ch.WriteByte(p::kSingleUnitProtocol);  // echo
-  ch.WriteByte(reply);
-  for (;;) {
-    SendInfoBlock(ch, reply, attention == p::kMultiUnitProtocol);
-    const int answer = ch.ReadByteFor(-1);
-    if (answer < 0) return Next::kClosed;
-    ch.PaceReceived(1);
-    if (answer == p::kAskAgain) continue;       // the host asks for the block again
-    if (answer != p::kAck) return Next::kIdle;  // information only, or declined
-    break;
-  }
-  unitsLeft_ = multi ? static_cast<int>(config_.units.size()) : 1;
-  runFrames_ = 0;
-  if (!multi) {
-    StartUnit(0);
-    return Next::kTransfer;
-  }
-  const int first = ch.ReadByteFor(kUnitSelectWaitMs);
-  if (first < 0 || !ReadUnitSelect(ch, static_cast<std::uint8_t>(first))) return Next::kIdle;
-  return Next::kTransfer;
-}
-
-bool SimDevice::ReadUnitSelect(SimChannel& ch, std::uint8_t first) {
-  std::array<std::uint8_t, p::kUnitSelectFrameSize> frame{first};
-  if (first != 0xE7 || !ch.Read(frame.data() + 1, static_cast<int>(frame.size()) - 1)) {
-    Violation("expected a unit-select frame");
-    return false;
-  }
-  ch.PaceReceived(static_cast<int>(frame.size()));
-  if (frame[1] != 0x0C || frame[2] != 0x35 || frame[3] != 0x0D ||
-      frame[11] != p::FrameChecksum(frame.data() + 2, 9)) {
-    Violation("malformed unit-select frame");
-    return false;
-  }
-  StartUnit(frame[9]);
-  Answer(ch, p::kAck);
-  return true;
-}
-
-void SimDevice::StartUnit(std::uint8_t kindCode) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  programmed_.push_back(ProgrammedUnit{kindCode, {}, false, 0});
-  --unitsLeft_;
-  segment_ = 0xFF;
-  pageBase_ = 0;
-  segmentAddressed_ = false;
-  phaseSum_ = 0;
-}
-
-SimDevice::Next SimDevice::Transfer(SimChannel& ch) {
-  std::uint8_t head[4];
-  if (!ch.Read(head, 1)) return Next::kClosed;
-  Next lone = Next::kTransfer;
-  if (HandleLoneByte(ch, head[0], &lone)) return lone;
-  if (head[0] != 0x00 && head[0] != 0x02 && head[0] != 0x10) {
-    Violation("frame of unexpected length " + std::to_string(head[0]));
-    return Next::kIdle;
-  }
-  std::uint8_t frame[4 + 16 + 1];
-  frame[0] = head[0];
-  const int rest = 3 + head[0] + 1;
-  if (!ch.Read(frame + 1, rest)) return Next::kClosed;
-  ch.PaceReceived(1 + rest);
-  const int length = 1 + rest;
-  int frameNumber;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    frameNumber = frames_++;
-  }
-  if (config_.faults.disconnectAtFrame >= 0 && frameNumber >= config_.faults.disconnectAtFrame) {
-    return Next::kClosed;
-  }
-  if (config_.faults.silenceFromFrame >= 0 && frameNumber >= config_.faults.silenceFromFrame) {
-    silent_ = true;
-  }
-  if (frame[length - 1] != p::FrameChecksum(frame, static_cast<std::size_t>(length - 1))) {
-    Violation("frame checksum wrong");
-    Answer(ch, p::kAskAgain);
-    return Next::kTransfer;
-  }
-  if (frame[0] == 0x10 && Roll(config_.faults.corruptFrame)) {
-    // Damaged on the line: the device drops the record and asks for it again.
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++faults_;
-    }
-    Answer(ch, p::kAskAgain);
-    return Next::kTransfer;
-  }
-  const std::uint8_t type = frame[3];
-  const bool endOfBlock = frame[0] == 0 && type == 0x01;
-  const bool repeatedEnd = previousWasEndOfBlock_ && endOfBlock;
-  previousWasEndOfBlock_ = endOfBlock;
-  const int address = frame[1] << 8 | frame[2];
-  std::unique_lock<std::mutex> lock(mutex_);
-  ProgrammedUnit& unit = programmed_.back();
-  if (frame[0] == 2 && type == 0x04) {
-    recordsInBlock_ = 0;
-    blockOpen_ = true;
-    if (frame[4] == 0x00 && address == 0) {
-      segmentAddressed_ = true;
-      segment_ = frame[5];
-      pageBase_ = 0;
-    } else {
-      if (frame[5] != 0xFF || frame[2] != 0x00 || frame[4] < frame[1]) {
-        Violation("malformed page-range block-ID frame");
-      }
-      segmentAddressed_ = false;
-      segment_ = 0xFF;
-      pageBase_ = frame[1];
-    }
-    lock.unlock();
-    Acknowledge(ch, frameNumber);
-    return Next::kTransfer;
-  }
-  if (frame[0] == 0x10 && type == 0x00) {
-    if (!blockOpen_) {
-      lock.unlock();
-      Violation("record frame outside a block");
-      lock.lock();
-    }
-    ++recordsInBlock_;
-    auto [it, added] = unit.segments.try_emplace(segment_);
-    if (added) it->second.fill(0xFF);
-    const int offset = (pageBase_ * 256 + address) & 0xFFFF;
-    std::copy(frame + 4, frame + 20, it->second.begin() + offset);
-    for (int i = 4; i < 20; ++i) phaseSum_ += frame[i];
-    if (offset + 16 > 0x10000) Violation("record crosses the segment end");
-    lock.unlock();
-    Acknowledge(ch, frameNumber);
-    return Next::kTransfer;
-  }
-  if (frame[0] == 0 && type == 0x01 && address == 0) {
-    // A repeated end of block (its acknowledgement was lost) is no violation.
-    if ((!blockOpen_ || recordsInBlock_ == 0) && !repeatedEnd) {
-      lock.unlock();
-      Violation("end of block without a block");
-      lock.lock();
-    }
-    blockOpen_ = false;
-    const int ordinal = endOfBlocks_++;
-    std::uint8_t result = p::kBlockProgrammed;
-    const auto fault = config_.faults.blockResults.find(ordinal);
-    if (fault != config_.faults.blockResults.end()) {
-      result = fault->second;
-      ++faults_;
-    } else {
-      ++unit.blocksProgrammed;
-    }
-    lock.unlock();
-    Acknowledge(ch, frameNumber);
-    if (config_.programmingDelayMs > 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(config_.programmingDelayMs));
-    }
-    Answer(ch, result);
-    return Next::kTransfer;
-  }
-  if (frame[0] == 0 && type == 0x06) {
-    const int sum = address;  // the checksum frame carries the sum where a record has its address
-    checksums_.push_back(sum);
-    const bool match =
-        sum == static_cast<int>(phaseSum_ & 0xFFFF) || sum == static_cast<int>(phaseSum_ & 0xFF);
-    phaseSum_ = 0;
-    lock.unlock();
-    Answer(ch, match && !config_.faults.rejectChecksum ? p::kAck : p::kAskAgain);
-    return Next::kTransfer;
-  }
-  if (frame[0] == 0 && type == 0x05 && address == 0) {
-    unit.runFrameSeen = true;
-    const bool handOver = unitsLeft_ > 0;
-    lock.unlock();
-    ++runFrames_;
-    if (config_.phases > 1) return AfterRunFrame(ch);
-    if (!handOver) return Next::kIdle;  // the device restarts
-    const std::uint8_t handover[3] = {p::kSingleUnitProtocol, p::kSingleUnitProtocol,
-                                      p::kSingleUnitProtocol};
-    if (!silent_) ch.Write(handover, 3);
-    return Next::kAwaitUnitSelect;
-  }
-  lock.unlock();
-  Violation("unexpected frame type " + std::to_string(type));
-  return Next::kTransfer;
-}
-
-// Several images or regions: the next phase follows on the same connection.
-SimDevice::Next SimDevice::AfterRunFrame(SimChannel& ch) {
-  const bool last = runFrames_ >= config_.phases;
-  if (config_.regionAcks && runFrames_ > 1) Answer(ch, p::kAck);
-  if (last) return Next::kIdle;
-  for (int i = 0; i < config_.bytesBetweenPhases; ++i) Answer(ch, p::kAck);
-  awaitingGo_ = config_.loaderEscape;
-  StartUnit(0);
-  return Next::kTransfer;
-}
-
-// A single byte where a frame could start: a handshake to echo, the loader's escape and go-ahead,
-// or the host starting a new identification.
-bool SimDevice::HandleLoneByte(SimChannel& ch, std::uint8_t byte, Next* next) {
-  if (config_.handshakeEchoes.count(byte) > 0) {
-    Answer(ch, byte);
-    return true;
-  }
-  if (config_.loaderEscape && byte == p::kSingleUnitProtocol) {
-    if (!config_.faults.noLoaderReply) {
-      const std::vector<std::uint8_t> reply(27, 0x55);
-      ch.Write(reply.data(), static_cast<int>(reply.size()));
-    }
-    return true;
-  }
-  if (awaitingGo_ && byte == p::kAck) {
-    awaitingGo_ = false;
-    return true;
-  }
-  if (config_.protocols.count(byte) > 0) {
-    *next = Identify(ch, byte);  // the host starts over
-    return true;
-  }
-  return false;
-}
-
-SimDevice::Next SimDevice::AwaitUnitSelect(SimChannel& ch) {
-  const int first = ch.ReadByteFor(-1);
-  if (first < 0) return Next::kClosed;
-  if (first != 0xE7) {
-    // The host is done with this device and starts afresh.
-    return config_.protocols.count(static_cast<std::uint8_t>(first)) > 0
-               ? Identify(ch, static_cast<std::uint8_t>(first))
-               : Next::kIdle;
-  }
-  return ReadUnitSelect(ch, static_cast<std::uint8_t>(first)) ? Next::kTransfer : Next::kIdle;
 }
 
 }  // namespace sim

@@ -1,5 +1,6 @@
 #include "SimOptions.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "link/KeyText.h"
@@ -21,14 +22,23 @@ const char* const kSimUsage =
     "  --programming-delay MS             wait before each block result\n"
     "  --answer-delay MS                  wait before every answer\n"
     "  --baud N                           pace the line at N baud, 10 bits a byte\n"
+    "  --regions N                        a user station's regions (default 3)\n"
     "Faults:\n"
     "  --seed N  --lost-acks P  --corrupt-acks P  --corrupt-frames P  --busy\n"
-    "  --block-error N=F6|F7|F8|FD        the N-th end of block (from 0) fails once\n"
+    "  --late-acks P  --late-by MS        acknowledgements that come after the host gave up\n"
+    "  --duplicate-acks P  --f4-acks P    acknowledgements sent twice, or as 0xF4\n"
+    "  --block-error N=F6|F7|F8|FD        the N-th block closed (from 0) fails once\n"
+    "  --refuse-select N[=HH]             the N-th unit-select frame (from 0) answered HH\n"
+    "                                     (default FE; 00: no answer)\n"
     "  --silence-from N  --disconnect-at N  --bad-info-checksum  --short-serial N\n"
-    "  --reject-checksum  --no-loader-reply\n"
+    "  --bad-info-blocks N                the first N information blocks have a wrong checksum\n"
+    "  --reject-checksum  --no-loader-reply  --no-echo  --no-region-ack  --no-hand-over\n"
+    "  --repeat-line N                    ask for text line N (from 0) again, once\n"
     "Output:\n"
-    "  --record FILE                      write what was programmed when the simulator stops\n"
-    "It prints \"tcp HOST:PORT\" or \"pty PATH\" when it is ready and runs until killed.\n";
+    "  --record FILE                      write what was programmed, and every protocol\n"
+    "                                     violation, when the simulator stops\n"
+    "It prints \"tcp HOST:PORT\" or \"pty PATH\" when it is ready and runs until killed; each\n"
+    "protocol violation is printed on standard error as it is seen.\n";
 
 namespace {
 
@@ -67,40 +77,25 @@ bool ApplyFamily(const std::string& name, SimConfig* config) {
   } else if (name == "dravik") {
     single("YPB", "AA");
     config->units[0].auxiliary = {"001", "100"};
-    config->handshakeEchoes = {0x1B, 0x1F};
-    config->phases = 2;
   } else if (name == "dravik-ypc" || name == "dravik-ypk" || name == "dravik-ypa") {
     config->protocols = {};
     config->wakeByte = name == "dravik-ypc" ? 0x1B : 0x1F;
-    if (name == "dravik-ypa") {
-      config->phases = 2;
-      config->bytesBetweenPhases = 1;
-      config->handshakeEchoes = {0x1B};
-    }
   } else if (name == "station") {
     single("H2 ", "AA");
-    config->phases = 3;
-    config->regionAcks = true;
   } else if (name == "hub") {
     single("JQH", "AA");
     config->protocols = {0x1B};
   } else if (name == "tzt") {
     single("TZT", "AA");
-    config->phases = 2;
-    config->bytesBetweenPhases = 3;
   } else if (name == "xxx") {
     config->units = {SimUnit{0, "XXX", "AA", "100", {}}};
-    config->phases = 2;
-    config->bytesBetweenPhases = 5;
   } else if (name == "loader") {
     config->units = {SimUnit{0, "G4 ", "A1", "100", {}}};
     config->protocols = {0x1B};
-    config->phases = 2;
-    config->bytesBetweenPhases = 2;
-    config->loaderEscape = true;
   } else {
     return false;
   }
+  config->family = name;
   return true;
 }
 
@@ -136,6 +131,12 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
       options.config.faults.rejectChecksum = true;
     } else if (w == "--no-loader-reply") {
       options.config.faults.noLoaderReply = true;
+    } else if (w == "--no-echo") {
+      options.config.faults.noEcho = true;
+    } else if (w == "--no-region-ack") {
+      options.config.faults.noRegionAck = true;
+    } else if (w == "--no-hand-over") {
+      options.config.faults.noHandOver = true;
     } else {
       const auto v = value();
       if (!v) return fail("option " + w + " needs a value");
@@ -174,7 +175,8 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
         options.config.key = *key;
       } else if (w == "--programming-delay" || w == "--answer-delay" || w == "--baud" ||
                  w == "--silence-from" || w == "--disconnect-at" || w == "--short-serial" ||
-                 w == "--seed") {
+                 w == "--seed" || w == "--late-by" || w == "--repeat-line" || w == "--regions" ||
+                 w == "--bad-info-blocks") {
         if (!Number(*v, 0, 100000000, &n)) return fail(w + " takes a whole number");
         const int i32 = static_cast<int>(n);
         if (w == "--programming-delay") options.config.programmingDelayMs = i32;
@@ -184,13 +186,33 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
         if (w == "--disconnect-at") options.config.faults.disconnectAtFrame = i32;
         if (w == "--short-serial") options.config.faults.shortSerial = std::min(i32, 15);
         if (w == "--seed") options.config.faults.seed = static_cast<std::uint32_t>(n);
-      } else if (w == "--lost-acks" || w == "--corrupt-acks" || w == "--corrupt-frames") {
+        if (w == "--late-by") options.config.faults.lateByMs = i32;
+        if (w == "--bad-info-blocks") options.config.faults.badInfoBlocks = i32;
+        if (w == "--repeat-line") options.config.faults.repeatLines.insert(i32);
+        if (w == "--regions") options.config.regions = std::clamp(i32, 1, 10);
+      } else if (w == "--lost-acks" || w == "--corrupt-acks" || w == "--corrupt-frames" ||
+                 w == "--late-acks" || w == "--duplicate-acks" || w == "--f4-acks") {
         char* end = nullptr;
         const double p = std::strtod(v->c_str(), &end);
-        if (*end != '\0' || p < 0.0 || p > 1.0) return fail(w + " takes a probability 0 to 1");
-        (w == "--lost-acks"      ? options.config.faults.lostAck
-         : w == "--corrupt-acks" ? options.config.faults.corruptAck
-                                 : options.config.faults.corruptFrame) = p;
+        if (v->empty() || *end != '\0' || !(p >= 0.0 && p <= 1.0)) {
+          return fail(w + " takes a probability 0 to 1");
+        }
+        SimFaults& f = options.config.faults;
+        (w == "--lost-acks"        ? f.lostAck
+         : w == "--corrupt-acks"   ? f.corruptAck
+         : w == "--corrupt-frames" ? f.corruptFrame
+         : w == "--late-acks"      ? f.lateAck
+         : w == "--duplicate-acks" ? f.duplicateAck
+                                   : f.f4Ack) = p;
+      } else if (w == "--refuse-select") {
+        const auto parts = Split(*v, '=');
+        long long answer = 0xFE;
+        if (parts.size() > 2 || !Number(parts[0], 0, 1000000, &n) ||
+            (parts.size() == 2 && !Number(parts[1], 0, 0xFF, &answer, 16)) || answer == 0xFA) {
+          return fail("--refuse-select takes N or N=HH (HH not FA)");
+        }
+        options.config.faults.selectAnswers[static_cast<int>(n)] =
+            static_cast<std::uint8_t>(answer);
       } else if (w == "--block-error") {
         const auto parts = Split(*v, '=');
         long long code = 0;

@@ -14,8 +14,10 @@ namespace {
 volatile std::sig_atomic_t stopRequested = 0;
 void OnSignal(int) { stopRequested = 1; }
 
-std::string RecordText(const std::vector<sim::ProgrammedUnit>& units) {
+std::string RecordText(const std::vector<sim::ProgrammedUnit>& units,
+                       const std::vector<std::string>& violations) {
   std::ostringstream out;
+  for (const std::string& v : violations) out << "protocol violation: " << v << "\n";
   static const char* const kHex = "0123456789ABCDEF";
   for (std::size_t u = 0; u < units.size(); ++u) {
     out << "unit " << u << " kind " << int{units[u].kindCode} << " run "
@@ -48,6 +50,9 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGPIPE, SIG_IGN);
   sim::SimServer server(options->config);
+  // Each violation is told as it is seen; the serving thread is the only writer of stderr then.
+  server.Device().OnViolation(
+      [](const std::string& what) { std::cerr << "protocol violation: " << what << std::endl; });
   if (options->pty) {
     const std::string path = server.StartPty();
     if (path.empty()) {
@@ -70,11 +75,13 @@ int main(int argc, char** argv) {
   while (stopRequested == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   server.Stop();
   const auto violations = server.Device().Violations();
-  for (const std::string& v : violations)
-    std::cerr << "zandor-sim: protocol violation: " << v << "\n";
+  if (!violations.empty()) {
+    std::cerr << "zandor-sim: " << violations.size() << " protocol violation(s)\n";
+  }
   if (!options->recordFile.empty()) {
-    if (!vel::WriteFileAtomically(options->recordFile, RecordText(server.Device().Programmed()),
-                                  0644, &error)) {
+    if (!vel::WriteFileAtomically(options->recordFile,
+                                  RecordText(server.Device().Programmed(), violations), 0644,
+                                  &error)) {
       std::cerr << "zandor-sim: cannot write " << options->recordFile << ": " << error << "\n";
       return 3;
     }

@@ -97,7 +97,7 @@ TEST_F(Families, DravikYpaSendsBothPhases) {
 
 TEST_F(Families, DravikYpaWithoutTheEchoBetweenPhases) {
   Family("dravik-ypa");
-  config.handshakeEchoes = {};
+  config.faults.noEcho = true;
   StartPty();
   EXPECT_EQ(Update("dravik-ypa.hex"), ids::kConnectionError);
 }
@@ -111,7 +111,7 @@ TEST_F(Families, DravikSameAuxiliaryVersionTakesTheHandshakeAndOnePhase) {
 
 TEST_F(Families, DravikHandshakeMissing) {
   Family("dravik");
-  config.handshakeEchoes = {};
+  config.faults.noEcho = true;
   StartPty();
   EXPECT_EQ(Update("dravik-128k.hex"), ids::kUpdateFailed);
   EXPECT_TRUE(op.Shown(kTerminated));
@@ -142,7 +142,7 @@ TEST_F(Families, UserStationSendsEveryRegionWithItsWaitText) {
 
 TEST_F(Families, UserStationWithoutRegionConfirmation) {
   Family("station");
-  config.regionAcks = false;
+  config.faults.noRegionAck = true;
   StartPty();
   EXPECT_EQ(Update("station-three-images.hex"), ids::kUpdateFailed);
   EXPECT_TRUE(op.Shown(std::string(text::kUnitTimeout)));

@@ -110,8 +110,7 @@ TEST_F(HonestOutcomes, ADeviceWhoseOnlyUnitNoImageFitsIsDeclined) {
 }
 
 TEST_F(HonestOutcomes, ABlockThatKeepsFailingEndsTheTransfer) {
-  config.multiUnit = false;
-  config.units = {Unit("G3 ", "AB", "100")};
+  Family("matrix");
   for (int n = 0; n < 30; ++n) config.faults.blockResults[n] = 0xF6;
   StartPty();
   EXPECT_EQ(Update("single-64k.hex"), ids::kUpdateFailed);
@@ -131,8 +130,7 @@ TEST_F(HonestOutcomes, AProgrammingErrorInSegmentZeroDoesNotRestartForever) {
 }
 
 TEST_F(HonestOutcomes, ASecondFileInTheSameDocumentStartsFromACleanDevice) {
-  config.multiUnit = false;
-  config.units = {Unit("G3 ", "AB", "100")};
+  Family("matrix");
   StartPty();
   CVelUpdateDoc& document = Doc("multi-unit.hex");  // a multi-unit family file first
   ASSERT_TRUE(document.OnOpenDocument(std::string(ZANDOR_SAMPLES_DIR) + "/single-64k.hex").ok());

@@ -14,8 +14,7 @@ const std::string kKey = "000102030405060708090A0B0C0D0E0F";
 class SingleUnitUpdate : public EndToEnd {
  protected:
   void SetUp() override {
-    config.multiUnit = false;
-    config.units = {Unit("G3 ", "AB", "100")};
+    Family("matrix");
   }
 };
 
@@ -290,8 +289,7 @@ namespace {
 class AdvancedActions : public EndToEnd {
  protected:
   void SetUp() override {
-    config.multiUnit = false;
-    config.units = {Unit("G3 ", "AB", "100")};
+    Family("matrix");
   }
 };
 

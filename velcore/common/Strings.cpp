@@ -39,6 +39,8 @@ constexpr std::array kEntries{
     Entry{ids::kOperationCancelled, "Cancelled at the operator's request"},
     Entry{ids::kUnitLeftOut, "Unit %d (%s) is left out: no image of the file fits it."},
     Entry{ids::kNoUnitFits, "No unit of the device fits an image of the file; nothing was sent."},
+    Entry{ids::kUnitNotSelected,
+          "A unit did not confirm its selection; nothing more was sent to the device."},
     Entry{ids::kTransmissionCompleted,
           "Transmission completed!  The Zandor Unit should now restart automatically."},
     Entry{ids::kPortMissing,

@@ -55,6 +55,7 @@ constexpr int kDataNotSent = 30005;
 constexpr int kOperationCancelled = 30006;
 constexpr int kUnitLeftOut = 30007;
 constexpr int kNoUnitFits = 30008;
+constexpr int kUnitNotSelected = 30009;
 }  // namespace ids
 
 // The text of a resource id, or "Resource String Load Error" for an id the table lacks.
@@ -90,6 +91,8 @@ constexpr std::string_view kNoProgrammingResult =
     "No programming result from the Zandor Unit for this block.";
 constexpr std::string_view kUnitsNotHandedOver =
     "The Zandor Unit did not hand over to the next selected unit; not every unit was updated.";
+constexpr std::string_view kConnectionClosed =
+    "The Zandor Unit closed the connection; the transfer ends.";
 constexpr std::string_view kMustSelectUnit = "You must select the unit that you want to upgrade!";
 constexpr std::string_view kWrongFirmware =
     "This hex file does not contain firmware for this product.\nPlease contact Kelmori Technical "
@@ -179,6 +182,8 @@ constexpr const char* kTooManyUnits =
 constexpr const char* kNoDataAtSegmentZero =
     "Image %d holds no data at segment 0; nothing was sent.";
 constexpr const char* kNoImageForUnit = "No image was chosen for unit %d.";
+constexpr const char* kUnitNotConfirmed =
+    "Unit %d did not confirm its selection (answer %s); nothing was sent to it.";
 }  // namespace format
 
 }  // namespace vel
