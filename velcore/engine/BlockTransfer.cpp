@@ -15,11 +15,10 @@ bool BlockTransfer::SendFrame(const std::uint8_t* frame, int length,
                               FunctionRef<std::string()> prefix, int position, bool eitherLink,
                               int* writes) {
   const bool tcp = ctx_.link.Kind() == LinkKind::kTcp;
-  if (eitherLink && tcp) {
-    // Answers that came late for an earlier frame must not count for this one.
-    std::uint8_t stale = 0;
-    while (ctx_.link.ReadableNow() && ctx_.ReadByte(&stale) == 1) {
-    }
+  // Bytes waiting before the frame goes out cannot answer it: answers that came late or twice
+  // for an earlier frame must not count for this one, on either link.
+  std::uint8_t stale = 0;
+  while (ctx_.link.ReadableNow() && ctx_.ReadByte(&stale) == 1) {
   }
   const int askEvery = eitherLink ? kNotRespondingEveryTriesLink : kNotRespondingEveryTries;
   std::uint8_t reply = 0;
@@ -27,6 +26,12 @@ bool BlockTransfer::SendFrame(const std::uint8_t* frame, int length,
   bool lastRead = false;
   while (reply != ctx_.protocolByte && reply != protocol::kAck &&
          reply != protocol::kBlockProgrammed && !ctx_.Cancelled()) {
+    if (ctx_.link.ConnectionDropped()) {
+      // A new connection would reach a device that no longer knows this transfer.
+      ctx_.console.AppendMessage(std::string(text::kConnectionClosed));
+      lastRead = false;
+      break;
+    }
     ++tries;
     if (tries % askEvery == 0 &&
         ctx_.op.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) {

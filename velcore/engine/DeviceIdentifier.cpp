@@ -3,6 +3,7 @@
 #include "engine/DeviceIdentifier.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "common/Format.h"
@@ -28,6 +29,7 @@ void DeviceIdentifier::Begin(bool informationOnly) {
   informationOnly_ = informationOnly;
   answerByte_ = informationOnly ? protocol::kBusy : protocol::kAck;
   declined_ = false;
+  unitNotConfirmed_ = false;
   readErrorSeen_ = false;
 }
 
@@ -93,7 +95,7 @@ int DeviceIdentifier::IdentifyDevice() {
   ctx_.console.EnableFileControls(true);
   ctx_.console.EnableWorkingControls(true);
   if (reply == declined) {
-    declined_ = true;
+    declined_ = !unitNotConfirmed_;
     ShowDeviceUnits();
     return 1;
   }
@@ -153,22 +155,43 @@ void DeviceIdentifier::AnswerUnitDevice(std::uint8_t& reply, bool multiUnit, boo
                                                                            : protocol::kDecline;
       if (!multiUnit && CodeMatches(ctx_.identity.typeCode[0], "DNK", 3))
         ctx_.Pause(ctx_.timing.dnkAnswerDelayMs);
+    } else if (attempt + 1 == kDeviceInfoTries) {
+      // Asking a third time would leave the device's third block to confuse the next pass: the
+      // exchange starts over instead.
+      answer = protocol::kRestart;
     }
     lastMoved = ctx_.Write(&answer, 1);
-    if (multiUnit) {
-      if (answerByte_ == protocol::kAck && ctx_.identified) {
-        std::uint8_t mode = 0;
-        const std::uint8_t kind = UnitSelectModeByKind(ctx_.identity.currentUnit, true, &mode);
-        SendUnitSelect(kind, mode);
-        std::uint8_t ack = 0;
-        lastMoved = ctx_.ReadByte(&ack) == 1;
-        reply = lastMoved && ack == protocol::kAck ? p : static_cast<std::uint8_t>(p + 1);
-      } else if (answerByte_ != protocol::kAck) {
-        reply = static_cast<std::uint8_t>(p + 1);
-      }
+    if (!read) continue;
+    if (multiUnit && answerByte_ == protocol::kAck && ctx_.identified) {
+      ConfirmUnitSelection(reply, lastMoved);
+    } else if (multiUnit && answerByte_ != protocol::kAck) {
+      reply = static_cast<std::uint8_t>(p + 1);
     }
-    if (read) return;
+    return;
   }
+}
+
+void DeviceIdentifier::ConfirmUnitSelection(std::uint8_t& reply, bool& lastMoved) {
+  const int unit = ctx_.identity.currentUnit;
+  std::uint8_t mode = 0;
+  const std::uint8_t kind = UnitSelectModeByKind(unit, true, &mode);
+  SendUnitSelect(kind, mode);
+  std::uint8_t ack = 0;
+  lastMoved = ctx_.ReadByte(&ack) == 1;
+  if (lastMoved && ack == protocol::kAck) return;
+  // Not confirmed: the device did not say which unit would take the image, so none is sent.
+  ReportUnitNotConfirmed(unit, lastMoved ? std::optional<std::uint8_t>(ack) : std::nullopt);
+  ctx_.identified = false;
+  reply = static_cast<std::uint8_t>(ctx_.protocolByte + 1);
+}
+
+void DeviceIdentifier::ReportUnitNotConfirmed(int unit, std::optional<std::uint8_t> answer) {
+  unitNotConfirmed_ = true;
+  if (ctx_.Cancelled()) return;
+  char shown[8] = "none";
+  if (answer) std::snprintf(shown, sizeof shown, "0x%02X", *answer);
+  ctx_.console.AppendMessage(Format(format::kUnitNotConfirmed, unit, shown));
+  ctx_.SetStatusCode(ids::kUnitNotSelected);
 }
 
 void DeviceIdentifier::AnswerSerialOnlyDevice(std::uint8_t& reply, bool& lastMoved) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -29,6 +30,11 @@ class DeviceIdentifier {
 
   void SetSerialNumberOptional(bool on) { serialNumberOptional_ = on; }
   bool Declined() const { return declined_; }
+  // Whether a unit-select frame of this operation went unconfirmed (the row then fails).
+  bool UnitNotConfirmed() const { return unitNotConfirmed_; }
+  // Logs that `unit` did not confirm its unit-select frame (`answer`: what came instead) and
+  // leaves the status code of a failed selection.
+  void ReportUnitNotConfirmed(int unit, std::optional<std::uint8_t> answer);
   bool ReadErrorSeen() const { return readErrorSeen_; }
   const std::vector<int>& LeftOutUnits() const { return leftOutUnits_; }
   void ForgetLeftOutUnits() { leftOutUnits_.clear(); }
@@ -37,6 +43,9 @@ class DeviceIdentifier {
   bool ReadDeviceInfo(std::uint8_t reply);
   void AnswerUnitDevice(std::uint8_t& reply, bool multiUnit, bool& lastMoved);
   void AnswerSerialOnlyDevice(std::uint8_t& reply, bool& lastMoved);
+  // Sends the unit-select frame of the current unit; anything but 0xFA leaves the device
+  // unconfirmed (reply P + 1).
+  void ConfirmUnitSelection(std::uint8_t& reply, bool& lastMoved);
   // The operator's verdict on the device. In an update run, units that no image fits are left
   // out first, and a device left without a unit is declined.
   bool ConfirmWithOperator();
@@ -49,7 +58,8 @@ class DeviceIdentifier {
   bool informationOnly_ = false;
   bool serialNumberOptional_ = false;
   std::uint8_t answerByte_ = protocol::kAck;
-  bool declined_ = false;       // the last identification ended with the device declined
+  bool declined_ = false;  // the last identification ended with the device declined
+  bool unitNotConfirmed_ = false;
   bool readErrorSeen_ = false;  // an information block of this operation was broken
   std::vector<int> leftOutUnits_;
 };

@@ -299,7 +299,9 @@ void TransferProcedures::ProcedureT4() {
   // success.
   bool ok = transfer_.RunPhase(phases[0], &sum) == PhaseOutcome::kComplete;
   // The run frame and the second phase follow only a confirmed checksum here.
-  if (ok && ConfirmChecksum(sum & 0xFF, ctx_.timing.sectorChecksumWaitSeconds, {protocol::kAck})) {
+  // 0xFE refuses the sum at once: waiting on for a 0xFA that will not come helps nobody.
+  if (ok && ConfirmChecksum(sum & 0xFF, ctx_.timing.sectorChecksumWaitSeconds,
+                            {protocol::kAck, protocol::kAskAgain})) {
     WriteRunFrame();
   } else if (ok) {
     ctx_.op.ShowMessage(std::string(text::kTelvikFail));
@@ -588,7 +590,12 @@ bool TransferProcedures::SelectNextUnit() {
   }
   identifier_.SendUnitSelect(kind, mode);
   std::uint8_t ack = 0;
-  ctx_.ReadByte(&ack);
+  const bool answered = ctx_.ReadByte(&ack) == 1;
+  if (!answered || ack != protocol::kAck) {
+    identifier_.ReportUnitNotConfirmed(unit,
+                                       answered ? std::optional<std::uint8_t>(ack) : std::nullopt);
+    return false;
+  }
   if (ctx_.link.Kind() == LinkKind::kTcp && ctx_.link.Tcp().Encrypted()) {
     ctx_.Pause(ctx_.timing.encryptedHandoverWaitMs);
   }

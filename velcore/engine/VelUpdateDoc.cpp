@@ -277,48 +277,47 @@ void CVelUpdateDoc::SendUnformatted() {
   console_.BeginProgress(1, total, Format(format::kSendingFirstRecordLine, total), 1);
   const VelHexFile* node = file_.Chain(0);
   std::string line;
-  std::uint8_t reply = 0x20;
-  int sent = 0;
-  int repeats = 0;        // times in a row the device asked for the same line again
-  bool answered = false;  // the device gave its word on the last line sent
-  bool more = node != nullptr;
-  while (more) {
-    // 0xFA asks for the same line again; any other word takes the next.
-    if (reply != protocol::kAck) {
+  int taken = 0;         // lines the device took (0xFE after each)
+  int repeats = 0;       // times in a row the device asked for the same line again
+  bool pending = false;  // `line` still waits to be taken
+  while (!context_.Cancelled()) {
+    if (!pending) {
       if (node == nullptr) break;
       node = node->TakeLine(&line);
+      pending = true;
       repeats = 0;
-    } else if (++repeats >= kMaxBlockFailures) {
-      break;
     }
     link_.LinkWrite(reinterpret_cast<const std::uint8_t*>(line.data()),
                     static_cast<int>(line.size()));
-    ++sent;
-    console_.SetStatus(Format(format::kSendingRecordLine, sent, total));
-    more = !context_.Cancelled() && node != nullptr;
-    // Wait for the device's word on this line; silence ends the walk.
-    answered = false;
-    for (;;) {
-      if (context_.ReadByte(&reply) != 1) {
-        more = false;
-        break;
-      }
-      if (reply == context_.protocolByte) more = false;
-      if (reply == protocol::kAck || reply == protocol::kAskAgain ||
-          reply == context_.protocolByte) {
-        answered = reply != context_.protocolByte;
-        break;
-      }
+    console_.SetStatus(Format(format::kSendingRecordLine, taken + 1, total));
+    const int answer = AwaitLineAnswer();
+    if (answer == protocol::kAskAgain) {
+      ++taken;
+      pending = false;
+    } else if (answer != protocol::kAck || ++repeats >= kMaxBlockFailures) {
+      break;  // the protocol byte, silence, or a line that is never taken ends the walk
     }
   }
   console_.EndProgress();
-  // Complete when every line went once and the device took the last one.
-  const bool complete = sent == total && answered && reply != protocol::kAck;
+  // Complete when every line was taken once; a cancel leaves the device without the rest.
+  const bool complete = taken == total && !pending && !context_.Cancelled();
   context_.SetStatusCode(complete ? ids::kUpdateSuccessful : ids::kUpdateFailed);
-  operator_.ShowMessage(complete ? Format(format::kUnformattedCompleted, sent)
+  operator_.ShowMessage(complete ? Format(format::kUnformattedCompleted, taken)
                                  : std::string(text::kUnformattedNotCompleted));
   console_.EnableWorkingControls(true);
   context_.Signal();
+}
+
+int CVelUpdateDoc::AwaitLineAnswer() {
+  // 0xFA asks for the line again, 0xFE takes it, the protocol byte ends the walk; other bytes
+  // are passed over.
+  for (;;) {
+    std::uint8_t reply = 0;
+    if (context_.ReadByte(&reply) != 1) return -1;
+    if (reply == protocol::kAck || reply == protocol::kAskAgain || reply == context_.protocolByte) {
+      return reply;
+    }
+  }
 }
 
 void CVelUpdateDoc::WriteSerialNumberIntoImage() {

@@ -70,6 +70,9 @@ class CVelUpdateDoc {
   void DispatchAction3();
   void DispatchAction4();
   void SendUnformatted();
+  // The device's word on a line of the unformatted send: 0xFA, 0xFE, the protocol byte, or -1
+  // when none came.
+  int AwaitLineAnswer();
   int SearchDevice(int serialAttempts, bool checking);
   void ChooseProcedure();
   void Refuse64k();

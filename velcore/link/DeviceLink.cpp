@@ -31,7 +31,12 @@ int DeviceLink::LastWriteError() const {
 int DeviceLink::ConnectTcp() { return peer_ != nullptr ? 0 : tcp_.ConnectTcp(tcp_.Endpoint()); }
 
 bool DeviceLink::ReadableNow() {
-  return peer_ != nullptr ? peer_->ReadableNow() : tcp_.ReadableNow();
+  if (peer_ != nullptr) return peer_->ReadableNow();
+  return Kind() == LinkKind::kSerial ? serial_.ReadableNow() : tcp_.ReadableNow();
+}
+
+bool DeviceLink::ConnectionDropped() const {
+  return peer_ == nullptr && Kind() == LinkKind::kTcp && tcp_.Dropped();
 }
 
 void DeviceLink::Purge() {

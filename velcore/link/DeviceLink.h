@@ -43,8 +43,11 @@ class DeviceLink {
   int LastWriteError() const;
   // Connects the TCP link to its stored endpoint: 0 or an errno value (TcpLink::ConnectTcp).
   int ConnectTcp();
-  // True when received bytes are waiting on the TCP link.
+  // True when received bytes are waiting on the link.
   bool ReadableNow();
+  // True when the TCP connection the engine opened has ended (closed by the device, or replaced
+  // after a socket error) since its last connect.
+  bool ConnectionDropped() const;
   // Discards pending serial data (nothing to do on TCP).
   void Purge();
   // Closes the link of the current kind; on TCP this also turns encryption off.

@@ -17,11 +17,12 @@ bool IsDashedKey(std::string_view text) {
 std::optional<std::string> KeyDigits(std::string_view text) {
   std::string digits;
   if (IsDashedKey(text)) {
-    std::copy_if(text.begin(), text.end(), std::back_inserter(digits), [](char c) { return c != '-'; });
+    std::copy_if(text.begin(), text.end(), std::back_inserter(digits),
+                 [](char c) { return c != '-'; });
     return digits;
   }
-  const bool allDigits = std::all_of(text.begin(), text.end(),
-                                     [](char c) { return HexDigitValue(c) >= 0; });
+  const bool allDigits =
+      std::all_of(text.begin(), text.end(), [](char c) { return HexDigitValue(c) >= 0; });
   if (text.size() != kKeyDigits || !allDigits) return std::nullopt;
   return std::string(text);
 }

@@ -89,6 +89,14 @@ bool CancelRequested(const CancelFlag* cancel) {
   return cancel != nullptr && cancel->IsRequested();
 }
 
+// Waits until `deadline` (or a cancel) without reading: a line that reports nothing but a
+// hang-up or an error is as silent as one with nothing on it.
+void WaitOut(Clock::time_point deadline, const CancelFlag* cancel) {
+  while (!CancelRequested(cancel) && poll(nullptr, 0, WaitStepMs(deadline, cancel)) == 0 &&
+         RemainingMs(deadline) > 0) {
+  }
+}
+
 }  // namespace
 
 void ApplyLineSettings(termios& tio, const SerialSettings& settings, std::string* note) {
@@ -190,6 +198,11 @@ void SerialPort::Purge() {
   tcflush(fd_, TCIFLUSH);
 }
 
+bool SerialPort::ReadableNow() const {
+  int waiting = 0;
+  return fd_ >= 0 && ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
 int SerialPort::Read(std::uint8_t* buffer, int count, int limitMs) {
   if (fd_ < 0 || count <= 0) return 0;
   const int timeoutMs = limitMs >= 0 ? std::min(limitMs, readTimeoutMs_) : readTimeoutMs_;
@@ -201,7 +214,12 @@ int SerialPort::Read(std::uint8_t* buffer, int count, int limitMs) {
       done += static_cast<int>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      // A line that fails (an adapter pulled out) waits out the time-out as a silent one would,
+      // so that callers that try again do not spin.
+      WaitOut(deadline, cancel_);
+      break;
+    }
     if (CancelRequested(cancel_)) break;
     const int wait = WaitStepMs(deadline, cancel_);
     if (wait == 0) break;
@@ -210,9 +228,7 @@ int SerialPort::Read(std::uint8_t* buffer, int count, int limitMs) {
     // A pty whose other side is closed reports POLLHUP at once; wait out the time-out instead of
     // spinning, as a real line with nothing on it would.
     if ((p.revents & POLLHUP) != 0 && (p.revents & POLLIN) == 0) {
-      while (!CancelRequested(cancel_) && poll(nullptr, 0, WaitStepMs(deadline, cancel_)) == 0 &&
-             RemainingMs(deadline) > 0) {
-      }
+      WaitOut(deadline, cancel_);
       break;
     }
   }

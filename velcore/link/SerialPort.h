@@ -41,6 +41,8 @@ class SerialPort {
   void SetBaudRate(int baud);
   // Discards everything pending in both directions.
   void Purge();
+  // True when received bytes are waiting to be read.
+  bool ReadableNow() const;
   // Reads until `count` bytes arrived, the read time-out (or the shorter `limitMs`) passed or a
   // cancel was requested; returns the bytes read.
   int Read(std::uint8_t* buffer, int count, int limitMs = -1);

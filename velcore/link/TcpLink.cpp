@@ -43,6 +43,7 @@ void TcpLink::CloseSocket() {
 
 int TcpLink::ConnectTcp(const TcpEndpoint& endpoint) {
   endpoint_ = endpoint;
+  dropped_ = false;
   if (socket_ >= 0) {
     CloseSocket();
     const auto pause = std::chrono::milliseconds(reconnectPauseMs_);
@@ -155,6 +156,7 @@ void TcpLink::Transfer(Direction direction, std::uint8_t* buffer, int length, in
       // The device closed the connection: nothing more will come on this socket.
       lastError_ = ECONNRESET;
       CloseSocket();
+      dropped_ = true;
       return;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -167,9 +169,14 @@ void TcpLink::Transfer(Direction direction, std::uint8_t* buffer, int length, in
       continue;
     }
     lastError_ = errno;
-    ConnectTcp(endpoint_);
+    Reconnect();
     return;
   }
+}
+
+void TcpLink::Reconnect() {
+  ConnectTcp(endpoint_);
+  dropped_ = true;
 }
 
 bool TcpLink::ReadableNow() const {

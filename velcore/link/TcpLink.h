@@ -53,6 +53,9 @@ class TcpLink {
   void TcpReceive(std::uint8_t* buffer, int length, int* count, int limitMs = -1);
 
   bool Connected() const { return socket_ >= 0; }
+  // True when the connection of the last ConnectTcp ended since: the device closed it, or a
+  // socket error replaced it with a new one.
+  bool Dropped() const { return dropped_; }
   // True when received bytes are waiting to be read.
   bool ReadableNow() const;
   int LastError() const { return lastError_; }
@@ -73,6 +76,8 @@ class TcpLink {
   enum class Direction { kSend, kReceive };
   void Transfer(Direction direction, std::uint8_t* buffer, int length, int* count, int limitMs);
   void CloseSocket();
+  // A socket error: reconnects to the stored endpoint; the engine's connection is gone.
+  void Reconnect();
   // The socket's time-out: the wait step, cut into slices short enough to see a cancel.
   int WaitSliceMs() const;
   bool SetWaitStepOn(int fd) const;
@@ -81,6 +86,7 @@ class TcpLink {
   bool CancelRequested() const { return cancel_ != nullptr && cancel_->IsRequested(); }
 
   int socket_ = -1;
+  bool dropped_ = false;
   TcpEndpoint endpoint_;
   bool encrypted_ = false;
   std::string keyText_;
