@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
   // Updates with each fault set (device-reply takes the clean run and the block errors),
   // checks clean.
   std::size_t update = 0;  // the scenario's index among the updates
+  bool clean = true;       // the simulated device took every exchange
   for (std::size_t a = 0; a < DeviceScenarios().size(); ++a) {
     const DeviceScenario& scenario = DeviceScenarios()[a];
     const bool isUpdate = scenario.action == vel::kActionUpdate;
@@ -42,6 +43,10 @@ int main(int argc, char** argv) {
           isUpdate ? scenario.name + "-faults" + std::to_string(faults) : scenario.name;
       std::printf("%-28s status %d, %zu script bytes, transfer from %zu\n", name.c_str(),
                   r.statusCode, r.script.size(), r.workerStart);
+      for (const std::string& v : r.violations) {
+        std::fprintf(stderr, "%s: protocol violation: %s\n", name.c_str(), v.c_str());
+        clean = false;
+      }
       if (faults < 2) WriteSeed(root / "device-reply" / name, a, r.script.begin(), r.script.end());
       if (isUpdate) {
         WriteSeed(root / "transfer-reply" / name, update, r.script.begin() + r.workerStart,
@@ -50,5 +55,5 @@ int main(int argc, char** argv) {
     }
     update += isUpdate;
   }
-  return 0;
+  return clean ? 0 : 1;
 }

@@ -237,6 +237,7 @@ Recording RecordScenario(const DeviceScenario& scenario, std::uint32_t faultSeed
   ::close(fds[0]);
   ::close(fds[1]);
   recording.script = peer.Script();
+  recording.violations = device.Violations();
   recording.workerStart = std::min(peer.WorkerStart(), recording.script.size());
   return recording;
 }

@@ -93,6 +93,7 @@ struct Recording {
   std::vector<std::uint8_t> script;
   std::size_t workerStart = 0;
   int statusCode = 0;
+  std::vector<std::string> violations;  // what the simulated device did not take
 };
 Recording RecordScenario(const DeviceScenario& scenario, std::uint32_t faultSeed);
 
