@@ -253,11 +253,7 @@ class SimDevice::Session {
     }
     unsigned sum = reply;
     for (std::uint8_t b : block) sum += b;
-    int sent = 0;
-    {
-      std::lock_guard<std::mutex> lock(d_.mutex_);
-      sent = d_.infoBlocks_++;
-    }
+    const int sent = d_.Count(&d_.infoBlocks_);
     const bool bad = Config().faults.badInfoChecksum || sent < Config().faults.badInfoBlocks;
     block.push_back(static_cast<std::uint8_t>(sum + (bad ? 1 : 0)));
     if (Config().faults.shortSerial >= 0) {
@@ -347,11 +343,7 @@ class SimDevice::Session {
   }
 
   bool UnitSelect(const std::uint8_t* frame) {
-    int ordinal = 0;
-    {
-      std::lock_guard<std::mutex> lock(d_.mutex_);
-      ordinal = d_.unitSelects_++;
-    }
+    const int ordinal = d_.Count(&d_.unitSelects_);
     const std::string wrong = CheckUnitSelect(frame, false);
     if (!wrong.empty()) {
       Violation(wrong);
@@ -445,10 +437,7 @@ class SimDevice::Session {
     ch_.PaceReceived(1 + rest);
     if (first == kUnitSelectStart) return UnitSelectInTransfer(frame.data());
     const int length = 1 + rest;
-    {
-      std::lock_guard<std::mutex> lock(d_.mutex_);
-      frameNumber_ = d_.frames_++;
-    }
+    frameNumber_ = d_.Count(&d_.frames_);
     const SimFaults& f = Config().faults;
     if (f.disconnectAtFrame >= 0 && frameNumber_ >= f.disconnectAtFrame) return false;
     if (f.silenceFromFrame >= 0 && frameNumber_ >= f.silenceFromFrame) silent_ = true;
@@ -519,7 +508,12 @@ class SimDevice::Session {
       Answer(p::kAskAgain);
       return true;
     }
-    const std::string wrong = receiver_->BlockId(frame);
+    return TakeOrRefuse(receiver_->BlockId(frame));
+  }
+
+  // A frame the receiver judged: acknowledged when in order, else a violation and no
+  // acknowledgement.
+  bool TakeOrRefuse(const std::string& wrong) {
     if (!wrong.empty()) {
       Violation(wrong);
       Answer(p::kAskAgain);
@@ -541,14 +535,7 @@ class SimDevice::Session {
       Answer(p::kAskAgain);
       return true;
     }
-    const std::string wrong = receiver_->Record(frame);
-    if (!wrong.empty()) {
-      Violation(wrong);
-      Answer(p::kAskAgain);
-      return true;
-    }
-    Acknowledge(true);
-    return true;
+    return TakeOrRefuse(receiver_->Record(frame));
   }
 
   bool EndOfBlockFrame() {
@@ -559,17 +546,19 @@ class SimDevice::Session {
       return true;
     }
     std::uint8_t injected = 0;
+    bool resultLost = false;
+    int delayMs = Config().programmingDelayMs;
     if (receiver_->BlockOpen()) {
-      int ordinal = 0;
-      {
-        std::lock_guard<std::mutex> lock(d_.mutex_);
-        ordinal = d_.blocksClosed_++;
-      }
-      const auto fault = Config().faults.blockResults.find(ordinal);
-      if (fault != Config().faults.blockResults.end()) {
+      const SimFaults& f = Config().faults;
+      const int ordinal = d_.Count(&d_.blocksClosed_);
+      const auto fault = f.blockResults.find(ordinal);
+      if (fault != f.blockResults.end()) {
         injected = fault->second;
         d_.Count(&d_.faults_);
       }
+      resultLost = f.lostResults.count(ordinal) > 0;
+      const auto slow = f.blockDelays.find(ordinal);
+      if (slow != f.blockDelays.end()) delayMs += slow->second;
     }
     PhaseReceiver::BlockEnd end;
     {
@@ -586,20 +575,22 @@ class SimDevice::Session {
     if (end.result == p::kBlockProgrammed && !end.repeated && d_.Roll(Config().faults.f4Ack)) {
       // The device reports the programmed block at once, as its acknowledgement.
       d_.Count(&d_.faults_);
-      ProgrammingDelay();
+      Sleep(delayMs);
       Answer(p::kBlockProgrammed);
       return true;
     }
     Acknowledge(false);
-    if (!end.repeated) ProgrammingDelay();
+    if (resultLost) {
+      d_.Count(&d_.faults_);
+      return true;
+    }
+    if (!end.repeated) Sleep(delayMs);
     Answer(end.result);
     return true;
   }
 
-  void ProgrammingDelay() {
-    if (Config().programmingDelayMs > 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(Config().programmingDelayMs));
-    }
+  static void Sleep(int ms) {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   }
 
   bool ChecksumFrame(int sum) {
@@ -721,9 +712,9 @@ void SimDevice::Violation(const std::string& what) {
   if (report_) report_(what);
 }
 
-void SimDevice::Count(int* counter, int by) {
+int SimDevice::Count(int* counter) {
   std::lock_guard<std::mutex> lock(mutex_);
-  *counter += by;
+  return (*counter)++;
 }
 
 bool SimDevice::Roll(double probability) {
@@ -736,39 +727,18 @@ std::vector<ProgrammedUnit> SimDevice::Programmed() const {
   return {programmed_.begin(), programmed_.end()};
 }
 
-std::vector<std::string> SimDevice::Violations() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return violations_;
-}
+std::vector<std::string> SimDevice::Violations() const { return Locked(violations_); }
 
-int SimDevice::FramesReceived() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return frames_;
-}
+int SimDevice::FramesReceived() const { return Locked(frames_); }
 
-int SimDevice::IdentificationsAnswered() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return identifications_;
-}
+int SimDevice::IdentificationsAnswered() const { return Locked(identifications_); }
 
-std::vector<std::uint8_t> SimDevice::IdleBytes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return idleBytes_;
-}
+std::vector<std::uint8_t> SimDevice::IdleBytes() const { return Locked(idleBytes_); }
 
-int SimDevice::EndOfBlocksReceived() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return endOfBlocks_;
-}
+int SimDevice::EndOfBlocksReceived() const { return Locked(endOfBlocks_); }
 
-int SimDevice::FaultsInjected() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return faults_;
-}
+int SimDevice::FaultsInjected() const { return Locked(faults_); }
 
-std::vector<int> SimDevice::ChecksumsReceived() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return checksums_;
-}
+std::vector<int> SimDevice::ChecksumsReceived() const { return Locked(checksums_); }
 
 }  // namespace sim

@@ -58,7 +58,14 @@ class SimDevice {
   friend class Session;
 
   void Violation(const std::string& what);
-  void Count(int* counter, int by = 1);
+  // A copy of a record, taken under the lock.
+  template <class T>
+  T Locked(const T& record) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return record;
+  }
+  // Adds one to a counter of the records; its value before.
+  int Count(int* counter);
   bool Roll(double probability);
 
   SimConfig config_;

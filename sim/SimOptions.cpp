@@ -20,6 +20,7 @@ const char* const kSimUsage =
     "  --protocol 1D|1B|both              attention bytes answered (default both)\n"
     "  --key KEY                          encipher the TCP stream (32 hex digits or dashed)\n"
     "  --programming-delay MS             wait before each block result\n"
+    "  --block-delay N=MS                 the N-th block closed (from 0) takes MS longer\n"
     "  --answer-delay MS                  wait before every answer\n"
     "  --baud N                           pace the line at N baud, 10 bits a byte\n"
     "  --regions N                        a user station's regions (default 3)\n"
@@ -204,6 +205,14 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
          : w == "--late-acks"      ? f.lateAck
          : w == "--duplicate-acks" ? f.duplicateAck
                                    : f.f4Ack) = p;
+      } else if (w == "--block-delay") {
+        const auto parts = Split(*v, '=');
+        long long ms = 0;
+        if (parts.size() != 2 || !Number(parts[0], 0, 1000000, &n) ||
+            !Number(parts[1], 0, 600000, &ms)) {
+          return fail("--block-delay takes N=MS");
+        }
+        options.config.faults.blockDelays[static_cast<int>(n)] = static_cast<int>(ms);
       } else if (w == "--refuse-select") {
         const auto parts = Split(*v, '=');
         long long answer = 0xFE;

@@ -212,6 +212,30 @@ TEST_F(Families, LoaderSendsBothImagesOverTcp) {
   }
 }
 
+// A KestaS+Loader file: unit 1 (N8) takes the NB image of slot 1, then after the hand-over
+// unit 0 (G4) takes slot 0 with the loader's unit-select frames (01 31 before, 01 32 after).
+TEST_F(Families, TheNbLoaderFileGoesToEachUnitWithItsOwnImage) {
+  config.units = {Unit("G4 ", "A1", "100", 0), Unit("N8 ", "A1", "100", 1)};
+  StartTcp();
+  EXPECT_EQ(Update("kesta-nb-loader.hex"), ids::kUpdateSuccessful);
+  const auto units = Programmed();
+  ASSERT_EQ(units.size(), 2u);
+  EXPECT_EQ(units[0].kindCode, 0x01);
+  ExpectProgrammedImage(units[0], 1, {0});
+  EXPECT_EQ(units[1].kindCode, 0x01);
+  ExpectProgrammedImage(units[1], 0, {0});
+}
+
+TEST_F(Families, AnNbLoaderUnitThatRefusesItsSelectionGetsNothing) {
+  config.units = {Unit("G4 ", "A1", "100", 0), Unit("N8 ", "A1", "100", 1)};
+  config.faults.selectAnswers = {{1, 0xFE}};  // the loader's 01 31 for unit 0
+  StartTcp();
+  EXPECT_EQ(Update("kesta-nb-loader.hex"), ids::kUnitNotSelected);
+  const auto units = Programmed();
+  ASSERT_EQ(units.size(), 1u);
+  ExpectProgrammedImage(units[0], 1, {0});
+}
+
 TEST_F(Families, LoaderWithoutItsReplyBetweenPhases) {
   Family("loader");
   config.faults.noLoaderReply = true;

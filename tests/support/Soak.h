@@ -20,15 +20,21 @@
 
 namespace vel::testing {
 
-struct SoakCounts {
+// What the runs of one family, or of all, came to.
+struct SoakTally {
   int runs = 0;
-  int successes = 0;
   int absorbable = 0;  // runs whose faults the protocol can absorb
-  int faultsInjected = 0;
+  int successes = 0;
   int falseSuccesses = 0;
   int notAbsorbed = 0;  // absorbable runs that did not succeed
   int hangs = 0;
-  std::map<std::string, std::pair<int, int>> runsAndSuccesses;  // by procedure
+  int violations = 0;  // protocol violations the simulated device saw
+};
+
+struct SoakCounts {
+  SoakTally all;
+  int faultsInjected = 0;
+  std::map<std::string, SoakTally> byFamily;  // by procedure
   std::vector<std::string> problems;
 };
 
@@ -138,13 +144,14 @@ inline bool HoldsImage(const sim::ProgrammedUnit& unit, const VelMemMap& map,
   return true;
 }
 
-// One update with seeded random faults. With `heavyLoss`, some runs lose 3 % of all
-// acknowledgements.
-inline void SoakOnce(std::uint32_t seed, const std::string& samples, SoakCounts* counts,
-                     std::chrono::seconds bound, bool heavyLoss = false) {
+// One update of `family` (an index of SoakFamilies) with faults drawn from `seed`: lost,
+// corrupted, late, duplicated and 0xF4 acknowledgements, programming delays, block errors, a
+// refused unit selection, silence, disconnects and busy. With `heavyLoss`, some runs lose 3 % of
+// all acknowledgements.
+inline void SoakOnce(std::size_t familyIndex, std::uint32_t seed, const std::string& samples,
+                     SoakCounts* counts, std::chrono::seconds bound, bool heavyLoss = false) {
   std::mt19937 random(seed);
-  const auto& families = SoakFamilies();
-  const SoakFamily& family = families[random() % families.size()];
+  const SoakFamily& family = SoakFamilies()[familyIndex % SoakFamilies().size()];
   sim::SimConfig config;
   sim::ApplyFamily(family.family, &config);
   if (!family.auxiliary.empty()) config.units[0].auxiliary = family.auxiliary;
@@ -154,12 +161,33 @@ inline void SoakOnce(std::uint32_t seed, const std::string& samples, SoakCounts*
   if (chance(40)) config.faults.lostAck = 0.002 * (1 + random() % 3);
   if (heavyLoss && chance(15)) config.faults.lostAck = 0.03;
   if (chance(40)) config.faults.corruptAck = 0.01 * (1 + random() % 3);
+  if (chance(30)) {
+    config.faults.lateAck = 0.001 * (1 + random() % 2);
+    config.faults.lateByMs = 150;  // beyond the shortened read time-outs below
+  }
+  if (chance(30)) config.faults.duplicateAck = 0.005 * (1 + random() % 3);
+  if (chance(30)) config.faults.f4Ack = 0.01;
+  if (chance(30)) {
+    // Blocks that take a few of the programming wait's seconds (the wait allows 60).
+    for (int k = 1 + static_cast<int>(random() % 2); k > 0; --k) {
+      config.faults.blockDelays[static_cast<int>(random() % 6)] =
+          500 + static_cast<int>(random() % 2500);
+    }
+  }
   if (chance(40)) {
     const std::uint8_t codes[] = {0xF6, 0xF7, 0xF8};
     const int ordinal = static_cast<int>(random() % 6);
     const std::uint8_t code = codes[random() % 3];
     config.faults.blockResults[ordinal] = code;
     absorbable = absorbable && family.absorbed(ordinal, code);
+  }
+  if (family.family == std::string("multi") && chance(25)) {
+    config.units = {sim::SimUnit{0, "G4 ", "A1", "100", {}},
+                    sim::SimUnit{1, "G4 ", "B2", "100", {}}};
+    if (chance(30)) {
+      config.faults.selectAnswers[static_cast<int>(random() % 2)] = 0xFE;
+      absorbable = false;
+    }
   }
   if (chance(10)) config.faults.silenceFromFrame = static_cast<int>(random() % 3000);
   if (family.tcp && chance(10)) config.faults.disconnectAtFrame = static_cast<int>(random() % 3000);
@@ -187,12 +215,16 @@ inline void SoakOnce(std::uint32_t seed, const std::string& samples, SoakCounts*
 
   auto update =
       std::async(std::launch::async, [&] { return UpdateDevice(doc, target, SerialSettings{}); });
-  ++counts->runs;
-  ++counts->runsAndSuccesses[family.name].first;
+  SoakTally& tally = counts->byFamily[family.name];
+  const std::string run = std::string(family.name) + " seed " + std::to_string(seed);
+  const auto count = [&](int SoakTally::*field) {
+    ++(tally.*field);
+    ++(counts->all.*field);
+  };
+  count(&SoakTally::runs);
   if (update.wait_for(bound) != std::future_status::ready) {
-    ++counts->hangs;
-    counts->problems.push_back(std::string(family.name) + " seed " + std::to_string(seed) +
-                               ": no outcome within the bound");
+    count(&SoakTally::hangs);
+    counts->problems.push_back(run + ": no outcome within the bound");
     console.State().cancel.Request();
     server.Stop();
   }
@@ -201,27 +233,31 @@ inline void SoakOnce(std::uint32_t seed, const std::string& samples, SoakCounts*
   counts->faultsInjected += server.Device().FaultsInjected() + (config.faults.busy ? 1 : 0) +
                             (config.faults.silenceFromFrame >= 0 ? 1 : 0) +
                             (config.faults.disconnectAtFrame >= 0 ? 1 : 0);
-  const std::string run = std::string(family.name) + " seed " + std::to_string(seed);
-  if (absorbable) ++counts->absorbable;
+  for (const std::string& violation : server.Device().Violations()) {
+    count(&SoakTally::violations);
+    counts->problems.push_back(run + ": protocol violation: " + violation);
+  }
+  if (absorbable) count(&SoakTally::absorbable);
   if (!IsUpdateSuccess(status)) {
     if (absorbable) {
-      ++counts->notAbsorbed;
+      count(&SoakTally::notAbsorbed);
       counts->problems.push_back(run + ": faults the protocol absorbs ended in \"" +
                                  LoadString(status) + "\"");
     }
     return;
   }
-  ++counts->successes;
-  ++counts->runsAndSuccesses[family.name].second;
+  count(&SoakTally::successes);
   const auto programmed = server.Device().Programmed();
+  // Each unit of the device takes the family's phases in turn.
+  const std::size_t units = family.family == std::string("multi") ? config.units.size() : 1;
   std::string why = "fewer programmed phases than the procedure has";
-  bool holds = programmed.size() >= family.phases.size();
-  for (std::size_t p = 0; holds && p < family.phases.size(); ++p) {
-    holds = HoldsImage(programmed[p], *doc.File().MemMap(family.phases[p].slot), family.phases[p],
-                       &why);
+  bool holds = programmed.size() >= family.phases.size() * units;
+  for (std::size_t p = 0; holds && p < family.phases.size() * units; ++p) {
+    const auto& phase = family.phases[p % family.phases.size()];
+    holds = HoldsImage(programmed[p], *doc.File().MemMap(phase.slot), phase, &why);
   }
   if (!holds) {
-    ++counts->falseSuccesses;
+    count(&SoakTally::falseSuccesses);
     counts->problems.push_back(run + ": reported successful but " + why);
   }
 }

@@ -145,6 +145,9 @@ std::vector<Sample> StandardSamples() {
       {"hub-jqh.hex", {image(with("JQH"), {0xFF}, 0x1200, 58)}},
       {"xxx-two-images.hex",
        {image(with("XXX"), {0, 1}, 0x5000, 59, 2), image(with("XXX"), {254, 255}, 0x3000, 60)}},
+      // A multi-unit file with the loader image of the KestaS units in slot 1.
+      {"kesta-nb-loader.hex",
+       {image(with("G4"), {0}, 0x4000, 63, 2), image(with("\"NB \""), {0}, 0x3000, 64, 2)}},
       {"loader-g5.hex",
        {image(with("G5"), {0, 1}, 0x4800, 61, 2), image(with("G5"), {0}, 0x6000, 62, 2)}},
       {"single-64k.hex", {single}},
