@@ -1,12 +1,7 @@
 #include "DeviceScript.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,11 +11,12 @@
 
 #include "FuzzTargets.h"
 #include "SampleGen.h"
-#include "SimChannel.h"
 #include "SimDevice.h"
 #include "SimOptions.h"
+#include "support/CutSamples.h"
 #include "support/EngineFakes.h"
 #include "support/Soak.h"
+#include "support/SocketPairDevice.h"
 
 namespace zandor::fuzz {
 
@@ -29,31 +25,6 @@ namespace {
 constexpr int kMaxAnswer = 255;     // one script answer's length byte
 constexpr int kRecordWaitMs = 200;  // how long a recorded read waits for the device
 constexpr std::size_t kFuzzBytesPerSegment = 0x400;  // 64 records: short transfers
-
-// The families' firmware files, written once with every segment cut short.
-class FuzzFiles {
- public:
-  FuzzFiles() {
-    char pattern[] = "/tmp/zandor-fuzz-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) std::abort();
-    dir_ = pattern;
-    for (auto sample : samplegen::StandardSamples()) {
-      for (auto& image : sample.images) {
-        image.bytesPerSegment = std::min(image.bytesPerSegment, kFuzzBytesPerSegment);
-      }
-      std::ofstream(dir_ / sample.fileName, std::ios::binary)
-          << samplegen::Generate(sample.images).text;
-    }
-  }
-  ~FuzzFiles() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  std::string Path(const std::string& fileName) const { return (dir_ / fileName).string(); }
-
- private:
-  std::filesystem::path dir_;
-};
 
 // The engine of one family, kept between runs.
 struct Engine {
@@ -64,7 +35,7 @@ struct Engine {
 };
 
 Engine& EngineFor(std::size_t family) {
-  static FuzzFiles files;
+  static const vel::testing::CutSamples files(kFuzzBytesPerSegment);
   static std::map<std::size_t, std::unique_ptr<Engine>> engines;
   auto& engine = engines[family];
   if (!engine) {
@@ -119,33 +90,14 @@ int RecordingPeer::Read(std::uint8_t* buffer, int count, int limitMs) {
   NoteThread();
   count = std::min(count, kMaxAnswer);
   const int waitMs = limitMs >= 0 ? std::min(limitMs, kRecordWaitMs) : kRecordWaitMs;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-  int got = 0;
-  while (got < count) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    pollfd p{fd_, POLLIN, 0};
-    // What has arrived is taken even when the time is up.
-    if (poll(&p, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0) break;
-    const ssize_t n = ::recv(fd_, buffer + got, static_cast<std::size_t>(count - got), 0);
-    if (n <= 0) break;
-    got += static_cast<int>(n);
-  }
+  const int got = vel::testing::ReceiveWithin(fd_, buffer, count, waitMs);
   script_.push_back(static_cast<std::uint8_t>(got));
   script_.insert(script_.end(), buffer, buffer + got);
   return got;
 }
 
 int RecordingPeer::Write(const std::uint8_t* buffer, int count) {
-  int sent = 0;
-  while (sent < count) {
-    const ssize_t n =
-        ::send(fd_, buffer + sent, static_cast<std::size_t>(count - sent), MSG_NOSIGNAL);
-    if (n <= 0) break;
-    sent += static_cast<int>(n);
-  }
-  return sent;
+  return vel::testing::SendAll(fd_, buffer, count);
 }
 
 bool RecordingPeer::ReadableNow() {
@@ -221,24 +173,15 @@ Recording RecordScenario(const DeviceScenario& scenario, std::uint32_t faultSeed
   ApplyFaults(faultSeed, &config.faults);
   sim::SimDevice device(config);
 
-  int fds[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) std::abort();
-  std::atomic<bool> stop{false};
-  std::thread serving([&] {
-    sim::SimChannel channel(fds[1], false, 0, stop);
-    while (!stop && !channel.Closed()) device.Serve(channel);
-  });
-  RecordingPeer peer(fds[0]);
   Recording recording;
-  recording.statusCode = RunScenario(scenario, peer);
-  stop = true;
-  ::shutdown(fds[0], SHUT_RDWR);
-  serving.join();
-  ::close(fds[0]);
-  ::close(fds[1]);
-  recording.script = peer.Script();
+  {
+    vel::testing::SocketPairDevice serving(device);
+    RecordingPeer peer(serving.EngineEnd());
+    recording.statusCode = RunScenario(scenario, peer);
+    recording.script = peer.Script();
+    recording.workerStart = std::min(peer.WorkerStart(), recording.script.size());
+  }
   recording.violations = device.Violations();
-  recording.workerStart = std::min(peer.WorkerStart(), recording.script.size());
   return recording;
 }
 

@@ -170,7 +170,7 @@ BlockTransfer::BlockOutcome BlockTransfer::SendBlock(const TransferPhase& phase,
                         FunctionRef<std::string()> prefix, int position, int* writes = nullptr) {
     return SendFrame(frame, length, prefix, position, viaLink, writes);
   };
-  if (phase.pauseBeforeBlockId) ctx_.Pause(1);
+  if (phase.pauseBeforeBlockId) ctx_.Pause("blockIdPause", kBlockIdPauseMs);
   const auto blockId = BlockIdFrame(phase.blockIdStyle, segment, block);
   if (!send(
           phase.idAndEndViaLink, blockId.data(), static_cast<int>(blockId.size()),

@@ -154,7 +154,7 @@ void DeviceIdentifier::AnswerUnitDevice(std::uint8_t& reply, bool multiUnit, boo
       answer = ((noSerial || answerByte_ == protocol::kAck) && reply == p) ? answerByte_
                                                                            : protocol::kDecline;
       if (!multiUnit && CodeMatches(ctx_.identity.typeCode[0], "DNK", 3))
-        ctx_.Pause(ctx_.timing.dnkAnswerDelayMs);
+        ctx_.Pause("dnkAnswerDelay", ctx_.timing.dnkAnswerDelayMs);
     } else if (attempt + 1 == kDeviceInfoTries) {
       // Asking a third time would leave the device's third block to confuse the next pass: the
       // exchange starts over instead.

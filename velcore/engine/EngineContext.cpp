@@ -6,7 +6,8 @@
 
 namespace vel {
 
-bool EngineContext::Pause(int ms) {
+bool EngineContext::Pause(std::string_view name, int ms) {
+  link.NotePause(name, ms);
   return console.State().cancel.SleepFor(std::chrono::milliseconds(ms));
 }
 

@@ -39,8 +39,9 @@ struct EngineContext {
   void ReportConnectionError();
   void SetStatusCode(int code) { console.State().statusCode = code; }
   void Signal() { console.State().completion.Set(); }
-  // Sleeps unless a cancel comes first; false when it did.
-  bool Pause(int ms);
+  // Sleeps `ms` for the reason `name` (the field of EngineTiming), unless a cancel comes first;
+  // false when it did.
+  bool Pause(std::string_view name, int ms);
   bool Write(const std::uint8_t* bytes, int count) { return link.LinkWrite(bytes, count) == count; }
   int ReadByte(std::uint8_t* byte) { return link.LinkRead(byte, 1); }
   // Writes one byte and reads one back; true when the device echoed it.

@@ -272,7 +272,7 @@ void TransferProcedures::ProcedureT1() {
 }
 
 void TransferProcedures::ProcedureT2(bool tickBox) {
-  ctx_.Pause(ctx_.timing.firstFramePauseMs);
+  ctx_.Pause("firstFramePause", ctx_.timing.firstFramePauseMs);
   EndTransfer(transfer_.RunPhase(PhasesOf(Procedure::kT2)[0]), tickBox);
 }
 
@@ -282,7 +282,7 @@ void TransferProcedures::ProcedureT3() {
       EndTransfer(PhaseOutcome::kFailed);
       return;
     }
-    ctx_.Pause(ctx_.timing.handshakePauseMs);
+    ctx_.Pause("handshakePause", ctx_.timing.handshakePauseMs);
   }
   EndTransfer(transfer_.RunPhase(PhasesOf(Procedure::kT3)[0]));
 }
@@ -292,7 +292,7 @@ void TransferProcedures::ProcedureT4() {
     EndTransfer(PhaseOutcome::kFailed);
     return;
   }
-  ctx_.Pause(ctx_.timing.handshakePauseMs);
+  ctx_.Pause("handshakePause", ctx_.timing.handshakePauseMs);
   const std::vector<TransferPhase> phases = PhasesOf(Procedure::kT4);
   std::uint32_t sum = 0;
   // A skipped sector (std::string(text::kPleaseUpdateAgain)) leaves the device incomplete: never a
@@ -309,7 +309,7 @@ void TransferProcedures::ProcedureT4() {
   }
   PhaseOutcome second = PhaseOutcome::kFailed;
   if (ok) {
-    ctx_.Pause(ctx_.timing.phasePauseMs);
+    ctx_.Pause("phasePause", ctx_.timing.phasePauseMs);
     ctx_.link.Purge();
     second = transfer_.RunPhase(phases[1]);
   }
@@ -364,7 +364,7 @@ void TransferProcedures::ProcedureT8() {
     CloseTransfer();
     return;
   }
-  ctx_.Pause(ctx_.timing.escapePauseMs);
+  ctx_.Pause("escapePause", ctx_.timing.escapePauseMs);
   ctx_.link.Purge();
   bool echoed = false;
   for (int i = 0; i < kEscapeTries && !echoed && !ctx_.Cancelled(); ++i)
@@ -374,7 +374,7 @@ void TransferProcedures::ProcedureT8() {
     CloseTransfer();
     return;
   }
-  ctx_.Pause(ctx_.timing.secondPhasePauseMs);
+  ctx_.Pause("secondPhasePause", ctx_.timing.secondPhasePauseMs);
   EndTransfer(transfer_.RunPhase(phases[1]));
 }
 
@@ -382,7 +382,7 @@ void TransferProcedures::ProcedureT9() {
   std::uint32_t sum = 0;
   if (transfer_.RunPhase(PhasesOf(Procedure::kT9)[0], &sum) != PhaseOutcome::kComplete) {
     ctx_.op.ShowMessage(std::string(text::kTerminatedHub));
-  } else if (ChecksumThenRun(sum) && ctx_.Pause(ctx_.timing.hubRestartPauseMs)) {
+  } else if (ChecksumThenRun(sum) && ctx_.Pause("hubRestartPause", ctx_.timing.hubRestartPauseMs)) {
     Succeeded();
   }
   CloseTransfer();
@@ -529,7 +529,7 @@ void TransferProcedures::ProcedureT12() {
     }
     if (nbFile && ctx_.identity.selectedImage == 0) {
       identifier_.SendUnitSelect(0x01, 0x32);
-      ctx_.Pause(ctx_.timing.unitSelectPauseMs);
+      ctx_.Pause("unitSelectPause", ctx_.timing.unitSelectPauseMs);
     }
     WriteRunFrame();
     ctx_.console.MarkUpdateDone();
@@ -584,7 +584,7 @@ bool TransferProcedures::SelectNextUnit() {
   std::uint8_t mode = 0;
   std::uint8_t kind = identifier_.UnitSelectModeByKind(unit, false, &mode);
   if (ctx_.file.SecondTypeFlag() && unit == 0) {
-    ctx_.Pause(ctx_.timing.nbUnitZeroDelayMs);
+    ctx_.Pause("nbUnitZeroDelay", ctx_.timing.nbUnitZeroDelayMs);
     kind = 0x01;
     mode = 0x31;
   }
@@ -597,7 +597,7 @@ bool TransferProcedures::SelectNextUnit() {
     return false;
   }
   if (ctx_.link.Kind() == LinkKind::kTcp && ctx_.link.Tcp().Encrypted()) {
-    ctx_.Pause(ctx_.timing.encryptedHandoverWaitMs);
+    ctx_.Pause("encryptedHandoverWait", ctx_.timing.encryptedHandoverWaitMs);
   }
   if (ctx_.Cancelled()) return false;
   const int slot = ctx_.identity.selectedImage;

@@ -121,7 +121,7 @@ int CVelUpdateDoc::SearchDevice(int serialAttempts, bool checking) {
       const int group = checking ? k : k / 2;
       context_.protocolByte =
           group % 2 == 0 ? protocol::kMultiUnitProtocol : protocol::kSingleUnitProtocol;
-      link_.Serial().SetBaudRate(SearchBaud(k, perSpeed));
+      link_.SetBaudRate(SearchBaud(k, perSpeed));
       result = identifier_.IdentifyDevice();
       if (result == 0 && checking) context_.SetStatusCode(status::kCheckNoAnswer);
     }
@@ -349,7 +349,7 @@ void CVelUpdateDoc::WakeDravikDevice(int mode) {
   console_.BeginProgress(0, 6, std::string(text::kAttemptingToCommunicate), 1);
   bool awake = false;
   for (int i = 0; i < kWakeTries && !awake && !context_.Cancelled(); ++i) {
-    link_.Serial().SetBaudRate(9600);
+    link_.SetBaudRate(9600);
     console_.SetStatus({});
     awake = context_.Handshake(wake);
   }
@@ -380,7 +380,7 @@ void CVelUpdateDoc::StartHubUpdate() {
   if (SerialOnly()) return;
   link_.Purge();
   context_.protocolByte = protocol::kSingleUnitProtocol;
-  link_.Serial().SetBaudRate(9600);
+  link_.SetBaudRate(9600);
   const std::array<std::uint8_t, 10> start = {0xBB, 0xBB, 0xBB, 0xBB, 0xBB,
                                               0xBB, 0xBB, 0xBB, 0xBB, 0xBB};
   context_.Write(start.data(), static_cast<int>(start.size()));

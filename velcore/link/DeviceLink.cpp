@@ -28,7 +28,9 @@ int DeviceLink::LastWriteError() const {
   return Kind() == LinkKind::kSerial ? serial_.LastWriteError() : tcp_.LastError();
 }
 
-int DeviceLink::ConnectTcp() { return peer_ != nullptr ? 0 : tcp_.ConnectTcp(tcp_.Endpoint()); }
+int DeviceLink::ConnectTcp() {
+  return peer_ != nullptr ? peer_->Connect() : tcp_.ConnectTcp(tcp_.Endpoint());
+}
 
 bool DeviceLink::ReadableNow() {
   if (peer_ != nullptr) return peer_->ReadableNow();
@@ -36,11 +38,25 @@ bool DeviceLink::ReadableNow() {
 }
 
 bool DeviceLink::ConnectionDropped() const {
-  return peer_ == nullptr && Kind() == LinkKind::kTcp && tcp_.Dropped();
+  if (Kind() != LinkKind::kTcp) return false;
+  return peer_ != nullptr ? peer_->Dropped() : tcp_.Dropped();
 }
 
 void DeviceLink::Purge() {
-  if (peer_ == nullptr && Kind() == LinkKind::kSerial) serial_.Purge();
+  if (Kind() != LinkKind::kSerial) return;
+  if (peer_ != nullptr) {
+    peer_->Purge();
+  } else {
+    serial_.Purge();
+  }
+}
+
+void DeviceLink::SetBaudRate(int baud) {
+  if (peer_ != nullptr) {
+    peer_->SpeedSet(baud);
+  } else {
+    serial_.SetBaudRate(baud);
+  }
 }
 
 void DeviceLink::ClosePort() {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "link/LinkKind.h"
@@ -20,6 +21,15 @@ class LinkPeer {
   virtual int Write(const std::uint8_t* buffer, int count) = 0;
   // Whether received bytes are waiting to be read.
   virtual bool ReadableNow() = 0;
+  // What the engine does to the link besides reading and writing, for a peer that keeps a
+  // record of the exchange: a connect (0: connected), a purge of what was received on a serial
+  // line, a change of its speed, and a named pause between two steps.
+  virtual int Connect() { return 0; }
+  virtual void Purge() {}
+  virtual void SpeedSet(int) {}
+  virtual void Paused(std::string_view, int) {}
+  // Whether the device closed the connection.
+  virtual bool Dropped() { return false; }
 };
 
 // The device's link: a serial port or a TCP connection, chosen by the link kind at every call.
@@ -50,6 +60,12 @@ class DeviceLink {
   bool ConnectionDropped() const;
   // Discards pending serial data (nothing to do on TCP).
   void Purge();
+  // Sets the serial line's speed (the rest of its settings stay).
+  void SetBaudRate(int baud);
+  // Tells an attached peer that the engine pauses `ms` for the reason `name`.
+  void NotePause(std::string_view name, int ms) {
+    if (peer_ != nullptr) peer_->Paused(name, ms);
+  }
   // Closes the link of the current kind; on TCP this also turns encryption off.
   void ClosePort();
   // The request that ends every wait of both links early.
@@ -57,8 +73,8 @@ class DeviceLink {
     serial_.SetCancelFlag(cancel);
     tcp_.SetCancelFlag(cancel);
   }
-  // Sends every read and write to `peer` instead of the port or the socket; a connect succeeds
-  // at once, purges and closes do nothing. Null restores the real links.
+  // Sends every read, write, connect, purge and speed change to `peer` instead of the port or
+  // the socket; closes do nothing. Null restores the real links.
   void AttachPeer(LinkPeer* peer) { peer_ = peer; }
 
  private:

@@ -1,0 +1,471 @@
+#include "wire/GoldenScenarios.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "SimDevice.h"
+#include "SimOptions.h"
+#include "common/Strings.h"
+#include "devices/DeviceOperations.h"
+#include "engine/VelUpdateDoc.h"
+#include "link/KeyText.h"
+#include "support/CutSamples.h"
+#include "support/EngineFakes.h"
+#include "support/SocketPairDevice.h"
+
+namespace zandor::wire {
+
+namespace {
+
+using vel::LinkKind;
+constexpr std::uint8_t kRefused = 0xFE;
+constexpr std::size_t kGoldenBytesPerSegment = 0x400;
+
+sim::SimUnit Unit(const std::string& type, const std::string& hw, std::uint8_t kind) {
+  return sim::SimUnit{kind, type, hw, "100", {}};
+}
+
+// Every log line of the engine, while the exchange runs.
+class NotingConsole final : public vel::Console {
+ public:
+  explicit NotingConsole(EventSink& sink) : sink_(sink) {}
+  void AppendMessage(const std::string& line) override {
+    if (noting_) sink_.Note(TextEvent(Kind::kLog, line));
+  }
+  void StartNoting() { noting_ = true; }
+
+ protected:
+  void ShowProgress(int, int, int, const std::string&) override {}
+  void HideProgress() override {}
+  bool KeepsEveryStatusLine() const override { return false; }
+  void LogStatusLine(const std::string&) override {}
+
+ private:
+  EventSink& sink_;
+  std::atomic<bool> noting_{false};
+};
+
+// The scenario's operator: answers as the scenario says, and notes every question and message.
+class NotingOperator final : public vel::Operator {
+ public:
+  NotingOperator(EventSink& sink, const GoldenScenario& scenario) : sink_(sink) {
+    answers_.cancelOnSilence = scenario.cancelOnSilence;
+    answers_.acceptUnknown = scenario.acceptUnknown;
+  }
+  void ShowMessage(const std::string& text) override {
+    sink_.Note(TextEvent(Kind::kMessage, text));
+  }
+  bool AskYesNo(vel::Question question, const std::string& text) override {
+    const bool yes = answers_.AskYesNo(question, text);
+    const std::string asked =
+        question == vel::Question::kNotResponding ? "not-responding" : "unknown-compatibility";
+    sink_.Note(TextEvent(Kind::kQuestion, asked + (yes ? " yes" : " no")));
+    return yes;
+  }
+  bool ConfirmDevice(vel::ConfirmationRequest& request) override {
+    const bool accepted = answers_.ConfirmDevice(request);
+    sink_.Note(TextEvent(Kind::kQuestion, accepted ? "confirm accepted" : "confirm declined"));
+    return accepted;
+  }
+
+ private:
+  EventSink& sink_;
+  vel::testing::ScriptedOperator answers_;
+};
+
+GoldenScenario Of(std::string name, std::string what, std::string family, std::string sample,
+                  LinkKind link = LinkKind::kSerial) {
+  GoldenScenario s;
+  s.name = std::move(name);
+  s.what = std::move(what);
+  s.family = std::move(family);
+  s.sample = std::move(sample);
+  s.link = link;
+  return s;
+}
+
+GoldenScenario With(GoldenScenario s, std::function<void(sim::SimConfig&)> device) {
+  s.device = std::move(device);
+  return s;
+}
+
+std::vector<GoldenScenario> MakeScenarios() {
+  const auto tcp = LinkKind::kTcp;
+  const auto blockErrors = [](std::map<int, std::uint8_t> results) {
+    return [results](sim::SimConfig& c) { c.faults.blockResults = results; };
+  };
+  const auto twoUnits = [](sim::SimConfig& c) {
+    c.units = {Unit("G4 ", "A1", 0), Unit("G4 ", "B2", 1)};
+  };
+  // Two units, and a fault of the device.
+  const auto twoUnitsWith = [twoUnits](std::function<void(sim::SimFaults&)> fault) {
+    return [twoUnits, fault](sim::SimConfig& c) {
+      twoUnits(c);
+      fault(c.faults);
+    };
+  };
+  std::vector<GoldenScenario> all = {
+      // One clean update for each procedure.
+      Of("T1-clean",
+         "a matrix (G3) takes single-64k.hex with the first procedure: four page-range "
+         "blocks of 16 KiB",
+         "matrix", "single-64k.hex"),
+      Of("T2-clean",
+         "a KestaS (N8) takes kesta-128k.hex with the 128 KiB procedure: segments 254 "
+         "and 255, blank records as zeros, the serial number in segment 254",
+         "kesta128", "kesta-128k.hex"),
+      Of("T2-YPC-clean",
+         "a Dravik woken with 0x1B at 9600 baud takes dravik-ypc.hex with the 128 "
+         "KiB procedure",
+         "dravik-ypc", "dravik-ypc.hex"),
+      Of("T3-clean",
+         "a DravikA (YPB) whose auxiliary version 2 equals the file's takes the 0x1B "
+         "handshake and segments 254 and 255",
+         "dravik", "dravik-128k.hex"),
+      With(Of("T4-clean",
+              "a DravikA (YPB) with another auxiliary version takes the 0x1F handshake, "
+              "six sectors of 1 KiB blocks with an 8-bit checksum frame, then segments 254 and 255",
+              "dravik", "dravik-128k.hex"),
+           [](sim::SimConfig& c) {
+             c.units[0].auxiliary = {"001", "099"};
+           }),
+      Of("T6-clean",
+         "a user station (H2) takes three regions of 1 KiB page-range blocks, each "
+         "region after the first confirmed, then the closing frame",
+         "station", "station-three-images.hex"),
+      Of("T7-clean",
+         "a Dravik woken with 0x1F takes dravik-ypk.hex in 128-byte blocks with a "
+         "16-bit checksum frame",
+         "dravik-ypk", "dravik-ypk.hex"),
+      Of("T8-clean",
+         "a Dravik woken with 0x1F takes the 128-byte phase with its checksum, the 0x1B "
+         "echo, then slot 1's 128 KiB",
+         "dravik-ypa", "dravik-ypa.hex"),
+      Of("T9-clean",
+         "a hub (JQH) is started with ten 0xBB, identified with 0x1B and takes 128-byte "
+         "blocks up to its image's top with a 16-bit checksum, then the 10 s restart pause",
+         "hub", "hub-jqh.hex"),
+      Of("T10-clean",
+         "a Kesta4080 (TZT) takes four page-range blocks, three bytes between the "
+         "phases, then slot 1's 128 KiB",
+         "tzt", "tzt-two-images.hex"),
+      Of("T11-clean",
+         "an XXX unit takes segments 0 and 1 up to its image's top, five bytes between "
+         "the phases, then slot 1's 128 KiB",
+         "xxx", "xxx-two-images.hex"),
+      Of("T12-clean",
+         "a one-unit multi-unit device (G4) over TCP takes its unit-select frame and "
+         "segments 0 and 1 up to the image's top",
+         "multi", "multi-unit.hex", tcp),
+      With(Of("T12-two-units",
+              "a two-unit device over TCP: unit 1 first, then the hand-over (1B, 1B "
+              "1B) and unit 0; both unit-select frames 00 00, as the file has one image",
+              "multi", "multi-unit.hex", tcp),
+           twoUnits),
+      Of("T13-clean",
+         "a loader (G4 on 0x1B) over TCP takes slot 0, two bytes, the 0x1B escape "
+         "answered with 27 bytes, the 0xFA go-ahead, then slot 1",
+         "loader", "loader-g5.hex", tcp),
+      With(Of("T12-NB-loader",
+              "a KestaS+Loader device over TCP: the N8 unit 1 (01 30) takes the NB "
+              "image, hands over, and after a 1000 ms pause the G4 unit 0 (01 31) takes image 0, "
+              "then the loader's unit-select 01 32 and a 500 ms pause before its run frame",
+              "multi", "kesta-nb-loader.hex", tcp),
+           [](sim::SimConfig& c) {
+             c.units = {Unit("G4 ", "A1", 0), Unit("N8 ", "A1", 1)};
+           }),
+
+      // Block results.
+      With(Of("T1-block-errors",
+              "the first procedure sends a block again from its block-ID frame "
+              "after F6, F7 and F8, and logs each",
+              "matrix", "single-64k.hex"),
+           blockErrors({{1, 0xF6}, {2, 0xF7}, {4, 0xF8}})),
+      With(Of("T2-block-error-stops",
+              "the 128 KiB procedure stops on F7 with its message box and "
+              "status 62505, without the run frame",
+              "kesta128", "kesta-128k.hex"),
+           blockErrors({{2, 0xF7}})),
+      With(Of("T12-F7-restarts-segment",
+              "F6 repeats a block; F7 to block 2 of segment 0 sends the segment again from block "
+              "0 (going on with segment 1 would leave the block unprogrammed)",
+              "multi", "multi-unit.hex", tcp),
+           blockErrors({{1, 0xF6}, {3, 0xF7}})),
+      With(Of("T10-F7-ends-first-phase",
+              "F7 in the first phase of the Kesta4080 procedure ends the "
+              "transfer, terminated",
+              "tzt", "tzt-two-images.hex"),
+           blockErrors({{1, 0xF7}})),
+      With(Of("T1-block-keeps-failing",
+              "a block that fails ten times in a row ends the transfer "
+              "with a line naming it",
+              "matrix", "single-64k.hex"),
+           blockErrors({{0, 0xF6},
+                        {1, 0xF6},
+                        {2, 0xF6},
+                        {3, 0xF6},
+                        {4, 0xF6},
+                        {5, 0xF6},
+                        {6, 0xF6},
+                        {7, 0xF6},
+                        {8, 0xF6},
+                        {9, 0xF6}})),
+
+      // 0xFD: update again.
+      With(Of("T7-FD-ends-incomplete",
+              "0xFD to a 128-byte block: \"Please Update again!\", the "
+              "transfer ends incomplete",
+              "dravik-ypk", "dravik-ypk.hex"),
+           blockErrors({{5, 0xFD}})),
+      With(Of("T4-FD-skips-sector",
+              "0xFD in the Dravik sectors skips the rest of the sector; the "
+              "update ends failed without the checksum frame",
+              "dravik", "dravik-128k.hex"),
+           [](sim::SimConfig& c) {
+             c.units[0].auxiliary = {"001", "099"};
+             c.faults.blockResults = {{70, 0xFD}};
+           }),
+
+      // Acknowledgements lost, damaged, late, twice, or as 0xF4.
+      With(Of("T1-acks-lost-and-garbled",
+              "unanswered and garbled acknowledgements: the frame goes "
+              "again",
+              "matrix", "single-64k.hex"),
+           [](sim::SimConfig& c) {
+             c.faults.lostAckOfFrames = {1, 2, 1030};
+             c.faults.corruptAck = 0.002;
+           }),
+      With(Of("T1-acks-late-and-twice",
+              "acknowledgements that come late or twice leave stale "
+              "bytes, drained before the next frame",
+              "matrix", "single-64k.hex"),
+           [](sim::SimConfig& c) {
+             c.faults.lateAck = 0.002;
+             c.faults.lateByMs = 350;
+             c.faults.duplicateAck = 0.004;
+           }),
+      With(Of("T12-F4-acks",
+              "0xF4 acknowledges block-ID and record frames, and reports a "
+              "programmed block at once",
+              "multi", "multi-unit.hex", tcp),
+           [](sim::SimConfig& c) { c.faults.f4Ack = 0.01; }),
+
+      // Unit selection and hand-over.
+      With(Of("T12-select-refused",
+              "the device answers 0xFE to the first unit-select frame: no "
+              "record frame follows, the row fails naming unit 1",
+              "multi", "multi-unit.hex", tcp),
+           twoUnitsWith([](sim::SimFaults& f) {
+             f.selectAnswers = {{0, kRefused}};
+           })),
+      With(Of("T12-later-select-refused",
+              "the second unit refuses its unit-select frame after the "
+              "hand-over: unit 0 gets nothing, the row fails",
+              "multi", "multi-unit.hex", tcp),
+           twoUnitsWith([](sim::SimFaults& f) {
+             f.selectAnswers = {{1, kRefused}};
+           })),
+      With(Of("T12-no-hand-over",
+              "the device does not hand over to the second unit: five empty "
+              "reads, the row fails",
+              "multi", "multi-unit.hex", tcp),
+           twoUnitsWith([](sim::SimFaults& f) { f.noHandOver = true; })),
+
+      // Silence and cancel.
+      With(Of("T1-silence-question",
+              "the device falls silent: after 20 tries the operator is "
+              "asked and cancels",
+              "matrix", "single-64k.hex"),
+           [](sim::SimConfig& c) { c.faults.silenceFromFrame = 40; }),
+      With(Of("T1-programming-silence",
+              "no result within the 60 one-second reads of the "
+              "programming wait: the block fails",
+              "matrix", "single-64k.hex"),
+           [](sim::SimConfig& c) { c.faults.lostResults = {0}; }),
+      With(Of("T12-link-silence-question",
+              "silence on the either-link sender: the question every "
+              "10 tries, Yes ends the row failed",
+              "multi", "multi-unit.hex", tcp),
+           [](sim::SimConfig& c) { c.faults.silenceFromFrame = 30; }),
+
+      // Handshakes and phase steps.
+      With(Of("T3-handshake-missing", "no echo of the 0x1B handshake: terminated", "dravik",
+              "dravik-128k.hex"),
+           [](sim::SimConfig& c) { c.faults.noEcho = true; }),
+      With(Of("T8-echo-missing",
+              "no 0x1B echo between the phases: three escapes, then a "
+              "connection error",
+              "dravik-ypa", "dravik-ypa.hex"),
+           [](sim::SimConfig& c) { c.faults.noEcho = true; }),
+      With(Of("T2-YPC-wake-unanswered",
+              "a Dravik that answers another wake byte: six tries at 9600 "
+              "baud, then a connection error",
+              "dravik-ypc", "dravik-ypc.hex"),
+           [](sim::SimConfig& c) { c.wakeByte = 0x1F; }),
+      With(Of("T7-checksum-refused",
+              "the 16-bit checksum refused: the run frame still goes, "
+              "\"Telvik Programming Fail\"",
+              "dravik-ypk", "dravik-ypk.hex"),
+           [](sim::SimConfig& c) { c.faults.rejectChecksum = true; }),
+      With(Of("T4-checksum-refused",
+              "the sectors' 8-bit checksum refused with 0xFE: the wait ends "
+              "at once, no run frame, no second phase",
+              "dravik", "dravik-128k.hex"),
+           [](sim::SimConfig& c) {
+             c.units[0].auxiliary = {"001", "099"};
+             c.faults.rejectChecksum = true;
+           }),
+      With(Of("T6-region-unconfirmed",
+              "the second region's run frame is not confirmed: 60 "
+              "one-second reads, then the timeout message",
+              "station", "station-three-images.hex"),
+           [](sim::SimConfig& c) { c.faults.noRegionAck = true; }),
+      With(Of("T13-loader-reply-missing",
+              "no 27-byte reply to the loader's escape: ten tries, "
+              "terminated with status 61471",
+              "loader", "loader-g5.hex", tcp),
+           [](sim::SimConfig& c) { c.faults.noLoaderReply = true; }),
+
+      // Identification.
+      With(Of("identify-busy", "a busy device (0xFB four times) over TCP: \"System busy!\"",
+              "multi", "multi-unit.hex", tcp),
+           [](sim::SimConfig& c) { c.faults.busy = true; }),
+      With(Of("identify-broken-blocks",
+              "two broken information blocks: 0xFE once, 0x1C after the "
+              "second, then the next pass reads a good one",
+              "multi", "multi-unit.hex", tcp),
+           [](sim::SimConfig& c) { c.faults.badInfoBlocks = 2; }),
+      With(Of("identify-declined",
+              "a unit whose hardware no image lists: the device is declined "
+              "(0xFC), nothing is sent",
+              "multi", "multi-unit.hex", tcp),
+           [](sim::SimConfig& c) { c.units = {Unit("G4 ", "Z9", 0)}; }),
+      With(Of("identify-no-answer-serial",
+              "no answer at any speed: twelve attempts at 38400, 19200 "
+              "and 9600 baud, two each of 0x1D and 0x1B, each pass ended with 0x1C",
+              "matrix", "single-64k.hex"),
+           [](sim::SimConfig& c) { c.protocols = {}; }),
+      With(Of("identify-no-answer-tcp", "no answer over TCP: two attempts, 0x1D then 0x1B", "multi",
+              "multi-unit.hex", tcp),
+           [](sim::SimConfig& c) { c.protocols = {}; }),
+      With(Of("T12-unit-left-out",
+              "a two-unit device whose unit 0 no image fits: unit 1 is "
+              "updated, unit 0 left out",
+              "multi", "multi-unit.hex", tcp),
+           [](sim::SimConfig& c) {
+             c.units = {Unit("G4 ", "Z9", 0), Unit("G4 ", "B2", 1)};
+           }),
+
+      // A connection the device closed.
+      With(Of("T12-connection-closed",
+              "the device closes the connection mid-transfer: the row "
+              "ends at once",
+              "multi", "multi-unit.hex", tcp),
+           [](sim::SimConfig& c) { c.faults.disconnectAtFrame = 100; }),
+  };
+
+  // Information-only runs, the unformatted send, the 64 KiB update, a cancel, an enciphered
+  // hand-over.
+  GoldenScenario check =
+      With(Of("check-multi-unit",
+              "Check Device Information on a three-unit "
+              "device over TCP: answered 0xFB, nothing sent",
+              "multi", "multi-unit.hex", tcp),
+           [](sim::SimConfig& c) {
+             c.units = {Unit("G4 ", "A1", 0), Unit("G4 ", "B2", 1), Unit("G6 ", "A1", 2)};
+           });
+  check.action = vel::kActionCheck;
+  all.push_back(check);
+  GoldenScenario checkSerial = Of("check-matrix",
+                                  "Check Device Information on a matrix over a "
+                                  "serial line",
+                                  "matrix", "single-64k.hex");
+  checkSerial.action = vel::kActionCheck;
+  all.push_back(checkSerial);
+  GoldenScenario unformatted = With(Of("unformatted-line-again",
+                                       "the unformatted send: each "
+                                       "line as text, 0xFE takes it, 0xFA asks for line 3 again",
+                                       "matrix", "hub-jqh.hex"),
+                                    [](sim::SimConfig& c) { c.faults.repeatLines = {3}; });
+  unformatted.action = vel::kActionUnformatted;
+  all.push_back(unformatted);
+  GoldenScenario vantrel = Of("vantrel-T1",
+                              "Update Vantrel II: one identification, then the first "
+                              "procedure",
+                              "matrix", "single-64k.hex");
+  vantrel.action = vel::kActionVantrel;
+  all.push_back(vantrel);
+  GoldenScenario cancel = Of("T1-cancel",
+                             "the operator cancels in the second block: the frame "
+                             "in flight is the last, terminated",
+                             "matrix", "single-64k.hex");
+  cancel.cancelAtWrite = 1100;
+  all.push_back(cancel);
+  GoldenScenario keyed = With(Of("T12-enciphered-two-units",
+                                 "an enciphered two-unit device: "
+                                 "the 10 s wait after selecting the next unit (recorded "
+                                 "deciphered)",
+                                 "multi", "multi-unit.hex", tcp),
+                              twoUnits);
+  keyed.key = "000102030405060708090A0B0C0D0E0F";
+  all.push_back(keyed);
+  return all;
+}
+
+}  // namespace
+
+const std::vector<GoldenScenario>& GoldenScenarios() {
+  static const std::vector<GoldenScenario> scenarios = MakeScenarios();
+  return scenarios;
+}
+
+int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPauses) {
+  NotingConsole console(peer);
+  NotingOperator op(peer, scenario);
+  vel::CVelUpdateDoc doc(console, op);
+  // The samples cut to 1 KiB a segment: every procedure's whole exchange, mostly blank records.
+  static const vel::testing::CutSamples samples(kGoldenBytesPerSegment);
+  const std::string path = samples.Path(scenario.sample);
+  if (!doc.OnOpenDocument(path).ok()) throw std::runtime_error("cannot load " + path);
+  doc.SetSerialNumberOptional(scenario.serialNumberOptional);
+  if (!realPauses) doc.Timing() = vel::EngineTiming{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  doc.SetLinkKind(scenario.link);
+  if (!scenario.key.empty()) doc.SetLinkKey(*vel::KeyDigits(scenario.key));
+  vel::ConsoleState& state = console.State();
+  state.statusCode =
+      scenario.action == vel::kActionCheck ? vel::status::kCheckNoAnswer : vel::ids::kUpdateFailed;
+  peer.CancelAt(scenario.cancelAtWrite, [&state] { state.cancel.Request(); });
+  console.StartNoting();
+  doc.Link().AttachPeer(&peer);
+  doc.DispatchUpdate(scenario.action);
+  doc.WaitForWorker();
+  doc.Link().AttachPeer(nullptr);
+  return state.statusCode;
+}
+
+Transcript RecordGolden(const GoldenScenario& scenario, std::vector<std::string>* violations) {
+  sim::SimConfig config;
+  if (!sim::ApplyFamily(scenario.family, &config)) {
+    throw std::runtime_error("unknown family " + scenario.family);
+  }
+  if (scenario.device) scenario.device(config);
+  sim::SimDevice device(config);
+  Transcript transcript;
+  transcript.scenario = scenario.name;
+  transcript.what = scenario.what;
+  transcript.file = scenario.sample + " of samples/, each segment cut to its first 1 KiB";
+  {
+    vel::testing::SocketPairDevice serving(device);
+    TranscriptRecorder recorder(serving.EngineEnd());
+    transcript.status = RunGolden(scenario, recorder, true);
+    transcript.events = recorder.Events();
+  }
+  transcript.statusText = scenario.action == vel::kActionCheck
+                              ? vel::CheckStatusText(transcript.status)
+                              : vel::UpdateStatusText(transcript.status);
+  *violations = device.Violations();
+  return transcript;
+}
+
+}  // namespace zandor::wire

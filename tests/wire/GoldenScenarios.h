@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "SimConfig.h"
+#include "engine/EngineTiming.h"
+#include "link/LinkKind.h"
+#include "wire/Transcript.h"
+#include "wire/TranscriptPeers.h"
+
+namespace zandor::wire {
+
+// One exchange fixed by a golden transcript: a device of a family (with faults), a firmware
+// file, the link, the action and what the operator answers.
+struct GoldenScenario {
+  std::string name;  // the transcript's file name without ".txt"
+  std::string what;  // the exchange in a sentence
+  std::string family;
+  std::string sample;  // a file of samples/, sent with each segment cut to its first 1 KiB
+  vel::LinkKind link = vel::LinkKind::kSerial;
+  int action = vel::kActionUpdate;
+  std::function<void(sim::SimConfig&)> device;  // the device beyond its family
+  bool cancelOnSilence = true;                  // the answer to "not responding"
+  bool acceptUnknown = false;                   // the answer to an unknown compatibility
+  bool serialNumberOptional = false;
+  std::string key;         // TCP: the session is enciphered (the transcript holds it deciphered)
+  int cancelAtWrite = -1;  // the operator cancels after this write (from 1)
+};
+
+const std::vector<GoldenScenario>& GoldenScenarios();
+
+// Runs the scenario's operation against `peer`, which plays or relays the device; the console's
+// log lines and the operator's questions and messages go to the same peer. With `realPauses`
+// the engine's pauses last as long as they do for an operator. Returns the status code.
+int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPauses);
+
+// Records the scenario against the simulated device; *violations gets what the device did not
+// take.
+Transcript RecordGolden(const GoldenScenario& scenario, std::vector<std::string>* violations);
+
+}  // namespace zandor::wire
