@@ -9,6 +9,7 @@
 #include "Printable.h"
 #include "SampleGen.h"
 #include "SimServer.h"
+#include "image/VelHexRec.h"
 #include "link/Encryption.h"
 #include "support/CliRunner.h"
 #include "support/Files.h"
@@ -175,6 +176,20 @@ TEST(SmallCommands, VersionHelpJudgingAndTheFailingRecord) {
   const CliRun update = Zandor({"update", dir.File("bad.hex"), "tcp:127.0.0.1:1"});
   EXPECT_EQ(update.code, kExitFileError);
   EXPECT_NE(update.err.find("fails its checksum test; nothing was sent"), std::string::npos);
+
+  // Two records giving one address different data: the device would keep the last one.
+  WriteText(dir.File("twice.hex"), "{DeviceType = G4}\n:020000020000FC\n" +
+                                       vel::VelHexRec(0x0010, "11").FormatLine() +
+                                       vel::VelHexRec(0x0010, "22").FormatLine() + ":00000001FF\n");
+  const std::string named =
+      "Record 3 of image 0 (line 4) gives other data to segment 00 at offset "
+      "0x0010, which an earlier record of the image filled.";
+  const CliRun twice = Zandor({"test", dir.File("twice.hex")});
+  EXPECT_EQ(twice.code, kExitNegative);
+  EXPECT_NE(twice.out.find(named), std::string::npos) << twice.out;
+  const CliRun refused = Zandor({"update", dir.File("twice.hex"), "tcp:127.0.0.1:1"});
+  EXPECT_EQ(refused.code, kExitFileError);
+  EXPECT_NE(refused.err.find(named), std::string::npos) << refused.err;
 }
 
 TEST(SerialNames, ComZeroIsNoPortAndAMissingPortSaysHowToMapIt) {
