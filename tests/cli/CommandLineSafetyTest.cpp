@@ -137,6 +137,38 @@ TEST(TerminalText, ControlCharactersFromFilesDevicesAndListsAreEscaped) {
   EXPECT_EQ(Zandor({"devices", "--list", list, "add", "--name", "a\x1b[2Jb"}).code, kExitNegative);
 }
 
+TEST(TerminalText, BidirectionalControlsAreEscapedLikeControlCharacters) {
+  // U+202E RIGHT-TO-LEFT OVERRIDE would show "Update Failed" reversed into something else.
+  EXPECT_EQ(Printable("a\u202Eb"), "a\\u202Eb");
+  for (const char* control : {"\u061C", "\u200E", "\u200F", "\u202A", "\u202B", "\u202C",
+                              "\u202D", "\u2066", "\u2067", "\u2068", "\u2069"}) {
+    EXPECT_EQ(Printable(control).find(control), std::string::npos) << Printable(control);
+    EXPECT_EQ(Printable(control).front(), '\\');
+    EXPECT_EQ(JsonString(control).find(control), std::string::npos);
+  }
+  EXPECT_EQ(JsonString("\u202E"), "\"\\u202e\"");
+  EXPECT_EQ(Printable("\u05D0\u2014"), "\u05D0\u2014") << "other letters and marks stay";
+
+  // From a list name to the terminal and the log.
+  TempDir dir;
+  const std::string list = dir.File("KestaLST.txt");
+  std::string stored = "evil\u202Eliated!<Default Serial>!1!<Default No Encryption>";
+  for (char& c : stored) c = static_cast<char>(c + 4);
+  WriteText(list, stored);
+  const CliRun listed = Zandor({"devices", "--list", list, "list"});
+  EXPECT_EQ(listed.out.find("\u202E"), std::string::npos);
+  EXPECT_NE(listed.out.find("evil\\u202Eliated"), std::string::npos) << listed.out;
+  setenv("ZANDOR_COM_PORTS", "COM1=/dev/no-such-tty", 1);
+  const CliRun update =
+      Zandor({"update", kSample, "--devices", list, "--log", dir.File("log.txt")});
+  unsetenv("ZANDOR_COM_PORTS");
+  EXPECT_EQ(update.out.find("\u202E"), std::string::npos);
+  EXPECT_EQ(update.err.find("\u202E"), std::string::npos);
+  const std::string log = ReadFile(dir.File("log.txt"));
+  EXPECT_EQ(log.find("\u202E"), std::string::npos);
+  EXPECT_NE(log.find("evil\\u202Eliated"), std::string::npos) << log;
+}
+
 TEST(Json, StaysValidUtf8AndKeepsNonAsciiText) {
   EXPECT_EQ(JsonString("f\xc3\xafrm.hex"), "\"f\xc3\xafrm.hex\"");
   EXPECT_EQ(JsonString("\x1b\x7f"), "\"\\u001b\\u007f\"");
