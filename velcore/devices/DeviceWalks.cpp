@@ -6,6 +6,14 @@
 namespace vel {
 
 std::optional<DeviceTarget> TargetForRow(const DeviceEntry& row, std::string* problem) {
+  // A cell the list file never held (it ended inside the row) is no way to reach a device.
+  const unsigned reach = DeviceEntry::CellBit(DeviceColumn::kAddress) |
+                         DeviceEntry::CellBit(DeviceColumn::kPort) |
+                         DeviceEntry::CellBit(DeviceColumn::kKey);
+  if ((row.missingCells & reach) != 0) {
+    *problem = UnreadCellsText(row);
+    return std::nullopt;
+  }
   DeviceTarget target;
   if (row.IsSerial()) {
     target.kind = LinkKind::kSerial;
