@@ -276,7 +276,12 @@ int MemoryCommand(const std::vector<std::string>& words, Streams io) {
       io.out.flush();
       return io.out ? kExitOk : kExitFileError;
     }
-    if (!vel::WriteIntoPath(args.Value("binary"), bytes, 0644, &error)) {
+    const auto waiting = [&] {
+      io.err << "zandor: waiting for a reader of " << Printable(args.Value("binary"), true)
+             << std::endl;
+    };
+    if (!vel::WriteIntoPath(args.Value("binary"), bytes, 0644, &error,
+                            {io.interrupt, std::chrono::milliseconds::max(), waiting})) {
       io.err << Printable("zandor: cannot write " + args.Value("binary") + ": " + error, true)
              << "\n";
       return kExitFileError;

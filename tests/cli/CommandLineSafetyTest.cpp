@@ -9,6 +9,7 @@
 #include "Printable.h"
 #include "SampleGen.h"
 #include "SimServer.h"
+#include "devices/KeyMask.h"
 #include "image/VelHexRec.h"
 #include "link/Encryption.h"
 #include "support/CliRunner.h"
@@ -101,6 +102,30 @@ TEST(Keys, NeverAppearInOutputOrMessages) {
   EXPECT_FALSE(keyed);
 }
 
+TEST(Keys, AreMaskedWhereverATargetHoldsThem) {
+  const std::string key = "00112233445566778899AABBCCDDEEFF";
+  const std::string dashed = "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF";
+  EXPECT_EQ(vel::MaskKeys("tcp:" + key), "tcp:<key>");
+  EXPECT_EQ(vel::MaskKeys("serial:COM1:" + dashed), "serial:COM1:<key>");
+  EXPECT_EQ(vel::MaskKeys("x" + key.substr(0, 16) + "ZZ" + key.substr(18)), "<key>");
+  // Paths and addresses keep their short runs of digits.
+  for (const std::string& kept : {std::string("serial:/dev/serial/by-id/usb-FTDI_A50285BI-if00"),
+                                  std::string("tcp:10.0.0.5:3000"), std::string("COM12")}) {
+    EXPECT_EQ(vel::MaskKeys(kept), kept);
+  }
+  TempDir dir;
+  for (const std::string& target :
+       {"tcp:127.0.0.1:" + key, "tcp:" + key, "tcp:127.0.0.1:3000:" + key + "0",
+        "serial:COM1:" + key, "serial:COM1:" + dashed}) {
+    const std::string log = dir.File("log.txt");
+    const CliRun run = Zandor({"update", kSample, target, "--json", "--log", log});
+    for (const std::string& shown : {run.out, run.err, ReadFile(log)}) {
+      EXPECT_EQ(shown.find("AABBCC"), std::string::npos) << target << "\n" << shown;
+    }
+    std::filesystem::remove(log);
+  }
+}
+
 TEST(TerminalText, ControlCharactersFromFilesDevicesAndListsAreEscaped) {
   EXPECT_EQ(Printable("a\x1b[2Jb\x07"), "a\\x1B[2Jb\\x07");
   EXPECT_EQ(Printable("two\nlines", true), "two lines");
@@ -140,8 +165,8 @@ TEST(TerminalText, ControlCharactersFromFilesDevicesAndListsAreEscaped) {
 TEST(TerminalText, BidirectionalControlsAreEscapedLikeControlCharacters) {
   // U+202E RIGHT-TO-LEFT OVERRIDE would show "Update Failed" reversed into something else.
   EXPECT_EQ(Printable("a\u202Eb"), "a\\u202Eb");
-  for (const char* control : {"\u061C", "\u200E", "\u200F", "\u202A", "\u202B", "\u202C",
-                              "\u202D", "\u2066", "\u2067", "\u2068", "\u2069"}) {
+  for (const char* control : {"\u061C", "\u200E", "\u200F", "\u202A", "\u202B", "\u202C", "\u202D",
+                              "\u2066", "\u2067", "\u2068", "\u2069"}) {
     EXPECT_EQ(Printable(control).find(control), std::string::npos) << Printable(control);
     EXPECT_EQ(Printable(control).front(), '\\');
     EXPECT_EQ(JsonString(control).find(control), std::string::npos);
@@ -241,6 +266,31 @@ TEST(SerialNames, ComZeroIsNoPortAndAMissingPortSaysHowToMapIt) {
   EXPECT_NE(
       ReadFile(dir.File("log9")).find("/dev/no-such-tty: No such file or directory. Map COM9"),
       std::string::npos);
+}
+
+TEST(SerialNames, TheEnvironmentWinsOverTheFileAndTheLogNamesTheDevicePath) {
+  TempDir dir;
+  setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
+  std::filesystem::create_directory(dir.File("zandor"));
+  WriteText(dir.File("zandor/com-ports"), "COM3=/dev/from-the-file\nCOM4=/dev/no-such-tty-4\n");
+  setenv("ZANDOR_COM_PORTS", "COM3=/dev/no-such-tty-3", 1);
+  const CliRun run =
+      Zandor({"update", kSample, "serial:COM3", "serial:COM4", "--json", "--log", dir.File("log")});
+  unsetenv("ZANDOR_COM_PORTS");
+  unsetenv("XDG_CONFIG_HOME");
+  EXPECT_NE(run.out.find("{\"event\":\"port\",\"device\":\"serial:COM3\",\"port\":\"COM3\","
+                         "\"path\":\"/dev/no-such-tty-3\",\"from\":\"ZANDOR_COM_PORTS\"}"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("\"path\":\"/dev/no-such-tty-4\",\"from\":\"" +
+                         dir.File("zandor/com-ports") + "\""),
+            std::string::npos)
+      << run.out;
+  const std::string log = ReadFile(dir.File("log"));
+  EXPECT_NE(log.find("serial:COM3: COM3 opens /dev/no-such-tty-3 (set in ZANDOR_COM_PORTS)"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("from-the-file"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -108,6 +108,76 @@ TEST(DeviceListFile, ConcurrentEditsAllLand) {
   EXPECT_EQ(loaded.Count(), 8u);
 }
 
+TEST(DeviceListFile, EditsThroughSymbolicLinksShareOneLockAndAllLand) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("lists"));
+  const std::string real = dir.File("lists/KestaLST.txt");
+  WriteText(real, "");
+  std::filesystem::create_symlink(real, dir.File("first.txt"));
+  std::filesystem::create_symlink("lists/KestaLST.txt", dir.File("second.txt"));
+  std::vector<std::thread> editors;
+  for (int i = 0; i < 16; ++i) {
+    const std::string link = dir.File(i % 2 == 0 ? "first.txt" : "second.txt");
+    editors.emplace_back([link, i] {
+      EXPECT_EQ(
+          Zandor({"devices", "--list", link, "add", "--name", "unit" + std::to_string(i)}).code,
+          kExitOk);
+    });
+  }
+  for (std::thread& editor : editors) editor.join();
+  vel::DeviceList loaded;
+  std::string error;
+  ASSERT_TRUE(loaded.Load(real, &error)) << error;
+  EXPECT_EQ(loaded.Count(), 16u);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("first.txt")));
+  EXPECT_TRUE(std::filesystem::exists(dir.File("lists/.KestaLST.txt.lock")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File(".first.txt.lock")));
+}
+
+TEST(DeviceListFile, ReadingNeedsNoLockFile) {
+  TempDir dir;
+  const std::string list = dir.File("KestaLST.txt");
+  ASSERT_EQ(Zandor({"devices", "--list", list, "add", "--name", "A", "--port", "3"}).code, kExitOk);
+  // Where no lock file can be made (a folder in its place here; a read-only folder alike), the
+  // list still reads.
+  std::filesystem::remove(dir.File(".KestaLST.txt.lock"));
+  std::filesystem::create_directory(dir.File(".KestaLST.txt.lock"));
+  const CliRun listed = Zandor({"devices", "--list", list, "list"});
+  EXPECT_EQ(listed.code, kExitOk) << listed.err;
+  EXPECT_NE(listed.out.find("A  <Default Serial>  3"), std::string::npos) << listed.out;
+  EXPECT_EQ(Zandor({"devices", "--list", list, "list", "--json"}).code, kExitOk);
+  EXPECT_EQ(Zandor({"devices", "--list", list, "add"}).code, kExitFileError) << "edits lock";
+  if (geteuid() != 0) {  // the system's superuser writes in read-only folders too
+    std::filesystem::remove(dir.File(".KestaLST.txt.lock"));
+    chmod(dir.Path().c_str(), 0555);
+    EXPECT_EQ(Zandor({"devices", "--list", list, "list"}).code, kExitOk);
+    chmod(dir.Path().c_str(), 0755);
+  }
+}
+
+TEST(DeviceListFile, RowsNotReadWholeAreToldAndKept) {
+  TempDir dir;
+  const std::string list = dir.File("KestaLST.txt");
+  std::string stored = "A!<Default Serial>!2!<Default No Encryption>!B!10.0.0.5";
+  for (char& c : stored) c = static_cast<char>(c + 4);
+  WriteText(list, stored);
+  const CliRun listed = Zandor({"devices", "--list", list, "list"});
+  EXPECT_EQ(listed.code, kExitOk);
+  EXPECT_NE(listed.err.find("row 2 (B): the list file ends inside this row, without its port and "
+                            "key"),
+            std::string::npos)
+      << listed.err;
+  const CliRun added = Zandor({"devices", "--list", list, "add", "--name", "C"});
+  EXPECT_EQ(added.code, kExitFileError);
+  EXPECT_NE(added.err.find("row 2 (B)"), std::string::npos) << added.err;
+  EXPECT_EQ(ReadFile(list), stored);
+  const CliRun update = Zandor({"update", kSample, "--devices", list, "--rows", "2"});
+  EXPECT_EQ(update.code, kExitNegative);
+  EXPECT_NE(update.out.find("row 2 B [tcp:10.0.0.5:1]: the list file ends inside this row"),
+            std::string::npos)
+      << update.out;
+}
+
 TEST(DeviceListFile, WhatIsNotADeviceListIsRefusedAndKept) {
   TempDir dir;
   std::string random(512, '\0');
