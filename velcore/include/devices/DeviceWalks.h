@@ -17,6 +17,11 @@ std::optional<DeviceTarget> TargetForRow(const DeviceEntry& row, std::string* pr
 // A short name for a row's link, unique per port or endpoint ("serial:COM3", "tcp:10.0.0.5:3000").
 std::string LinkOfRow(const DeviceEntry& row);
 
+// What a target reaches, the same for every way of writing it: the serial device a port name
+// opens, or the socket an address and port connect to (every address of this host is one).
+// Rows with one endpoint never run at the same time.
+std::string EndpointOf(const DeviceTarget& target);
+
 // A row of the device list as a job takes it (a copy: the job never touches the list).
 JobRow RowOfList(std::size_t row, const DeviceEntry& entry);
 
