@@ -221,6 +221,9 @@ std::vector<DeviceEntry> DeviceList::Decode(const std::string& stored) {
   for (char& c : text) c = static_cast<char>(static_cast<unsigned char>(c) - kShift);
   std::vector<DeviceEntry> rows;
   if (text.empty()) return rows;
+  rows.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), kSeparator)) /
+                   kFieldsPerRow +
+               1);
   constexpr DeviceColumn kColumns[kFieldsPerRow] = {DeviceColumn::kName, DeviceColumn::kAddress,
                                                     DeviceColumn::kPort, DeviceColumn::kKey};
   std::size_t start = 0;
@@ -310,6 +313,8 @@ bool DeviceList::Load(const std::string& path, std::string* error) {
     rows_ = Decode(text);
   }
   notes_.clear();
+  addressChoices_.known.reserve(addressChoices_.known.size() + rows_.size());
+  keyChoices_.known.reserve(keyChoices_.known.size() + rows_.size());
   for (std::size_t row = 0; row < rows_.size(); ++row) {
     addressChoices_.Add(rows_[row].address);
     keyChoices_.Add(rows_[row].key);
