@@ -19,8 +19,12 @@ int DeviceListTarget(const std::uint8_t* data, std::size_t size) {
   (void)vel::DeviceList::IsStoredList(stored);
   const auto rows = vel::DeviceList::Decode(stored);
   const auto again = vel::DeviceList::Decode(vel::DeviceList::Encode(rows));
-  // Decoded fields hold no "!", so what was read writes back to the same rows.
+  // Decoded fields hold no "!", so what was read writes back to the same rows; rows read whole
+  // write back to the very bytes they were read from.
   Require(again.size() == rows.size());
+  const bool whole = std::all_of(rows.begin(), rows.end(),
+                                 [](const vel::DeviceEntry& row) { return row.IsReadWhole(); });
+  Require(!whole || vel::DeviceList::Encode(rows) == stored);
   // What a walk and the editor make of each row: its link, and its cells typed in again.
   vel::DeviceList list;
   for (const vel::DeviceEntry& row : rows) {
@@ -68,8 +72,12 @@ int LoaderTarget(const std::uint8_t* data, std::size_t size) {
     (void)vel::FormatFirmwareVersion(info.firmwareVersion);
     (void)vel::FormatHardwareList(info.hardwareVersions);
   }
-  (void)vel::HexTestMessageIds(file.TestHexFile(nullptr));
-  if (const auto defect = file.FirstDefect()) (void)vel::DescribeDefect(*defect);
+  // The test and the defect it names agree: a file passes exactly when it has none.
+  const vel::HexTestOutcome outcome = file.TestHexFile(nullptr);
+  (void)vel::HexTestMessageIds(outcome);
+  const auto defect = file.FirstDefect();
+  if (defect) (void)vel::DescribeDefect(*defect);
+  Require(!file.HasFile() || (outcome == vel::HexTestOutcome::kPassed) == !defect.has_value());
   return 0;
 }
 

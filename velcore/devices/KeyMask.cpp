@@ -10,19 +10,14 @@ bool IsWordCharacter(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-';
 }
 
-// Whether a word holds kKeyLikeDigits hexadecimal digits in a row, single dashes between allowed.
+// Whether a word holds kKeyLikeDigits hexadecimal digits in a row, dashes between them left out.
 bool HoldsKeyLikeRun(std::string_view word) {
   std::size_t digits = 0;
-  bool afterDigit = false;
   for (const char c : word) {
     if (HexDigitValue(c) >= 0) {
       if (++digits >= kKeyLikeDigits) return true;
-      afterDigit = true;
-    } else if (c == '-' && afterDigit) {
-      afterDigit = false;
-    } else {
+    } else if (c != '-') {
       digits = 0;
-      afterDigit = false;
     }
   }
   return false;

@@ -5,8 +5,8 @@
 
 namespace vel {
 
-// Shortest run of hexadecimal digits (single dashes between them allowed) taken for a key, or a
-// part of one: a key is 32 digits; addresses, ports, COM names and device paths hold far fewer.
+// Shortest run of hexadecimal digits (dashes between them left out) taken for a key, or a part of
+// one: a key is 32 digits; addresses, ports, COM names and device paths hold far fewer.
 constexpr std::size_t kKeyLikeDigits = 16;
 
 // The text with every word (letters, digits and dashes) that holds a key-like run replaced by
