@@ -51,10 +51,7 @@ TEST(Signals, SigintCancelsEveryDeviceAndEachGetsItsResult) {
   zandor.Signal(SIGINT);
   EXPECT_EQ(zandor.Wait(), 130) << zandor.err;
   for (const std::string& target : {a, b}) {
-    EXPECT_NE(zandor.out.find("{\"event\":\"result\",\"device\":\"" + target +
-                              "\",\"status\":30006,\"text\":\"Cancelled at the operator's "
-                              "request\",\"success\":false}"),
-              std::string::npos)
+    EXPECT_NE(zandor.out.find(testing::CancelledResultEvent(target)), std::string::npos)
         << zandor.out;
   }
   const std::string log = ReadFile(dir.File("log.txt"));
@@ -150,11 +147,9 @@ TEST(TerminalText, ControlCharactersFromFilesDevicesAndListsAreEscaped) {
   const std::string list = dir.File("KestaLST.txt");
   // A stored list holds no C0 control characters, but may hold the C1 escape (CSI) and bytes in
   // an older encoding.
-  std::string stored =
-      "\xc2\x9b"
-      "31mred\x9b!<Default Serial>!1!<Default No Encryption>";
-  for (char& c : stored) c = static_cast<char>(c + 4);
-  WriteText(list, stored);
+  WriteText(list,
+            vel::testing::StoredList("\xc2\x9b"
+                                     "31mred\x9b!<Default Serial>!1!<Default No Encryption>"));
   const CliRun listed = Zandor({"devices", "--list", list, "list"});
   EXPECT_EQ(listed.code, kExitOk);
   EXPECT_EQ(listed.out.find("\x9b"), std::string::npos);
@@ -177,9 +172,8 @@ TEST(TerminalText, BidirectionalControlsAreEscapedLikeControlCharacters) {
   // From a list name to the terminal and the log.
   TempDir dir;
   const std::string list = dir.File("KestaLST.txt");
-  std::string stored = "evil\u202Eliated!<Default Serial>!1!<Default No Encryption>";
-  for (char& c : stored) c = static_cast<char>(c + 4);
-  WriteText(list, stored);
+  WriteText(list, vel::testing::StoredList(
+                      "evil\u202Eliated!<Default Serial>!1!<Default No Encryption>"));
   const CliRun listed = Zandor({"devices", "--list", list, "list"});
   EXPECT_EQ(listed.out.find("\u202E"), std::string::npos);
   EXPECT_NE(listed.out.find("evil\\u202Eliated"), std::string::npos) << listed.out;

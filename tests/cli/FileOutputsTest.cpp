@@ -93,22 +93,29 @@ TEST(BinaryOutput, DevicesFifosAndStandardOutputAreWrittenInto) {
   EXPECT_EQ(Binary(dir.File("folder")).code, kExitFileError);
 }
 
-TEST(DeviceListFile, ConcurrentEditsAllLand) {
-  TempDir dir;
-  const std::string list = dir.File("KestaLST.txt");
+// Adds `rows` rows at once, each by a zandor of its own, through the list paths in turn; the
+// rows the list holds afterwards.
+std::size_t AddRowsAtOnce(const std::vector<std::string>& paths, int rows,
+                          const std::string& real) {
   std::vector<std::thread> editors;
-  for (int i = 0; i < 8; ++i) {
-    editors.emplace_back([&list, i] {
+  for (int i = 0; i < rows; ++i) {
+    editors.emplace_back([path = paths[static_cast<std::size_t>(i) % paths.size()], i] {
       EXPECT_EQ(
-          Zandor({"devices", "--list", list, "add", "--name", "unit" + std::to_string(i)}).code,
+          Zandor({"devices", "--list", path, "add", "--name", "unit" + std::to_string(i)}).code,
           kExitOk);
     });
   }
   for (std::thread& editor : editors) editor.join();
   vel::DeviceList loaded;
   std::string error;
-  ASSERT_TRUE(loaded.Load(list, &error)) << error;
-  EXPECT_EQ(loaded.Count(), 8u);
+  EXPECT_TRUE(loaded.Load(real, &error)) << error;
+  return loaded.Count();
+}
+
+TEST(DeviceListFile, ConcurrentEditsAllLand) {
+  TempDir dir;
+  const std::string list = dir.File("KestaLST.txt");
+  EXPECT_EQ(AddRowsAtOnce({list}, 8, list), 8u);
 }
 
 TEST(DeviceListFile, EditsThroughSymbolicLinksShareOneLockAndAllLand) {
@@ -118,20 +125,7 @@ TEST(DeviceListFile, EditsThroughSymbolicLinksShareOneLockAndAllLand) {
   WriteText(real, "");
   std::filesystem::create_symlink(real, dir.File("first.txt"));
   std::filesystem::create_symlink("lists/KestaLST.txt", dir.File("second.txt"));
-  std::vector<std::thread> editors;
-  for (int i = 0; i < 16; ++i) {
-    const std::string link = dir.File(i % 2 == 0 ? "first.txt" : "second.txt");
-    editors.emplace_back([link, i] {
-      EXPECT_EQ(
-          Zandor({"devices", "--list", link, "add", "--name", "unit" + std::to_string(i)}).code,
-          kExitOk);
-    });
-  }
-  for (std::thread& editor : editors) editor.join();
-  vel::DeviceList loaded;
-  std::string error;
-  ASSERT_TRUE(loaded.Load(real, &error)) << error;
-  EXPECT_EQ(loaded.Count(), 16u);
+  EXPECT_EQ(AddRowsAtOnce({dir.File("first.txt"), dir.File("second.txt")}, 16, real), 16u);
   EXPECT_TRUE(std::filesystem::is_symlink(dir.File("first.txt")));
   EXPECT_TRUE(std::filesystem::exists(dir.File("lists/.KestaLST.txt.lock")));
   EXPECT_FALSE(std::filesystem::exists(dir.File(".first.txt.lock")));
@@ -161,8 +155,8 @@ TEST(DeviceListFile, ReadingNeedsNoLockFile) {
 TEST(DeviceListFile, RowsNotReadWholeAreToldAndKept) {
   TempDir dir;
   const std::string list = dir.File("KestaLST.txt");
-  std::string stored = "A!<Default Serial>!2!<Default No Encryption>!B!10.0.0.5";
-  for (char& c : stored) c = static_cast<char>(c + 4);
+  const std::string stored =
+      vel::testing::StoredList("A!<Default Serial>!2!<Default No Encryption>!B!10.0.0.5");
   WriteText(list, stored);
   const CliRun listed = Zandor({"devices", "--list", list, "list"});
   EXPECT_EQ(listed.code, kExitOk);

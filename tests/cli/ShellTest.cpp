@@ -10,6 +10,7 @@
 #include "Cli.h"
 #include "SimServer.h"
 #include "image/HexFileLoader.h"
+#include "support/CliRunner.h"
 #include "support/Files.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
@@ -102,10 +103,7 @@ TEST_F(Shell, SighupCancelsLikeSigtermReportsEveryDeviceAndExits129) {
   EXPECT_EQ(*code, 129);
   EXPECT_FALSE(zandor.EndedBySignal());
   for (const std::string& target : {first, next}) {
-    EXPECT_NE(zandor.out.find("{\"event\":\"result\",\"device\":\"" + target +
-                              "\",\"status\":30006,\"text\":\"Cancelled at the operator's "
-                              "request\",\"success\":false}"),
-              std::string::npos)
+    EXPECT_NE(zandor.out.find(testing::CancelledResultEvent(target)), std::string::npos)
         << zandor.out;
   }
   const std::string text = ReadFile(log);

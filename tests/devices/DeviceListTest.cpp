@@ -140,18 +140,13 @@ TEST(DeviceListRules, PortNumbers) {
   EXPECT_EQ(PortNumber(""), -1);
 }
 
-// The stored form of a plain text.
-std::string Stored(std::string plain) {
-  for (char& c : plain) c = static_cast<char>(c + 4);
-  return plain;
-}
-
 TEST(DeviceListFile, RowsThatDoNotReadBackAreNeverRewrittenAsTheyStand) {
   testing::TempDir dir;
   const std::string path = dir.File("KestaLST.txt");
   const std::string longName(300, 'N');
-  const std::string stored = Stored(longName + "!<Default Serial>!2!<Default No Encryption>!B!" +
-                                    "10.0.0.5!3000!<Default No Encryption>");
+  const std::string stored =
+      testing::StoredList(longName + "!<Default Serial>!2!<Default No Encryption>!B!" +
+                          "10.0.0.5!3000!<Default No Encryption>");
   testing::WriteText(path, stored);
   DeviceList list;
   std::string error;
@@ -176,7 +171,8 @@ TEST(DeviceListFile, RowsThatDoNotReadBackAreNeverRewrittenAsTheyStand) {
 TEST(DeviceListFile, AListCutShortIsToldAndItsLastRowNeverBecomesCom1) {
   testing::TempDir dir;
   const std::string path = dir.File("KestaLST.txt");
-  const std::string stored = Stored("A!<Default Serial>!2!<Default No Encryption>!B!10.0.0.5");
+  const std::string stored =
+      testing::StoredList("A!<Default Serial>!2!<Default No Encryption>!B!10.0.0.5");
   testing::WriteText(path, stored);
   DeviceList list;
   std::string error;
@@ -201,16 +197,17 @@ TEST(DeviceListFile, AListCutShortIsToldAndItsLastRowNeverBecomesCom1) {
   ASSERT_TRUE(list.SetCell(1, DeviceColumn::kKey, kNoEncryption, &error));
   EXPECT_TRUE(list.Save(path, &error)) << error;
   // A serial row's key follows from its being serial.
-  testing::WriteText(path, Stored("C!<Default Serial>"));
+  testing::WriteText(path, testing::StoredList("C!<Default Serial>"));
   ASSERT_TRUE(list.Load(path, &error));
   ASSERT_TRUE(list.SetCell(0, DeviceColumn::kPort, "4", &error));
   EXPECT_TRUE(list.Save(path, &error)) << error;
   // A row removed is no longer in the way.
-  testing::WriteText(path, Stored("A!<Default Serial>!2!<Default No Encryption>!B"));
+  testing::WriteText(path, testing::StoredList("A!<Default Serial>!2!<Default No Encryption>!B"));
   ASSERT_TRUE(list.Load(path, &error));
   list.DeleteSelectedDevice(1);
   EXPECT_TRUE(list.Save(path, &error)) << error;
-  EXPECT_EQ(testing::ReadFile(path), Stored("A!<Default Serial>!2!<Default No Encryption>"));
+  EXPECT_EQ(testing::ReadFile(path),
+            testing::StoredList("A!<Default Serial>!2!<Default No Encryption>"));
 }
 
 TEST(DeviceListLockFile, IsTheRealFilesSoLinksShareIt) {

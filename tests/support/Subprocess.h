@@ -86,23 +86,11 @@ class Subprocess {
 
   // Reads standard output until it holds `text` or the time passes; true when it does.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (out.find(text) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) return false;
-    }
-    return true;
+    return WaitForText(out, text, timeout);
   }
   // The same for standard error.
   bool WaitForError(const std::string& text, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (err.find(text) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) return false;
-    }
-    return true;
+    return WaitForText(err, text, timeout);
   }
   void Signal(int signal) { kill(pid_, signal); }
   // Types into the terminal the program reads (Input::kTerminal).
@@ -147,6 +135,17 @@ class Subprocess {
   std::string err;
 
  private:
+  bool WaitForText(const std::string& read, const std::string& text,
+                   std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (read.find(text) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) return false;
+    }
+    return true;
+  }
+
   int Ended(int status) {
     signalled_ = WIFSIGNALED(status);
     code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
