@@ -197,6 +197,11 @@ TEST(DeviceListFile, AListCutShortIsToldAndItsLastRowNeverBecomesCom1) {
   ASSERT_TRUE(list.SetCell(1, DeviceColumn::kKey, kNoEncryption, &error));
   EXPECT_TRUE(list.Save(path, &error)) << error;
   // A serial row's key follows from its being serial.
+  testing::WriteText(path, testing::StoredList("C!<Default Serial>!4"));
+  ASSERT_TRUE(list.Load(path, &error));
+  ASSERT_TRUE(TargetForRow(list.Row(0), &problem));
+  EXPECT_EQ(TargetForRow(list.Row(0), &problem)->portName, "COM4");
+  EXPECT_FALSE(list.Save(path, &error));
   testing::WriteText(path, testing::StoredList("C!<Default Serial>"));
   ASSERT_TRUE(list.Load(path, &error));
   ASSERT_TRUE(list.SetCell(0, DeviceColumn::kPort, "4", &error));

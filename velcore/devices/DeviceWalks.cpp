@@ -36,10 +36,11 @@ bool IsThisHost(std::uint32_t address) {
 }  // namespace
 
 std::optional<DeviceTarget> TargetForRow(const DeviceEntry& row, std::string* problem) {
-  // A cell the list file never held (it ended inside the row) is no way to reach a device.
-  const unsigned reach = DeviceEntry::CellBit(DeviceColumn::kAddress) |
-                         DeviceEntry::CellBit(DeviceColumn::kPort) |
-                         DeviceEntry::CellBit(DeviceColumn::kKey);
+  // A cell the list file never held (it ended inside the row) is no way to reach a device; a
+  // serial row has no key to miss.
+  unsigned reach =
+      DeviceEntry::CellBit(DeviceColumn::kAddress) | DeviceEntry::CellBit(DeviceColumn::kPort);
+  if (!row.IsSerial()) reach |= DeviceEntry::CellBit(DeviceColumn::kKey);
   if ((row.missingCells & reach) != 0) {
     *problem = UnreadCellsText(row);
     return std::nullopt;
