@@ -44,9 +44,8 @@ std::string VersionFileText() {
   return text;
 }
 
-void WriteVersionFile(const std::string& path) {
-  std::string ignored;
-  vel::WriteFileAtomically(path, VersionFileText(), 0644, &ignored);
+bool WriteVersionFile(const std::string& path, std::string* error) {
+  return vel::WriteIntoPath(path, VersionFileText(), 0644, error);
 }
 
 }  // namespace zandorui

@@ -14,7 +14,9 @@ std::optional<std::string> VersionFileRequest(const std::vector<std::string>& wo
 // "major=2\r\nminor=4\r\npoint=5\r\nphase=5\r\nbuild=1\r\n" and one zero byte.
 std::string VersionFileText();
 
-// Writes the version file; a file that cannot be written is skipped without a word.
-void WriteVersionFile(const std::string& path);
+// Writes the version file into what the name is: a regular file is replaced whole (never left
+// half-written), a FIFO or device is written into. False, with *error saying why, when it was
+// not written.
+bool WriteVersionFile(const std::string& path, std::string* error);
 
 }  // namespace zandorui

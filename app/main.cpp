@@ -12,9 +12,15 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> words(argv + 1, argv + argc);
-  // The version file is written before anything needs a display.
+  // The version file is written before anything needs a display; a caller relying on it learns
+  // when it was not.
   if (const auto versionFile = zandorui::VersionFileRequest(words)) {
-    zandorui::WriteVersionFile(*versionFile);
+    std::string error;
+    if (!zandorui::WriteVersionFile(*versionFile, &error)) {
+      std::fprintf(stderr, "zandorupdate: cannot write the version file %s: %s\n",
+                   versionFile->c_str(), error.c_str());
+      return 1;
+    }
     return 0;
   }
   for (const std::string& word : words) {

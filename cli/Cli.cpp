@@ -4,9 +4,9 @@
 #include <map>
 
 #include "DeviceCommands.h"
-#include "Printable.h"
 #include "DeviceListCommand.h"
 #include "ImageCommands.h"
+#include "Printable.h"
 #include "common/Version.h"
 
 namespace zandor {

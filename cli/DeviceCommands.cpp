@@ -4,20 +4,21 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <functional>
-#include <thread>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "Args.h"
 #include "DeviceFrontEnd.h"
+#include "DeviceListCommand.h"
 #include "Json.h"
 #include "Printable.h"
 #include "common/Strings.h"
 #include "devices/DeviceJobs.h"
 #include "devices/DeviceList.h"
 #include "devices/DeviceWalks.h"
+#include "devices/KeyMask.h"
 #include "image/HexFileLoader.h"
 
 namespace zandor {
@@ -45,12 +46,14 @@ constexpr const char* kDeviceOptions =
     "                            --rows 1,3-5 | --names A,B | --all (default: every row)\n"
     "  --parallel N              update: up to N rows at once (distinct ports and endpoints)\n"
     "  --connect-timeout S       seconds a TCP connect waits for an answer (default 5)\n"
-    "Ends each device with one line: TARGET: STATUS. Exit 0 when every device succeeded;\n"
-    "on SIGINT or SIGTERM running devices are cancelled and the exit code is 130 or 143.\n";
+    "Ends each device with one line: TARGET: STATUS. Exit 0 when every device succeeded, 3 when\n"
+    "they did but the log could not be written; on SIGINT, SIGTERM or SIGHUP running devices are\n"
+    "cancelled and the exit code is 130, 143 or 129. Output that nobody reads any more (a closed\n"
+    "pipe) never stops the devices.\n";
 
-const std::set<std::string> kValued = {"file",  "serial-number", "on-silence", "log",
-                                       "devices", "rows",        "names",      "parallel",
-                                       "connect-timeout"};
+const std::set<std::string> kValued = {"file",  "serial-number", "on-silence",
+                                       "log",   "devices",       "rows",
+                                       "names", "parallel",      "connect-timeout"};
 const std::set<std::string> kFlags = {"yes", "serial-optional", "json", "all", "help"};
 
 enum class Mode { kCheck, kUpdate };
@@ -103,14 +106,14 @@ class DeviceRun {
   Streams io_;
   std::string usage_;
   std::string firmware_;
-  std::ofstream log_;
+  std::unique_ptr<LogFile> log_;
   OperatorChoices choices_;
   Presentation presentation_{io_.out, io_.err, io_.errIsTerminal, false, nullptr};
   int connectTimeoutMs_ = vel::kTcpConnectTimeoutMs;
 };
 
 int DeviceRun::UsageError(const std::string& problem) const {
-  io_.err << "zandor: " << Printable(problem, true) << "\n" << usage_;
+  io_.err << "zandor: " << Printable(vel::MaskKeys(problem), true) << "\n" << usage_;
   return kExitUsage;
 }
 
@@ -152,9 +155,14 @@ int DeviceRun::Run() {
     connectTimeoutMs_ = static_cast<int>(*seconds) * 1000;
   }
   if (args_.Has("log")) {
-    log_.open(args_.Value("log"), std::ios::app);
+    const std::string path = args_.Value("log");
+    std::string error;
+    const auto waiting = [&] {
+      io_.err << "zandor: waiting for a reader of " << Printable(path, true) << std::endl;
+    };
+    log_ = LogFile::Open(path, {io_.interrupt, std::chrono::milliseconds::max(), waiting}, &error);
     if (!log_) {
-      io_.err << Printable("zandor: cannot write " + args_.Value("log"), true) << "\n";
+      io_.err << Printable("zandor: cannot write " + path + ": " + error, true) << "\n";
       return kExitFileError;
     }
   }
@@ -183,7 +191,8 @@ int DeviceRun::Run() {
     }
   }
   presentation_.json = args_.Has("json");
-  presentation_.log = log_.is_open() ? &log_ : nullptr;
+  presentation_.log = log_.get();
+  presentation_.interrupt = io_.interrupt;
   choices_.yes = args_.Has("yes");
   choices_.cancelOnSilence = silence == "cancel";
   choices_.serialNumber = serialNumber;
@@ -216,7 +225,9 @@ int DeviceRun::RunJob(std::vector<vel::JobRow> rows, std::vector<NamedRow> names
   if (!summaryLabel.empty() && mode_ == Mode::kUpdate && view.WalkSucceeded()) {
     view.Message(summaryLabel, vel::LoadString(vel::ids::kUpdateSuccessful));
   }
-  return allSucceeded ? kExitOk : kExitNegative;
+  if (!allSucceeded) return kExitNegative;
+  // The devices succeeded, but the record of it asked for is not whole.
+  return log_ != nullptr && !log_->Failure().empty() ? kExitFileError : kExitOk;
 }
 
 int DeviceRun::RunTargets(const std::vector<std::string>& texts) {
@@ -228,7 +239,7 @@ int DeviceRun::RunTargets(const std::vector<std::string>& texts) {
     if (!target) return UsageError(error);
     rows.push_back(vel::RowOfTarget(i, *target));
     const std::string label = vel::MaskedTarget(texts[i]);
-    names.push_back({i, label, label});
+    names.push_back({i, label, label, target->portName});
   }
   return RunJob(std::move(rows), std::move(names), 1, {});
 }
@@ -274,11 +285,7 @@ bool DeviceRun::ChooseRows(vel::DeviceList& list, std::string* error) const {
 int DeviceRun::RunDeviceList() {
   vel::DeviceList list;
   std::string error;
-  if (!list.Load(args_.Value("devices"), &error)) {
-    io_.err << Printable("zandor: cannot read " + args_.Value("devices") + ": " + error, true)
-            << "\n";
-    return kExitFileError;
-  }
+  if (!LoadList(args_.Value("devices"), list, io_)) return kExitFileError;
   if (!ChooseRows(list, &error)) return UsageError(error);
   std::vector<vel::JobRow> rows;
   std::vector<NamedRow> names;
@@ -287,8 +294,9 @@ int DeviceRun::RunDeviceList() {
     if (!entry.checked) continue;
     rows.push_back(vel::RowOfList(row, entry));
     const std::string number = "row " + std::to_string(row + 1);
-    names.push_back({row, number + " (" + entry.name + ")",
-                     number + " " + entry.name + " [" + vel::LinkOfRow(entry) + "]"});
+    names.push_back({row, vel::MaskKeys(number + " (" + entry.name + ")"),
+                     vel::MaskKeys(number + " " + entry.name + " [" + vel::LinkOfRow(entry) + "]"),
+                     rows.back().target ? rows.back().target->portName : std::string()});
   }
   const int parallel = static_cast<int>(*ParseNumber(args_.Value("parallel", "1"), 1, 64, 10));
   return RunJob(std::move(rows), std::move(names), parallel, args_.Value("devices"));
@@ -298,7 +306,7 @@ int Run(Mode mode, const std::vector<std::string>& words, Streams io) {
   std::string error;
   const auto args = Args::Parse(words, kValued, kFlags, &error);
   if (!args) {
-    io.err << "zandor: " << Printable(error, true) << "\n"
+    io.err << "zandor: " << Printable(vel::MaskKeys(error), true) << "\n"
            << (mode == Mode::kCheck ? kCheckUsage : kUpdateUsage) << kDeviceOptions;
     return kExitUsage;
   }

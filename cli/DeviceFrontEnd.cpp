@@ -1,12 +1,16 @@
 #include "DeviceFrontEnd.h"
 
+#include <unistd.h>
+
 #include <algorithm>
-#include <iostream>
 
 #include "Json.h"
 #include "Printable.h"
+#include "TerminalInput.h"
 #include "common/Strings.h"
+#include "devices/KeyMask.h"
 #include "image/VersionText.h"
+#include "link/PortNames.h"
 
 namespace zandor {
 
@@ -22,7 +26,9 @@ std::string Verdict(int v) {
 
 std::string JsonVerdict(bool judged, int v) { return judged ? std::to_string(v) : "null"; }
 
-std::string OneLine(const std::string& text) { return Printable(text, true); }
+// A line for the terminal or the log: one line, escaped, and no key in it whatever the engine or
+// the operator's targets put there.
+std::string OneLine(const std::string& text) { return Printable(vel::MaskKeys(text), true); }
 
 std::string Event(const std::string& device, const std::string& kind, const std::string& fields) {
   return "{\"event\":\"" + kind + "\",\"device\":" + JsonString(device) +
@@ -76,23 +82,59 @@ void CliJobView::Publish(vel::JobEvent event) {
       walkSucceeded_ = event.allSucceeded;
       break;
     case Kind::kRowBegun:
+      ShowPort(event.row);
+      break;
     case Kind::kStatusLine:
     case Kind::kUnitsHidden:
       break;
   }
 }
 
+void CliJobView::Emit(std::ostream& stream, const std::string& text) {
+  if (!stream) return;  // closed earlier: nothing more goes to it
+  stream << text << std::flush;
+  if (stream) return;
+  const bool out = &stream == &p_.out;
+  bool& noted = out ? outClosedNoted_ : errClosedNoted_;
+  if (noted) return;
+  noted = true;
+  WriteLog({}, std::string(out ? "standard output" : "standard error") +
+                   " was closed; the run goes on without it");
+}
+
 void CliJobView::WriteLog(const std::string& device, const std::string& line) {
-  if (p_.log != nullptr) *p_.log << OneLine(device.empty() ? line : device + ": " + line) << "\n";
+  if (p_.log == nullptr) return;
+  if (!p_.log->WriteLine(OneLine(device.empty() ? line : device + ": " + line))) {
+    Emit(p_.err, "zandor: cannot write the log " + Printable(p_.log->Path(), true) + ": " +
+                     p_.log->Failure() + "; the run goes on without it\n");
+  }
 }
 
 void CliJobView::LogLine(std::size_t row, const std::string& line) {
   std::lock_guard<std::mutex> guard(lock_);
   WriteLog(Label(row), line);
   if (p_.json) {
-    p_.out << Event(Label(row), "log", "\"text\":" + JsonString(line)) << std::flush;
+    Emit(p_.out, Event(Label(row), "log", "\"text\":" + JsonString(vel::MaskKeys(line))));
   } else if (!p_.errIsTerminal) {
-    p_.err << OneLine(Label(row) + ": " + line) << "\n";
+    Emit(p_.err, OneLine(Label(row) + ": " + line) + "\n");
+  }
+}
+
+void CliJobView::ShowPort(std::size_t row) {
+  const std::string& port = rows_[position_.at(row)].portName;
+  const vel::PortNameMap names = vel::PortNameMap::ForThisUser();
+  const std::string path = names.Resolve(port);
+  if (port.empty() || path.empty() || path == port) return;
+  const std::string origin = names.Origin(port);
+  std::lock_guard<std::mutex> guard(lock_);
+  WriteLog(Label(row),
+           port + " opens " + path + (origin.empty() ? "" : " (set in " + origin + ")"));
+  if (p_.json) {
+    Emit(p_.out, Event(Label(row), "port",
+                       "\"port\":" + JsonString(port) + ",\"path\":" + JsonString(path) +
+                           ",\"from\":" + (origin.empty() ? "null" : JsonString(origin))));
+  } else if (!p_.errIsTerminal) {
+    Emit(p_.err, OneLine(Label(row) + ": " + port + " opens " + path) + "\n");
   }
 }
 
@@ -108,9 +150,9 @@ void CliJobView::Progress(std::size_t row, int low, int high, int position,
   if (p_.json) {
     if (percent == view.shownPercent) return;
     view.shownPercent = percent;
-    p_.out << Event(device, "progress",
-                    "\"percent\":" + std::to_string(percent) + ",\"text\":" + JsonString(statusLine))
-           << std::flush;
+    Emit(p_.out,
+         Event(device, "progress",
+               "\"percent\":" + std::to_string(percent) + ",\"text\":" + JsonString(statusLine)));
     return;
   }
   if (p_.errIsTerminal) {
@@ -119,9 +161,9 @@ void CliJobView::Progress(std::size_t row, int low, int high, int position,
     view.shownPercent = percent;
     constexpr int kWidth = 24;
     const int filled = percent * kWidth / 100;
-    p_.err << "\r\033[K" << OneLine(device) << " [" << std::string(filled, '#')
-           << std::string(kWidth - filled, '.') << "] " << percent << "% "
-           << OneLine(statusLine.substr(0, 70)) << std::flush;
+    Emit(p_.err, "\r\033[K" + OneLine(device) + " [" + std::string(filled, '#') +
+                     std::string(kWidth - filled, '.') + "] " + std::to_string(percent) + "% " +
+                     OneLine(statusLine.substr(0, 70)));
     view.lineOpen = true;
     return;
   }
@@ -134,7 +176,7 @@ void CliJobView::Progress(std::size_t row, int low, int high, int position,
   const int quarter = percent / kPlainPercentStep * kPlainPercentStep;
   if (now - view.operationStart < kPlainQuietTime || quarter <= view.shownPercent) return;
   view.shownPercent = quarter;
-  p_.err << OneLine(device + ": " + view.operationText) << " " << quarter << "%\n";
+  Emit(p_.err, OneLine(device + ": " + view.operationText) + " " + std::to_string(quarter) + "%\n");
 }
 
 void CliJobView::EndProgress(std::size_t row) {
@@ -142,29 +184,27 @@ void CliJobView::EndProgress(std::size_t row) {
   RowView& view = views_[row];
   view.shownPercent = -1;
   view.operationText.clear();
-  if (view.lineOpen) p_.err << "\r\033[K" << std::flush;
+  if (view.lineOpen) Emit(p_.err, "\r\033[K");
   view.lineOpen = false;
 }
 
 void CliJobView::ShowMessage(std::size_t row, const std::string& text) {
   std::lock_guard<std::mutex> guard(lock_);
-  const std::string line = OneLine(Label(row) + ": " + text);
-  if (p_.log != nullptr) *p_.log << line << "\n";
+  WriteLog(Label(row), text);
   if (p_.json) {
-    p_.out << Event(Label(row), "message", "\"text\":" + JsonString(text)) << std::flush;
+    Emit(p_.out, Event(Label(row), "message", "\"text\":" + JsonString(vel::MaskKeys(text))));
   } else {
-    p_.err << (p_.errIsTerminal ? "\r\033[K" : "") << line << "\n";
+    Emit(p_.err, (p_.errIsTerminal ? "\r\033[K" : "") + OneLine(Label(row) + ": " + text) + "\n");
   }
 }
 
 void CliJobView::Message(const std::string& label, const std::string& text) {
   std::lock_guard<std::mutex> guard(lock_);
-  const std::string line = OneLine(label + ": " + text);
-  if (p_.log != nullptr) *p_.log << line << "\n";
+  WriteLog(label, text);
   if (p_.json) {
-    p_.out << Event(label, "message", "\"text\":" + JsonString(text)) << std::flush;
+    Emit(p_.out, Event(label, "message", "\"text\":" + JsonString(vel::MaskKeys(text))));
   } else {
-    p_.err << line << "\n";
+    Emit(p_.err, OneLine(label + ": " + text) + "\n");
   }
 }
 
@@ -176,17 +216,15 @@ void CliJobView::Answer(std::size_t row, vel::JobQuestion& question) {
   }
 }
 
-std::string CliJobView::ReadTerminalLine(const std::string& prompt) {
+std::optional<std::string> CliJobView::AskTerminalLine(const std::string& prompt) {
   std::lock_guard<std::mutex> guard(lock_);
-  p_.err << "\r\033[K" << prompt << std::flush;
-  std::string line;
-  std::getline(std::cin, line);
-  return line;
+  Emit(p_.err, "\r\033[K" + prompt);
+  return ReadTerminalLine(STDIN_FILENO, p_.interrupt);
 }
 
 bool CliJobView::AskTerminal(const std::string& question) {
-  const std::string answer = ReadTerminalLine(OneLine(question) + " [y/N] ");
-  return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+  const auto answer = AskTerminalLine(OneLine(question) + " [y/N] ");
+  return answer && !answer->empty() && (answer->front() == 'y' || answer->front() == 'Y');
 }
 
 bool CliJobView::AskYesNo(std::size_t row, vel::Question question, const std::string& text) {
@@ -200,9 +238,9 @@ bool CliJobView::AskYesNo(std::size_t row, vel::Question question, const std::st
   }
   if (p_.json) {
     std::lock_guard<std::mutex> guard(lock_);
-    p_.out << Event(Label(row), "question",
-                    "\"text\":" + JsonString(text) + ",\"answer\":" + (answer ? "true" : "false"))
-           << std::flush;
+    Emit(p_.out,
+         Event(Label(row), "question",
+               "\"text\":" + JsonString(text) + ",\"answer\":" + (answer ? "true" : "false")));
   }
   return answer;
 }
@@ -235,7 +273,7 @@ void CliJobView::PrintVersionCheck(std::size_t row, const vel::VersionCheck& che
       text += std::string(i ? "," : "") + JsonString(line);
     }
     std::lock_guard<std::mutex> guard(lock_);
-    p_.out << Event(device, "versions", text + "]") << std::flush;
+    Emit(p_.out, Event(device, "versions", text + "]"));
     return;
   }
   text = device + ": device and file versions\n";
@@ -267,7 +305,7 @@ void CliJobView::PrintVersionCheck(std::size_t row, const vel::VersionCheck& che
     text += "  " + line.substr(0, line.size() - 2) + "\n";
   }
   std::lock_guard<std::mutex> guard(lock_);
-  p_.out << Printable(text) << std::flush;
+  Emit(p_.out, Printable(text));
 }
 
 bool CliJobView::ChooseSerialNumber(std::size_t row, const vel::VersionCheck& check,
@@ -277,7 +315,8 @@ bool CliJobView::ChooseSerialNumber(std::size_t row, const vel::VersionCheck& ch
   if (!check.NeedsSerialNumber() || check.OkEnabledFor(*serial)) return true;
   if (choices_.interactive) {
     *serial =
-        ReadTerminalLine("The device has no serial number. Serial number (8 to 12 characters): ");
+        AskTerminalLine("The device has no serial number. Serial number (8 to 12 characters): ")
+            .value_or(std::string());
     if (check.OkEnabledFor(*serial)) return true;
   }
   ShowMessage(row,
@@ -346,16 +385,15 @@ void CliJobView::PrintReadyResults() {
 }
 
 void CliJobView::PrintResult(const DeviceLine& result) {
-  const std::string line = OneLine(result.label + ": " + result.text);
-  if (p_.log != nullptr) *p_.log << line << "\n" << std::flush;
+  WriteLog(result.label, result.text);
   if (p_.json) {
-    p_.out << "{\"event\":\"result\",\"device\":" << JsonString(result.label)
-           << ",\"status\":" << result.statusCode << ",\"text\":" << JsonString(result.text)
-           << ",\"success\":" << (result.success ? "true" : "false") << "}\n";
+    Emit(p_.out, "{\"event\":\"result\",\"device\":" + JsonString(result.label) +
+                     ",\"status\":" + std::to_string(result.statusCode) +
+                     ",\"text\":" + JsonString(vel::MaskKeys(result.text)) +
+                     ",\"success\":" + (result.success ? "true" : "false") + "}\n");
   } else {
-    p_.out << line << "\n";
+    Emit(p_.out, OneLine(result.label + ": " + result.text) + "\n");
   }
-  p_.out.flush();
 }
 
 bool CliJobView::Close(bool interrupted) {

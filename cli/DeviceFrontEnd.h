@@ -1,14 +1,15 @@
 #pragma once
 
 #include <chrono>
-#include <fstream>
 #include <map>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "LogFile.h"
+#include "common/CancelFlag.h"
 #include "devices/DeviceJobs.h"
 #include "devices/VersionCheck.h"
 
@@ -21,7 +22,8 @@ struct Presentation {
   std::ostream& err;
   bool errIsTerminal = false;
   bool json = false;
-  std::ofstream* log = nullptr;
+  LogFile* log = nullptr;
+  const vel::CancelFlag* interrupt = nullptr;  // ends a wait for the operator's answer
 };
 
 // The operator's side on the command line: answers from the terminal where there is one,
@@ -46,6 +48,7 @@ struct NamedRow {
   std::size_t row = 0;
   std::string label;
   std::string resultLabel;
+  std::string portName;  // a serial row's port ("COM3"), whose device path the log names
 };
 
 // Shows a job's events as zandor prints them: per device its progress, log lines, messages and
@@ -72,8 +75,12 @@ class CliJobView final : public vel::JobEventSink {
     bool lineOpen = false;
   };
 
+  // Writes to standard output or error, noting in the log when the stream has been closed (the
+  // run goes on without it).
+  void Emit(std::ostream& stream, const std::string& text);
   void WriteLog(const std::string& device, const std::string& line);
   void LogLine(std::size_t row, const std::string& line);
+  void ShowPort(std::size_t row);
   void Progress(std::size_t row, int low, int high, int position, const std::string& statusLine);
   void EndProgress(std::size_t row);
   void ShowMessage(std::size_t row, const std::string& text);
@@ -81,7 +88,8 @@ class CliJobView final : public vel::JobEventSink {
   bool AskYesNo(std::size_t row, vel::Question question, const std::string& text);
   bool ConfirmDevice(std::size_t row, vel::ConfirmationRequest& request);
   bool AskTerminal(const std::string& question);
-  std::string ReadTerminalLine(const std::string& prompt);
+  // Shows the prompt and reads the answer; nothing when the input ends or the run is stopped.
+  std::optional<std::string> AskTerminalLine(const std::string& prompt);
   void PrintVersionCheck(std::size_t row, const vel::VersionCheck& check);
   bool ChooseSerialNumber(std::size_t row, const vel::VersionCheck& check, std::string* serial);
   void Finished(const vel::JobEvent& event);
@@ -93,7 +101,9 @@ class CliJobView final : public vel::JobEventSink {
   OperatorChoices choices_;
   std::vector<NamedRow> rows_;
   std::map<std::size_t, std::size_t> position_;  // row -> its place in rows_
-  std::mutex lock_;  // one writer at a time across threads and devices
+  std::mutex lock_;                              // one writer at a time across threads and devices
+  bool outClosedNoted_ = false;
+  bool errClosedNoted_ = false;
   std::map<std::size_t, RowView> views_;
   std::vector<std::optional<DeviceLine>> results_;
   std::size_t nextResult_ = 0;

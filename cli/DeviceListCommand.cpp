@@ -41,7 +41,32 @@ bool ApplyCells(const Args& args, vel::DeviceList& list, std::size_t row, std::s
   return true;
 }
 
+// The list's lock, waited for while the run is not stopped and for kListLockWaitLimit at most;
+// nothing (and why, on `io.err`) when it was not taken.
+std::optional<vel::DeviceListLock> LockForEdit(const std::string& path, Streams io) {
+  const auto waiting = [&] {
+    io.err << "zandor: waiting for the lock on " << Printable(path, true) << std::endl;
+  };
+  std::string error;
+  auto lock =
+      vel::DeviceListLock::Acquire(path, &error, {io.interrupt, vel::kListLockWaitLimit, waiting});
+  if (!lock) io.err << Printable("zandor: cannot lock " + path + ": " + error, true) << "\n";
+  return lock;
+}
+
 }  // namespace
+
+bool LoadList(const std::string& path, vel::DeviceList& list, Streams io) {
+  std::string error;
+  if (!list.Load(path, &error)) {
+    io.err << Printable("zandor: cannot read " + path + ": " + error, true) << "\n";
+    return false;
+  }
+  for (const std::string& note : list.ReadNotes()) {
+    io.err << Printable("zandor: " + path + ": " + note, true) << "\n";
+  }
+  return true;
+}
 
 int DevicesCommand(const std::vector<std::string>& words, Streams io) {
   std::string error;
@@ -60,17 +85,13 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
   if (positional.empty()) return usageError("missing COMMAND");
   const std::string path = args->Value("list", vel::kDeviceListFileName);
   const std::string& command = positional[0];
-  // Every read-modify-write of the list holds its lock, so concurrent edits all land.
-  const auto lock = vel::DeviceListLock::Acquire(path, &error);
-  if (!lock) {
-    io.err << Printable("zandor: cannot lock " + path + ": " + error, true) << "\n";
-    return kExitFileError;
-  }
+  // Every read-modify-write of the list holds its lock, so concurrent edits all land; a list is
+  // only ever replaced whole, so reading it needs no lock (nor a folder it may write in).
+  const bool edits = command != "list";
+  const auto lock = edits ? LockForEdit(path, io) : std::nullopt;
+  if (edits && !lock) return kExitFileError;
   vel::DeviceList list;
-  if (!list.Load(path, &error)) {
-    io.err << Printable("zandor: cannot read " + path + ": " + error, true) << "\n";
-    return kExitFileError;
-  }
+  if (!LoadList(path, list, io)) return kExitFileError;
   const auto rowNumber = [&](const std::string& text) {
     return ParseNumber(text, 1, static_cast<long long>(list.Count()), 10);
   };
@@ -93,9 +114,9 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
       char line[64];
       std::snprintf(line, sizeof line, "%4zu  ", r + 1);
       io.out << line
-             << Printable(e.name + "  " + e.address + "  " + e.port + "  " +
-                              ShownKey(e.key, showKeys),
-                          true)
+             << Printable(
+                    e.name + "  " + e.address + "  " + e.port + "  " + ShownKey(e.key, showKeys),
+                    true)
              << "\n";
     }
     return kExitOk;

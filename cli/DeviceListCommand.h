@@ -4,8 +4,13 @@
 #include <vector>
 
 #include "Cli.h"
+#include "devices/DeviceList.h"
 
 namespace zandor {
+
+// Reads a device list for a command, telling `io.err` why it cannot and what it found amiss
+// (rows not read whole); false when it cannot be read.
+bool LoadList(const std::string& path, vel::DeviceList& list, Streams io);
 
 int DevicesCommand(const std::vector<std::string>& words, Streams io);
 

@@ -25,7 +25,9 @@ constexpr const char* kInfoUsage =
     "  Shows each image's device type, versions, record count and extent.\n";
 constexpr const char* kTestUsage =
     "usage: zandor test FILE\n"
-    "  Tests every record's checksum. Exit 0 when the file passes, 1 when it fails.\n";
+    "  Tests every record: its checksum, its type, that it stays within its segment and has its\n"
+    "  line to itself, and that no address is given different data twice. Exit 0 when the file\n"
+    "  passes, 1 when it fails (naming the first failing record and its line).\n";
 constexpr const char* kRecordsUsage =
     "usage: zandor records FILE [--from N] [--count M]\n"
     "  Lists records of the first image: number, type, length, address, checksum, data.\n";
@@ -276,7 +278,12 @@ int MemoryCommand(const std::vector<std::string>& words, Streams io) {
       io.out.flush();
       return io.out ? kExitOk : kExitFileError;
     }
-    if (!vel::WriteIntoPath(args.Value("binary"), bytes, 0644, &error)) {
+    const auto waiting = [&] {
+      io.err << "zandor: waiting for a reader of " << Printable(args.Value("binary"), true)
+             << std::endl;
+    };
+    if (!vel::WriteIntoPath(args.Value("binary"), bytes, 0644, &error,
+                            {io.interrupt, std::chrono::milliseconds::max(), waiting})) {
       io.err << Printable("zandor: cannot write " + args.Value("binary") + ": " + error, true)
              << "\n";
       return kExitFileError;

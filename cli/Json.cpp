@@ -10,7 +10,7 @@ std::string JsonString(std::string_view text) {
   std::string out = "\"";
   // A byte that is not UTF-8 reads as Latin-1, so a name in an older encoding keeps its letters.
   const auto escape = [&out](unsigned value) {
-    char buf[8];
+    char buf[16];
     std::snprintf(buf, sizeof buf, "\\u%04x", value);
     out += buf;
   };
@@ -34,7 +34,7 @@ std::string JsonString(std::string_view text) {
             out += "\\t";
             break;
           default:
-            if (IsControl(c)) {
+            if (ShownEscaped(c)) {
               escape(static_cast<unsigned>(c));
             } else {
               out += bytes;

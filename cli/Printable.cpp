@@ -9,9 +9,10 @@ namespace zandor {
 std::string Printable(std::string_view text, bool oneLine) {
   std::string out;
   out.reserve(text.size());
+  // A byte or C0/C1 control as "\x1B", a character beyond them as "\u202E".
   const auto escape = [&out](unsigned value) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "\\x%02X", value & 0xFFu);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, value > 0xFF ? "\\u%04X" : "\\x%02X", value);
     out += buf;
   };
   ForEachUtf8(
@@ -19,7 +20,7 @@ std::string Printable(std::string_view text, bool oneLine) {
       [&](char32_t c, std::string_view bytes) {
         if (c == '\n' || (c == '\r' && oneLine)) {
           out += oneLine ? ' ' : '\n';
-        } else if (IsControl(c) && c != '\t') {
+        } else if (ShownEscaped(c) && c != '\t') {
           escape(static_cast<unsigned>(c));
         } else {
           out += bytes;

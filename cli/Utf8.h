@@ -59,4 +59,14 @@ void ForEachUtf8(std::string_view text, OnChar onChar, OnStray onStray) {
 // C0 and C1 control characters and DEL: what a terminal may act on instead of showing.
 constexpr bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
+// The bidirectional formatting characters (marks, embeddings, overrides, isolates): invisible,
+// they reorder the text around them, so a line can read other than what it says.
+constexpr bool IsBidiControl(char32_t c) {
+  return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069);
+}
+
+// What is shown escaped: the control characters and the bidirectional formatting characters.
+constexpr bool ShownEscaped(char32_t c) { return IsControl(c) || IsBidiControl(c); }
+
 }  // namespace zandor

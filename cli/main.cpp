@@ -9,14 +9,16 @@
 
 namespace {
 
-// SIGINT and SIGTERM cancel the running devices through the engine, so that every device still
-// ends with its result line and the log with a whole line; a second SIGINT ends at once.
+// SIGINT, SIGTERM and SIGHUP (the terminal or the ssh session closed) cancel the running devices
+// through the engine, so that every device still ends with its result line and the log with a
+// whole line; a second SIGINT ends at once.
 class StopSignals {
  public:
   StopSignals() {
     sigemptyset(&signals_);
     sigaddset(&signals_, SIGINT);
     sigaddset(&signals_, SIGTERM);
+    sigaddset(&signals_, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals_, nullptr);  // inherited by every thread made later
     std::thread([this] { Watch(); }).detach();
   }
@@ -45,6 +47,9 @@ class StopSignals {
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+  // Output that nobody reads any more (a closed pipe, a pager quit) must never stop device work:
+  // writes to it fail instead, and the run goes on without it.
+  signal(SIGPIPE, SIG_IGN);
   // Never destroyed: its detached watcher may still use it while the process exits.
   static StopSignals& stop = *new StopSignals;
   const std::vector<std::string> words(argv + 1, argv + argc);

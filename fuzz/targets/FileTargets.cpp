@@ -19,15 +19,21 @@ int DeviceListTarget(const std::uint8_t* data, std::size_t size) {
   (void)vel::DeviceList::IsStoredList(stored);
   const auto rows = vel::DeviceList::Decode(stored);
   const auto again = vel::DeviceList::Decode(vel::DeviceList::Encode(rows));
-  // Decoded fields hold no "!", so what was read writes back to the same rows.
+  // Decoded fields hold no "!", so what was read writes back to the same rows; rows read whole
+  // write back to the very bytes they were read from.
   Require(again.size() == rows.size());
+  const bool whole = std::all_of(rows.begin(), rows.end(),
+                                 [](const vel::DeviceEntry& row) { return row.IsReadWhole(); });
+  Require(!whole || vel::DeviceList::Encode(rows) == stored);
   // What a walk and the editor make of each row: its link, and its cells typed in again.
   vel::DeviceList list;
   for (const vel::DeviceEntry& row : rows) {
     std::string problem;
     const bool usable = vel::IsUsableRow(row, &problem);
     const auto target = vel::TargetForRow(row, &problem);
-    Require(!usable || !row.IsSerial() || target.has_value());
+    // A usable serial row reaches its port, unless the file never held the port (it ended
+    // inside the row): such a row never becomes COM1.
+    Require(!usable || !row.IsSerial() || target.has_value() || row.missingCells != 0);
     (void)vel::LinkOfRow(row);
     const std::size_t index = list.AddDevice();
     const std::pair<vel::DeviceColumn, const std::string*> cells[] = {
@@ -68,8 +74,12 @@ int LoaderTarget(const std::uint8_t* data, std::size_t size) {
     (void)vel::FormatFirmwareVersion(info.firmwareVersion);
     (void)vel::FormatHardwareList(info.hardwareVersions);
   }
-  (void)vel::HexTestMessageIds(file.TestHexFile(nullptr));
-  if (const auto defect = file.FirstDefect()) (void)vel::DescribeDefect(*defect);
+  // The test and the defect it names agree: a file passes exactly when it has none.
+  const vel::HexTestOutcome outcome = file.TestHexFile(nullptr);
+  (void)vel::HexTestMessageIds(outcome);
+  const auto defect = file.FirstDefect();
+  if (defect) (void)vel::DescribeDefect(*defect);
+  Require(!file.HasFile() || (outcome == vel::HexTestOutcome::kPassed) == !defect.has_value());
   return 0;
 }
 

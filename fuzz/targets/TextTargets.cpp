@@ -6,6 +6,7 @@
 #include "FuzzTargets.h"
 #include "Json.h"
 #include "devices/DeviceOperations.h"
+#include "devices/KeyMask.h"
 #include "image/HexText.h"
 #include "link/KeyText.h"
 #include "link/TcpLink.h"
@@ -136,17 +137,39 @@ std::optional<std::string> DecodeJsonString(std::string_view literal) {
 
 }  // namespace
 
+// Whether a text, its dashes taken out, holds vel::kKeyLikeDigits hexadecimal digits in a row,
+// as a key or a piece of one would.
+bool HoldsKeyLikeRun(std::string_view text) {
+  std::string undashed;
+  std::copy_if(text.begin(), text.end(), std::back_inserter(undashed),
+               [](char c) { return c != '-'; });
+  const auto notHex = [](char c) { return vel::HexDigitValue(c) < 0; };
+  for (auto run = undashed.begin(); run != undashed.end();) {
+    const auto end = std::find_if(run, undashed.end(), notHex);
+    if (static_cast<std::size_t>(end - run) >= vel::kKeyLikeDigits) return true;
+    run = end == undashed.end() ? end : end + 1;
+  }
+  return false;
+}
+
 int TargetTextTarget(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   std::string error;
   const auto target = vel::ParseTarget(text, &error);
+  // Nothing that looks like a key survives masking, wherever it stood.
+  const std::string keyless = vel::MaskKeys(text);
+  Require(!HoldsKeyLikeRun(keyless) && vel::MaskKeys(keyless) == keyless);
   // Whatever follows a TCP target's port is a key: neither the error nor the masked form shows it.
   const std::string masked = vel::MaskedTarget(text);
-  if (masked != text) {
-    Require(text.starts_with("tcp:") && masked.ends_with("<key>"));
-    // The error shows the text only up to the key; the whole text can appear in it only when
-    // the key is empty or happens to begin "<key>" itself.
-    const std::string key = text.substr(masked.size() - 5);
+  Require(!HoldsKeyLikeRun(masked));
+  const std::size_t hostEnd = text.starts_with("tcp:") ? text.find(':', 4) : std::string::npos;
+  const std::size_t portEnd =
+      hostEnd == std::string::npos ? std::string::npos : text.find(':', hostEnd + 1);
+  if (portEnd != std::string::npos) {
+    Require(masked.ends_with("<key>"));
+    // The whole text can appear in the error only when the key is empty or happens to begin
+    // "<key>" itself.
+    const std::string key = text.substr(portEnd + 1);
     const bool keyLooksMasked = std::string_view("<key>").starts_with(key);
     Require(keyLooksMasked || error.find(text) == std::string::npos);
   }
@@ -175,6 +198,11 @@ int JsonStringTarget(const std::uint8_t* data, std::size_t size) {
   Require(IsUtf8(literal));
   const auto decoded = DecodeJsonString(literal);
   Require(decoded.has_value());
+  // No bidirectional formatting character stands raw in it: U+061C, U+200E/F, U+202A-E, U+2066-9.
+  for (const std::string_view bidi : {"\u061C", "\u200E", "\u200F", "\u202A", "\u202B", "\u202C",
+                                      "\u202D", "\u202E", "\u2066", "\u2067", "\u2068", "\u2069"}) {
+    Require(literal.find(bidi) == std::string::npos);
+  }
   // Well-formed text comes back as it was; other bytes come back as their Latin-1 letters.
   if (IsUtf8(text)) Require(*decoded == text);
   return 0;

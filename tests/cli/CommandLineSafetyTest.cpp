@@ -9,6 +9,8 @@
 #include "Printable.h"
 #include "SampleGen.h"
 #include "SimServer.h"
+#include "devices/KeyMask.h"
+#include "image/VelHexRec.h"
 #include "link/Encryption.h"
 #include "support/CliRunner.h"
 #include "support/Files.h"
@@ -49,10 +51,7 @@ TEST(Signals, SigintCancelsEveryDeviceAndEachGetsItsResult) {
   zandor.Signal(SIGINT);
   EXPECT_EQ(zandor.Wait(), 130) << zandor.err;
   for (const std::string& target : {a, b}) {
-    EXPECT_NE(zandor.out.find("{\"event\":\"result\",\"device\":\"" + target +
-                              "\",\"status\":30006,\"text\":\"Cancelled at the operator's "
-                              "request\",\"success\":false}"),
-              std::string::npos)
+    EXPECT_NE(zandor.out.find(testing::CancelledResultEvent(target)), std::string::npos)
         << zandor.out;
   }
   const std::string log = ReadFile(dir.File("log.txt"));
@@ -100,6 +99,30 @@ TEST(Keys, NeverAppearInOutputOrMessages) {
   EXPECT_FALSE(keyed);
 }
 
+TEST(Keys, AreMaskedWhereverATargetHoldsThem) {
+  const std::string key = "00112233445566778899AABBCCDDEEFF";
+  const std::string dashed = "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF";
+  EXPECT_EQ(vel::MaskKeys("tcp:" + key), "tcp:<key>");
+  EXPECT_EQ(vel::MaskKeys("serial:COM1:" + dashed), "serial:COM1:<key>");
+  EXPECT_EQ(vel::MaskKeys("x" + key.substr(0, 16) + "ZZ" + key.substr(18)), "<key>");
+  // Paths and addresses keep their short runs of digits.
+  for (const std::string& kept : {std::string("serial:/dev/serial/by-id/usb-FTDI_A50285BI-if00"),
+                                  std::string("tcp:10.0.0.5:3000"), std::string("COM12")}) {
+    EXPECT_EQ(vel::MaskKeys(kept), kept);
+  }
+  TempDir dir;
+  for (const std::string& target :
+       {"tcp:127.0.0.1:" + key, "tcp:" + key, "tcp:127.0.0.1:3000:" + key + "0",
+        "serial:COM1:" + key, "serial:COM1:" + dashed}) {
+    const std::string log = dir.File("log.txt");
+    const CliRun run = Zandor({"update", kSample, target, "--json", "--log", log});
+    for (const std::string& shown : {run.out, run.err, ReadFile(log)}) {
+      EXPECT_EQ(shown.find("AABBCC"), std::string::npos) << target << "\n" << shown;
+    }
+    std::filesystem::remove(log);
+  }
+}
+
 TEST(TerminalText, ControlCharactersFromFilesDevicesAndListsAreEscaped) {
   EXPECT_EQ(Printable("a\x1b[2Jb\x07"), "a\\x1B[2Jb\\x07");
   EXPECT_EQ(Printable("two\nlines", true), "two lines");
@@ -124,16 +147,45 @@ TEST(TerminalText, ControlCharactersFromFilesDevicesAndListsAreEscaped) {
   const std::string list = dir.File("KestaLST.txt");
   // A stored list holds no C0 control characters, but may hold the C1 escape (CSI) and bytes in
   // an older encoding.
-  std::string stored =
-      "\xc2\x9b"
-      "31mred\x9b!<Default Serial>!1!<Default No Encryption>";
-  for (char& c : stored) c = static_cast<char>(c + 4);
-  WriteText(list, stored);
+  WriteText(list,
+            vel::testing::StoredList("\xc2\x9b"
+                                     "31mred\x9b!<Default Serial>!1!<Default No Encryption>"));
   const CliRun listed = Zandor({"devices", "--list", list, "list"});
   EXPECT_EQ(listed.code, kExitOk);
   EXPECT_EQ(listed.out.find("\x9b"), std::string::npos);
   EXPECT_NE(listed.out.find("\\x9B31mred\\x9B"), std::string::npos) << listed.out;
   EXPECT_EQ(Zandor({"devices", "--list", list, "add", "--name", "a\x1b[2Jb"}).code, kExitNegative);
+}
+
+TEST(TerminalText, BidirectionalControlsAreEscapedLikeControlCharacters) {
+  // U+202E RIGHT-TO-LEFT OVERRIDE would show "Update Failed" reversed into something else.
+  EXPECT_EQ(Printable("a\u202Eb"), "a\\u202Eb");
+  for (const char* control : {"\u061C", "\u200E", "\u200F", "\u202A", "\u202B", "\u202C", "\u202D",
+                              "\u2066", "\u2067", "\u2068", "\u2069"}) {
+    EXPECT_EQ(Printable(control).find(control), std::string::npos) << Printable(control);
+    EXPECT_EQ(Printable(control).front(), '\\');
+    EXPECT_EQ(JsonString(control).find(control), std::string::npos);
+  }
+  EXPECT_EQ(JsonString("\u202E"), "\"\\u202e\"");
+  EXPECT_EQ(Printable("\u05D0\u2014"), "\u05D0\u2014") << "other letters and marks stay";
+
+  // From a list name to the terminal and the log.
+  TempDir dir;
+  const std::string list = dir.File("KestaLST.txt");
+  WriteText(list, vel::testing::StoredList(
+                      "evil\u202Eliated!<Default Serial>!1!<Default No Encryption>"));
+  const CliRun listed = Zandor({"devices", "--list", list, "list"});
+  EXPECT_EQ(listed.out.find("\u202E"), std::string::npos);
+  EXPECT_NE(listed.out.find("evil\\u202Eliated"), std::string::npos) << listed.out;
+  setenv("ZANDOR_COM_PORTS", "COM1=/dev/no-such-tty", 1);
+  const CliRun update =
+      Zandor({"update", kSample, "--devices", list, "--log", dir.File("log.txt")});
+  unsetenv("ZANDOR_COM_PORTS");
+  EXPECT_EQ(update.out.find("\u202E"), std::string::npos);
+  EXPECT_EQ(update.err.find("\u202E"), std::string::npos);
+  const std::string log = ReadFile(dir.File("log.txt"));
+  EXPECT_EQ(log.find("\u202E"), std::string::npos);
+  EXPECT_NE(log.find("evil\\u202Eliated"), std::string::npos) << log;
 }
 
 TEST(Json, StaysValidUtf8AndKeepsNonAsciiText) {
@@ -175,6 +227,20 @@ TEST(SmallCommands, VersionHelpJudgingAndTheFailingRecord) {
   const CliRun update = Zandor({"update", dir.File("bad.hex"), "tcp:127.0.0.1:1"});
   EXPECT_EQ(update.code, kExitFileError);
   EXPECT_NE(update.err.find("fails its checksum test; nothing was sent"), std::string::npos);
+
+  // Two records giving one address different data: the device would keep the last one.
+  WriteText(dir.File("twice.hex"), "{DeviceType = G4}\n:020000020000FC\n" +
+                                       vel::VelHexRec(0x0010, "11").FormatLine() +
+                                       vel::VelHexRec(0x0010, "22").FormatLine() + ":00000001FF\n");
+  const std::string named =
+      "Record 3 of image 0 (line 4) gives other data to segment 00 at offset "
+      "0x0010, which an earlier record of the image filled.";
+  const CliRun twice = Zandor({"test", dir.File("twice.hex")});
+  EXPECT_EQ(twice.code, kExitNegative);
+  EXPECT_NE(twice.out.find(named), std::string::npos) << twice.out;
+  const CliRun refused = Zandor({"update", dir.File("twice.hex"), "tcp:127.0.0.1:1"});
+  EXPECT_EQ(refused.code, kExitFileError);
+  EXPECT_NE(refused.err.find(named), std::string::npos) << refused.err;
 }
 
 TEST(SerialNames, ComZeroIsNoPortAndAMissingPortSaysHowToMapIt) {
@@ -194,6 +260,31 @@ TEST(SerialNames, ComZeroIsNoPortAndAMissingPortSaysHowToMapIt) {
   EXPECT_NE(
       ReadFile(dir.File("log9")).find("/dev/no-such-tty: No such file or directory. Map COM9"),
       std::string::npos);
+}
+
+TEST(SerialNames, TheEnvironmentWinsOverTheFileAndTheLogNamesTheDevicePath) {
+  TempDir dir;
+  setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
+  std::filesystem::create_directory(dir.File("zandor"));
+  WriteText(dir.File("zandor/com-ports"), "COM3=/dev/from-the-file\nCOM4=/dev/no-such-tty-4\n");
+  setenv("ZANDOR_COM_PORTS", "COM3=/dev/no-such-tty-3", 1);
+  const CliRun run =
+      Zandor({"update", kSample, "serial:COM3", "serial:COM4", "--json", "--log", dir.File("log")});
+  unsetenv("ZANDOR_COM_PORTS");
+  unsetenv("XDG_CONFIG_HOME");
+  EXPECT_NE(run.out.find("{\"event\":\"port\",\"device\":\"serial:COM3\",\"port\":\"COM3\","
+                         "\"path\":\"/dev/no-such-tty-3\",\"from\":\"ZANDOR_COM_PORTS\"}"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("\"path\":\"/dev/no-such-tty-4\",\"from\":\"" +
+                         dir.File("zandor/com-ports") + "\""),
+            std::string::npos)
+      << run.out;
+  const std::string log = ReadFile(dir.File("log"));
+  EXPECT_NE(log.find("serial:COM3: COM3 opens /dev/no-such-tty-3 (set in ZANDOR_COM_PORTS)"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("from-the-file"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Files the command line writes and the device list it keeps: written into what the path is,
 // never replacing what is not a regular file, and every concurrent edit landing.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include "devices/DeviceList.h"
 #include "support/CliRunner.h"
 #include "support/Files.h"
+#include "support/Subprocess.h"
 #include "support/TempDir.h"
 
 namespace zandor {
@@ -18,6 +20,7 @@ namespace {
 using testing::CliRun;
 using testing::Zandor;
 using vel::testing::ReadFile;
+using vel::testing::Subprocess;
 using vel::testing::TempDir;
 using vel::testing::WriteText;
 
@@ -90,22 +93,86 @@ TEST(BinaryOutput, DevicesFifosAndStandardOutputAreWrittenInto) {
   EXPECT_EQ(Binary(dir.File("folder")).code, kExitFileError);
 }
 
-TEST(DeviceListFile, ConcurrentEditsAllLand) {
-  TempDir dir;
-  const std::string list = dir.File("KestaLST.txt");
+// Adds `rows` rows at once, each by a zandor of its own, through the list paths in turn; the
+// rows the list holds afterwards.
+std::size_t AddRowsAtOnce(const std::vector<std::string>& paths, int rows,
+                          const std::string& real) {
   std::vector<std::thread> editors;
-  for (int i = 0; i < 8; ++i) {
-    editors.emplace_back([&list, i] {
+  for (int i = 0; i < rows; ++i) {
+    editors.emplace_back([path = paths[static_cast<std::size_t>(i) % paths.size()], i] {
       EXPECT_EQ(
-          Zandor({"devices", "--list", list, "add", "--name", "unit" + std::to_string(i)}).code,
+          Zandor({"devices", "--list", path, "add", "--name", "unit" + std::to_string(i)}).code,
           kExitOk);
     });
   }
   for (std::thread& editor : editors) editor.join();
   vel::DeviceList loaded;
   std::string error;
-  ASSERT_TRUE(loaded.Load(list, &error)) << error;
-  EXPECT_EQ(loaded.Count(), 8u);
+  EXPECT_TRUE(loaded.Load(real, &error)) << error;
+  return loaded.Count();
+}
+
+TEST(DeviceListFile, ConcurrentEditsAllLand) {
+  TempDir dir;
+  const std::string list = dir.File("KestaLST.txt");
+  EXPECT_EQ(AddRowsAtOnce({list}, 8, list), 8u);
+}
+
+TEST(DeviceListFile, EditsThroughSymbolicLinksShareOneLockAndAllLand) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("lists"));
+  const std::string real = dir.File("lists/KestaLST.txt");
+  WriteText(real, "");
+  std::filesystem::create_symlink(real, dir.File("first.txt"));
+  std::filesystem::create_symlink("lists/KestaLST.txt", dir.File("second.txt"));
+  EXPECT_EQ(AddRowsAtOnce({dir.File("first.txt"), dir.File("second.txt")}, 16, real), 16u);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("first.txt")));
+  EXPECT_TRUE(std::filesystem::exists(dir.File("lists/.KestaLST.txt.lock")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File(".first.txt.lock")));
+}
+
+TEST(DeviceListFile, ReadingNeedsNoLockFile) {
+  TempDir dir;
+  const std::string list = dir.File("KestaLST.txt");
+  ASSERT_EQ(Zandor({"devices", "--list", list, "add", "--name", "A", "--port", "3"}).code, kExitOk);
+  // Where no lock file can be made (a folder in its place here; a read-only folder alike), the
+  // list still reads.
+  std::filesystem::remove(dir.File(".KestaLST.txt.lock"));
+  std::filesystem::create_directory(dir.File(".KestaLST.txt.lock"));
+  const CliRun listed = Zandor({"devices", "--list", list, "list"});
+  EXPECT_EQ(listed.code, kExitOk) << listed.err;
+  EXPECT_NE(listed.out.find("A  <Default Serial>  3"), std::string::npos) << listed.out;
+  EXPECT_EQ(Zandor({"devices", "--list", list, "list", "--json"}).code, kExitOk);
+  EXPECT_EQ(Zandor({"devices", "--list", list, "add"}).code, kExitFileError) << "edits lock";
+  if (geteuid() != 0) {  // the system's superuser writes in read-only folders too
+    std::filesystem::remove(dir.File(".KestaLST.txt.lock"));
+    chmod(dir.Path().c_str(), 0555);
+    EXPECT_EQ(Zandor({"devices", "--list", list, "list"}).code, kExitOk);
+    chmod(dir.Path().c_str(), 0755);
+  }
+}
+
+TEST(DeviceListFile, RowsNotReadWholeAreToldAndKept) {
+  TempDir dir;
+  const std::string list = dir.File("KestaLST.txt");
+  const std::string stored =
+      vel::testing::StoredList("A!<Default Serial>!2!<Default No Encryption>!B!10.0.0.5");
+  WriteText(list, stored);
+  const CliRun listed = Zandor({"devices", "--list", list, "list"});
+  EXPECT_EQ(listed.code, kExitOk);
+  EXPECT_NE(listed.err.find("row 2 (B): the list file ends inside this row, without its port and "
+                            "key"),
+            std::string::npos)
+      << listed.err;
+  const CliRun added = Zandor({"devices", "--list", list, "add", "--name", "C"});
+  EXPECT_EQ(added.code, kExitFileError);
+  EXPECT_NE(added.err.find("row 2 (B)"), std::string::npos) << added.err;
+  EXPECT_EQ(ReadFile(list), stored);
+  const CliRun update = Zandor({"update", kSample, "--devices", list, "--rows", "2"});
+  EXPECT_EQ(update.code, kExitNegative);
+  EXPECT_NE(update.out.find("row 2 B [tcp:10.0.0.5:1]: the list file ends inside this row"),
+            std::string::npos)
+      << update.out;
 }
 
 TEST(DeviceListFile, WhatIsNotADeviceListIsRefusedAndKept) {
@@ -148,6 +215,79 @@ TEST(DeviceListFile, RowsThatCannotWorkAreRefusedWhenEntered) {
   EXPECT_EQ(Zandor({"devices", "--list", list, "set", "1", "--port", "0"}).code, kExitNegative);
   EXPECT_NE(Zandor({"devices", "--list", list, "list"}).out.find("10.0.0.9  3000"),
             std::string::npos);
+}
+
+// The desktop program's version file (zandorupdate -v -f NAME): written where it can be, and
+// where it cannot, the program says why and fails.
+class VersionFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(kProgram)) GTEST_SKIP() << "built without the desktop";
+  }
+  static Subprocess Write(const std::string& name) {
+    return Subprocess({kProgram, "-v", "-f", name});
+  }
+  // Runs the program and expects it to fail naming `reason`.
+  static void ExpectRefused(Subprocess program, const std::string& reason) {
+    const int code = program.Wait();
+    EXPECT_NE(code, 0) << reason;
+    EXPECT_NE(program.err.find("cannot write the version file"), std::string::npos) << program.err;
+    EXPECT_NE(program.err.find(reason), std::string::npos) << program.err;
+  }
+
+  inline static const std::string kProgram = std::string(ZANDOR_BIN_DIR) + "/zandorupdate";
+  inline static const std::string kText{"major=2\r\nminor=4\r\npoint=5\r\nphase=5\r\nbuild=1\r\n\0",
+                                        46};
+  TempDir dir;
+};
+
+TEST_F(VersionFile, IsWrittenIntoFilesAndFifos) {
+  Subprocess file = Write(dir.File("version.txt"));
+  EXPECT_EQ(file.Wait(), 0) << file.err;
+  EXPECT_EQ(ReadFile(dir.File("version.txt")), kText);
+  const std::string fifo = dir.File("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = ReadFile(fifo); });
+  Subprocess piped = Write(fifo);
+  EXPECT_EQ(piped.Wait(), 0) << piped.err;
+  // Lets the reader go should the program never have opened the FIFO.
+  const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+  if (writer >= 0) close(writer);
+  reader.join();
+  EXPECT_EQ(received, kText);
+}
+
+TEST_F(VersionFile, WhatCannotBeWrittenIsSaidAndFails) {
+  std::filesystem::create_directory(dir.File("folder"));
+  ExpectRefused(Write(dir.File("folder")), "not a regular file");
+  WriteText(dir.File("a.txt"), "shared");
+  ASSERT_EQ(link(dir.File("a.txt").c_str(), dir.File("b.txt").c_str()), 0);
+  ExpectRefused(Write(dir.File("a.txt")), "other hard links");
+  EXPECT_EQ(ReadFile(dir.File("b.txt")), "shared");
+  std::filesystem::create_symlink(dir.File("missing/v.txt"), dir.File("dangling.txt"));
+  ExpectRefused(Write(dir.File("dangling.txt")), "symbolic link to a missing file");
+  if (std::filesystem::exists("/dev/full")) {
+    ExpectRefused(Write("/dev/full"), "No space left on device");
+  }
+  // A folder nothing may be written in: a read-only one, or (for the superuser, who writes in
+  // those) the kernel's own.
+  if (geteuid() != 0) {
+    std::filesystem::create_directory(dir.File("readonly"));
+    chmod(dir.File("readonly").c_str(), 0555);
+    ExpectRefused(Write(dir.File("readonly/v.txt")), "Permission denied");
+  } else if (std::filesystem::exists("/sys/kernel")) {
+    ExpectRefused(Write("/sys/zandor-version.txt"), "Permission denied");
+  }
+}
+
+TEST_F(VersionFile, AFullDiskLeavesTheOldFileAndFails) {
+  // The shell ignores SIGXFSZ and lets no file grow: every write fails as on a full disk.
+  WriteText(dir.File("version.txt"), "old");
+  ExpectRefused(Subprocess({"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" -v -f \"$1\"",
+                            kProgram, dir.File("version.txt")}),
+                "File too large");
+  EXPECT_EQ(ReadFile(dir.File("version.txt")), "old");
 }
 
 }  // namespace

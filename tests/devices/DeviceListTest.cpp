@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "devices/DeviceList.h"
+#include "devices/DeviceWalks.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
 
@@ -135,6 +138,112 @@ TEST(DeviceListRules, PortNumbers) {
   EXPECT_EQ(PortNumber("12abc"), 12);
   EXPECT_EQ(PortNumber("abc"), -1);
   EXPECT_EQ(PortNumber(""), -1);
+}
+
+TEST(DeviceListFile, RowsThatDoNotReadBackAreNeverRewrittenAsTheyStand) {
+  testing::TempDir dir;
+  const std::string path = dir.File("KestaLST.txt");
+  const std::string longName(300, 'N');
+  const std::string stored =
+      testing::StoredList(longName + "!<Default Serial>!2!<Default No Encryption>!B!" +
+                          "10.0.0.5!3000!<Default No Encryption>");
+  testing::WriteText(path, stored);
+  DeviceList list;
+  std::string error;
+  ASSERT_TRUE(list.Load(path, &error));
+  ASSERT_EQ(list.ReadNotes().size(), 1u);
+  EXPECT_NE(list.ReadNotes()[0].find("row 1"), std::string::npos) << list.ReadNotes()[0];
+  EXPECT_NE(list.ReadNotes()[0].find("255"), std::string::npos) << list.ReadNotes()[0];
+  // An edit of row 2 would cut row 1's name: refused, naming row 1, and the file kept.
+  ASSERT_TRUE(list.SetCell(1, DeviceColumn::kName, "B2", &error));
+  EXPECT_FALSE(list.Save(path, &error));
+  EXPECT_NE(error.find("row 1"), std::string::npos) << error;
+  EXPECT_EQ(testing::ReadFile(path), stored);
+  // Once the operator sets that name, the list is written.
+  ASSERT_TRUE(list.SetCell(0, DeviceColumn::kName, "A", &error));
+  ASSERT_TRUE(list.Save(path, &error)) << error;
+  DeviceList again;
+  ASSERT_TRUE(again.Load(path, &error));
+  EXPECT_TRUE(again.ReadNotes().empty());
+  EXPECT_EQ(again.Row(1).name, "B2");
+}
+
+TEST(DeviceListFile, AListCutShortIsToldAndItsLastRowNeverBecomesCom1) {
+  testing::TempDir dir;
+  const std::string path = dir.File("KestaLST.txt");
+  const std::string stored =
+      testing::StoredList("A!<Default Serial>!2!<Default No Encryption>!B!10.0.0.5");
+  testing::WriteText(path, stored);
+  DeviceList list;
+  std::string error;
+  ASSERT_TRUE(list.Load(path, &error));
+  ASSERT_EQ(list.Count(), 2u);
+  ASSERT_EQ(list.ReadNotes().size(), 1u);
+  EXPECT_NE(list.ReadNotes()[0].find("row 2"), std::string::npos) << list.ReadNotes()[0];
+  EXPECT_NE(list.ReadNotes()[0].find("port"), std::string::npos) << list.ReadNotes()[0];
+  // A walk does not take the row to a port or key it never had.
+  std::string problem;
+  EXPECT_FALSE(TargetForRow(list.Row(1), &problem));
+  EXPECT_NE(problem.find("port"), std::string::npos) << problem;
+  EXPECT_FALSE(RowOfList(1, list.Row(1)).target);
+  EXPECT_TRUE(TargetForRow(list.Row(0), &problem));
+  // Nor is it written back with invented cells.
+  list.AddDevice();
+  EXPECT_FALSE(list.Save(path, &error));
+  EXPECT_NE(error.find("row 2"), std::string::npos) << error;
+  EXPECT_EQ(testing::ReadFile(path), stored);
+  ASSERT_TRUE(list.SetCell(1, DeviceColumn::kPort, "3000", &error));
+  EXPECT_FALSE(list.Save(path, &error)) << "the key is still missing";
+  ASSERT_TRUE(list.SetCell(1, DeviceColumn::kKey, kNoEncryption, &error));
+  EXPECT_TRUE(list.Save(path, &error)) << error;
+  // A serial row's key follows from its being serial.
+  testing::WriteText(path, testing::StoredList("C!<Default Serial>!4"));
+  ASSERT_TRUE(list.Load(path, &error));
+  ASSERT_TRUE(TargetForRow(list.Row(0), &problem));
+  EXPECT_EQ(TargetForRow(list.Row(0), &problem)->portName, "COM4");
+  EXPECT_FALSE(list.Save(path, &error));
+  testing::WriteText(path, testing::StoredList("C!<Default Serial>"));
+  ASSERT_TRUE(list.Load(path, &error));
+  ASSERT_TRUE(list.SetCell(0, DeviceColumn::kPort, "4", &error));
+  EXPECT_TRUE(list.Save(path, &error)) << error;
+  // A row removed is no longer in the way.
+  testing::WriteText(path, testing::StoredList("A!<Default Serial>!2!<Default No Encryption>!B"));
+  ASSERT_TRUE(list.Load(path, &error));
+  list.DeleteSelectedDevice(1);
+  EXPECT_TRUE(list.Save(path, &error)) << error;
+  EXPECT_EQ(testing::ReadFile(path),
+            testing::StoredList("A!<Default Serial>!2!<Default No Encryption>"));
+}
+
+TEST(DeviceListLockFile, IsTheRealFilesSoLinksShareIt) {
+  testing::TempDir dir;
+  std::filesystem::create_directory(dir.File("real"));
+  const std::string real = dir.File("real/KestaLST.txt");
+  testing::WriteText(real, "");
+  std::filesystem::create_symlink(real, dir.File("first.txt"));
+  std::filesystem::create_symlink("real/KestaLST.txt", dir.File("second.txt"));
+  EXPECT_EQ(DeviceListLock::LockPathOf(dir.File("first.txt")),
+            DeviceListLock::LockPathOf(dir.File("second.txt")));
+  std::string error;
+  const auto held = DeviceListLock::Acquire(dir.File("first.txt"), &error);
+  ASSERT_TRUE(held) << error;
+  const WaitControl brief{nullptr, std::chrono::milliseconds(100), {}};
+  for (const std::string& path : {dir.File("second.txt"), real}) {
+    EXPECT_FALSE(DeviceListLock::Acquire(path, &error, brief)) << path;
+    EXPECT_NE(error.find("gave up"), std::string::npos) << error;
+  }
+}
+
+TEST(DeviceListLockFile, AWaitEndsWhenStopped) {
+  testing::TempDir dir;
+  const std::string path = dir.File("KestaLST.txt");
+  std::string error;
+  const auto held = DeviceListLock::Acquire(path, &error);
+  ASSERT_TRUE(held) << error;
+  CancelFlag stop;
+  stop.Request();
+  EXPECT_FALSE(DeviceListLock::Acquire(path, &error, WaitControl{.stop = &stop}));
+  EXPECT_EQ(error, "interrupted");
 }
 
 }  // namespace

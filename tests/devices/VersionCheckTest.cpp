@@ -49,9 +49,7 @@ TEST(Verdicts, AuxiliaryLines) {
 
 class Confirmation : public ::testing::Test {
  protected:
-  void Load(const std::string& text) {
-    ASSERT_TRUE(HexFileLoader(file).Load(text, "t.hex").ok());
-  }
+  void Load(const std::string& text) { ASSERT_TRUE(HexFileLoader(file).Load(text, "t.hex").ok()); }
   void Unit(int u, const std::string& type, const std::string& hw, const std::string& fw) {
     device.unitCount = std::max(device.unitCount, u + 1);
     device.typeCode[u] = type;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "common/Strings.h"
 #include "image/HexFileLoader.h"
 #include "support/RecordingProgress.h"
@@ -103,6 +105,74 @@ TEST(HexFileTest, EveryImageIsTestedAndTheEarliestDefectNamed) {
   EXPECT_EQ(defect->line, 6);
   EXPECT_EQ(DescribeDefect(*defect), "Record 2 of image 1 (line 6) fails its checksum.");
   EXPECT_FALSE(Loaded(image0 + image0).FirstDefect());
+}
+
+std::string Line(const VelHexRec& record) { return record.FormatLine(); }
+
+// Records a device should never get: the test fails them by record and line, and so an update
+// refuses them.
+TEST(HexFileTest, RefusesRecordsADeviceShouldNeverGet) {
+  struct Case {
+    std::string text;
+    HexDefect::Kind kind;
+    std::string description;
+  };
+  const std::string end = ":00000001FF\n";
+  const std::string sixteen = "00112233445566778899AABBCCDDEEFF";
+  const Case cases[] = {
+      {":0100000011EE\n:0100000022DD\n" + end, HexDefect::Kind::kOverlap,
+       "Record 2 of image 0 (line 2) gives other data to segment FF at offset 0x0000, which an "
+       "earlier record of the image filled."},
+      {":020000040001F9\n:0100000011EE\n:020000040002F8\n:0100000022DD\n" +
+           Line(VelHexRec::AddressRecord(4, 1)) + ":0100000012ED\n" + end,
+       HexDefect::Kind::kOverlap,
+       "Record 6 of image 0 (line 6) gives other data to segment 01 at offset 0x0000, which an "
+       "earlier record of the image filled."},
+      {Line(VelHexRec(0xFFF8, sixteen)) + end, HexDefect::Kind::kWrapsSegment,
+       "Record 1 of image 0 (line 1) runs past the end of its 64 KiB segment."},
+      {":0100000011EE junk\n" + end, HexDefect::Kind::kTrailingText,
+       "Record 1 of image 0 (line 1) is followed by other characters on its line."},
+      {":0100000011EE00\r\n" + end, HexDefect::Kind::kTrailingText,
+       "Record 1 of image 0 (line 1) is followed by other characters on its line."},
+      {":0100000011EE:00000001FF\n", HexDefect::Kind::kTrailingText,
+       "Record 1 of image 0 (line 1) is followed by other characters on its line."},
+      {":0100000011EE\n:00000006FA\n" + end, HexDefect::Kind::kUnknownType,
+       "Record 2 of image 0 (line 2) has record type 06, which Intel HEX does not have."},
+  };
+  for (const Case& c : cases) {
+    const FirmwareFile file = Loaded(c.text);
+    EXPECT_EQ(file.TestHexFile(nullptr), HexTestOutcome::kFailed) << c.text;
+    testing::RecordingProgress progress;
+    EXPECT_EQ(file.TestHexFile(&progress), HexTestOutcome::kFailed) << c.text;
+    EXPECT_FALSE(progress.active);
+    const auto defect = file.FirstDefect();
+    ASSERT_TRUE(defect) << c.text;
+    EXPECT_EQ(defect->kind, c.kind) << c.text;
+    EXPECT_EQ(DescribeDefect(*defect), c.description) << c.text;
+  }
+}
+
+TEST(HexFileTest, SoundFilesStillPass) {
+  const std::string sound[] = {
+      // The same data twice at one address, a record ending at the top of its segment, the
+      // start address records, blanks and CR LF after records, text on lines of its own.
+      ":0100000011EE\r\n:0100000011EE \t\r\n" + Line(VelHexRec(0xFFF0, std::string(32, 'A'))) +
+          ":0400000300003800C1\n:04000005000000CD2A\n; remark\n:00000001FF",
+      // Data at one offset of two different segments.
+      ":020000040001F9\n:0100000011EE\n:020000040002F8\n:0100000022DD\n:00000001FF\n",
+      // A file that ends with the old end-of-file character.
+      ":0100000011EE\n:00000001FF\n\x1a",
+  };
+  for (const std::string& text : sound) {
+    const FirmwareFile file = Loaded(text);
+    EXPECT_EQ(file.TestHexFile(nullptr), HexTestOutcome::kPassed) << text;
+    EXPECT_FALSE(file.FirstDefect()) << text;
+  }
+  for (const auto& sample : std::filesystem::directory_iterator(ZANDOR_SAMPLES_DIR)) {
+    FirmwareFile file;
+    ASSERT_TRUE(HexFileLoader(file).LoadPath(sample.path().string()).ok());
+    EXPECT_EQ(file.TestHexFile(nullptr), HexTestOutcome::kPassed) << sample.path();
+  }
 }
 
 }  // namespace

@@ -58,17 +58,23 @@ TEST(PortNames, TheFileSkipsCommentsAndLinesThatAreNoEntry) {
   EXPECT_EQ(PortNameMap::ParseFile(map.FileText()).Entries(), map.Entries());
 }
 
-TEST(PortNames, TheUsersFileComesBeforeTheEnvironment) {
+TEST(PortNames, TheEnvironmentComesBeforeTheUsersFile) {
   TempDir dir;
   ConfigScope scope(dir.Path(), "COM1=/dev/from-env1,COM2=/dev/from-env2");
   EXPECT_EQ(PortMapFilePath(), (dir.Path() / "zandor/com-ports").string());
   EXPECT_EQ(PortNameMap::ForThisUser().Resolve("COM1"), "/dev/from-env1");  // no file yet
 
-  WriteText(PortMapFilePath(), "COM1=/dev/from-file\n");
+  // The variable is the more specific choice, made for this run: it wins over the file.
+  WriteText(PortMapFilePath(), "COM1=/dev/from-file\nCOM3=/dev/from-file3\n");
   const PortNameMap map = PortNameMap::ForThisUser();
-  EXPECT_EQ(map.Resolve("COM1"), "/dev/from-file");
+  EXPECT_EQ(map.Resolve("COM1"), "/dev/from-env1");
   EXPECT_EQ(map.Resolve("COM2"), "/dev/from-env2");
-  EXPECT_EQ(map.Resolve("COM3"), "/dev/ttyS2");
+  EXPECT_EQ(map.Resolve("COM3"), "/dev/from-file3");
+  EXPECT_EQ(map.Resolve("COM4"), "/dev/ttyS3");
+  // And it says where each name was found.
+  EXPECT_EQ(map.Origin("com1"), kPortMapVariable);
+  EXPECT_EQ(map.Origin("COM3"), PortMapFilePath());
+  EXPECT_EQ(map.Origin("COM4"), "");
 }
 
 TEST(PortNames, SavingMakesTheFolderAndReadsBack) {

@@ -14,6 +14,12 @@ struct CliRun {
   std::string err;
 };
 
+// The JSON result event of a device a stop request cancelled.
+inline std::string CancelledResultEvent(const std::string& device) {
+  return "{\"event\":\"result\",\"device\":\"" + device +
+         "\",\"status\":30006,\"text\":\"Cancelled at the operator's request\",\"success\":false}";
+}
+
 // Runs zandor in this process with stderr not a terminal.
 inline CliRun Zandor(const std::vector<std::string>& words) {
   std::ostringstream out, err;

@@ -17,4 +17,11 @@ inline void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// A device list's stored form of a plain text (every byte shifted by 4), for lists no row edit
+// could make.
+inline std::string StoredList(std::string plain) {
+  for (char& c : plain) c = static_cast<char>(c + 4);
+  return plain;
+}
+
 }  // namespace vel::testing

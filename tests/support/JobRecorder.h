@@ -27,7 +27,7 @@ class JobRecorder final : public JobEventSink {
   void Answer(JobQuestion& question) const {
     if (question.GetKind() == JobQuestion::Kind::kYesNo) {
       question.Answer(question.GetQuestion() == Question::kNotResponding ? cancelOnSilence
-                                                                          : acceptUnknown);
+                                                                         : acceptUnknown);
       return;
     }
     VersionCheck check(*question.Request());

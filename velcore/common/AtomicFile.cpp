@@ -85,7 +85,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents, mod
 }
 
 bool WriteIntoPath(const std::string& path, std::string_view contents, mode_t mode,
-                   std::string* error) {
+                   std::string* error, const WaitControl& wait) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) {
     return WriteFileAtomically(path, contents, mode, error);
@@ -94,17 +94,15 @@ bool WriteIntoPath(const std::string& path, std::string_view contents, mode_t mo
     *error = "not a regular file, character device or FIFO; it is left as it is";
     return false;
   }
-  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0 || !WriteAll(fd, contents)) {
-    *error = std::strerror(errno);
-    if (fd >= 0) close(fd);
-    return false;
-  }
-  if (close(fd) != 0) {
+  const int fd = OpenForWriting(path, 0, 0, wait, error);
+  if (fd < 0) return false;
+  const WaitControl writing{wait.stop, std::chrono::milliseconds::max(), {}};
+  const bool written = WriteWaiting(fd, contents, writing, error);
+  if (close(fd) != 0 && written) {
     *error = std::strerror(errno);
     return false;
   }
-  return true;
+  return written;
 }
 
 }  // namespace vel

@@ -10,10 +10,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "common/AtomicFile.h"
+#include "common/Format.h"
 #include "common/Strings.h"
 #include "link/KeyText.h"
 
@@ -40,10 +42,47 @@ int PortNumber(const std::string& cell) {
   return i == 0 ? -1 : static_cast<int>(value);
 }
 
-DeviceList::DeviceList() : addressChoices_{kDefaultSerial}, keyChoices_{kNoEncryption} {}
+std::string UnreadCellsText(const DeviceEntry& entry) {
+  static constexpr std::pair<DeviceColumn, const char*> kNames[] = {
+      {DeviceColumn::kName, "name"},
+      {DeviceColumn::kAddress, "address"},
+      {DeviceColumn::kPort, "port"},
+      {DeviceColumn::kKey, "key"}};
+  const auto cells = [](unsigned bits) {
+    std::string names;
+    for (const auto& [column, name] : kNames) {
+      if ((bits & DeviceEntry::CellBit(column)) == 0) continue;
+      names += std::string(names.empty() ? "" : " and ") + name;
+    }
+    return names;
+  };
+  std::string text;
+  if (entry.missingCells != 0) {
+    text = "the list file ends inside this row, without its " + cells(entry.missingCells);
+  }
+  if (entry.cutCells != 0) {
+    text += std::string(text.empty() ? "" : "; ") + "its " + cells(entry.cutCells) +
+            " held more than 255 characters and was cut";
+  }
+  return text;
+}
 
-void DeviceList::AddChoice(std::vector<std::string>& list, const std::string& text) {
-  if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(text);
+namespace {
+
+// "row 3 (NAME): " and what was not read whole of it.
+std::string RowNote(std::size_t row, const DeviceEntry& entry) {
+  constexpr std::size_t kShownName = 32;
+  const std::string name =
+      entry.name.size() > kShownName ? entry.name.substr(0, kShownName) + "..." : entry.name;
+  return "row " + std::to_string(row + 1) + " (" + name + "): " + UnreadCellsText(entry);
+}
+
+}  // namespace
+
+DeviceList::DeviceList() = default;
+
+void DeviceList::Choices::Add(const std::string& text) {
+  if (known.insert(text).second) list.push_back(text);
 }
 
 std::size_t DeviceList::AddDevice() {
@@ -93,6 +132,8 @@ bool DeviceList::PasteDevice() {
   target.port = source.port;
   target.key = source.key;
   target.status = source.status;
+  target.cutCells = source.cutCells;
+  target.missingCells = source.missingCells;
   return true;
 }
 
@@ -122,7 +163,7 @@ bool DeviceList::SetCell(std::size_t row, DeviceColumn column, const std::string
       break;
     case DeviceColumn::kAddress:
       entry.address = text;
-      AddChoice(addressChoices_, text);
+      addressChoices_.Add(text);
       if (entry.IsSerial()) entry.key = kNoEncryption;
       break;
     case DeviceColumn::kPort:
@@ -138,12 +179,17 @@ bool DeviceList::SetCell(std::size_t row, DeviceColumn column, const std::string
         return false;
       }
       entry.key = text;
-      AddChoice(keyChoices_, text);
+      keyChoices_.Add(text);
       break;
     case DeviceColumn::kStatus:
       entry.status = text;
       break;
   }
+  // The operator has set the cell; a serial row's key follows from its being serial.
+  unsigned set = DeviceEntry::CellBit(column);
+  if (entry.IsSerial()) set |= DeviceEntry::CellBit(DeviceColumn::kKey);
+  entry.cutCells &= ~set;
+  entry.missingCells &= ~set;
   return true;
 }
 
@@ -175,31 +221,45 @@ std::vector<DeviceEntry> DeviceList::Decode(const std::string& stored) {
   for (char& c : text) c = static_cast<char>(static_cast<unsigned char>(c) - kShift);
   std::vector<DeviceEntry> rows;
   if (text.empty()) return rows;
+  rows.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), kSeparator)) /
+                   kFieldsPerRow +
+               1);
+  constexpr DeviceColumn kColumns[kFieldsPerRow] = {DeviceColumn::kName, DeviceColumn::kAddress,
+                                                    DeviceColumn::kPort, DeviceColumn::kKey};
   std::size_t start = 0;
   int field = 0;
   for (;;) {
     const std::size_t end = text.find(kSeparator, start);
     std::string token =
         text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    token.resize(std::min(token.size(), kMaxTokenLength));
-    switch (field % kFieldsPerRow) {
-      case 0:
-        rows.emplace_back();
-        rows.back().name = token;
+    if (field % kFieldsPerRow == 0) rows.emplace_back();
+    DeviceEntry& row = rows.back();
+    const DeviceColumn column = kColumns[field % kFieldsPerRow];
+    if (token.size() > kMaxTokenLength) {
+      token.resize(kMaxTokenLength);
+      row.cutCells |= DeviceEntry::CellBit(column);
+    }
+    switch (column) {
+      case DeviceColumn::kName:
+        row.name = std::move(token);
         break;
-      case 1:
-        rows.back().address = token;
+      case DeviceColumn::kAddress:
+        row.address = std::move(token);
         break;
-      case 2:
-        rows.back().port = token;
+      case DeviceColumn::kPort:
+        row.port = std::move(token);
         break;
-      case 3:
-        rows.back().key = token;
+      default:
+        row.key = std::move(token);
         break;
     }
     ++field;
     if (end == std::string::npos) break;
     start = end + 1;
+  }
+  // The file ended inside its last row: the cells after the last field are not the file's.
+  for (int missing = field % kFieldsPerRow; missing != 0 && missing < kFieldsPerRow; ++missing) {
+    rows.back().missingCells |= DeviceEntry::CellBit(kColumns[missing]);
   }
   return rows;
 }
@@ -252,9 +312,13 @@ bool DeviceList::Load(const std::string& path, std::string* error) {
   } else {
     rows_ = Decode(text);
   }
-  for (const DeviceEntry& row : rows_) {
-    AddChoice(addressChoices_, row.address);
-    AddChoice(keyChoices_, row.key);
+  notes_.clear();
+  addressChoices_.known.reserve(addressChoices_.known.size() + rows_.size());
+  keyChoices_.known.reserve(keyChoices_.known.size() + rows_.size());
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    addressChoices_.Add(rows_[row].address);
+    keyChoices_.Add(rows_[row].key);
+    if (!rows_[row].IsReadWhole()) notes_.push_back(RowNote(row, rows_[row]));
   }
   copySource_.reset();
   pasteTarget_.reset();
@@ -266,6 +330,13 @@ bool DeviceList::Save(const std::string& path, std::string* error) const {
   bool missing = false;
   if (!ReadListFile(path, &existing, &missing, error) && !missing) {
     *error += "; it is left as it is";
+    return false;
+  }
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    if (rows_[row].IsReadWhole()) continue;
+    *error = RowNote(row, rows_[row]) +
+             "; writing the list would change that row, so the list is left as it is (set those "
+             "cells or remove the row)";
     return false;
   }
   return WriteFileAtomically(path, Encode(rows_), 0600, error, FileMode::kAlways);
@@ -292,20 +363,46 @@ bool IsUsableRow(const DeviceEntry& row, std::string* error) {
   return true;
 }
 
+std::string DeviceListLock::LockPathOf(const std::string& listPath) {
+  // Follow the links to the file itself (which need not exist yet).
+  std::string path = listPath;
+  constexpr int kMostLinks = 40;  // as the system follows them
+  for (int hop = 0; hop < kMostLinks; ++hop) {
+    std::error_code failed;
+    const std::filesystem::path link(path);
+    if (!std::filesystem::is_symlink(link, failed)) break;
+    const std::filesystem::path target = std::filesystem::read_symlink(link, failed);
+    if (failed) break;
+    path = (target.is_absolute() ? target : link.parent_path() / target).string();
+  }
+  const std::size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  return folder + "." + name + ".lock";
+}
+
 std::optional<DeviceListLock> DeviceListLock::Acquire(const std::string& listPath,
-                                                      std::string* error) {
-  const std::size_t slash = listPath.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "" : listPath.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? listPath : listPath.substr(slash + 1);
-  const std::string lockPath = folder + "." + name + ".lock";
-  const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+                                                      std::string* error, const WaitControl& wait) {
+  const std::string lockPath = LockPathOf(listPath);
+  const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
     *error = lockPath + ": " + std::strerror(errno);
     return std::nullopt;
   }
-  while (flock(fd, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
-    *error = lockPath + ": " + std::strerror(errno);
+  int failure = 0;
+  const WaitEnd end = WaitUntil(wait, [&] {
+    failure = flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+    return failure != EWOULDBLOCK && failure != EINTR;
+  });
+  if (end != WaitEnd::kDone || failure != 0) {
+    if (end == WaitEnd::kStopped) {
+      *error = "interrupted";
+    } else if (end == WaitEnd::kTimedOut) {
+      *error = Format("gave up after %g s: another program holds the lock (%s)",
+                      static_cast<double>(wait.limit.count()) / 1000, lockPath.c_str());
+    } else {
+      *error = lockPath + ": " + std::strerror(failure);
+    }
     close(fd);
     return std::nullopt;
   }

@@ -1,6 +1,7 @@
 #include "devices/DeviceOperations.h"
 
 #include "common/Strings.h"
+#include "devices/KeyMask.h"
 #include "engine/VelUpdateDoc.h"
 #include "link/KeyText.h"
 
@@ -77,10 +78,11 @@ DeviceResult Ended(CVelUpdateDoc& doc, int code, bool succeeded,
 }  // namespace
 
 std::string MaskedTarget(const std::string& text) {
-  if (text.rfind("tcp:", 0) != 0) return text;
+  if (text.rfind("tcp:", 0) != 0) return MaskKeys(text);
   const std::size_t hostEnd = text.find(':', 4);
   const std::size_t portEnd = hostEnd == std::string::npos ? hostEnd : text.find(':', hostEnd + 1);
-  return portEnd == std::string::npos ? text : text.substr(0, portEnd + 1) + "<key>";
+  return portEnd == std::string::npos ? MaskKeys(text)
+                                      : MaskKeys(text.substr(0, portEnd + 1)) + "<key>";
 }
 
 std::optional<DeviceTarget> ParseTarget(const std::string& text, std::string* error) {

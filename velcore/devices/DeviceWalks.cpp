@@ -1,11 +1,50 @@
 #include "devices/DeviceWalks.h"
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+
+#include <cstdlib>
+#include <filesystem>
+
 #include "common/Strings.h"
 #include "link/KeyText.h"
+#include "link/PortNames.h"
+#include "link/TcpLink.h"
 
 namespace vel {
 
+namespace {
+
+// Whether an IPv4 address (network order) reaches this host: the unspecified address, the
+// loopback network and the addresses of this host's interfaces all lead to what listens on
+// every address.
+bool IsThisHost(std::uint32_t address) {
+  const std::uint32_t host = ntohl(address);
+  if (host == INADDR_ANY || (host >> 24) == IN_LOOPBACKNET) return true;
+  ifaddrs* interfaces = nullptr;
+  if (getifaddrs(&interfaces) != 0) return false;
+  bool found = false;
+  for (const ifaddrs* i = interfaces; i != nullptr && !found; i = i->ifa_next) {
+    found = i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET &&
+            reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == address;
+  }
+  freeifaddrs(interfaces);
+  return found;
+}
+
+}  // namespace
+
 std::optional<DeviceTarget> TargetForRow(const DeviceEntry& row, std::string* problem) {
+  // A cell the list file never held (it ended inside the row) is no way to reach a device; a
+  // serial row has no key to miss.
+  unsigned reach =
+      DeviceEntry::CellBit(DeviceColumn::kAddress) | DeviceEntry::CellBit(DeviceColumn::kPort);
+  if (!row.IsSerial()) reach |= DeviceEntry::CellBit(DeviceColumn::kKey);
+  if ((row.missingCells & reach) != 0) {
+    *problem = UnreadCellsText(row);
+    return std::nullopt;
+  }
   DeviceTarget target;
   if (row.IsSerial()) {
     target.kind = LinkKind::kSerial;
@@ -31,11 +70,31 @@ std::string LinkOfRow(const DeviceEntry& row) {
   return row.IsSerial() ? "serial:COM" + row.port : "tcp:" + row.address + ":" + row.port;
 }
 
+std::string EndpointOf(const DeviceTarget& target) {
+  if (target.kind == LinkKind::kSerial) {
+    // The device the name opens, however the name is written or linked to.
+    const std::string path = PortNameMap::ForThisUser().Resolve(target.portName);
+    std::error_code unresolved;
+    const std::filesystem::path real = std::filesystem::canonical(path, unresolved);
+    return "serial:" + (path.empty() ? target.portName : unresolved ? path : real.string());
+  }
+  // The socket the engine connects to, however its address and port are written.
+  TcpEndpoint endpoint;
+  if (!MakeEndpoint(target.address, target.port, &endpoint)) {
+    return "tcp:" + target.address + ":" + target.port;
+  }
+  char address[INET_ADDRSTRLEN] = "this host";
+  if (!IsThisHost(endpoint.address)) {
+    inet_ntop(AF_INET, &endpoint.address, address, sizeof address);
+  }
+  return "tcp:" + std::string(address) + ":" + std::to_string(ntohs(endpoint.port));
+}
+
 JobRow RowOfList(std::size_t row, const DeviceEntry& entry) {
   JobRow job;
   job.row = row;
   job.target = TargetForRow(entry, &job.problem);
-  job.link = LinkOfRow(entry);
+  job.link = job.target ? EndpointOf(*job.target) : LinkOfRow(entry);
   return job;
 }
 

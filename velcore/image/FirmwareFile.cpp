@@ -28,6 +28,41 @@ const VelMemMap& FirmwareFile::GetMemMap(int k, ProgressSink* progress, bool jqh
   return *slot.memMap;
 }
 
+std::optional<HexDefect> FirmwareFile::RecordDefect(int slot, const VelHexFile& node) {
+  const VelHexRec& record = node.GetRecord();
+  HexDefect defect{HexDefect::Kind::kChecksum, slot, node.RecordNumber(), node.Line()};
+  if (!node.IsRecordValid()) return defect;
+  if (record.Type() > kStartLinearAddressRecord) {
+    defect.kind = HexDefect::Kind::kUnknownType;
+    defect.type = record.Type();
+    return defect;
+  }
+  if (record.Type() == kDataRecord &&
+      std::size_t{record.Address()} + record.ByteCount() > kSegmentSize) {
+    defect.kind = HexDefect::Kind::kWrapsSegment;
+    return defect;
+  }
+  if (node.HasTrailingText()) {
+    defect.kind = HexDefect::Kind::kTrailingText;
+    return defect;
+  }
+  return std::nullopt;
+}
+
+std::optional<HexDefect> FirmwareFile::OverlapDefect(int slot) const {
+  if (Chain(slot) == nullptr) return std::nullopt;
+  // The map the update sends from, or one made for the test alone.
+  std::optional<VelMemMap> ownMap;
+  const VelMemMap* map = MemMap(slot);
+  if (map == nullptr) map = &ownMap.emplace(Chain(slot));
+  const auto& overwrite = map->FirstOverwrite();
+  if (!overwrite) return std::nullopt;
+  HexDefect defect{HexDefect::Kind::kOverlap, slot, overwrite->record, overwrite->line};
+  defect.segment = overwrite->segment;
+  defect.offset = overwrite->offset;
+  return defect;
+}
+
 HexTestOutcome FirmwareFile::TestHexFile(ProgressSink* progress) const {
   if (!HasFile()) return HexTestOutcome::kNoFile;
   if (colonlessRecordLine_ != 0) return HexTestOutcome::kFailed;
@@ -37,7 +72,7 @@ HexTestOutcome FirmwareFile::TestHexFile(ProgressSink* progress) const {
   bool cancelled = false;
   for (int slot = 0; slot < kImageSlots && !cancelled; ++slot) {
     for (const VelHexFile* node = Chain(slot); node != nullptr; node = node->GetNext()) {
-      if (!node->IsRecordValid()) {
+      if (RecordDefect(slot, *node)) {
         if (shown) progress->EndProgress();
         return HexTestOutcome::kFailed;
       }
@@ -51,22 +86,28 @@ HexTestOutcome FirmwareFile::TestHexFile(ProgressSink* progress) const {
     }
   }
   if (shown) progress->EndProgress();
-  return cancelled ? HexTestOutcome::kCancelled : HexTestOutcome::kPassed;
+  if (cancelled) return HexTestOutcome::kCancelled;
+  for (int slot = 0; slot < kImageSlots; ++slot) {
+    if (OverlapDefect(slot)) return HexTestOutcome::kFailed;
+  }
+  return HexTestOutcome::kPassed;
 }
 
 std::optional<HexDefect> FirmwareFile::FirstDefect() const {
   std::optional<HexDefect> first;
+  const auto consider = [&first](const std::optional<HexDefect>& defect) {
+    if (defect && (!first || defect->line < first->line)) first = defect;
+  };
   if (colonlessRecordLine_ != 0) {
-    first = HexDefect{HexDefect::Kind::kMissingColon, 0, 0, colonlessRecordLine_};
+    consider(HexDefect{HexDefect::Kind::kMissingColon, 0, 0, colonlessRecordLine_});
   }
   for (int slot = 0; slot < kImageSlots; ++slot) {
     for (const VelHexFile* node = Chain(slot); node != nullptr; node = node->GetNext()) {
-      if (node->IsRecordValid()) continue;
-      if (!first || node->Line() < first->line) {
-        first = HexDefect{HexDefect::Kind::kChecksum, slot, node->RecordNumber(), node->Line()};
-      }
-      break;
+      const auto defect = RecordDefect(slot, *node);
+      consider(defect);
+      if (defect) break;
     }
+    consider(OverlapDefect(slot));
   }
   return first;
 }
@@ -93,12 +134,28 @@ std::vector<int> HexTestMessageIds(HexTestOutcome outcome) {
 }
 
 std::string DescribeDefect(const HexDefect& defect) {
-  if (defect.kind == HexDefect::Kind::kMissingColon) {
-    return Format(LoadString(ids::kDefectMissingColon).c_str(),
+  const auto record = [&defect](int id) {
+    return Format(LoadString(id).c_str(), defect.record, defect.slot,
                   static_cast<long long>(defect.line));
+  };
+  switch (defect.kind) {
+    case HexDefect::Kind::kMissingColon:
+      return Format(LoadString(ids::kDefectMissingColon).c_str(),
+                    static_cast<long long>(defect.line));
+    case HexDefect::Kind::kChecksum:
+      return record(ids::kDefectChecksum);
+    case HexDefect::Kind::kUnknownType:
+      return Format(LoadString(ids::kDefectUnknownType).c_str(), defect.record, defect.slot,
+                    static_cast<long long>(defect.line), defect.type);
+    case HexDefect::Kind::kWrapsSegment:
+      return record(ids::kDefectWrapsSegment);
+    case HexDefect::Kind::kTrailingText:
+      return record(ids::kDefectTrailingText);
+    case HexDefect::Kind::kOverlap:
+      return Format(LoadString(ids::kDefectOverlap).c_str(), defect.record, defect.slot,
+                    static_cast<long long>(defect.line), defect.segment, defect.offset);
   }
-  return Format(LoadString(ids::kDefectChecksum).c_str(), defect.record, defect.slot,
-                static_cast<long long>(defect.line));
+  return record(ids::kDefectChecksum);
 }
 
 }  // namespace vel

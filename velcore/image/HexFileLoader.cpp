@@ -29,10 +29,11 @@ std::string BaseName(const std::string& path) {
 }
 
 // The whole of a regular file, read into a buffer of its own (not mapped: a file truncated while
-// it is loaded must not take the program down); false with the system's reason otherwise.
+// it is loaded must not take the program down); false with the system's reason otherwise. The
+// open never waits (a FIFO would wait for a writer), and what is not a regular file is refused.
 bool ReadWholeFile(const std::string& path, std::shared_ptr<const char>* text, std::size_t* size,
                    std::string* error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     *error = std::strerror(errno);
     return false;

@@ -20,6 +20,15 @@ std::size_t CountChar(std::string_view text, char c) {
   return count;
 }
 
+// Whether anything but blanks stands between `pos` and the end of its line.
+bool TextFollowsOnLine(std::string_view text, std::size_t pos) {
+  for (; pos < text.size() && text[pos] != '\n'; ++pos) {
+    const char c = text[pos];
+    if (c != ' ' && c != '\t' && c != '\r') return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::int64_t LineCounter::LineAt(std::size_t position) {
@@ -55,6 +64,7 @@ bool RecordChain::Read(std::string_view text, std::size_t* pos, LineCounter& lin
     std::size_t colon = 0;
     if (!node.record_.ReadInPlace(text, pos, &colon)) break;
     node.line_ = lines.LineAt(colon);
+    node.trailingText_ = TextFollowsOnLine(text, *pos);
     node.recordNumber_ = static_cast<std::int32_t>(nodes_.size()) + 1;
     const bool end = node.record_.Type() == kEndOfFileRecord;
     nodes_.push_back(std::move(node));

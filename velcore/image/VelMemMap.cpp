@@ -66,7 +66,7 @@ VelMemMap::VelMemMap(const VelHexFile* chain, bool topSegmentStartsHigh, Progres
         }
         break;
       case kDataRecord:
-        Place(record);
+        Place(*node);
         break;
       default:
         break;
@@ -74,14 +74,21 @@ VelMemMap::VelMemMap(const VelHexFile* chain, bool topSegmentStartsHigh, Progres
   }
 }
 
-void VelMemMap::Place(const VelHexRec& record) {
+void VelMemMap::Place(const VelHexFile& node) {
+  const VelHexRec& record = node.GetRecord();
   auto& segment = segments_[currentSegment_];
   if (!segment) segment = std::make_unique<VelSegment>();
   const std::string_view data = record.Data();
   std::uint16_t offset = record.Address();
   const std::size_t bytes = (data.size() + 1) / 2;
   for (std::size_t i = 0; i < data.size(); i += 2) {
-    segment->bytes[offset] = PieceValue(data.data() + i, std::min<std::size_t>(2, data.size() - i));
+    const std::uint8_t value =
+        PieceValue(data.data() + i, std::min<std::size_t>(2, data.size() - i));
+    if (segment->filled[offset] && segment->bytes[offset] != value && !firstOverwrite_) {
+      firstOverwrite_ = Overwrite{node.RecordNumber(), node.Line(), currentSegment_, offset};
+    }
+    segment->filled[offset] = true;
+    segment->bytes[offset] = value;
     ++offset;  // wraps within the segment
   }
   // The records the bytes fell into, wrapping like the bytes.

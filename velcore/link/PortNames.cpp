@@ -98,20 +98,32 @@ PortNameMap PortNameMap::ParseFile(std::string_view text) {
 
 PortNameMap PortNameMap::FromEnvironment() {
   const char* value = std::getenv(kPortMapVariable);
-  return value != nullptr ? Parse(value) : PortNameMap();
+  PortNameMap map = value != nullptr ? Parse(value) : PortNameMap();
+  map.SetOrigin(kPortMapVariable);
+  return map;
 }
 
 PortNameMap PortNameMap::ForThisUser() {
   PortNameMap map = LoadPortMapFile(PortMapFilePath());
   const PortNameMap environment = FromEnvironment();
-  for (const auto& [comName, path] : environment.Entries()) {
-    if (map.paths_.count(comName) == 0) map.paths_[comName] = path;
+  for (const auto& [comName, path] : environment.paths_) {
+    map.paths_[comName] = path;
+    map.origins_[comName] = kPortMapVariable;
   }
   return map;
 }
 
 void PortNameMap::Set(const std::string& comName, const std::string& path) {
   paths_[Upper(comName)] = path;
+}
+
+void PortNameMap::SetOrigin(const std::string& origin) {
+  for (const auto& entry : paths_) origins_[entry.first] = origin;
+}
+
+std::string PortNameMap::Origin(const std::string& comName) const {
+  const auto it = origins_.find(Upper(comName));
+  return it == origins_.end() || paths_.count(it->first) == 0 ? std::string() : it->second;
 }
 
 void PortNameMap::Remove(const std::string& comName) { paths_.erase(Upper(comName)); }
@@ -145,7 +157,9 @@ PortNameMap LoadPortMapFile(const std::string& path) {
   if (!in) return {};
   std::ostringstream text;
   text << in.rdbuf();
-  return PortNameMap::ParseFile(text.str());
+  PortNameMap map = PortNameMap::ParseFile(text.str());
+  map.SetOrigin(path);
+  return map;
 }
 
 bool SavePortMapFile(const std::string& path, const PortNameMap& map, std::string* error) {

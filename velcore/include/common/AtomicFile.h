@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/Waiting.h"
+
 namespace vel {
 
 // How a replaced file's permissions come out.
@@ -23,8 +25,9 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents, mod
                          std::string* error, FileMode policy = FileMode::kKeepExisting);
 
 // Writes `contents` to what `path` is: into a character device or a FIFO as a stream, otherwise
-// as WriteFileAtomically does (a directory, socket or block device is refused).
+// as WriteFileAtomically does (a directory, socket or block device is refused). A FIFO's reader,
+// and room in the FIFO, are waited for under `wait`.
 bool WriteIntoPath(const std::string& path, std::string_view contents, mode_t mode,
-                   std::string* error);
+                   std::string* error, const WaitControl& wait = {});
 
 }  // namespace vel

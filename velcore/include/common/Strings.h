@@ -56,6 +56,10 @@ constexpr int kOperationCancelled = 30006;
 constexpr int kUnitLeftOut = 30007;
 constexpr int kNoUnitFits = 30008;
 constexpr int kUnitNotSelected = 30009;
+constexpr int kDefectUnknownType = 30021;
+constexpr int kDefectWrapsSegment = 30022;
+constexpr int kDefectTrailingText = 30023;
+constexpr int kDefectOverlap = 30024;
 }  // namespace ids
 
 // The text of a resource id, or "Resource String Load Error" for an id the table lacks.

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
+
+#include "common/Waiting.h"
 
 namespace vel {
 
@@ -11,6 +15,9 @@ constexpr const char* kDefaultSerial = "<Default Serial>";
 constexpr const char* kNoEncryption = "<Default No Encryption>";
 constexpr const char* kDeviceListFileName = "KestaLST.txt";
 constexpr int kMaxSerialPortNumber = 10;
+
+// The column a text goes into.
+enum class DeviceColumn { kName = 1, kAddress = 2, kPort = 3, kKey = 4, kStatus = 5 };
 
 // One row of the device list.
 struct DeviceEntry {
@@ -21,12 +28,16 @@ struct DeviceEntry {
   std::string key = kNoEncryption;       // "<Default No Encryption>" or 16 dashed pairs
   std::string status;
   bool succeeded = false;  // the last operation on the row succeeded (not stored)
+  // Cells the list file did not hold whole (bits CellBit(column)): cut to 255 characters, or
+  // missing because the file ended inside the row. The row does not read back as the file held
+  // it, so it is never written back until those cells are set again.
+  unsigned cutCells = 0;
+  unsigned missingCells = 0;
 
   bool IsSerial() const { return address == kDefaultSerial; }
+  bool IsReadWhole() const { return (cutCells | missingCells) == 0; }
+  static constexpr unsigned CellBit(DeviceColumn column) { return 1u << static_cast<int>(column); }
 };
-
-// The column a text goes into.
-enum class DeviceColumn { kName = 1, kAddress = 2, kPort = 3, kKey = 4, kStatus = 5 };
 
 // The device list: its rows and their rules, the two choice lists, copy and paste. The desktop
 // list and the command-line tool both edit rows through it.
@@ -64,15 +75,19 @@ class DeviceList {
   void OpenPortCell(std::size_t row);
   void OpenKeyCell(std::size_t row);
 
-  const std::vector<std::string>& AddressChoices() const { return addressChoices_; }
-  const std::vector<std::string>& KeyChoices() const { return keyChoices_; }
+  const std::vector<std::string>& AddressChoices() const { return addressChoices_.list; }
+  const std::vector<std::string>& KeyChoices() const { return keyChoices_.list; }
 
   // The whole file's rows replace the list's (a missing file gives an empty list). A file that
   // is not a device list (not a regular file, or bytes no stored list holds) is refused and the
-  // list stays as it was.
+  // list stays as it was. Reading takes no lock: a list is only ever replaced whole.
   bool Load(const std::string& path, std::string* error);
+  // What the last Load found amiss: one sentence per row it could not read whole.
+  const std::vector<std::string>& ReadNotes() const { return notes_; }
   // Written to a temporary file beside the target, flushed and renamed, readable by its owner
-  // only (the list holds keys). A file there that is not a device list is never replaced.
+  // only (the list holds keys). A file there that is not a device list is never replaced, and a
+  // list holding a row that was not read whole (and not set since) is not written: that would
+  // change a row nobody touched.
   bool Save(const std::string& path, std::string* error) const;
 
   // The stored form: fields joined by "!", every byte shifted by 4, no line breaks.
@@ -83,30 +98,51 @@ class DeviceList {
   static bool IsStoredList(std::string_view stored);
 
  private:
-  void AddChoice(std::vector<std::string>& list, const std::string& text);
+  // A choice list and the texts in it, kept apart so that adding stays quick for long lists.
+  struct Choices {
+    explicit Choices(const char* first) : list{first}, known{first} {}
+    void Add(const std::string& text);
+    std::vector<std::string> list;
+    std::unordered_set<std::string> known;
+  };
 
   std::vector<DeviceEntry> rows_;
-  std::vector<std::string> addressChoices_;
-  std::vector<std::string> keyChoices_;
+  Choices addressChoices_{kDefaultSerial};
+  Choices keyChoices_{kNoEncryption};
   std::optional<std::size_t> copySource_;
   std::optional<std::size_t> pasteTarget_;
+  std::vector<std::string> notes_;
 };
 
 // The leading decimal number of a Port cell, or -1 when it does not begin with one.
 int PortNumber(const std::string& cell);
+
+// Why a row does not read back as the list file held it ("the list file ends inside this row,
+// without its port and key"); empty when it does.
+std::string UnreadCellsText(const DeviceEntry& entry);
 
 // Whether a row can reach a device: the address is the serial marker or a dotted IPv4 address,
 // the port a whole number (a COM port 1 to 10, a TCP port 1 to 65535). *error says what is
 // allowed when it cannot.
 bool IsUsableRow(const DeviceEntry& row, std::string* error);
 
+// How long an edit waits for another program's edit of the same list (which holds the lock
+// for a moment only) before it gives up.
+constexpr auto kListLockWaitLimit = std::chrono::seconds(10);
+
 // An advisory lock on a device list for one read-modify-write, taken on a lock file beside it
 // (".KestaLST.txt.lock"), so that the desktop and the command line editing one list at the same
 // time never lose each other's rows. Released when it goes.
 class DeviceListLock {
  public:
-  // Waits for the lock; nothing (with *error set) when the lock file cannot be made.
-  static std::optional<DeviceListLock> Acquire(const std::string& listPath, std::string* error);
+  // Waits for the lock under `wait`; nothing (with *error set) when the lock file cannot be made
+  // or the wait ends first ("interrupted" when stopped, "gave up ..." past its limit).
+  static std::optional<DeviceListLock> Acquire(const std::string& listPath, std::string* error,
+                                               const WaitControl& wait = {
+                                                   nullptr, kListLockWaitLimit, {}});
+  // The lock file of a list: beside the file that symbolic links lead to, named after it, so
+  // that edits through different links to one list share one lock.
+  static std::string LockPathOf(const std::string& listPath);
   DeviceListLock(DeviceListLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
   DeviceListLock& operator=(DeviceListLock&&) = delete;
   DeviceListLock(const DeviceListLock&) = delete;

@@ -23,7 +23,8 @@ struct DeviceTarget {
 // hexadecimal digits or the dashed 47-character form. The error never repeats a key.
 std::optional<DeviceTarget> ParseTarget(const std::string& text, std::string* error);
 
-// A target text with whatever follows its port replaced by "<key>", for output and logs.
+// A target text with whatever follows a TCP target's port, and anything else that looks like a
+// key, replaced by "<key>", for output and logs.
 std::string MaskedTarget(const std::string& text);
 
 // A short name for a target's link, the same for every target on one port or endpoint.

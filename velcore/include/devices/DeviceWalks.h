@@ -10,11 +10,17 @@
 
 namespace vel {
 
-// How a row is reached; nothing (with *problem set) when its key is not 16 dashed pairs.
+// How a row is reached; nothing (with *problem set) when its key is not 16 dashed pairs or the
+// list file ended before its address, port or key.
 std::optional<DeviceTarget> TargetForRow(const DeviceEntry& row, std::string* problem);
 
 // A short name for a row's link, unique per port or endpoint ("serial:COM3", "tcp:10.0.0.5:3000").
 std::string LinkOfRow(const DeviceEntry& row);
+
+// What a target reaches, the same for every way of writing it: the serial device a port name
+// opens, or the socket an address and port connect to (every address of this host is one).
+// Rows with one endpoint never run at the same time.
+std::string EndpointOf(const DeviceTarget& target);
 
 // A row of the device list as a job takes it (a copy: the job never touches the list).
 JobRow RowOfList(std::size_t row, const DeviceEntry& entry);

@@ -30,11 +30,18 @@ struct HexDefect {
   enum class Kind {
     kChecksum,      // a record whose checksum does not match its fields
     kMissingColon,  // a line of hexadecimal digits alone: a record that lost its ':'
+    kUnknownType,   // a record type that Intel HEX does not have (above 05)
+    kWrapsSegment,  // a data record running past the end of its 64 KiB segment
+    kTrailingText,  // other characters after a record on its line
+    kOverlap,       // a data record giving other data to bytes an earlier record filled
   };
   Kind kind = Kind::kChecksum;
-  int slot = 0;             // image of the record (kChecksum)
-  std::int32_t record = 0;  // record number within its image (kChecksum)
-  std::int64_t line = 0;    // line of the file
+  int slot = 0;              // image of the record (all but kMissingColon)
+  std::int32_t record = 0;   // record number within its image (all but kMissingColon)
+  std::int64_t line = 0;     // line of the file
+  std::uint8_t type = 0;     // the record type (kUnknownType)
+  std::uint8_t segment = 0;  // where the earlier data stand (kOverlap)
+  std::uint16_t offset = 0;
 };
 
 // The loaded firmware file: up to ten image slots and what they share. The loader fills it;
@@ -63,9 +70,10 @@ class FirmwareFile {
   const VelMemMap* MemMap(int k) const { return Slot(k).memMap.get(); }
   VelMemMap* MutableMemMap(int k) { return slots_.at(static_cast<std::size_t>(k)).memMap.get(); }
 
-  // Tests every record of every image against its checksum, and fails a file holding a record
-  // that lost its ':'; with a sink that accepts a progress operation, shows progress and honours
-  // a cancel request.
+  // Tests every record of every image: its checksum, its type, that it stays within its segment
+  // and has its line to itself, and that no data record gives other data to bytes an earlier one
+  // filled; a file holding a record that lost its ':' fails too. With a sink that accepts a
+  // progress operation, shows progress and honours a cancel request.
   HexTestOutcome TestHexFile(ProgressSink* progress) const;
   // What makes the checksum test fail, the earliest in the file; nothing for a sound file.
   std::optional<HexDefect> FirstDefect() const;
@@ -77,6 +85,10 @@ class FirmwareFile {
 
   // Forgets the previous file, keeping the display lines and hardware version lists.
   void Reset();
+  // What is wrong with one record of an image by itself, if anything.
+  static std::optional<HexDefect> RecordDefect(int slot, const VelHexFile& node);
+  // The first record of an image that changes data an earlier one placed, if any.
+  std::optional<HexDefect> OverlapDefect(int slot) const;
 
   std::array<ImageSlot, kImageSlots> slots_;
   // The file's text, which the records' data stay in: the file mapped into memory, or a text
@@ -95,8 +107,8 @@ class FirmwareFile {
 // The messages that report a test outcome, in the order they are shown.
 std::vector<int> HexTestMessageIds(HexTestOutcome outcome);
 
-// One sentence naming a defect: "Record 12 of image 1 (line 14) fails its checksum." or
-// "Line 14 holds hexadecimal digits without the ':' that starts a record."
+// One sentence naming a defect, for example "Record 12 of image 1 (line 14) fails its checksum."
+// or "Line 14 holds hexadecimal digits without the ':' that starts a record."
 std::string DescribeDefect(const HexDefect& defect);
 
 }  // namespace vel

@@ -35,6 +35,8 @@ class VelHexFile {
   // The node numbered `number`, walking from this one; nullptr when the chain has no such node.
   const VelHexFile* FindRecord(std::int32_t number) const;
   bool IsRecordValid() const { return record_.IsChecksumValid(); }
+  // Whether other characters than blanks follow the record on its line.
+  bool HasTrailingText() const { return trailingText_; }
   // Stores this record's line in *line and returns the successor.
   const VelHexFile* TakeLine(std::string* line) const;
 
@@ -42,6 +44,7 @@ class VelHexFile {
   friend class RecordChain;
 
   std::int32_t recordNumber_ = 0;
+  bool trailingText_ = false;
   std::int64_t line_ = 0;
   const VelHexFile* previous_ = nullptr;
   const VelHexFile* next_ = nullptr;

@@ -4,6 +4,7 @@
 #include <bitset>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "common/ProgressSink.h"
 #include "image/VelHexFile.h"
@@ -23,6 +24,17 @@ struct VelSegment {
   std::array<std::uint8_t, kSegmentSize> bytes;
   // The 16-byte records into which the file placed data (erased bytes of the file included).
   std::bitset<kSegmentSize / kRecordBytes> dataRecords;
+  // The bytes some data record of the file gave a value.
+  std::bitset<kSegmentSize> filled;
+};
+
+// A data record that gives other data to a byte an earlier record of the image filled: the
+// device would keep whichever came last.
+struct Overwrite {
+  std::int32_t record = 0;  // the later record's number
+  std::int64_t line = 0;    // and its line
+  std::uint8_t segment = 0;
+  std::uint16_t offset = 0;  // the first byte it changes
 };
 
 // Option flags of MakeRecordPacket.
@@ -58,18 +70,22 @@ class VelMemMap {
   bool Write(std::uint8_t segment, std::size_t offset, const std::uint8_t* bytes,
              std::size_t count);
 
+  // The first record that changed a byte an earlier record had filled; nothing when none did.
+  const std::optional<Overwrite>& FirstOverwrite() const { return firstOverwrite_; }
+
   std::uint8_t TopSegment() const { return topSegment_; }
   std::uint16_t TopAddress() const { return topAddress_; }
   // Number of 16-byte records up to and including the last data record of the top segment.
   int RecordExtent() const { return topSegment_ * 4096 + topAddress_ / 16 + 1; }
 
  private:
-  void Place(const VelHexRec& record);
+  void Place(const VelHexFile& node);
 
   std::uint8_t currentSegment_ = 255;
   std::array<std::unique_ptr<VelSegment>, 256> segments_;
   std::uint16_t topAddress_ = 0;
   std::uint8_t topSegment_ = 0;
+  std::optional<Overwrite> firstOverwrite_;
 };
 
 }  // namespace vel

@@ -19,21 +19,27 @@ class PortNameMap {
   static PortNameMap ParseFile(std::string_view text);
   // The mapping given by the environment variable ZANDOR_COM_PORTS, if any.
   static PortNameMap FromEnvironment();
-  // What this user's programs use: the mapping file, then ZANDOR_COM_PORTS for COM names the
-  // file leaves out.
+  // What this user's programs use: ZANDOR_COM_PORTS, the more specific choice made for this run,
+  // then the mapping file for COM names the variable leaves out.
   static PortNameMap ForThisUser();
 
   void Set(const std::string& comName, const std::string& path);
+  // Names every entry's origin (see Origin).
+  void SetOrigin(const std::string& origin);
   void Remove(const std::string& comName);
   // The device path of a port name; empty when the name is neither a path nor a COM name.
   std::string Resolve(const std::string& portName) const;
   // The mapped COM names (upper case) and their paths.
   const std::map<std::string, std::string>& Entries() const { return paths_; }
+  // Where a COM name's entry came from: ZANDOR_COM_PORTS or the mapping file's path; empty for
+  // a name no setting maps.
+  std::string Origin(const std::string& comName) const;
   // The mapping file's text for these entries.
   std::string FileText() const;
 
  private:
-  std::map<std::string, std::string> paths_;  // upper-case COM name -> path
+  std::map<std::string, std::string> paths_;    // upper-case COM name -> path
+  std::map<std::string, std::string> origins_;  // upper-case COM name -> where it came from
 };
 
 constexpr const char* kPortMapVariable = "ZANDOR_COM_PORTS";
