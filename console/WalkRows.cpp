@@ -48,8 +48,9 @@ bool WalkRows::Apply(const vel::JobEvent& event) {
       break;
     case Kind::kUnits:
       for (const vel::UnitLabel& unit : event.units) {
-        const auto same = std::find_if(view.units.begin(), view.units.end(),
-                                       [&](const vel::UnitLabel& u) { return u.unit == unit.unit; });
+        const auto same =
+            std::find_if(view.units.begin(), view.units.end(),
+                         [&](const vel::UnitLabel& u) { return u.unit == unit.unit; });
         if (same != view.units.end()) {
           *same = unit;
         } else {
@@ -124,7 +125,7 @@ std::vector<std::pair<std::size_t, std::string>> WalkRows::LeftOutNotes() const 
 
 int WalkRows::Succeeded() const {
   return static_cast<int>(std::count_if(views_.begin(), views_.end(),
-                                         [](const auto& entry) { return entry.second.succeeded; }));
+                                        [](const auto& entry) { return entry.second.succeeded; }));
 }
 
 std::string LeftOutNote(const std::vector<int>& units) {
@@ -143,14 +144,16 @@ std::string DeviceLabel(const vel::DeviceEntry& row, std::size_t index) {
 }
 
 std::string LinuxHint(const vel::DeviceEntry& row, vel::Outcome outcome) {
-  if (row.IsSerial() && (outcome == vel::Outcome::kPortMissing ||
-                         outcome == vel::Outcome::kPortInUse)) {
+  if (row.IsSerial() &&
+      (outcome == vel::Outcome::kPortMissing || outcome == vel::Outcome::kPortInUse)) {
     const std::string com = "COM" + row.port;
     const std::string path = vel::PortNameMap::ForThisUser().Resolve(com);
     if (outcome == vel::Outcome::kPortMissing) {
       return com + " leads to " + (path.empty() ? std::string("no device") : path) +
-             ", which does not exist: map " + com + " to this machine's serial device with "
-             "\"COM Ports...\" in the form's menu (saved in " + vel::PortMapFilePath() + ")";
+             ", which does not exist: map " + com +
+             " to this machine's serial device with "
+             "\"COM Ports...\" in the form's menu (saved in " +
+             vel::PortMapFilePath() + ")";
     }
     if (!path.empty() && access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
       return "permission denied on " + path +
@@ -159,8 +162,7 @@ std::string LinuxHint(const vel::DeviceEntry& row, vel::Outcome outcome) {
     }
     return path + " is in use by another program";
   }
-  if (!row.IsSerial() && row.key != vel::kNoEncryption &&
-      outcome == vel::Outcome::kNotResponding) {
+  if (!row.IsSerial() && row.key != vel::kNoEncryption && outcome == vel::Outcome::kNotResponding) {
     return "the row has an encryption key: a device with another key does not answer, so check "
            "the key";
   }

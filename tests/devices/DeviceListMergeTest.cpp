@@ -102,7 +102,7 @@ TEST(DeviceListMerge, ASaveMergesWithTheFileAndKeepsItsMode) {
   ASSERT_EQ(stat(fresh.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   const std::string binary = dir.File("binary.txt");
-  std::ofstream(binary, std::ios::binary) << "\x01\x02\x03";
+  std::ofstream(binary, std::ios::binary) << "\x05\x06\x0e";
   const MergedSave refused = SaveMergedList(binary, {}, {Row("A")});
   EXPECT_FALSE(refused.ok);
   EXPECT_NE(refused.error.find("left as it is"), std::string::npos);

@@ -11,9 +11,9 @@
 #include <cstdlib>
 #include <memory>
 
+#include "Desk.h"
 #include "GuiSupport.h"
 #include "GuiTests.h"
-#include "Desk.h"
 #include "SimServer.h"
 #include "app/MainWindow.h"
 #include "console/ConsoleForm.h"
@@ -124,9 +124,9 @@ void DesktopEndToEndTest::FailuresShowInTheRowsAndNoSuccessBox() {
   Click(Control(desk.form, 1034));
   QVERIFY(desk.WaitForTheWalk());
   unsetenv("ZANDOR_COM_PORTS");
-  QCOMPARE(desk.Status(missing),
-           QStringLiteral("Access to the selected serial port was denied by Windows. Please check "
-                          "the system properties and ensure that this port exists."));
+  QVERIFY(desk.Status(missing).startsWith(
+      QStringLiteral("Access to the selected serial port was denied by Windows. Please check "
+                     "the system properties and ensure that this port exists.")));
   QCOMPARE(desk.Status(busyRow), QStringLiteral("System busy! Please try later!"));
   QCOMPARE(desk.Status(good), QStringLiteral("Device Update Successful"));
   QVERIFY(!boxes.Texts().contains(QStringLiteral("Device Update Successful")));
@@ -206,8 +206,9 @@ void DesktopEndToEndTest::TheCloseGuardKeepsARunningUpdate() {
   boxes.SetAnswer(QMessageBox::Ok);
   QVERIFY(desk.WaitForTheWalk());
   QCOMPARE(desk.Status(row), QStringLiteral("Device Update Successful"));
-  QVERIFY(desk.window.close());  // nothing runs: no question
-  QCOMPARE(boxes.Texts().size(), 2);
+  boxes.SetAnswer(QMessageBox::No);  // the rows added here are not saved: no need to
+  QVERIFY(desk.window.close());      // nothing runs: no question about devices
+  QCOMPARE(boxes.Texts().filter(QStringLiteral("Device is in upgrading")).size(), 1);
 }
 
 }  // namespace zandorui::testing

@@ -1,18 +1,17 @@
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QLineEdit>
 #include <QTimer>
 #include <functional>
 
@@ -272,7 +271,7 @@ void FormTest::SerialSettingsFromTheForm() {
   Click(Control(form, 1002));
   QCOMPARE(presetAddress, QStringLiteral("3F8"));  // the port's own address, preset
   QCOMPARE(form.Serial().settings.baudIndex, 5);   // Cancel kept 9600
-  QVERIFY(!QFile::exists(mappingFile));             // and wrote nothing
+  QVERIFY(!QFile::exists(mappingFile));            // and wrote nothing
 
   inDialog([&](SerialSettingsDialog& dialog) {
     Control<QComboBox>(dialog, 1004)->setCurrentIndex(7);

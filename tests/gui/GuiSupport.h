@@ -19,6 +19,17 @@ inline QWidget* FocusWidget() {
   QWidget* modal = QApplication::activeModalWidget();
   QWidget* focus = modal != nullptr ? modal->focusWidget() : QApplication::focusWidget();
   if (focus == nullptr) focus = modal;
+  if (focus == nullptr) {
+    // A closed box leaves no window active on the offscreen platform; a window manager would
+    // give the keyboard back to the main window.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      if (window->isVisible() && window->inherits("QMainWindow")) {
+        QApplication::setActiveWindow(window);
+        focus = window->focusWidget() != nullptr ? window->focusWidget() : window;
+        break;
+      }
+    }
+  }
   if (focus == nullptr) qFatal("no widget has the keyboard focus");
   return focus;
 }

@@ -34,7 +34,9 @@ struct EditedList {
     ClickAt(table->viewport(), table->visualItemRect(table->item(row, column)).center());
   }
   // A click on the list below its rows: the list takes the focus, an open edit ends.
-  void ClickBelowTheRows() { ClickAt(table->viewport(), QPoint(5, table->viewport()->height() - 5)); }
+  void ClickBelowTheRows() {
+    ClickAt(table->viewport(), QPoint(5, table->viewport()->height() - 5));
+  }
   QLineEdit* Edit() { return qobject_cast<QLineEdit*>(table->Editor()); }
   QComboBox* Combo() { return qobject_cast<QComboBox*>(table->Editor()); }
   QString Cell(int row, int column) { return table->item(row, column)->text(); }

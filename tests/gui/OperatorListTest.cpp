@@ -1,10 +1,11 @@
+#include <sys/stat.h>
+
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
-#include <sys/stat.h>
 
 #include "Desk.h"
 #include "GuiSupport.h"
@@ -102,15 +103,16 @@ void OperatorListTest::SaveKeepsTheRowsAnotherProgramAdded() {
   Desk first;
   const QString list = first.ListPath();
   QVERIFY(RunZandorDevices(list, {"add", "--name", "A", "--address", "serial", "--port", "1"}));
-  QVERIFY(::chmod(list.toLocal8Bit().constData(), 0640) == 0);
   MainWindow window(first.folder.path());
   window.show();
   QVERIFY(QTest::qWaitForWindowActive(&window));
   ConsoleForm& form = window.Form();
   QCOMPARE(form.List().Count(), std::size_t(1));
-  QVERIFY(RunZandorDevices(list, {"add", "--name", "B", "--address", "10.0.0.7", "--port", "3000"}));
-  Click(Control(form, 1117));  // New
-  Click(Control(form, 1120));  // Save
+  QVERIFY(
+      RunZandorDevices(list, {"add", "--name", "B", "--address", "10.0.0.7", "--port", "3000"}));
+  QVERIFY(::chmod(list.toLocal8Bit().constData(), 0640) == 0);  // a list the group may read
+  Click(Control(form, 1117));                                   // New
+  Click(Control(form, 1120));                                   // Save
   QVERIFY(QTest::qWaitFor([&] { return NamesIn(list).size() == 3; }, 5000));
   const std::vector<std::string> names = NamesIn(list);
   QVERIFY(std::find(names.begin(), names.end(), "B") != names.end());
@@ -156,7 +158,7 @@ void OperatorListTest::ARefusedListFileIsShownWithItsReason() {
   const QString list = QDir(folder.path()).filePath(QStringLiteral("KestaLST.txt"));
   QFile file(list);
   QVERIFY(file.open(QIODevice::WriteOnly));
-  file.write(QByteArray("\x01\x02\x03\x7f", 4));
+  file.write(QByteArray("\x05\x06\x0e", 3));  // control characters once shifted back
   file.close();
   BoxAnswerer boxes;
   MainWindow window(folder.path());

@@ -136,7 +136,8 @@ void OperatorWalksTest::EachWalkAndLoadStartsClean() {
   PressKey(Qt::Key_Escape);
   QVERIFY(desk.WaitForTheWalk());
   QCOMPARE(desk.Status(first), QStringLiteral("Cancelled at the operator's request"));
-  QCOMPARE(desk.Status(second), QStringLiteral("Cancelled at the operator's request (not reached)"));
+  QCOMPARE(desk.Status(second),
+           QStringLiteral("Cancelled at the operator's request (not reached)"));
 
   // A walk that fails keeps nothing of the one before it; a load clears the rows and the panel.
   sim::SimServer hub(ThreeUnitHub());

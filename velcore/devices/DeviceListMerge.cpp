@@ -1,15 +1,14 @@
 #include "devices/DeviceListMerge.h"
 
-#include <algorithm>
-#include <map>
-#include <tuple>
-
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <tuple>
 
 #include "common/AtomicFile.h"
 
@@ -40,8 +39,8 @@ int CountOf(const std::map<RowKey, int>& counts, const RowKey& key) {
 int MergedCount(int base, int mine, int theirs) {
   if (mine == base) return theirs;
   if (theirs == base) return mine;
-  if ((mine > base) == (theirs > base)) return mine > base ? std::max(mine, theirs)
-                                                           : std::min(mine, theirs);
+  if ((mine > base) == (theirs > base))
+    return mine > base ? std::max(mine, theirs) : std::min(mine, theirs);
   return std::max(0, mine + theirs - base);
 }
 
@@ -79,22 +78,22 @@ std::vector<DeviceEntry> MergeDeviceRows(const std::vector<DeviceEntry>& base,
 }
 
 bool SameStoredRows(const std::vector<DeviceEntry>& a, const std::vector<DeviceEntry>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](const DeviceEntry& x, const DeviceEntry& y) { return KeyOf(x) == KeyOf(y); });
+  return std::equal(
+      a.begin(), a.end(), b.begin(), b.end(),
+      [](const DeviceEntry& x, const DeviceEntry& y) { return KeyOf(x) == KeyOf(y); });
 }
 
 bool ReplaceRows(DeviceList& list, const std::vector<DeviceEntry>& rows, std::string* error) {
   // The list takes whole rows only from a stored list: the rows go through one, byte for byte.
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "zandor-rows-XXXXXX").string();
+  std::string pattern = (std::filesystem::temp_directory_path() / "zandor-rows-XXXXXX").string();
   const int fd = mkstemp(pattern.data());
   if (fd < 0) {
     *error = std::strerror(errno);
     return false;
   }
   const std::string stored = DeviceList::Encode(rows);
-  const bool written = write(fd, stored.data(), stored.size()) ==
-                       static_cast<ssize_t>(stored.size());
+  const bool written =
+      write(fd, stored.data(), stored.size()) == static_cast<ssize_t>(stored.size());
   close(fd);
   DeviceList replaced = list;
   const bool loaded = written && replaced.Load(pattern, error);
