@@ -516,7 +516,10 @@ void ConsoleForm::ApplyEvent(vel::JobEvent& event) {
   switch (event.kind) {
     case Kind::kStatusLogged:
     case Kind::kLogLine:
-      log_->AppendMessage(Qs(event.text));
+      // Lines of rows worked on side by side interleave: each names its device.
+      log_->AppendMessage(walk_.SideBySide() && walk_.Find(event.row) != nullptr
+                              ? RowLabel(event.row) + QStringLiteral(": ") + Qs(event.text)
+                              : Qs(event.text));
       return;
     case Kind::kMessage: {
       const QString title = RowTitle(event.row);

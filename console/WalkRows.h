@@ -42,6 +42,7 @@ class WalkRows {
   const RowView* Find(std::size_t row) const;
   const std::vector<std::size_t>& Rows() const { return order_; }
   std::optional<std::size_t> PanelRow() const { return panelRow_; }
+  bool SideBySide() const { return sideBySide_; }
   // The Status cell of a row: its outcome with what was left out and its notes, or while it
   // runs side by side, its own progress.
   std::string StatusText(std::size_t row) const;
