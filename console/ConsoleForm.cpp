@@ -611,9 +611,9 @@ void ConsoleForm::FinishWalk(const vel::JobEvent& event) {
                             .arg(walk_.Rows().size()));
   if (runningKind_ == vel::JobKind::kUpdate && event.allSucceeded && !event.cancelled) {
     QString summary = Qs(vel::LoadString(vel::ids::kUpdateSuccessful));
-    for (const auto& [row, note] : walk_.LeftOutNotes()) {
-      summary += QStringLiteral("\n") + RowLabel(row) + Qs(note);
-    }
+    const auto leftOut = walk_.LeftOutNotes();
+    if (!leftOut.empty()) summary += QLatin1Char('\n');
+    for (const auto& [row, note] : leftOut) summary += QLatin1Char('\n') + RowLabel(row) + Qs(note);
     ShowLater([this, summary] { Message(summary); });
   }
 }
