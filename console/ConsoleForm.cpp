@@ -808,7 +808,8 @@ void ConsoleForm::EditSerialSettings(bool mappingOnly) {
   const vel::PortNameMap& mapping = dialog.Choices().mapping;
   if (mapping.Entries() == choices.mapping.Entries()) return;
   std::string error = file.error;
-  if (!file.readable || !WritePortMapFile(path, UpdatedPortMapText(file.text, mapping), &error)) {
+  if (!file.readable ||
+      !vel::SavePortMapText(path, UpdatedPortMapText(file.text, mapping), &error)) {
     Message(QStringLiteral("The COM port mapping was not saved: %1").arg(Qs(error)));
   }
 }

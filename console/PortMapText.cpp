@@ -7,15 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "common/AtomicFile.h"
-
 namespace zandorui {
-
-namespace {
-
-constexpr mode_t kMappingFileMode = 0644;
-
-}  // namespace
 
 PortMapFile ReadPortMapFile(const std::string& path) {
   PortMapFile file;
@@ -56,20 +48,6 @@ std::string UpdatedPortMapText(const std::string& text, const vel::PortNameMap& 
     if (written.count(comName) == 0) updated += comName + "=" + path + "\n";
   }
   return updated;
-}
-
-bool WritePortMapFile(const std::string& path, const std::string& text, std::string* error) {
-  if (path.empty()) {
-    *error = "no configuration folder (neither XDG_CONFIG_HOME nor HOME is set)";
-    return false;
-  }
-  std::error_code made;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), made);
-  if (made) {
-    *error = made.message();
-    return false;
-  }
-  return vel::WriteFileAtomically(path, text, kMappingFileMode, error);
 }
 
 }  // namespace zandorui

@@ -19,7 +19,4 @@ PortMapFile ReadPortMapFile(const std::string& path);
 // and a new one appended.
 std::string UpdatedPortMapText(const std::string& text, const vel::PortNameMap& after);
 
-// Writes the mapping file atomically, making its folder when needed; false with *error set.
-bool WritePortMapFile(const std::string& path, const std::string& text, std::string* error);
-
 }  // namespace zandorui
