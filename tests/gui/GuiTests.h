@@ -67,6 +67,7 @@ class ViewsTest : public QObject {
   void RecordsShowTheirFields();
   void TheSelectorKeepsElevenNumbersAndBounds();
   void TheMemoryViewPagesThroughTheMap();
+  void TheMemoryViewsSpinsReadAsItsBoxes();
   void DataBeforeAnyAddressShowsAtSegmentFF();
   void OpenViewsFollowTheToolTipSwitch();
   void ALoadClosesEveryView();
@@ -127,6 +128,8 @@ class OperatorListTest : public QObject {
   void TabLeavesTheDropDownsAndTypedTextLandsInItsCell();
   void TheContextMenuActsOnTheRowUnderTheCursor();
   void SaveKeepsTheRowsAnotherProgramAdded();
+  void SaveKeepsTheFileMode();
+  void ClosingWithEditsNotSavedAsks();
   void AListFileOfAnotherProgramIsMergedWhenItChanges();
   void APortOutOfRangeIsRefused();
   void ARefusedListFileIsShownWithItsReason();

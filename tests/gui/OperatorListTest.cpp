@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -117,18 +118,36 @@ void OperatorListTest::SaveKeepsTheRowsAnotherProgramAdded() {
   const std::vector<std::string> names = NamesIn(list);
   QVERIFY(std::find(names.begin(), names.end(), "B") != names.end());
   QTRY_COMPARE(form.List().Count(), std::size_t(3));  // the window shows B too
+}
+
+void OperatorListTest::SaveKeepsTheFileMode() {
+  Desk desk;
+  const QString list = desk.ListPath();
+  QVERIFY(RunZandorDevices(list, {"add", "--name", "A", "--address", "serial", "--port", "1"}));
+  QVERIFY(::chmod(list.toLocal8Bit().constData(), 0640) == 0);  // a list the group may read
+  Click(Control(desk.form, 1117));
+  Click(Control(desk.form, 1120));
+  QVERIFY(QTest::qWaitFor([&] { return NamesIn(list).size() == 2; }, 5000));
   struct stat info {};
   QVERIFY(::stat(list.toLocal8Bit().constData(), &info) == 0);
   QCOMPARE(info.st_mode & 0777, 0640u);
+}
 
-  // Closing with edits not saved asks first; Cancel keeps the window.
-  Click(Control(form, 1117));
+void OperatorListTest::ClosingWithEditsNotSavedAsks() {
+  Desk desk;
+  const QString list = desk.ListPath();
+  Click(Control(desk.form, 1117));  // New
   BoxAnswerer boxes(QMessageBox::Cancel);
-  QVERIFY(!window.close());
+  QVERIFY(!desk.window.close());  // Cancel keeps the window
   QCOMPARE(boxes.Texts().size(), 1);
+  QVERIFY(boxes.Texts()[0].contains(list));
   boxes.SetAnswer(QMessageBox::No);
-  QVERIFY(window.close());
-  QCOMPARE(NamesIn(list).size(), std::size_t(3));  // No leaves the file as it was
+  QVERIFY(desk.window.close());
+  QVERIFY(!QFile::exists(list));  // No leaves the file as it was
+  desk.window.show();
+  boxes.SetAnswer(QMessageBox::Yes);
+  QVERIFY(desk.window.close());
+  QCOMPARE(NamesIn(list).size(), std::size_t(1));  // Yes saved it first
 }
 
 void OperatorListTest::AListFileOfAnotherProgramIsMergedWhenItChanges() {
