@@ -121,12 +121,15 @@ void OperatorListTest::SaveKeepsTheRowsAnotherProgramAdded() {
 }
 
 void OperatorListTest::SaveKeepsTheFileMode() {
-  Desk desk;
-  const QString list = desk.ListPath();
+  QTemporaryDir folder;
+  const QString list = QDir(folder.path()).filePath(QStringLiteral("KestaLST.txt"));
   QVERIFY(RunZandorDevices(list, {"add", "--name", "A", "--address", "serial", "--port", "1"}));
   QVERIFY(::chmod(list.toLocal8Bit().constData(), 0640) == 0);  // a list the group may read
-  Click(Control(desk.form, 1117));
-  Click(Control(desk.form, 1120));
+  MainWindow window(folder.path());
+  window.show();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
+  Click(Control(window.Form(), 1117));
+  Click(Control(window.Form(), 1120));
   QVERIFY(QTest::qWaitFor([&] { return NamesIn(list).size() == 2; }, 5000));
   struct stat info {};
   QVERIFY(::stat(list.toLocal8Bit().constData(), &info) == 0);
