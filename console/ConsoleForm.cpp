@@ -252,10 +252,7 @@ void ConsoleForm::BuildLayout() {
 }
 
 void ConsoleForm::ApplyToolTips() {
-  SetToolTips(*this, toolTipsEnabled_);
-  for (const QPointer<QDialog>& view : views_) {
-    if (view != nullptr) SetToolTips(*view, toolTipsEnabled_);
-  }
+  SetToolTips(*this, toolTipsEnabled_);  // the open record and memory views are its children
 }
 
 // --- The device list ---------------------------------------------------------------------------
