@@ -21,4 +21,14 @@ void NameControl(QWidget* control, int id, bool toolTips) {
   if (toolTips) control->setToolTip(Qs(ToolTipText(id)));
 }
 
+void SetToolTips(QWidget& window, bool on) {
+  for (QWidget* child : window.findChildren<QWidget*>()) {
+    const QString name = child->objectName();
+    if (!name.startsWith(QLatin1Char('c'))) continue;
+    bool isNumber = false;
+    const int id = QStringView(name).mid(1).toInt(&isNumber);
+    if (isNumber) child->setToolTip(on ? Qs(ToolTipText(id)) : QString());
+  }
+}
+
 }  // namespace zandorui

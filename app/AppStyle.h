@@ -17,6 +17,9 @@ QString ControlName(int id);
 
 // Gives a control its number as object name and, when tool tips are on, its tool tip.
 void NameControl(QWidget* control, int id, bool toolTips);
+// Sets or clears the tool tip of every numbered control of a window, as the switch says.
+void SetToolTips(QWidget& window, bool on);
+
 template <typename Control>
 Control* Numbered(Control* control, int id, bool toolTips) {
   NameControl(control, id, toolTips);

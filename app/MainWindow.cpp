@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
@@ -116,8 +117,36 @@ void MainWindow::closeEvent(QCloseEvent* event) {
       return;
     }
   }
+  if (form_->HasUnsavedListEdits() && !SaveListBeforeClosing()) {
+    event->ignore();
+    return;
+  }
   form_->Log().close();
   event->accept();
+}
+
+bool MainWindow::SaveListBeforeClosing() {
+  QMessageBox box(QMessageBox::Question, windowTitle(),
+                  QStringLiteral("The device list has changes that are not saved in %1.\n\n"
+                                 "Save them before closing?")
+                      .arg(form_->ListPath()),
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+  box.setObjectName(QStringLiteral("unsavedListGuard"));
+  box.setDefaultButton(QMessageBox::Yes);
+  const int answer = box.exec();
+  if (answer == QMessageBox::No) return true;
+  if (answer != QMessageBox::Yes) return false;
+  // The save waits for the list's lock on a worker; the window stays responsive meanwhile.
+  QEventLoop saving;
+  bool saved = false;
+  const auto done = connect(&form_->ListFile(), &DeviceListFile::Saved, &saving, [&](bool ok) {
+    saved = ok;
+    saving.quit();
+  });
+  form_->SaveDeviceList();
+  saving.exec();
+  disconnect(done);
+  return saved;
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {

@@ -37,6 +37,8 @@ class MainWindow : public QMainWindow {
 
  private:
   void SetPortActive(bool active);
+  // Asks about list edits not saved; true when the window may close.
+  bool SaveListBeforeClosing();
 
   ConsoleForm* form_;
   QLabel* portIndicator_;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "../console/ConsoleForm.h"
+#include "../views/MessageLog.h"
 #include "AppIcon.h"
 #include "AppStyle.h"
 #include "MainWindow.h"
@@ -36,6 +38,15 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(zandorui::AppIcon());
   // A file named on the command line is not opened: the program starts with no file.
   zandorui::MainWindow window(QDir::currentPath());
+  // --log FILE: the message log's lines also go to the end of FILE.
+  for (std::size_t i = 0; i + 1 < words.size(); ++i) {
+    if (words[i] != "--log") continue;
+    QString error;
+    if (!window.Form().Log().SetLogFile(QString::fromStdString(words[i + 1]), &error)) {
+      std::fprintf(stderr, "zandorupdate: %s: %s\n", words[i + 1].c_str(), qPrintable(error));
+      return 2;
+    }
+  }
   window.show();
   return app.exec();
 }

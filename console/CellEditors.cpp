@@ -42,6 +42,7 @@ bool CellLineEdit::event(QEvent* event) {
   // Tab moves to the next cell instead of to the next control.
   if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Tab) {
     ended_ = true;
+    tabbed_ = true;
     emit Tabbed();
     return true;
   }
@@ -91,17 +92,33 @@ CellCombo::CellCombo(const QStringList& choices, const QString& text, bool keyMo
   connect(this, &QComboBox::activated, this, [this] { End(); });
 }
 
+bool CellCombo::event(QEvent* event) {
+  // The combo box holds the focus (its line edit is only its proxy): the window system's keys
+  // arrive here, before any dialog navigation takes Tab.
+  if (IsEditKey(event)) {
+    event->accept();
+    return true;
+  }
+  if (event->type() == QEvent::KeyPress && TakeKey(static_cast<QKeyEvent*>(event))) return true;
+  return QComboBox::event(event);
+}
+
 bool CellCombo::eventFilter(QObject* watched, QEvent* event) {
   if (watched == lineEdit() && IsEditKey(event)) {
     event->accept();
     return true;
   }
-  if (watched != lineEdit() || event->type() != QEvent::KeyPress) {
-    return QComboBox::eventFilter(watched, event);
+  if (watched == lineEdit() && event->type() == QEvent::KeyPress &&
+      TakeKey(static_cast<QKeyEvent*>(event))) {
+    return true;
   }
-  auto* key = static_cast<QKeyEvent*>(event);
+  return QComboBox::eventFilter(watched, event);
+}
+
+bool CellCombo::TakeKey(QKeyEvent* key) {
   if (key->key() == Qt::Key_Tab) {
     ended_ = true;
+    tabbed_ = true;
     emit Tabbed();
     return true;
   }

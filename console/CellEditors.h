@@ -12,6 +12,7 @@ class CellLineEdit : public QLineEdit {
  public:
   CellLineEdit(const QString& text, int maxRight, QWidget* parent);
   bool Cancelled() const { return cancelled_; }
+  bool WasTabbed() const { return tabbed_; }
 
  signals:
   void Tabbed();
@@ -27,6 +28,7 @@ class CellLineEdit : public QLineEdit {
 
   int maxRight_;
   bool cancelled_ = false;
+  bool tabbed_ = false;
   bool ended_ = false;
 };
 
@@ -37,6 +39,7 @@ class CellCombo : public QComboBox {
  public:
   CellCombo(const QStringList& choices, const QString& text, bool keyMode, QWidget* parent);
   bool Cancelled() const { return cancelled_; }
+  bool WasTabbed() const { return tabbed_; }
   // The text to store: the chosen or typed text.
   QString Text() const { return currentText(); }
 
@@ -45,16 +48,20 @@ class CellCombo : public QComboBox {
   void Ended();
 
  protected:
+  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
 
  private:
+  // A key the editor handles itself; true when it was taken.
+  bool TakeKey(QKeyEvent* key);
   void Reformat(const QString& text);
   void End();
 
   bool keyMode_;
   bool backspaceSeen_ = false;
   bool cancelled_ = false;
+  bool tabbed_ = false;
   bool ended_ = false;
 };
 

@@ -18,6 +18,7 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <map>
 
 #include "../app/AppStyle.h"
@@ -27,6 +28,7 @@
 #include "../views/RecordView.h"
 #include "DeviceTable.h"
 #include "JobEventQueue.h"
+#include "PortMapText.h"
 #include "VersionDialog.h"
 #include "common/Strings.h"
 #include "common/Version.h"
@@ -44,16 +46,29 @@ constexpr int kUnitVersionId = 1128;
 constexpr int kUnitDoneId = 1132;
 constexpr int kMaxRowsAtOnce = 64;
 constexpr qint64 kRepaintMs = 33;
+constexpr int kMergeRetryMs = 500;
 const QString kRowsAtOnceKey = QStringLiteral("rowsAtOnce");
 const QString kUpgradeStatus = QStringLiteral(" : <Upgrade Status>");
 const QString kHexFileFilter = QStringLiteral("Hex files (*.hex);;All files (*)");
+const QString kNoStatusLine = QStringLiteral(" ");
+const QString kUpdateStatusCaption = QStringLiteral("Update Status");
+const QString kWaitingForOperator = QStringLiteral("Waiting for the operator ...");
+const QString kNotReached = QStringLiteral(" (not reached)");
+
+// A control that appears and disappears keeps its place, so that nothing around it moves.
+void KeepPlaceWhenHidden(QWidget* widget) {
+  QSizePolicy policy = widget->sizePolicy();
+  policy.setRetainSizeWhenHidden(true);
+  widget->setSizePolicy(policy);
+}
 
 }  // namespace
 
 ConsoleForm::ConsoleForm(const QString& listFolder, QWidget* parent)
     : QWidget(parent),
-      listPath_(QDir(listFolder).filePath(QString::fromLatin1(vel::kDeviceListFileName))),
       log_(new MessageLog(this)),
+      listFile_(new DeviceListFile(
+          QDir(listFolder).filePath(QString::fromLatin1(vel::kDeviceListFileName)), list_, this)),
       queue_(new JobEventQueue([this](vel::JobEvent& event) { ApplyEvent(event); }, this)),
       jobs_(std::make_unique<vel::DeviceJobs>(*queue_)) {
   setObjectName(QStringLiteral("consoleForm"));
@@ -62,6 +77,9 @@ ConsoleForm::ConsoleForm(const QString& listFolder, QWidget* parent)
   BuildLayout();
   ApplyToolTips();
   LoadDeviceList();
+  connect(listFile_, &DeviceListFile::Saved, this, &ConsoleForm::ListSaved);
+  connect(listFile_, &DeviceListFile::ChangedOnDisk, this, &ConsoleForm::MergeListFromDisk);
+  table_->setFocus();
 
   auto* serialOverride = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+S")), this);
   connect(serialOverride, &QShortcut::activated, this, &ConsoleForm::ToggleSerialNumberOverride);
@@ -96,6 +114,7 @@ void ConsoleForm::BuildLayout() {
 
   auto* fileRow = new QHBoxLayout;
   auto* load = Button(1007, QStringLiteral("Load Hex File"));
+  loadButton_ = load;
   connect(load, &QPushButton::clicked, this, &ConsoleForm::OpenFile);
   fileName_ = Label(1014, QStringLiteral("<none>"));
   fileName_->setEnabled(false);
@@ -125,6 +144,7 @@ void ConsoleForm::BuildLayout() {
   connect(listButton[1118], &QPushButton::clicked, this, [this] { SetAllChecked(true); });
   connect(listButton[1119], &QPushButton::clicked, this, [this] { SetAllChecked(false); });
   connect(listButton[1120], &QPushButton::clicked, this, &ConsoleForm::SaveDeviceList);
+  saveButton_ = listButton[1120];
   layout->addLayout(listButtons);
 
   auto* workRow = new QHBoxLayout;
@@ -135,6 +155,7 @@ void ConsoleForm::BuildLayout() {
   sendButton_->setEnabled(false);
   connect(sendButton_, &QPushButton::clicked, this, [this] { StartWalk(vel::JobKind::kUpdate); });
   cancelButton_ = Button(1013, QStringLiteral("Cancel"));
+  KeepPlaceWhenHidden(cancelButton_);
   cancelButton_->hide();
   connect(cancelButton_, &QPushButton::clicked, this, &ConsoleForm::CancelDeviceWork);
   auto* rowsLabel = new QLabel(QStringLiteral("Rows updated at once:"));
@@ -152,7 +173,7 @@ void ConsoleForm::BuildLayout() {
   workRow->addWidget(rowsAtOnceBox_);
   layout->addLayout(workRow);
 
-  updateStatus_ = new QGroupBox(QStringLiteral("Update Status"));
+  updateStatus_ = new QGroupBox(kUpdateStatusCaption);
   updateStatus_->setObjectName(ControlName(1133));
   auto* units = new QGridLayout(updateStatus_);
   units->addWidget(Label(1134, QStringLiteral("Device Information"), true), 0, 0);
@@ -164,6 +185,11 @@ void ConsoleForm::BuildLayout() {
     unitDone_[u] = new QCheckBox;
     unitDone_[u]->setObjectName(ControlName(kUnitDoneId - u));
     unitDone_[u]->setEnabled(false);
+    for (QWidget* widget :
+         {static_cast<QWidget*>(unitNames_[u]), static_cast<QWidget*>(unitVersions_[u]),
+          static_cast<QWidget*>(unitDone_[u])}) {
+      KeepPlaceWhenHidden(widget);
+    }
     units->addWidget(unitNames_[u], u + 1, 0);
     units->addWidget(unitVersions_[u], u + 1, 1);
     units->addWidget(unitDone_[u], u + 1, 2);
@@ -174,7 +200,9 @@ void ConsoleForm::BuildLayout() {
   HideDeviceInfo();
   layout->addWidget(updateStatus_);
 
-  statusLine_ = new QGroupBox;
+  // A caption of its own from the start: a group box without one is lower, and the buttons
+  // below would move when the first status line arrives.
+  statusLine_ = new QGroupBox(kNoStatusLine);
   statusLine_->setObjectName(ControlName(1011));
   statusLine_->setEnabled(false);
   auto* statusLayout = new QVBoxLayout(statusLine_);
@@ -224,24 +252,43 @@ void ConsoleForm::BuildLayout() {
 }
 
 void ConsoleForm::ApplyToolTips() {
-  for (QWidget* child : findChildren<QWidget*>()) {
-    const QString name = child->objectName();
-    if (!name.startsWith(QLatin1Char('c'))) continue;
-    bool isNumber = false;
-    const int id = QStringView(name).mid(1).toInt(&isNumber);
-    if (!isNumber) continue;
-    child->setToolTip(toolTipsEnabled_ ? Qs(ToolTipText(id)) : QString());
-  }
+  SetToolTips(*this, toolTipsEnabled_);  // the open record and memory views are its children
 }
 
 // --- The device list ---------------------------------------------------------------------------
 
 void ConsoleForm::LoadDeviceList() {
-  std::string error;
-  if (!list_.Load(listPath_.toStdString(), &error)) {
-    log_->AppendMessage(
-        QStringLiteral("The device list %1 was not read: %2").arg(listPath_, Qs(error)));
+  QString why;
+  if (!listFile_->Load(&why)) {
+    const QString text = QStringLiteral("The device list %1 was not read: %2. It is left as it is.")
+                             .arg(listFile_->Path(), why);
+    log_->AppendMessage(text);
+    ShowLater([this, text] { Message(text); });
   }
+  table_->ShowList();
+}
+
+void ConsoleForm::MergeListFromDisk() {
+  // Rows keep their places while devices are worked on or a cell is edited: the merge waits.
+  if (DeviceWorkRunning() || table_->Editor() != nullptr || listFile_->Saving()) {
+    if (!listMergePending_)
+      QTimer::singleShot(kMergeRetryMs, this, [this] {
+        listMergePending_ = false;
+        MergeListFromDisk();
+      });
+    listMergePending_ = true;
+    return;
+  }
+  QString why;
+  if (!listFile_->MergeFromDisk(&why)) {
+    log_->AppendMessage(
+        QStringLiteral("The device list %1 was not read again: %2").arg(listFile_->Path(), why));
+    return;
+  }
+  log_->AppendMessage(
+      QStringLiteral("The device list %1 changed on disk: its rows are merged with this window's.")
+          .arg(listFile_->Path()));
+  table_->ClearMark();
   table_->ShowList();
 }
 
@@ -256,6 +303,7 @@ void ConsoleForm::DeleteCheckedDevices() {
     return;
   }
   list_.DeleteCheckedDevices();
+  table_->ClearMark();  // the row last clicked may be gone, or another now in its place
   table_->ShowList();
 }
 
@@ -269,22 +317,40 @@ void ConsoleForm::SetAllChecked(bool checked) {
 }
 
 void ConsoleForm::SaveDeviceList() {
-  std::string error;
-  const auto lock = vel::DeviceListLock::Acquire(listPath_.toStdString(), &error);
-  if (!lock || !list_.Save(listPath_.toStdString(), &error)) {
-    Message(QStringLiteral("The device list was not saved to %1: %2").arg(listPath_, Qs(error)));
+  saveButton_->setEnabled(false);
+  listFile_->Save();
+}
+
+void ConsoleForm::ListSaved(bool ok, const QString& error) {
+  saveButton_->setEnabled(true);
+  table_->ShowList();
+  if (!ok) {
+    Message(
+        QStringLiteral("The device list was not saved to %1: %2").arg(listFile_->Path(), error));
   }
 }
 
 // --- The loaded file ---------------------------------------------------------------------------
 
+bool ConsoleForm::LoadingRefused(const QString& path) {
+  // Every row of a walk reads the file it started with: a file loaded meanwhile would be named
+  // in the window without ever being sent.
+  if (!DeviceWorkRunning()) return false;
+  Message(QStringLiteral("The firmware file is not changed while devices are being checked or "
+                         "updated. Load %1 when the work has ended.")
+              .arg(path.isEmpty() ? QStringLiteral("it") : QFileInfo(path).fileName()));
+  return true;
+}
+
 void ConsoleForm::OpenFile() {
+  if (LoadingRefused(QString())) return;
   const QString path =
       QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(), kHexFileFilter);
   if (!path.isEmpty()) LoadFile(path);
 }
 
 bool ConsoleForm::LoadFile(const QString& path) {
+  if (LoadingRefused(path)) return false;
   CloseViews();  // they show the file that is about to go
   const vel::LoadResult result = vel::HexFileLoader(file_, this).LoadPath(path.toStdString());
   if (loadProgressActive_) EndProgress();
@@ -304,6 +370,11 @@ bool ConsoleForm::LoadFile(const QString& path) {
     return false;
   }
   filePath_ = path;
+  // Each load starts clean: no outcome of the last file stays in a row or in the panel.
+  for (std::size_t r = 0; r < list_.Count(); ++r) list_.SetOutcome(r, {}, false);
+  table_->ShowList();
+  walk_ = WalkRows();
+  ResetPanel();
   fileName_->setText(QFileInfo(path).fileName());
   fileName_->setToolTip(path);
   fileName_->setEnabled(true);
@@ -348,7 +419,15 @@ void ConsoleForm::OpenMemoryView() {
 
 void ConsoleForm::TestLoadedFile() {
   const vel::HexTestOutcome outcome = file_.TestHexFile(this);
-  for (int id : vel::HexTestMessageIds(outcome)) Message(Qs(vel::LoadString(id)));
+  // A failed test names its first bad record, as the update's refusal does.
+  const auto defect = file_.FirstDefect();
+  for (int id : vel::HexTestMessageIds(outcome)) {
+    QString text = Qs(vel::LoadString(id));
+    if (id == vel::ids::kTestFailed && outcome == vel::HexTestOutcome::kFailed && defect) {
+      text += QLatin1Char('\n') + Qs(vel::DescribeDefect(*defect));
+    }
+    Message(text);
+  }
 }
 
 // --- Device work -------------------------------------------------------------------------------
@@ -357,6 +436,7 @@ bool ConsoleForm::DeviceWorkRunning() const { return walkRunning_; }
 
 void ConsoleForm::EnableWorkButtons(bool enable) {
   const bool fileLoaded = !filePath_.isEmpty();
+  loadButton_->setEnabled(enable);
   checkButton_->setEnabled(enable && fileLoaded);
   sendButton_->setEnabled(enable && fileLoaded);
   for (QPushButton* button : fileWorkButtons_) button->setEnabled(enable && fileLoaded);
@@ -375,8 +455,18 @@ void ConsoleForm::StartWalk(vel::JobKind kind) {
     return;
   }
   std::vector<vel::JobRow> rows;
+  std::vector<std::size_t> indices;
   for (std::size_t r = 0; r < list_.Count(); ++r) {
-    if (list_.Row(r).checked) rows.push_back(vel::RowOfList(r, list_.Row(r)));
+    const vel::DeviceEntry& entry = list_.Row(r);
+    if (!entry.checked) continue;
+    vel::JobRow row = vel::RowOfList(r, entry);
+    std::string problem;
+    if (!vel::IsUsableRow(entry, &problem)) {  // "70000" is no port, however it would wrap
+      row.target.reset();
+      row.problem = problem;
+    }
+    rows.push_back(std::move(row));
+    indices.push_back(r);
   }
   if (rows.empty()) {
     Message(QStringLiteral("No device is ticked. Tick the rows of the devices to work on."));
@@ -388,14 +478,21 @@ void ConsoleForm::StartWalk(vel::JobKind kind) {
   options.serial = serial_.settings;
   options.parallel = kind == vel::JobKind::kUpdate ? rowsAtOnce_ : 1;
   options.serialNumberOptional = serialNumberOptional_;
+  options.messagesWait = true;
   options.prepareDocument = prepareDocument_;
-  HideDeviceInfo();
+  // Each walk starts clean: its rows and the panel keep nothing of the last one.
+  walk_ = WalkRows(indices, options.parallel > 1);
+  for (std::size_t r : indices) {
+    list_.SetOutcome(r, {}, false);
+    table_->ShowStatus(r, QString());
+  }
+  ResetPanel();
   if (!jobs_->Start(std::move(rows), std::move(options))) return;
   runningKind_ = kind;
   walkRunning_ = true;
   walkCancelled_ = false;
-  runningRows_.clear();
   EnableWorkButtons(false);
+  saveButton_->setEnabled(false);
   table_->SetRowsLocked(true);
   cancelButton_->show();
   cancelButton_->setEnabled(true);
@@ -414,110 +511,153 @@ void ConsoleForm::CancelDeviceWork() {
 void ConsoleForm::ApplyEvent(vel::JobEvent& event) {
   using Kind = vel::JobEvent::Kind;
   switch (event.kind) {
-    case Kind::kRowBegun:
-      runningRows_.insert(event.row);
-      list_.SetStatus(event.row, event.text);
-      table_->ShowStatus(event.row, Qs(event.text));
-      if (runningKind_ != vel::JobKind::kCheck) {
-        updateStatus_->setTitle(Qs(list_.Row(event.row).name) + kUpgradeStatus);
-      }
-      break;
-    case Kind::kProgress:
-      ShowProgressEvent(event);
-      break;
-    case Kind::kProgressEnded:
-      progress_->setValue(progress_->minimum());
-      progress_->setEnabled(false);
-      statusLine_->setEnabled(false);
-      break;
-    case Kind::kStatusLine:
-      statusLine_->setTitle(Qs(event.text));
-      break;
     case Kind::kStatusLogged:
     case Kind::kLogLine:
-      log_->AppendMessage(Qs(event.text));
-      break;
-    case Kind::kUnits:
-      ShowUnits(event.units);
-      break;
-    case Kind::kUnitsHidden:
-      HideDeviceInfo();
-      break;
+      // Lines of rows worked on side by side interleave: each names its device.
+      log_->AppendMessage(walk_.SideBySide() && walk_.Find(event.row) != nullptr
+                              ? RowLabel(event.row) + QStringLiteral(": ") + Qs(event.text)
+                              : Qs(event.text));
+      return;
     case Kind::kMessage: {
+      const QString title = RowTitle(event.row);
       const QString text = Qs(event.text);
-      ShowLater([this, text] { Message(text); });
-      break;
+      ShowLater([this, title, text, question = event.question] {
+        Message(title, text);
+        if (question) question->Answer(true);  // the worker waited for OK
+      });
+      return;
     }
-    case Kind::kQuestion: {
+    case Kind::kQuestion:
       if (walkCancelled_) {
         event.question->Answer(false);
-        break;
+        return;
       }
-      ShowLater([this, question = event.question] { AnswerQuestion(question); });
-      break;
-    }
-    case Kind::kRowFinished:
-      FinishRow(event);
-      break;
+      // The version window of an update run confirms itself: it opens at once, also over
+      // another device's box, so that a box holding one row never holds the others.
+      if (event.question->GetKind() == vel::JobQuestion::Kind::kConfirmDevice &&
+          !event.question->Request()->informationOnly) {
+        QTimer::singleShot(0, this, [this, row = event.row, question = event.question] {
+          // Nothing queued opens over it meanwhile: a box opened on top would keep it from
+          // closing until that box is answered.
+          ++confirmationsOpen_;
+          AnswerQuestion(row, question);
+          --confirmationsOpen_;
+          if (!dialogs_.empty()) QTimer::singleShot(0, this, &ConsoleForm::ShowNextDialog);
+        });
+        return;
+      }
+      // A question behind another device's box says so in its row until it opens.
+      if (dialogShowing_ || !dialogs_.empty()) {
+        table_->ShowStatus(event.row, kWaitingForOperator);
+      }
+      ShowLater([this, row = event.row, question = event.question] {
+        ShowRowStatus(row);
+        AnswerQuestion(row, question);
+      });
+      return;
     case Kind::kWalkFinished:
       FinishWalk(event);
+      return;
+    default:
       break;
   }
+  if (!walk_.Apply(event)) return;
+  if (event.kind == Kind::kRowFinished) FinishRow(event);
+  ShowRowStatus(event.row);
+  if (walk_.PanelRow() == event.row || event.kind == Kind::kRowFinished) ShowPanel();
 }
 
-void ConsoleForm::ShowProgressEvent(const vel::JobEvent& event) {
-  const QString text = Qs(event.text);
-  progress_->setEnabled(true);
-  statusLine_->setEnabled(true);
-  if (progress_->minimum() != event.low || progress_->maximum() != event.high) {
-    progress_->setRange(event.low, std::max(event.low, event.high));
-  }
-  progress_->setValue(std::clamp(event.position, event.low, std::max(event.low, event.high)));
-  if (statusLine_->title() != text) statusLine_->setTitle(text);
-  if (runningRows_.size() > 1) {
-    const long long span = std::max(1LL, static_cast<long long>(event.high) - event.low);
-    const long long percent =
-        std::clamp((static_cast<long long>(event.position) - event.low) * 100 / span, 0LL, 100LL);
-    table_->ShowStatus(event.row, QStringLiteral("%1% %2").arg(percent).arg(text));
-  }
+void ConsoleForm::ShowRowStatus(std::size_t row) {
+  if (row >= list_.Count()) return;
+  const QString text = Qs(walk_.StatusText(row));
+  const RowView* view = walk_.Find(row);
+  list_.SetOutcome(row, text.toStdString(), view != nullptr && view->succeeded);
+  table_->ShowStatus(row, text);
 }
 
 void ConsoleForm::FinishRow(const vel::JobEvent& event) {
-  runningRows_.erase(event.row);
-  const bool succeeded = event.outcome == vel::Outcome::kSucceeded;
-  if (event.row < list_.Count()) {
-    list_.SetOutcome(event.row, event.text, succeeded);
-    table_->ShowStatus(event.row, Qs(event.text));
-  }
-  if (succeeded && runningKind_ != vel::JobKind::kCheck) {
-    for (int u = 0; u < 4; ++u) unitDone_[u]->setChecked(unitDone_[u]->isVisible());
-  }
+  if (event.row >= list_.Count()) return;
+  const std::string hint = LinuxHint(list_.Row(event.row), event.outcome);
+  if (!hint.empty()) walk_.AddNote(event.row, hint);
+  // The log keeps every row's outcome as its Status says it, units left out included.
+  log_->AppendMessage(RowLabel(event.row) + QStringLiteral(": ") + Qs(walk_.StatusText(event.row)));
 }
 
 void ConsoleForm::FinishWalk(const vel::JobEvent& event) {
   walkRunning_ = false;
-  runningRows_.clear();
   cancelButton_->hide();
   table_->SetRowsLocked(false);
+  EnableWorkButtons(true);
+  saveButton_->setEnabled(!listFile_->Saving());
+  emit PortActiveChanged(false);
+  // Rows a cancel kept the walk from reaching say so, as `zandor` does.
+  if (event.cancelled) {
+    for (std::size_t row : walk_.NotReached()) {
+      if (row >= list_.Count()) continue;
+      const QString text = Qs(vel::LoadString(vel::ids::kOperationCancelled)) + kNotReached;
+      list_.SetOutcome(row, text.toStdString(), false);
+      table_->ShowStatus(row, text);
+    }
+  }
+  ShowPanel();
   progress_->setValue(progress_->minimum());
   progress_->setEnabled(false);
   statusLine_->setEnabled(false);
-  EnableWorkButtons(true);
-  emit PortActiveChanged(false);
+  statusLine_->setTitle(QStringLiteral("%1 of %2 ticked devices succeeded.")
+                            .arg(walk_.Succeeded())
+                            .arg(walk_.Rows().size()));
   if (runningKind_ == vel::JobKind::kUpdate && event.allSucceeded && !event.cancelled) {
-    ShowLater([this] { Message(Qs(vel::LoadString(vel::ids::kUpdateSuccessful))); });
+    QString summary = Qs(vel::LoadString(vel::ids::kUpdateSuccessful));
+    const auto leftOut = walk_.LeftOutNotes();
+    if (!leftOut.empty()) summary += QLatin1Char('\n');
+    for (const auto& [row, note] : leftOut) summary += QLatin1Char('\n') + RowLabel(row) + Qs(note);
+    ShowLater([this, summary] { Message(summary); });
   }
 }
 
-void ConsoleForm::ShowUnits(const std::vector<vel::UnitLabel>& units) {
-  for (const vel::UnitLabel& unit : units) {
-    if (unit.unit < 0 || unit.unit > 3) continue;
-    const auto u = static_cast<std::size_t>(unit.unit);
-    unitNames_[u]->setText(Qs(unit.name));
-    unitVersions_[u]->setText(Qs(unit.firmwareVersion));
-    unitNames_[u]->show();
-    unitVersions_[u]->show();
-    unitDone_[u]->show();
+void ConsoleForm::ResetPanel() {
+  HideDeviceInfo();
+  updateStatus_->setTitle(kUpdateStatusCaption);
+  statusLine_->setTitle(kNoStatusLine);
+  progress_->setValue(progress_->minimum());
+  progress_->setEnabled(false);
+  statusLine_->setEnabled(false);
+}
+
+void ConsoleForm::ShowPanel() {
+  const auto row = walk_.PanelRow();
+  const RowView* view = row ? walk_.Find(*row) : nullptr;
+  if (view == nullptr || *row >= list_.Count()) return;
+  if (runningKind_ != vel::JobKind::kCheck) {
+    updateStatus_->setTitle(Qs(list_.Row(*row).name) + kUpgradeStatus);
+  }
+  const QString line = view->statusLine.empty() ? kNoStatusLine : Qs(view->statusLine);
+  if (statusLine_->title() != line) statusLine_->setTitle(line);
+  progress_->setEnabled(view->progressActive);
+  statusLine_->setEnabled(view->progressActive);
+  if (view->progressActive) {
+    if (progress_->minimum() != view->low || progress_->maximum() != view->high) {
+      progress_->setRange(view->low, view->high);
+    }
+    progress_->setValue(view->position);
+  } else {
+    progress_->setValue(progress_->minimum());
+  }
+  for (std::size_t u = 0; u < unitNames_.size(); ++u) {
+    const auto unit = std::find_if(view->units.begin(), view->units.end(),
+                                   [u](const vel::UnitLabel& l) { return l.unit == int(u); });
+    const bool shown = unit != view->units.end();
+    const bool leftOut =
+        std::find(view->leftOut.begin(), view->leftOut.end(), int(u)) != view->leftOut.end();
+    if (shown) {
+      unitNames_[u]->setText(Qs(unit->name));
+      unitVersions_[u]->setText(Qs(unit->firmwareVersion));
+    }
+    unitNames_[u]->setVisible(shown);
+    unitVersions_[u]->setVisible(shown);
+    unitDone_[u]->setVisible(shown);
+    unitDone_[u]->setChecked(shown && view->finished && view->succeeded && !leftOut &&
+                             runningKind_ != vel::JobKind::kCheck);
   }
 }
 
@@ -530,19 +670,43 @@ void ConsoleForm::HideDeviceInfo() {
   }
 }
 
-void ConsoleForm::AnswerQuestion(const std::shared_ptr<vel::JobQuestion>& question) {
+QString ConsoleForm::RowLabel(std::size_t row) const {
+  return row < list_.Count() ? Qs(DeviceLabel(list_.Row(row), row)) : QString();
+}
+
+QString ConsoleForm::RowTitle(std::size_t row) const {
+  const QString label = RowLabel(row);
+  return label.isEmpty() ? window()->windowTitle()
+                         : window()->windowTitle() + QStringLiteral(" - ") + label;
+}
+
+void ConsoleForm::AnswerQuestion(std::size_t row,
+                                 const std::shared_ptr<vel::JobQuestion>& question) {
   if (walkCancelled_) {
     question->Answer(false);
     return;
   }
   if (question->GetKind() == vel::JobQuestion::Kind::kConfirmDevice) {
-    VersionDialog dialog(*question->Request(), this);
-    question->Answer(dialog.exec() == QDialog::Accepted);
+    ConfirmDevice(row, *question);
     return;
   }
-  const auto answer = QMessageBox::question(this, window()->windowTitle(), Qs(question->Text()),
+  const auto answer = QMessageBox::question(this, RowTitle(row), Qs(question->Text()),
                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
   question->Answer(answer == QMessageBox::Yes);
+}
+
+void ConsoleForm::ConfirmDevice(std::size_t row, vel::JobQuestion& question) {
+  VersionDialog dialog(*question.Request(), this);
+  dialog.setWindowTitle(dialog.windowTitle() + QStringLiteral(" - ") + RowLabel(row));
+  const bool accepted = dialog.exec() == QDialog::Accepted;
+  if (accepted && !question.Request()->informationOnly) {
+    // A file older than the device is sent all the same; the row and the log say so.
+    for (const std::string& downgrade : dialog.Downgrades()) {
+      walk_.AddNote(row, downgrade);
+      log_->AppendMessage(RowLabel(row) + QStringLiteral(": ") + Qs(downgrade));
+    }
+  }
+  question.Answer(accepted);
 }
 
 // --- Dialogs for events ------------------------------------------------------------------------
@@ -555,7 +719,7 @@ void ConsoleForm::ShowLater(std::function<void()> dialog) {
 }
 
 void ConsoleForm::ShowNextDialog() {
-  if (dialogShowing_ || dialogs_.empty()) return;
+  if (dialogShowing_ || confirmationsOpen_ > 0 || dialogs_.empty()) return;
   dialogShowing_ = true;
   const std::function<void()> dialog = std::move(dialogs_.front());
   dialogs_.pop_front();
@@ -564,8 +728,10 @@ void ConsoleForm::ShowNextDialog() {
   if (!dialogs_.empty()) QTimer::singleShot(0, this, &ConsoleForm::ShowNextDialog);
 }
 
-void ConsoleForm::Message(const QString& text) {
-  QMessageBox::information(this, window()->windowTitle(), text);
+void ConsoleForm::Message(const QString& text) { Message(window()->windowTitle(), text); }
+
+void ConsoleForm::Message(const QString& title, const QString& text) {
+  QMessageBox::information(this, title, text);
 }
 
 // --- Overrides and menu commands ---------------------------------------------------------------
@@ -619,20 +785,41 @@ void ConsoleForm::ShowLog() {
   log_->activateWindow();
 }
 
-void ConsoleForm::OpenSerialSettings() {
+void ConsoleForm::OpenSerialSettings() { EditSerialSettings(false); }
+
+void ConsoleForm::OpenComPorts() { EditSerialSettings(true); }
+
+void ConsoleForm::EditSerialSettings(bool mappingOnly) {
+  const std::string path = vel::PortMapFilePath();
+  const PortMapFile file = ReadPortMapFile(path);
   SerialChoices choices = serial_;
   vel::PresetPortOverride(choices.portIndex, choices.settings);
-  choices.mapping = vel::LoadPortMapFile(vel::PortMapFilePath());
-  SerialSettingsDialog dialog(choices, vel::ListSerialDevices(), this);
+  choices.mapping = vel::PortNameMap::ParseFile(file.text);
+  SerialSettingsDialog dialog(choices, vel::ListSerialDevices(), mappingOnly, this);
   if (dialog.exec() != QDialog::Accepted) return;
-  serial_ = dialog.Choices();
-  std::string error;
-  if (!vel::SavePortMapFile(vel::PortMapFilePath(), serial_.mapping, &error)) {
+  if (!mappingOnly) {
+    serial_.settings = dialog.Choices().settings;
+    serial_.portIndex = dialog.Choices().portIndex;
+  }
+  // The file is written only when the mapping changed, and never over one it could not read.
+  const vel::PortNameMap& mapping = dialog.Choices().mapping;
+  if (mapping.Entries() == choices.mapping.Entries()) return;
+  std::string error = file.error;
+  if (!file.readable ||
+      !vel::SavePortMapText(path, UpdatedPortMapText(file.text, mapping), &error)) {
     Message(QStringLiteral("The COM port mapping was not saved: %1").arg(Qs(error)));
   }
 }
 
 void ConsoleForm::contextMenuEvent(QContextMenuEvent* event) {
+  // The menu belongs to the form's background: a right click on a control, a label or the
+  // Menu key asks for nothing here.
+  QWidget* under = childAt(event->pos());
+  if (event->reason() != QContextMenuEvent::Mouse ||
+      (under != nullptr && qobject_cast<QGroupBox*>(under) == nullptr)) {
+    event->ignore();
+    return;
+  }
   QMenu menu(this);
   menu.setObjectName(QStringLiteral("formMenu"));
   menu.addAction(QStringLiteral("&Help Topics"), this, &ConsoleForm::HelpRequested);
@@ -643,9 +830,9 @@ void ConsoleForm::contextMenuEvent(QContextMenuEvent* event) {
   const auto* frameStatusBar = window()->findChild<QWidget*>(QStringLiteral("statusBar"));
   statusBar->setChecked(frameStatusBar != nullptr && frameStatusBar->isVisible());
   QAction* open = menu.addAction(QStringLiteral("&Open...\tCtrl+O"), this, &ConsoleForm::OpenFile);
-  open->setEnabled(findChild<QPushButton*>(ControlName(1007))->isEnabled());
+  open->setEnabled(loadButton_->isEnabled());
   QMenu* recent = menu.addMenu(QStringLiteral("Recent &Files"));
-  recent->setEnabled(!recentFiles_.isEmpty());
+  recent->setEnabled(!recentFiles_.isEmpty() && loadButton_->isEnabled());
   for (int i = 0; i < recentFiles_.size(); ++i) {
     const QString path = recentFiles_[i];
     recent->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(path), this,
@@ -662,6 +849,7 @@ void ConsoleForm::contextMenuEvent(QContextMenuEvent* event) {
   tips->setCheckable(true);
   tips->setChecked(toolTipsEnabled_);
   menu.addAction(QStringLiteral("View Status Log"), this, &ConsoleForm::ShowLog);
+  menu.addAction(QStringLiteral("COM Ports..."), this, &ConsoleForm::OpenComPorts);
   menu.addAction(QStringLiteral("Enable Hex File Editing"))->setEnabled(false);
   menu.addSeparator();
   menu.addAction(QStringLiteral("&About ZandorUpdate..."), this, &ConsoleForm::AboutRequested);

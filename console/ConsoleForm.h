@@ -7,9 +7,10 @@
 #include <array>
 #include <deque>
 #include <functional>
-#include <set>
 
+#include "DeviceListFile.h"
 #include "SerialSettingsDialog.h"
+#include "WalkRows.h"
 #include "common/ProgressSink.h"
 #include "devices/DeviceJobs.h"
 #include "devices/DeviceList.h"
@@ -47,12 +48,15 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   void OpenFile();
 
   bool DeviceWorkRunning() const;
-  bool UpdateRunning() const {
-    return DeviceWorkRunning() && runningKind_ == vel::JobKind::kUpdate;
-  }
+  // A walk that writes to devices runs (an update, the 64 KiB update, the unformatted send).
+  bool UpdateRunning() const { return DeviceWorkRunning() && runningKind_ != vel::JobKind::kCheck; }
   MessageLog& Log() { return *log_; }
   vel::DeviceList& List() { return list_; }
-  const QString& ListPath() const { return listPath_; }
+  const QString& ListPath() const { return listFile_->Path(); }
+  DeviceListFile& ListFile() { return *listFile_; }
+  bool HasUnsavedListEdits() const { return listFile_->HasUnsavedEdits(); }
+  // Saves the list, merged with what other programs wrote to its file (finished on a worker).
+  void SaveDeviceList();
   const SerialChoices& Serial() const { return serial_; }
   bool SerialNumberOptional() const { return serialNumberOptional_; }
   bool AdvancedFunctions() const { return advancedFunctions_; }
@@ -66,6 +70,8 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   void ToggleToolTips();
   void ShowLog();
   void OpenSerialSettings();
+  // The COM port mapping alone, reachable without the override.
+  void OpenComPorts();
   void CancelDeviceWork();
   void SetRowsAtOnce(int rows);
   // The advanced file buttons: the checksum test, the record view and the memory view.
@@ -103,24 +109,35 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   void AddDevice();
   void DeleteCheckedDevices();
   void SetAllChecked(bool checked);
-  void SaveDeviceList();
   void LoadDeviceList();
+  // A load while devices are worked on is refused, with a message; true then.
+  bool LoadingRefused(const QString& path);
+  void EditSerialSettings(bool mappingOnly);
+  void ListSaved(bool ok, const QString& error);
+  void MergeListFromDisk();
 
   // Device work.
   void StartWalk(vel::JobKind kind);
   void ApplyEvent(vel::JobEvent& event);
-  void ShowProgressEvent(const vel::JobEvent& event);
   void FinishRow(const vel::JobEvent& event);
   void FinishWalk(const vel::JobEvent& event);
-  void ShowUnits(const std::vector<vel::UnitLabel>& units);
+  // The panel (caption, unit rows, status line, progress) shows the walk's panel row.
+  void ShowPanel();
+  void ResetPanel();
+  void ShowRowStatus(std::size_t row);
   void HideDeviceInfo();
   void EnableWorkButtons(bool enable);
-  void AnswerQuestion(const std::shared_ptr<vel::JobQuestion>& question);
+  void AnswerQuestion(std::size_t row, const std::shared_ptr<vel::JobQuestion>& question);
+  void ConfirmDevice(std::size_t row, vel::JobQuestion& question);
+  // The title of a box about one row: the window's, then the device it is about.
+  QString RowTitle(std::size_t row) const;
+  QString RowLabel(std::size_t row) const;
 
   // Dialogs opened for events wait until the current batch is applied, one at a time.
   void ShowLater(std::function<void()> dialog);
   void ShowNextDialog();
   void Message(const QString& text);
+  void Message(const QString& title, const QString& text);
   // An override's Yes/No question with its warning; true for Yes.
   bool AskToActivate(const QString& question);
 
@@ -135,7 +152,6 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   void CloseViews();
 
   vel::DeviceList list_;
-  QString listPath_;
   vel::FirmwareFile file_;
   QString filePath_;
   SerialChoices serial_;
@@ -148,7 +164,11 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   std::function<void(vel::CVelUpdateDoc&)> prepareDocument_;
 
   MessageLog* log_;
+  DeviceListFile* listFile_;
+  bool listMergePending_ = false;
   DeviceTable* table_ = nullptr;
+  QPushButton* loadButton_ = nullptr;
+  QPushButton* saveButton_ = nullptr;
   QLabel* fileName_ = nullptr;
   QPushButton* checkButton_ = nullptr;
   QPushButton* sendButton_ = nullptr;
@@ -175,9 +195,10 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   vel::JobKind runningKind_ = vel::JobKind::kUpdate;
   bool walkRunning_ = false;
   bool walkCancelled_ = false;
-  std::set<std::size_t> runningRows_;
+  WalkRows walk_;
   std::deque<std::function<void()>> dialogs_;
   bool dialogShowing_ = false;
+  int confirmationsOpen_ = 0;  // version windows of update runs, opened beside the queue
 
   // Declared last: destroyed first, so that no worker publishes into a queue that is gone.
   JobEventQueue* queue_;

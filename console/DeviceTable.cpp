@@ -42,6 +42,7 @@ DeviceTable::DeviceTable(vel::DeviceList& list, QWidget* parent)
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setTabKeyNavigation(false);  // Tab walks the cells in a cell cycle only, else leaves the list
   connect(this, &QTableWidget::itemChanged, this, &DeviceTable::CheckChanged);
   connect(this, &QTableWidget::cellClicked, this, &DeviceTable::ClickCell);
   // Scrolling ends an open edit and stores it.
@@ -90,6 +91,7 @@ void DeviceTable::CheckChanged(QTableWidgetItem* item) {
 void DeviceTable::ClickCell(int row, int column) {
   if (row < 0 || static_cast<std::size_t>(row) >= list_.Count()) return;
   setFocus();  // an open editor ends its edit first
+  cycling_ = true;
   currentRow_ = row;
   nextColumn_ = column + 1;
   markRow_ = static_cast<std::size_t>(row);
@@ -113,12 +115,14 @@ void DeviceTable::OpenEditor(int row, int column) {
       PlaceEditor(new CellCombo(choices, Qs(entry.address), false, viewport()), row, column);
       return;
     }
-    case kPortColumn:
+    case kPortColumn: {
       list_.OpenPortCell(r);
       ShowList();
-      PlaceEditor(new CellLineEdit(Qs(list_.Row(r).port), viewport()->width(), viewport()), row,
-                  column);
+      auto* edit = new CellLineEdit(Qs(list_.Row(r).port), viewport()->width(), viewport());
+      edit->selectAll();  // a port is typed anew more often than changed
+      PlaceEditor(edit, row, column);
       return;
+    }
     case kKeyColumn: {
       if (entry.IsSerial()) {
         list_.OpenKeyCell(r);
@@ -163,7 +167,9 @@ void DeviceTable::EndEdit() {
   const int column = editColumn_;
   if (auto* edit = qobject_cast<CellLineEdit*>(editor)) {
     if (!edit->Cancelled()) Store(row, column, edit->text());
+    if (!edit->WasTabbed()) cycling_ = false;  // Enter, Escape or a click elsewhere end the cycle
   } else if (auto* combo = qobject_cast<CellCombo*>(editor)) {
+    if (!combo->WasTabbed()) cycling_ = false;
     if (!combo->Cancelled()) {
       QString text = combo->Text();
       const bool keyColumn = column == kKeyColumn;
@@ -192,6 +198,17 @@ void DeviceTable::NextCell() {
 
 void DeviceTable::Store(int row, int column, const QString& text) {
   std::string error;
+  // A row that could never reach a device is refused with its reason: the address alone is
+  // judged in the address cell (its port resets when opened), the whole row in the Port cell.
+  if (column == kAddressColumn || column == kPortColumn) {
+    vel::DeviceEntry candidate = list_.Row(static_cast<std::size_t>(row));
+    (column == kAddressColumn ? candidate.address : candidate.port) = text.toStdString();
+    if (column == kAddressColumn) candidate.port = candidate.IsSerial() ? "1" : "3000";
+    if (!vel::IsUsableRow(candidate, &error)) {
+      Show(Qs(error));
+      return;
+    }
+  }
   if (!list_.SetCell(static_cast<std::size_t>(row), static_cast<vel::DeviceColumn>(column),
                      text.toStdString(), &error)) {
     Show(Qs(error));
@@ -238,10 +255,18 @@ void DeviceTable::keyPressEvent(QKeyEvent* event) {
   }
 }
 
+void DeviceTable::focusInEvent(QFocusEvent* event) {
+  // Coming in from another control by the keyboard starts no cell cycle.
+  if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason) {
+    cycling_ = false;
+  }
+  QTableWidget::focusInEvent(event);
+}
+
 bool DeviceTable::event(QEvent* event) {
-  // Tab in the list itself asks for the next cell of the current row.
+  // Tab in the list itself asks for the next cell of the current row while a cell cycle runs.
   if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Tab &&
-      list_.Count() > 0) {
+      cycling_ && list_.Count() > 0) {
     NextCell();
     return true;
   }
@@ -250,6 +275,12 @@ bool DeviceTable::event(QEvent* event) {
 
 void DeviceTable::contextMenuEvent(QContextMenuEvent* event) {
   setFocus();
+  // The menu acts on the row under the cursor, shown selected while the menu is open.
+  const int row = event->reason() == QContextMenuEvent::Mouse ? rowAt(event->pos().y()) : -1;
+  if (row >= 0) {
+    markRow_ = static_cast<std::size_t>(row);
+    selectRow(row);
+  }
   QMenu menu(this);
   QAction* copy = menu.addAction(QStringLiteral("Copy"));
   QAction* paste = menu.addAction(QStringLiteral("Paste"));
@@ -261,6 +292,7 @@ void DeviceTable::contextMenuEvent(QContextMenuEvent* event) {
   if (chosen == copy) CopyDevice();
   if (chosen == paste) PasteDevice();
   if (chosen == remove) DeleteSelectedDevice();
+  clearSelection();
 }
 
 }  // namespace zandorui

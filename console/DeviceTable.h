@@ -26,6 +26,9 @@ class DeviceTable : public QTableWidget {
   // While devices are worked on, rows keep their places: deleting is refused.
   void SetRowsLocked(bool locked) { rowsLocked_ = locked; }
 
+  // Forgets the row last clicked (the rows moved): C and Delete then act on no row.
+  void ClearMark() { markRow_.reset(); }
+
   // The row commands of the context menu and keys.
   void CopyDevice();
   void PasteDevice();
@@ -38,6 +41,7 @@ class DeviceTable : public QTableWidget {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   bool event(QEvent* event) override;
 
@@ -60,6 +64,9 @@ class DeviceTable : public QTableWidget {
   int editColumn_ = -1;
   int currentRow_ = 0;
   int nextColumn_ = 1;
+  // Tab walks the cells while a cell cycle runs (since a click on a cell, through the editors'
+  // Tabs); otherwise it leaves the list for the next control.
+  bool cycling_ = false;
   std::optional<std::size_t> markRow_;  // the row last clicked
 };
 

@@ -6,9 +6,11 @@ namespace zandorui {
 
 namespace {
 
-bool IsUrgent(vel::JobEvent::Kind kind) {
+// A worker waits on a question or on a message it must see acknowledged.
+bool IsUrgent(const vel::JobEvent& event) {
   using Kind = vel::JobEvent::Kind;
-  return kind == Kind::kQuestion || kind == Kind::kRowFinished || kind == Kind::kWalkFinished;
+  return event.kind == Kind::kQuestion || event.kind == Kind::kRowFinished ||
+         event.kind == Kind::kWalkFinished || (event.kind == Kind::kMessage && event.question);
 }
 
 }  // namespace
@@ -21,7 +23,7 @@ JobEventQueue::JobEventQueue(Handler handler, QObject* parent)
 }
 
 void JobEventQueue::Publish(vel::JobEvent event) {
-  const bool urgent = IsUrgent(event.kind);
+  const bool urgent = IsUrgent(event);
   bool post = false;
   {
     std::lock_guard<std::mutex> guard(mutex_);

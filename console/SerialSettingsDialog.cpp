@@ -26,17 +26,35 @@ constexpr int kIrqLow = 1;
 constexpr int kIrqHigh = 16;
 constexpr int kAddressCharacters = 4;
 
-QString DefaultDeviceText(int com) { return QStringLiteral("(default: /dev/ttyS%1)").arg(com - 1); }
-
 }  // namespace
 
 SerialSettingsDialog::SerialSettingsDialog(const SerialChoices& choices,
-                                           std::vector<vel::SerialDevice> devices, QWidget* parent)
+                                           std::vector<vel::SerialDevice> devices, bool mappingOnly,
+                                           QWidget* parent)
     : QDialog(parent), choices_(choices), devices_(std::move(devices)) {
-  setWindowTitle(QStringLiteral("Advanced Communication Settings"));
+  setWindowTitle(mappingOnly ? QStringLiteral("COM Ports")
+                             : QStringLiteral("Advanced Communication Settings"));
   setObjectName(QStringLiteral("serialSettingsDialog"));
   BuildLayout();
   ShowChoices();
+  if (mappingOnly) {
+    for (QWidget* lineSettings : {static_cast<QWidget*>(port_->parentWidget()),
+                                  static_cast<QWidget*>(overrideButton_->parentWidget()),
+                                  static_cast<QWidget*>(resetButton_)}) {
+      lineSettings->hide();
+    }
+  }
+}
+
+QString SerialSettingsDialog::UnmappedText(int com) const {
+  const std::string name = "COM" + std::to_string(com);
+  const auto& mapped = environment_.Entries();
+  const auto fromEnvironment = mapped.find(name);
+  if (fromEnvironment != mapped.end()) {
+    return QStringLiteral("(from %1: %2)")
+        .arg(QString::fromLatin1(vel::kPortMapVariable), Qs(fromEnvironment->second));
+  }
+  return QStringLiteral("(default: /dev/ttyS%1)").arg(com - 1);
 }
 
 QComboBox* SerialSettingsDialog::List(int id, const QStringList& entries) {
@@ -102,7 +120,7 @@ void SerialSettingsDialog::BuildLayout() {
     auto* device = new QComboBox;
     device->setObjectName(QStringLiteral("comPort%1").arg(com));
     device->setEditable(true);
-    device->addItem(DefaultDeviceText(com));
+    device->addItem(UnmappedText(com));
     for (const vel::SerialDevice& present : devices_) {
       device->addItem(Qs(present.path));
       for (const std::string& name : present.byIdNames) device->addItem(Qs(name));
@@ -119,6 +137,7 @@ void SerialSettingsDialog::BuildLayout() {
   auto* buttons = new QHBoxLayout;
   auto* reset = new QPushButton(QStringLiteral("Reset Port Defaults"));
   reset->setObjectName(ControlName(1003));
+  resetButton_ = reset;
   connect(reset, &QPushButton::clicked, this, &SerialSettingsDialog::ResetPortDefaults);
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   box->button(QDialogButtonBox::Ok)->setObjectName(ControlName(1));
@@ -230,7 +249,7 @@ void SerialSettingsDialog::accept() {
     const auto* device = static_cast<QComboBox*>(mappingTable_->cellWidget(com - 1, 0));
     const QString text = device->currentText().trimmed();
     const std::string name = "COM" + std::to_string(com);
-    if (text.isEmpty() || text == DefaultDeviceText(com)) {
+    if (text.isEmpty() || text == UnmappedText(com)) {
       choices_.mapping.Remove(name);
     } else {
       choices_.mapping.Set(name, text.toStdString());

@@ -29,8 +29,9 @@ class SerialSettingsDialog : public QDialog {
  public:
   static constexpr int kMappedComPorts = 10;
 
+  // `mappingOnly`: "COM Ports", the mapping without the line settings.
   SerialSettingsDialog(const SerialChoices& choices, std::vector<vel::SerialDevice> devices,
-                       QWidget* parent = nullptr);
+                       bool mappingOnly = false, QWidget* parent = nullptr);
 
   // The choices as the controls hold them (valid after OK).
   const SerialChoices& Choices() const { return choices_; }
@@ -47,9 +48,12 @@ class SerialSettingsDialog : public QDialog {
   void AddUserDefined();
   void RemoveUserDefined();
   QComboBox* List(int id, const QStringList& entries);
+  // What an unmapped COM number opens: the device ZANDOR_COM_PORTS names, else /dev/ttyS<n-1>.
+  QString UnmappedText(int com) const;
 
   SerialChoices choices_;
   std::vector<vel::SerialDevice> devices_;
+  vel::PortNameMap environment_ = vel::PortNameMap::FromEnvironment();
   bool override_ = false;
   QComboBox* port_ = nullptr;
   QComboBox* baud_ = nullptr;
@@ -59,6 +63,7 @@ class SerialSettingsDialog : public QDialog {
   QLineEdit* address_ = nullptr;
   QLineEdit* irq_ = nullptr;
   QPushButton* overrideButton_ = nullptr;
+  QPushButton* resetButton_ = nullptr;
   QTableWidget* mappingTable_ = nullptr;
 };
 

@@ -13,6 +13,7 @@ PACKAGES=(
   qt6-base-dev                      # the desktop application (Qt 6 Widgets, QTest)
   fonts-liberation                  # Liberation Sans stands in for Arial
   xvfb xauth                        # screenshots and the desktop demo without a display
+  xdotool                           # real keys and clicks for the desktop's real-input suite
 )
 
 missing=()

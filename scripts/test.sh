@@ -28,6 +28,15 @@ run_suite() {  # run_suite NAME DIR [cmake options...]
 }
 
 run_suite plain build
+echo "== real input: the desktop under Xvfb with xdotool"
+real_log=$(mktemp)
+if bash scripts/real-input-test.sh build/bin | tee "$real_log"; then :; else
+  rm -f "$real_log"
+  echo "real input: failed"
+  exit 1
+fi
+grep -E '^real-input: [0-9]+ passed' "$real_log" >>"$summary"
+rm -f "$real_log"
 run_suite asan+ubsan build-asan -DZANDOR_SANITIZE=address -DZANDOR_BENCH=OFF
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   run_suite tsan build-tsan -DZANDOR_SANITIZE=thread -DZANDOR_BENCH=OFF
@@ -48,5 +57,5 @@ echo
 echo "== summary"
 cat "$summary"
 [ "$fuzz_failed" -eq 0 ] || exit 1
-passed=$(grep -oE 'out of [0-9]+' "$summary" | awk '{s+=$3} END {print s+0}')
+passed=$(grep -oE 'out of [0-9]+|^real-input: [0-9]+' "$summary" | awk '{s+=$NF} END {print s+0}')
 echo "$passed passed, 0 failed"

@@ -11,6 +11,7 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <optional>
 
@@ -37,6 +38,18 @@ std::optional<std::uint8_t> HexOf(const QString& text) {
 }
 
 }  // namespace
+
+QString HexSpinBox::textFromValue(int value) const { return Hex2(static_cast<unsigned>(value)); }
+
+int HexSpinBox::valueFromText(const QString& text) const { return text.toInt(nullptr, 16); }
+
+QValidator::State HexSpinBox::validate(QString& text, int&) const {
+  if (text.isEmpty()) return QValidator::Intermediate;
+  bool ok = false;
+  const int value = text.toInt(&ok, 16);
+  return ok && text.size() <= 2 && value >= minimum() && value <= maximum() ? QValidator::Acceptable
+                                                                            : QValidator::Invalid;
+}
 
 MemoryView::MemoryView(const vel::VelMemMap& map, const QString& fileName, bool toolTips,
                        QWidget* parent)
@@ -104,7 +117,7 @@ void MemoryView::BuildLayout(bool toolTips) {
     return edit;
   };
   const auto spin = [&](int id) {
-    auto* s = named(new QSpinBox, id);
+    auto* s = named(new HexSpinBox, id);
     s->setRange(0, 255);
     s->setDisplayIntegerBase(16);
     s->setWrapping(true);
@@ -147,7 +160,7 @@ void MemoryView::ShowPage(std::uint8_t segment, std::uint8_t page) {
         grid_ += (i % 16 == 15) ? QLatin1Char('\n') : QLatin1Char('\t');
       }
     } else {
-      QMessageBox::warning(this, windowTitle(), Qs(vel::text::kSegmentNotUsed));
+      WarnUnusedSegment();
       segmentText_ = kErasedSegment;
       for (int r = 0; r < kRows; ++r) {
         for (int c = 0; c < 16; ++c)
@@ -157,6 +170,22 @@ void MemoryView::ShowPage(std::uint8_t segment, std::uint8_t page) {
   }
   page_ = page;
   Refresh();
+}
+
+void MemoryView::WarnUnusedSegment() {
+  // The warning stands over the view: before the view is shown, it waits for it.
+  if (!isVisible()) {
+    warningPending_ = true;
+    return;
+  }
+  QMessageBox::warning(this, windowTitle(), Qs(vel::text::kSegmentNotUsed));
+}
+
+void MemoryView::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!warningPending_) return;
+  warningPending_ = false;
+  QTimer::singleShot(0, this, &MemoryView::WarnUnusedSegment);
 }
 
 QString MemoryView::AddressText() const {

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <QDialog>
+#include <QSpinBox>
 #include <cstdint>
 
 #include "image/VelMemMap.h"
 
 class QLineEdit;
 class QScrollBar;
-class QSpinBox;
 class QTableWidget;
 
 namespace zandorui {
@@ -15,6 +15,18 @@ namespace zandorui {
 // "Memory View": the memory picture the file's first image gives the device, one 256-byte page at
 // a time as 16 rows of 16 bytes, chosen by segment and page. A segment the file does not use
 // shows as erased, with "XX" in the segment box. Modeless; "Done" hides it.
+// A spin box of two upper-case hexadecimal digits, as the boxes beside it show numbers.
+class HexSpinBox : public QSpinBox {
+  Q_OBJECT
+ public:
+  using QSpinBox::QSpinBox;
+
+ protected:
+  QString textFromValue(int value) const override;
+  int valueFromText(const QString& text) const override;
+  QValidator::State validate(QString& text, int& position) const override;
+};
+
 class MemoryView : public QDialog {
   Q_OBJECT
  public:
@@ -30,8 +42,12 @@ class MemoryView : public QDialog {
   std::uint8_t CurrentPage() const { return page_; }
   std::uint8_t CurrentSegment() const { return segment_; }
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   void BuildLayout(bool toolTips);
+  void WarnUnusedSegment();
   void Refresh();
   void SegmentSpun(int value);
   void PageSpun(int value);
@@ -48,8 +64,9 @@ class MemoryView : public QDialog {
   QScrollBar* scroll_ = nullptr;
   QLineEdit* segmentBox_ = nullptr;
   QLineEdit* pageBox_ = nullptr;
-  QSpinBox* segmentSpin_ = nullptr;
-  QSpinBox* pageSpin_ = nullptr;
+  HexSpinBox* segmentSpin_ = nullptr;
+  HexSpinBox* pageSpin_ = nullptr;
+  bool warningPending_ = false;  // the unused-segment warning waits until the view is shown
 };
 
 }  // namespace zandorui

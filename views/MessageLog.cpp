@@ -32,9 +32,22 @@ MessageLog::MessageLog(QWidget* parent) : QDialog(parent), edit_(new QPlainTextE
   resize(560, 400);
 }
 
+bool MessageLog::SetLogFile(const QString& path, QString* error) {
+  file_.setFileName(path);
+  if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+    *error = file_.errorString();
+    return false;
+  }
+  return true;
+}
+
 void MessageLog::AppendMessages(const QStringList& lines) {
   if (lines.isEmpty()) return;
   for (const QString& line : lines) log_.Append(line);
+  if (file_.isOpen()) {
+    for (const QString& line : lines) file_.write(line.toUtf8() + '\n');
+    file_.flush();
+  }
   // One repaint for all the lines that arrive before the event loop runs again.
   if (!stale_ && isVisible()) QTimer::singleShot(0, this, &MessageLog::Repaint);
   stale_ = true;

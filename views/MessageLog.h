@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
@@ -34,6 +35,9 @@ class MessageLog : public QDialog {
   void AppendMessage(const QString& line) { AppendMessages({line}); }
   void AppendMessages(const QStringList& lines);
   const QString& Text() const { return log_.Text(); }
+  // Every line from now on also goes to the end of this file (kept whole, unlike the window's
+  // text); false with *error when it cannot be opened.
+  bool SetLogFile(const QString& path, QString* error);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -43,6 +47,7 @@ class MessageLog : public QDialog {
 
   LogText log_;
   QPlainTextEdit* edit_;
+  QFile file_;
   bool stale_ = false;
 };
 

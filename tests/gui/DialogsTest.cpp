@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 
 #include "GuiSupport.h"
 #include "GuiTests.h"
@@ -189,11 +190,26 @@ void SerialSettingsTest::ComPortsMapToDevices() {
   QCOMPARE(mapping.Entries().size(), std::size_t(1));
 }
 
+void SerialSettingsTest::PortsMappedByTheEnvironmentSaySo() {
+  setenv("ZANDOR_COM_PORTS", "COM3=/dev/pts/9", 1);
+  SerialSettingsDialog dialog(SerialChoices{}, {});
+  unsetenv("ZANDOR_COM_PORTS");
+  const QString shown = dialog.findChild<QComboBox*>(QStringLiteral("comPort3"))->currentText();
+  QVERIFY2(shown.contains(QStringLiteral("ZANDOR_COM_PORTS")) &&
+               shown.contains(QStringLiteral("/dev/pts/9")),
+           qPrintable(shown));
+  // OK keeps it out of the file: the variable, not the file, maps COM3.
+  RunDialog(dialog, [&] { dialog.accept(); });
+  QVERIFY(dialog.Choices().mapping.Entries().empty());
+}
+
 // --- The version dialog ------------------------------------------------------------------------
 
 void VersionDialogTest::AnUpdateRunConfirmsItself() {
   CheckedDevice checked("multi-unit.hex", false);
   VersionDialog dialog(checked.request);
+  // A dialog that failed to confirm itself would wait forever: the test ends it instead.
+  QTimer::singleShot(5000, &dialog, &QDialog::reject);
   QCOMPARE(dialog.exec(), int(QDialog::Accepted));
   QCOMPARE(checked.device.unitSelected[0], std::uint8_t(1));
   QCOMPARE(checked.device.unitImage[0], std::uint8_t(0));
@@ -290,6 +306,22 @@ void VersionDialogTest::AMissingSerialNumberKeepsOkDisabledUnlessOverridden() {
   optional.request.serialNumberOptional = true;
   VersionDialog overridden(optional.request);
   RunDialog(overridden, [&] { QVERIFY(Control(overridden, 1)->isEnabled()); });  // empty is fine
+}
+
+void VersionDialogTest::ASerialNumberOverTwelveCharactersIsRefused() {
+  CheckedDevice checked("multi-unit.hex", false);
+  checked.request.serialNumberOptional = true;  // override 01: the number may be changed
+  VersionDialog dialog(checked.request);
+  BoxAnswerer boxes;
+  const int result = RunDialog(dialog, [&] {
+    Control<QLineEdit>(dialog, 1038)->setText(QStringLiteral("ABCDEFGHIJKLM"));
+    QTRY_COMPARE(boxes.Texts().size(), 1);  // the automatic OK refuses it
+    QVERIFY(dialog.isVisible());
+  });
+  QCOMPARE(result, int(QDialog::Rejected));
+  QVERIFY(boxes.Texts().value(0).contains(QStringLiteral("12")));
+  QCOMPARE(std::string(reinterpret_cast<const char*>(checked.device.serialNumber.data())),
+           std::string("SIM0000000000001"));
 }
 
 }  // namespace zandorui::testing

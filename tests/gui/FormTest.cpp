@@ -1,19 +1,27 @@
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 
 #include "GuiSupport.h"
 #include "GuiTests.h"
 #include "app/MainWindow.h"
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
+#include "console/SerialSettingsDialog.h"
+#include "support/DeviceRows.h"
 #include "views/MessageLog.h"
 
 namespace zandorui::testing {
@@ -33,7 +41,7 @@ T* Control(QWidget& root, int id) {
 void PressOverride(QWidget& form, char letter) {
   QApplication::setActiveWindow(form.window());
   QVERIFY(QTest::qWaitForWindowActive(form.window()));
-  QTest::keyClick(&form, letter, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+  PressKey(Qt::Key_A + (letter - 'A'), Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
 }
 
 }  // namespace
@@ -155,10 +163,12 @@ void FormTest::ToolTipsFollowTheirSwitch() {
 void FormTest::ListButtonsEditAndSaveTheList() {
   QTemporaryDir folder;
   MainWindow window(folder.path());
+  window.show();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
   ConsoleForm& form = window.Form();
   auto* table = Control<DeviceTable>(form, 1116);
   QCOMPARE(table->rowCount(), 0);
-  for (int i = 0; i < 4; ++i) QTest::mouseClick(Control(form, 1117), Qt::LeftButton);
+  for (int i = 0; i < 4; ++i) Click(Control(form, 1117));
   QCOMPARE(table->rowCount(), 4);
   QCOMPARE(table->item(0, 2)->text(), QStringLiteral("<Default Serial>"));
   QCOMPARE(table->item(0, 3)->text(), QStringLiteral("1"));
@@ -171,16 +181,22 @@ void FormTest::ListButtonsEditAndSaveTheList() {
   table->item(0, 0)->setCheckState(Qt::Checked);
   table->item(2, 0)->setCheckState(Qt::Checked);
   QVERIFY(form.List().Row(0).checked);
-  QTest::mouseClick(Control(form, 1150), Qt::LeftButton);
+  Click(Control(form, 1150));
   QCOMPARE(table->rowCount(), 2);
   QCOMPARE(table->item(0, 1)->text(), QStringLiteral("kept"));
 
-  QTest::mouseClick(Control(form, 1118), Qt::LeftButton);
+  Click(Control(form, 1118));
   QCOMPARE(table->item(1, 0)->checkState(), Qt::Checked);
-  QTest::mouseClick(Control(form, 1119), Qt::LeftButton);
+  Click(Control(form, 1119));
   QCOMPARE(table->item(1, 0)->checkState(), Qt::Unchecked);
 
-  QTest::mouseClick(Control(form, 1120), Qt::LeftButton);
+  Click(Control(form, 1120));
+  QTRY_VERIFY([&] {
+    vel::DeviceList saved;
+    std::string error;
+    return saved.Load(QDir(folder.path()).filePath("KestaLST.txt").toStdString(), &error) &&
+           saved.Count() == 2;
+  }());
   MainWindow again(folder.path());
   QCOMPARE(Control<DeviceTable>(again.Form(), 1116)->rowCount(), 2);
   QCOMPARE(again.Form().List().Row(0).name, std::string("kept"));
@@ -189,16 +205,131 @@ void FormTest::ListButtonsEditAndSaveTheList() {
 void FormTest::WalksNeedAFileAndATickedRow() {
   QTemporaryDir folder;
   MainWindow window(folder.path());
+  window.show();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
   ConsoleForm& form = window.Form();
-  QVERIFY(form.LoadFile(Sample("multi-unit.hex")));
+  vel::testing::AddTickedRow(form.List(), "Hub", "127.0.0.1", "9");
+  Control<DeviceTable>(form, 1116)->ShowList();
   BoxAnswerer boxes;
-  QTest::mouseClick(Control(form, 1034), Qt::LeftButton);
-  QCOMPARE(boxes.Texts().size(), 1);
-  QVERIFY(boxes.Texts()[0].startsWith(QStringLiteral("No device is ticked")));
+  // No file: the walk buttons take no click, and nothing starts.
+  for (int id : {1034, 1038}) {
+    QVERIFY(!Control(form, id)->isEnabled());
+    Click(Control(form, id));
+    QVERIFY(!form.DeviceWorkRunning());
+  }
+  QVERIFY(boxes.Texts().isEmpty());
+  // A file that went from the disk after its load is sent to no device.
+  QTemporaryDir files;
+  const QString copy = QDir(files.path()).filePath(QStringLiteral("gone.hex"));
+  QVERIFY(QFile::copy(Sample("multi-unit.hex"), copy));
+  QVERIFY(form.LoadFile(copy));
+  QVERIFY(QFile::remove(copy));
+  Click(Control(form, 1034));
+  QVERIFY(QTest::qWaitFor([&] { return !form.DeviceWorkRunning(); }, 10000));
+  QTRY_VERIFY(boxes.Texts().contains(QStringLiteral("Load the Hex File !")));
+  QCOMPARE(form.List().Row(0).status, std::string());
+
+  form.List().SetChecked(0, false);
+  Control<DeviceTable>(form, 1116)->ShowList();
+  QVERIFY(form.LoadFile(Sample("multi-unit.hex")));
+  boxes.SetAnswer(QMessageBox::Ok);
+  const int before = boxes.Texts().size();
+  Click(Control(form, 1034));
+  QTRY_COMPARE(boxes.Texts().size(), before + 1);
+  QVERIFY(boxes.Texts().last().startsWith(QStringLiteral("No device is ticked")));
   QVERIFY(!form.DeviceWorkRunning());
   // Cancel while nothing runs changes nothing.
   form.CancelDeviceWork();
   QVERIFY(!form.DeviceWorkRunning());
+}
+
+void FormTest::SerialSettingsFromTheForm() {
+  QTemporaryDir folder;
+  MainWindow window(folder.path());
+  window.show();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
+  ConsoleForm& form = window.Form();
+  BoxAnswerer boxes(QMessageBox::Yes);
+  form.ToggleAdvancedFunctionsOverride();
+  form.ToggleAdvancedSettings();
+  const QString mappingFile = qEnvironmentVariable("XDG_CONFIG_HOME") + "/zandor/com-ports";
+  QFile::remove(mappingFile);
+  // The dialog is driven from a timer: it runs its own event loop.
+  const auto inDialog = [](const std::function<void(SerialSettingsDialog&)>& act) {
+    QTimer::singleShot(50, [act] {
+      auto* dialog = qobject_cast<SerialSettingsDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) qFatal("no serial settings dialog");
+      act(*dialog);
+    });
+  };
+  QString presetAddress;
+  inDialog([&](SerialSettingsDialog& dialog) {
+    presetAddress = Control<QLineEdit>(dialog, 1009)->text();
+    Control<QComboBox>(dialog, 1004)->setCurrentIndex(0);
+    Click(Control(dialog, 2));  // Cancel
+  });
+  Click(Control(form, 1002));
+  QCOMPARE(presetAddress, QStringLiteral("3F8"));  // the port's own address, preset
+  QCOMPARE(form.Serial().settings.baudIndex, 5);   // Cancel kept 9600
+  QVERIFY(!QFile::exists(mappingFile));            // and wrote nothing
+
+  inDialog([&](SerialSettingsDialog& dialog) {
+    Control<QComboBox>(dialog, 1004)->setCurrentIndex(7);
+    dialog.findChild<QComboBox*>(QStringLiteral("comPort2"))->setCurrentText("/dev/ttyUSB3");
+    Click(Control(dialog, 1));
+  });
+  Click(Control(form, 1002));
+  QCOMPARE(form.Serial().settings.BaudRate(), 38400);
+  QFile mapping(mappingFile);
+  QVERIFY(mapping.open(QIODevice::ReadOnly));
+  QVERIFY(mapping.readAll().contains("COM2=/dev/ttyUSB3"));
+  mapping.close();
+
+  // OK without a change leaves the file as it is, comments and all.
+  QVERIFY(mapping.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  mapping.write("# the bench by the door\nCOM2=/dev/ttyUSB3\n");
+  mapping.close();
+  inDialog([&](SerialSettingsDialog& dialog) { Click(Control(dialog, 1)); });
+  Click(Control(form, 1002));
+  QVERIFY(mapping.open(QIODevice::ReadOnly));
+  QCOMPARE(mapping.readAll(), QByteArray("# the bench by the door\nCOM2=/dev/ttyUSB3\n"));
+  mapping.close();
+  // A change keeps the comment too.
+  inDialog([&](SerialSettingsDialog& dialog) {
+    dialog.findChild<QComboBox*>(QStringLiteral("comPort4"))->setCurrentText("/dev/ttyACM1");
+    Click(Control(dialog, 1));
+  });
+  Click(Control(form, 1002));
+  QVERIFY(mapping.open(QIODevice::ReadOnly));
+  const QByteArray changed = mapping.readAll();
+  QVERIFY(changed.startsWith("# the bench by the door\nCOM2=/dev/ttyUSB3\n"));
+  QVERIFY(changed.contains("COM4=/dev/ttyACM1"));
+  QFile::remove(mappingFile);
+}
+
+void FormTest::TheContextMenuBelongsToTheFormBackground() {
+  MainWindow window(listFolder_.path());
+  window.show();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
+  ConsoleForm& form = window.Form();
+  for (int id : {1117, 1149, 1034}) {
+    MenuChooser menu(QString{});
+    RightClickAt(Control(form, id), Control(form, id)->rect().center());
+    QTest::qWait(20);
+    QVERIFY2(!menu.Opened(), qPrintable(QString::number(id)));
+  }
+  // The Menu key asks for no menu of the form either.
+  QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(3, 3), form.mapToGlobal(QPoint(3, 3)));
+  {
+    MenuChooser menu(QString{});
+    QApplication::sendEvent(&form, &key);
+    QTest::qWait(20);
+    QVERIFY(!menu.Opened());
+  }
+  MenuChooser menu(QString{});
+  RightClickAt(&form, QPoint(3, 3));
+  QVERIFY(menu.Opened());
+  QVERIFY(menu.Offered().contains(QStringLiteral("View Status Log")));
 }
 
 void FormTest::TheLogWindowShowsAndHides() {

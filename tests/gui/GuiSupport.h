@@ -1,15 +1,108 @@
 #pragma once
 
 #include <QApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
+#include <QTest>
 #include <QTimer>
+#include <functional>
 
 namespace zandorui::testing {
 
-// Answers the message boxes that appear while it lives: records each box's text and presses the
-// chosen button (Yes, then OK, for boxes that offer them).
+// Input as the window system delivers it: keys go to the widget that has the focus, clicks to
+// the widget under the point of the top-level window. A test never picks the receiver itself,
+// so an editor lying over a cell, or a focus proxy, gets what it would get from a person.
+inline QWidget* FocusWidget() {
+  // A modal window owns the keyboard while it is open.
+  QWidget* modal = QApplication::activeModalWidget();
+  QWidget* focus = modal != nullptr ? modal->focusWidget() : QApplication::focusWidget();
+  if (focus == nullptr) focus = modal;
+  if (focus == nullptr) {
+    // A closed box leaves no window active on the offscreen platform; a window manager would
+    // give the keyboard back to the main window.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      if (window->isVisible() && window->inherits("QMainWindow")) {
+        QApplication::setActiveWindow(window);
+        focus = window->focusWidget() != nullptr ? window->focusWidget() : window;
+        break;
+      }
+    }
+  }
+  if (focus == nullptr) qFatal("no widget has the keyboard focus");
+  return focus;
+}
+
+inline void PressKey(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QTest::keyClick(FocusWidget(), static_cast<Qt::Key>(key), modifiers);
+}
+
+inline void TypeText(const QString& text) { QTest::keyClicks(FocusWidget(), text); }
+
+// The widget of `widget`'s window under a point of `widget`, and the point in its terms.
+inline QWidget* WidgetUnder(QWidget* widget, QPoint local, QPoint* there) {
+  QWidget* window = widget->window();
+  const QPoint inWindow = widget->mapTo(window, local);
+  QWidget* target = window->childAt(inWindow);
+  if (target == nullptr) target = window;
+  *there = target->mapFrom(window, inWindow);
+  return target;
+}
+
+inline void ClickAt(QWidget* widget, QPoint local, Qt::MouseButton button = Qt::LeftButton) {
+  QPoint there;
+  QWidget* target = WidgetUnder(widget, local, &there);
+  QTest::mouseClick(target, button, Qt::NoModifier, there);
+}
+
+inline void Click(QWidget* widget) { ClickAt(widget, widget->rect().center()); }
+
+// A right click's context menu request, to the widget under the point (it travels up to the
+// parents that handle it, as the window system's does).
+inline void RightClickAt(QWidget* widget, QPoint local) {
+  QPoint there;
+  QWidget* target = WidgetUnder(widget, local, &there);
+  QTest::mouseClick(target, Qt::RightButton, Qt::NoModifier, there);
+  QContextMenuEvent menu(QContextMenuEvent::Mouse, there, target->mapToGlobal(there));
+  QApplication::sendEvent(target, &menu);
+}
+
+// Chooses an entry of the next context menu that opens (nothing chosen when it has none such)
+// and records the entries it offered.
+class MenuChooser : public QObject {
+ public:
+  explicit MenuChooser(QString choice) : choice_(std::move(choice)) {
+    connect(&timer_, &QTimer::timeout, this, &MenuChooser::Look);
+    timer_.start(5);
+  }
+  const QStringList& Offered() const { return offered_; }
+  bool Opened() const { return opened_; }
+
+ private:
+  void Look() {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (menu == nullptr) return;
+    opened_ = true;
+    for (QAction* action : menu->actions()) offered_.append(action->text());
+    for (QAction* action : menu->actions()) {
+      if (!choice_.isEmpty() && action->text() == choice_) {
+        menu->setActiveAction(action);
+        QTest::keyClick(menu, Qt::Key_Return);
+        return;
+      }
+    }
+    QTest::keyClick(menu, Qt::Key_Escape);
+  }
+
+  QString choice_;
+  QTimer timer_;
+  QStringList offered_;
+  bool opened_ = false;
+};
+
+// Answers the message boxes that appear while it lives: records each box's text and title and
+// presses the chosen button (Yes, then OK, for boxes that offer them). `onBox` runs first.
 class BoxAnswerer : public QObject {
  public:
   explicit BoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::Yes) : answer_(answer) {
@@ -17,14 +110,23 @@ class BoxAnswerer : public QObject {
     timer_.start(5);
   }
   const QStringList& Texts() const { return texts_; }
+  const QStringList& Titles() const { return titles_; }
   void SetAnswer(QMessageBox::StandardButton answer) { answer_ = answer; }
+  void OnBox(std::function<void(QMessageBox&)> onBox) { onBox_ = std::move(onBox); }
+  // Leaves the boxes open until answering is switched on again.
+  void Hold(bool hold) { hold_ = hold; }
 
  private:
   void Look() {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr || box->property("answered").toBool()) return;
-    box->setProperty("answered", true);
-    texts_.append(box->text());
+    if (box == nullptr) return;
+    if (!box->property("answered").toBool()) {
+      box->setProperty("answered", true);
+      texts_.append(box->text());
+      titles_.append(box->windowTitle());
+      if (onBox_) onBox_(*box);
+    }
+    if (hold_) return;
     QAbstractButton* button = box->button(answer_);
     if (button == nullptr) button = box->button(QMessageBox::Ok);
     if (button == nullptr) button = box->buttons().value(0);
@@ -34,6 +136,9 @@ class BoxAnswerer : public QObject {
   QMessageBox::StandardButton answer_;
   QTimer timer_;
   QStringList texts_;
+  QStringList titles_;
+  std::function<void(QMessageBox&)> onBox_;
+  bool hold_ = false;
 };
 
 }  // namespace zandorui::testing

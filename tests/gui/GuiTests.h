@@ -38,6 +38,8 @@ class FormTest : public QObject {
   void ToolTipsFollowTheirSwitch();
   void ListButtonsEditAndSaveTheList();
   void WalksNeedAFileAndATickedRow();
+  void SerialSettingsFromTheForm();
+  void TheContextMenuBelongsToTheFormBackground();
   void TheLogWindowShowsAndHides();
 
  private:
@@ -65,7 +67,9 @@ class ViewsTest : public QObject {
   void RecordsShowTheirFields();
   void TheSelectorKeepsElevenNumbersAndBounds();
   void TheMemoryViewPagesThroughTheMap();
+  void TheMemoryViewsSpinsReadAsItsBoxes();
   void DataBeforeAnyAddressShowsAtSegmentFF();
+  void OpenViewsFollowTheToolTipSwitch();
   void ALoadClosesEveryView();
   void TheFileTestReportsItsVerdict();
 };
@@ -78,6 +82,7 @@ class SerialSettingsTest : public QObject {
   void ResetAndPortDefaults();
   void IrqMustBeOneToSixteen();
   void ComPortsMapToDevices();
+  void PortsMappedByTheEnvironmentSaySo();
 };
 
 class VersionDialogTest : public QObject {
@@ -88,6 +93,7 @@ class VersionDialogTest : public QObject {
   void WithoutMetadataNoUnitIsChosenAndOkStaysOpen();
   void AWrongFileLeavesByCancel();
   void AMissingSerialNumberKeepsOkDisabledUnlessOverridden();
+  void ASerialNumberOverTwelveCharactersIsRefused();
 };
 
 class DesktopEndToEndTest : public QObject {
@@ -99,6 +105,35 @@ class DesktopEndToEndTest : public QObject {
   void CancelStopsALongSerialUpdate();
   void SeveralRowsAtOnceShowTheirOwnProgress();
   void TheCloseGuardKeepsARunningUpdate();
+};
+
+class OperatorWalksTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void AUnitLeftOutIsSaidInTheRowTheSummaryAndTheLog();
+  void RowsSideBySideKeepTheirOwnProgressAndUnits();
+  void LoadingAFileWaitsForTheWalk();
+  void TheCloseGuardCoversEveryWalkThatWrites();
+  void EachWalkAndLoadStartsClean();
+  void AMessageHoldsItsWorkerWhileOthersGoOn();
+  void QuestionsAndMessagesNameTheirDevice();
+  void LinuxErrorsSayWhatToDo();
+  void TheLayoutStaysPutDuringAWalk();
+  void ADowngradeIsNamed();
+};
+
+class OperatorListTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void TabLeavesTheDropDownsAndTypedTextLandsInItsCell();
+  void TheContextMenuActsOnTheRowUnderTheCursor();
+  void SaveKeepsTheRowsAnotherProgramAdded();
+  void SaveKeepsTheFileMode();
+  void ClosingWithEditsNotSavedAsks();
+  void AListFileOfAnotherProgramIsMergedWhenItChanges();
+  void APortOutOfRangeIsRefused();
+  void ARefusedListFileIsShownWithItsReason();
+  void TabLeavesTheListAndThePortEditorSelectsItsText();
 };
 
 }  // namespace zandorui::testing

@@ -102,6 +102,7 @@ void ViewsTest::TheSelectorKeepsElevenNumbersAndBounds() {
   QCOMPARE(view->ShownRecord(), 4099);  // the end record
   selector->setEditText(QStringLiteral("-3"));
   view->Refresh();
+  QCOMPARE(view->ShownRecord(), 4099);  // a negative number counts as very large
   selector->setEditText(QStringLiteral("abc"));
   view->Refresh();
   QCOMPARE(view->ShownRecord(), 1);
@@ -127,7 +128,14 @@ void ViewsTest::TheMemoryViewPagesThroughTheMap() {
   Viewer viewer;
   QVERIFY(viewer.form.LoadFile(QStringLiteral(ZANDOR_SAMPLES_DIR "/multi-unit.hex")));
   BoxAnswerer boxes;
+  bool viewShownFirst = false;
+  boxes.OnBox([&](QMessageBox& box) {
+    auto* parent = qobject_cast<MemoryView*>(box.parentWidget());
+    viewShownFirst = parent != nullptr && parent->isVisible();
+  });
   MemoryView* view = viewer.Open<MemoryView>();
+  QTRY_COMPARE(boxes.Texts().size(), 1);
+  QVERIFY(viewShownFirst);  // the warning stands over the view, not before it
   // The file does not use segment FF: one warning, the segment shows erased.
   QCOMPARE(boxes.Texts(),
            QStringList{QStringLiteral("WARNING:\nThe specified segment is not used in the file.  "
@@ -186,6 +194,20 @@ void ViewsTest::TheMemoryViewPagesThroughTheMap() {
            1);
 }
 
+void ViewsTest::TheMemoryViewsSpinsReadAsItsBoxes() {
+  Viewer viewer;
+  QVERIFY(viewer.form.LoadFile(viewer.Write("early.hex", kEarly)));
+  MemoryView* view = viewer.Open<MemoryView>();
+  // One format: the spins read as the boxes beside them do.
+  QCOMPARE(Control<QLineEdit>(*view, 1030)->text(), QStringLiteral("FF"));
+  QCOMPARE(Control<QSpinBox>(*view, 1031)->text(), QStringLiteral("FF"));
+  QCOMPARE(Control<QLineEdit>(*view, 1020)->text(), QStringLiteral("00"));
+  QCOMPARE(Control<QSpinBox>(*view, 1018)->text(), QStringLiteral("00"));
+  Control<QSpinBox>(*view, 1018)->stepUp();
+  QCOMPARE(Control<QSpinBox>(*view, 1018)->text(), QStringLiteral("01"));
+  QCOMPARE(Control<QLineEdit>(*view, 1020)->text(), QStringLiteral("01"));
+}
+
 void ViewsTest::DataBeforeAnyAddressShowsAtSegmentFF() {
   Viewer viewer;
   QVERIFY(viewer.form.LoadFile(viewer.Write("early.hex", kEarly)));
@@ -194,6 +216,17 @@ void ViewsTest::DataBeforeAnyAddressShowsAtSegmentFF() {
   QVERIFY(boxes.Texts().isEmpty());
   QVERIFY(view->GridText().startsWith(QStringLiteral("01\t02\t03\t04\tFF\t")));
   QCOMPARE(Control<QLineEdit>(*view, 1030)->text(), QStringLiteral("FF"));
+}
+
+void ViewsTest::OpenViewsFollowTheToolTipSwitch() {
+  Viewer viewer;
+  QVERIFY(viewer.form.LoadFile(viewer.Write("early.hex", kEarly)));
+  RecordView* view = viewer.Open<RecordView>();
+  QVERIFY(!Control(*view, 1016)->toolTip().isEmpty());
+  viewer.form.ToggleToolTips();
+  QVERIFY(Control(*view, 1016)->toolTip().isEmpty());
+  viewer.form.ToggleToolTips();
+  QVERIFY(!Control(*view, 1016)->toolTip().isEmpty());
 }
 
 void ViewsTest::ALoadClosesEveryView() {
@@ -219,6 +252,8 @@ void ViewsTest::TheFileTestReportsItsVerdict() {
   QCOMPARE(boxes.Texts().size(), 2);
   QVERIFY(boxes.Texts()[0].startsWith(QStringLiteral("Testing loaded hex file: Passed")));
   QVERIFY(boxes.Texts()[1].startsWith(QStringLiteral("Testing loaded hex file: FAILED")));
+  QVERIFY2(boxes.Texts()[1].contains(QStringLiteral("Record 1 of image 0 (line 1)")),
+           qPrintable(boxes.Texts()[1]));
   QVERIFY(viewer.form.Log().Text().contains(QStringLiteral("Testing Hex file...")));
 }
 

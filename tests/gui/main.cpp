@@ -34,5 +34,7 @@ int main(int argc, char** argv) {
   run(zandorui::testing::SerialSettingsTest());
   run(zandorui::testing::VersionDialogTest());
   run(zandorui::testing::DesktopEndToEndTest());
+  run(zandorui::testing::OperatorWalksTest());
+  run(zandorui::testing::OperatorListTest());
   return failures == 0 ? 0 : 1;
 }

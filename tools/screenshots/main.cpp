@@ -105,7 +105,10 @@ int main(int argc, char** argv) {
   QDir().mkpath(out);
 
   sim::SimServer hub(Hub(1));
-  sim::SimServer station(Hub(0));
+  // A second device whose second unit no image of the file fits: it is left out, and said so.
+  sim::SimConfig pair = Hub(1);
+  pair.units = {sim::SimUnit{0, "G4 ", "A1", "100", {}}, sim::SimUnit{1, "N8 ", "AC", "100", {}}};
+  sim::SimServer station(pair);
   const int hubPort = hub.StartTcp();
   const int stationPort = station.StartTcp();
   QTemporaryDir folder;
@@ -127,7 +130,8 @@ int main(int argc, char** argv) {
   form.findChild<QPushButton*>(QStringLiteral("c1038"))->click();
   WaitFor([&] { return !form.DeviceWorkRunning(); });
 
-  // An update in the middle, then its end with the summary box.
+  // Two rows updated at once, each with its own progress, then the end with the summary box.
+  form.SetRowsAtOnce(2);
   form.findChild<QPushButton*>(QStringLiteral("c1034"))->click();
   auto* bar = form.findChild<QProgressBar*>(QStringLiteral("c1012"));
   WaitFor([&] { return bar->isEnabled() && bar->value() > (bar->minimum() + bar->maximum()) / 3; });
@@ -182,13 +186,21 @@ int main(int argc, char** argv) {
 
   zandorui::SerialChoices choices;
   choices.mapping.Set("COM1", "/dev/ttyUSB0");
-  zandorui::SerialSettingsDialog settings(
-      choices, {{"/dev/ttyS0", {}}, {"/dev/ttyUSB0", {"/dev/serial/by-id/usb-Cable_A-if00-port0"}}},
-      &window);
+  const std::vector<vel::SerialDevice> devices{
+      {"/dev/ttyS0", {}}, {"/dev/ttyUSB0", {"/dev/serial/by-id/usb-Cable_A-if00-port0"}}};
+  zandorui::SerialSettingsDialog settings(choices, devices, false, &window);
   settings.show();
   WaitFor([] { return false; }, 200);
   Save(settings, QStringLiteral("serial-settings"));
   settings.hide();
+  // "COM Ports..." of the form's menu: the mapping alone, one port mapped by ZANDOR_COM_PORTS.
+  qputenv("ZANDOR_COM_PORTS", "COM9=/dev/pts/4");
+  zandorui::SerialSettingsDialog comPorts(choices, devices, true, &window);
+  qunsetenv("ZANDOR_COM_PORTS");
+  comPorts.show();
+  WaitFor([] { return false; }, 200);
+  Save(comPorts, QStringLiteral("com-ports"));
+  comPorts.hide();
 
   CaptureModal<QDialog>(QStringLiteral("about"), [](QDialog& d) { d.accept(); });
   window.ShowAbout();

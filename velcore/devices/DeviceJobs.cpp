@@ -62,9 +62,15 @@ class RowConsole final : public Console {
 // The engine's operator for one row: messages become events, questions wait for the front end.
 class RowOperator final : public Operator {
  public:
-  RowOperator(std::size_t row, JobEventSink& sink, const CancelFlag& cancel)
-      : row_(row), sink_(sink), cancel_(cancel) {}
+  RowOperator(std::size_t row, JobEventSink& sink, const CancelFlag& cancel, bool messagesWait)
+      : row_(row), sink_(sink), cancel_(cancel), messagesWait_(messagesWait) {}
   void ShowMessage(const std::string& text) override {
+    if (messagesWait_) {
+      Ask(std::make_shared<JobQuestion>(JobQuestion::Kind::kAcknowledge, Question::kNotResponding,
+                                        text, nullptr),
+          JobEvent::Kind::kMessage);
+      return;
+    }
     JobEvent event;
     event.kind = JobEvent::Kind::kMessage;
     event.row = row_;
@@ -80,9 +86,10 @@ class RowOperator final : public Operator {
   }
 
  private:
-  bool Ask(const std::shared_ptr<JobQuestion>& question) {
+  bool Ask(const std::shared_ptr<JobQuestion>& question,
+           JobEvent::Kind kind = JobEvent::Kind::kQuestion) {
     JobEvent event;
-    event.kind = JobEvent::Kind::kQuestion;
+    event.kind = kind;
     event.row = row_;
     event.text = question->Text();
     event.question = question;
@@ -93,13 +100,14 @@ class RowOperator final : public Operator {
   std::size_t row_;
   JobEventSink& sink_;
   const CancelFlag& cancel_;
+  bool messagesWait_;
 };
 
 // One row while it runs: its console, operator and document.
 struct RowSession {
   RowSession(std::size_t row, JobEventSink& sink, const JobOptions& options)
       : console(row, sink, options.logStatusLines),
-        op(row, sink, console.State().cancel),
+        op(row, sink, console.State().cancel, options.messagesWait),
         doc(console, op) {
     doc.SetSerialNumberOptional(options.serialNumberOptional);
     doc.Link().Tcp().SetConnectTimeout(options.connectTimeoutMs);

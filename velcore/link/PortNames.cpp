@@ -163,6 +163,10 @@ PortNameMap LoadPortMapFile(const std::string& path) {
 }
 
 bool SavePortMapFile(const std::string& path, const PortNameMap& map, std::string* error) {
+  return SavePortMapText(path, map.FileText(), error);
+}
+
+bool SavePortMapText(const std::string& path, const std::string& text, std::string* error) {
   if (path.empty()) {
     *error = "no configuration folder (neither XDG_CONFIG_HOME nor HOME is set)";
     return false;
@@ -173,7 +177,7 @@ bool SavePortMapFile(const std::string& path, const PortNameMap& map, std::strin
     *error = made.message();
     return false;
   }
-  return WriteFileAtomically(path, map.FileText(), 0644, error);
+  return WriteFileAtomically(path, text, 0644, error);
 }
 
 std::vector<SerialDevice> ListSerialDevices(const std::string& devFolder) {

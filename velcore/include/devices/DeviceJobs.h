@@ -45,6 +45,9 @@ struct JobOptions {
   int connectTimeoutMs = kTcpConnectTimeoutMs;
   bool serialNumberOptional = false;
   bool logStatusLines = true;  // every status line also as an event (for a message log)
+  // A message holds its row's worker until the front end acknowledges it (a message box's OK),
+  // as a block error's message does before the block is sent again; other rows go on.
+  bool messagesWait = false;
   // Called with each row's document before its device is reached (tests shorten waits here).
   std::function<void(class CVelUpdateDoc&)> prepareDocument;
 };
@@ -53,7 +56,7 @@ struct JobOptions {
 // the row ends the wait with No.
 class JobQuestion {
  public:
-  enum class Kind { kYesNo, kConfirmDevice };
+  enum class Kind { kYesNo, kConfirmDevice, kAcknowledge };
   JobQuestion(Kind kind, Question question, std::string text, ConfirmationRequest* request)
       : kind_(kind), question_(question), text_(std::move(text)), request_(request) {}
 
@@ -89,7 +92,8 @@ struct JobEvent {
     kLogLine,        // a message of the engine for the message log
     kUnits,          // units: what the main form shows of the device's units
     kUnitsHidden,    // the unit rows hide again
-    kMessage,        // text: a message for the operator (the worker goes on)
+    kMessage,        // text: a message for the operator; with question (kAcknowledge) the worker
+                     // waits until it is answered
     kQuestion,       // question: the worker waits for its answer
     kRowFinished,    // outcome, statusCode, text (the row's Status), leftOutUnits
     kWalkFinished,   // allSucceeded, cancelled

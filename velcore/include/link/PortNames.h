@@ -54,6 +54,8 @@ std::string PortMapFilePath();
 PortNameMap LoadPortMapFile(const std::string& path);
 // Writes the mapping file atomically, making its folder when needed; false with *error set.
 bool SavePortMapFile(const std::string& path, const PortNameMap& map, std::string* error);
+// The same for a text of the file's form (one the operator's comments are kept in).
+bool SavePortMapText(const std::string& path, const std::string& text, std::string* error);
 
 // A serial device of this machine, and the stable names that lead to it.
 struct SerialDevice {

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "devices/DeviceJobs.h"
+#include "devices/DeviceList.h"
+
+namespace zandorui {
+
+// What the form shows of one row of a walk. Each row's is its own: rows worked on side by side
+// never show each other's progress, status line or units.
+struct RowView {
+  bool begun = false;
+  bool finished = false;
+  bool succeeded = false;
+  std::string status;  // the Status cell
+  bool progressActive = false;
+  int low = 0, high = 0, position = 0;
+  std::string statusLine;
+  std::vector<vel::UnitLabel> units;
+  std::vector<int> leftOut;
+  std::vector<std::string> notes;  // said after the outcome: downgrades, what to check
+};
+
+// The rows of one walk and the row the form's panel (caption, unit rows, status line and
+// progress bar) shows: the row begun last, and when it ends while others still run, the first
+// of those.
+class WalkRows {
+ public:
+  WalkRows() = default;
+  WalkRows(std::vector<std::size_t> rows, bool sideBySide);
+
+  // Applies one event to its row; false for a row the walk does not hold.
+  bool Apply(const vel::JobEvent& event);
+  // Adds a note to a row's outcome.
+  void AddNote(std::size_t row, std::string note);
+
+  const RowView* Find(std::size_t row) const;
+  const std::vector<std::size_t>& Rows() const { return order_; }
+  std::optional<std::size_t> PanelRow() const { return panelRow_; }
+  bool SideBySide() const { return sideBySide_; }
+  // The Status cell of a row: its outcome with what was left out and its notes, or while it
+  // runs side by side, its own progress.
+  std::string StatusText(std::size_t row) const;
+  // Rows never begun (a cancelled walk does not reach them).
+  std::vector<std::size_t> NotReached() const;
+  // The rows that ended successfully with units left out, and how `zandor update` says it.
+  std::vector<std::pair<std::size_t, std::string>> LeftOutNotes() const;
+  int Succeeded() const;
+
+ private:
+  std::map<std::size_t, RowView> views_;
+  std::vector<std::size_t> order_;
+  bool sideBySide_ = false;
+  std::optional<std::size_t> panelRow_;
+};
+
+// How `zandor update` says that units were left out: " (unit 1 left out: no image of the file
+// fits it)"; empty for none.
+std::string LeftOutNote(const std::vector<int>& units);
+
+// "Hub (127.0.0.1:4001)", "Desk (COM3)": the row a question or message is about.
+std::string DeviceLabel(const vel::DeviceEntry& row, std::size_t index);
+
+// What an operator on this machine can do about a row that ended as it did; empty when
+// nothing: the device path a COM port tried and where to map it, the dialout group for a
+// denied port, the key of an enciphered row that got no answer.
+std::string LinuxHint(const vel::DeviceEntry& row, vel::Outcome outcome);
+
+}  // namespace zandorui

@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# The desktop driven as a person drives it: real key presses and clicks through an X server
+# (Xvfb, started here) with xdotool, against simulated devices. It edits the list with the Tab
+# cycle and the keyboard, deletes a row from the context menu, saves after another program
+# added a row, updates two rows at once and cancels an update. Results are read from files: the
+# list (through `zandor devices list`), the desktop's log (--log) and the simulators' records.
+#   scripts/real-input-test.sh [BIN_DIR]        (default build/bin)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=$(cd "${1:-build/bin}" && pwd)
+if [ "${ZANDOR_REAL_INPUT_X:-}" != 1 ]; then
+  exec env ZANDOR_REAL_INPUT_X=1 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$bin"
+fi
+
+# shellcheck source=scripts/sim-lib.sh
+source scripts/sim-lib.sh
+readonly wait_s=30
+
+fail() {
+  echo "real-input: FAILED: $*" >&2
+  [ -f "$log" ] && tail -n 30 "$log" >&2
+  exit 1
+}
+# until SECONDS CONDITION...: polls the condition every 0.1 s; fails after SECONDS.
+until_true() {
+  local limit=$1
+  shift
+  for _ in $(seq $((limit * 10))); do
+    if "$@"; then return 0; fi
+    sleep 0.1
+  done
+  fail "waited ${limit}s for: $*"
+}
+logged() { grep -qF -- "$1" "$log"; }
+count_logged() { grep -cF -- "$1" "$log" || true; }
+at() { grep "^$1 " "$geometry" | sed -n 1p | cut -d' ' -f"$(($(wc -w <<<"$1") + 1))"-; }
+click() {  # click WHAT [BUTTON]
+  local xy
+  xy=$(at "$1")
+  [ -n "$xy" ] || fail "no place for $1"
+  # shellcheck disable=SC2086
+  xdotool mousemove --window "$window" $xy click "${2:-1}"
+  sleep 0.2
+}
+keys() { xdotool windowfocus --sync "$window" key --delay 30 "$@"; }
+typed() { xdotool windowfocus --sync "$window" type --delay 20 "$1"; }
+list_json() { "$bin/zandor" devices --list "$desk/KestaLST.txt" list --json --show-keys; }
+# The box the walk's end shows: a second window of the program, answered with Return.
+answer_box() {
+  local box
+  for _ in $(seq 50); do
+    box=$(xdotool search --onlyvisible --pid "$app" 2>/dev/null | grep -vx "$window" | sed -n 1p || true)
+    [ -n "$box" ] && break
+    sleep 0.1
+  done
+  [ -n "$box" ] || fail "no box appeared"
+  xdotool windowfocus --sync "$box" key Return
+  sleep 0.2
+}
+
+desk="$workdir/desk"
+log="$workdir/desk.log"
+geometry="$workdir/geometry"
+mkdir -p "$desk" "$workdir/config/Kelmori Computer"
+cp samples/multi-unit.hex "$desk/"
+export XDG_CONFIG_HOME="$workdir/config" HOME="$workdir"
+unset ZANDOR_COM_PORTS
+printf '[General]\nrowsAtOnce=2\n' >"$workdir/config/Kelmori Computer/VelUpdate.conf"
+
+start_sim hub1 --tcp 127.0.0.1:0 --unit "G4 ,A1,100,0" --programming-delay 150 \
+  --record "$workdir/hub1.record"
+hub1=${ready#tcp }
+start_sim hub2 --tcp 127.0.0.1:0 --unit "G4 ,A1,100,0" --programming-delay 150 \
+  --record "$workdir/hub2.record"
+hub2=${ready#tcp }
+sims=("${pids[@]}")
+cd "$desk"
+"$bin/zandor" devices add --name Hub1 --address "${hub1%:*}" --port "${hub1##*:}" >/dev/null
+"$bin/zandor" devices add --name Hub2 --address "${hub2%:*}" --port "${hub2##*:}" >/dev/null
+"$bin/zandor" devices add --name Spare --address 10.0.0.9 --port 3000 >/dev/null
+"$bin/zandor" devices add --name Old --address 10.0.0.8 --port 3000 >/dev/null
+"$bin/zandor-gui-probe" "$desk" >"$geometry"
+"$bin/zandorupdate" --log "$log" &
+app=$!
+pids+=("$app")
+window=$(xdotool search --sync --onlyvisible --pid "$app" | sed -n 1p)
+until_true "$wait_s" test -f "$log"
+echo "real-input: the window is up"
+
+# 1. The Tab cycle through row 2 with the keyboard: name, address, port (its text selected),
+#    key (hexadecimal digits, dashes put in), back to the name; Escape ends the cycle.
+click "cell 2 1"
+keys ctrl+a
+typed "Rack 9"
+keys Tab Tab
+typed "4009"
+keys Tab
+typed "00112233445566778899aabbccddeeff"
+keys Tab Escape
+# 2. The context menu's Delete takes the row under the cursor (Old), not the one last clicked.
+click "cell 3 1" 3
+keys Up Return
+# 3. Another program adds a row; Save keeps it beside this window's edits.
+"$bin/zandor" devices add --name Outside --address 10.0.0.7 --port 3001 >/dev/null
+click "control 1120"
+until_true "$wait_s" bash -c "'$bin/zandor' devices list | grep -q Outside && ! '$bin/zandor' devices list | grep -q Old"
+rows=$(list_json)
+for want in '"name":"Hub1"' '"name":"Hub2"' '"name":"Rack 9"' '"port":"4009"' \
+  '"key":"00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF"' '"name":"Outside"'; do
+  grep -qF -- "$want" <<<"$rows" || fail "the saved list lacks $want: $rows"
+done
+! grep -qF '"name":"Old"' <<<"$rows" || fail "the deleted row is still in the list: $rows"
+echo "real-input: list edited, row deleted from the menu, saved beside another program's row"
+
+# 4. Ctrl+O, the file typed into the dialog; two rows ticked and updated at once.
+keys ctrl+o
+dialog=$(xdotool search --sync --onlyvisible --name '^Open$' | sed -n 1p)
+xdotool windowfocus --sync "$dialog" type --delay 20 "$desk/multi-unit.hex"
+xdotool windowfocus --sync "$dialog" key Return
+until_true "$wait_s" logged "Loading Hex File..."
+click "cell 0 0"
+click "cell 1 0"
+click "control 1034"
+until_true 60 bash -c "grep -qF 'Hub1 ($hub1): Device Update Successful' '$log' && grep -qF 'Hub2 ($hub2): Device Update Successful' '$log'"
+answer_box
+# Each row's progress is its own, and both went on at the same time: each row's block lines
+# begin before the other's end.
+line_of() {  # line_of first|last TEXT: the number of the first or last log line holding TEXT
+  awk -v text="$2" -v which="$1" 'index($0, text) { n = NR; if (which == "first") exit } END { print n }' "$log"
+}
+first1=$(line_of first "Hub1 ($hub1): Sending")
+last1=$(line_of last "Hub1 ($hub1): Sending")
+first2=$(line_of first "Hub2 ($hub2): Sending")
+last2=$(line_of last "Hub2 ($hub2): Sending")
+[ -n "$first1" ] && [ -n "$first2" ] || fail "no progress lines of each row"
+[ "$first2" -lt "$last1" ] && [ "$first1" -lt "$last2" ] || fail "the rows did not run side by side"
+echo "real-input: two rows updated at once, each with its own progress"
+
+# 5. Hub1 alone, stopped with Escape in the middle.
+click "cell 1 0"
+sent=$(count_logged "Sending Hex File")
+click "control 1034"
+until_true "$wait_s" bash -c "[ \$(grep -cF 'Sending Hex File' '$log') -gt $sent ]"
+keys Escape
+until_true "$wait_s" logged "Hub1 ($hub1): Cancelled at the operator's request"
+echo "real-input: the update was cancelled"
+
+# The simulators hold what each row sent: two whole updates (the cancelled one ran no unit).
+kill -INT "${sims[@]}"
+for sim in "${sims[@]}"; do wait "$sim" || fail "a simulator saw a protocol violation"; done
+for record in "$workdir/hub1.record" "$workdir/hub2.record"; do
+  grep -q . "$record" || fail "nothing was programmed into $(basename "$record" .record)"
+done
+echo "real-input: 1 passed, 0 failed"

@@ -1,0 +1,129 @@
+#include "devices/DeviceListMerge.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <tuple>
+
+#include "common/AtomicFile.h"
+
+namespace vel {
+
+namespace {
+
+constexpr mode_t kNewListMode = 0600;  // the list holds keys
+
+using RowKey = std::tuple<std::string, std::string, std::string, std::string>;
+
+RowKey KeyOf(const DeviceEntry& row) { return {row.name, row.address, row.port, row.key}; }
+
+std::map<RowKey, int> Counts(const std::vector<DeviceEntry>& rows) {
+  std::map<RowKey, int> counts;
+  for (const DeviceEntry& row : rows) ++counts[KeyOf(row)];
+  return counts;
+}
+
+int CountOf(const std::map<RowKey, int>& counts, const RowKey& key) {
+  const auto found = counts.find(key);
+  return found == counts.end() ? 0 : found->second;
+}
+
+// How many copies of a row the merge keeps: a side that left the count as it was takes the other
+// side's; when both changed it the same way, the larger change; when they went opposite ways,
+// both changes.
+int MergedCount(int base, int mine, int theirs) {
+  if (mine == base) return theirs;
+  if (theirs == base) return mine;
+  if ((mine > base) == (theirs > base))
+    return mine > base ? std::max(mine, theirs) : std::min(mine, theirs);
+  return std::max(0, mine + theirs - base);
+}
+
+}  // namespace
+
+std::vector<DeviceEntry> MergeDeviceRows(const std::vector<DeviceEntry>& base,
+                                         const std::vector<DeviceEntry>& mine,
+                                         const std::vector<DeviceEntry>& theirs) {
+  const std::map<RowKey, int> baseCounts = Counts(base);
+  const std::map<RowKey, int> mineCounts = Counts(mine);
+  const std::map<RowKey, int> theirCounts = Counts(theirs);
+  std::map<RowKey, int> left;  // copies still to place
+  for (const auto* counts : {&mineCounts, &theirCounts}) {
+    for (const auto& [key, count] : *counts) {
+      left[key] = MergedCount(CountOf(baseCounts, key), CountOf(mineCounts, key),
+                              CountOf(theirCounts, key));
+    }
+  }
+  std::vector<DeviceEntry> merged;
+  for (const auto* rows : {&mine, &theirs}) {
+    const bool fromFile = rows == &theirs;
+    for (const DeviceEntry& row : *rows) {
+      int& count = left[KeyOf(row)];
+      if (count <= 0) continue;
+      --count;
+      merged.push_back(row);
+      if (fromFile) {
+        merged.back().checked = false;
+        merged.back().status.clear();
+        merged.back().succeeded = false;
+      }
+    }
+  }
+  return merged;
+}
+
+bool SameStoredRows(const std::vector<DeviceEntry>& a, const std::vector<DeviceEntry>& b) {
+  return std::equal(
+      a.begin(), a.end(), b.begin(), b.end(),
+      [](const DeviceEntry& x, const DeviceEntry& y) { return KeyOf(x) == KeyOf(y); });
+}
+
+bool ReplaceRows(DeviceList& list, const std::vector<DeviceEntry>& rows, std::string* error) {
+  // The list takes whole rows only from a stored list: the rows go through one, byte for byte.
+  std::string pattern = (std::filesystem::temp_directory_path() / "zandor-rows-XXXXXX").string();
+  const int fd = mkstemp(pattern.data());
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  const std::string stored = DeviceList::Encode(rows);
+  const bool written =
+      write(fd, stored.data(), stored.size()) == static_cast<ssize_t>(stored.size());
+  close(fd);
+  DeviceList replaced = list;
+  const bool loaded = written && replaced.Load(pattern, error);
+  unlink(pattern.c_str());
+  if (!loaded || replaced.Count() != rows.size()) {
+    if (loaded) *error = "a row holds a \"!\"";
+    return false;
+  }
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    replaced.SetChecked(r, rows[r].checked);
+    replaced.SetOutcome(r, rows[r].status, rows[r].succeeded);
+  }
+  list = std::move(replaced);
+  return true;
+}
+
+MergedSave SaveMergedList(const std::string& path, const std::vector<DeviceEntry>& base,
+                          const std::vector<DeviceEntry>& mine) {
+  MergedSave save;
+  const auto lock = DeviceListLock::Acquire(path, &save.error);
+  if (!lock) return save;
+  DeviceList onDisk;
+  if (!onDisk.Load(path, &save.error)) {
+    save.error += "; it is left as it is";
+    return save;
+  }
+  save.rows = MergeDeviceRows(base, mine, onDisk.Rows());
+  save.ok = WriteFileAtomically(path, DeviceList::Encode(save.rows), kNewListMode, &save.error,
+                                FileMode::kKeepExisting);
+  return save;
+}
+
+}  // namespace vel
