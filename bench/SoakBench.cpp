@@ -8,12 +8,19 @@
 
 #include "support/Soak.h"
 
+// bench_soak [RUNS [SAMPLES-DIR [FIRST]]]: runs FIRST (default 1) to RUNS, run i with family
+// i - 1 (in turn) and seed i * 104729, so that one run can be repeated on its own.
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
   const char* samples = argc > 2 ? argv[2] : ZANDOR_SAMPLES_DIR;
+  const int first = argc > 3 ? std::atoi(argv[3]) : 1;
+  if (runs < 1 || first < 1 || first > runs) {
+    std::fprintf(stderr, "usage: bench_soak [RUNS [SAMPLES-DIR [FIRST]]]\n");
+    return 2;
+  }
   vel::testing::SoakCounts counts;
   const auto start = std::chrono::steady_clock::now();
-  for (int i = 1; i <= runs; ++i) {
+  for (int i = first; i <= runs; ++i) {
     vel::testing::SoakOnce(static_cast<std::size_t>(i - 1), static_cast<std::uint32_t>(i) * 104729u,
                            samples, &counts, std::chrono::seconds(180), true);
     if (i % 25 == 0) std::fprintf(stderr, "%d runs...\n", i);

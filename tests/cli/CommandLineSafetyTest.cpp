@@ -16,6 +16,7 @@
 #include "support/Files.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
+#include "support/TestDevice.h"
 
 namespace zandor {
 namespace {
@@ -42,7 +43,7 @@ sim::SimConfig Slow() {
 }
 
 TEST(Signals, SigintCancelsEveryDeviceAndEachGetsItsResult) {
-  sim::SimServer first(Slow()), second(Slow());
+  vel::testing::TestDevice first(Slow()), second(Slow());
   const std::string a = SlowDevice(first), b = SlowDevice(second);
   TempDir dir;
   Subprocess zandor({kZandor, "update", kSample, a, b, "--json", "--log", dir.File("log.txt")});
@@ -63,7 +64,7 @@ TEST(Signals, SigintCancelsEveryDeviceAndEachGetsItsResult) {
 }
 
 TEST(Signals, SigtermPrintsTheStatusLineAndExits143) {
-  sim::SimServer server(Slow());
+  vel::testing::TestDevice server(Slow());
   const std::string target = SlowDevice(server);
   Subprocess zandor({kZandor, "update", kSample, target});
   ASSERT_TRUE(zandor.WaitForOutput("device and file versions", std::chrono::seconds(20)));
@@ -139,7 +140,7 @@ TEST(TerminalText, ControlCharactersFromFilesDevicesAndListsAreEscaped) {
 
   sim::SimConfig config;
   config.serialNumber = std::string("AB\x1b]0;owned\x07");
-  sim::SimServer server(config);
+  vel::testing::TestDevice server(config);
   const CliRun check = Zandor({"check", "tcp:127.0.0.1:" + std::to_string(server.StartTcp())});
   EXPECT_EQ(check.out.find('\x1b'), std::string::npos);
   EXPECT_NE(check.out.find("AB\\x1B]0;owned\\x07"), std::string::npos) << check.out;
@@ -211,7 +212,7 @@ TEST(SmallCommands, VersionHelpJudgingAndTheFailingRecord) {
   EXPECT_NE(samplegen.out.find("usage: zandor-samplegen OUTDIR"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists("--help"));
 
-  sim::SimServer server{sim::SimConfig{}};
+  vel::testing::TestDevice server{sim::SimConfig{}};
   const CliRun check = Zandor({"check", "tcp:127.0.0.1:" + std::to_string(server.StartTcp())});
   EXPECT_NE(check.out.find("not judged"), std::string::npos) << check.out;
   EXPECT_EQ(check.out.find("type OK?"), std::string::npos);

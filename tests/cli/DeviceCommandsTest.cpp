@@ -7,6 +7,7 @@
 #include "support/CliRunner.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
+#include "support/TestDevice.h"
 
 namespace zandor {
 namespace {
@@ -19,10 +20,10 @@ const std::string kSample = std::string(ZANDOR_SAMPLES_DIR) + "/multi-unit.hex";
 class DeviceCommands : public ::testing::Test {
  protected:
   std::string Start(sim::SimConfig config = {}) {
-    server = std::make_unique<sim::SimServer>(config);
+    server = std::make_unique<vel::testing::TestDevice>(config);
     return "tcp:127.0.0.1:" + std::to_string(server->StartTcp());
   }
-  std::unique_ptr<sim::SimServer> server;
+  std::unique_ptr<vel::testing::TestDevice> server;
 };
 
 TEST_F(DeviceCommands, UpdateEndsEachDeviceWithItsStatusLine) {
@@ -52,7 +53,7 @@ TEST_F(DeviceCommands, JsonEventsAndTheLog) {
 TEST_F(DeviceCommands, AFailedDeviceFailsTheRunButTheNextStillRuns) {
   std::uint16_t closedPort;
   {
-    sim::SimServer closed(sim::SimConfig{});
+    vel::testing::TestDevice closed(sim::SimConfig{});
     closedPort = static_cast<std::uint16_t>(closed.StartTcp());
   }
   const std::string target = Start();

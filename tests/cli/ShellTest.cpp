@@ -14,6 +14,7 @@
 #include "support/Files.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
+#include "support/TestDevice.h"
 
 namespace zandor {
 namespace {
@@ -32,7 +33,7 @@ class Shell : public ::testing::Test {
  protected:
   std::string StartDevice(sim::SimConfig config = {}) {
     config.answerDelayMs = 1;
-    server = std::make_unique<sim::SimServer>(config);
+    server = std::make_unique<vel::testing::TestDevice>(config);
     return "tcp:127.0.0.1:" + std::to_string(server->StartTcp());
   }
 
@@ -56,7 +57,7 @@ class Shell : public ::testing::Test {
   }
 
   TempDir dir;
-  std::unique_ptr<sim::SimServer> server;
+  std::unique_ptr<vel::testing::TestDevice> server;
 };
 
 TEST_F(Shell, AClosedOutputPipeNeverStopsAnUpdate) {
@@ -92,7 +93,7 @@ TEST_F(Shell, AClosedErrorStreamNeverStopsAnUpdateEither) {
 
 TEST_F(Shell, SighupCancelsLikeSigtermReportsEveryDeviceAndExits129) {
   const std::string first = StartDevice();
-  sim::SimServer second(sim::SimConfig{});
+  vel::testing::TestDevice second(sim::SimConfig{});
   const std::string next = "tcp:127.0.0.1:" + std::to_string(second.StartTcp());
   const std::string log = dir.File("log.txt");
   Subprocess zandor({kZandor, "update", kSample, first, next, "--json", "--log", log});

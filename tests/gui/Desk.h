@@ -10,9 +10,16 @@
 #include "app/MainWindow.h"
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
+#include "support/CheckedSimServer.h"
 #include "support/DeviceRows.h"
 
 namespace zandorui::testing {
+
+inline void FailOnViolation(const std::string& violation) {
+  QTest::qFail(("protocol violation: " + violation).c_str(), __FILE__, __LINE__);
+}
+// A simulated device for the desktop's tests: a protocol violation fails the test.
+using SimDevice = vel::testing::CheckedSimServer<&FailOnViolation>;
 
 constexpr int kWalkTimeoutMs = 60000;
 inline const QString kSample = QStringLiteral(ZANDOR_SAMPLES_DIR "/multi-unit.hex");

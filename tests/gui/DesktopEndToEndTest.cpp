@@ -45,7 +45,7 @@ bool HoldsTheImage(const sim::ProgrammedUnit& unit) {
 }  // namespace
 
 void DesktopEndToEndTest::UpdatesTheTickedDevicesFromTheForm() {
-  sim::SimServer hub(ThreeUnitHub());
+  SimDevice hub(ThreeUnitHub());
   Desk desk;
   const std::size_t row = desk.AddTcpRow("Hub", hub);
   const std::size_t unticked = desk.AddRow("Unticked", "127.0.0.1", "9");
@@ -80,7 +80,7 @@ void DesktopEndToEndTest::UpdatesTheTickedDevicesFromTheForm() {
 }
 
 void DesktopEndToEndTest::ChecksADeviceAndWaitsForTheOperator() {
-  sim::SimServer hub(ThreeUnitHub());
+  SimDevice hub(ThreeUnitHub());
   Desk desk;
   const std::size_t row = desk.AddTcpRow("Hub", hub);
   // The dialog runs its own event loop: the operator's part is played from a timer.
@@ -112,10 +112,10 @@ void DesktopEndToEndTest::ChecksADeviceAndWaitsForTheOperator() {
 
 void DesktopEndToEndTest::FailuresShowInTheRowsAndNoSuccessBox() {
   setenv("ZANDOR_COM_PORTS", "COM5=/dev/zandor-no-such-tty", 1);
-  sim::SimServer hub(ThreeUnitHub());
+  SimDevice hub(ThreeUnitHub());
   sim::SimConfig busyConfig = ThreeUnitHub();
   busyConfig.faults.busy = true;
-  sim::SimServer busy(busyConfig);
+  SimDevice busy(busyConfig);
   Desk desk;
   const std::size_t missing = desk.AddRow("Missing", vel::kDefaultSerial, "5");
   const std::size_t busyRow = desk.AddTcpRow("Busy", busy);
@@ -137,7 +137,7 @@ void DesktopEndToEndTest::FailuresShowInTheRowsAndNoSuccessBox() {
 void DesktopEndToEndTest::CancelStopsALongSerialUpdate() {
   sim::SimConfig config = ThreeUnitHub();
   config.baud = 9600;  // some seconds for the whole file: long enough to stop in the middle
-  sim::SimServer device(config);
+  SimDevice device(config);
   const std::string pty = device.StartPty();
   QVERIFY(!pty.empty());
   setenv("ZANDOR_COM_PORTS", ("COM4=" + pty).c_str(), 1);
@@ -157,8 +157,8 @@ void DesktopEndToEndTest::CancelStopsALongSerialUpdate() {
 }
 
 void DesktopEndToEndTest::SeveralRowsAtOnceShowTheirOwnProgress() {
-  sim::SimServer first(ThreeUnitHub());
-  sim::SimServer second(ThreeUnitHub());
+  SimDevice first(ThreeUnitHub());
+  SimDevice second(ThreeUnitHub());
   Desk desk;
   desk.form.SetRowsAtOnce(2);
   const std::size_t a = desk.AddTcpRow("A", first);
@@ -182,7 +182,7 @@ void DesktopEndToEndTest::SeveralRowsAtOnceShowTheirOwnProgress() {
 }
 
 void DesktopEndToEndTest::TheCloseGuardKeepsARunningUpdate() {
-  sim::SimServer hub(ThreeUnitHub());
+  SimDevice hub(ThreeUnitHub());
   Desk desk;
   const std::size_t row = desk.AddTcpRow("Hub", hub);
   // The operator presses Enter on the question: its default button answers.

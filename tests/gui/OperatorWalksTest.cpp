@@ -38,7 +38,7 @@ QRect PlaceOf(QWidget* control) {
 void OperatorWalksTest::AUnitLeftOutIsSaidInTheRowTheSummaryAndTheLog() {
   sim::SimConfig config;
   config.units = {sim::SimUnit{0, "G4 ", "A1", "100", {}}, sim::SimUnit{1, "N8 ", "AC", "100", {}}};
-  sim::SimServer device(config);
+  SimDevice device(config);
   Desk desk;
   const std::size_t row = desk.AddTcpRow("Pair", device);
   BoxAnswerer boxes;
@@ -56,9 +56,9 @@ void OperatorWalksTest::AUnitLeftOutIsSaidInTheRowTheSummaryAndTheLog() {
 }
 
 void OperatorWalksTest::RowsSideBySideKeepTheirOwnProgressAndUnits() {
-  sim::SimServer first(ThreeUnitHub());
-  sim::SimServer second(ThreeUnitHub());
-  sim::SimServer slow(OneUnit("100", 1));
+  SimDevice first(ThreeUnitHub());
+  SimDevice second(ThreeUnitHub());
+  SimDevice slow(OneUnit("100", 1));
   Desk desk;
   desk.form.SetRowsAtOnce(3);
   const std::size_t a = desk.AddTcpRow("A", first);
@@ -87,7 +87,7 @@ void OperatorWalksTest::RowsSideBySideKeepTheirOwnProgressAndUnits() {
 }
 
 void OperatorWalksTest::LoadingAFileWaitsForTheWalk() {
-  sim::SimServer slow(OneUnit("100", 1));
+  SimDevice slow(OneUnit("100", 1));
   Desk desk;
   desk.AddTcpRow("Slow", slow);
   BoxAnswerer boxes;
@@ -103,7 +103,7 @@ void OperatorWalksTest::LoadingAFileWaitsForTheWalk() {
 }
 
 void OperatorWalksTest::TheCloseGuardCoversEveryWalkThatWrites() {
-  sim::SimServer slow(OneUnit("100", 1));
+  SimDevice slow(OneUnit("100", 1));
   Desk desk;
   desk.AddTcpRow("Slow", slow);
   BoxAnswerer boxes(QMessageBox::Yes);
@@ -123,8 +123,8 @@ void OperatorWalksTest::TheCloseGuardCoversEveryWalkThatWrites() {
 }
 
 void OperatorWalksTest::EachWalkAndLoadStartsClean() {
-  sim::SimServer slow(OneUnit("100", 1));
-  sim::SimServer other(OneUnit("100", 1));
+  SimDevice slow(OneUnit("100", 1));
+  SimDevice other(OneUnit("100", 1));
   Desk desk;
   const std::size_t first = desk.AddTcpRow("First", slow);
   const std::size_t second = desk.AddTcpRow("Second", other);
@@ -140,7 +140,7 @@ void OperatorWalksTest::EachWalkAndLoadStartsClean() {
            QStringLiteral("Cancelled at the operator's request (not reached)"));
 
   // A walk that fails keeps nothing of the one before it; a load clears the rows and the panel.
-  sim::SimServer hub(ThreeUnitHub());
+  SimDevice hub(ThreeUnitHub());
   desk.form.List().SetChecked(first, false);
   desk.form.List().SetChecked(second, false);
   const std::size_t good = desk.AddTcpRow("Hub", hub);
@@ -166,8 +166,8 @@ void OperatorWalksTest::AMessageHoldsItsWorkerWhileOthersGoOn() {
   // worker waits for OK before it goes on, and only that worker.
   sim::SimConfig busy = ThreeUnitHub();
   busy.faults.busy = true;
-  sim::SimServer device(busy);
-  sim::SimServer hub(ThreeUnitHub());
+  SimDevice device(busy);
+  SimDevice hub(ThreeUnitHub());
   Desk desk;
   desk.form.SetRowsAtOnce(2);
   const std::size_t held = desk.AddTcpRow("Held", device);
@@ -198,7 +198,7 @@ void OperatorWalksTest::AMessageHoldsItsWorkerWhileOthersGoOn() {
 
 void OperatorWalksTest::QuestionsAndMessagesNameTheirDevice() {
   setenv("ZANDOR_COM_PORTS", "COM5=/dev/zandor-no-such-tty", 1);
-  sim::SimServer hub(ThreeUnitHub());
+  SimDevice hub(ThreeUnitHub());
   Desk desk;
   desk.AddRow("Missing", vel::kDefaultSerial, "5");
   const std::size_t row = desk.AddTcpRow("Hub", hub);
@@ -253,7 +253,7 @@ void OperatorWalksTest::LinuxErrorsSayWhatToDo() {
 }
 
 void OperatorWalksTest::TheLayoutStaysPutDuringAWalk() {
-  sim::SimServer hub(ThreeUnitHub(1));
+  SimDevice hub(ThreeUnitHub(1));
   Desk desk;
   desk.AddTcpRow("Hub", hub);
   const std::vector<int> ids{1117, 1120, 1038, 1034, 1012};
@@ -274,7 +274,7 @@ void OperatorWalksTest::TheLayoutStaysPutDuringAWalk() {
 }
 
 void OperatorWalksTest::ADowngradeIsNamed() {
-  sim::SimServer newer(OneUnit("400"));  // the file carries 3.05
+  SimDevice newer(OneUnit("400"));  // the file carries 3.05
   Desk desk;
   const std::size_t row = desk.AddTcpRow("Newer", newer);
   BoxAnswerer boxes;

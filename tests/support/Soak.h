@@ -168,10 +168,11 @@ inline void SoakOnce(std::size_t familyIndex, std::uint32_t seed, const std::str
   if (chance(30)) config.faults.duplicateAck = 0.005 * (1 + random() % 3);
   if (chance(30)) config.faults.f4Ack = 0.01;
   if (chance(30)) {
-    // Blocks that take a few of the programming wait's seconds (the wait allows 60).
+    // Slow blocks: longer than several reads (25 ms below), shorter than the 20 unanswered
+    // tries after which the operator is asked, should the end of block's answer be lost too.
     for (int k = 1 + static_cast<int>(random() % 2); k > 0; --k) {
       config.faults.blockDelays[static_cast<int>(random() % 6)] =
-          500 + static_cast<int>(random() % 2500);
+          100 + static_cast<int>(random() % 350);
     }
   }
   if (chance(40)) {
@@ -192,6 +193,20 @@ inline void SoakOnce(std::size_t familyIndex, std::uint32_t seed, const std::str
   if (chance(10)) config.faults.silenceFromFrame = static_cast<int>(random() % 3000);
   if (family.tcp && chance(10)) config.faults.disconnectAtFrame = static_cast<int>(random() % 3000);
   if (chance(5)) config.faults.busy = true;
+  std::string drawn;  // the faults drawn, to tell a problem's cause
+  const auto note = [&drawn](const std::string& what, double value) {
+    if (value > 0) drawn += " " + what + "=" + std::to_string(value);
+  };
+  note("lostAck", config.faults.lostAck);
+  note("corruptAck", config.faults.corruptAck);
+  note("lateAck", config.faults.lateAck);
+  note("duplicateAck", config.faults.duplicateAck);
+  note("f4Ack", config.faults.f4Ack);
+  for (const auto& [block, ms] : config.faults.blockDelays)
+    note("delay" + std::to_string(block), ms);
+  for (const auto& [block, code] : config.faults.blockResults) {
+    note("result" + std::to_string(block), code);
+  }
   absorbable = absorbable && config.faults.silenceFromFrame < 0 &&
                config.faults.disconnectAtFrame < 0 && !config.faults.busy;
 
@@ -216,7 +231,8 @@ inline void SoakOnce(std::size_t familyIndex, std::uint32_t seed, const std::str
   auto update =
       std::async(std::launch::async, [&] { return UpdateDevice(doc, target, SerialSettings{}); });
   SoakTally& tally = counts->byFamily[family.name];
-  const std::string run = std::string(family.name) + " seed " + std::to_string(seed);
+  const std::string run =
+      std::string(family.name) + " seed " + std::to_string(seed) + " (" + drawn + " )";
   const auto count = [&](int SoakTally::*field) {
     ++(tally.*field);
     ++(counts->all.*field);
@@ -241,8 +257,14 @@ inline void SoakOnce(std::size_t familyIndex, std::uint32_t seed, const std::str
   if (!IsUpdateSuccess(status)) {
     if (absorbable) {
       count(&SoakTally::notAbsorbed);
+      std::string last;  // the log's last lines say where it ended
+      const auto log = console.Log();
+      for (std::size_t i = log.size() > 4 ? log.size() - 4 : 0; i < log.size(); ++i) {
+        last += " / " + log[i];
+      }
+      for (const std::string& message : op.Messages()) last += " / message: " + message;
       counts->problems.push_back(run + ": faults the protocol absorbs ended in \"" +
-                                 LoadString(status) + "\"");
+                                 LoadString(status) + "\"" + last);
     }
     return;
   }
