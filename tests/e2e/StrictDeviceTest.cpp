@@ -119,7 +119,8 @@ TEST_F(StrictDevice, AFailedBlockIsProgrammedOnlyWhenItComesAgain) {
             std::string::npos)
       << Violations()[0];
   EXPECT_EQ(SendPageRangeBlock(0, 0x22), (Bytes{p::kAck, p::kBlockProgrammed}));
-  const auto& memory = device_->Programmed().at(0).segments.at(0xFF);
+  const auto programmed = device_->Programmed();
+  const auto& memory = programmed.at(0).segments.at(0xFF);
   EXPECT_EQ(memory[0], 0x22);
   EXPECT_EQ(memory[0x3FFF], 0x22);
   EXPECT_EQ(memory[0x4000], 0xFF);
