@@ -79,15 +79,9 @@ int ScriptedPeer::Read(std::uint8_t* buffer, int count, int) {
 
 bool ScriptedPeer::ReadableNow() { return pos_ < size_ && (data_[pos_++] & 1) != 0; }
 
-void RecordingPeer::NoteThread() {
-  if (workerStart_ == SIZE_MAX && std::this_thread::get_id() != first_) {
-    workerStart_ = script_.size();
-  }
-}
 
 int RecordingPeer::Read(std::uint8_t* buffer, int count, int limitMs) {
   if (count <= 0) return 0;  // no answer taken, as ScriptedPeer takes none
-  NoteThread();
   count = std::min(count, kMaxAnswer);
   const int waitMs = limitMs >= 0 ? std::min(limitMs, kRecordWaitMs) : kRecordWaitMs;
   const int got = vel::testing::ReceiveWithin(fd_, buffer, count, waitMs);
@@ -101,7 +95,6 @@ int RecordingPeer::Write(const std::uint8_t* buffer, int count) {
 }
 
 bool RecordingPeer::ReadableNow() {
-  NoteThread();
   pollfd p{fd_, POLLIN, 0};
   const bool readable = poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
   script_.push_back(readable ? 1 : 0);
@@ -147,7 +140,6 @@ int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer, OperatorCho
   engine.doc.SetSerialNumberOptional(choices.serialNumberOptional);
   vel::ConsoleState& state = engine.console.State();
   state.cancel.Clear();
-  state.completion.Reset();
   const bool check = scenario.action == vel::kActionCheck;
   state.statusCode = check ? vel::status::kCheckNoAnswer : vel::ids::kUpdateFailed;
   // Every run starts from the file as stored (an update writes the serial number into it).
@@ -155,14 +147,12 @@ int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer, OperatorCho
   const bool tcp = vel::testing::SoakFamilies()[scenario.family].tcp;
   engine.doc.SetLinkKind(tcp ? vel::LinkKind::kTcp : vel::LinkKind::kSerial);
   engine.doc.Link().AttachPeer(&peer);
-  engine.doc.DispatchUpdate(scenario.action);
-  engine.doc.WaitForWorker();
+  const int status = engine.doc.DispatchUpdate(scenario.action);
   engine.doc.Link().AttachPeer(nullptr);
   const vel::DeviceIdentity& identity = engine.doc.Identity();
   Require(identity.unitCount <= vel::kMaxUnits);
   Require(identity.auxiliaryCount <= vel::kAuxiliaryVersionCount);
-  Require(state.completion.IsSet());  // every path ends by signalling its end
-  return state.statusCode;
+  return status;
 }
 
 Recording RecordScenario(const DeviceScenario& scenario, std::uint32_t faultSeed) {
@@ -179,7 +169,7 @@ Recording RecordScenario(const DeviceScenario& scenario, std::uint32_t faultSeed
     RecordingPeer peer(serving.EngineEnd());
     recording.statusCode = RunScenario(scenario, peer);
     recording.script = peer.Script();
-    recording.workerStart = std::min(peer.WorkerStart(), recording.script.size());
+    recording.transferStart = std::min(peer.TransferStart(), recording.script.size());
   }
   recording.violations = device.Violations();
   return recording;

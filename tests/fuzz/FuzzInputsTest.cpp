@@ -186,8 +186,8 @@ TEST(DeviceScripts, ARecordedExchangePlaysBackToTheSameOutcome) {
     if (scenario.name != "T12-update" && scenario.name != "T1-update") continue;
     SCOPED_TRACE(scenario.name);
     const Recording recording = RecordScenario(scenario, 1);
-    ASSERT_GT(recording.workerStart, 0u);
-    ASSERT_LT(recording.workerStart, recording.script.size());
+    ASSERT_GT(recording.transferStart, 0u);
+    ASSERT_LT(recording.transferStart, recording.script.size());
     ScriptedPeer peer(recording.script.data(), recording.script.size());
     EXPECT_EQ(RunScenario(scenario, peer), recording.statusCode);
     EXPECT_TRUE(peer.Spent());
@@ -222,10 +222,11 @@ TEST(DeviceScripts, ARecordingHoldsEachAnswerAsScriptedPeerTakesIt) {
   EXPECT_EQ(recorder.Read(buffer, 0, -1), 0);  // asks for nothing: takes no answer
   EXPECT_EQ(recorder.Read(buffer, 4, 0), 2);   // what came within the limit
   EXPECT_FALSE(recorder.ReadableNow());
-  std::thread([&] { EXPECT_EQ(recorder.Read(buffer, 1, 0), 0); }).join();
+  recorder.ProcedureBegins();
+  EXPECT_EQ(recorder.Read(buffer, 1, 0), 0);
   const std::vector<std::uint8_t> expected = {1, 2, 0xC2, 0x01, 0, 0};
   EXPECT_EQ(recorder.Script(), expected);
-  EXPECT_EQ(recorder.WorkerStart(), 5u);  // the other thread's read
+  EXPECT_EQ(recorder.TransferStart(), 5u);  // the read after the procedure began
   ScriptedPeer player(recorder.Script().data(), recorder.Script().size());
   EXPECT_TRUE(player.ReadableNow());
   EXPECT_EQ(player.Read(buffer, 4, -1), 2);

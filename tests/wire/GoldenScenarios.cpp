@@ -438,10 +438,9 @@ int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPause
   peer.CancelAt(scenario.cancelAtWrite, [&state] { state.cancel.Request(); });
   console.StartNoting();
   doc.Link().AttachPeer(&peer);
-  doc.DispatchUpdate(scenario.action);
-  doc.WaitForWorker();
+  const int status = doc.DispatchUpdate(scenario.action);
   doc.Link().AttachPeer(nullptr);
-  return state.statusCode;
+  return status;
 }
 
 Transcript RecordGolden(const GoldenScenario& scenario, std::vector<std::string>* violations) {

@@ -26,21 +26,21 @@ std::optional<Outcome> PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& targe
     doc.SetTcpEndpoint(endpoint);
     return std::nullopt;
   }
-  const unsigned result = doc.OpenSerialPort(settings, target.portName);
-  if (result == kLinkOk) return std::nullopt;
+  const LinkOpen result = doc.OpenSerialPort(settings, target.portName);
+  if (result == LinkOpen::kOk) return std::nullopt;
   if (checking) {
     state.statusCode = status::kCheckNoAnswer;
-    if (result == kLinkNoSuchPort || result == kLinkAccessDenied) {
+    if (result == LinkOpen::kNoSuchPort || result == LinkOpen::kAccessDenied) {
       doc.GetOperator().ShowMessage(
-          LoadString(result == kLinkNoSuchPort ? ids::kCheckPortMissing : ids::kCheckPortInUse));
+          LoadString(result == LinkOpen::kNoSuchPort ? ids::kCheckPortMissing : ids::kCheckPortInUse));
     }
-  } else if (result == kLinkNoSuchPort) {
+  } else if (result == LinkOpen::kNoSuchPort) {
     state.statusCode = ids::kPortMissing;
-  } else if (result == kLinkAccessDenied) {
+  } else if (result == LinkOpen::kAccessDenied) {
     state.statusCode = ids::kPortInUse;
   }
-  if (result == kLinkNoSuchPort) return Outcome::kPortMissing;
-  if (result == kLinkAccessDenied) return Outcome::kPortInUse;
+  if (result == LinkOpen::kNoSuchPort) return Outcome::kPortMissing;
+  if (result == LinkOpen::kAccessDenied) return Outcome::kPortInUse;
   return Outcome::kFailed;
 }
 
@@ -144,15 +144,15 @@ DeviceResult RunAction(CVelUpdateDoc& doc, const DeviceTarget& target,
                        const SerialSettings& settings, int action) {
   Console& console = doc.GetConsole();
   ConsoleState& state = console.State();
-  state.completion.Reset();
   state.statusCode = ids::kUpdateFailed;
   console.HideDeviceInfo();
-  const auto linkFailure = PrepareLink(doc, target, settings, false);
-  if (!linkFailure) {
-    doc.DispatchUpdate(action);
-    state.completion.Wait();
-    doc.WaitForWorker();
+  // Nothing of a file that fails its checksum test goes to a device.
+  if (const auto defect = doc.File().FirstDefect()) {
+    doc.GetOperator().ShowMessage(LoadString(ids::kFileFailsTest) + "\n" + DescribeDefect(*defect));
+    return {ids::kFileFailsTest, Outcome::kFileRefused};
   }
+  const auto linkFailure = PrepareLink(doc, target, settings, false);
+  if (!linkFailure) doc.DispatchUpdate(action);
   const int code = state.statusCode;
   doc.ClosePort();
   return Ended(doc, code, IsUpdateSuccess(code), linkFailure);

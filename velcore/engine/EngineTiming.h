@@ -47,9 +47,6 @@ constexpr int kSerialSearchAttempts = 12;
 constexpr int kSerialCheckAttempts = 6;
 constexpr int kTcpAttempts = 2;
 
-// The transfer procedures, one per device family.
-enum class Procedure { kT1, kT2, kT3, kT4, kT6, kT7, kT8, kT9, kT10, kT11, kT12, kT13 };
-
 // The engine's action codes.
 enum Action {
   kActionUnformatted = 0,

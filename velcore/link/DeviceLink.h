@@ -30,6 +30,8 @@ class LinkPeer {
   virtual void Paused(std::string_view, int) {}
   // Whether the device closed the connection.
   virtual bool Dropped() { return false; }
+  // The identification is over and a transfer procedure begins.
+  virtual void ProcedureBegins() {}
 };
 
 // The device's link: a serial port or a TCP connection, chosen by the link kind at every call.
@@ -62,6 +64,10 @@ class DeviceLink {
   void Purge();
   // Sets the serial line's speed (the rest of its settings stay).
   void SetBaudRate(int baud);
+  // Tells an attached peer that a transfer procedure begins.
+  void NoteProcedure() {
+    if (peer_ != nullptr) peer_->ProcedureBegins();
+  }
   // Tells an attached peer that the engine pauses `ms` for the reason `name`.
   void NotePause(std::string_view name, int ms) {
     if (peer_ != nullptr) peer_->Paused(name, ms);
