@@ -116,8 +116,7 @@ int main(int argc, char** argv) {
   multi.segments = {0};
   multi.addressRecordType = 2;
   const std::string file = dir.filePath(QStringLiteral("multi-64k.hex")).toStdString();
-  std::string error;
-  if (!vel::WriteFileAtomically(file, samplegen::Generate({multi}).text, 0644, &error)) return 1;
+  if (!vel::WriteFileAtomically(file, samplegen::Generate({multi}).text, 0644)) return 1;
 
   sim::SimConfig device;
   device.units = {sim::SimUnit{0, "G4 ", "A1", "100", {}}};

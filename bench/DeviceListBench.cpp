@@ -36,8 +36,7 @@ std::string StoredList(int rows) {
 
 void Load(const std::string& path, std::size_t rows) {
   vel::DeviceList list;
-  std::string error;
-  if (!list.Load(path, &error) || list.Count() != rows) std::abort();
+  if (!list.Load(path) || list.Count() != rows) std::abort();
 }
 
 }  // namespace
@@ -48,10 +47,10 @@ int main(int argc, char** argv) {
   if (mkdtemp(dir) == nullptr) return 1;
   const std::string shortList = std::string(dir) + "/short.txt";
   const std::string longList = std::string(dir) + "/long.txt";
-  std::string error;
-  if (!vel::WriteFileAtomically(shortList, StoredList(kShortRows), 0600, &error) ||
-      !vel::WriteFileAtomically(longList, StoredList(kLongRows), 0600, &error)) {
-    std::fprintf(stderr, "cannot write the lists: %s\n", error.c_str());
+  vel::Result written = vel::WriteFileAtomically(shortList, StoredList(kShortRows), 0600);
+  if (written) written = vel::WriteFileAtomically(longList, StoredList(kLongRows), 0600);
+  if (!written) {
+    std::fprintf(stderr, "cannot write the lists: %s\n", written.error().c_str());
     return 1;
   }
   bench::PairedTimes pairs;

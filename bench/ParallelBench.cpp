@@ -75,8 +75,7 @@ int main(int argc, char** argv) {
   image.bytesPerSegment = 0x4000;  // one block: 1,024 record frames
   image.addressRecordType = 2;
   const std::string firmware = std::string(dir) + "/one-block.hex";
-  std::string error;
-  if (!vel::WriteFileAtomically(firmware, samplegen::Generate({image}).text, 0644, &error)) {
+  if (!vel::WriteFileAtomically(firmware, samplegen::Generate({image}).text, 0644)) {
     return 1;
   }
   // Pairs of one device alone and all devices at once; the peak memory of the first pair gives

@@ -21,7 +21,7 @@
 #include "SimServer.h"
 #include "common/AtomicFile.h"
 #include "common/Strings.h"
-#include "devices/DeviceOperations.h"
+#include "devices/RowOperations.h"
 #include "engine/VelUpdateDoc.h"
 #include "support/EngineFakes.h"
 
@@ -33,9 +33,7 @@ constexpr double kFrameCostTarget = 1.20;
 std::string WriteImage(const std::string& dir, const std::string& name,
                        const samplegen::ImageSpec& image) {
   const std::string path = dir + "/" + name;
-  std::string error;
-  if (!vel::WriteFileAtomically(path, samplegen::Generate({image}).text, 0644, &error))
-    std::abort();
+  if (!vel::WriteFileAtomically(path, samplegen::Generate({image}).text, 0644)) std::abort();
   return path;
 }
 

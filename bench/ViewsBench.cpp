@@ -62,9 +62,8 @@ int main(int argc, char** argv) {
 
   QTemporaryDir dir;
   const std::string file = dir.filePath(QStringLiteral("sixteen-segments.hex")).toStdString();
-  std::string error;
   if (!vel::WriteFileAtomically(file, samplegen::Generate({samplegen::FullSegmentsImage(16)}).text,
-                                0644, &error)) {
+                                0644)) {
     return 1;
   }
   zandorui::ConsoleForm form(dir.path());

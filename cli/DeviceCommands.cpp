@@ -233,10 +233,9 @@ int DeviceRun::RunJob(std::vector<vel::JobRow> rows, std::vector<NamedRow> names
 int DeviceRun::RunTargets(const std::vector<std::string>& texts) {
   std::vector<vel::JobRow> rows;
   std::vector<NamedRow> names;
-  std::string error;
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    const auto target = vel::ParseTarget(texts[i], &error);
-    if (!target) return UsageError(error);
+    const auto target = vel::ParseTarget(texts[i]);
+    if (!target) return UsageError(target.error());
     rows.push_back(vel::RowOfTarget(i, *target));
     const std::string label = vel::MaskedTarget(texts[i]);
     names.push_back({i, label, label, target->portName});

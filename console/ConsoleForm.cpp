@@ -460,10 +460,9 @@ void ConsoleForm::StartWalk(vel::JobKind kind) {
     const vel::DeviceEntry& entry = list_.Row(r);
     if (!entry.checked) continue;
     vel::JobRow row = vel::RowOfList(r, entry);
-    std::string problem;
-    if (!vel::IsUsableRow(entry, &problem)) {  // "70000" is no port, however it would wrap
-      row.target.reset();
-      row.problem = problem;
+    if (const vel::Result usable = vel::IsUsableRow(entry); !usable) {
+      row.target.reset();  // "70000" is no port, however it would wrap
+      row.problem = usable.error();
     }
     rows.push_back(std::move(row));
     indices.push_back(r);
@@ -479,7 +478,6 @@ void ConsoleForm::StartWalk(vel::JobKind kind) {
   options.parallel = kind == vel::JobKind::kUpdate ? rowsAtOnce_ : 1;
   options.serialNumberOptional = serialNumberOptional_;
   options.messagesWait = true;
-  options.prepareDocument = prepareDocument_;
   // Each walk starts clean: its rows and the panel keep nothing of the last one.
   walk_ = WalkRows(indices, options.parallel > 1);
   for (std::size_t r : indices) {
@@ -804,10 +802,11 @@ void ConsoleForm::EditSerialSettings(bool mappingOnly) {
   // The file is written only when the mapping changed, and never over one it could not read.
   const vel::PortNameMap& mapping = dialog.Choices().mapping;
   if (mapping.Entries() == choices.mapping.Entries()) return;
-  std::string error = file.error;
-  if (!file.readable ||
-      !vel::SavePortMapText(path, UpdatedPortMapText(file.text, mapping), &error)) {
-    Message(QStringLiteral("The COM port mapping was not saved: %1").arg(Qs(error)));
+  const vel::Result saved = file.readable
+                                ? vel::SavePortMapText(path, UpdatedPortMapText(file.text, mapping))
+                                : vel::Result::Failed(file.error);
+  if (!saved) {
+    Message(QStringLiteral("The COM port mapping was not saved: %1").arg(Qs(saved.error())));
   }
 }
 

@@ -81,10 +81,6 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   // The record and memory views open now (a load closes them all).
   std::vector<QPointer<QDialog>> OpenViews() const { return views_; }
 
-  // Called with each row's document before its device is reached (tests shorten waits here).
-  void SetDocumentPreparation(std::function<void(vel::CVelUpdateDoc&)> prepare) {
-    prepareDocument_ = std::move(prepare);
-  }
   // Recent files for the context menu; set by the main window.
   void SetRecentFiles(QStringList files) { recentFiles_ = std::move(files); }
 
@@ -161,7 +157,6 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   bool toolTipsEnabled_ = true;
   int rowsAtOnce_ = 1;
   QStringList recentFiles_;
-  std::function<void(vel::CVelUpdateDoc&)> prepareDocument_;
 
   MessageLog* log_;
   DeviceListFile* listFile_;

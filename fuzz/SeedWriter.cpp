@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   bool clean = true;       // the simulated device took every exchange
   for (std::size_t a = 0; a < DeviceScenarios().size(); ++a) {
     const DeviceScenario& scenario = DeviceScenarios()[a];
-    const bool isUpdate = scenario.action == vel::kActionUpdate;
+    const bool isUpdate = scenario.action == vel::Action::kUpdate;
     for (std::uint32_t faults = 0; faults < (isUpdate ? 4u : 1u); ++faults) {
       const Recording r = RecordScenario(scenario, faults);
       const std::string name =

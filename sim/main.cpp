@@ -79,10 +79,11 @@ int main(int argc, char** argv) {
     std::cerr << "zandor-sim: " << violations.size() << " protocol violation(s)\n";
   }
   if (!options->recordFile.empty()) {
-    if (!vel::WriteFileAtomically(options->recordFile,
-                                  RecordText(server.Device().Programmed(), violations), 0644,
-                                  &error)) {
-      std::cerr << "zandor-sim: cannot write " << options->recordFile << ": " << error << "\n";
+    const vel::Result written = vel::WriteFileAtomically(
+        options->recordFile, RecordText(server.Device().Programmed(), violations), 0644);
+    if (!written) {
+      std::cerr << "zandor-sim: cannot write " << options->recordFile << ": " << written.error()
+                << "\n";
       return 3;
     }
   }

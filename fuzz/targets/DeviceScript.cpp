@@ -111,11 +111,11 @@ const std::vector<DeviceScenario>& DeviceScenarios() {
       name.erase(
           std::remove_if(name.begin(), name.end(), [](char c) { return c == '(' || c == ')'; }),
           name.end());
-      all.push_back({name + "-update", f, vel::kActionUpdate});
+      all.push_back({name + "-update", f, vel::Action::kUpdate});
       // A check identifies; the families woken by a byte of their own answer no identification.
       sim::SimConfig config;
       sim::ApplyFamily(families[f].family, &config);
-      if (!config.protocols.empty()) all.push_back({name + "-check", f, vel::kActionCheck});
+      if (!config.protocols.empty()) all.push_back({name + "-check", f, vel::Action::kCheck});
     }
     return all;
   }();
@@ -126,7 +126,7 @@ const std::vector<DeviceScenario>& UpdateScenarios() {
   static const std::vector<DeviceScenario> updates = [] {
     std::vector<DeviceScenario> out;
     for (const auto& s : DeviceScenarios()) {
-      if (s.action == vel::kActionUpdate) out.push_back(s);
+      if (s.action == vel::Action::kUpdate) out.push_back(s);
     }
     return out;
   }();
@@ -140,7 +140,7 @@ int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer, OperatorCho
   engine.doc.SetSerialNumberOptional(choices.serialNumberOptional);
   vel::ConsoleState& state = engine.console.State();
   state.cancel.Clear();
-  const bool check = scenario.action == vel::kActionCheck;
+  const bool check = scenario.action == vel::Action::kCheck;
   state.statusCode = check ? vel::status::kCheckNoAnswer : vel::ids::kUpdateFailed;
   // Every run starts from the file as stored (an update writes the serial number into it).
   Require(engine.doc.OnOpenDocument(engine.path).ok());

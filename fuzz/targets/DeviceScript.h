@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/EngineTiming.h"
 #include "link/DeviceLink.h"
 
 namespace zandor::fuzz {
@@ -59,7 +60,7 @@ class RecordingPeer final : public vel::LinkPeer {
 struct DeviceScenario {
   std::string name;  // e.g. "T12-update"
   std::size_t family;
-  int action;  // vel::kActionUpdate or vel::kActionCheck
+  vel::Action action;  // kUpdate or kCheck
 };
 
 const std::vector<DeviceScenario>& DeviceScenarios();

@@ -28,12 +28,11 @@ int DeviceListTarget(const std::uint8_t* data, std::size_t size) {
   // What a walk and the editor make of each row: its link, and its cells typed in again.
   vel::DeviceList list;
   for (const vel::DeviceEntry& row : rows) {
-    std::string problem;
-    const bool usable = vel::IsUsableRow(row, &problem);
-    const auto target = vel::TargetForRow(row, &problem);
+    const bool usable = vel::IsUsableRow(row).ok();
+    const auto target = vel::TargetForRow(row);
     // A usable serial row reaches its port, unless the file never held the port (it ended
     // inside the row): such a row never becomes COM1.
-    Require(!usable || !row.IsSerial() || target.has_value() || row.missingCells != 0);
+    Require(!usable || !row.IsSerial() || target.ok() || row.missingCells != 0);
     (void)vel::LinkOfRow(row);
     const std::size_t index = list.AddDevice();
     const std::pair<vel::DeviceColumn, const std::string*> cells[] = {
@@ -42,7 +41,7 @@ int DeviceListTarget(const std::uint8_t* data, std::size_t size) {
         {vel::DeviceColumn::kPort, &row.port},
         {vel::DeviceColumn::kKey, &row.key},
         {vel::DeviceColumn::kStatus, &row.status}};
-    for (const auto& [column, text] : cells) list.SetCell(index, column, *text, &problem);
+    for (const auto& [column, text] : cells) (void)list.SetCell(index, column, *text);
     list.OpenPortCell(index);
     list.OpenKeyCell(index);
   }

@@ -154,8 +154,7 @@ bool HoldsKeyLikeRun(std::string_view text) {
 
 int TargetTextTarget(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  std::string error;
-  const auto target = vel::ParseTarget(text, &error);
+  const auto target = vel::ParseTarget(text);
   // Nothing that looks like a key survives masking, wherever it stood.
   const std::string keyless = vel::MaskKeys(text);
   Require(!HoldsKeyLikeRun(keyless) && vel::MaskKeys(keyless) == keyless);
@@ -171,7 +170,7 @@ int TargetTextTarget(const std::uint8_t* data, std::size_t size) {
     // "<key>" itself.
     const std::string key = text.substr(portEnd + 1);
     const bool keyLooksMasked = std::string_view("<key>").starts_with(key);
-    Require(keyLooksMasked || error.find(text) == std::string::npos);
+    Require(keyLooksMasked || target.error().find(text) == std::string::npos);
   }
   if (target) {
     if (target->kind == vel::LinkKind::kTcp) {

@@ -7,11 +7,13 @@
 
 #include "SampleGen.h"
 #include "common/Strings.h"
+#include "devices/DeviceJobsSeam.h"
 #include "devices/DeviceWalks.h"
 #include "e2e/EndToEndSupport.h"
 #include "support/CliRunner.h"
 #include "support/Files.h"
 #include "support/JobRecorder.h"
+#include "support/Ok.h"
 #include "support/TempDir.h"
 
 namespace vel::testing {
@@ -19,6 +21,13 @@ namespace {
 
 const std::string kKey = "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF";
 const std::string kSample = std::string(ZANDOR_SAMPLES_DIR) + "/multi-unit.hex";
+
+void ShortenWaits(DeviceJobs& jobs) {
+  DeviceJobsSeam::PrepareDocuments(jobs, [](CVelUpdateDoc& doc) {
+    doc.Link().Serial().SetTimeouts(100, 1000);
+    doc.Link().Tcp().SetWaitStep(50);
+  });
+}
 
 class Jobs : public ::testing::Test {
  protected:
@@ -28,12 +37,11 @@ class Jobs : public ::testing::Test {
   }
   std::size_t AddTcpRow(const std::string& name, const std::string& port,
                         const std::string& key = kNoEncryption) {
-    std::string error;
     const std::size_t row = list.AddDevice();
-    EXPECT_TRUE(list.SetCell(row, DeviceColumn::kName, name, &error));
-    EXPECT_TRUE(list.SetCell(row, DeviceColumn::kAddress, "127.0.0.1", &error));
-    EXPECT_TRUE(list.SetCell(row, DeviceColumn::kPort, port, &error));
-    EXPECT_TRUE(list.SetCell(row, DeviceColumn::kKey, key, &error)) << error;
+    EXPECT_TRUE(Ok(list.SetCell(row, DeviceColumn::kName, name)));
+    EXPECT_TRUE(Ok(list.SetCell(row, DeviceColumn::kAddress, "127.0.0.1")));
+    EXPECT_TRUE(Ok(list.SetCell(row, DeviceColumn::kPort, port)));
+    EXPECT_TRUE(Ok(list.SetCell(row, DeviceColumn::kKey, key)));
     list.SetChecked(row, true);
     return row;
   }
@@ -48,16 +56,13 @@ class Jobs : public ::testing::Test {
     JobOptions options;
     options.kind = kind;
     options.firmwarePath = path;
-    options.prepareDocument = [](CVelUpdateDoc& doc) {
-      doc.Link().Serial().SetTimeouts(100, 1000);
-      doc.Link().Tcp().SetWaitStep(50);
-    };
     return options;
   }
   // Runs a job over the checked rows to its end and applies its events to the list, as a front
   // end does on its own thread; the walk-finished event.
   JobEvent Run(JobOptions options) {
     DeviceJobs jobs(recorder);
+    ShortenWaits(jobs);
     EXPECT_TRUE(jobs.Start(CheckedRows(), std::move(options)));
     jobs.Wait();
     for (const JobEvent& event : recorder.Events()) ApplyToList(event, list);
@@ -72,9 +77,8 @@ class Jobs : public ::testing::Test {
 };
 
 TEST_F(Jobs, MissingSerialPortFailsItsRowAndTheNextRowStillRuns) {
-  std::string error;
   const std::size_t serial = list.AddDevice();
-  ASSERT_TRUE(list.SetCell(serial, DeviceColumn::kPort, "/dev/no-such-tty", &error));
+  ASSERT_TRUE(Ok(list.SetCell(serial, DeviceColumn::kPort, "/dev/no-such-tty")));
   list.SetChecked(serial, true);
   AddTcpRow("B", StartDevice());
   EXPECT_FALSE(Run(Options()).allSucceeded);
@@ -108,8 +112,7 @@ TEST_F(Jobs, BadStoredKeyIsReportedForItsRowAndNotUsed) {
   std::string shifted = stored;
   for (char& c : shifted) c = static_cast<char>(c + 4);
   WriteText(dir.File("list.txt"), shifted);
-  std::string error;
-  ASSERT_TRUE(list.Load(dir.File("list.txt"), &error));
+  ASSERT_TRUE(Ok(list.Load(dir.File("list.txt"))));
   list.CheckAllDevices();
   EXPECT_FALSE(Run(Options()).allSucceeded);
   EXPECT_EQ(list.Row(0).status, LoadString(ids::kInvalidEncryptionKey));
@@ -142,6 +145,7 @@ TEST_F(Jobs, FileChangedOnDiskBetweenDevicesIsSentInItsNewState) {
   } sink;
   sink.change = [&] { WriteText(path, samplegen::Generate({second}).text); };
   DeviceJobs jobs(sink);
+  ShortenWaits(jobs);
   ASSERT_TRUE(jobs.Start(CheckedRows(), Options(JobKind::kUpdate, path)));
   jobs.Wait();
   for (auto& server : servers) server->Stop();
@@ -194,6 +198,7 @@ TEST_F(Jobs, ACancelledWalkStartsNoFurtherRow) {
   AddTcpRow("A", StartDevice());
   AddTcpRow("B", StartDevice());
   DeviceJobs jobs(recorder);
+  ShortenWaits(jobs);
   ASSERT_TRUE(jobs.Start(CheckedRows(), Options()));
   while (recorder.Of(JobEvent::Kind::kProgress).empty()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -214,6 +219,7 @@ TEST_F(Jobs, ARowIsCancelledAloneWhetherRunningOrWaiting) {
   AddTcpRow("B", StartDevice());
   AddTcpRow("C", StartDevice());
   DeviceJobs jobs(recorder);
+  ShortenWaits(jobs);
   ASSERT_TRUE(jobs.Start(CheckedRows(), Options()));
   jobs.CancelRow(2);  // not begun yet
   while (recorder.Of(JobEvent::Kind::kProgress).empty()) {

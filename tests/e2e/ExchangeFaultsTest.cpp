@@ -55,7 +55,7 @@ TEST_F(ExchangeFaults, ALineAskedForAgainIsSentAgainAndCountedOnce) {
   config.faults.repeatLines = {3};
   StartPty();
   CVelUpdateDoc& document = Doc("single-64k.hex");
-  const DeviceResult result = RunAction(document, target, SerialSettings{}, kActionUnformatted);
+  const DeviceResult result = RunAction(document, target, SerialSettings{}, Action::kUnformatted);
   EXPECT_EQ(result.outcome, Outcome::kSucceeded);
   EXPECT_TRUE(op.Shown(Format(format::kUnformattedCompleted, document.File().RecordCount(0))));
 }
@@ -85,7 +85,7 @@ TEST_F(ExchangeFaults, ACancelledUnformattedSendIsNeverASuccess) {
   ASSERT_TRUE(document.OnOpenDocument(std::string(ZANDOR_SAMPLES_DIR) + "/single-64k.hex").ok());
   const int total = document.File().RecordCount(0);
   cancelling.trigger = Format(format::kSendingRecordLine, total, total);
-  const DeviceResult result = RunAction(document, target, SerialSettings{}, kActionUnformatted);
+  const DeviceResult result = RunAction(document, target, SerialSettings{}, Action::kUnformatted);
   EXPECT_NE(result.outcome, Outcome::kSucceeded);
   EXPECT_FALSE(IsUpdateSuccess(result.statusCode));
 }

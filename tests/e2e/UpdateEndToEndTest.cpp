@@ -294,7 +294,7 @@ TEST_F(AdvancedActions, TheUnformattedSendGoesLineByLine) {
   StartPty();
   CVelUpdateDoc& document = Doc("single-64k.hex");
   const DeviceResult result =
-      RunAction(document, target, SerialSettings{}, kActionUnformatted);
+      RunAction(document, target, SerialSettings{}, Action::kUnformatted);
   EXPECT_EQ(result.outcome, Outcome::kSucceeded);
   const int records = document.File().RecordCount(0);
   EXPECT_TRUE(op.Shown(Format(format::kUnformattedCompleted, records)));
@@ -307,7 +307,7 @@ TEST_F(AdvancedActions, TheUnformattedSendGoesLineByLine) {
 
 TEST_F(AdvancedActions, TheUnformattedSendIsForASerialLine) {
   StartTcp();
-  EXPECT_EQ(RunAction(Doc("single-64k.hex"), target, SerialSettings{}, kActionUnformatted).outcome,
+  EXPECT_EQ(RunAction(Doc("single-64k.hex"), target, SerialSettings{}, Action::kUnformatted).outcome,
             Outcome::kFailed);
   EXPECT_TRUE(op.Shown(std::string(text::kSerialOnly)));
 }
@@ -315,7 +315,7 @@ TEST_F(AdvancedActions, TheUnformattedSendIsForASerialLine) {
 TEST_F(AdvancedActions, TheVantrelUpdateIdentifiesOnceAndSendsTheFirstProcedure) {
   StartPty();
   CVelUpdateDoc& document = Doc("single-64k.hex");
-  EXPECT_EQ(RunAction(document, target, SerialSettings{}, kActionVantrel).statusCode,
+  EXPECT_EQ(RunAction(document, target, SerialSettings{}, Action::kVantrel).statusCode,
             ids::kUpdateSuccessful);
   const auto units = Programmed();
   ASSERT_EQ(units.size(), 1u);
@@ -326,7 +326,7 @@ TEST_F(AdvancedActions, TheVantrelUpdateIdentifiesOnceAndSendsTheFirstProcedure)
 TEST_F(AdvancedActions, TheVantrelUpdateMakesOneAttemptOnly) {
   config.protocols = {0x1B};  // the first attempt's 0x1D goes unanswered
   StartPty();
-  EXPECT_EQ(RunAction(Doc("single-64k.hex"), target, SerialSettings{}, kActionVantrel).outcome,
+  EXPECT_EQ(RunAction(Doc("single-64k.hex"), target, SerialSettings{}, Action::kVantrel).outcome,
             Outcome::kFailed);
   server->Stop();
   EXPECT_EQ(server->Device().FramesReceived(), 0);

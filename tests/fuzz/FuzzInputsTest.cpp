@@ -92,7 +92,7 @@ TEST(DeviceScripts, TheSimulatorsAnswersPlayBackToASuccessForEveryFamily) {
     SCOPED_TRACE(seed.name);
     ScriptedPeer peer(seed.script.data(), seed.script.size());
     const int status = RunScenario(*seed.scenario, peer);
-    if (seed.scenario->action == vel::kActionCheck) {
+    if (seed.scenario->action == vel::Action::kCheck) {
       EXPECT_EQ(status, vel::status::kCheckAccepted);
     } else {
       EXPECT_TRUE(vel::IsUpdateSuccess(status)) << vel::LoadString(status);
@@ -102,7 +102,7 @@ TEST(DeviceScripts, TheSimulatorsAnswersPlayBackToASuccessForEveryFamily) {
 
 TEST(DeviceScripts, AnUpdateWhoseDeviceFallsSilentPartWayNeverSucceeds) {
   for (const auto& seed : CleanDeviceSeeds()) {
-    if (seed.scenario->action != vel::kActionUpdate) continue;
+    if (seed.scenario->action != vel::Action::kUpdate) continue;
     for (int eighth = 1; eighth < 8; ++eighth) {
       const std::size_t cut = seed.script.size() * static_cast<std::size_t>(eighth) / 8;
       SCOPED_TRACE(seed.name + " cut at " + std::to_string(cut));

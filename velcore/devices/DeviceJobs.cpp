@@ -6,7 +6,9 @@
 #include <set>
 
 #include "common/Strings.h"
+#include "devices/DeviceJobsSeam.h"
 #include "devices/DeviceWalks.h"
+#include "devices/RowOperations.h"
 #include "engine/VelUpdateDoc.h"
 
 namespace vel {
@@ -105,31 +107,32 @@ class RowOperator final : public Operator {
 
 // One row while it runs: its console, operator and document.
 struct RowSession {
-  RowSession(std::size_t row, JobEventSink& sink, const JobOptions& options)
+  RowSession(std::size_t row, JobEventSink& sink, const JobOptions& options,
+             const DocumentPreparation* preparation)
       : console(row, sink, options.logStatusLines),
         op(row, sink, console.State().cancel, options.messagesWait),
         doc(console, op) {
     doc.SetSerialNumberOptional(options.serialNumberOptional);
     doc.Link().Tcp().SetConnectTimeout(options.connectTimeoutMs);
-    if (options.prepareDocument) options.prepareDocument(doc);
+    if (preparation != nullptr) preparation->prepare(doc);
   }
   RowConsole console;
   RowOperator op;
   CVelUpdateDoc doc;
 };
 
-int ActionOf(JobKind kind) {
+Action ActionOf(JobKind kind) {
   switch (kind) {
     case JobKind::kUpdate:
-      return kActionUpdate;
+      return Action::kUpdate;
     case JobKind::kCheck:
-      return kActionCheck;
+      return Action::kCheck;
     case JobKind::kSendUnformatted:
-      return kActionUnformatted;
+      return Action::kUnformatted;
     case JobKind::kVantrelUpdate:
-      return kActionVantrel;
+      return Action::kVantrel;
   }
-  return kActionUpdate;
+  return Action::kUpdate;
 }
 
 }  // namespace
@@ -158,8 +161,12 @@ bool JobQuestion::WaitForAnswer(const CancelFlag& cancel) {
 // One job: its rows, the rows running, and the scheduling of the walk.
 class DeviceJobs::Walk {
  public:
-  Walk(JobEventSink& sink, std::vector<JobRow> rows, JobOptions options)
-      : sink_(sink), rows_(std::move(rows)), options_(std::move(options)) {}
+  Walk(JobEventSink& sink, std::vector<JobRow> rows, JobOptions options,
+       std::shared_ptr<const DocumentPreparation> preparation)
+      : sink_(sink),
+        rows_(std::move(rows)),
+        options_(std::move(options)),
+        preparation_(std::move(preparation)) {}
 
   void Run();
   void CancelRow(std::size_t row);
@@ -176,6 +183,7 @@ class DeviceJobs::Walk {
   JobEventSink& sink_;
   std::vector<JobRow> rows_;
   JobOptions options_;
+  std::shared_ptr<const DocumentPreparation> preparation_;
   CancelFlag walkCancel_;
   std::mutex mutex_;  // guards what follows
   std::condition_variable linkFreed_;
@@ -256,7 +264,7 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
     Finish(row, {0, Outcome::kUnusableRow}, row.problem, {});
     return false;
   }
-  RowSession session(row.row, sink_, options_);
+  RowSession session(row.row, sink_, options_, preparation_.get());
   {
     std::lock_guard<std::mutex> lock(mutex_);
     running_[row.row] = &session;
@@ -340,7 +348,7 @@ bool DeviceJobs::Start(std::vector<JobRow> rows, JobOptions options) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (walk_ != nullptr) return false;
   if (thread_.joinable()) thread_.join();  // the last job's thread, past its end
-  walk_ = std::make_unique<Walk>(sink_, std::move(rows), std::move(options));
+  walk_ = std::make_unique<Walk>(sink_, std::move(rows), std::move(options), preparation_);
   thread_ = std::thread([this] {
     walk_->Run();
     std::lock_guard<std::mutex> done(mutex_);

@@ -19,25 +19,22 @@ int SearchBaud(int attempt, int attemptsPerSpeed) {
 
 }  // namespace
 
-int Dispatcher::Dispatch(int action) {
+int Dispatcher::Dispatch(Action action) {
   ctx_.endedByEngine = false;
-  identifier_.Begin(action == kActionCheck);
+  identifier_.Begin(action == Action::kCheck);
   ctx_.console.EnableWorkingControls(false);
   switch (action) {
-    case kActionUnformatted:
+    case Action::kUnformatted:
       if (!SerialOnly()) procedures_.SendUnformatted();
       break;
-    case kActionVantrel:
+    case Action::kVantrel:
       UpdateVantrel();
       break;
-    case kActionUpdate:
+    case Action::kUpdate:
       Update();
       break;
-    case kActionCheck:
+    case Action::kCheck:
       Check();
-      break;
-    default:
-      ctx_.op.ShowMessage(std::string(text::kModeNotSupported));
       break;
   }
   return ctx_.StatusCode();

@@ -16,7 +16,7 @@ class Dispatcher {
       : ctx_(ctx), identifier_(identifier), procedures_(procedures) {}
 
   // Runs an action to its end; the status code it leaves.
-  int Dispatch(int action);
+  int Dispatch(Action action);
 
  private:
   void Update();

@@ -133,6 +133,8 @@ const ProcedureInfo& InfoOf(Procedure procedure) {
   return kProcedures[static_cast<std::size_t>(procedure)];
 }
 
+std::span<const Family> AllFamilies() { return kFamilies; }
+
 const Family& FamilyOf(std::string_view code) {
   for (const Family& family : kFamilies) {
     if (CodeMatches(code, family.code, family.length)) return family;

@@ -47,7 +47,7 @@ class CVelUpdateDoc {
 
   // The single entry of the engine: runs an action (identification, and the transfer procedure
   // the device and file call for) to its end on the calling thread; the status code it leaves.
-  int DispatchUpdate(int action) { return dispatcher_.Dispatch(action); }
+  int DispatchUpdate(Action action) { return dispatcher_.Dispatch(action); }
 
   const DeviceIdentity& Identity() const { return identity_; }
   void SetSerialNumberOptional(bool on) { identifier_.SetSerialNumberOptional(on); }

@@ -48,8 +48,6 @@ struct JobOptions {
   // A message holds its row's worker until the front end acknowledges it (a message box's OK),
   // as a block error's message does before the block is sent again; other rows go on.
   bool messagesWait = false;
-  // Called with each row's document before its device is reached (tests shorten waits here).
-  std::function<void(class CVelUpdateDoc&)> prepareDocument;
 };
 
 // A question a row's worker waits on until the front end answers it, from any thread. A cancel of
@@ -141,7 +139,9 @@ class DeviceJobs {
 
  private:
   class Walk;
+  friend struct DeviceJobsSeam;
   JobEventSink& sink_;
+  std::shared_ptr<const struct DocumentPreparation> preparation_;
   mutable std::mutex mutex_;
   std::unique_ptr<Walk> walk_;
   std::thread thread_;

@@ -3,12 +3,11 @@
 #include <optional>
 #include <string>
 
+#include "common/Result.h"
 #include "link/LinkKind.h"
 #include "link/SerialSettings.h"
 
 namespace vel {
-
-class CVelUpdateDoc;
 
 // How one device is reached.
 struct DeviceTarget {
@@ -21,7 +20,7 @@ struct DeviceTarget {
 
 // "serial:COM3", "serial:/dev/ttyUSB0", "tcp:HOST:PORT" or "tcp:HOST:PORT:KEY" where KEY is 32
 // hexadecimal digits or the dashed 47-character form. The error never repeats a key.
-std::optional<DeviceTarget> ParseTarget(const std::string& text, std::string* error);
+Expected<DeviceTarget> ParseTarget(const std::string& text);
 
 // A target text with whatever follows a TCP target's port, and anything else that looks like a
 // key, replaced by "<key>", for output and logs.
@@ -50,21 +49,6 @@ struct DeviceResult {
   int statusCode = 0;
   Outcome outcome = Outcome::kFailed;
 };
-
-// Updates one device with the file loaded in the document as the multi-device walk does:
-// encryption off, the link opened, the engine's update run to its end, the link closed.
-DeviceResult RunUpdate(CVelUpdateDoc& doc, const DeviceTarget& target,
-                       const SerialSettings& settings);
-// The same for another of the engine's actions that send the file (its action code).
-DeviceResult RunAction(CVelUpdateDoc& doc, const DeviceTarget& target,
-                       const SerialSettings& settings, int action);
-// Reads one device's information as the information walk does.
-DeviceResult RunCheck(CVelUpdateDoc& doc, const DeviceTarget& target,
-                      const SerialSettings& settings);
-// RunUpdate with the file read again first (every device starts from a freshly read file); the
-// status code.
-int UpdateDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSettings& settings);
-int CheckDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSettings& settings);
 
 bool IsUpdateSuccess(int statusCode);
 std::string UpdateStatusText(int statusCode);
