@@ -21,7 +21,7 @@
 #include "BoxCloser.h"
 #include "SampleGen.h"
 #include "SimServer.h"
-#include "app/AppStyle.h"
+#include "widgets/AppStyle.h"
 #include "app/MainWindow.h"
 #include "common/AtomicFile.h"
 #include "console/ConsoleForm.h"

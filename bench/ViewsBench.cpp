@@ -16,7 +16,7 @@
 #include "BenchSupport.h"
 #include "BoxCloser.h"
 #include "SampleGen.h"
-#include "app/AppStyle.h"
+#include "widgets/AppStyle.h"
 #include "common/AtomicFile.h"
 #include "console/ConsoleForm.h"
 #include "views/MemoryView.h"

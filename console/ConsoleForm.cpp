@@ -21,8 +21,8 @@
 #include <algorithm>
 #include <map>
 
-#include "../app/AppStyle.h"
-#include "../resources/ToolTips.h"
+#include "../widgets/AppStyle.h"
+#include "../widgets/ToolTips.h"
 #include "../views/MemoryView.h"
 #include "../views/MessageLog.h"
 #include "../views/RecordView.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "GuiTests.h"
-#include "app/AppStyle.h"
+#include "widgets/AppStyle.h"
 
 // Runs every GUI test class; the settings and the COM port mapping go to a folder of the run's
 // own, never to the user's.

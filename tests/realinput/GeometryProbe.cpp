@@ -8,7 +8,7 @@
 #include <QTest>
 #include <cstdio>
 
-#include "app/AppStyle.h"
+#include "widgets/AppStyle.h"
 #include "app/MainWindow.h"
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"

@@ -17,8 +17,8 @@
 #include <memory>
 
 #include "SimServer.h"
-#include "app/AppIcon.h"
-#include "app/AppStyle.h"
+#include "widgets/AppIcon.h"
+#include "widgets/AppStyle.h"
 #include "app/MainWindow.h"
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
