@@ -21,11 +21,11 @@
 #include <algorithm>
 #include <map>
 
-#include "../widgets/AppStyle.h"
-#include "../widgets/ToolTips.h"
 #include "../views/MemoryView.h"
 #include "../views/MessageLog.h"
 #include "../views/RecordView.h"
+#include "../widgets/AppStyle.h"
+#include "../widgets/ToolTips.h"
 #include "DeviceTable.h"
 #include "JobEventQueue.h"
 #include "PortMapText.h"
