@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
   run(zandorui::testing::VersionFileTest());
   run(zandorui::testing::MessageLogTest());
   run(zandorui::testing::JobEventQueueTest());
+  run(zandorui::testing::WalkControllerTest());
   run(zandorui::testing::FormTest());
   run(zandorui::testing::ListEditingTest());
   run(zandorui::testing::ViewsTest());
