@@ -6,8 +6,8 @@
 
 #include "../console/ConsoleForm.h"
 #include "../views/MessageLog.h"
-#include "AppIcon.h"
-#include "AppStyle.h"
+#include "../widgets/AppIcon.h"
+#include "../widgets/AppStyle.h"
 #include "MainWindow.h"
 #include "VersionFile.h"
 #include "common/Version.h"

@@ -21,12 +21,12 @@
 #include "BoxCloser.h"
 #include "SampleGen.h"
 #include "SimServer.h"
-#include "app/AppStyle.h"
 #include "app/MainWindow.h"
 #include "common/AtomicFile.h"
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
 #include "support/DeviceRows.h"
+#include "widgets/AppStyle.h"
 
 namespace {
 

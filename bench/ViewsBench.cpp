@@ -16,11 +16,11 @@
 #include "BenchSupport.h"
 #include "BoxCloser.h"
 #include "SampleGen.h"
-#include "app/AppStyle.h"
 #include "common/AtomicFile.h"
 #include "console/ConsoleForm.h"
 #include "views/MemoryView.h"
 #include "views/RecordView.h"
+#include "widgets/AppStyle.h"
 
 namespace {
 

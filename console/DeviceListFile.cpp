@@ -2,7 +2,7 @@
 
 #include <QFileInfo>
 
-#include "../app/AppStyle.h"
+#include "../widgets/AppStyle.h"
 #include "devices/DeviceListMerge.h"
 
 namespace zandorui {

@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QScrollBar>
 
-#include "../app/AppStyle.h"
+#include "../widgets/AppStyle.h"
 #include "CellEditors.h"
 #include "common/Strings.h"
 #include "link/KeyText.h"
