@@ -46,6 +46,7 @@ struct SimFaults {
   bool noRegionAck = false;      // never confirm a region after its run frame
   bool noHandOver = false;       // never hand over to the next unit after a unit's run frame
   std::set<int> repeatLines;     // text lines (from 0) the device asks for again, once each
+  int powerCutAtFrame = 0;       // the power fails when this transfer frame (from 1) arrives
 };
 
 struct SimConfig {
@@ -64,6 +65,7 @@ struct SimConfig {
   int answerDelayMs = 0;       // before every answer
   int baud = 0;                // pace the line: 10 bits a byte, both directions
   SimFaults faults;
+  std::string stateFile;  // keeps what the device holds across restarts (empty: nothing kept)
 };
 
 }  // namespace sim

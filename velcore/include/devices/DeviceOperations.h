@@ -49,6 +49,9 @@ enum class Outcome {
 struct DeviceResult {
   int statusCode = 0;
   Outcome outcome = Outcome::kFailed;
+  // An update that ended without success after its transfer began: the device may hold part of
+  // the new image and must be updated again.
+  bool interrupted = false;
 };
 
 // Updates one device with the file loaded in the document as the multi-device walk does:
@@ -69,5 +72,8 @@ int CheckDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSett
 bool IsUpdateSuccess(int statusCode);
 std::string UpdateStatusText(int statusCode);
 std::string CheckStatusText(int statusCode);
+// The row's Status text of an update's result: the status code's text, and for an interrupted
+// update the word that it must be run again.
+std::string UpdateResultText(const DeviceResult& result);
 
 }  // namespace vel
