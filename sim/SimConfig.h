@@ -47,6 +47,9 @@ struct SimFaults {
   bool noHandOver = false;       // never hand over to the next unit after a unit's run frame
   std::set<int> repeatLines;     // text lines (from 0) the device asks for again, once each
   int powerCutAtFrame = 0;       // the power fails when this transfer frame (from 1) arrives
+  // After the cut, a serial line's device hears nothing until the line was quiet this long:
+  // longer than the host's read time-out, so that it comes back once the host gave up.
+  int restartQuietMs = 1500;
 };
 
 struct SimConfig {

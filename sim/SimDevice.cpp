@@ -15,9 +15,6 @@ namespace p = vel::protocol;
 
 namespace {
 
-// A device restarting after a power cut hears nothing until the line has been quiet this long:
-// longer than the host's serial read time-out, so that it comes back once the host gave up.
-constexpr int kRestartQuietMs = 1500;
 constexpr std::uint8_t kStartByte = 0xBB;  // ten of them put the hub into its loader
 constexpr int kStartBytes = 10;
 constexpr std::uint8_t kUnitSelectStart = 0xE7;
@@ -711,7 +708,7 @@ void SimDevice::Serve(SimChannel& channel) {
   const bool cutBefore = PowerWasCut();
   Session(*this, channel).Run();
   // A serial line stays: the restarting device hears nothing until the host has given up.
-  if (!cutBefore && PowerWasCut() && channel.IsPty()) channel.DiscardUntilQuiet(kRestartQuietMs);
+  if (!cutBefore && PowerWasCut() && channel.IsPty()) channel.DiscardUntilQuiet(config_.faults.restartQuietMs);
 }
 
 void SimDevice::Restore(DeviceMemory memory) {
