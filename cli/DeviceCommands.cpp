@@ -55,10 +55,9 @@ constexpr const char* kDeviceOptions =
     "cancelled and the exit code is 130, 143 or 129. Output that nobody reads any more (a closed\n"
     "pipe) never stops the devices.\n";
 
-const std::set<std::string> kValued = {"file",  "serial-number", "on-silence",
-                                       "log",   "devices",       "rows",
-                                       "names", "parallel",      "connect-timeout",
-                                       "record"};
+const std::set<std::string> kValued = {
+    "file",  "serial-number", "on-silence",      "log",   "devices", "rows",
+    "names", "parallel",      "connect-timeout", "record"};
 const std::set<std::string> kFlags = {"yes", "serial-optional", "json", "all", "help"};
 
 enum class Mode { kCheck, kUpdate };

@@ -708,7 +708,8 @@ void SimDevice::Serve(SimChannel& channel) {
   const bool cutBefore = PowerWasCut();
   Session(*this, channel).Run();
   // A serial line stays: the restarting device hears nothing until the host has given up.
-  if (!cutBefore && PowerWasCut() && channel.IsPty()) channel.DiscardUntilQuiet(config_.faults.restartQuietMs);
+  if (!cutBefore && PowerWasCut() && channel.IsPty())
+    channel.DiscardUntilQuiet(config_.faults.restartQuietMs);
 }
 
 void SimDevice::Restore(DeviceMemory memory) {

@@ -6,9 +6,9 @@
 #include "SimState.h"
 #include "common/AtomicFile.h"
 #include "common/Strings.h"
+#include "support/CliRunner.h"
 #include "support/Files.h"
 #include "support/PowerCut.h"
-#include "support/CliRunner.h"
 #include "support/TempDir.h"
 #include "support/TestDevice.h"
 
@@ -28,8 +28,8 @@ void ExpectCutAndRecovered(const std::string& name, std::vector<int> eighths) {
   ASSERT_GT(frames, 8) << name;
   for (const int eighth : eighths) {
     const PowerCutRun run = CutAndRunAgain(family, ZANDOR_SAMPLES_DIR, eighth, frames);
-    const std::string where = name + " cut at frame " + std::to_string(run.cutAt) + " of " +
-                              std::to_string(frames);
+    const std::string where =
+        name + " cut at frame " + std::to_string(run.cutAt) + " of " + std::to_string(frames);
     EXPECT_TRUE(run.powerCut) << where;
     EXPECT_NE(run.cut.outcome, Outcome::kSucceeded) << where;
     EXPECT_FALSE(IsUpdateSuccess(run.cut.statusCode)) << where;
@@ -79,8 +79,8 @@ TEST(PowerCut, AStateFileThatIsNotOneIsRefusedWithItsLine) {
   std::string error;
   EXPECT_FALSE(sim::ParseSimState("PK\x03\x04 zip", &error));
   EXPECT_NE(error.find("not a state file"), std::string::npos) << error;
-  EXPECT_FALSE(sim::ParseSimState("zandor-sim state 1\nunit G4 ,A1,100,0\nsegment 0 0 1 0F\n",
-                                  &error));
+  EXPECT_FALSE(
+      sim::ParseSimState("zandor-sim state 1\nunit G4 ,A1,100,0\nsegment 0 0 1 0F\n", &error));
   EXPECT_EQ(error, "line 3 of the state file is not in its format");
   EXPECT_FALSE(sim::ParseSimState("zandor-sim state 1\nserial-none\n", &error));
   EXPECT_EQ(error, "the state file names no unit");
@@ -100,9 +100,9 @@ TEST(PowerCutCommandLine, TheRowOfACutUpdateSaysToRunItAgainAndFails) {
   const std::string sample = std::string(ZANDOR_SAMPLES_DIR) + "/multi-unit.hex";
   const testing::CliRun cut = testing::Zandor({"update", sample, target, "--yes"});
   EXPECT_EQ(cut.code, 1);
-  EXPECT_NE(cut.out.find(target + ": Device Update Failed " +
-                         std::string(vel::text::kUpdateInterrupted)),
-            std::string::npos)
+  EXPECT_NE(
+      cut.out.find(target + ": Device Update Failed " + std::string(vel::text::kUpdateInterrupted)),
+      std::string::npos)
       << cut.out;
   const testing::CliRun again = testing::Zandor({"update", sample, target, "--yes"});
   EXPECT_EQ(again.code, 0) << again.out;
@@ -112,7 +112,8 @@ TEST(PowerCutCommandLine, TheRowOfACutUpdateSaysToRunItAgainAndFails) {
 TEST(PowerCutCommandLine, ACutAtFrameZeroIsRefused) {
   std::string error;
   bool help = false;
-  EXPECT_FALSE(sim::ParseSimOptions({"--tcp", "127.0.0.1:0", "--power-cut-at", "0"}, &error, &help));
+  EXPECT_FALSE(
+      sim::ParseSimOptions({"--tcp", "127.0.0.1:0", "--power-cut-at", "0"}, &error, &help));
   EXPECT_NE(error.find("--power-cut-at takes a transfer frame from 1"), std::string::npos) << error;
   EXPECT_TRUE(sim::ParseSimOptions({"--tcp", "127.0.0.1:0", "--power-cut-at", "1"}, &error, &help));
 }

@@ -35,10 +35,9 @@ std::string LogWithoutLink(const std::string& log) {
 // A replay of a record, started as the simulator program; its target once it is ready.
 struct Replay {
   Replay(const std::string& record, const std::string& link)
-      : process(link == "pty"
-                    ? std::vector<std::string>{kSimulator, "--replay", record, "--pty"}
-                    : std::vector<std::string>{kSimulator, "--replay", record, "--tcp",
-                                               "127.0.0.1:0"}) {}
+      : process(link == "pty" ? std::vector<std::string>{kSimulator, "--replay", record, "--pty"}
+                              : std::vector<std::string>{kSimulator, "--replay", record, "--tcp",
+                                                         "127.0.0.1:0"}) {}
   std::string Target() {
     if (!process.WaitForOutput("\n", kReady)) return {};
     const std::string line = process.out.substr(0, process.out.find('\n'));
@@ -109,8 +108,8 @@ TEST_F(SessionReplay, TheRecordKeepsTheLinkAndVersionButNeverTheKey) {
   config.key = key;
   vel::testing::TestDevice device{config};
   const std::string target = "tcp:127.0.0.1:" + std::to_string(device.StartTcp());
-  const CliRun run = Update("multi-unit.hex", target + ":" + key, dir.File("log"),
-                            dir.Path().string());
+  const CliRun run =
+      Update("multi-unit.hex", target + ":" + key, dir.File("log"), dir.Path().string());
   EXPECT_EQ(run.code, 0) << run.err;
   const std::string record = ReadFile(dir.File("row-1.session"));
   EXPECT_EQ(record.find(key), std::string::npos);
@@ -150,7 +149,10 @@ TEST_F(SessionReplay, ARecordOfAnotherFormatOrForeignBytesIsRefusedClearly) {
   EXPECT_NE(refusal("zandor session record 7\nlink tcp 1.2.3.4:1\nstatus 1 x\n")
                 .find("a session record of format 7; this program reads format 1"),
             std::string::npos);
-  EXPECT_NE(refusal(std::string("\x7F" "ELF\x01\x1B[2J", 8)).find("not a session record"),
+  EXPECT_NE(refusal(std::string("\x7F"
+                                "ELF\x01\x1B[2J",
+                                8))
+                .find("not a session record"),
             std::string::npos);
   const std::string broken =
       refusal("zandor session record 1\nlink tcp 1.2.3.4:1\nstatus 1 x\n@5 > 1D\n@6 < ZZ\n");
@@ -159,8 +161,8 @@ TEST_F(SessionReplay, ARecordOfAnotherFormatOrForeignBytesIsRefusedClearly) {
 }
 
 TEST_F(SessionReplay, RecordNeedsAnExistingFolder) {
-  const CliRun run = Zandor({"update", Sample("multi-unit.hex"), "tcp:127.0.0.1:9", "--record",
-                             dir.File("missing")});
+  const CliRun run = Zandor(
+      {"update", Sample("multi-unit.hex"), "tcp:127.0.0.1:9", "--record", dir.File("missing")});
   EXPECT_EQ(run.code, 3) << run.err;
   EXPECT_NE(run.err.find("--record needs an existing folder"), std::string::npos) << run.err;
 }

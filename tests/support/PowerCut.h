@@ -10,12 +10,12 @@
 namespace vel::testing {
 
 struct PowerCutRun {
-  int cleanFrames = 0;      // transfer frames of an update nothing cuts
-  int cutAt = 0;            // the frame (from 1) at which the power failed
-  bool powerCut = false;    // the device saw it
-  DeviceResult cut;         // the update that was cut
-  std::string cutText;      // its row's Status text
-  DeviceResult again;       // the same update run again
+  int cleanFrames = 0;       // transfer frames of an update nothing cuts
+  int cutAt = 0;             // the frame (from 1) at which the power failed
+  bool powerCut = false;     // the device saw it
+  DeviceResult cut;          // the update that was cut
+  std::string cutText;       // its row's Status text
+  DeviceResult again;        // the same update run again
   std::string imageProblem;  // empty when the device holds exactly the image afterwards
   std::vector<std::string> violations;
 };
@@ -75,8 +75,8 @@ inline int CleanFrames(const SoakFamily& family, const std::string& samples) {
   return server.Device().FramesReceived();
 }
 
-inline PowerCutRun CutAndRunAgain(const SoakFamily& family, const std::string& samples,
-                                  int eighth, int cleanFrames) {
+inline PowerCutRun CutAndRunAgain(const SoakFamily& family, const std::string& samples, int eighth,
+                                  int cleanFrames) {
   PowerCutRun run;
   run.cleanFrames = cleanFrames;
   run.cutAt = std::max(1, cleanFrames * eighth / 8);

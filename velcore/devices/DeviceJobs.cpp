@@ -2,18 +2,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <set>
-
-#include <filesystem>
 
 #include "common/AtomicFile.h"
 #include "common/Strings.h"
 #include "common/Version.h"
-#include "link/SessionRecord.h"
-#include "link/SessionRecorder.h"
 #include "devices/DeviceWalks.h"
 #include "engine/VelUpdateDoc.h"
+#include "link/SessionRecord.h"
+#include "link/SessionRecorder.h"
 
 namespace vel {
 
@@ -341,9 +340,9 @@ void DeviceJobs::Walk::KeepSessionRecord(const JobRow& row, const SessionRecorde
   record.status = result.statusCode;
   record.statusText = text;
   record.events = recorder.Events();
-  const std::string path =
-      (std::filesystem::path(options_.recordFolder) / ("row-" + std::to_string(row.row + 1) + ".session"))
-          .string();
+  const std::string path = (std::filesystem::path(options_.recordFolder) /
+                            ("row-" + std::to_string(row.row + 1) + ".session"))
+                               .string();
   std::string error;
   if (!WriteFileAtomically(path, FormatSession(record), 0600, &error)) {
     JobEvent event;

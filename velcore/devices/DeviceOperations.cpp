@@ -31,8 +31,8 @@ std::optional<Outcome> PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& targe
   if (checking) {
     state.statusCode = status::kCheckNoAnswer;
     if (result == LinkOpen::kNoSuchPort || result == LinkOpen::kAccessDenied) {
-      doc.GetOperator().ShowMessage(
-          LoadString(result == LinkOpen::kNoSuchPort ? ids::kCheckPortMissing : ids::kCheckPortInUse));
+      doc.GetOperator().ShowMessage(LoadString(
+          result == LinkOpen::kNoSuchPort ? ids::kCheckPortMissing : ids::kCheckPortInUse));
     }
   } else if (result == LinkOpen::kNoSuchPort) {
     state.statusCode = ids::kPortMissing;

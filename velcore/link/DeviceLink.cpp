@@ -59,9 +59,7 @@ int DeviceLink::ConnectTcp() { return Active().Connect(); }
 
 bool DeviceLink::ReadableNow() { return Active().ReadableNow(); }
 
-bool DeviceLink::ConnectionDropped() {
-  return Kind() == LinkKind::kTcp && Active().Dropped();
-}
+bool DeviceLink::ConnectionDropped() { return Kind() == LinkKind::kTcp && Active().Dropped(); }
 
 void DeviceLink::Purge() {
   if (Kind() == LinkKind::kSerial) Active().Purge();

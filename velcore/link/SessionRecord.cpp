@@ -29,7 +29,8 @@ bool TakeHeaderLine(const std::string& line, SessionRecord* record) {
       return false;
     }
     record->status = std::stoi(digits);
-    record->statusText = digitsEnd == std::string::npos ? std::string() : value.substr(digitsEnd + 1);
+    record->statusText =
+        digitsEnd == std::string::npos ? std::string() : value.substr(digitsEnd + 1);
   } else {
     return false;
   }
@@ -59,7 +60,8 @@ std::optional<SessionRecord> ParseSession(const std::string& text, std::string* 
   }
   if (line != magic + std::to_string(kSessionFormat)) {
     const std::string number = line.substr(magic.size(), 12);
-    const bool digits = !number.empty() && number.find_first_not_of("0123456789") == std::string::npos;
+    const bool digits =
+        !number.empty() && number.find_first_not_of("0123456789") == std::string::npos;
     *error = "a session record of format " + (digits ? number : std::string("unknown")) +
              "; this program reads format " + std::to_string(kSessionFormat);
     return std::nullopt;

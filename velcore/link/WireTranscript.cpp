@@ -7,7 +7,7 @@ namespace vel::wire {
 
 namespace {
 
-constexpr std::size_t kRunOf = 4;  // equal bytes written as HHxN from this many on
+constexpr std::size_t kRunOf = 4;                // equal bytes written as HHxN from this many on
 constexpr std::size_t kMaxEventBytes = 0x10000;  // more in one event is not a link's step
 
 std::string Hex(std::uint8_t byte) {
