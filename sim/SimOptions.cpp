@@ -45,7 +45,7 @@ const char* const kSimUsage =
     "Replay:\n"
     "  --replay FILE                      play the device's side of a session record (zandor\n"
     "                                     --record) in strict order; a host byte that differs\n"
-    "                                     from the record is a protocol violation"
+    "                                     from the record is a protocol violation\n"
     "Output:\n"
     "  --record FILE                      write what was programmed, and every protocol\n"
     "                                     violation, when the simulator stops\n"

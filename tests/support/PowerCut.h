@@ -44,11 +44,6 @@ inline std::string ImageProblem(const sim::DeviceMemory& memory, const FirmwareF
 struct QuickDocument {
   QuickDocument(const SoakFamily& family, const std::string& samples) {
     PrepareQuickDocument(doc, family, samples);
-    // A power cut in a block's programming wait is waited out quickly.
-    doc.Timing().programmingWaitSeconds = 1;
-    doc.Timing().checksumWaitSeconds = 1;
-    doc.Timing().sectorChecksumWaitSeconds = 1;
-    doc.Timing().confirmationSeconds = 1;
   }
   DeviceResult Update(const DeviceTarget& target) {
     return RunUpdate(doc, target, SerialSettings{});
