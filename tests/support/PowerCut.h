@@ -30,6 +30,8 @@ inline std::string ImageProblem(const sim::DeviceMemory& memory, const FirmwareF
   std::size_t p = 0;
   for (const auto& [area, segments] : memory) {
     const SoakFamily::Phase& phase = family.phases[p++];
+    if (file.MemMap(phase.slot) == nullptr)
+      return "the update never read image " + std::to_string(p - 1);
     sim::ProgrammedUnit unit;
     unit.segments = segments;
     std::string why;
