@@ -20,6 +20,8 @@ struct PowerCutRun {
   std::vector<std::string> violations;
 };
 
+constexpr int kQuickReadMs = 100;  // a serial read's time-out in the runs below
+
 // The device's memory holds the file's image for each of the family's phases, in order.
 inline std::string ImageProblem(const sim::DeviceMemory& memory, const FirmwareFile& file,
                                 const SoakFamily& family) {
@@ -46,6 +48,9 @@ inline std::string ImageProblem(const sim::DeviceMemory& memory, const FirmwareF
 struct QuickDocument {
   QuickDocument(const SoakFamily& family, const std::string& samples) {
     PrepareQuickDocument(doc, family, samples);
+    // Reads long enough for a loaded machine's device to answer a restart's identification.
+    doc.Link().Serial().SetTimeouts(kQuickReadMs, 1000);
+    doc.Link().Tcp().SetWaitStep(kQuickReadMs / 2);
   }
   DeviceResult Update(const DeviceTarget& target) {
     return RunUpdate(doc, target, SerialSettings{});
@@ -59,7 +64,7 @@ inline sim::SimConfig FamilyDevice(const SoakFamily& family) {
   sim::SimConfig config;
   sim::ApplyFamily(family.family, &config);
   if (!family.auxiliary.empty()) config.units[0].auxiliary = family.auxiliary;
-  config.faults.restartQuietMs = 200;  // the host's reads above wait 25 ms
+  config.faults.restartQuietMs = 4 * kQuickReadMs;  // longer than the host's reads
   return config;
 }
 
