@@ -10,10 +10,29 @@ namespace zandor::fuzz {
 
 namespace {
 
-bool SameEvents(const std::vector<vel::wire::Event>& a, const std::vector<vel::wire::Event>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (vel::wire::FormatEvent(a[i]) != vel::wire::FormatEvent(b[i])) return false;
+// Any bytes either read (and what was read writes back to a text that reads the same) or are
+// refused with a reason.
+template <class Parse, class Format, class Same>
+int ReadsBackAlike(const std::uint8_t* data, std::size_t size, Parse parse, Format format,
+                   Same same) {
+  std::string error;
+  const auto first = parse(std::string(reinterpret_cast<const char*>(data), size), &error);
+  if (!first) {
+    Require(!error.empty());
+    return 0;
+  }
+  const auto again = parse(format(*first), &error);
+  Require(again.has_value() && same(*first, *again));
+  return 0;
+}
+
+bool SameRecord(const vel::SessionRecord& a, const vel::SessionRecord& b) {
+  if (a.link != b.link || a.status != b.status || a.statusText != b.statusText ||
+      a.program != b.program || a.events.size() != b.events.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.events.size(); ++i) {
+    if (vel::wire::FormatEvent(a.events[i]) != vel::wire::FormatEvent(b.events[i])) return false;
   }
   return true;
 }
@@ -21,34 +40,14 @@ bool SameEvents(const std::vector<vel::wire::Event>& a, const std::vector<vel::w
 }  // namespace
 
 int SessionRecordTarget(const std::uint8_t* data, std::size_t size) {
-  std::string error;
-  const auto record =
-      vel::ParseSession(std::string(reinterpret_cast<const char*>(data), size), &error);
-  if (!record) {
-    Require(!error.empty());
-    return 0;
-  }
-  // What was read writes back to a record that reads the same.
-  const auto again = vel::ParseSession(vel::FormatSession(*record), &error);
-  Require(again.has_value());
-  Require(again->link == record->link && again->status == record->status &&
-          again->statusText == record->statusText && again->program == record->program);
-  Require(SameEvents(again->events, record->events));
-  return 0;
+  return ReadsBackAlike(data, size, vel::ParseSession, vel::FormatSession, SameRecord);
 }
 
 int SimStateTarget(const std::uint8_t* data, std::size_t size) {
-  std::string error;
-  const auto state =
-      sim::ParseSimState(std::string(reinterpret_cast<const char*>(data), size), &error);
-  if (!state) {
-    Require(!error.empty());
-    return 0;
-  }
-  const auto again = sim::ParseSimState(sim::FormatSimState(*state), &error);
-  Require(again.has_value() && again->memory == state->memory &&
-          again->units.size() == state->units.size());
-  return 0;
+  return ReadsBackAlike(data, size, sim::ParseSimState, sim::FormatSimState,
+                        [](const sim::SimState& a, const sim::SimState& b) {
+                          return a.memory == b.memory && a.units.size() == b.units.size();
+                        });
 }
 
 }  // namespace zandor::fuzz
