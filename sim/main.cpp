@@ -119,6 +119,11 @@ int main(int argc, char** argv) {
   sim::SimServer server(options->config);
   server.Device().Restore(std::move(memory));
   server.Device().KeepState();
+  if (!server.Device().StateError().empty()) {
+    std::cerr << "zandor-sim: cannot write " << options->config.stateFile << ": "
+              << server.Device().StateError() << "\n";
+    return 3;
+  }
   // Each violation is told as it is seen; the serving thread is the only writer of stderr then.
   if (replay) {
     replay->OnViolation(TellViolation);
