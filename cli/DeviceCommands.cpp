@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -46,14 +47,17 @@ constexpr const char* kDeviceOptions =
     "                            --rows 1,3-5 | --names A,B | --all (default: every row)\n"
     "  --parallel N              update: up to N rows at once (distinct ports and endpoints)\n"
     "  --connect-timeout S       seconds a TCP connect waits for an answer (default 5)\n"
+    "  --record DIR              write each device's session record (every byte each way, with\n"
+    "                            its time; never a key) to DIR/row-N.session, for\n"
+    "                            zandor-sim --replay\n"
     "Ends each device with one line: TARGET: STATUS. Exit 0 when every device succeeded, 3 when\n"
     "they did but the log could not be written; on SIGINT, SIGTERM or SIGHUP running devices are\n"
     "cancelled and the exit code is 130, 143 or 129. Output that nobody reads any more (a closed\n"
     "pipe) never stops the devices.\n";
 
-const std::set<std::string> kValued = {"file",  "serial-number", "on-silence",
-                                       "log",   "devices",       "rows",
-                                       "names", "parallel",      "connect-timeout"};
+const std::set<std::string> kValued = {
+    "file",  "serial-number", "on-silence",      "log",   "devices", "rows",
+    "names", "parallel",      "connect-timeout", "record"};
 const std::set<std::string> kFlags = {"yes", "serial-optional", "json", "all", "help"};
 
 enum class Mode { kCheck, kUpdate };
@@ -154,6 +158,15 @@ int DeviceRun::Run() {
     if (!seconds) return UsageError("--connect-timeout takes 1 to 600 seconds");
     connectTimeoutMs_ = static_cast<int>(*seconds) * 1000;
   }
+  if (args_.Has("record")) {
+    std::error_code code;
+    if (!std::filesystem::is_directory(args_.Value("record"), code)) {
+      io_.err << Printable("zandor: --record needs an existing folder: " + args_.Value("record"),
+                           true)
+              << "\n";
+      return kExitFileError;
+    }
+  }
   if (args_.Has("log")) {
     const std::string path = args_.Value("log");
     std::string error;
@@ -209,6 +222,7 @@ int DeviceRun::RunJob(std::vector<vel::JobRow> rows, std::vector<NamedRow> names
   options.parallel = parallel;
   options.connectTimeoutMs = connectTimeoutMs_;
   options.serialNumberOptional = args_.Has("serial-optional");
+  options.recordFolder = args_.Value("record");
   // Every status line is looked at only when the message log keeps them.
   options.logStatusLines = presentation_.log != nullptr;
   std::atomic<bool> interrupted{false};

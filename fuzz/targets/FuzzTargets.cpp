@@ -15,6 +15,8 @@ const std::vector<FuzzTarget>& AllTargets() {
       {"TargetTextFuzz", TargetTextTarget},
       {"PortMapFuzz", PortMapTarget},
       {"JsonStringFuzz", JsonStringTarget},
+      {"SessionRecordFuzz", SessionRecordTarget},
+      {"SimStateFuzz", SimStateTarget},
   };
   return targets;
 }

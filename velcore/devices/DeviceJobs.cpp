@@ -2,14 +2,19 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <set>
 
+#include "common/AtomicFile.h"
 #include "common/Strings.h"
+#include "common/Version.h"
 #include "devices/DeviceJobsSeam.h"
 #include "devices/DeviceWalks.h"
 #include "devices/RowOperations.h"
 #include "engine/VelUpdateDoc.h"
+#include "link/SessionRecord.h"
+#include "link/SessionRecorder.h"
 
 namespace vel {
 
@@ -121,6 +126,34 @@ struct RowSession {
   CVelUpdateDoc doc;
 };
 
+// The session record's word for what a job does.
+std::string ActionName(JobKind kind) {
+  switch (kind) {
+    case JobKind::kUpdate:
+      return "update";
+    case JobKind::kCheck:
+      return "check";
+    case JobKind::kSendUnformatted:
+      return "send-unformatted";
+    case JobKind::kVantrelUpdate:
+      return "update-vantrel";
+  }
+  return "update";
+}
+
+// How the row's device was reached, for its session record: never its key.
+std::string SessionLinkText(const DeviceTarget& target, const SerialSettings& serial) {
+  if (target.kind == LinkKind::kTcp) {
+    return "tcp " + target.address + ":" + target.port + (target.key.empty() ? "" : " enciphered");
+  }
+  static const char* const kParity = "NOEMS";
+  static const char* const kStopBits[] = {"1", "1.5", "2"};
+  const int parity = serial.parityIndex >= 0 && serial.parityIndex < 5 ? serial.parityIndex : 0;
+  const int stop = serial.stopBitsIndex >= 0 && serial.stopBitsIndex < 3 ? serial.stopBitsIndex : 0;
+  return "serial " + target.portName + " " + std::to_string(serial.BaudRate()) + " " +
+         std::to_string(serial.DataBits()) + kParity[parity] + kStopBits[stop];
+}
+
 Action ActionOf(JobKind kind) {
   switch (kind) {
     case JobKind::kUpdate:
@@ -176,6 +209,9 @@ class DeviceJobs::Walk {
   bool Refused();
   std::optional<std::size_t> NextRow(std::unique_lock<std::mutex>& lock);
   bool RunRow(const JobRow& row);
+  // Writes the row's session record into the record folder; a failure is a log line of the row.
+  void KeepSessionRecord(const JobRow& row, const SessionRecorder& recorder,
+                         const DeviceResult& result, const std::string& text);
   void Finish(const JobRow& row, const DeviceResult& result, const std::string& text,
               std::vector<int> leftOut);
   void Work();
@@ -238,6 +274,7 @@ void DeviceJobs::Walk::Finish(const JobRow& row, const DeviceResult& result,
   event.row = row.row;
   event.outcome = result.outcome;
   event.statusCode = result.statusCode;
+  event.interrupted = result.interrupted;
   event.text = text;
   event.leftOutUnits = std::move(leftOut);
   sink_.Publish(std::move(event));
@@ -270,6 +307,11 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
     running_[row.row] = &session;
     if (walkCancel_.IsRequested()) session.console.State().cancel.Request();
   }
+  std::optional<SessionRecorder> recorder;
+  if (!options_.recordFolder.empty()) {
+    recorder.emplace(session.doc.Link().Ports());
+    session.doc.Link().AttachPeer(&*recorder);
+  }
   DeviceResult result;
   std::string text;
   // Every device starts from a freshly read file.
@@ -283,13 +325,39 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
   } else {
     result = RunAction(session.doc, *row.target, options_.serial, ActionOf(options_.kind));
   }
-  text = checking ? CheckStatusText(result.statusCode) : UpdateStatusText(result.statusCode);
+  text = checking ? CheckStatusText(result.statusCode) : UpdateResultText(result);
+  if (recorder) {
+    session.doc.Link().AttachPeer(nullptr);
+    KeepSessionRecord(row, *recorder, result, text);
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     running_.erase(row.row);
   }
   Finish(row, result, text, session.doc.LeftOutUnits());
   return result.outcome == Outcome::kSucceeded;
+}
+
+void DeviceJobs::Walk::KeepSessionRecord(const JobRow& row, const SessionRecorder& recorder,
+                                         const DeviceResult& result, const std::string& text) {
+  SessionRecord record;
+  record.program = VersionLine();
+  record.action = ActionName(options_.kind);
+  record.link = SessionLinkText(*row.target, options_.serial);
+  record.file = std::filesystem::path(options_.firmwarePath).filename().string();
+  record.status = result.statusCode;
+  record.statusText = text;
+  record.events = recorder.Events();
+  const std::string path = (std::filesystem::path(options_.recordFolder) /
+                            ("row-" + std::to_string(row.row + 1) + ".session"))
+                               .string();
+  if (const Result written = WriteFileAtomically(path, FormatSession(record), 0600); !written) {
+    JobEvent event;
+    event.kind = JobEvent::Kind::kLogLine;
+    event.row = row.row;
+    event.text = std::string(text::kSessionNotRecorded) + path + ": " + written.error();
+    sink_.Publish(std::move(event));
+  }
 }
 
 void DeviceJobs::Walk::Work() {

@@ -150,10 +150,13 @@ DeviceResult RunAction(CVelUpdateDoc& doc, const DeviceTarget& target,
     return {ids::kFileFailsTest, Outcome::kFileRefused};
   }
   const auto linkFailure = PrepareLink(doc, target, settings, false);
+  doc.Link().ForgetProcedure();
   if (!linkFailure) doc.DispatchUpdate(action);
   const int code = state.statusCode;
   doc.ClosePort();
-  return Ended(doc, code, IsUpdateSuccess(code), linkFailure);
+  DeviceResult result = Ended(doc, code, IsUpdateSuccess(code), linkFailure);
+  result.interrupted = result.outcome != Outcome::kSucceeded && doc.Link().ProcedureBegun();
+  return result;
 }
 
 DeviceResult RunCheck(CVelUpdateDoc& doc, const DeviceTarget& target,
@@ -188,6 +191,11 @@ bool IsUpdateSuccess(int statusCode) {
 }
 
 std::string UpdateStatusText(int statusCode) { return LoadString(statusCode); }
+
+std::string UpdateResultText(const DeviceResult& result) {
+  const std::string text = UpdateStatusText(result.statusCode);
+  return result.interrupted ? text + " " + std::string(text::kUpdateInterrupted) : text;
+}
 
 std::string CheckStatusText(int statusCode) {
   switch (statusCode) {

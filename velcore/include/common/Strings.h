@@ -88,6 +88,10 @@ constexpr std::string_view kNonExistantSegment = "Non-existant Segment Error";
 constexpr std::string_view kSerialOnly =
     "This update procedure works over a serial port only; the device was reached over TCP/IP.";
 constexpr std::string_view kBlockError = "Block Error";
+constexpr std::string_view kSessionNotRecorded = "Session record not written: ";
+constexpr std::string_view kUpdateInterrupted =
+    "The update was interrupted: the device may hold part of the new firmware. Run the update "
+    "again.";
 constexpr std::string_view kBlockErrorF6 = "Block Error -- F6(Erase Error)";
 constexpr std::string_view kBlockErrorF7 = "Block Error -- F7(Programming Error)";
 constexpr std::string_view kBlockErrorF8 = "Block Error -- F8(Block Checking Error)";

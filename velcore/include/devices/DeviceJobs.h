@@ -48,6 +48,9 @@ struct JobOptions {
   // A message holds its row's worker until the front end acknowledges it (a message box's OK),
   // as a block error's message does before the block is sent again; other rows go on.
   bool messagesWait = false;
+  // A folder that receives each row's session record ("row-N.session", N from 1): every step
+  // of its exchange with its time. Empty: nothing is recorded.
+  std::string recordFolder;
 };
 
 // A question a row's worker waits on until the front end answers it, from any thread. A cancel of
@@ -105,6 +108,7 @@ struct JobEvent {
   Outcome outcome = Outcome::kFailed;
   int statusCode = 0;
   std::vector<int> leftOutUnits;
+  bool interrupted = false;  // a row's update that must be run again (DeviceResult)
   bool allSucceeded = false;
   bool cancelled = false;
 };

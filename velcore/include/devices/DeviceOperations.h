@@ -48,10 +48,16 @@ enum class Outcome {
 struct DeviceResult {
   int statusCode = 0;
   Outcome outcome = Outcome::kFailed;
+  // An update that ended without success after its transfer began: the device may hold part of
+  // the new image and must be updated again.
+  bool interrupted = false;
 };
 
 bool IsUpdateSuccess(int statusCode);
 std::string UpdateStatusText(int statusCode);
 std::string CheckStatusText(int statusCode);
+// The row's Status text of an update's result: the status code's text, and for an interrupted
+// update the word that it must be run again.
+std::string UpdateResultText(const DeviceResult& result);
 
 }  // namespace vel
