@@ -15,6 +15,7 @@ const std::vector<FuzzTarget>& AllTargets() {
       {"TargetTextFuzz", TargetTextTarget},
       {"PortMapFuzz", PortMapTarget},
       {"JsonStringFuzz", JsonStringTarget},
+      {"WalkReportFuzz", WalkReportTarget},
   };
   return targets;
 }
