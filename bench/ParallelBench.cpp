@@ -16,7 +16,7 @@ namespace {
 constexpr int kDefaultDevices = 64;
 constexpr int kMaxDevices = 1024;
 constexpr int kAnswerDelayMs = 2;
-constexpr double kMemoryTargetMiB = 4.0;
+constexpr double kMemoryTargetMiB = 2.0;
 constexpr double kTimeTarget = 1.5;
 
 double UpdateRows(int devices, const std::string& firmware) {
