@@ -108,6 +108,8 @@ class DeviceRun {
 
  private:
   int UsageError(const std::string& problem) const;
+  // Waits for the reader of a FIFO given as an output, until the process is asked to stop.
+  vel::WaitControl ReaderWait(const std::string& path) const;
   int RunTargets(const std::vector<std::string>& texts);
   int RunDeviceList();
   bool ChooseRows(vel::DeviceList& list, std::string* error) const;
@@ -132,6 +134,13 @@ class DeviceRun {
   int canary_ = 0;
   bool retrySkippedRows_ = false;
 };
+
+vel::WaitControl DeviceRun::ReaderWait(const std::string& path) const {
+  const auto waiting = [this, path] {
+    io_.err << "zandor: waiting for a reader of " << Printable(path, true) << std::endl;
+  };
+  return {io_.interrupt, std::chrono::milliseconds::max(), waiting};
+}
 
 int DeviceRun::UsageError(const std::string& problem) const {
   io_.err << "zandor: " << Printable(vel::MaskKeys(problem), true) << "\n" << usage_;
@@ -191,10 +200,7 @@ int DeviceRun::Run() {
   if (args_.Has("log")) {
     const std::string path = args_.Value("log");
     std::string error;
-    const auto waiting = [&] {
-      io_.err << "zandor: waiting for a reader of " << Printable(path, true) << std::endl;
-    };
-    log_ = LogFile::Open(path, {io_.interrupt, std::chrono::milliseconds::max(), waiting}, &error);
+    log_ = LogFile::Open(path, ReaderWait(path), &error);
     if (!log_) {
       io_.err << Printable("zandor: cannot write " + path + ": " + error, true) << "\n";
       return kExitFileError;
@@ -238,7 +244,7 @@ bool DeviceRun::WriteReport(const vel::WalkReport& report) {
   if (!args_.Has("report")) return true;
   const std::string path = args_.Value("report");
   std::string error;
-  if (vel::WriteReport(path, report.Lines(), &error)) return true;
+  if (vel::WriteReport(path, report.Lines(), &error, ReaderWait(path))) return true;
   io_.err << Printable("zandor: cannot write the report " + path + ": " + error, true) << "\n";
   return false;
 }

@@ -76,6 +76,15 @@ TEST_F(Fleet, TheReportHasALinePerUnitAndNeverAKey) {
   EXPECT_NE(checked.find("\"outcome\":\"success\""), std::string::npos) << checked;
 }
 
+TEST_F(Fleet, AReportThatCannotBeWrittenIsSaidAndFailsTheRun) {
+  AddRow("A");
+  const CliRun run =
+      Zandor({"update", kSample, "--devices", list, "--report", dir.Path().string()});
+  EXPECT_EQ(run.code, kExitFileError);
+  EXPECT_NE(run.err.find("cannot write the report"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("row 1 A [tcp:127.0.0.1:"), std::string::npos) << "the device was updated";
+}
+
 TEST_F(Fleet, ARetryRunsExactlyTheRowsThatDidNotSucceed) {
   AddRow("A");
   AddRow("B", false);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Waiting.h"
 #include "devices/DeviceJobs.h"
 #include "devices/DeviceList.h"
 
@@ -97,9 +98,11 @@ class ReportingSink final : public JobEventSink {
 // The report as CSV (a header row, RFC 4180 quoting) or as JSON.
 std::string ReportCsv(const std::vector<ReportLine>& lines);
 std::string ReportJson(const std::vector<ReportLine>& lines);
-// CSV when the path ends in ".csv", JSON otherwise; replaces a regular file atomically. Keys
-// never reach the file: every text is masked.
-bool WriteReport(const std::string& path, const std::vector<ReportLine>& lines, std::string* error);
+// CSV when the path ends in ".csv", JSON otherwise; replaces a regular file atomically, writes
+// into a device or a FIFO (whose reader is waited for under `wait`). Keys never reach the file:
+// every text is masked.
+bool WriteReport(const std::string& path, const std::vector<ReportLine>& lines, std::string* error,
+                 const WaitControl& wait = {});
 
 // Reads a report written by WriteReport, in either form, whatever bytes it is given; nothing
 // (with *error set) when it is not such a report.
