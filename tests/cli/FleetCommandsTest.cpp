@@ -50,7 +50,8 @@ TEST_F(Fleet, TheReportHasALinePerUnitAndNeverAKey) {
   AddRow("keyed", true, kKey);
   AddRow("dead", false);
   const std::string csv = dir.File("walk.csv"), json = dir.File("walk.json");
-  const CliRun run = Zandor({"update", kSample, "--devices", list, "--report", csv});
+  const CliRun run =
+      Zandor({"update", kSample, "--devices", list, "--parallel", "256", "--report", csv});
   EXPECT_EQ(run.code, kExitNegative) << run.out << run.err;
   const std::string text = vel::testing::ReadFile(csv);
   EXPECT_EQ(text.rfind("row,name,address,port,serial_number,unit,device_type,", 0), 0u) << text;
@@ -133,7 +134,7 @@ TEST_F(Fleet, AFailedCanaryStopsTheRollOut) {
   AddRow("B");
   AddRow("C");
   const CliRun run =
-      Zandor({"update", kSample, "--devices", list, "--canary", "1", "--parallel", "2"});
+      Zandor({"update", kSample, "--devices", list, "--canary", "1", "--parallel", "256"});
   EXPECT_EQ(run.code, kExitNegative);
   EXPECT_NE(run.out.find("row 2 B [tcp:127.0.0.1:"), std::string::npos);
   EXPECT_NE(run.out.find("]: Not reached: the first row did not succeed"), std::string::npos)
