@@ -25,12 +25,12 @@ struct JsonValue {
   enum class Type { kNull, kBool, kNumber, kString, kArray, kObject };
   Type type = Type::kNull;
   std::string text;
-  std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonValue> items;   // an array's; an object's values
+  std::vector<std::string> keys;  // an object's keys, one for each of its items
 
   const JsonValue* Member(const std::string& key) const {
-    for (const auto& [name, value] : members) {
-      if (name == key) return &value;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (keys[i] == key) return &items[i];
     }
     return nullptr;
   }
@@ -104,7 +104,8 @@ class JsonParser {
       JsonValue member;
       SkipSpace();
       if (!String(key) || !Take(':') || !Value(member, depth + 1)) return false;
-      value.members.emplace_back(std::move(key), std::move(member));
+      value.keys.push_back(std::move(key));
+      value.items.push_back(std::move(member));
     } while (Take(','));
     return Take('}');
   }
