@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "common/AtomicFile.h"
+#include "common/CsvText.h"
 #include "common/JsonText.h"
 #include "common/Strings.h"
 #include "devices/KeyMask.h"
@@ -42,16 +43,6 @@ const char* OutcomeText(Outcome outcome) {
     default:
       return kReportFailed;
   }
-}
-
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
 }
 
 std::string SecondsText(double seconds) {
