@@ -56,10 +56,10 @@ constexpr const char* kDeviceOptions =
     "                            JSON otherwise\n"
     "  --connect-timeout S       seconds a TCP connect waits for an answer (default 5)\n"
     "Ends each device with one line: TARGET: STATUS. Exit 0 when every device succeeded, 3 when\n"
-    "they did but the log or the report could not be written; on SIGINT, SIGTERM or SIGHUP running "
-    "devices are\n"
-    "cancelled and the exit code is 130, 143 or 129. Output that nobody reads any more (a closed\n"
-    "pipe) never stops the devices.\n";
+    "they did but the log or the report could not be written, 1 when a row to retry is no longer\n"
+    "in the list; on SIGINT, SIGTERM or SIGHUP running devices are cancelled and the exit code\n"
+    "is 130, 143 or 129. Output that nobody reads any more (a closed pipe) never stops the\n"
+    "devices.\n";
 
 const std::set<std::string> kValued = {
     "file",  "serial-number", "on-silence",      "log",    "devices", "rows",
