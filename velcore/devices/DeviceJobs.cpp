@@ -224,8 +224,8 @@ class DeviceJobs::Walk {
   JobOptions options_;
   const std::size_t canaries_;  // the first rows, run one at a time before the others
   CancelFlag walkCancel_;
-  std::mutex mutex_;  // guards what follows
-  std::condition_variable linkFreed_;
+  std::mutex mutex_;                  // guards what follows
+  std::condition_variable rowEnded_;  // a row ended: its link is free, a canary may be done
   std::vector<bool> started_ = std::vector<bool>(rows_.size(), false);
   std::set<std::size_t> cancelledBeforeStart_;
   std::set<std::string> busyLinks_;
@@ -280,7 +280,7 @@ std::optional<DeviceJobs::Walk::NextStep> DeviceJobs::Walk::NextRow(
       return NextStep{i, {}};
     }
     if (!waiting) return std::nullopt;
-    linkFreed_.wait(lock);
+    rowEnded_.wait(lock);
   }
 }
 
@@ -358,7 +358,7 @@ void DeviceJobs::Walk::Ended(std::size_t index, bool succeeded) {
     ++canariesEnded_;
     canaryFailed_ = canaryFailed_ || !succeeded;
   }
-  linkFreed_.notify_all();
+  rowEnded_.notify_all();
 }
 
 void DeviceJobs::Walk::Work() {
