@@ -105,7 +105,9 @@ int main(int argc, char** argv) {
 
   QTemporaryDir config;
   setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
-  QApplication app(argc, argv);
+  QApplication app(argc, argv);  // takes Qt's own arguments out of argv
+  bench::BenchArgs args(argc, argv, "(no arguments)");
+  if (!args.Valid()) return 2;
   QCoreApplication::setOrganizationName(QStringLiteral("Kelmori Computer"));
   QCoreApplication::setApplicationName(QStringLiteral("VelUpdate"));
   QApplication::setFont(zandorui::AppFont(false));

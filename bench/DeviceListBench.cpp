@@ -42,7 +42,9 @@ void Load(const std::string& path, std::size_t rows) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
+  bench::BenchArgs args(argc, argv, "[RUNS]");
+  const int runs = args.Number("RUNS", 5, 1, 10000);
+  if (!args.Valid()) return 2;
   char dir[] = "/tmp/zandor-bench-XXXXXX";
   if (mkdtemp(dir) == nullptr) return 1;
   const std::string shortList = std::string(dir) + "/short.txt";

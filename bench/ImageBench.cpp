@@ -28,7 +28,9 @@ void LoadMapAndTest(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int runs = argc > 1 ? std::atoi(argv[1]) : 15;
+  bench::BenchArgs args(argc, argv, "[RUNS]");
+  const int runs = args.Number("RUNS", 15, 1, 10000);
+  if (!args.Valid()) return 2;
   char dir[] = "/tmp/zandor-bench-XXXXXX";
   if (mkdtemp(dir) == nullptr) return 1;
   const std::string path = std::string(dir) + "/sixteen-segments.hex";

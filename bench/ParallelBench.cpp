@@ -14,8 +14,9 @@
 namespace {
 
 constexpr int kDefaultDevices = 64;
+constexpr int kMaxDevices = 1024;
 constexpr int kAnswerDelayMs = 2;
-constexpr double kMemoryTargetMiB = 4.0;
+constexpr double kMemoryTargetMiB = 2.0;
 constexpr double kTimeTarget = 1.5;
 
 double UpdateRows(int devices, const std::string& firmware) {
@@ -66,7 +67,9 @@ long PeakRssKiB() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int devices = argc > 1 ? std::atoi(argv[1]) : kDefaultDevices;
+  bench::BenchArgs args(argc, argv, "[--devices N]  (N from 2, default 64)");
+  const int devices = args.Option("--devices", kDefaultDevices, 2, kMaxDevices);
+  if (!args.Valid()) return 2;
   char dir[] = "/tmp/zandor-bench-XXXXXX";
   if (mkdtemp(dir) == nullptr) return 1;
   samplegen::ImageSpec image;

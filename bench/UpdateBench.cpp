@@ -90,7 +90,9 @@ bench::Seconds BareRoundTrips(int blocks) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool skipSerial = argc > 1 && std::string(argv[1]) == "--tcp-only";
+  bench::BenchArgs args(argc, argv, "[--tcp-only]");
+  const bool skipSerial = args.Flag("--tcp-only");
+  if (!args.Valid()) return 2;
   char dir[] = "/tmp/zandor-bench-XXXXXX";
   if (mkdtemp(dir) == nullptr) return 1;
 

@@ -57,7 +57,10 @@ int main(int argc, char** argv) {
   }
   QTemporaryDir config;
   setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
-  QApplication app(argc, argv);
+  QApplication app(argc, argv);  // takes Qt's own arguments out of argv
+  bench::BenchArgs args(argc, argv, "[RECORDS]  (from 2; default every record)");
+  const int recordsAsked = args.Number("RECORDS", 0, 2, 1000000);
+  if (!args.Valid()) return 2;
   QApplication::setFont(zandorui::AppFont(false));
 
   QTemporaryDir dir;
@@ -85,7 +88,7 @@ int main(int argc, char** argv) {
   form.OpenRecordView();
   auto* records = qobject_cast<zandorui::RecordView*>(form.OpenViews().back().data());
   auto* spin = records->findChild<QSpinBox*>(QStringLiteral("c1017"));
-  const int count = argc > 1 ? std::atoi(argv[1]) : spin->maximum() - 1;
+  const int count = recordsAsked > 0 ? recordsAsked : spin->maximum() - 1;
   met = TimeSteps("record view, every record with the spin", count - 1, *records,
                   [&] { spin->stepUp(); }) &&
         met;

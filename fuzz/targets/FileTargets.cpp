@@ -1,11 +1,12 @@
-// The stored files and texts the program reads: device lists, firmware files, metadata items and
-// the COM port mapping file.
+// The stored files and texts the program reads: device lists, firmware files, metadata items,
+// the COM port mapping file and walk reports.
 #include <algorithm>
 #include <string>
 
 #include "FuzzTargets.h"
 #include "devices/DeviceList.h"
 #include "devices/DeviceWalks.h"
+#include "devices/WalkReport.h"
 #include "engine/DeviceTypes.h"
 #include "image/HexFileLoader.h"
 #include "image/Metadata.h"
@@ -104,6 +105,21 @@ int PortMapTarget(const std::uint8_t* data, std::size_t size) {
   Require(again.Entries() == map.Entries());
   for (const auto& [name, path] : map.Entries()) Require(map.Resolve(name) == path);
   (void)vel::PortNameMap::Parse(text).Resolve(std::string(text.substr(0, 8)));
+  return 0;
+}
+
+int WalkReportTarget(const std::uint8_t* data, std::size_t size) {
+  std::string error;
+  const auto lines =
+      vel::ReadReport(std::string_view(reinterpret_cast<const char*>(data), size), &error);
+  Require(lines.has_value() || !error.empty());
+  if (!lines) return 0;
+  // What was read writes out again, in either form, to a report that reads back line for line.
+  for (const std::string& written : {vel::ReportCsv(*lines), vel::ReportJson(*lines)}) {
+    const auto again = vel::ReadReport(written, &error);
+    Require(again.has_value() && again->size() == lines->size());
+    Require(vel::RowsToRetry(*again).size() == vel::RowsToRetry(*lines).size());
+  }
   return 0;
 }
 

@@ -17,6 +17,7 @@ const std::vector<FuzzTarget>& AllTargets() {
       {"JsonStringFuzz", JsonStringTarget},
       {"SessionRecordFuzz", SessionRecordTarget},
       {"SimStateFuzz", SimStateTarget},
+      {"WalkReportFuzz", WalkReportTarget},
   };
   return targets;
 }

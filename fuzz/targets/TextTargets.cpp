@@ -76,7 +76,7 @@ bool IsUtf8(std::string_view s) {
 
 // The text a JSON string literal stands for, or nothing when `literal` is not exactly one string
 // literal in well-formed UTF-8 (RFC 8259, with no lone surrogate escapes). Written apart from the
-// writer's own UTF-8 reading (cli/Utf8.h) on purpose: the check must not share its faults.
+// writer's own UTF-8 reading (common/Utf8.h) on purpose: the check must not share its faults.
 std::optional<std::string> DecodeJsonString(std::string_view literal) {
   if (literal.size() < 2 || literal.front() != '"' || literal.back() != '"') return std::nullopt;
   std::string out;

@@ -1,6 +1,7 @@
 // The job facade against simulated devices: walks over list rows from the top down, side by side
 // without sharing a link, events as the only results, questions answered from another thread,
 // cancels of one row or of the walk, and an outcome for every ending.
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -344,6 +345,106 @@ TEST_F(Jobs, TheListStaysWithItsOwnerDuringAParallelWalk) {
   for (std::size_t row = 0; row < 4; ++row) {
     EXPECT_EQ(list.Row(row).status, "Device Update Successful");
   }
+}
+
+// A port where nothing listens any more: its row fails at once.
+std::string ClosedPort() {
+  sim::SimServer gone{sim::SimConfig{}};
+  return std::to_string(gone.StartTcp());
+}
+
+// Where each row's begun and finished events stand in the order the walk published them.
+struct RowTimeline {
+  std::map<std::size_t, std::size_t> begun, finished;
+};
+RowTimeline TimelineOf(const std::vector<JobEvent>& events) {
+  RowTimeline timeline;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    if (events[i].kind == JobEvent::Kind::kRowBegun) timeline.begun[events[i].row] = i;
+    if (events[i].kind == JobEvent::Kind::kRowFinished) timeline.finished[events[i].row] = i;
+  }
+  return timeline;
+}
+
+TEST_F(Jobs, AFailedCanaryLeavesTheOtherRowsNotReachedAndUntouched) {
+  AddTcpRow("canary", ClosedPort());
+  for (const char* name : {"B", "C"}) AddTcpRow(name, StartDevice());
+  JobOptions options = Options();
+  options.canary = 1;
+  options.parallel = 4;
+  EXPECT_FALSE(Run(std::move(options)).allSucceeded);
+  EXPECT_NE(recorder.FinishedRow(0)->outcome, Outcome::kSucceeded);
+  for (std::size_t row : {1u, 2u}) {
+    EXPECT_EQ(recorder.FinishedRow(row)->outcome, Outcome::kNotReached);
+    EXPECT_EQ(list.Row(row).status, "Not reached: the first row did not succeed");
+  }
+  EXPECT_TRUE(recorder.Of(JobEvent::Kind::kRowBegun).size() == 1u);
+  for (auto& server : servers) {
+    server->Stop();
+    EXPECT_EQ(server->Device().IdentificationsAnswered(), 0);
+  }
+}
+
+TEST_F(Jobs, CanariesRunOneAtATimeAndTheRestSideBySideAfterThem) {
+  for (const char* name : {"A", "B", "C", "D", "E"}) AddTcpRow(name, StartDevice());
+  JobOptions options = Options();
+  options.canary = 2;
+  options.parallel = 3;
+  EXPECT_TRUE(Run(std::move(options)).allSucceeded);
+  const RowTimeline t = TimelineOf(recorder.Events());
+  ASSERT_EQ(t.finished.size(), 5u);
+  EXPECT_LT(t.finished.at(0), t.begun.at(1));
+  for (std::size_t row = 2; row < 5; ++row) EXPECT_LT(t.finished.at(1), t.begun.at(row));
+  // The rest ran side by side: the last began before the first of them ended.
+  EXPECT_LT(t.begun.at(4), std::min({t.finished.at(2), t.finished.at(3)}));
+}
+
+TEST_F(Jobs, CanariesThatDidNotAllSucceedSayHowManyThereWere) {
+  AddTcpRow("A", StartDevice());
+  AddTcpRow("B", ClosedPort());
+  AddTcpRow("C", StartDevice());
+  JobOptions options = Options();
+  options.canary = 2;
+  EXPECT_FALSE(Run(std::move(options)).allSucceeded);
+  EXPECT_EQ(list.Row(0).status, "Device Update Successful");
+  EXPECT_EQ(list.Row(2).status, "Not reached: not all of the first 2 rows succeeded");
+}
+
+TEST_F(Jobs, StopOnFailureBeginsNoRowAfterAFailure) {
+  AddTcpRow("A", StartDevice());
+  AddTcpRow("B", ClosedPort());
+  AddTcpRow("C", StartDevice());
+  AddTcpRow("D", StartDevice());
+  JobOptions options = Options();
+  options.stopOnFailure = true;
+  EXPECT_FALSE(Run(std::move(options)).allSucceeded);
+  EXPECT_EQ(list.Row(0).status, "Device Update Successful");
+  EXPECT_NE(recorder.FinishedRow(1)->outcome, Outcome::kSucceeded);
+  for (std::size_t row : {2u, 3u}) {
+    EXPECT_EQ(recorder.FinishedRow(row)->outcome, Outcome::kNotReached);
+    EXPECT_EQ(list.Row(row).status, "Not reached: an earlier row did not succeed");
+  }
+  servers.back()->Stop();
+  EXPECT_EQ(servers.back()->Device().IdentificationsAnswered(), 0);
+}
+
+TEST_F(Jobs, AFinishedRowTellsWhatIdentificationRead) {
+  sim::SimConfig twoUnits;
+  twoUnits.units = {sim::SimUnit{0, "G4 ", "A1", "100", {}},
+                    sim::SimUnit{1, "UST", "A1", "100", {}}};
+  AddTcpRow("A", StartDevice(twoUnits));
+  EXPECT_TRUE(Run(Options()).allSucceeded);
+  const auto finished = recorder.FinishedRow(0);
+  ASSERT_TRUE(finished.has_value());
+  EXPECT_EQ(finished->serialNumber, "SIM0000000000001");
+  ASSERT_EQ(finished->deviceUnits.size(), 2u);
+  EXPECT_EQ(finished->deviceUnits[0].deviceType, "G4 ");
+  EXPECT_EQ(finished->deviceUnits[0].firmwareBefore, "1.00");
+  EXPECT_EQ(finished->deviceUnits[0].firmwareOfFile, "3.05");
+  // No image of the file fits the second unit: it is left out and gets no firmware of the file.
+  EXPECT_EQ(finished->leftOutUnits, std::vector<int>{1});
+  EXPECT_EQ(finished->deviceUnits[1].deviceType, "UST");
+  EXPECT_EQ(finished->deviceUnits[1].firmwareOfFile, "");
 }
 
 TEST(WalkCommands, KeepAListAndUpdateItsRows) {

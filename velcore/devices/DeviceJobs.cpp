@@ -2,17 +2,21 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
 
 #include "common/AtomicFile.h"
+#include "common/Format.h"
 #include "common/Strings.h"
 #include "common/Version.h"
 #include "devices/DeviceJobsSeam.h"
 #include "devices/DeviceWalks.h"
 #include "devices/RowOperations.h"
+#include "devices/VersionCheck.h"
 #include "engine/VelUpdateDoc.h"
+#include "image/VersionText.h"
 #include "link/SessionRecord.h"
 #include "link/SessionRecorder.h"
 
@@ -168,6 +172,39 @@ Action ActionOf(JobKind kind) {
   return Action::kUpdate;
 }
 
+// The serial number as the device gave it, empty when it has none.
+std::string SerialNumberOf(const DeviceIdentity& device) {
+  if (!device.HasSerialNumber()) return {};
+  const auto* bytes = reinterpret_cast<const char*>(device.serialNumber.data());
+  return std::string(bytes, strnlen(bytes, kSerialNumberSize));
+}
+
+// Each unit identification read, with the firmware of the file's image chosen for it.
+std::vector<FinishedUnit> UnitsOf(const CVelUpdateDoc& doc) {
+  const DeviceIdentity& device = doc.Identity();
+  const FirmwareFile& file = doc.File();
+  std::vector<FinishedUnit> units;
+  for (int u = 0; u < std::min(device.unitCount, kMaxUnits); ++u) {
+    FinishedUnit unit;
+    unit.unit = u;
+    unit.deviceType = device.typeCode[u];
+    unit.hardware = FormatUnitHardware(device.hardwareVersion[u]);
+    unit.firmwareBefore = FormatFirmwareVersion(device.firmwareVersion[u]);
+    // The image the version check chose for the unit; none for a unit left out.
+    const int image = device.unitImage[u];
+    if (image != kNoImage && image < file.ImageCount()) {
+      unit.firmwareOfFile = FormatFirmwareVersion(file.Info(image).firmwareVersion);
+    }
+    units.push_back(std::move(unit));
+  }
+  return units;
+}
+
+std::string CanaryFailedText(std::size_t canaries) {
+  if (canaries == 1) return std::string(text::kNotReachedCanaryRow);
+  return Format(format::kNotReachedCanaryRows, canaries);
+}
+
 }  // namespace
 
 JobRow RowOfTarget(std::size_t row, const DeviceTarget& target) {
@@ -199,34 +236,46 @@ class DeviceJobs::Walk {
       : sink_(sink),
         rows_(std::move(rows)),
         options_(std::move(options)),
-        preparation_(std::move(preparation)) {}
+        preparation_(std::move(preparation)),
+        canaries_(std::min<std::size_t>(std::max(options_.canary, 0), rows_.size())) {}
 
   void Run();
   void CancelRow(std::size_t row);
   void CancelAll();
 
  private:
+  // The next row to begin; with `notReached` set, a row the walk ends without running it.
+  struct NextStep {
+    std::size_t index = 0;
+    std::string notReached;
+  };
   bool Refused();
-  std::optional<std::size_t> NextRow(std::unique_lock<std::mutex>& lock);
+  std::optional<NextStep> NextRow(std::unique_lock<std::mutex>& lock);
   bool RunRow(const JobRow& row);
   // Writes the row's session record into the record folder; a failure is a log line of the row.
   void KeepSessionRecord(const JobRow& row, const SessionRecorder& recorder,
                          const DeviceResult& result, const std::string& text);
   void Finish(const JobRow& row, const DeviceResult& result, const std::string& text,
-              std::vector<int> leftOut);
+              const CVelUpdateDoc* doc = nullptr);
+  void Ended(std::size_t index, bool succeeded);
   void Work();
 
   JobEventSink& sink_;
   std::vector<JobRow> rows_;
   JobOptions options_;
   std::shared_ptr<const DocumentPreparation> preparation_;
+  const std::size_t canaries_;  // the first rows, run one at a time before the others
   CancelFlag walkCancel_;
-  std::mutex mutex_;  // guards what follows
-  std::condition_variable linkFreed_;
+  std::mutex mutex_;                  // guards what follows
+  std::condition_variable rowEnded_;  // a row ended: its link is free, a canary may be done
   std::vector<bool> started_ = std::vector<bool>(rows_.size(), false);
   std::set<std::size_t> cancelledBeforeStart_;
   std::set<std::string> busyLinks_;
   std::map<std::size_t, RowSession*> running_;
+  std::size_t active_ = 0;  // rows begun and not yet ended
+  std::size_t canariesEnded_ = 0;
+  bool canaryFailed_ = false;
+  bool rowFailed_ = false;
   std::atomic<bool> allSucceeded_{true};
 };
 
@@ -249,25 +298,36 @@ bool DeviceJobs::Walk::Refused() {
   return true;
 }
 
-std::optional<std::size_t> DeviceJobs::Walk::NextRow(std::unique_lock<std::mutex>& lock) {
+std::optional<DeviceJobs::Walk::NextStep> DeviceJobs::Walk::NextRow(
+    std::unique_lock<std::mutex>& lock) {
   for (;;) {
     if (walkCancel_.IsRequested()) return std::nullopt;
     bool waiting = false;
     for (std::size_t i = 0; i < rows_.size(); ++i) {
       if (started_[i]) continue;
       waiting = true;
+      if (options_.stopOnFailure && rowFailed_) {
+        started_[i] = true;
+        return NextStep{i, std::string(text::kNotReachedAfterFailure)};
+      }
+      if (i < canaries_ ? active_ > 0 : canariesEnded_ < canaries_) break;  // wait for a canary
+      if (i >= canaries_ && canaryFailed_) {
+        started_[i] = true;
+        return NextStep{i, CanaryFailedText(canaries_)};
+      }
       if (busyLinks_.count(rows_[i].link) > 0) continue;
       started_[i] = true;
       busyLinks_.insert(rows_[i].link);
-      return i;
+      ++active_;
+      return NextStep{i, {}};
     }
     if (!waiting) return std::nullopt;
-    linkFreed_.wait(lock);
+    rowEnded_.wait(lock);
   }
 }
 
 void DeviceJobs::Walk::Finish(const JobRow& row, const DeviceResult& result,
-                              const std::string& text, std::vector<int> leftOut) {
+                              const std::string& text, const CVelUpdateDoc* doc) {
   if (result.outcome != Outcome::kSucceeded) allSucceeded_ = false;
   JobEvent event;
   event.kind = JobEvent::Kind::kRowFinished;
@@ -276,7 +336,11 @@ void DeviceJobs::Walk::Finish(const JobRow& row, const DeviceResult& result,
   event.statusCode = result.statusCode;
   event.interrupted = result.interrupted;
   event.text = text;
-  event.leftOutUnits = std::move(leftOut);
+  if (doc != nullptr) {
+    event.leftOutUnits = doc->LeftOutUnits();
+    event.serialNumber = SerialNumberOf(doc->Identity());
+    event.deviceUnits = UnitsOf(*doc);
+  }
   sink_.Publish(std::move(event));
 }
 
@@ -289,7 +353,7 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
   }
   if (cancelledBeforeStart) {
     Finish(row, {ids::kOperationCancelled, Outcome::kCancelled},
-           LoadString(ids::kOperationCancelled), {});
+           LoadString(ids::kOperationCancelled));
     return false;
   }
   JobEvent begun;
@@ -298,7 +362,7 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
   begun.text = checking ? kDeviceChecking : kDeviceUpdating;
   sink_.Publish(std::move(begun));
   if (!row.target) {
-    Finish(row, {0, Outcome::kUnusableRow}, row.problem, {});
+    Finish(row, {0, Outcome::kUnusableRow}, row.problem);
     return false;
   }
   RowSession session(row.row, sink_, options_, preparation_.get());
@@ -334,7 +398,7 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
     std::lock_guard<std::mutex> lock(mutex_);
     running_.erase(row.row);
   }
-  Finish(row, result, text, session.doc.LeftOutUnits());
+  Finish(row, result, text, &session.doc);
   return result.outcome == Outcome::kSucceeded;
 }
 
@@ -360,15 +424,30 @@ void DeviceJobs::Walk::KeepSessionRecord(const JobRow& row, const SessionRecorde
   }
 }
 
+void DeviceJobs::Walk::Ended(std::size_t index, bool succeeded) {
+  busyLinks_.erase(rows_[index].link);
+  --active_;
+  rowFailed_ = rowFailed_ || !succeeded;
+  if (index < canaries_) {
+    ++canariesEnded_;
+    canaryFailed_ = canaryFailed_ || !succeeded;
+  }
+  rowEnded_.notify_all();
+}
+
 void DeviceJobs::Walk::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
-  while (const auto index = NextRow(lock)) {
-    const JobRow& row = rows_[*index];
+  while (const auto next = NextRow(lock)) {
+    const JobRow& row = rows_[next->index];
     lock.unlock();
-    RunRow(row);
+    if (!next->notReached.empty()) {
+      Finish(row, {0, Outcome::kNotReached}, next->notReached);
+      lock.lock();
+      continue;
+    }
+    const bool succeeded = RunRow(row);
     lock.lock();
-    busyLinks_.erase(row.link);
-    linkFreed_.notify_all();
+    Ended(next->index, succeeded);
   }
 }
 

@@ -33,6 +33,7 @@ class CVelUpdateDoc {
   // Loads a firmware file, replacing every image and forgetting the device.
   LoadResult OnOpenDocument(const std::string& path);
   FirmwareFile& File() { return file_; }
+  const FirmwareFile& File() const { return file_; }
   const std::string& PathName() const { return path_; }
 
   // The link to the next device, set up before an action.

@@ -42,6 +42,10 @@ struct JobOptions {
   std::string firmwarePath;  // the file each row reads before its device (a check may go without)
   SerialSettings serial;
   int parallel = 1;  // rows of an update at once; checks go one at a time
+  // The first `canary` rows run one at a time, and the rest only when every one of them
+  // succeeded; otherwise the rest end not reached.
+  int canary = 0;
+  bool stopOnFailure = false;  // no row begins after a row did not succeed
   int connectTimeoutMs = kTcpConnectTimeoutMs;
   bool serialNumberOptional = false;
   bool logStatusLines = true;  // every status line also as an event (for a message log)
@@ -81,6 +85,15 @@ class JobQuestion {
   std::optional<bool> answer_;
 };
 
+// One unit of a finished row's device, as identification read it.
+struct FinishedUnit {
+  int unit = 0;
+  std::string deviceType;
+  std::string hardware;        // as the version check shows it
+  std::string firmwareBefore;  // the device's firmware before the row ran
+  std::string firmwareOfFile;  // the firmware of the file's image for the unit, empty for none
+};
+
 // What a job reports, in order per row. Events are copies: the front end's list is changed on its
 // owner's thread only.
 struct JobEvent {
@@ -96,7 +109,8 @@ struct JobEvent {
     kMessage,        // text: a message for the operator; with question (kAcknowledge) the worker
                      // waits until it is answered
     kQuestion,       // question: the worker waits for its answer
-    kRowFinished,    // outcome, statusCode, text (the row's Status), leftOutUnits
+    kRowFinished,    // outcome, statusCode, text (the row's Status), leftOutUnits, and what
+                     // identification read: serialNumber, deviceUnits
     kWalkFinished,   // allSucceeded, cancelled
   };
   Kind kind = Kind::kLogLine;
@@ -109,6 +123,8 @@ struct JobEvent {
   int statusCode = 0;
   std::vector<int> leftOutUnits;
   bool interrupted = false;  // a row's update that must be run again (DeviceResult)
+  std::string serialNumber;  // empty when the device has none or was never identified
+  std::vector<FinishedUnit> deviceUnits;
   bool allSucceeded = false;
   bool cancelled = false;
 };

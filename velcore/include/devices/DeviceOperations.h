@@ -41,6 +41,7 @@ enum class Outcome {
   kPortInUse,      // the serial port is in use or access is denied
   kFileRefused,    // the firmware file fails its checksum test
   kUnusableRow,    // the row's key or address cannot be used
+  kNotReached,     // a staged walk stopped before the row (a canary or an earlier row failed)
 };
 
 // One device operation's end: the status code (a text id of the string table, or a check's own
