@@ -66,9 +66,8 @@ constexpr const char* kDeviceOptions =
     "devices.\n";
 
 const std::set<std::string> kValued = {
-    "file",  "serial-number", "on-silence",      "log",    "devices", "rows",
-    "names", "parallel",      "connect-timeout", "report", "canary",  "retry",
-    "record"};
+    "file",     "serial-number",   "on-silence", "log",    "devices", "rows",  "names",
+    "parallel", "connect-timeout", "report",     "canary", "retry",   "record"};
 const std::set<std::string> kFlags = {"yes",  "serial-optional", "json", "all",
                                       "help", "stop-on-failure"};
 
@@ -257,9 +256,10 @@ int DeviceRun::Run() {
 bool DeviceRun::WriteReport(const vel::WalkReport& report) {
   if (!args_.Has("report")) return true;
   const std::string path = args_.Value("report");
-  std::string error;
-  if (vel::WriteReport(path, report.Lines(), &error, ReaderWait(path))) return true;
-  io_.err << Printable("zandor: cannot write the report " + path + ": " + error, true) << "\n";
+  const vel::Result written = vel::WriteReport(path, report.Lines(), ReaderWait(path));
+  if (written) return true;
+  io_.err << Printable("zandor: cannot write the report " + path + ": " + written.error(), true)
+          << "\n";
   return false;
 }
 

@@ -79,7 +79,6 @@ int ScriptedPeer::Read(std::uint8_t* buffer, int count, int) {
 
 bool ScriptedPeer::ReadableNow() { return pos_ < size_ && (data_[pos_++] & 1) != 0; }
 
-
 int RecordingPeer::Read(std::uint8_t* buffer, int count, int limitMs) {
   if (count <= 0) return 0;  // no answer taken, as ScriptedPeer takes none
   count = std::min(count, kMaxAnswer);

@@ -5,6 +5,7 @@
 #include "common/Strings.h"
 #include "devices/WalkReport.h"
 #include "support/Files.h"
+#include "support/Ok.h"
 #include "support/TempDir.h"
 
 namespace vel {
@@ -153,11 +154,11 @@ TEST(WalkReport, ForeignOrDamagedReportsAreRefusedWithAReason) {
 TEST(WalkReport, WrittenAtomicallyAsCsvOrJsonByItsName) {
   testing::TempDir dir;
   std::string error;
-  ASSERT_TRUE(WriteReport(dir.File("r.csv"), SampleLines(), &error)) << error;
-  ASSERT_TRUE(WriteReport(dir.File("r.json"), SampleLines(), &error)) << error;
+  ASSERT_TRUE(Ok(WriteReport(dir.File("r.csv"), SampleLines())));
+  ASSERT_TRUE(Ok(WriteReport(dir.File("r.json"), SampleLines())));
   EXPECT_EQ(testing::ReadFile(dir.File("r.csv")).rfind("row,name,", 0), 0u);
   EXPECT_EQ(testing::ReadFile(dir.File("r.json")).rfind("{\"format\":", 0), 0u);
-  EXPECT_FALSE(WriteReport(dir.Path().string(), SampleLines(), &error));
+  EXPECT_FALSE(WriteReport(dir.Path().string(), SampleLines()));
   EXPECT_TRUE(ReadReportFile(dir.File("r.csv"), &error).has_value()) << error;
   EXPECT_FALSE(ReadReportFile(dir.Path().string(), &error).has_value());
   EXPECT_FALSE(ReadReportFile(dir.File("missing.csv"), &error).has_value());
@@ -171,12 +172,11 @@ TEST(WalkReport, RetryTakesTheRowsThatDidNotSucceedStillInTheList) {
   EXPECT_EQ(rows[1].name, "never");
 
   DeviceList list;
-  std::string error;
   for (const char* name : {"rack, \"A\"", "other", "never"}) {
     const std::size_t row = list.AddDevice();
-    list.SetCell(row, DeviceColumn::kName, name, &error);
-    list.SetCell(row, DeviceColumn::kAddress, row == 2 ? "10.0.0.7" : "10.0.0.5", &error);
-    list.SetCell(row, DeviceColumn::kPort, "3000", &error);
+    ASSERT_TRUE(Ok(list.SetCell(row, DeviceColumn::kName, name)));
+    ASSERT_TRUE(Ok(list.SetCell(row, DeviceColumn::kAddress, row == 2 ? "10.0.0.7" : "10.0.0.5")));
+    ASSERT_TRUE(Ok(list.SetCell(row, DeviceColumn::kPort, "3000")));
   }
   const RetryChoice choice = ChooseRowsToRetry(list, lines);
   EXPECT_EQ(choice.listRows, std::vector<std::size_t>{2});

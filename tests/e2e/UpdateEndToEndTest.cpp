@@ -13,9 +13,7 @@ const std::string kKey = "000102030405060708090A0B0C0D0E0F";
 // A single-unit matrix: the 64 KiB image goes with procedure T1 over a serial line.
 class SingleUnitUpdate : public EndToEnd {
  protected:
-  void SetUp() override {
-    Family("matrix");
-  }
+  void SetUp() override { Family("matrix"); }
 };
 
 TEST_F(SingleUnitUpdate, T1OverAPseudoTerminalProgramsTheImage) {
@@ -285,16 +283,13 @@ namespace {
 // The two advanced actions the desktop offers besides the update.
 class AdvancedActions : public EndToEnd {
  protected:
-  void SetUp() override {
-    Family("matrix");
-  }
+  void SetUp() override { Family("matrix"); }
 };
 
 TEST_F(AdvancedActions, TheUnformattedSendGoesLineByLine) {
   StartPty();
   CVelUpdateDoc& document = Doc("single-64k.hex");
-  const DeviceResult result =
-      RunAction(document, target, SerialSettings{}, Action::kUnformatted);
+  const DeviceResult result = RunAction(document, target, SerialSettings{}, Action::kUnformatted);
   EXPECT_EQ(result.outcome, Outcome::kSucceeded);
   const int records = document.File().RecordCount(0);
   EXPECT_TRUE(op.Shown(Format(format::kUnformattedCompleted, records)));
@@ -307,8 +302,9 @@ TEST_F(AdvancedActions, TheUnformattedSendGoesLineByLine) {
 
 TEST_F(AdvancedActions, TheUnformattedSendIsForASerialLine) {
   StartTcp();
-  EXPECT_EQ(RunAction(Doc("single-64k.hex"), target, SerialSettings{}, Action::kUnformatted).outcome,
-            Outcome::kFailed);
+  EXPECT_EQ(
+      RunAction(Doc("single-64k.hex"), target, SerialSettings{}, Action::kUnformatted).outcome,
+      Outcome::kFailed);
   EXPECT_TRUE(op.Shown(std::string(text::kSerialOnly)));
 }
 

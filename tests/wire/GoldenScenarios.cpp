@@ -433,8 +433,8 @@ int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPause
   doc.SetLinkKind(scenario.link);
   if (!scenario.key.empty()) doc.SetLinkKey(*vel::KeyDigits(scenario.key));
   vel::ConsoleState& state = console.State();
-  state.statusCode =
-      scenario.action == vel::Action::kCheck ? vel::status::kCheckNoAnswer : vel::ids::kUpdateFailed;
+  state.statusCode = scenario.action == vel::Action::kCheck ? vel::status::kCheckNoAnswer
+                                                            : vel::ids::kUpdateFailed;
   peer.CancelAt(scenario.cancelAtWrite, [&state] { state.cancel.Request(); });
   console.StartNoting();
   doc.Link().AttachPeer(&peer);

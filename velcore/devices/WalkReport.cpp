@@ -198,10 +198,10 @@ std::string ReportJson(const std::vector<ReportLine>& lines) {
   return out + "\n]}\n";
 }
 
-bool WriteReport(const std::string& path, const std::vector<ReportLine>& lines, std::string* error,
-                 const WaitControl& wait) {
+Result WriteReport(const std::string& path, const std::vector<ReportLine>& lines,
+                   const WaitControl& wait) {
   const bool csv = path.size() >= 4 && path.compare(path.size() - 4, 4, ".csv") == 0;
-  return WriteIntoPath(path, csv ? ReportCsv(lines) : ReportJson(lines), kReportMode, error, wait);
+  return WriteIntoPath(path, csv ? ReportCsv(lines) : ReportJson(lines), kReportMode, wait);
 }
 
 std::vector<std::string> ReportCells(const ReportLine& line) {

@@ -1,11 +1,9 @@
 #include "engine/DeviceTypes.h"
 
-
 #include "common/Strings.h"
 #include "engine/Families.h"
 
 namespace vel {
-
 
 bool CodeMatches(std::string_view code, std::string_view pattern, std::size_t length) {
   for (std::size_t i = 0; i < length; ++i) {

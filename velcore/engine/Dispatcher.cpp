@@ -136,8 +136,7 @@ void Dispatcher::StartChoice(Choice choice) {
     case Choice::kDravikByVersion: {
       const bool sameVersion =
           ctx_.identity.auxiliaryVersions[1] == ctx_.file.Shared().auxiliaryVersions[1];
-      return Start(sameVersion ? Procedure::kDravikImage128k
-                               : Procedure::kDravikSectorsThenImage);
+      return Start(sameVersion ? Procedure::kDravikImage128k : Procedure::kDravikSectorsThenImage);
     }
     case Choice::kImage128k:
       if (SerialOnly()) return;

@@ -32,9 +32,9 @@ struct EngineContext {
   DeviceIdentity& identity;
   EngineTiming& timing;
   std::uint8_t protocolByte = protocol::kMultiUnitProtocol;
-  bool identified = false;            // identified and confirmed: an update may follow
-  bool endedByEngine = false;         // the engine ended its own transfer
-  const Family* device = nullptr;     // the family of the identified device's unit 0
+  bool identified = false;         // identified and confirmed: an update may follow
+  bool endedByEngine = false;      // the engine ended its own transfer
+  const Family* device = nullptr;  // the family of the identified device's unit 0
 
   bool Cancelled() const { return console.State().cancel.IsRequested(); }
   // The engine ends its own transfer (the operator gave up on a silent device, a region timed

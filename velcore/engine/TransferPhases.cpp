@@ -267,7 +267,7 @@ TransferPhase PhaseBuilder::SecondImagePhase(int positionBase, int shownBefore) 
 }
 
 TransferPhase PhaseBuilder::SegmentPhase(int slot, int positionBase,
-                                               const char* recordFormat) const {
+                                         const char* recordFormat) const {
   const VelMemMap& map = *ctx_.file.MemMap(slot);
   const int totalBlocks = (map.TopSegment() * 4096 + 1 + map.TopAddress() / 16) / 1024;
   TransferPhase phase;

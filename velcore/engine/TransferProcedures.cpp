@@ -102,7 +102,8 @@ void TransferProcedures::UserStationRegions() {
 
 void TransferProcedures::ShortBlocks() {
   std::uint32_t sum = 0;
-  if (transfer_.RunPhase(phases_.PhasesOf(Procedure::kShortBlocks)[0], &sum) != PhaseOutcome::kComplete) {
+  if (transfer_.RunPhase(phases_.PhasesOf(Procedure::kShortBlocks)[0], &sum) !=
+      PhaseOutcome::kComplete) {
     Terminated();
   } else if (ChecksumThenRun(sum)) {
     Succeeded();
@@ -141,7 +142,8 @@ void TransferProcedures::ShortBlocksThenImage128k() {
 
 void TransferProcedures::HubShortBlocks() {
   std::uint32_t sum = 0;
-  if (transfer_.RunPhase(phases_.PhasesOf(Procedure::kHubShortBlocks)[0], &sum) != PhaseOutcome::kComplete) {
+  if (transfer_.RunPhase(phases_.PhasesOf(Procedure::kHubShortBlocks)[0], &sum) !=
+      PhaseOutcome::kComplete) {
     ctx_.op.ShowMessage(std::string(text::kTerminatedHub));
   } else if (ChecksumThenRun(sum) && ctx_.Pause("hubRestartPause", ctx_.timing.hubRestartPauseMs)) {
     Succeeded();
@@ -210,8 +212,8 @@ void TransferProcedures::LoaderImages() {
 
 bool TransferProcedures::SendUnitImage(bool* cancelled) {
   ctx_.BuildMapIfMissing(ctx_.identity.selectedImage);
-  const PhaseOutcome outcome =
-      transfer_.RunPhase(phases_.SegmentPhase(ctx_.identity.selectedImage, 0, format::kSendingRecordOfN));
+  const PhaseOutcome outcome = transfer_.RunPhase(
+      phases_.SegmentPhase(ctx_.identity.selectedImage, 0, format::kSendingRecordOfN));
   *cancelled = outcome == PhaseOutcome::kCancelled;
   if (outcome == PhaseOutcome::kFailed && !ctx_.Cancelled()) {
     ctx_.op.ShowMessage(std::string(text::kUnitTimeout));

@@ -101,8 +101,8 @@ std::string ReportJson(const std::vector<ReportLine>& lines);
 // CSV when the path ends in ".csv", JSON otherwise; replaces a regular file atomically, writes
 // into a device or a FIFO (whose reader is waited for under `wait`). Keys never reach the file:
 // every text is masked.
-bool WriteReport(const std::string& path, const std::vector<ReportLine>& lines, std::string* error,
-                 const WaitControl& wait = {});
+Result WriteReport(const std::string& path, const std::vector<ReportLine>& lines,
+                   const WaitControl& wait = {});
 
 // Reads a report written by WriteReport, in either form, whatever bytes it is given; nothing
 // (with *error set) when it is not such a report.
