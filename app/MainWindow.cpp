@@ -21,7 +21,7 @@
 
 #include "../console/ConsoleForm.h"
 #include "../views/MessageLog.h"
-#include "AppStyle.h"
+#include "../widgets/AppStyle.h"
 #include "common/Version.h"
 
 namespace zandorui {

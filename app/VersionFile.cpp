@@ -44,8 +44,8 @@ std::string VersionFileText() {
   return text;
 }
 
-bool WriteVersionFile(const std::string& path, std::string* error) {
-  return vel::WriteIntoPath(path, VersionFileText(), 0644, error);
+vel::Result WriteVersionFile(const std::string& path) {
+  return vel::WriteIntoPath(path, VersionFileText(), 0644);
 }
 
 }  // namespace zandorui

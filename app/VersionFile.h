@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Result.h"
+
 namespace zandorui {
 
 // The name of the version file the words ask for: "-v" together with "-f NAME", compared without
@@ -17,6 +19,6 @@ std::string VersionFileText();
 // Writes the version file into what the name is: a regular file is replaced whole (never left
 // half-written), a FIFO or device is written into. False, with *error saying why, when it was
 // not written.
-bool WriteVersionFile(const std::string& path, std::string* error);
+vel::Result WriteVersionFile(const std::string& path);
 
 }  // namespace zandorui

@@ -6,8 +6,8 @@
 
 #include "../console/ConsoleForm.h"
 #include "../views/MessageLog.h"
-#include "AppIcon.h"
-#include "AppStyle.h"
+#include "../widgets/AppIcon.h"
+#include "../widgets/AppStyle.h"
 #include "MainWindow.h"
 #include "VersionFile.h"
 #include "common/Version.h"
@@ -17,10 +17,9 @@ int main(int argc, char** argv) {
   // The version file is written before anything needs a display; a caller relying on it learns
   // when it was not.
   if (const auto versionFile = zandorui::VersionFileRequest(words)) {
-    std::string error;
-    if (!zandorui::WriteVersionFile(*versionFile, &error)) {
+    if (const vel::Result written = zandorui::WriteVersionFile(*versionFile); !written) {
       std::fprintf(stderr, "zandorupdate: cannot write the version file %s: %s\n",
-                   versionFile->c_str(), error.c_str());
+                   versionFile->c_str(), written.error().c_str());
       return 1;
     }
     return 0;

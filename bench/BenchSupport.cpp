@@ -18,6 +18,77 @@
 
 namespace bench {
 
+BenchArgs::BenchArgs(int argc, char** argv, std::string usage)
+    : program_(argc > 0 ? argv[0] : "bench"), usage_(std::move(usage)) {
+  program_ = program_.substr(program_.rfind('/') + 1);
+  for (int i = 1; i < argc; ++i) words_.emplace_back(argv[i]);
+  taken_.assign(words_.size(), false);
+}
+
+int BenchArgs::Parse(const std::string& what, const std::string& text, int fallback, int low,
+                     int high) {
+  const bool digits =
+      !text.empty() && text.size() <= 9 &&
+      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const int value = digits ? std::atoi(text.c_str()) : low - 1;
+  if (value >= low && value <= high) return value;
+  problems_.push_back(what + " takes " + std::to_string(low) + " to " + std::to_string(high) +
+                      ", not \"" + text + "\"");
+  return fallback;
+}
+
+int BenchArgs::Option(const std::string& name, int fallback, int low, int high) {
+  for (std::size_t i = 0; i < words_.size(); ++i) {
+    if (taken_[i] || words_[i] != name) continue;
+    taken_[i] = true;
+    if (i + 1 == words_.size()) {
+      problems_.push_back(name + " needs a number");
+      return fallback;
+    }
+    taken_[i + 1] = true;
+    return Parse(name, words_[i + 1], fallback, low, high);
+  }
+  return fallback;
+}
+
+bool BenchArgs::Flag(const std::string& name) {
+  for (std::size_t i = 0; i < words_.size(); ++i) {
+    if (!taken_[i] && words_[i] == name) return taken_[i] = true;
+  }
+  return false;
+}
+
+std::optional<std::size_t> BenchArgs::NextPlaced() {
+  for (std::size_t i = 0; i < words_.size(); ++i) {
+    if (taken_[i]) continue;
+    if (words_[i].rfind("-", 0) == 0) return std::nullopt;  // an option nobody asked for
+    taken_[i] = true;
+    return i;
+  }
+  return std::nullopt;
+}
+
+int BenchArgs::Number(const std::string& what, int fallback, int low, int high) {
+  const auto at = NextPlaced();
+  return at ? Parse(what, words_[*at], fallback, low, high) : fallback;
+}
+
+std::string BenchArgs::Word(const std::string& fallback) {
+  const auto at = NextPlaced();
+  return at ? words_[*at] : fallback;
+}
+
+bool BenchArgs::Valid() {
+  for (std::size_t i = 0; i < words_.size(); ++i) {
+    if (!taken_[i]) problems_.push_back("unknown argument \"" + words_[i] + "\"");
+  }
+  for (const std::string& problem : problems_) {
+    std::fprintf(stderr, "%s: %s\n", program_.c_str(), problem.c_str());
+  }
+  if (!problems_.empty()) std::fprintf(stderr, "usage: %s %s\n", program_.c_str(), usage_.c_str());
+  return problems_.empty();
+}
+
 Seconds TimeOf(const std::function<void()>& work) {
   const auto start = std::chrono::steady_clock::now();
   work();

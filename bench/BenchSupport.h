@@ -3,10 +3,36 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace bench {
+
+// A benchmark's command line: options with a whole number ("--devices 64"), flags, and whole
+// numbers or words in their places. Whatever it was not asked for, or a number outside its
+// range, makes the command line invalid: Valid() then prints why and the usage, and the program
+// fails instead of measuring something other than what was meant.
+class BenchArgs {
+ public:
+  BenchArgs(int argc, char** argv, std::string usage);
+  int Option(const std::string& name, int fallback, int low, int high);
+  bool Flag(const std::string& name);
+  // The next word in its place (not an option), or the fallback when there is none.
+  int Number(const std::string& what, int fallback, int low, int high);
+  std::string Word(const std::string& fallback);
+  bool Valid();
+
+ private:
+  int Parse(const std::string& what, const std::string& text, int fallback, int low, int high);
+  std::optional<std::size_t> NextPlaced();
+
+  std::string program_;
+  std::string usage_;
+  std::vector<std::string> words_;
+  std::vector<bool> taken_;
+  std::vector<std::string> problems_;
+};
 
 using Seconds = double;
 

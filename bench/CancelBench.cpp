@@ -129,7 +129,9 @@ Moment CancelOnce(const Stage& stage, int delayMs) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::BenchArgs args(argc, argv, "(no arguments)");
+  if (!args.Valid()) return 2;
   std::mt19937 random(kSeed);
   const std::vector<Stage> stages = Stages();
   bool allCancelled = true;

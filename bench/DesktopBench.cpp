@@ -21,12 +21,12 @@
 #include "BoxCloser.h"
 #include "SampleGen.h"
 #include "SimServer.h"
-#include "app/AppStyle.h"
 #include "app/MainWindow.h"
 #include "common/AtomicFile.h"
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
 #include "support/DeviceRows.h"
+#include "widgets/AppStyle.h"
 
 namespace {
 
@@ -105,7 +105,9 @@ int main(int argc, char** argv) {
 
   QTemporaryDir config;
   setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
-  QApplication app(argc, argv);
+  QApplication app(argc, argv);  // takes Qt's own arguments out of argv
+  bench::BenchArgs args(argc, argv, "(no arguments)");
+  if (!args.Valid()) return 2;
   QCoreApplication::setOrganizationName(QStringLiteral("Kelmori Computer"));
   QCoreApplication::setApplicationName(QStringLiteral("VelUpdate"));
   QApplication::setFont(zandorui::AppFont(false));
@@ -116,8 +118,7 @@ int main(int argc, char** argv) {
   multi.segments = {0};
   multi.addressRecordType = 2;
   const std::string file = dir.filePath(QStringLiteral("multi-64k.hex")).toStdString();
-  std::string error;
-  if (!vel::WriteFileAtomically(file, samplegen::Generate({multi}).text, 0644, &error)) return 1;
+  if (!vel::WriteFileAtomically(file, samplegen::Generate({multi}).text, 0644)) return 1;
 
   sim::SimConfig device;
   device.units = {sim::SimUnit{0, "G4 ", "A1", "100", {}}};

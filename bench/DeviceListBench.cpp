@@ -36,22 +36,23 @@ std::string StoredList(int rows) {
 
 void Load(const std::string& path, std::size_t rows) {
   vel::DeviceList list;
-  std::string error;
-  if (!list.Load(path, &error) || list.Count() != rows) std::abort();
+  if (!list.Load(path) || list.Count() != rows) std::abort();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
+  bench::BenchArgs args(argc, argv, "[RUNS]");
+  const int runs = args.Number("RUNS", 5, 1, 10000);
+  if (!args.Valid()) return 2;
   char dir[] = "/tmp/zandor-bench-XXXXXX";
   if (mkdtemp(dir) == nullptr) return 1;
   const std::string shortList = std::string(dir) + "/short.txt";
   const std::string longList = std::string(dir) + "/long.txt";
-  std::string error;
-  if (!vel::WriteFileAtomically(shortList, StoredList(kShortRows), 0600, &error) ||
-      !vel::WriteFileAtomically(longList, StoredList(kLongRows), 0600, &error)) {
-    std::fprintf(stderr, "cannot write the lists: %s\n", error.c_str());
+  vel::Result written = vel::WriteFileAtomically(shortList, StoredList(kShortRows), 0600);
+  if (written) written = vel::WriteFileAtomically(longList, StoredList(kLongRows), 0600);
+  if (!written) {
+    std::fprintf(stderr, "cannot write the lists: %s\n", written.error().c_str());
     return 1;
   }
   bench::PairedTimes pairs;

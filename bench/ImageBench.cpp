@@ -28,16 +28,17 @@ void LoadMapAndTest(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int runs = argc > 1 ? std::atoi(argv[1]) : 15;
+  bench::BenchArgs args(argc, argv, "[RUNS]");
+  const int runs = args.Number("RUNS", 15, 1, 10000);
+  if (!args.Valid()) return 2;
   char dir[] = "/tmp/zandor-bench-XXXXXX";
   if (mkdtemp(dir) == nullptr) return 1;
   const std::string path = std::string(dir) + "/sixteen-segments.hex";
   const std::string ours = std::string(dir) + "/ours.bin";
   const std::string theirs = std::string(dir) + "/theirs.bin";
-  std::string error;
   const auto generated = samplegen::Generate({samplegen::FullSegmentsImage(16)});
-  if (!vel::WriteFileAtomically(path, generated.text, 0644, &error)) {
-    std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), error.c_str());
+  if (const vel::Result written = vel::WriteFileAtomically(path, generated.text, 0644); !written) {
+    std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), written.error().c_str());
     return 1;
   }
   std::printf("file: %zu bytes, 65,536 data records in 16 segments; %d runs each\n",

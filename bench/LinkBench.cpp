@@ -57,7 +57,9 @@ class AnsweringDevice {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int trips = argc > 1 ? std::atoi(argv[1]) : 20000;
+  bench::BenchArgs args(argc, argv, "[TRIPS]");
+  const int trips = args.Number("TRIPS", 20000, 1, 100000000);
+  if (!args.Valid()) return 2;
   bench::PinToOneCore();
   constexpr int kRuns = 7;
   // Bare ping-pong, then plain link, then enciphered link: one connection each per timed run

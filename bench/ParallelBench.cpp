@@ -14,8 +14,9 @@
 namespace {
 
 constexpr int kDefaultDevices = 64;
+constexpr int kMaxDevices = 1024;
 constexpr int kAnswerDelayMs = 2;
-constexpr double kMemoryTargetMiB = 4.0;
+constexpr double kMemoryTargetMiB = 2.0;
 constexpr double kTimeTarget = 1.5;
 
 double UpdateRows(int devices, const std::string& firmware) {
@@ -66,7 +67,9 @@ long PeakRssKiB() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int devices = argc > 1 ? std::atoi(argv[1]) : kDefaultDevices;
+  bench::BenchArgs args(argc, argv, "[--devices N]  (N from 2, default 64)");
+  const int devices = args.Option("--devices", kDefaultDevices, 2, kMaxDevices);
+  if (!args.Valid()) return 2;
   char dir[] = "/tmp/zandor-bench-XXXXXX";
   if (mkdtemp(dir) == nullptr) return 1;
   samplegen::ImageSpec image;
@@ -75,8 +78,7 @@ int main(int argc, char** argv) {
   image.bytesPerSegment = 0x4000;  // one block: 1,024 record frames
   image.addressRecordType = 2;
   const std::string firmware = std::string(dir) + "/one-block.hex";
-  std::string error;
-  if (!vel::WriteFileAtomically(firmware, samplegen::Generate({image}).text, 0644, &error)) {
+  if (!vel::WriteFileAtomically(firmware, samplegen::Generate({image}).text, 0644)) {
     return 1;
   }
   // Pairs of one device alone and all devices at once; the peak memory of the first pair gives

@@ -6,18 +6,18 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "BenchSupport.h"
 #include "support/Soak.h"
 
 // bench_soak [RUNS [SAMPLES-DIR [FIRST]]]: runs FIRST (default 1) to RUNS, run i with family
 // i - 1 (in turn) and seed i * 104729, so that one run can be repeated on its own.
 int main(int argc, char** argv) {
-  const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
-  const char* samples = argc > 2 ? argv[2] : ZANDOR_SAMPLES_DIR;
-  const int first = argc > 3 ? std::atoi(argv[3]) : 1;
-  if (runs < 1 || first < 1 || first > runs) {
-    std::fprintf(stderr, "usage: bench_soak [RUNS [SAMPLES-DIR [FIRST]]]\n");
-    return 2;
-  }
+  bench::BenchArgs args(argc, argv, "[RUNS [SAMPLES-DIR [FIRST]]]  (1 <= FIRST <= RUNS)");
+  const int runs = args.Number("RUNS", 200, 1, 1000000);
+  const std::string samplesDir = args.Word(ZANDOR_SAMPLES_DIR);
+  const char* samples = samplesDir.c_str();
+  const int first = args.Number("FIRST", 1, 1, runs);
+  if (!args.Valid()) return 2;
   vel::testing::SoakCounts counts;
   const auto start = std::chrono::steady_clock::now();
   for (int i = first; i <= runs; ++i) {

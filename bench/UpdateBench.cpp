@@ -21,7 +21,7 @@
 #include "SimServer.h"
 #include "common/AtomicFile.h"
 #include "common/Strings.h"
-#include "devices/DeviceOperations.h"
+#include "devices/RowOperations.h"
 #include "engine/VelUpdateDoc.h"
 #include "support/EngineFakes.h"
 
@@ -33,9 +33,7 @@ constexpr double kFrameCostTarget = 1.20;
 std::string WriteImage(const std::string& dir, const std::string& name,
                        const samplegen::ImageSpec& image) {
   const std::string path = dir + "/" + name;
-  std::string error;
-  if (!vel::WriteFileAtomically(path, samplegen::Generate({image}).text, 0644, &error))
-    std::abort();
+  if (!vel::WriteFileAtomically(path, samplegen::Generate({image}).text, 0644)) std::abort();
   return path;
 }
 
@@ -92,7 +90,9 @@ bench::Seconds BareRoundTrips(int blocks) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool skipSerial = argc > 1 && std::string(argv[1]) == "--tcp-only";
+  bench::BenchArgs args(argc, argv, "[--tcp-only]");
+  const bool skipSerial = args.Flag("--tcp-only");
+  if (!args.Valid()) return 2;
   char dir[] = "/tmp/zandor-bench-XXXXXX";
   if (mkdtemp(dir) == nullptr) return 1;
 

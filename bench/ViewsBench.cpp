@@ -16,11 +16,11 @@
 #include "BenchSupport.h"
 #include "BoxCloser.h"
 #include "SampleGen.h"
-#include "app/AppStyle.h"
 #include "common/AtomicFile.h"
 #include "console/ConsoleForm.h"
 #include "views/MemoryView.h"
 #include "views/RecordView.h"
+#include "widgets/AppStyle.h"
 
 namespace {
 
@@ -57,14 +57,16 @@ int main(int argc, char** argv) {
   }
   QTemporaryDir config;
   setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
-  QApplication app(argc, argv);
+  QApplication app(argc, argv);  // takes Qt's own arguments out of argv
+  bench::BenchArgs args(argc, argv, "[RECORDS]  (from 2; default every record)");
+  const int recordsAsked = args.Number("RECORDS", 0, 2, 1000000);
+  if (!args.Valid()) return 2;
   QApplication::setFont(zandorui::AppFont(false));
 
   QTemporaryDir dir;
   const std::string file = dir.filePath(QStringLiteral("sixteen-segments.hex")).toStdString();
-  std::string error;
   if (!vel::WriteFileAtomically(file, samplegen::Generate({samplegen::FullSegmentsImage(16)}).text,
-                                0644, &error)) {
+                                0644)) {
     return 1;
   }
   zandorui::ConsoleForm form(dir.path());
@@ -86,7 +88,7 @@ int main(int argc, char** argv) {
   form.OpenRecordView();
   auto* records = qobject_cast<zandorui::RecordView*>(form.OpenViews().back().data());
   auto* spin = records->findChild<QSpinBox*>(QStringLiteral("c1017"));
-  const int count = argc > 1 ? std::atoi(argv[1]) : spin->maximum() - 1;
+  const int count = recordsAsked > 0 ? recordsAsked : spin->maximum() - 1;
   met = TimeSteps("record view, every record with the spin", count - 1, *records,
                   [&] { spin->stepUp(); }) &&
         met;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,6 +20,7 @@
 #include "devices/DeviceList.h"
 #include "devices/DeviceWalks.h"
 #include "devices/KeyMask.h"
+#include "devices/WalkReport.h"
 #include "image/HexFileLoader.h"
 
 namespace zandor {
@@ -30,7 +32,11 @@ constexpr const char* kCheckUsage =
     "  Reads each device's identity and versions (and judges them against FIRMWARE).\n";
 constexpr const char* kUpdateUsage =
     "usage: zandor update FIRMWARE (TARGET... | --devices FILE) [options]\n"
-    "  Updates each device in turn with the firmware file.\n";
+    "  Updates each device in turn with the firmware file.\n"
+    "  --canary N                the first N devices one at a time; the rest only when all N\n"
+    "                            succeeded (otherwise they end not reached)\n"
+    "  --retry REPORT            with --devices: the rows a report lists as not successful\n"
+    "                            (matched by name, address and port)\n";
 constexpr const char* kDeviceOptions =
     "TARGET: serial:COMn | serial:/dev/ttyXXX | tcp:HOST:PORT[:KEY]  (KEY: 32 hex digits or\n"
     "        16 dash-separated pairs)\n"
@@ -44,17 +50,29 @@ constexpr const char* kDeviceOptions =
     "  --json                    one JSON object per event on standard output\n"
     "  --devices FILE            the rows of a device list instead of TARGETs, chosen with\n"
     "                            --rows 1,3-5 | --names A,B | --all (default: every row)\n"
-    "  --parallel N              update: up to N rows at once (distinct ports and endpoints)\n"
+    "  --parallel N              update: up to N rows at once, N up to 256 (distinct ports and\n"
+    "                            endpoints)\n"
+    "  --stop-on-failure         no device begins after one did not succeed\n"
+    "  --report FILE             a line per unit of every device: CSV when FILE ends in .csv,\n"
+    "                            JSON otherwise\n"
     "  --connect-timeout S       seconds a TCP connect waits for an answer (default 5)\n"
+    "  --record DIR              write each device's session record (every byte each way, with\n"
+    "                            its time; never a key) to DIR/row-N.session, for\n"
+    "                            zandor-sim --replay\n"
     "Ends each device with one line: TARGET: STATUS. Exit 0 when every device succeeded, 3 when\n"
-    "they did but the log could not be written; on SIGINT, SIGTERM or SIGHUP running devices are\n"
-    "cancelled and the exit code is 130, 143 or 129. Output that nobody reads any more (a closed\n"
-    "pipe) never stops the devices.\n";
+    "they did but the log or the report could not be written, 1 when a row to retry is no longer\n"
+    "in the list; on SIGINT, SIGTERM or SIGHUP running devices are cancelled and the exit code\n"
+    "is 130, 143 or 129. Output that nobody reads any more (a closed pipe) never stops the\n"
+    "devices.\n";
 
-const std::set<std::string> kValued = {"file",  "serial-number", "on-silence",
-                                       "log",   "devices",       "rows",
-                                       "names", "parallel",      "connect-timeout"};
-const std::set<std::string> kFlags = {"yes", "serial-optional", "json", "all", "help"};
+const std::set<std::string> kValued = {
+    "file",     "serial-number",   "on-silence", "log",    "devices", "rows",  "names",
+    "parallel", "connect-timeout", "report",     "canary", "retry",   "record"};
+const std::set<std::string> kFlags = {"yes",  "serial-optional", "json", "all",
+                                      "help", "stop-on-failure"};
+
+constexpr long long kMaxParallel = 256;
+constexpr long long kMaxCanary = 100000;
 
 enum class Mode { kCheck, kUpdate };
 
@@ -94,12 +112,19 @@ class DeviceRun {
 
  private:
   int UsageError(const std::string& problem) const;
+  // Waits for the reader of a FIFO given as an output, until the process is asked to stop.
+  vel::WaitControl ReaderWait(const std::string& path) const;
   int RunTargets(const std::vector<std::string>& texts);
   int RunDeviceList();
   bool ChooseRows(vel::DeviceList& list, std::string* error) const;
+  // Ticks the rows that --retry's report lists as not successful and names those gone from the
+  // list; false when the report cannot be read.
+  bool ChooseRowsToRetry(vel::DeviceList& list);
   // Runs the job over the rows through the engine's job facade and prints it; the exit code.
-  int RunJob(std::vector<vel::JobRow> rows, std::vector<NamedRow> names, int parallel,
-             const std::string& summaryLabel);
+  int RunJob(std::vector<vel::JobRow> rows, std::vector<NamedRow> names,
+             std::vector<vel::ReportedRow> reported, int parallel, const std::string& summaryLabel);
+  // Writes --report's file, if asked for; false when it was asked for and could not be written.
+  bool WriteReport(const vel::WalkReport& report);
 
   Mode mode_;
   const Args& args_;
@@ -110,7 +135,16 @@ class DeviceRun {
   OperatorChoices choices_;
   Presentation presentation_{io_.out, io_.err, io_.errIsTerminal, false, nullptr};
   int connectTimeoutMs_ = vel::kTcpConnectTimeoutMs;
+  int canary_ = 0;
+  bool retrySkippedRows_ = false;
 };
+
+vel::WaitControl DeviceRun::ReaderWait(const std::string& path) const {
+  const auto waiting = [this, path] {
+    io_.err << "zandor: waiting for a reader of " << Printable(path, true) << std::endl;
+  };
+  return {io_.interrupt, std::chrono::milliseconds::max(), waiting};
+}
 
 int DeviceRun::UsageError(const std::string& problem) const {
   io_.err << "zandor: " << Printable(vel::MaskKeys(problem), true) << "\n" << usage_;
@@ -145,22 +179,41 @@ int DeviceRun::Run() {
       (serialNumber.size() < vel::kMinSerialText || serialNumber.size() > vel::kMaxSerialText)) {
     return UsageError("--serial-number takes 8 to 12 characters");
   }
-  if (args_.Has("parallel") &&
-      (mode_ != Mode::kUpdate || !fromList || !ParseNumber(args_.Value("parallel"), 1, 64, 10))) {
-    return UsageError("--parallel takes 1 to 64 and goes with update --devices");
+  if (args_.Has("parallel") && (mode_ != Mode::kUpdate || !fromList ||
+                                !ParseNumber(args_.Value("parallel"), 1, kMaxParallel, 10))) {
+    return UsageError("--parallel takes 1 to 256 and goes with update --devices");
+  }
+  if (args_.Has("canary")) {
+    const auto canary = ParseNumber(args_.Value("canary"), 1, kMaxCanary, 10);
+    if (mode_ != Mode::kUpdate || !canary) {
+      return UsageError("--canary takes a number of devices from 1 and goes with update");
+    }
+    canary_ = static_cast<int>(*canary);
+  }
+  if (args_.Has("retry") && (mode_ != Mode::kUpdate || !fromList)) {
+    return UsageError("--retry goes with update --devices");
+  }
+  if (args_.Has("retry") && (args_.Has("rows") || args_.Has("names") || args_.Has("all"))) {
+    return UsageError("--retry chooses the rows itself: leave out --rows, --names and --all");
   }
   if (args_.Has("connect-timeout")) {
     const auto seconds = ParseNumber(args_.Value("connect-timeout"), 1, 600, 10);
     if (!seconds) return UsageError("--connect-timeout takes 1 to 600 seconds");
     connectTimeoutMs_ = static_cast<int>(*seconds) * 1000;
   }
+  if (args_.Has("record")) {
+    std::error_code code;
+    if (!std::filesystem::is_directory(args_.Value("record"), code)) {
+      io_.err << Printable("zandor: --record needs an existing folder: " + args_.Value("record"),
+                           true)
+              << "\n";
+      return kExitFileError;
+    }
+  }
   if (args_.Has("log")) {
     const std::string path = args_.Value("log");
     std::string error;
-    const auto waiting = [&] {
-      io_.err << "zandor: waiting for a reader of " << Printable(path, true) << std::endl;
-    };
-    log_ = LogFile::Open(path, {io_.interrupt, std::chrono::milliseconds::max(), waiting}, &error);
+    log_ = LogFile::Open(path, ReaderWait(path), &error);
     if (!log_) {
       io_.err << Printable("zandor: cannot write " + path + ": " + error, true) << "\n";
       return kExitFileError;
@@ -200,20 +253,36 @@ int DeviceRun::Run() {
   return fromList ? RunDeviceList() : RunTargets(positional);
 }
 
-int DeviceRun::RunJob(std::vector<vel::JobRow> rows, std::vector<NamedRow> names, int parallel,
+bool DeviceRun::WriteReport(const vel::WalkReport& report) {
+  if (!args_.Has("report")) return true;
+  const std::string path = args_.Value("report");
+  const vel::Result written = vel::WriteReport(path, report.Lines(), ReaderWait(path));
+  if (written) return true;
+  io_.err << Printable("zandor: cannot write the report " + path + ": " + written.error(), true)
+          << "\n";
+  return false;
+}
+
+int DeviceRun::RunJob(std::vector<vel::JobRow> rows, std::vector<NamedRow> names,
+                      std::vector<vel::ReportedRow> reported, int parallel,
                       const std::string& summaryLabel) {
   CliJobView view(presentation_, choices_, std::move(names));
+  vel::WalkReport report(std::move(reported));
+  vel::ReportingSink sink(report, view);
   vel::JobOptions options;
   options.kind = mode_ == Mode::kUpdate ? vel::JobKind::kUpdate : vel::JobKind::kCheck;
   options.firmwarePath = firmware_;
   options.parallel = parallel;
+  options.canary = canary_;
+  options.stopOnFailure = args_.Has("stop-on-failure");
   options.connectTimeoutMs = connectTimeoutMs_;
   options.serialNumberOptional = args_.Has("serial-optional");
+  options.recordFolder = args_.Value("record");
   // Every status line is looked at only when the message log keeps them.
   options.logStatusLines = presentation_.log != nullptr;
   std::atomic<bool> interrupted{false};
   {
-    vel::DeviceJobs jobs(view);
+    vel::DeviceJobs jobs(sink);
     const InterruptWatch watch(io_.interrupt, [&] {
       interrupted = true;
       jobs.CancelAll();
@@ -225,23 +294,26 @@ int DeviceRun::RunJob(std::vector<vel::JobRow> rows, std::vector<NamedRow> names
   if (!summaryLabel.empty() && mode_ == Mode::kUpdate && view.WalkSucceeded()) {
     view.Message(summaryLabel, vel::LoadString(vel::ids::kUpdateSuccessful));
   }
-  if (!allSucceeded) return kExitNegative;
+  const bool reportWritten = WriteReport(report);
+  if (!allSucceeded || retrySkippedRows_) return kExitNegative;
   // The devices succeeded, but the record of it asked for is not whole.
-  return log_ != nullptr && !log_->Failure().empty() ? kExitFileError : kExitOk;
+  const bool logWhole = log_ == nullptr || log_->Failure().empty();
+  return logWhole && reportWritten ? kExitOk : kExitFileError;
 }
 
 int DeviceRun::RunTargets(const std::vector<std::string>& texts) {
   std::vector<vel::JobRow> rows;
   std::vector<NamedRow> names;
-  std::string error;
+  std::vector<vel::ReportedRow> reported;
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    const auto target = vel::ParseTarget(texts[i], &error);
-    if (!target) return UsageError(error);
+    const auto target = vel::ParseTarget(texts[i]);
+    if (!target) return UsageError(target.error());
     rows.push_back(vel::RowOfTarget(i, *target));
     const std::string label = vel::MaskedTarget(texts[i]);
     names.push_back({i, label, label, target->portName});
+    reported.push_back(vel::ReportedRowOfTarget(i, label, *target));
   }
-  return RunJob(std::move(rows), std::move(names), 1, {});
+  return RunJob(std::move(rows), std::move(names), std::move(reported), 1, {});
 }
 
 bool DeviceRun::ChooseRows(vel::DeviceList& list, std::string* error) const {
@@ -282,13 +354,43 @@ bool DeviceRun::ChooseRows(vel::DeviceList& list, std::string* error) const {
   return true;
 }
 
+bool DeviceRun::ChooseRowsToRetry(vel::DeviceList& list) {
+  const std::string path = args_.Value("retry");
+  std::string error;
+  const auto lines = vel::ReadReportFile(path, &error);
+  if (!lines) {
+    io_.err << Printable("zandor: " + path + ": " + vel::MaskKeys(error), true) << "\n";
+    return false;
+  }
+  const vel::RetryChoice choice = vel::ChooseRowsToRetry(list, *lines);
+  for (std::size_t row : choice.listRows) list.SetChecked(row, true);
+  for (const vel::ReportedRow& gone : choice.gone) {
+    io_.err << Printable(vel::MaskKeys("zandor: row " + std::to_string(gone.row) + " " + gone.name +
+                                       " [" + gone.address + ":" + gone.port +
+                                       "] of the report is no longer in the list; skipped"),
+                         true)
+            << "\n";
+  }
+  retrySkippedRows_ = !choice.gone.empty();
+  if (choice.listRows.empty() && choice.gone.empty()) {
+    io_.err << Printable("zandor: " + path + ": every row succeeded; nothing to retry", true)
+            << "\n";
+  }
+  return true;
+}
+
 int DeviceRun::RunDeviceList() {
   vel::DeviceList list;
   std::string error;
   if (!LoadList(args_.Value("devices"), list, io_)) return kExitFileError;
-  if (!ChooseRows(list, &error)) return UsageError(error);
+  if (args_.Has("retry")) {
+    if (!ChooseRowsToRetry(list)) return kExitFileError;
+  } else if (!ChooseRows(list, &error)) {
+    return UsageError(error);
+  }
   std::vector<vel::JobRow> rows;
   std::vector<NamedRow> names;
+  std::vector<vel::ReportedRow> reported;
   for (std::size_t row = 0; row < list.Count(); ++row) {
     const vel::DeviceEntry& entry = list.Row(row);
     if (!entry.checked) continue;
@@ -297,9 +399,12 @@ int DeviceRun::RunDeviceList() {
     names.push_back({row, vel::MaskKeys(number + " (" + entry.name + ")"),
                      vel::MaskKeys(number + " " + entry.name + " [" + vel::LinkOfRow(entry) + "]"),
                      rows.back().target ? rows.back().target->portName : std::string()});
+    reported.push_back(vel::ReportedRowOfList(row, entry));
   }
-  const int parallel = static_cast<int>(*ParseNumber(args_.Value("parallel", "1"), 1, 64, 10));
-  return RunJob(std::move(rows), std::move(names), parallel, args_.Value("devices"));
+  const int parallel =
+      static_cast<int>(*ParseNumber(args_.Value("parallel", "1"), 1, kMaxParallel, 10));
+  return RunJob(std::move(rows), std::move(names), std::move(reported), parallel,
+                args_.Value("devices"));
 }
 
 int Run(Mode mode, const std::vector<std::string>& words, Streams io) {

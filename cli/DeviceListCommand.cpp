@@ -24,8 +24,8 @@ std::string ShownKey(const std::string& key, bool showKeys) {
   return key == vel::kNoEncryption || showKeys ? key : "<key>";
 }
 
-// Applies --name/--address/--port/--key to a row; false with *error set.
-bool ApplyCells(const Args& args, vel::DeviceList& list, std::size_t row, std::string* error) {
+// Applies --name/--address/--port/--key to a row.
+vel::Result ApplyCells(const Args& args, vel::DeviceList& list, std::size_t row) {
   struct Cell {
     const char* option;
     vel::DeviceColumn column;
@@ -36,30 +36,27 @@ bool ApplyCells(const Args& args, vel::DeviceList& list, std::size_t row, std::s
     if (!args.Has(cell.option)) continue;
     std::string text = args.Value(cell.option);
     if (cell.column == vel::DeviceColumn::kAddress && text == "serial") text = vel::kDefaultSerial;
-    if (!list.SetCell(row, cell.column, text, error)) return false;
+    if (vel::Result set = list.SetCell(row, cell.column, text); !set) return set;
   }
-  return true;
+  return vel::Result::Done();
 }
 
 // The list's lock, waited for while the run is not stopped and for kListLockWaitLimit at most;
-// nothing (and why, on `io.err`) when it was not taken.
-std::optional<vel::DeviceListLock> LockForEdit(const std::string& path, Streams io) {
+// a failure (said on `io.err`) when it was not taken.
+vel::Expected<vel::DeviceListLock> LockForEdit(const std::string& path, Streams io) {
   const auto waiting = [&] {
     io.err << "zandor: waiting for the lock on " << Printable(path, true) << std::endl;
   };
-  std::string error;
-  auto lock =
-      vel::DeviceListLock::Acquire(path, &error, {io.interrupt, vel::kListLockWaitLimit, waiting});
-  if (!lock) io.err << Printable("zandor: cannot lock " + path + ": " + error, true) << "\n";
+  auto lock = vel::DeviceListLock::Acquire(path, {io.interrupt, vel::kListLockWaitLimit, waiting});
+  if (!lock) io.err << Printable("zandor: cannot lock " + path + ": " + lock.error(), true) << "\n";
   return lock;
 }
 
 }  // namespace
 
 bool LoadList(const std::string& path, vel::DeviceList& list, Streams io) {
-  std::string error;
-  if (!list.Load(path, &error)) {
-    io.err << Printable("zandor: cannot read " + path + ": " + error, true) << "\n";
+  if (const vel::Result loaded = list.Load(path); !loaded) {
+    io.err << Printable("zandor: cannot read " + path + ": " + loaded.error(), true) << "\n";
     return false;
   }
   for (const std::string& note : list.ReadNotes()) {
@@ -88,8 +85,12 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
   // Every read-modify-write of the list holds its lock, so concurrent edits all land; a list is
   // only ever replaced whole, so reading it needs no lock (nor a folder it may write in).
   const bool edits = command != "list";
-  const auto lock = edits ? LockForEdit(path, io) : std::nullopt;
-  if (edits && !lock) return kExitFileError;
+  std::optional<vel::DeviceListLock> lock;
+  if (edits) {
+    auto taken = LockForEdit(path, io);
+    if (!taken) return kExitFileError;
+    lock.emplace(std::move(*taken));
+  }
   vel::DeviceList list;
   if (!LoadList(path, list, io)) return kExitFileError;
   const auto rowNumber = [&](const std::string& text) {
@@ -131,8 +132,10 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
       if (!number) return usageError("set takes one ROW from 1 to " + std::to_string(list.Count()));
       row = static_cast<std::size_t>(*number - 1);
     }
-    if (!ApplyCells(*args, list, row, &error) || !vel::IsUsableRow(list.Row(row), &error)) {
-      io.err << "zandor: " << Printable(error, true) << "\n";
+    vel::Result edited = ApplyCells(*args, list, row);
+    if (edited) edited = vel::IsUsableRow(list.Row(row));
+    if (!edited) {
+      io.err << "zandor: " << Printable(edited.error(), true) << "\n";
       return kExitNegative;
     }
   } else if (command == "remove") {
@@ -146,8 +149,8 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
   } else {
     return usageError("unknown devices command " + command);
   }
-  if (!list.Save(path, &error)) {
-    io.err << Printable("zandor: cannot write " + path + ": " + error, true) << "\n";
+  if (const vel::Result saved = list.Save(path); !saved) {
+    io.err << Printable("zandor: cannot write " + path + ": " + saved.error(), true) << "\n";
     return kExitFileError;
   }
   return kExitOk;

@@ -270,7 +270,6 @@ int MemoryCommand(const std::vector<std::string>& words, Streams io) {
     return kExitNegative;
   }
   if (args.Has("binary")) {
-    std::string error;
     const std::string_view bytes(reinterpret_cast<const char*>(data->bytes.data()),
                                  data->bytes.size());
     if (args.Value("binary") == "-") {
@@ -282,9 +281,12 @@ int MemoryCommand(const std::vector<std::string>& words, Streams io) {
       io.err << "zandor: waiting for a reader of " << Printable(args.Value("binary"), true)
              << std::endl;
     };
-    if (!vel::WriteIntoPath(args.Value("binary"), bytes, 0644, &error,
-                            {io.interrupt, std::chrono::milliseconds::max(), waiting})) {
-      io.err << Printable("zandor: cannot write " + args.Value("binary") + ": " + error, true)
+    const vel::Result written =
+        vel::WriteIntoPath(args.Value("binary"), bytes, 0644,
+                           {io.interrupt, std::chrono::milliseconds::max(), waiting});
+    if (!written) {
+      io.err << Printable("zandor: cannot write " + args.Value("binary") + ": " + written.error(),
+                          true)
              << "\n";
       return kExitFileError;
     }

@@ -10,8 +10,12 @@ namespace zandor {
 
 std::unique_ptr<LogFile> LogFile::Open(const std::string& path, const vel::WaitControl& wait,
                                        std::string* error) {
-  const int fd = vel::OpenForWriting(path, O_APPEND | O_CREAT, 0644, wait, error);
-  if (fd < 0) return nullptr;
+  const vel::Expected<int> opened = vel::OpenForWriting(path, O_APPEND | O_CREAT, 0644, wait);
+  if (!opened) {
+    *error = opened.error();
+    return nullptr;
+  }
+  const int fd = *opened;
   // Lines are written whole and in order; a reader that is slow holds the run up, as a terminal
   // does.
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);

@@ -2,9 +2,12 @@
 
 #include <cstdio>
 
-#include "Utf8.h"
+#include "common/Utf8.h"
 
 namespace zandor {
+
+using vel::ForEachUtf8;
+using vel::ShownEscaped;
 
 std::string Printable(std::string_view text, bool oneLine) {
   std::string out;

@@ -9,8 +9,6 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMenu>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -21,15 +19,14 @@
 #include <algorithm>
 #include <map>
 
-#include "../app/AppStyle.h"
-#include "../resources/ToolTips.h"
 #include "../views/MemoryView.h"
 #include "../views/MessageLog.h"
 #include "../views/RecordView.h"
+#include "../widgets/AppStyle.h"
+#include "../widgets/ToolTips.h"
 #include "DeviceTable.h"
-#include "JobEventQueue.h"
+#include "OperatorBoxes.h"
 #include "PortMapText.h"
-#include "VersionDialog.h"
 #include "common/Strings.h"
 #include "common/Version.h"
 #include "devices/DeviceWalks.h"
@@ -52,8 +49,6 @@ const QString kUpgradeStatus = QStringLiteral(" : <Upgrade Status>");
 const QString kHexFileFilter = QStringLiteral("Hex files (*.hex);;All files (*)");
 const QString kNoStatusLine = QStringLiteral(" ");
 const QString kUpdateStatusCaption = QStringLiteral("Update Status");
-const QString kWaitingForOperator = QStringLiteral("Waiting for the operator ...");
-const QString kNotReached = QStringLiteral(" (not reached)");
 
 // A control that appears and disappears keeps its place, so that nothing around it moves.
 void KeepPlaceWhenHidden(QWidget* widget) {
@@ -69,23 +64,21 @@ ConsoleForm::ConsoleForm(const QString& listFolder, QWidget* parent)
       log_(new MessageLog(this)),
       listFile_(new DeviceListFile(
           QDir(listFolder).filePath(QString::fromLatin1(vel::kDeviceListFileName)), list_, this)),
-      queue_(new JobEventQueue([this](vel::JobEvent& event) { ApplyEvent(event); }, this)),
-      jobs_(std::make_unique<vel::DeviceJobs>(*queue_)) {
+      overrides_(new ConsoleOverrides(*this)),
+      walks_(new WalkController(list_, this)),
+      boxes_(new OperatorBoxes(*this, *walks_, *log_)) {
   setObjectName(QStringLiteral("consoleForm"));
   log_->setWindowFlag(Qt::Window);
   rowsAtOnce_ = std::clamp(QSettings().value(kRowsAtOnceKey, 1).toInt(), 1, kMaxRowsAtOnce);
   BuildLayout();
+  WireOverrides();
+  WireWalks();
   ApplyToolTips();
   LoadDeviceList();
   connect(listFile_, &DeviceListFile::Saved, this, &ConsoleForm::ListSaved);
   connect(listFile_, &DeviceListFile::ChangedOnDisk, this, &ConsoleForm::MergeListFromDisk);
   table_->setFocus();
 
-  auto* serialOverride = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+S")), this);
-  connect(serialOverride, &QShortcut::activated, this, &ConsoleForm::ToggleSerialNumberOverride);
-  auto* advancedOverride = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+A")), this);
-  connect(advancedOverride, &QShortcut::activated, this,
-          &ConsoleForm::ToggleAdvancedFunctionsOverride);
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, [this] {
     if (cancelButton_->isVisible()) cancelButton_->click();
@@ -94,7 +87,11 @@ ConsoleForm::ConsoleForm(const QString& listFolder, QWidget* parent)
   connect(open, &QShortcut::activated, this, &ConsoleForm::OpenFile);
 }
 
-ConsoleForm::~ConsoleForm() { jobs_.reset(); }
+// The walks end (their workers stopped) before the list they show goes.
+ConsoleForm::~ConsoleForm() {
+  delete boxes_;
+  delete walks_;
+}
 
 QPushButton* ConsoleForm::Button(int id, const QString& text) {
   auto* button = new QPushButton(text);
@@ -251,8 +248,36 @@ void ConsoleForm::BuildLayout() {
   layout->addWidget(Label(1149, Qs(vel::VersionLine())));
 }
 
+void ConsoleForm::WireOverrides() {
+  connect(overrides_, &ConsoleOverrides::AdvancedFunctionsChanged, this,
+          &ConsoleForm::ShowAdvancedButtons);
+  connect(overrides_, &ConsoleOverrides::AdvancedSettingsChanged, advancedSettingsButton_,
+          &QPushButton::setEnabled);
+  connect(overrides_, &ConsoleOverrides::ToolTipsChanged, this, &ConsoleForm::ApplyToolTips);
+  connect(overrides_, &ConsoleOverrides::OpenRequested, this, &ConsoleForm::OpenFile);
+  connect(overrides_, &ConsoleOverrides::RecentFileChosen, this, &ConsoleForm::LoadFile);
+  connect(overrides_, &ConsoleOverrides::LogRequested, this, &ConsoleForm::ShowLog);
+  connect(overrides_, &ConsoleOverrides::ComPortsRequested, this, &ConsoleForm::OpenComPorts);
+  connect(overrides_, &ConsoleOverrides::HelpRequested, this, &ConsoleForm::HelpRequested);
+  connect(overrides_, &ConsoleOverrides::StatusBarToggled, this, &ConsoleForm::StatusBarToggled);
+  connect(overrides_, &ConsoleOverrides::AboutRequested, this, &ConsoleForm::AboutRequested);
+}
+
+void ConsoleForm::WireWalks() {
+  connect(walks_, &WalkController::Started, this, &ConsoleForm::WalkStarted);
+  connect(walks_, &WalkController::RowStatusChanged, table_, &DeviceTable::ShowStatus);
+  connect(walks_, &WalkController::PanelChanged, this, &ConsoleForm::ShowPanel);
+  connect(walks_, &WalkController::LogLine, log_, &MessageLog::AppendMessage);
+  connect(walks_, &WalkController::Finished, this, &ConsoleForm::WalkFinished);
+}
+
 void ConsoleForm::ApplyToolTips() {
-  SetToolTips(*this, toolTipsEnabled_);  // the open record and memory views are its children
+  // The open record and memory views are its children.
+  SetToolTips(*this, overrides_->ToolTipsEnabled());
+}
+
+void ConsoleForm::ShowAdvancedButtons(bool shown) {
+  for (QPushButton* button : advancedButtons_) button->setVisible(shown);
 }
 
 // --- The device list ---------------------------------------------------------------------------
@@ -263,7 +288,7 @@ void ConsoleForm::LoadDeviceList() {
     const QString text = QStringLiteral("The device list %1 was not read: %2. It is left as it is.")
                              .arg(listFile_->Path(), why);
     log_->AppendMessage(text);
-    ShowLater([this, text] { Message(text); });
+    boxes_->ShowLater([this, text] { Message(text); });
   }
   table_->ShowList();
 }
@@ -373,7 +398,7 @@ bool ConsoleForm::LoadFile(const QString& path) {
   // Each load starts clean: no outcome of the last file stays in a row or in the panel.
   for (std::size_t r = 0; r < list_.Count(); ++r) list_.SetOutcome(r, {}, false);
   table_->ShowList();
-  walk_ = WalkRows();
+  walks_->Forget();
   ResetPanel();
   fileName_->setText(QFileInfo(path).fileName());
   fileName_->setToolTip(path);
@@ -395,7 +420,7 @@ void ConsoleForm::OpenRecordView() {
     Message(Qs(vel::LoadString(vel::ids::kRecordsNoFile)));
     return;
   }
-  auto* view = new RecordView(file_, toolTipsEnabled_, this);
+  auto* view = new RecordView(file_, ToolTipsEnabled(), this);
   views_.push_back(view);
   view->show();
 }
@@ -412,7 +437,7 @@ void ConsoleForm::OpenMemoryView() {
     if (shown) EndProgress();
   }
   auto* view =
-      new MemoryView(*file_.MemMap(0), QFileInfo(filePath_).fileName(), toolTipsEnabled_, this);
+      new MemoryView(*file_.MemMap(0), QFileInfo(filePath_).fileName(), ToolTipsEnabled(), this);
   views_.push_back(view);
   view->show();
 }
@@ -431,8 +456,6 @@ void ConsoleForm::TestLoadedFile() {
 }
 
 // --- Device work -------------------------------------------------------------------------------
-
-bool ConsoleForm::DeviceWorkRunning() const { return walkRunning_; }
 
 void ConsoleForm::EnableWorkButtons(bool enable) {
   const bool fileLoaded = !filePath_.isEmpty();
@@ -454,43 +477,19 @@ void ConsoleForm::StartWalk(vel::JobKind kind) {
     Message(QString::fromLatin1(vel::kLoadHexFileFirst));
     return;
   }
-  std::vector<vel::JobRow> rows;
-  std::vector<std::size_t> indices;
-  for (std::size_t r = 0; r < list_.Count(); ++r) {
-    const vel::DeviceEntry& entry = list_.Row(r);
-    if (!entry.checked) continue;
-    vel::JobRow row = vel::RowOfList(r, entry);
-    std::string problem;
-    if (!vel::IsUsableRow(entry, &problem)) {  // "70000" is no port, however it would wrap
-      row.target.reset();
-      row.problem = problem;
-    }
-    rows.push_back(std::move(row));
-    indices.push_back(r);
-  }
-  if (rows.empty()) {
-    Message(QStringLiteral("No device is ticked. Tick the rows of the devices to work on."));
-    return;
-  }
   vel::JobOptions options;
   options.kind = kind;
   options.firmwarePath = filePath_.toStdString();
   options.serial = serial_.settings;
   options.parallel = kind == vel::JobKind::kUpdate ? rowsAtOnce_ : 1;
-  options.serialNumberOptional = serialNumberOptional_;
-  options.messagesWait = true;
-  options.prepareDocument = prepareDocument_;
-  // Each walk starts clean: its rows and the panel keep nothing of the last one.
-  walk_ = WalkRows(indices, options.parallel > 1);
-  for (std::size_t r : indices) {
-    list_.SetOutcome(r, {}, false);
-    table_->ShowStatus(r, QString());
+  options.serialNumberOptional = SerialNumberOptional();
+  if (walks_->Start(std::move(options)) == WalkController::StartResult::kNoRowTicked) {
+    Message(QStringLiteral("No device is ticked. Tick the rows of the devices to work on."));
   }
+}
+
+void ConsoleForm::WalkStarted() {
   ResetPanel();
-  if (!jobs_->Start(std::move(rows), std::move(options))) return;
-  runningKind_ = kind;
-  walkRunning_ = true;
-  walkCancelled_ = false;
   EnableWorkButtons(false);
   saveButton_->setEnabled(false);
   table_->SetRowsLocked(true);
@@ -501,118 +500,23 @@ void ConsoleForm::StartWalk(vel::JobKind kind) {
 
 void ConsoleForm::CancelDeviceWork() {
   if (!DeviceWorkRunning()) return;
-  // Questions not yet shown are never shown: their workers stop waiting when cancelled.
-  walkCancelled_ = true;
-  jobs_->CancelAll();
+  walks_->Cancel();
   progress_->setValue(progress_->minimum());
   cancelButton_->setEnabled(false);
 }
 
-void ConsoleForm::ApplyEvent(vel::JobEvent& event) {
-  using Kind = vel::JobEvent::Kind;
-  switch (event.kind) {
-    case Kind::kStatusLogged:
-    case Kind::kLogLine:
-      // Lines of rows worked on side by side interleave: each names its device.
-      log_->AppendMessage(walk_.SideBySide() && walk_.Find(event.row) != nullptr
-                              ? RowLabel(event.row) + QStringLiteral(": ") + Qs(event.text)
-                              : Qs(event.text));
-      return;
-    case Kind::kMessage: {
-      const QString title = RowTitle(event.row);
-      const QString text = Qs(event.text);
-      ShowLater([this, title, text, question = event.question] {
-        Message(title, text);
-        if (question) question->Answer(true);  // the worker waited for OK
-      });
-      return;
-    }
-    case Kind::kQuestion:
-      if (walkCancelled_) {
-        event.question->Answer(false);
-        return;
-      }
-      // The version window of an update run confirms itself: it opens at once, also over
-      // another device's box, so that a box holding one row never holds the others.
-      if (event.question->GetKind() == vel::JobQuestion::Kind::kConfirmDevice &&
-          !event.question->Request()->informationOnly) {
-        QTimer::singleShot(0, this, [this, row = event.row, question = event.question] {
-          // Nothing queued opens over it meanwhile: a box opened on top would keep it from
-          // closing until that box is answered.
-          ++confirmationsOpen_;
-          AnswerQuestion(row, question);
-          --confirmationsOpen_;
-          if (!dialogs_.empty()) QTimer::singleShot(0, this, &ConsoleForm::ShowNextDialog);
-        });
-        return;
-      }
-      // A question behind another device's box says so in its row until it opens.
-      if (dialogShowing_ || !dialogs_.empty()) {
-        table_->ShowStatus(event.row, kWaitingForOperator);
-      }
-      ShowLater([this, row = event.row, question = event.question] {
-        ShowRowStatus(row);
-        AnswerQuestion(row, question);
-      });
-      return;
-    case Kind::kWalkFinished:
-      FinishWalk(event);
-      return;
-    default:
-      break;
-  }
-  if (!walk_.Apply(event)) return;
-  if (event.kind == Kind::kRowFinished) FinishRow(event);
-  ShowRowStatus(event.row);
-  if (walk_.PanelRow() == event.row || event.kind == Kind::kRowFinished) ShowPanel();
-}
-
-void ConsoleForm::ShowRowStatus(std::size_t row) {
-  if (row >= list_.Count()) return;
-  const QString text = Qs(walk_.StatusText(row));
-  const RowView* view = walk_.Find(row);
-  list_.SetOutcome(row, text.toStdString(), view != nullptr && view->succeeded);
-  table_->ShowStatus(row, text);
-}
-
-void ConsoleForm::FinishRow(const vel::JobEvent& event) {
-  if (event.row >= list_.Count()) return;
-  const std::string hint = LinuxHint(list_.Row(event.row), event.outcome);
-  if (!hint.empty()) walk_.AddNote(event.row, hint);
-  // The log keeps every row's outcome as its Status says it, units left out included.
-  log_->AppendMessage(RowLabel(event.row) + QStringLiteral(": ") + Qs(walk_.StatusText(event.row)));
-}
-
-void ConsoleForm::FinishWalk(const vel::JobEvent& event) {
-  walkRunning_ = false;
+void ConsoleForm::WalkFinished(const QString& tally, const QString& successSummary) {
   cancelButton_->hide();
   table_->SetRowsLocked(false);
   EnableWorkButtons(true);
   saveButton_->setEnabled(!listFile_->Saving());
   emit PortActiveChanged(false);
-  // Rows a cancel kept the walk from reaching say so, as `zandor` does.
-  if (event.cancelled) {
-    for (std::size_t row : walk_.NotReached()) {
-      if (row >= list_.Count()) continue;
-      const QString text = Qs(vel::LoadString(vel::ids::kOperationCancelled)) + kNotReached;
-      list_.SetOutcome(row, text.toStdString(), false);
-      table_->ShowStatus(row, text);
-    }
-  }
-  ShowPanel();
   progress_->setValue(progress_->minimum());
   progress_->setEnabled(false);
   statusLine_->setEnabled(false);
-  statusLine_->setTitle(QStringLiteral("%1 of %2 ticked devices succeeded.")
-                            .arg(walk_.Succeeded())
-                            .arg(walk_.Rows().size()));
-  if (runningKind_ == vel::JobKind::kUpdate && event.allSucceeded && !event.cancelled) {
-    QString summary = Qs(vel::LoadString(vel::ids::kUpdateSuccessful));
-    const auto leftOut = walk_.LeftOutNotes();
-    if (!leftOut.empty()) summary += QLatin1Char('\n');
-    for (const auto& [row, note] : leftOut) summary += QLatin1Char('\n') + RowLabel(row) + Qs(note);
-    ShowLater([this, summary] { Message(summary); });
-  }
+  statusLine_->setTitle(tally);
+  if (!successSummary.isEmpty())
+    boxes_->ShowLater([this, successSummary] { Message(successSummary); });
 }
 
 void ConsoleForm::ResetPanel() {
@@ -624,31 +528,27 @@ void ConsoleForm::ResetPanel() {
   statusLine_->setEnabled(false);
 }
 
-void ConsoleForm::ShowPanel() {
-  const auto row = walk_.PanelRow();
-  const RowView* view = row ? walk_.Find(*row) : nullptr;
-  if (view == nullptr || *row >= list_.Count()) return;
-  if (runningKind_ != vel::JobKind::kCheck) {
-    updateStatus_->setTitle(Qs(list_.Row(*row).name) + kUpgradeStatus);
-  }
-  const QString line = view->statusLine.empty() ? kNoStatusLine : Qs(view->statusLine);
+void ConsoleForm::ShowPanel(std::size_t row, const RowView& view) {
+  const bool check = walks_->Kind() == vel::JobKind::kCheck;
+  if (!check) updateStatus_->setTitle(Qs(list_.Row(row).name) + kUpgradeStatus);
+  const QString line = view.statusLine.empty() ? kNoStatusLine : Qs(view.statusLine);
   if (statusLine_->title() != line) statusLine_->setTitle(line);
-  progress_->setEnabled(view->progressActive);
-  statusLine_->setEnabled(view->progressActive);
-  if (view->progressActive) {
-    if (progress_->minimum() != view->low || progress_->maximum() != view->high) {
-      progress_->setRange(view->low, view->high);
+  progress_->setEnabled(view.progressActive);
+  statusLine_->setEnabled(view.progressActive);
+  if (view.progressActive) {
+    if (progress_->minimum() != view.low || progress_->maximum() != view.high) {
+      progress_->setRange(view.low, view.high);
     }
-    progress_->setValue(view->position);
+    progress_->setValue(view.position);
   } else {
     progress_->setValue(progress_->minimum());
   }
   for (std::size_t u = 0; u < unitNames_.size(); ++u) {
-    const auto unit = std::find_if(view->units.begin(), view->units.end(),
+    const auto unit = std::find_if(view.units.begin(), view.units.end(),
                                    [u](const vel::UnitLabel& l) { return l.unit == int(u); });
-    const bool shown = unit != view->units.end();
+    const bool shown = unit != view.units.end();
     const bool leftOut =
-        std::find(view->leftOut.begin(), view->leftOut.end(), int(u)) != view->leftOut.end();
+        std::find(view.leftOut.begin(), view.leftOut.end(), int(u)) != view.leftOut.end();
     if (shown) {
       unitNames_[u]->setText(Qs(unit->name));
       unitVersions_[u]->setText(Qs(unit->firmwareVersion));
@@ -656,8 +556,7 @@ void ConsoleForm::ShowPanel() {
     unitNames_[u]->setVisible(shown);
     unitVersions_[u]->setVisible(shown);
     unitDone_[u]->setVisible(shown);
-    unitDone_[u]->setChecked(shown && view->finished && view->succeeded && !leftOut &&
-                             runningKind_ != vel::JobKind::kCheck);
+    unitDone_[u]->setChecked(shown && view.finished && view.succeeded && !leftOut && !check);
   }
 }
 
@@ -670,114 +569,9 @@ void ConsoleForm::HideDeviceInfo() {
   }
 }
 
-QString ConsoleForm::RowLabel(std::size_t row) const {
-  return row < list_.Count() ? Qs(DeviceLabel(list_.Row(row), row)) : QString();
-}
+void ConsoleForm::Message(const QString& text) { Inform(*this, text); }
 
-QString ConsoleForm::RowTitle(std::size_t row) const {
-  const QString label = RowLabel(row);
-  return label.isEmpty() ? window()->windowTitle()
-                         : window()->windowTitle() + QStringLiteral(" - ") + label;
-}
-
-void ConsoleForm::AnswerQuestion(std::size_t row,
-                                 const std::shared_ptr<vel::JobQuestion>& question) {
-  if (walkCancelled_) {
-    question->Answer(false);
-    return;
-  }
-  if (question->GetKind() == vel::JobQuestion::Kind::kConfirmDevice) {
-    ConfirmDevice(row, *question);
-    return;
-  }
-  const auto answer = QMessageBox::question(this, RowTitle(row), Qs(question->Text()),
-                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-  question->Answer(answer == QMessageBox::Yes);
-}
-
-void ConsoleForm::ConfirmDevice(std::size_t row, vel::JobQuestion& question) {
-  VersionDialog dialog(*question.Request(), this);
-  dialog.setWindowTitle(dialog.windowTitle() + QStringLiteral(" - ") + RowLabel(row));
-  const bool accepted = dialog.exec() == QDialog::Accepted;
-  if (accepted && !question.Request()->informationOnly) {
-    // A file older than the device is sent all the same; the row and the log say so.
-    for (const std::string& downgrade : dialog.Downgrades()) {
-      walk_.AddNote(row, downgrade);
-      log_->AppendMessage(RowLabel(row) + QStringLiteral(": ") + Qs(downgrade));
-    }
-  }
-  question.Answer(accepted);
-}
-
-// --- Dialogs for events ------------------------------------------------------------------------
-
-void ConsoleForm::ShowLater(std::function<void()> dialog) {
-  dialogs_.push_back(std::move(dialog));
-  if (!dialogShowing_ && dialogs_.size() == 1) {
-    QTimer::singleShot(0, this, &ConsoleForm::ShowNextDialog);
-  }
-}
-
-void ConsoleForm::ShowNextDialog() {
-  if (dialogShowing_ || confirmationsOpen_ > 0 || dialogs_.empty()) return;
-  dialogShowing_ = true;
-  const std::function<void()> dialog = std::move(dialogs_.front());
-  dialogs_.pop_front();
-  dialog();
-  dialogShowing_ = false;
-  if (!dialogs_.empty()) QTimer::singleShot(0, this, &ConsoleForm::ShowNextDialog);
-}
-
-void ConsoleForm::Message(const QString& text) { Message(window()->windowTitle(), text); }
-
-void ConsoleForm::Message(const QString& title, const QString& text) {
-  QMessageBox::information(this, title, text);
-}
-
-// --- Overrides and menu commands ---------------------------------------------------------------
-
-void ConsoleForm::ToggleSerialNumberOverride() {
-  if (serialNumberOptional_) {
-    Message(QStringLiteral("Override 01 Cancelled: Serial Number Entry Required"));
-    serialNumberOptional_ = false;
-    return;
-  }
-  serialNumberOptional_ =
-      AskToActivate(QStringLiteral("Activate Override 01: Serial Number Entry Optional?"));
-}
-
-bool ConsoleForm::AskToActivate(const QString& question) {
-  QMessageBox box(QMessageBox::Critical, window()->windowTitle(),
-                  question + QStringLiteral("\n\n WARNING: Do not use unless necessary!"),
-                  QMessageBox::Yes | QMessageBox::No, this);
-  return box.exec() == QMessageBox::Yes;
-}
-
-void ConsoleForm::ToggleAdvancedFunctionsOverride() {
-  if (advancedFunctions_) {
-    Message(QStringLiteral("Override 02 Cancelled: Advanced Control Functions Disabled"));
-    for (QPushButton* button : advancedButtons_) button->hide();
-    if (advancedSettings_) ToggleAdvancedSettings();
-    advancedFunctions_ = false;
-    return;
-  }
-  if (!AskToActivate(
-          QStringLiteral("Activate Override 02: Advanced Control Functions Available?"))) {
-    return;
-  }
-  for (QPushButton* button : advancedButtons_) button->show();
-  advancedFunctions_ = true;
-}
-
-void ConsoleForm::ToggleAdvancedSettings() {
-  advancedSettings_ = !advancedSettings_;
-  advancedSettingsButton_->setEnabled(advancedSettings_);
-}
-
-void ConsoleForm::ToggleToolTips() {
-  toolTipsEnabled_ = !toolTipsEnabled_;
-  ApplyToolTips();
-}
+// --- Menu commands -----------------------------------------------------------------------------
 
 void ConsoleForm::ShowLog() {
   log_->show();
@@ -804,10 +598,11 @@ void ConsoleForm::EditSerialSettings(bool mappingOnly) {
   // The file is written only when the mapping changed, and never over one it could not read.
   const vel::PortNameMap& mapping = dialog.Choices().mapping;
   if (mapping.Entries() == choices.mapping.Entries()) return;
-  std::string error = file.error;
-  if (!file.readable ||
-      !vel::SavePortMapText(path, UpdatedPortMapText(file.text, mapping), &error)) {
-    Message(QStringLiteral("The COM port mapping was not saved: %1").arg(Qs(error)));
+  const vel::Result saved = file.readable
+                                ? vel::SavePortMapText(path, UpdatedPortMapText(file.text, mapping))
+                                : vel::Result::Failed(file.error);
+  if (!saved) {
+    Message(QStringLiteral("The COM port mapping was not saved: %1").arg(Qs(saved.error())));
   }
 }
 
@@ -820,40 +615,7 @@ void ConsoleForm::contextMenuEvent(QContextMenuEvent* event) {
     event->ignore();
     return;
   }
-  QMenu menu(this);
-  menu.setObjectName(QStringLiteral("formMenu"));
-  menu.addAction(QStringLiteral("&Help Topics"), this, &ConsoleForm::HelpRequested);
-  menu.addAction(QStringLiteral("&Toolbar"))->setEnabled(false);
-  QAction* statusBar =
-      menu.addAction(QStringLiteral("&Status Bar"), this, &ConsoleForm::StatusBarToggled);
-  statusBar->setCheckable(true);
-  const auto* frameStatusBar = window()->findChild<QWidget*>(QStringLiteral("statusBar"));
-  statusBar->setChecked(frameStatusBar != nullptr && frameStatusBar->isVisible());
-  QAction* open = menu.addAction(QStringLiteral("&Open...\tCtrl+O"), this, &ConsoleForm::OpenFile);
-  open->setEnabled(loadButton_->isEnabled());
-  QMenu* recent = menu.addMenu(QStringLiteral("Recent &Files"));
-  recent->setEnabled(!recentFiles_.isEmpty() && loadButton_->isEnabled());
-  for (int i = 0; i < recentFiles_.size(); ++i) {
-    const QString path = recentFiles_[i];
-    recent->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(path), this,
-                      [this, path] { LoadFile(path); });
-  }
-  menu.addSeparator();
-  QAction* advanced = menu.addAction(QStringLiteral("Allow Advanced Settings"), this,
-                                     &ConsoleForm::ToggleAdvancedSettings);
-  advanced->setCheckable(true);
-  advanced->setChecked(advancedSettings_);
-  advanced->setEnabled(advancedFunctions_);
-  QAction* tips =
-      menu.addAction(QStringLiteral("Enable ToolTips"), this, &ConsoleForm::ToggleToolTips);
-  tips->setCheckable(true);
-  tips->setChecked(toolTipsEnabled_);
-  menu.addAction(QStringLiteral("View Status Log"), this, &ConsoleForm::ShowLog);
-  menu.addAction(QStringLiteral("COM Ports..."), this, &ConsoleForm::OpenComPorts);
-  menu.addAction(QStringLiteral("Enable Hex File Editing"))->setEnabled(false);
-  menu.addSeparator();
-  menu.addAction(QStringLiteral("&About ZandorUpdate..."), this, &ConsoleForm::AboutRequested);
-  menu.exec(event->globalPos());
+  overrides_->ExecMenu(event->globalPos(), loadButton_->isEnabled());
 }
 
 // --- Progress of a file load -------------------------------------------------------------------

@@ -5,12 +5,11 @@
 #include <QString>
 #include <QWidget>
 #include <array>
-#include <deque>
-#include <functional>
 
+#include "ConsoleOverrides.h"
 #include "DeviceListFile.h"
 #include "SerialSettingsDialog.h"
-#include "WalkRows.h"
+#include "WalkController.h"
 #include "common/ProgressSink.h"
 #include "devices/DeviceJobs.h"
 #include "devices/DeviceList.h"
@@ -28,13 +27,14 @@ class QSpinBox;
 namespace zandorui {
 
 class DeviceTable;
-class JobEventQueue;
 class MessageLog;
+class OperatorBoxes;
 
 // The main form: the loaded file, the device list with its buttons, the check and update walks
-// with their progress, status and unit rows, the overrides and the advanced buttons. Device work
-// runs on the job facade's workers; the form applies their events on the user-interface thread
-// and never waits on a device.
+// with their progress, status and unit rows, and the advanced buttons. It lays them out and wires
+// them to the parts that do the work: the walk controller runs the walks and tells the form what
+// to show, the operator boxes answer the walks' messages and questions, the overrides keep the
+// override switches and the context menu.
 class ConsoleForm : public QWidget, private vel::ProgressSink {
   Q_OBJECT
  public:
@@ -47,9 +47,11 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   // Asks for a file and loads it.
   void OpenFile();
 
-  bool DeviceWorkRunning() const;
+  bool DeviceWorkRunning() const { return walks_->Running(); }
   // A walk that writes to devices runs (an update, the 64 KiB update, the unformatted send).
-  bool UpdateRunning() const { return DeviceWorkRunning() && runningKind_ != vel::JobKind::kCheck; }
+  bool UpdateRunning() const {
+    return DeviceWorkRunning() && walks_->Kind() != vel::JobKind::kCheck;
+  }
   MessageLog& Log() { return *log_; }
   vel::DeviceList& List() { return list_; }
   const QString& ListPath() const { return listFile_->Path(); }
@@ -58,16 +60,16 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   // Saves the list, merged with what other programs wrote to its file (finished on a worker).
   void SaveDeviceList();
   const SerialChoices& Serial() const { return serial_; }
-  bool SerialNumberOptional() const { return serialNumberOptional_; }
-  bool AdvancedFunctions() const { return advancedFunctions_; }
-  bool AdvancedSettings() const { return advancedSettings_; }
-  bool ToolTipsEnabled() const { return toolTipsEnabled_; }
+  bool SerialNumberOptional() const { return overrides_->SerialNumberOptional(); }
+  bool AdvancedFunctions() const { return overrides_->AdvancedFunctions(); }
+  bool AdvancedSettings() const { return overrides_->AdvancedSettings(); }
+  bool ToolTipsEnabled() const { return overrides_->ToolTipsEnabled(); }
 
   // The overrides and menu commands, as their keys and the context menu run them.
-  void ToggleSerialNumberOverride();
-  void ToggleAdvancedFunctionsOverride();
-  void ToggleAdvancedSettings();
-  void ToggleToolTips();
+  void ToggleSerialNumberOverride() { overrides_->ToggleSerialNumberOverride(); }
+  void ToggleAdvancedFunctionsOverride() { overrides_->ToggleAdvancedFunctionsOverride(); }
+  void ToggleAdvancedSettings() { overrides_->ToggleAdvancedSettings(); }
+  void ToggleToolTips() { overrides_->ToggleToolTips(); }
   void ShowLog();
   void OpenSerialSettings();
   // The COM port mapping alone, reachable without the override.
@@ -81,12 +83,8 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   // The record and memory views open now (a load closes them all).
   std::vector<QPointer<QDialog>> OpenViews() const { return views_; }
 
-  // Called with each row's document before its device is reached (tests shorten waits here).
-  void SetDocumentPreparation(std::function<void(vel::CVelUpdateDoc&)> prepare) {
-    prepareDocument_ = std::move(prepare);
-  }
   // Recent files for the context menu; set by the main window.
-  void SetRecentFiles(QStringList files) { recentFiles_ = std::move(files); }
+  void SetRecentFiles(QStringList files) { overrides_->SetRecentFiles(std::move(files)); }
 
  signals:
   void FileLoaded(const QString& path);
@@ -103,6 +101,8 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   QPushButton* Button(int id, const QString& text);
   QLabel* Label(int id, const QString& text, bool bold = false);
   void BuildLayout();
+  void WireOverrides();
+  void WireWalks();
   void ApplyToolTips();
 
   // The device list buttons.
@@ -118,28 +118,16 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
 
   // Device work.
   void StartWalk(vel::JobKind kind);
-  void ApplyEvent(vel::JobEvent& event);
-  void FinishRow(const vel::JobEvent& event);
-  void FinishWalk(const vel::JobEvent& event);
+  void WalkStarted();
+  void WalkFinished(const QString& tally, const QString& successSummary);
   // The panel (caption, unit rows, status line, progress) shows the walk's panel row.
-  void ShowPanel();
+  void ShowPanel(std::size_t row, const RowView& view);
   void ResetPanel();
-  void ShowRowStatus(std::size_t row);
   void HideDeviceInfo();
   void EnableWorkButtons(bool enable);
-  void AnswerQuestion(std::size_t row, const std::shared_ptr<vel::JobQuestion>& question);
-  void ConfirmDevice(std::size_t row, vel::JobQuestion& question);
-  // The title of a box about one row: the window's, then the device it is about.
-  QString RowTitle(std::size_t row) const;
-  QString RowLabel(std::size_t row) const;
+  void ShowAdvancedButtons(bool shown);
 
-  // Dialogs opened for events wait until the current batch is applied, one at a time.
-  void ShowLater(std::function<void()> dialog);
-  void ShowNextDialog();
   void Message(const QString& text);
-  void Message(const QString& title, const QString& text);
-  // An override's Yes/No question with its warning; true for Yes.
-  bool AskToActivate(const QString& question);
 
   // Progress of a file load on this thread.
   bool BeginProgress(int low, int high, const std::string& text, int step) override;
@@ -155,16 +143,11 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   vel::FirmwareFile file_;
   QString filePath_;
   SerialChoices serial_;
-  bool serialNumberOptional_ = false;
-  bool advancedFunctions_ = false;
-  bool advancedSettings_ = false;
-  bool toolTipsEnabled_ = true;
   int rowsAtOnce_ = 1;
-  QStringList recentFiles_;
-  std::function<void(vel::CVelUpdateDoc&)> prepareDocument_;
 
   MessageLog* log_;
   DeviceListFile* listFile_;
+  ConsoleOverrides* overrides_;
   bool listMergePending_ = false;
   DeviceTable* table_ = nullptr;
   QPushButton* loadButton_ = nullptr;
@@ -191,18 +174,8 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   int loadStep_ = 1;
   QElapsedTimer repaintClock_;
 
-  // The running walk.
-  vel::JobKind runningKind_ = vel::JobKind::kUpdate;
-  bool walkRunning_ = false;
-  bool walkCancelled_ = false;
-  WalkRows walk_;
-  std::deque<std::function<void()>> dialogs_;
-  bool dialogShowing_ = false;
-  int confirmationsOpen_ = 0;  // version windows of update runs, opened beside the queue
-
-  // Declared last: destroyed first, so that no worker publishes into a queue that is gone.
-  JobEventQueue* queue_;
-  std::unique_ptr<vel::DeviceJobs> jobs_;
+  WalkController* walks_;
+  OperatorBoxes* boxes_;
 };
 
 }  // namespace zandorui

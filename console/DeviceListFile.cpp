@@ -2,7 +2,7 @@
 
 #include <QFileInfo>
 
-#include "../app/AppStyle.h"
+#include "../widgets/AppStyle.h"
 #include "devices/DeviceListMerge.h"
 
 namespace zandorui {
@@ -26,11 +26,11 @@ void DeviceListFile::Watch() {
 }
 
 bool DeviceListFile::Load(QString* why) {
-  std::string error;
-  refused_ = !list_.Load(path_.toStdString(), &error);
+  const vel::Result loaded = list_.Load(path_.toStdString());
+  refused_ = !loaded;
   Watch();
   if (refused_) {
-    *why = Qs(error);
+    *why = Qs(loaded.error());
     return false;
   }
   base_ = list_.Rows();
@@ -43,22 +43,18 @@ void DeviceListFile::Look() {
   Watch();
   if (refused_ || saving_) return;
   vel::DeviceList onDisk;
-  std::string error;
-  if (onDisk.Load(path_.toStdString(), &error) && !vel::SameStoredRows(onDisk.Rows(), base_)) {
+  if (onDisk.Load(path_.toStdString()) && !vel::SameStoredRows(onDisk.Rows(), base_)) {
     emit ChangedOnDisk();
   }
 }
 
 bool DeviceListFile::MergeFromDisk(QString* why) {
   vel::DeviceList onDisk;
-  std::string error;
-  if (!onDisk.Load(path_.toStdString(), &error)) {
-    *why = Qs(error);
-    return false;
-  }
-  const auto merged = vel::MergeDeviceRows(base_, list_.Rows(), onDisk.Rows());
-  if (!vel::ReplaceRows(list_, merged, &error)) {
-    *why = Qs(error);
+  vel::Result done = onDisk.Load(path_.toStdString());
+  if (done)
+    done = vel::ReplaceRows(list_, vel::MergeDeviceRows(base_, list_.Rows(), onDisk.Rows()));
+  if (!done) {
+    *why = Qs(done.error());
     return false;
   }
   base_ = onDisk.Rows();
@@ -71,29 +67,27 @@ void DeviceListFile::Save() {
   if (saver_.joinable()) saver_.join();
   std::vector<vel::DeviceEntry> sent = list_.Rows();
   saver_ = std::thread([this, path = path_.toStdString(), base = base_, sent]() mutable {
-    vel::MergedSave save = vel::SaveMergedList(path, base, sent);
+    auto saved = vel::SaveMergedList(path, base, sent);
     QMetaObject::invokeMethod(
-        this,
-        [this, save = std::move(save), sent = std::move(sent)] {
-          Finish(save.ok, Qs(save.error), save.rows, sent);
-        },
+        this, [this, saved = std::move(saved), sent = std::move(sent)] { Finish(saved, sent); },
         Qt::QueuedConnection);
   });
 }
 
-void DeviceListFile::Finish(bool ok, const QString& error,
-                            const std::vector<vel::DeviceEntry>& written,
+void DeviceListFile::Finish(const vel::Expected<std::vector<vel::DeviceEntry>>& saved,
                             const std::vector<vel::DeviceEntry>& sent) {
   saving_ = false;
-  if (ok) {
+  QString error = Qs(saved.error());
+  if (saved) {
     // Edits made while the save ran stay edits; the rows the file gained join the list.
-    std::string replaceError;
-    vel::ReplaceRows(list_, vel::MergeDeviceRows(sent, list_.Rows(), written), &replaceError);
-    base_ = written;
+    const vel::Result joined =
+        vel::ReplaceRows(list_, vel::MergeDeviceRows(sent, list_.Rows(), *saved));
+    base_ = *saved;
     refused_ = false;
+    if (!joined) error = Qs(joined.error());
   }
   Watch();
-  emit Saved(ok, error);
+  emit Saved(saved.ok(), error);
 }
 
 }  // namespace zandorui

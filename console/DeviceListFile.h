@@ -40,7 +40,7 @@ class DeviceListFile : public QObject {
  private:
   void Watch();
   void Look();
-  void Finish(bool ok, const QString& error, const std::vector<vel::DeviceEntry>& written,
+  void Finish(const vel::Expected<std::vector<vel::DeviceEntry>>& saved,
               const std::vector<vel::DeviceEntry>& sent);
 
   QString path_;

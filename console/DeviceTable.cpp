@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QScrollBar>
 
-#include "../app/AppStyle.h"
+#include "../widgets/AppStyle.h"
 #include "CellEditors.h"
 #include "common/Strings.h"
 #include "link/KeyText.h"
@@ -197,22 +197,20 @@ void DeviceTable::NextCell() {
 }
 
 void DeviceTable::Store(int row, int column, const QString& text) {
-  std::string error;
   // A row that could never reach a device is refused with its reason: the address alone is
   // judged in the address cell (its port resets when opened), the whole row in the Port cell.
   if (column == kAddressColumn || column == kPortColumn) {
     vel::DeviceEntry candidate = list_.Row(static_cast<std::size_t>(row));
     (column == kAddressColumn ? candidate.address : candidate.port) = text.toStdString();
     if (column == kAddressColumn) candidate.port = candidate.IsSerial() ? "1" : "3000";
-    if (!vel::IsUsableRow(candidate, &error)) {
-      Show(Qs(error));
+    if (const vel::Result usable = vel::IsUsableRow(candidate); !usable) {
+      Show(Qs(usable.error()));
       return;
     }
   }
-  if (!list_.SetCell(static_cast<std::size_t>(row), static_cast<vel::DeviceColumn>(column),
-                     text.toStdString(), &error)) {
-    Show(Qs(error));
-  }
+  const vel::Result set = list_.SetCell(static_cast<std::size_t>(row),
+                                        static_cast<vel::DeviceColumn>(column), text.toStdString());
+  if (!set) Show(Qs(set.error()));
 }
 
 void DeviceTable::Show(const QString& message) {

@@ -12,7 +12,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "../app/AppStyle.h"
+#include "../widgets/AppStyle.h"
 
 namespace zandorui {
 

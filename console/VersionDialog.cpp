@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "../app/AppStyle.h"
+#include "../widgets/AppStyle.h"
 #include "common/Strings.h"
 #include "image/VersionText.h"
 

@@ -36,20 +36,20 @@ int main(int argc, char** argv) {
   bool clean = true;       // the simulated device took every exchange
   for (std::size_t a = 0; a < DeviceScenarios().size(); ++a) {
     const DeviceScenario& scenario = DeviceScenarios()[a];
-    const bool isUpdate = scenario.action == vel::kActionUpdate;
+    const bool isUpdate = scenario.action == vel::Action::kUpdate;
     for (std::uint32_t faults = 0; faults < (isUpdate ? 4u : 1u); ++faults) {
       const Recording r = RecordScenario(scenario, faults);
       const std::string name =
           isUpdate ? scenario.name + "-faults" + std::to_string(faults) : scenario.name;
       std::printf("%-28s status %d, %zu script bytes, transfer from %zu\n", name.c_str(),
-                  r.statusCode, r.script.size(), r.workerStart);
+                  r.statusCode, r.script.size(), r.transferStart);
       for (const std::string& v : r.violations) {
         std::fprintf(stderr, "%s: protocol violation: %s\n", name.c_str(), v.c_str());
         clean = false;
       }
       if (faults < 2) WriteSeed(root / "device-reply" / name, a, r.script.begin(), r.script.end());
       if (isUpdate) {
-        WriteSeed(root / "transfer-reply" / name, update, r.script.begin() + r.workerStart,
+        WriteSeed(root / "transfer-reply" / name, update, r.script.begin() + r.transferStart,
                   r.script.end());
       }
     }

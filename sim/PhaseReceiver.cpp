@@ -21,8 +21,9 @@ std::string Hex4(int value) {
 
 }  // namespace
 
-PhaseReceiver::PhaseReceiver(const PhaseRule& rule, std::map<int, Segment>* memory)
-    : rule_(rule), size_(SizeOf(rule.layout)), memory_(memory) {}
+PhaseReceiver::PhaseReceiver(const PhaseRule& rule, std::map<int, Segment>* memory,
+                             std::map<int, Segment>* kept)
+    : rule_(rule), size_(SizeOf(rule.layout)), memory_(memory), kept_(kept) {}
 
 int PhaseReceiver::SegmentIndexOf(int segment) const {
   const auto it = std::find(rule_.segments.begin(), rule_.segments.end(), segment);
@@ -195,10 +196,13 @@ PhaseReceiver::BlockEnd PhaseReceiver::EndOfBlock(std::uint8_t injected) {
     return end;
   }
   const int segment = rule_.segments[static_cast<std::size_t>(place.segmentIndex)];
-  auto [it, added] = memory_->try_emplace(segment);
-  if (added) it->second.fill(0xFF);
-  std::copy(pending_.begin(), pending_.end(),
-            it->second.begin() + static_cast<std::ptrdiff_t>(place.block) * size_.blockBytes);
+  for (std::map<int, Segment>* memory : {memory_, kept_}) {
+    if (memory == nullptr) continue;
+    auto [it, added] = memory->try_emplace(segment);
+    if (added) it->second.fill(0xFF);
+    std::copy(pending_.begin(), pending_.end(),
+              it->second.begin() + static_cast<std::ptrdiff_t>(place.block) * size_.blockBytes);
+  }
   ++programmed_;
   failed_.reset();
   next_ = Place{place.segmentIndex, place.block + 1};

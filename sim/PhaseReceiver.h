@@ -19,7 +19,10 @@ using Segment = std::array<std::uint8_t, 0x10000>;
 // an empty text when it is in order.
 class PhaseReceiver {
  public:
-  PhaseReceiver(const PhaseRule& rule, std::map<int, Segment>* memory);
+  // Programmed blocks go into `memory` and, when given, also into `kept` (the device's memory
+  // that outlives this phase).
+  PhaseReceiver(const PhaseRule& rule, std::map<int, Segment>* memory,
+                std::map<int, Segment>* kept = nullptr);
 
   std::string BlockId(const std::uint8_t* frame);
   std::string Record(const std::uint8_t* frame);
@@ -58,6 +61,7 @@ class PhaseReceiver {
   PhaseRule rule_;
   LayoutSize size_;
   std::map<int, Segment>* memory_;
+  std::map<int, Segment>* kept_;
 
   // Where the walk stands: the block after the last one programmed, and a failed block that
   // must come again (with its result).

@@ -151,4 +151,9 @@ bool SimChannel::StartCipher(const std::string& key) {
   return true;
 }
 
+void SimChannel::DiscardUntilQuiet(int quietMs) {
+  while (!closed_ && !stop_ && ReadByteFor(quietMs) >= 0) {
+  }
+}
+
 }  // namespace sim

@@ -29,6 +29,9 @@ class SimChannel {
   // Starts the enciphered stream with a key; the first 16 bytes read are the IV.
   bool StartCipher(const std::string& key);
   bool Closed() const { return closed_; }
+  bool IsPty() const { return isPty_; }
+  // Reads and drops whatever arrives until nothing has for `quietMs` (or the link closed).
+  void DiscardUntilQuiet(int quietMs);
   // Accounts the wire time of bytes that arrived (pacing).
   void PaceReceived(int n);
   long long BytesIn() const { return bytesIn_; }

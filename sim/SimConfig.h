@@ -46,6 +46,10 @@ struct SimFaults {
   bool noRegionAck = false;      // never confirm a region after its run frame
   bool noHandOver = false;       // never hand over to the next unit after a unit's run frame
   std::set<int> repeatLines;     // text lines (from 0) the device asks for again, once each
+  int powerCutAtFrame = 0;       // the power fails when this transfer frame (from 1) arrives
+  // After the cut, a serial line's device hears nothing until the line was quiet this long:
+  // longer than the host's read time-out, so that it comes back once the host gave up.
+  int restartQuietMs = 1500;
 };
 
 struct SimConfig {
@@ -64,6 +68,7 @@ struct SimConfig {
   int answerDelayMs = 0;       // before every answer
   int baud = 0;                // pace the line: 10 bits a byte, both directions
   SimFaults faults;
+  std::string stateFile;  // keeps what the device holds across restarts (empty: nothing kept)
 };
 
 }  // namespace sim

@@ -6,6 +6,7 @@
 #include <set>
 #include <thread>
 
+#include "common/AtomicFile.h"
 #include "engine/Protocol.h"
 
 namespace sim {
@@ -438,6 +439,7 @@ class SimDevice::Session {
     if (first == kUnitSelectStart) return UnitSelectInTransfer(frame.data());
     const int length = 1 + rest;
     frameNumber_ = d_.Count(&d_.frames_);
+    if (d_.PowerFailsAt(frameNumber_)) return false;  // the frame is lost with the power
     const SimFaults& f = Config().faults;
     if (f.disconnectAtFrame >= 0 && frameNumber_ >= f.disconnectAtFrame) return false;
     if (f.silenceFromFrame >= 0 && frameNumber_ >= f.silenceFromFrame) silent_ = true;
@@ -499,7 +501,8 @@ class SimDevice::Session {
     std::lock_guard<std::mutex> lock(d_.mutex_);
     d_.programmed_.push_back(ProgrammedUnit{kindCode_, {}, false, 0});
     unitIndex_ = static_cast<int>(d_.programmed_.size()) - 1;
-    receiver_.emplace(stage.phase, &d_.programmed_[static_cast<std::size_t>(unitIndex_)].segments);
+    receiver_.emplace(stage.phase, &d_.programmed_[static_cast<std::size_t>(unitIndex_)].segments,
+                      &d_.memory_[MemoryArea{kindCode_, stage_}]);
     return true;
   }
 
@@ -568,6 +571,7 @@ class SimDevice::Session {
           receiver_->BlocksProgrammed();
     }
     if (!end.violation.empty()) Violation(end.violation);
+    if (end.result == p::kBlockProgrammed && !end.repeated) d_.KeepState();
     if (end.result == 0) {
       Answer(p::kAskAgain);
       return true;
@@ -701,7 +705,44 @@ void SimDevice::OnViolation(std::function<void(const std::string&)> report) {
 
 void SimDevice::Serve(SimChannel& channel) {
   if (!config_.key.empty() && !channel.StartCipher(config_.key)) return;
+  const bool cutBefore = PowerWasCut();
   Session(*this, channel).Run();
+  // A serial line stays: the restarting device hears nothing until the host has given up.
+  if (!cutBefore && PowerWasCut() && channel.IsPty())
+    channel.DiscardUntilQuiet(config_.faults.restartQuietMs);
+}
+
+void SimDevice::Restore(DeviceMemory memory) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  memory_ = std::move(memory);
+}
+
+DeviceMemory SimDevice::Memory() const { return Locked(memory_); }
+
+bool SimDevice::PowerWasCut() const { return Locked(powerCut_); }
+
+std::string SimDevice::StateError() const { return Locked(stateError_); }
+
+bool SimDevice::PowerFailsAt(int frameNumber) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (powerCut_ || frameNumber + 1 != config_.faults.powerCutAtFrame) return false;
+    powerCut_ = true;
+  }
+  KeepState();
+  return true;
+}
+
+void SimDevice::KeepState() {
+  if (config_.stateFile.empty()) return;
+  std::string text;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    text = FormatSimState(SimState{config_.units, config_.serialNumber, memory_});
+  }
+  const vel::Result written = vel::WriteFileAtomically(config_.stateFile, text, 0644);
+  std::lock_guard<std::mutex> lock(mutex_);
+  stateError_ = written.error();
 }
 
 void SimDevice::Violation(const std::string& what) {

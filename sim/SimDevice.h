@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "PhaseReceiver.h"
+#include "Responder.h"
 #include "SimChannel.h"
 #include "SimConfig.h"
 #include "SimProfile.h"
+#include "SimState.h"
 
 namespace sim {
 
@@ -32,13 +34,24 @@ struct ProgrammedUnit {
 // run and closing frames. A block is programmed only when its result is success. Anything the
 // family does not take is a protocol violation: the device answers as a device would (no
 // acknowledgement, or an error result) and records what was wrong.
-class SimDevice {
+class SimDevice final : public Responder {
  public:
   explicit SimDevice(SimConfig config);
-  ~SimDevice();
+  ~SimDevice() override;
 
-  // Serves one connection until it closes or a stop is requested.
-  void Serve(SimChannel& channel);
+  // Serves one connection until it closes, a stop is requested or the power fails.
+  void Serve(SimChannel& channel) override;
+  // Starts with what a state file kept: its memory (its units and serial number are the
+  // configuration's, set before the device is made).
+  void Restore(DeviceMemory memory);
+  // The programmed memory, as a power cut or a restart leaves it.
+  DeviceMemory Memory() const;
+  // Whether the power cut has happened.
+  bool PowerWasCut() const;
+  // Why the state file could not be written the last time, or empty.
+  std::string StateError() const;
+  // Writes the state file (when there is one) with what the device holds now.
+  void KeepState();
   // Called with each violation as it is seen ("WHAT (frame N)"), on the serving thread.
   void OnViolation(std::function<void(const std::string&)> report);
 
@@ -67,6 +80,8 @@ class SimDevice {
   // Adds one to a counter of the records; its value before.
   int Count(int* counter);
   bool Roll(double probability);
+  // Whether the power fails at transfer frame `frameNumber` (from 0); true once.
+  bool PowerFailsAt(int frameNumber);
 
   SimConfig config_;
   std::vector<Plan> plans_;
@@ -74,6 +89,9 @@ class SimDevice {
   std::function<void(const std::string&)> report_;
   mutable std::mutex mutex_;               // guards the records below, read by other threads
   std::deque<ProgrammedUnit> programmed_;  // deque: a phase keeps its unit's address
+  DeviceMemory memory_;                    // what every connection programmed
+  bool powerCut_ = false;
+  std::string stateError_;
   std::vector<std::string> violations_;
   std::vector<std::uint8_t> idleBytes_;
   int frames_ = 0;

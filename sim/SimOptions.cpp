@@ -9,6 +9,7 @@ namespace sim {
 
 const char* const kSimUsage =
     "usage: zandor-sim (--tcp HOST:PORT | --pty) [options]\n"
+    "       zandor-sim --replay FILE (--tcp HOST:PORT | --pty)\n"
     "Device:\n"
     "  --family NAME                      a device of one family: matrix, multi, kesta128,\n"
     "                                     dravik, dravik-ypc, dravik-ypk, dravik-ypa, station,\n"
@@ -35,6 +36,16 @@ const char* const kSimUsage =
     "  --bad-info-blocks N                the first N information blocks have a wrong checksum\n"
     "  --reject-checksum  --no-loader-reply  --no-echo  --no-region-ack  --no-hand-over\n"
     "  --repeat-line N                    ask for text line N (from 0) again, once\n"
+    "  --power-cut-at FRAME               the power fails when transfer frame FRAME (from 1)\n"
+    "                                     arrives: the line drops and the device restarts\n"
+    "                                     with what it had programmed\n"
+    "State:\n"
+    "  --state FILE                       keep the units, serial number and programmed memory\n"
+    "                                     in FILE across restarts (read at start if present)\n"
+    "Replay:\n"
+    "  --replay FILE                      play the device's side of a session record (zandor\n"
+    "                                     --record) in strict order; a host byte that differs\n"
+    "                                     from the record is a protocol violation\n"
     "Output:\n"
     "  --record FILE                      write what was programmed, and every protocol\n"
     "                                     violation, when the simulator stops\n"
@@ -63,6 +74,32 @@ bool Number(const std::string& text, long long low, long long high, long long* o
 }
 
 }  // namespace
+
+std::optional<SimUnit> ParseUnitText(const std::string& text, std::string* error) {
+  const auto parts = Split(text, ',');
+  if (parts.size() < 3) {
+    *error = "a unit is TYPE,HW,FW[,KIND[,AUX...]]";
+    return std::nullopt;
+  }
+  SimUnit unit{0, parts[0], parts[1], parts[2], {}};
+  long long kind = 0;
+  if (parts.size() > 3) {
+    if (!Number(parts[3], 0, 3, &kind)) {
+      *error = "a unit kind is 0 to 3";
+      return std::nullopt;
+    }
+    unit.kind = static_cast<std::uint8_t>(kind);
+  }
+  for (std::size_t k = 4; k < parts.size(); ++k) unit.auxiliary.push_back(parts[k]);
+  return unit;
+}
+
+std::string UnitText(const SimUnit& unit) {
+  std::string text =
+      unit.typeCode + "," + unit.hardware + "," + unit.firmware + "," + std::to_string(unit.kind);
+  for (const std::string& aux : unit.auxiliary) text += "," + aux;
+  return text;
+}
 
 bool ApplyFamily(const std::string& name, SimConfig* config) {
   const auto single = [config](const std::string& type, const std::string& hw) {
@@ -146,15 +183,10 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
       } else if (w == "--family") {
         if (!ApplyFamily(*v, &options.config)) return fail("unknown family " + *v);
       } else if (w == "--unit") {
-        const auto parts = Split(*v, ',');
-        if (parts.size() < 3) return fail("--unit takes TYPE,HW,FW[,KIND[,AUX...]]");
-        SimUnit unit{0, parts[0], parts[1], parts[2], {}};
-        if (parts.size() > 3) {
-          if (!Number(parts[3], 0, 3, &n)) return fail("a unit kind is 0 to 3");
-          unit.kind = static_cast<std::uint8_t>(n);
-        }
-        for (std::size_t k = 4; k < parts.size(); ++k) unit.auxiliary.push_back(parts[k]);
-        units.push_back(unit);
+        std::string problem;
+        const auto unit = ParseUnitText(*v, &problem);
+        if (!unit) return fail(problem);
+        units.push_back(*unit);
       } else if (w == "--reply") {
         if (!Number(*v, 0xC3, 0xCA, &n, 16)) return fail("--reply takes C3 to CA");
         options.config.singleUnitReply = static_cast<std::uint8_t>(n);
@@ -233,6 +265,16 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
         options.config.faults.blockResults[static_cast<int>(n)] = static_cast<std::uint8_t>(code);
       } else if (w == "--record") {
         options.recordFile = *v;
+      } else if (w == "--replay") {
+        options.replayFile = *v;
+      } else if (w == "--state") {
+        options.config.stateFile = *v;
+      } else if (w == "--power-cut-at") {
+        if (!Number(*v, 1, 100000000, &n)) {
+          return fail("--power-cut-at takes a transfer frame from 1 (frame " + *v +
+                      " is not one: a cut before the first frame cuts nothing)");
+        }
+        options.config.faults.powerCutAtFrame = static_cast<int>(n);
       } else {
         return fail("unknown option " + w);
       }
@@ -240,6 +282,10 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
   }
   if (!units.empty()) options.config.units = units;
   if (options.pty == !options.tcp.empty()) return fail("give exactly one of --tcp and --pty");
+  if (!options.replayFile.empty() &&
+      (!options.config.stateFile.empty() || options.config.faults.powerCutAtFrame > 0)) {
+    return fail("--replay plays a record back; --state and --power-cut-at go with a device");
+  }
   return options;
 }
 

@@ -63,7 +63,7 @@ void SimServer::ServeTcp() {
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     SimChannel channel(fd, false, config_.baud, stop_);
-    device_.Serve(channel);
+    responder_->Serve(channel);
     bytesExchanged_ += channel.BytesIn() + channel.BytesOut();
     ::close(fd);
   }
@@ -71,7 +71,7 @@ void SimServer::ServeTcp() {
 
 void SimServer::ServePty() {
   SimChannel channel(ptyMaster_, true, config_.baud, stop_);
-  while (!stop_ && !channel.Closed()) device_.Serve(channel);
+  while (!stop_ && !channel.Closed()) responder_->Serve(channel);
   bytesExchanged_ += channel.BytesIn() + channel.BytesOut();
 }
 

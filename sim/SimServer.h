@@ -25,6 +25,8 @@ class SimServer {
   void Stop();
 
   SimDevice& Device() { return device_; }
+  // Serves connections with `responder` instead of the device (before a Start).
+  void ServeBy(Responder& responder) { responder_ = &responder; }
   // Bytes that crossed the link in both directions, over every finished connection.
   long long BytesExchanged() const { return bytesExchanged_; }
 
@@ -34,6 +36,7 @@ class SimServer {
 
   SimConfig config_;
   SimDevice device_;
+  Responder* responder_ = &device_;
   int listener_ = -1;
   int ptyMaster_ = -1;
   int ptySlaveKeeper_ = -1;

@@ -1,13 +1,19 @@
 // zandor-sim: a simulated device for trying the tool without hardware.
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <thread>
 
+#include "SessionReplay.h"
 #include "SimOptions.h"
 #include "SimServer.h"
 #include "common/AtomicFile.h"
+#include "link/SessionRecord.h"
 
 namespace {
 
@@ -31,12 +37,58 @@ std::string RecordText(const std::vector<sim::ProgrammedUnit>& units,
   return out.str();
 }
 
+constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;  // a record or state file
+
+// The whole of a regular file of at most kMaxInputBytes; nothing, with *error set, otherwise.
+std::optional<std::string> ReadInput(const std::string& path, std::string* error) {
+  std::error_code code;
+  if (!std::filesystem::is_regular_file(path, code)) {
+    *error = "not a regular file";
+    return std::nullopt;
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string text;
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxInputBytes) {
+      *error = "larger than this program reads";
+      return std::nullopt;
+    }
+  }
+  if (in.bad()) {
+    *error = "cannot be read";
+    return std::nullopt;
+  }
+  return text;
+}
+
+// Takes the units, serial number and memory a state file kept into the device's configuration;
+// false (with *error set) when the file is there but not a state file. A missing file is a device
+// that starts afresh.
+bool RestoreState(sim::SimConfig* config, sim::DeviceMemory* memory, std::string* error) {
+  std::error_code code;
+  if (!std::filesystem::exists(config->stateFile, code)) return true;
+  const auto text = ReadInput(config->stateFile, error);
+  if (!text) return false;
+  auto state = sim::ParseSimState(*text, error);
+  if (!state) return false;
+  config->units = state->units;
+  config->serialNumber = state->serialNumber;
+  *memory = std::move(state->memory);
+  return true;
+}
+
+void TellViolation(const std::string& what) {
+  std::cerr << "protocol violation: " << what << std::endl;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string error;
   bool help = false;
-  const auto options =
+  auto options =
       sim::ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), &error, &help);
   if (!options) {
     if (help) {
@@ -49,10 +101,36 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGPIPE, SIG_IGN);
+  sim::DeviceMemory memory;
+  if (!options->config.stateFile.empty() && !RestoreState(&options->config, &memory, &error)) {
+    std::cerr << "zandor-sim: " << options->config.stateFile << ": " << error << "\n";
+    return 2;
+  }
+  std::unique_ptr<sim::SessionReplay> replay;
+  if (!options->replayFile.empty()) {
+    const auto text = ReadInput(options->replayFile, &error);
+    const auto record = text ? vel::ParseSession(*text, &error) : std::nullopt;
+    if (!record) {
+      std::cerr << "zandor-sim: " << options->replayFile << ": " << error << "\n";
+      return 2;
+    }
+    replay = std::make_unique<sim::SessionReplay>(record->events, options->config.key);
+  }
   sim::SimServer server(options->config);
+  server.Device().Restore(std::move(memory));
+  server.Device().KeepState();
+  if (!server.Device().StateError().empty()) {
+    std::cerr << "zandor-sim: cannot write " << options->config.stateFile << ": "
+              << server.Device().StateError() << "\n";
+    return 3;
+  }
   // Each violation is told as it is seen; the serving thread is the only writer of stderr then.
-  server.Device().OnViolation(
-      [](const std::string& what) { std::cerr << "protocol violation: " << what << std::endl; });
+  if (replay) {
+    replay->OnViolation(TellViolation);
+    server.ServeBy(*replay);
+  } else {
+    server.Device().OnViolation(TellViolation);
+  }
   if (options->pty) {
     const std::string path = server.StartPty();
     if (path.empty()) {
@@ -74,17 +152,27 @@ int main(int argc, char** argv) {
   }
   while (stopRequested == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   server.Stop();
-  const auto violations = server.Device().Violations();
+  auto violations = replay ? replay->Violations() : server.Device().Violations();
+  if (replay && !replay->Unplayed().empty()) {
+    violations.push_back(replay->Unplayed());
+    TellViolation(violations.back());
+  }
   if (!violations.empty()) {
     std::cerr << "zandor-sim: " << violations.size() << " protocol violation(s)\n";
   }
   if (!options->recordFile.empty()) {
-    if (!vel::WriteFileAtomically(options->recordFile,
-                                  RecordText(server.Device().Programmed(), violations), 0644,
-                                  &error)) {
-      std::cerr << "zandor-sim: cannot write " << options->recordFile << ": " << error << "\n";
+    const vel::Result written = vel::WriteFileAtomically(
+        options->recordFile, RecordText(server.Device().Programmed(), violations), 0644);
+    if (!written) {
+      std::cerr << "zandor-sim: cannot write " << options->recordFile << ": " << written.error()
+                << "\n";
       return 3;
     }
+  }
+  if (!server.Device().StateError().empty()) {
+    std::cerr << "zandor-sim: cannot write " << options->config.stateFile << ": "
+              << server.Device().StateError() << "\n";
+    return 3;
   }
   return violations.empty() ? 0 : 1;
 }

@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 #include <optional>
 
-#include "../app/AppStyle.h"
+#include "../widgets/AppStyle.h"
 #include "common/Strings.h"
 
 namespace zandorui {

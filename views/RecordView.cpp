@@ -14,7 +14,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "../app/AppStyle.h"
+#include "../widgets/AppStyle.h"
 
 namespace zandorui {
 

@@ -79,15 +79,8 @@ int ScriptedPeer::Read(std::uint8_t* buffer, int count, int) {
 
 bool ScriptedPeer::ReadableNow() { return pos_ < size_ && (data_[pos_++] & 1) != 0; }
 
-void RecordingPeer::NoteThread() {
-  if (workerStart_ == SIZE_MAX && std::this_thread::get_id() != first_) {
-    workerStart_ = script_.size();
-  }
-}
-
 int RecordingPeer::Read(std::uint8_t* buffer, int count, int limitMs) {
   if (count <= 0) return 0;  // no answer taken, as ScriptedPeer takes none
-  NoteThread();
   count = std::min(count, kMaxAnswer);
   const int waitMs = limitMs >= 0 ? std::min(limitMs, kRecordWaitMs) : kRecordWaitMs;
   const int got = vel::testing::ReceiveWithin(fd_, buffer, count, waitMs);
@@ -101,7 +94,6 @@ int RecordingPeer::Write(const std::uint8_t* buffer, int count) {
 }
 
 bool RecordingPeer::ReadableNow() {
-  NoteThread();
   pollfd p{fd_, POLLIN, 0};
   const bool readable = poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
   script_.push_back(readable ? 1 : 0);
@@ -118,11 +110,11 @@ const std::vector<DeviceScenario>& DeviceScenarios() {
       name.erase(
           std::remove_if(name.begin(), name.end(), [](char c) { return c == '(' || c == ')'; }),
           name.end());
-      all.push_back({name + "-update", f, vel::kActionUpdate});
+      all.push_back({name + "-update", f, vel::Action::kUpdate});
       // A check identifies; the families woken by a byte of their own answer no identification.
       sim::SimConfig config;
       sim::ApplyFamily(families[f].family, &config);
-      if (!config.protocols.empty()) all.push_back({name + "-check", f, vel::kActionCheck});
+      if (!config.protocols.empty()) all.push_back({name + "-check", f, vel::Action::kCheck});
     }
     return all;
   }();
@@ -133,7 +125,7 @@ const std::vector<DeviceScenario>& UpdateScenarios() {
   static const std::vector<DeviceScenario> updates = [] {
     std::vector<DeviceScenario> out;
     for (const auto& s : DeviceScenarios()) {
-      if (s.action == vel::kActionUpdate) out.push_back(s);
+      if (s.action == vel::Action::kUpdate) out.push_back(s);
     }
     return out;
   }();
@@ -147,22 +139,19 @@ int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer, OperatorCho
   engine.doc.SetSerialNumberOptional(choices.serialNumberOptional);
   vel::ConsoleState& state = engine.console.State();
   state.cancel.Clear();
-  state.completion.Reset();
-  const bool check = scenario.action == vel::kActionCheck;
+  const bool check = scenario.action == vel::Action::kCheck;
   state.statusCode = check ? vel::status::kCheckNoAnswer : vel::ids::kUpdateFailed;
   // Every run starts from the file as stored (an update writes the serial number into it).
   Require(engine.doc.OnOpenDocument(engine.path).ok());
   const bool tcp = vel::testing::SoakFamilies()[scenario.family].tcp;
   engine.doc.SetLinkKind(tcp ? vel::LinkKind::kTcp : vel::LinkKind::kSerial);
   engine.doc.Link().AttachPeer(&peer);
-  engine.doc.DispatchUpdate(scenario.action);
-  engine.doc.WaitForWorker();
+  const int status = engine.doc.DispatchUpdate(scenario.action);
   engine.doc.Link().AttachPeer(nullptr);
   const vel::DeviceIdentity& identity = engine.doc.Identity();
   Require(identity.unitCount <= vel::kMaxUnits);
   Require(identity.auxiliaryCount <= vel::kAuxiliaryVersionCount);
-  Require(state.completion.IsSet());  // every path ends by signalling its end
-  return state.statusCode;
+  return status;
 }
 
 Recording RecordScenario(const DeviceScenario& scenario, std::uint32_t faultSeed) {
@@ -179,7 +168,7 @@ Recording RecordScenario(const DeviceScenario& scenario, std::uint32_t faultSeed
     RecordingPeer peer(serving.EngineEnd());
     recording.statusCode = RunScenario(scenario, peer);
     recording.script = peer.Script();
-    recording.workerStart = std::min(peer.WorkerStart(), recording.script.size());
+    recording.transferStart = std::min(peer.TransferStart(), recording.script.size());
   }
   recording.violations = device.Violations();
   return recording;

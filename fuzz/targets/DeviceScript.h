@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "engine/EngineTiming.h"
 #include "link/DeviceLink.h"
 
 namespace zandor::fuzz {
@@ -40,19 +40,19 @@ class RecordingPeer final : public vel::LinkPeer {
   int Read(std::uint8_t* buffer, int count, int limitMs) override;
   int Write(const std::uint8_t* buffer, int count) override;
   bool ReadableNow() override;
+  void ProcedureBegins() override {
+    if (transferStart_ == SIZE_MAX) transferStart_ = script_.size();
+  }
 
-  // The script so far, and where the first answer given to another thread than the one that
-  // started the recording begins (the transfer worker), or the script's end.
+  // The script so far, and where the transfer procedure's first answer begins (the script's
+  // end when no procedure began).
   const std::vector<std::uint8_t>& Script() const { return script_; }
-  std::size_t WorkerStart() const { return workerStart_; }
+  std::size_t TransferStart() const { return transferStart_; }
 
  private:
-  void NoteThread();
-
   int fd_;
   std::vector<std::uint8_t> script_;
-  std::thread::id first_ = std::this_thread::get_id();
-  std::size_t workerStart_ = SIZE_MAX;
+  std::size_t transferStart_ = SIZE_MAX;
 };
 
 // One way into the engine: a family's firmware file, its simulated device, the action and the
@@ -60,7 +60,7 @@ class RecordingPeer final : public vel::LinkPeer {
 struct DeviceScenario {
   std::string name;  // e.g. "T12-update"
   std::size_t family;
-  int action;  // vel::kActionUpdate or vel::kActionCheck
+  vel::Action action;  // kUpdate or kCheck
 };
 
 const std::vector<DeviceScenario>& DeviceScenarios();
@@ -91,7 +91,7 @@ int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer, OperatorCho
 // the script of the device's answers.
 struct Recording {
   std::vector<std::uint8_t> script;
-  std::size_t workerStart = 0;
+  std::size_t transferStart = 0;
   int statusCode = 0;
   std::vector<std::string> violations;  // what the simulated device did not take
 };

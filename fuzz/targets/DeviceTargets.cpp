@@ -30,7 +30,7 @@ int TransferReplyTarget(const std::uint8_t* data, std::size_t size) {
   auto& script = identifications[scenario.family];
   if (script.empty()) {
     const Recording recording = RecordScenario(scenario, 0);
-    script.assign(recording.script.begin(), recording.script.begin() + recording.workerStart);
+    script.assign(recording.script.begin(), recording.script.begin() + recording.transferStart);
   }
   std::vector<std::uint8_t> whole = script;
   whole.insert(whole.end(), data + 1, data + size);

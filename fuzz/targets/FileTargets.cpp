@@ -1,11 +1,12 @@
-// The stored files and texts the program reads: device lists, firmware files, metadata items and
-// the COM port mapping file.
+// The stored files and texts the program reads: device lists, firmware files, metadata items,
+// the COM port mapping file and walk reports.
 #include <algorithm>
 #include <string>
 
 #include "FuzzTargets.h"
 #include "devices/DeviceList.h"
 #include "devices/DeviceWalks.h"
+#include "devices/WalkReport.h"
 #include "engine/DeviceTypes.h"
 #include "image/HexFileLoader.h"
 #include "image/Metadata.h"
@@ -28,12 +29,11 @@ int DeviceListTarget(const std::uint8_t* data, std::size_t size) {
   // What a walk and the editor make of each row: its link, and its cells typed in again.
   vel::DeviceList list;
   for (const vel::DeviceEntry& row : rows) {
-    std::string problem;
-    const bool usable = vel::IsUsableRow(row, &problem);
-    const auto target = vel::TargetForRow(row, &problem);
+    const bool usable = vel::IsUsableRow(row).ok();
+    const auto target = vel::TargetForRow(row);
     // A usable serial row reaches its port, unless the file never held the port (it ended
     // inside the row): such a row never becomes COM1.
-    Require(!usable || !row.IsSerial() || target.has_value() || row.missingCells != 0);
+    Require(!usable || !row.IsSerial() || target.ok() || row.missingCells != 0);
     (void)vel::LinkOfRow(row);
     const std::size_t index = list.AddDevice();
     const std::pair<vel::DeviceColumn, const std::string*> cells[] = {
@@ -42,7 +42,7 @@ int DeviceListTarget(const std::uint8_t* data, std::size_t size) {
         {vel::DeviceColumn::kPort, &row.port},
         {vel::DeviceColumn::kKey, &row.key},
         {vel::DeviceColumn::kStatus, &row.status}};
-    for (const auto& [column, text] : cells) list.SetCell(index, column, *text, &problem);
+    for (const auto& [column, text] : cells) (void)list.SetCell(index, column, *text);
     list.OpenPortCell(index);
     list.OpenKeyCell(index);
   }
@@ -105,6 +105,21 @@ int PortMapTarget(const std::uint8_t* data, std::size_t size) {
   Require(again.Entries() == map.Entries());
   for (const auto& [name, path] : map.Entries()) Require(map.Resolve(name) == path);
   (void)vel::PortNameMap::Parse(text).Resolve(std::string(text.substr(0, 8)));
+  return 0;
+}
+
+int WalkReportTarget(const std::uint8_t* data, std::size_t size) {
+  std::string error;
+  const auto lines =
+      vel::ReadReport(std::string_view(reinterpret_cast<const char*>(data), size), &error);
+  Require(lines.has_value() || !error.empty());
+  if (!lines) return 0;
+  // What was read writes out again, in either form, to a report that reads back line for line.
+  for (const std::string& written : {vel::ReportCsv(*lines), vel::ReportJson(*lines)}) {
+    const auto again = vel::ReadReport(written, &error);
+    Require(again.has_value() && again->size() == lines->size());
+    Require(vel::RowsToRetry(*again).size() == vel::RowsToRetry(*lines).size());
+  }
   return 0;
 }
 

@@ -15,6 +15,9 @@ const std::vector<FuzzTarget>& AllTargets() {
       {"TargetTextFuzz", TargetTextTarget},
       {"PortMapFuzz", PortMapTarget},
       {"JsonStringFuzz", JsonStringTarget},
+      {"SessionRecordFuzz", SessionRecordTarget},
+      {"SimStateFuzz", SimStateTarget},
+      {"WalkReportFuzz", WalkReportTarget},
   };
   return targets;
 }

@@ -31,5 +31,8 @@ int TransferReplyTarget(const std::uint8_t* data, std::size_t size);
 int TargetTextTarget(const std::uint8_t* data, std::size_t size);
 int PortMapTarget(const std::uint8_t* data, std::size_t size);
 int JsonStringTarget(const std::uint8_t* data, std::size_t size);
+int SessionRecordTarget(const std::uint8_t* data, std::size_t size);
+int SimStateTarget(const std::uint8_t* data, std::size_t size);
+int WalkReportTarget(const std::uint8_t* data, std::size_t size);
 
 }  // namespace zandor::fuzz

@@ -76,7 +76,7 @@ bool IsUtf8(std::string_view s) {
 
 // The text a JSON string literal stands for, or nothing when `literal` is not exactly one string
 // literal in well-formed UTF-8 (RFC 8259, with no lone surrogate escapes). Written apart from the
-// writer's own UTF-8 reading (cli/Utf8.h) on purpose: the check must not share its faults.
+// writer's own UTF-8 reading (common/Utf8.h) on purpose: the check must not share its faults.
 std::optional<std::string> DecodeJsonString(std::string_view literal) {
   if (literal.size() < 2 || literal.front() != '"' || literal.back() != '"') return std::nullopt;
   std::string out;
@@ -154,8 +154,7 @@ bool HoldsKeyLikeRun(std::string_view text) {
 
 int TargetTextTarget(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  std::string error;
-  const auto target = vel::ParseTarget(text, &error);
+  const auto target = vel::ParseTarget(text);
   // Nothing that looks like a key survives masking, wherever it stood.
   const std::string keyless = vel::MaskKeys(text);
   Require(!HoldsKeyLikeRun(keyless) && vel::MaskKeys(keyless) == keyless);
@@ -171,7 +170,7 @@ int TargetTextTarget(const std::uint8_t* data, std::size_t size) {
     // "<key>" itself.
     const std::string key = text.substr(portEnd + 1);
     const bool keyLooksMasked = std::string_view("<key>").starts_with(key);
-    Require(keyLooksMasked || error.find(text) == std::string::npos);
+    Require(keyLooksMasked || target.error().find(text) == std::string::npos);
   }
   if (target) {
     if (target->kind == vel::LinkKind::kTcp) {

@@ -11,6 +11,7 @@
 #include "devices/DeviceList.h"
 #include "support/CliRunner.h"
 #include "support/Files.h"
+#include "support/Ok.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
@@ -107,8 +108,7 @@ std::size_t AddRowsAtOnce(const std::vector<std::string>& paths, int rows,
   }
   for (std::thread& editor : editors) editor.join();
   vel::DeviceList loaded;
-  std::string error;
-  EXPECT_TRUE(loaded.Load(real, &error)) << error;
+  EXPECT_TRUE(Ok(loaded.Load(real)));
   return loaded.Count();
 }
 
@@ -191,8 +191,7 @@ TEST(DeviceListFile, WhatIsNotADeviceListIsRefusedAndKept) {
   // A save through the core never replaces it either.
   vel::DeviceList list;
   list.AddDevice();
-  std::string error;
-  EXPECT_FALSE(list.Save(dir.File("random.bin"), &error));
+  EXPECT_FALSE(list.Save(dir.File("random.bin")));
   EXPECT_EQ(ReadFile(dir.File("random.bin")), random);
 }
 

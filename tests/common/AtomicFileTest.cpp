@@ -7,6 +7,7 @@
 
 #include "common/AtomicFile.h"
 #include "support/Files.h"
+#include "support/Ok.h"
 #include "support/TempDir.h"
 
 namespace vel {
@@ -15,9 +16,8 @@ namespace {
 TEST(AtomicFile, ReplacesWholeFileWithTheGivenMode) {
   testing::TempDir dir;
   const std::string path = dir.File("list.txt");
-  std::string error;
-  ASSERT_TRUE(WriteFileAtomically(path, "old contents", 0600, &error)) << error;
-  ASSERT_TRUE(WriteFileAtomically(path, "new", 0600, &error)) << error;
+  ASSERT_TRUE(Ok(WriteFileAtomically(path, "old contents", 0600)));
+  ASSERT_TRUE(Ok(WriteFileAtomically(path, "new", 0600)));
   EXPECT_EQ(testing::ReadFile(path), "new");
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
@@ -30,9 +30,8 @@ TEST(AtomicFile, ReplacesWholeFileWithTheGivenMode) {
 
 TEST(AtomicFile, FailureLeavesTheOldFileAndSaysWhy) {
   testing::TempDir dir;
-  std::string error;
-  EXPECT_FALSE(WriteFileAtomically(dir.File("missing/sub/file"), "x", 0600, &error));
-  EXPECT_EQ(error, "No such file or directory");
+  EXPECT_EQ(WriteFileAtomically(dir.File("missing/sub/file"), "x", 0600).error(),
+            "No such file or directory");
 }
 
 }  // namespace

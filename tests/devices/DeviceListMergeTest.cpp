@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <fstream>
 
 #include "devices/DeviceListMerge.h"
+#include "support/Ok.h"
 #include "support/TempDir.h"
 
 namespace vel {
@@ -71,26 +73,44 @@ TEST(DeviceListMerge, IdenticalRowsAreCountedNotConfused) {
   EXPECT_FALSE(SameStoredRows({Row("N")}, {Row("N"), Row("N")}));
 }
 
+TEST(DeviceListMerge, RowsThatCannotBePutInPlaceLeaveTheListAsItWasAndSayWhy) {
+  DeviceList list;
+  ASSERT_TRUE(Ok(ReplaceRows(list, {Row("A"), Row("B")})));
+  EXPECT_EQ(Names(list.Rows()), (Names_{"A", "B"}));
+  EXPECT_NE(ReplaceRows(list, {Row("C!D")}).error().find("\"!\""), std::string::npos);
+  // Without a folder for its temporary file (TMPDIR names none), nothing is thrown.
+  const char* before = std::getenv("TMPDIR");
+  const std::string kept = before != nullptr ? before : "";
+  setenv("TMPDIR", "/no-such-folder-for-zandor", 1);
+  const Result refused = ReplaceRows(list, {Row("C")});
+  if (before != nullptr) {
+    setenv("TMPDIR", kept.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  EXPECT_NE(refused.error().find("temporary"), std::string::npos) << refused.error();
+  EXPECT_EQ(Names(list.Rows()), (Names_{"A", "B"}));
+}
+
 TEST(DeviceListMerge, ASaveMergesWithTheFileAndKeepsItsMode) {
   testing::TempDir dir;
   const std::string path = dir.File("KestaLST.txt");
-  std::string error;
   const std::vector<DeviceEntry> base{Row("A")};
   ASSERT_TRUE(WriteListForTest(path, base));
   ASSERT_EQ(chmod(path.c_str(), 0640), 0);
   // Another program added B after this window read the file; the window added C.
   DeviceList other;
-  ASSERT_TRUE(other.Load(path, &error));
+  ASSERT_TRUE(Ok(other.Load(path)));
   other.AddDevice();
-  ASSERT_TRUE(other.SetCell(1, DeviceColumn::kName, "B", &error));
+  ASSERT_TRUE(Ok(other.SetCell(1, DeviceColumn::kName, "B")));
   ASSERT_TRUE(WriteListForTest(path, other.Rows()));
   ASSERT_EQ(chmod(path.c_str(), 0640), 0);
 
-  const MergedSave save = SaveMergedList(path, base, {Row("A"), Row("C")});
-  ASSERT_TRUE(save.ok) << save.error;
-  EXPECT_EQ(Names(save.rows), (Names_{"A", "C", "B"}));
+  const auto save = SaveMergedList(path, base, {Row("A"), Row("C")});
+  ASSERT_TRUE(Ok(save));
+  EXPECT_EQ(Names(*save), (Names_{"A", "C", "B"}));
   DeviceList saved;
-  ASSERT_TRUE(saved.Load(path, &error));
+  ASSERT_TRUE(Ok(saved.Load(path)));
   EXPECT_EQ(Names(saved.Rows()), (Names_{"A", "C", "B"}));
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
@@ -98,14 +118,13 @@ TEST(DeviceListMerge, ASaveMergesWithTheFileAndKeepsItsMode) {
 
   // A new list is readable by its owner only; a file that is no list is left alone.
   const std::string fresh = dir.File("new.txt");
-  ASSERT_TRUE(SaveMergedList(fresh, {}, {Row("A")}).ok);
+  ASSERT_TRUE(Ok(SaveMergedList(fresh, {}, {Row("A")})));
   ASSERT_EQ(stat(fresh.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   const std::string binary = dir.File("binary.txt");
   std::ofstream(binary, std::ios::binary) << "\x05\x06\x0e";
-  const MergedSave refused = SaveMergedList(binary, {}, {Row("A")});
-  EXPECT_FALSE(refused.ok);
-  EXPECT_NE(refused.error.find("left as it is"), std::string::npos);
+  const auto refused = SaveMergedList(binary, {}, {Row("A")});
+  EXPECT_NE(refused.error().find("left as it is"), std::string::npos) << refused.error();
 }
 
 }  // namespace

@@ -1,17 +1,20 @@
 // The job facade against simulated devices: walks over list rows from the top down, side by side
 // without sharing a link, events as the only results, questions answered from another thread,
 // cancels of one row or of the walk, and an outcome for every ending.
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
 
 #include "SampleGen.h"
 #include "common/Strings.h"
+#include "devices/DeviceJobsSeam.h"
 #include "devices/DeviceWalks.h"
 #include "e2e/EndToEndSupport.h"
 #include "support/CliRunner.h"
 #include "support/Files.h"
 #include "support/JobRecorder.h"
+#include "support/Ok.h"
 #include "support/TempDir.h"
 
 namespace vel::testing {
@@ -19,6 +22,13 @@ namespace {
 
 const std::string kKey = "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF";
 const std::string kSample = std::string(ZANDOR_SAMPLES_DIR) + "/multi-unit.hex";
+
+void ShortenWaits(DeviceJobs& jobs) {
+  DeviceJobsSeam::PrepareDocuments(jobs, [](CVelUpdateDoc& doc) {
+    doc.Link().Serial().SetTimeouts(100, 1000);
+    doc.Link().Tcp().SetWaitStep(50);
+  });
+}
 
 class Jobs : public ::testing::Test {
  protected:
@@ -28,12 +38,11 @@ class Jobs : public ::testing::Test {
   }
   std::size_t AddTcpRow(const std::string& name, const std::string& port,
                         const std::string& key = kNoEncryption) {
-    std::string error;
     const std::size_t row = list.AddDevice();
-    EXPECT_TRUE(list.SetCell(row, DeviceColumn::kName, name, &error));
-    EXPECT_TRUE(list.SetCell(row, DeviceColumn::kAddress, "127.0.0.1", &error));
-    EXPECT_TRUE(list.SetCell(row, DeviceColumn::kPort, port, &error));
-    EXPECT_TRUE(list.SetCell(row, DeviceColumn::kKey, key, &error)) << error;
+    EXPECT_TRUE(Ok(list.SetCell(row, DeviceColumn::kName, name)));
+    EXPECT_TRUE(Ok(list.SetCell(row, DeviceColumn::kAddress, "127.0.0.1")));
+    EXPECT_TRUE(Ok(list.SetCell(row, DeviceColumn::kPort, port)));
+    EXPECT_TRUE(Ok(list.SetCell(row, DeviceColumn::kKey, key)));
     list.SetChecked(row, true);
     return row;
   }
@@ -48,16 +57,13 @@ class Jobs : public ::testing::Test {
     JobOptions options;
     options.kind = kind;
     options.firmwarePath = path;
-    options.prepareDocument = [](CVelUpdateDoc& doc) {
-      doc.Link().Serial().SetTimeouts(100, 1000);
-      doc.Link().Tcp().SetWaitStep(50);
-    };
     return options;
   }
   // Runs a job over the checked rows to its end and applies its events to the list, as a front
   // end does on its own thread; the walk-finished event.
   JobEvent Run(JobOptions options) {
     DeviceJobs jobs(recorder);
+    ShortenWaits(jobs);
     EXPECT_TRUE(jobs.Start(CheckedRows(), std::move(options)));
     jobs.Wait();
     for (const JobEvent& event : recorder.Events()) ApplyToList(event, list);
@@ -72,9 +78,8 @@ class Jobs : public ::testing::Test {
 };
 
 TEST_F(Jobs, MissingSerialPortFailsItsRowAndTheNextRowStillRuns) {
-  std::string error;
   const std::size_t serial = list.AddDevice();
-  ASSERT_TRUE(list.SetCell(serial, DeviceColumn::kPort, "/dev/no-such-tty", &error));
+  ASSERT_TRUE(Ok(list.SetCell(serial, DeviceColumn::kPort, "/dev/no-such-tty")));
   list.SetChecked(serial, true);
   AddTcpRow("B", StartDevice());
   EXPECT_FALSE(Run(Options()).allSucceeded);
@@ -108,8 +113,7 @@ TEST_F(Jobs, BadStoredKeyIsReportedForItsRowAndNotUsed) {
   std::string shifted = stored;
   for (char& c : shifted) c = static_cast<char>(c + 4);
   WriteText(dir.File("list.txt"), shifted);
-  std::string error;
-  ASSERT_TRUE(list.Load(dir.File("list.txt"), &error));
+  ASSERT_TRUE(Ok(list.Load(dir.File("list.txt"))));
   list.CheckAllDevices();
   EXPECT_FALSE(Run(Options()).allSucceeded);
   EXPECT_EQ(list.Row(0).status, LoadString(ids::kInvalidEncryptionKey));
@@ -142,6 +146,7 @@ TEST_F(Jobs, FileChangedOnDiskBetweenDevicesIsSentInItsNewState) {
   } sink;
   sink.change = [&] { WriteText(path, samplegen::Generate({second}).text); };
   DeviceJobs jobs(sink);
+  ShortenWaits(jobs);
   ASSERT_TRUE(jobs.Start(CheckedRows(), Options(JobKind::kUpdate, path)));
   jobs.Wait();
   for (auto& server : servers) server->Stop();
@@ -194,6 +199,7 @@ TEST_F(Jobs, ACancelledWalkStartsNoFurtherRow) {
   AddTcpRow("A", StartDevice());
   AddTcpRow("B", StartDevice());
   DeviceJobs jobs(recorder);
+  ShortenWaits(jobs);
   ASSERT_TRUE(jobs.Start(CheckedRows(), Options()));
   while (recorder.Of(JobEvent::Kind::kProgress).empty()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -214,6 +220,7 @@ TEST_F(Jobs, ARowIsCancelledAloneWhetherRunningOrWaiting) {
   AddTcpRow("B", StartDevice());
   AddTcpRow("C", StartDevice());
   DeviceJobs jobs(recorder);
+  ShortenWaits(jobs);
   ASSERT_TRUE(jobs.Start(CheckedRows(), Options()));
   jobs.CancelRow(2);  // not begun yet
   while (recorder.Of(JobEvent::Kind::kProgress).empty()) {
@@ -338,6 +345,106 @@ TEST_F(Jobs, TheListStaysWithItsOwnerDuringAParallelWalk) {
   for (std::size_t row = 0; row < 4; ++row) {
     EXPECT_EQ(list.Row(row).status, "Device Update Successful");
   }
+}
+
+// A port where nothing listens any more: its row fails at once.
+std::string ClosedPort() {
+  sim::SimServer gone{sim::SimConfig{}};
+  return std::to_string(gone.StartTcp());
+}
+
+// Where each row's begun and finished events stand in the order the walk published them.
+struct RowTimeline {
+  std::map<std::size_t, std::size_t> begun, finished;
+};
+RowTimeline TimelineOf(const std::vector<JobEvent>& events) {
+  RowTimeline timeline;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    if (events[i].kind == JobEvent::Kind::kRowBegun) timeline.begun[events[i].row] = i;
+    if (events[i].kind == JobEvent::Kind::kRowFinished) timeline.finished[events[i].row] = i;
+  }
+  return timeline;
+}
+
+TEST_F(Jobs, AFailedCanaryLeavesTheOtherRowsNotReachedAndUntouched) {
+  AddTcpRow("canary", ClosedPort());
+  for (const char* name : {"B", "C"}) AddTcpRow(name, StartDevice());
+  JobOptions options = Options();
+  options.canary = 1;
+  options.parallel = 4;
+  EXPECT_FALSE(Run(std::move(options)).allSucceeded);
+  EXPECT_NE(recorder.FinishedRow(0)->outcome, Outcome::kSucceeded);
+  for (std::size_t row : {1u, 2u}) {
+    EXPECT_EQ(recorder.FinishedRow(row)->outcome, Outcome::kNotReached);
+    EXPECT_EQ(list.Row(row).status, "Not reached: the first row did not succeed");
+  }
+  EXPECT_TRUE(recorder.Of(JobEvent::Kind::kRowBegun).size() == 1u);
+  for (auto& server : servers) {
+    server->Stop();
+    EXPECT_EQ(server->Device().IdentificationsAnswered(), 0);
+  }
+}
+
+TEST_F(Jobs, CanariesRunOneAtATimeAndTheRestSideBySideAfterThem) {
+  for (const char* name : {"A", "B", "C", "D", "E"}) AddTcpRow(name, StartDevice());
+  JobOptions options = Options();
+  options.canary = 2;
+  options.parallel = 3;
+  EXPECT_TRUE(Run(std::move(options)).allSucceeded);
+  const RowTimeline t = TimelineOf(recorder.Events());
+  ASSERT_EQ(t.finished.size(), 5u);
+  EXPECT_LT(t.finished.at(0), t.begun.at(1));
+  for (std::size_t row = 2; row < 5; ++row) EXPECT_LT(t.finished.at(1), t.begun.at(row));
+  // The rest ran side by side: the last began before the first of them ended.
+  EXPECT_LT(t.begun.at(4), std::min({t.finished.at(2), t.finished.at(3)}));
+}
+
+TEST_F(Jobs, CanariesThatDidNotAllSucceedSayHowManyThereWere) {
+  AddTcpRow("A", StartDevice());
+  AddTcpRow("B", ClosedPort());
+  AddTcpRow("C", StartDevice());
+  JobOptions options = Options();
+  options.canary = 2;
+  EXPECT_FALSE(Run(std::move(options)).allSucceeded);
+  EXPECT_EQ(list.Row(0).status, "Device Update Successful");
+  EXPECT_EQ(list.Row(2).status, "Not reached: not all of the first 2 rows succeeded");
+}
+
+TEST_F(Jobs, StopOnFailureBeginsNoRowAfterAFailure) {
+  AddTcpRow("A", StartDevice());
+  AddTcpRow("B", ClosedPort());
+  AddTcpRow("C", StartDevice());
+  AddTcpRow("D", StartDevice());
+  JobOptions options = Options();
+  options.stopOnFailure = true;
+  EXPECT_FALSE(Run(std::move(options)).allSucceeded);
+  EXPECT_EQ(list.Row(0).status, "Device Update Successful");
+  EXPECT_NE(recorder.FinishedRow(1)->outcome, Outcome::kSucceeded);
+  for (std::size_t row : {2u, 3u}) {
+    EXPECT_EQ(recorder.FinishedRow(row)->outcome, Outcome::kNotReached);
+    EXPECT_EQ(list.Row(row).status, "Not reached: an earlier row did not succeed");
+  }
+  servers.back()->Stop();
+  EXPECT_EQ(servers.back()->Device().IdentificationsAnswered(), 0);
+}
+
+TEST_F(Jobs, AFinishedRowTellsWhatIdentificationRead) {
+  sim::SimConfig twoUnits;
+  twoUnits.units = {sim::SimUnit{0, "G4 ", "A1", "100", {}},
+                    sim::SimUnit{1, "UST", "A1", "100", {}}};
+  AddTcpRow("A", StartDevice(twoUnits));
+  EXPECT_TRUE(Run(Options()).allSucceeded);
+  const auto finished = recorder.FinishedRow(0);
+  ASSERT_TRUE(finished.has_value());
+  EXPECT_EQ(finished->serialNumber, "SIM0000000000001");
+  ASSERT_EQ(finished->deviceUnits.size(), 2u);
+  EXPECT_EQ(finished->deviceUnits[0].deviceType, "G4 ");
+  EXPECT_EQ(finished->deviceUnits[0].firmwareBefore, "1.00");
+  EXPECT_EQ(finished->deviceUnits[0].firmwareOfFile, "3.05");
+  // No image of the file fits the second unit: it is left out and gets no firmware of the file.
+  EXPECT_EQ(finished->leftOutUnits, std::vector<int>{1});
+  EXPECT_EQ(finished->deviceUnits[1].deviceType, "UST");
+  EXPECT_EQ(finished->deviceUnits[1].firmwareOfFile, "");
 }
 
 TEST(WalkCommands, KeepAListAndUpdateItsRows) {

@@ -7,7 +7,7 @@
 
 #include "SimOptions.h"
 #include "SimServer.h"
-#include "devices/DeviceOperations.h"
+#include "devices/RowOperations.h"
 #include "engine/VelUpdateDoc.h"
 #include "support/EngineFakes.h"
 

@@ -92,7 +92,7 @@ TEST(DeviceScripts, TheSimulatorsAnswersPlayBackToASuccessForEveryFamily) {
     SCOPED_TRACE(seed.name);
     ScriptedPeer peer(seed.script.data(), seed.script.size());
     const int status = RunScenario(*seed.scenario, peer);
-    if (seed.scenario->action == vel::kActionCheck) {
+    if (seed.scenario->action == vel::Action::kCheck) {
       EXPECT_EQ(status, vel::status::kCheckAccepted);
     } else {
       EXPECT_TRUE(vel::IsUpdateSuccess(status)) << vel::LoadString(status);
@@ -102,7 +102,7 @@ TEST(DeviceScripts, TheSimulatorsAnswersPlayBackToASuccessForEveryFamily) {
 
 TEST(DeviceScripts, AnUpdateWhoseDeviceFallsSilentPartWayNeverSucceeds) {
   for (const auto& seed : CleanDeviceSeeds()) {
-    if (seed.scenario->action != vel::kActionUpdate) continue;
+    if (seed.scenario->action != vel::Action::kUpdate) continue;
     for (int eighth = 1; eighth < 8; ++eighth) {
       const std::size_t cut = seed.script.size() * static_cast<std::size_t>(eighth) / 8;
       SCOPED_TRACE(seed.name + " cut at " + std::to_string(cut));
@@ -186,8 +186,8 @@ TEST(DeviceScripts, ARecordedExchangePlaysBackToTheSameOutcome) {
     if (scenario.name != "T12-update" && scenario.name != "T1-update") continue;
     SCOPED_TRACE(scenario.name);
     const Recording recording = RecordScenario(scenario, 1);
-    ASSERT_GT(recording.workerStart, 0u);
-    ASSERT_LT(recording.workerStart, recording.script.size());
+    ASSERT_GT(recording.transferStart, 0u);
+    ASSERT_LT(recording.transferStart, recording.script.size());
     ScriptedPeer peer(recording.script.data(), recording.script.size());
     EXPECT_EQ(RunScenario(scenario, peer), recording.statusCode);
     EXPECT_TRUE(peer.Spent());
@@ -222,10 +222,11 @@ TEST(DeviceScripts, ARecordingHoldsEachAnswerAsScriptedPeerTakesIt) {
   EXPECT_EQ(recorder.Read(buffer, 0, -1), 0);  // asks for nothing: takes no answer
   EXPECT_EQ(recorder.Read(buffer, 4, 0), 2);   // what came within the limit
   EXPECT_FALSE(recorder.ReadableNow());
-  std::thread([&] { EXPECT_EQ(recorder.Read(buffer, 1, 0), 0); }).join();
+  recorder.ProcedureBegins();
+  EXPECT_EQ(recorder.Read(buffer, 1, 0), 0);
   const std::vector<std::uint8_t> expected = {1, 2, 0xC2, 0x01, 0, 0};
   EXPECT_EQ(recorder.Script(), expected);
-  EXPECT_EQ(recorder.WorkerStart(), 5u);  // the other thread's read
+  EXPECT_EQ(recorder.TransferStart(), 5u);  // the read after the procedure began
   ScriptedPeer player(recorder.Script().data(), recorder.Script().size());
   EXPECT_TRUE(player.ReadableNow());
   EXPECT_EQ(player.Read(buffer, 4, -1), 2);

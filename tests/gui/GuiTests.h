@@ -27,6 +27,14 @@ class JobEventQueueTest : public QObject {
   void AQuestionIsTakenWithoutWaitingForTheTimer();
 };
 
+class WalkControllerTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void NothingStartsWithoutATickedRowOrWhileAWalkRuns();
+  void AFailedRowKeepsItsOutcomeInTheListAndTheLog();
+  void AnUpdateShowsItsUnitsAndEndsWithTheSuccessBox();
+};
+
 class FormTest : public QObject {
   Q_OBJECT
  private slots:

@@ -26,9 +26,8 @@ bool RunZandorDevices(const QString& list, const QStringList& arguments) {
 
 std::vector<std::string> NamesIn(const QString& list) {
   vel::DeviceList saved;
-  std::string error;
   std::vector<std::string> names;
-  if (!saved.Load(list.toStdString(), &error)) return names;
+  if (!saved.Load(list.toStdString())) return names;
   for (const vel::DeviceEntry& row : saved.Rows()) names.push_back(row.name);
   return names;
 }

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "GuiTests.h"
-#include "app/AppStyle.h"
+#include "widgets/AppStyle.h"
 
 // Runs every GUI test class; the settings and the COM port mapping go to a folder of the run's
 // own, never to the user's.
@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
   run(zandorui::testing::VersionFileTest());
   run(zandorui::testing::MessageLogTest());
   run(zandorui::testing::JobEventQueueTest());
+  run(zandorui::testing::WalkControllerTest());
   run(zandorui::testing::FormTest());
   run(zandorui::testing::ListEditingTest());
   run(zandorui::testing::ViewsTest());

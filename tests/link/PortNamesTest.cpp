@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "link/PortNames.h"
+#include "support/Ok.h"
 #include "support/TempDir.h"
 
 namespace vel {
@@ -84,8 +85,7 @@ TEST(PortNames, SavingMakesTheFolderAndReadsBack) {
   map.Set("com4", "/dev/serial/by-id/usb-Maker_Cable-if00-port0");
   map.Set("COM1", "/dev/ttyUSB0");
   map.Remove("COM1");
-  std::string error;
-  ASSERT_TRUE(SavePortMapFile(PortMapFilePath(), map, &error)) << error;
+  ASSERT_TRUE(Ok(SavePortMapFile(PortMapFilePath(), map)));
   const PortNameMap back = LoadPortMapFile(PortMapFilePath());
   EXPECT_EQ(back.Entries(), map.Entries());
   EXPECT_EQ(back.Resolve("COM4"), "/dev/serial/by-id/usb-Maker_Cable-if00-port0");
@@ -94,8 +94,7 @@ TEST(PortNames, SavingMakesTheFolderAndReadsBack) {
   // A folder where the file should be is never replaced.
   std::filesystem::remove(PortMapFilePath());
   std::filesystem::create_directory(PortMapFilePath());
-  EXPECT_FALSE(SavePortMapFile(PortMapFilePath(), map, &error));
-  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(SavePortMapFile(PortMapFilePath(), map).error().empty());
   EXPECT_TRUE(std::filesystem::is_directory(PortMapFilePath()));
 }
 

@@ -69,7 +69,7 @@ TEST(SerialPort, OpensRawWithTheLineSettingsAndNoXonXoff) {
   settings.baudIndex = 7;
   settings.stopBitsIndex = 2;
   SerialPort port;
-  ASSERT_EQ(port.Open(settings, pty.Path()), kLinkOk) << port.LastReason();
+  ASSERT_EQ(port.Open(settings, pty.Path()), LinkOpen::kOk) << port.LastReason();
   const termios after = pty.SlaveSettings();
   EXPECT_EQ(after.c_iflag & (IXON | IXOFF), 0u);
   EXPECT_EQ(after.c_lflag & (ICANON | ECHO), 0u);
@@ -117,7 +117,7 @@ TEST(SerialPort, OneAndAHalfStopBitsBecomeTwoWithANote) {
   SerialSettings settings;
   settings.stopBitsIndex = 1;
   SerialPort port;
-  ASSERT_EQ(port.Open(settings, pty.Path()), kLinkOk);
+  ASSERT_EQ(port.Open(settings, pty.Path()), LinkOpen::kOk);
   EXPECT_NE(pty.SlaveSettings().c_cflag & CSTOPB, 0u);
   EXPECT_NE(port.LastNote().find("1.5 stop bits"), std::string::npos);
 }
@@ -125,7 +125,7 @@ TEST(SerialPort, OneAndAHalfStopBitsBecomeTwoWithANote) {
 TEST(SerialPort, ReadsWritesAndTimesOut) {
   PtyPair pty;
   DeviceLink link;
-  ASSERT_EQ(link.Serial().Open(SerialSettings{}, pty.Path()), kLinkOk);
+  ASSERT_EQ(link.Serial().Open(SerialSettings{}, pty.Path()), LinkOpen::kOk);
   const std::uint8_t frame[3] = {0x1D, 0x00, 0xFF};
   EXPECT_EQ(link.LinkWrite(frame, 3), 3);
   std::uint8_t seen[3] = {};
@@ -148,31 +148,31 @@ TEST(SerialPort, ReadsWritesAndTimesOut) {
 TEST(SerialPort, ExclusiveOpenAndReopen) {
   PtyPair pty;
   SerialPort first, second;
-  ASSERT_EQ(first.Open(SerialSettings{}, pty.Path()), kLinkOk);
-  EXPECT_EQ(second.Open(SerialSettings{}, pty.Path()), kLinkAccessDenied);
+  ASSERT_EQ(first.Open(SerialSettings{}, pty.Path()), LinkOpen::kOk);
+  EXPECT_EQ(second.Open(SerialSettings{}, pty.Path()), LinkOpen::kAccessDenied);
   EXPECT_FALSE(second.LastReason().empty());
   EXPECT_TRUE(first.IsOpen());
   first.Close();
   first.Close();  // a second close does nothing
-  ASSERT_EQ(second.Open(SerialSettings{}, pty.Path()), kLinkOk);
+  ASSERT_EQ(second.Open(SerialSettings{}, pty.Path()), LinkOpen::kOk);
   second.Close();
-  EXPECT_EQ(first.Open(SerialSettings{}, pty.Path()), kLinkOk);
+  EXPECT_EQ(first.Open(SerialSettings{}, pty.Path()), LinkOpen::kOk);
 }
 
 TEST(SerialPort, MissingPortsAndNonTerminals) {
   SerialPort port;
-  EXPECT_EQ(port.Open(SerialSettings{}, "/dev/does-not-exist-ttyZ9"), kLinkNoSuchPort);
+  EXPECT_EQ(port.Open(SerialSettings{}, "/dev/does-not-exist-ttyZ9"), LinkOpen::kNoSuchPort);
   EXPECT_NE(port.LastReason().find("No such file"), std::string::npos);
-  EXPECT_EQ(port.Open(SerialSettings{}, "User Defined"), kLinkNoSuchPort);
-  EXPECT_EQ(port.Open(SerialSettings{}, "COM0"), kLinkNoSuchPort);
+  EXPECT_EQ(port.Open(SerialSettings{}, "User Defined"), LinkOpen::kNoSuchPort);
+  EXPECT_EQ(port.Open(SerialSettings{}, "COM0"), LinkOpen::kNoSuchPort);
   EXPECT_NE(port.LastReason().find("\"COM0\" is not a port"), std::string::npos);
   PortNameMap names;
   names.Set("COM7", "/dev/does-not-exist-ttyZ9");
-  EXPECT_EQ(port.Open(SerialSettings{}, "COM7", names), kLinkNoSuchPort);
+  EXPECT_EQ(port.Open(SerialSettings{}, "COM7", names), LinkOpen::kNoSuchPort);
   EXPECT_NE(port.LastReason().find("/dev/does-not-exist-ttyZ9: No such file"), std::string::npos);
   EXPECT_NE(port.LastReason().find("Map COM7 to a device with a line COM7=/dev/ttyUSB0 in "),
             std::string::npos);
-  EXPECT_EQ(port.Open(SerialSettings{}, "/dev/null"), kLinkOtherFailure);
+  EXPECT_EQ(port.Open(SerialSettings{}, "/dev/null"), LinkOpen::kOtherFailure);
   EXPECT_FALSE(port.IsOpen());
 }
 
@@ -181,7 +181,7 @@ TEST(SerialPort, ComNameOpensThroughTheMapping) {
   PortNameMap names;
   names.Set("COM12", pty.Path());
   SerialPort port;
-  ASSERT_EQ(port.Open(SerialSettings{}, "COM12", names), kLinkOk);
+  ASSERT_EQ(port.Open(SerialSettings{}, "COM12", names), LinkOpen::kOk);
   EXPECT_EQ(port.DevicePath(), pty.Path());
 }
 

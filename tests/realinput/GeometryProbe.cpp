@@ -8,10 +8,10 @@
 #include <QTest>
 #include <cstdio>
 
-#include "app/AppStyle.h"
 #include "app/MainWindow.h"
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
+#include "widgets/AppStyle.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <stdexcept>
 #include <string>
 
 #include "devices/DeviceList.h"
@@ -11,11 +12,14 @@ inline std::size_t AddTickedRow(DeviceList& list, const std::string& name,
                                 const std::string& address, const std::string& port,
                                 const std::string& key = kNoEncryption) {
   const std::size_t row = list.AddDevice();
-  std::string error;
-  list.SetCell(row, DeviceColumn::kName, name, &error);
-  list.SetCell(row, DeviceColumn::kAddress, address, &error);
-  list.SetCell(row, DeviceColumn::kPort, port, &error);
-  list.SetCell(row, DeviceColumn::kKey, key, &error);
+  for (const auto& [column, text] : {std::pair{DeviceColumn::kName, name},
+                                     {DeviceColumn::kAddress, address},
+                                     {DeviceColumn::kPort, port},
+                                     {DeviceColumn::kKey, key}}) {
+    // A row the list refuses is a fault of the test itself.
+    if (const Result set = list.SetCell(row, column, text); !set)
+      throw std::logic_error(set.error());
+  }
   list.SetChecked(row, true);
   return row;
 }

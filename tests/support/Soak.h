@@ -14,7 +14,7 @@
 #include "SimOptions.h"
 #include "SimServer.h"
 #include "common/Strings.h"
-#include "devices/DeviceOperations.h"
+#include "devices/RowOperations.h"
 #include "engine/VelUpdateDoc.h"
 #include "support/EngineFakes.h"
 
@@ -144,6 +144,30 @@ inline bool HoldsImage(const sim::ProgrammedUnit& unit, const VelMemMap& map,
   return true;
 }
 
+// Serves `server` the family's way (TCP or a pseudo-terminal); the target that reaches it.
+inline DeviceTarget ServeFamily(sim::SimServer& server, const SoakFamily& family) {
+  DeviceTarget target;
+  if (family.tcp) {
+    target.kind = LinkKind::kTcp;
+    target.address = "127.0.0.1";
+    target.port = std::to_string(server.StartTcp());
+  } else {
+    target.portName = server.StartPty();
+  }
+  return target;
+}
+
+// Loads the family's sample into `doc` and shortens its link waits (25 ms a serial read) so that
+// failure paths run quickly; the protocol's own counts stay as they are.
+inline void PrepareQuickDocument(CVelUpdateDoc& doc, const SoakFamily& family,
+                                 const std::string& samples) {
+  doc.OnOpenDocument(samples + "/" + family.sample);
+  doc.Link().Serial().SetTimeouts(25, 1000);
+  doc.Link().Tcp().SetWaitStep(10);
+  doc.Link().Tcp().SetReconnectPause(5);
+  doc.Timing() = EngineTiming{1, 1, 1, 10, 1, 1, 1, 1};
+}
+
 // One update of `family` (an index of SoakFamilies) with faults drawn from `seed`: lost,
 // corrupted, late, duplicated and 0xF4 acknowledgements, programming delays, block errors, a
 // refused unit selection, silence, disconnects and busy. With `heavyLoss`, some runs lose 3 % of
@@ -211,22 +235,11 @@ inline void SoakOnce(std::size_t familyIndex, std::uint32_t seed, const std::str
                config.faults.disconnectAtFrame < 0 && !config.faults.busy;
 
   sim::SimServer server(config);
-  DeviceTarget target;
-  if (family.tcp) {
-    target.kind = LinkKind::kTcp;
-    target.address = "127.0.0.1";
-    target.port = std::to_string(server.StartTcp());
-  } else {
-    target.portName = server.StartPty();
-  }
+  const DeviceTarget target = ServeFamily(server, family);
   RecordingConsole console;
   ScriptedOperator op;
   CVelUpdateDoc doc(console, op);
-  doc.OnOpenDocument(samples + "/" + family.sample);
-  doc.Link().Serial().SetTimeouts(25, 1000);
-  doc.Link().Tcp().SetWaitStep(10);
-  doc.Link().Tcp().SetReconnectPause(5);
-  doc.Timing() = EngineTiming{1, 1, 1, 10, 1, 1, 1, 1};
+  PrepareQuickDocument(doc, family, samples);
 
   auto update =
       std::async(std::launch::async, [&] { return UpdateDevice(doc, target, SerialSettings{}); });

@@ -375,26 +375,26 @@ std::vector<GoldenScenario> MakeScenarios() {
            [](sim::SimConfig& c) {
              c.units = {Unit("G4 ", "A1", 0), Unit("G4 ", "B2", 1), Unit("G6 ", "A1", 2)};
            });
-  check.action = vel::kActionCheck;
+  check.action = vel::Action::kCheck;
   all.push_back(check);
   GoldenScenario checkSerial = Of("check-matrix",
                                   "Check Device Information on a matrix over a "
                                   "serial line",
                                   "matrix", "single-64k.hex");
-  checkSerial.action = vel::kActionCheck;
+  checkSerial.action = vel::Action::kCheck;
   all.push_back(checkSerial);
   GoldenScenario unformatted = With(Of("unformatted-line-again",
                                        "the unformatted send: each "
                                        "line as text, 0xFE takes it, 0xFA asks for line 3 again",
                                        "matrix", "hub-jqh.hex"),
                                     [](sim::SimConfig& c) { c.faults.repeatLines = {3}; });
-  unformatted.action = vel::kActionUnformatted;
+  unformatted.action = vel::Action::kUnformatted;
   all.push_back(unformatted);
   GoldenScenario vantrel = Of("vantrel-T1",
                               "Update Vantrel II: one identification, then the first "
                               "procedure",
                               "matrix", "single-64k.hex");
-  vantrel.action = vel::kActionVantrel;
+  vantrel.action = vel::Action::kVantrel;
   all.push_back(vantrel);
   GoldenScenario cancel = Of("T1-cancel",
                              "the operator cancels in the second block: the frame "
@@ -433,15 +433,14 @@ int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPause
   doc.SetLinkKind(scenario.link);
   if (!scenario.key.empty()) doc.SetLinkKey(*vel::KeyDigits(scenario.key));
   vel::ConsoleState& state = console.State();
-  state.statusCode =
-      scenario.action == vel::kActionCheck ? vel::status::kCheckNoAnswer : vel::ids::kUpdateFailed;
+  state.statusCode = scenario.action == vel::Action::kCheck ? vel::status::kCheckNoAnswer
+                                                            : vel::ids::kUpdateFailed;
   peer.CancelAt(scenario.cancelAtWrite, [&state] { state.cancel.Request(); });
   console.StartNoting();
   doc.Link().AttachPeer(&peer);
-  doc.DispatchUpdate(scenario.action);
-  doc.WaitForWorker();
+  const int status = doc.DispatchUpdate(scenario.action);
   doc.Link().AttachPeer(nullptr);
-  return state.statusCode;
+  return status;
 }
 
 Transcript RecordGolden(const GoldenScenario& scenario, std::vector<std::string>* violations) {
@@ -461,7 +460,7 @@ Transcript RecordGolden(const GoldenScenario& scenario, std::vector<std::string>
     transcript.status = RunGolden(scenario, recorder, true);
     transcript.events = recorder.Events();
   }
-  transcript.statusText = scenario.action == vel::kActionCheck
+  transcript.statusText = scenario.action == vel::Action::kCheck
                               ? vel::CheckStatusText(transcript.status)
                               : vel::UpdateStatusText(transcript.status);
   *violations = device.Violations();

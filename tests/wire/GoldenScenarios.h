@@ -20,7 +20,7 @@ struct GoldenScenario {
   std::string family;
   std::string sample;  // a file of samples/, sent with each segment cut to its first 1 KiB
   vel::LinkKind link = vel::LinkKind::kSerial;
-  int action = vel::kActionUpdate;
+  vel::Action action = vel::Action::kUpdate;
   std::function<void(sim::SimConfig&)> device;  // the device beyond its family
   bool cancelOnSilence = true;                  // the answer to "not responding"
   bool acceptUnknown = false;                   // the answer to an unknown compatibility

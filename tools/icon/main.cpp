@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/AppIcon.h"
+#include "widgets/AppIcon.h"
 
 int main(int argc, char** argv) {
   const int size = argc == 3 ? std::atoi(argv[1]) : 0;

@@ -22,9 +22,10 @@ int main(int argc, char** argv) {
   const std::string dir = argv[1];
   for (const samplegen::Sample& sample : samplegen::StandardSamples()) {
     const std::string path = dir + "/" + sample.fileName;
-    std::string error;
-    if (!vel::WriteFileAtomically(path, samplegen::Generate(sample.images).text, 0644, &error)) {
-      std::cerr << "zandor-samplegen: cannot write " << path << ": " << error << "\n";
+    const vel::Result written =
+        vel::WriteFileAtomically(path, samplegen::Generate(sample.images).text, 0644);
+    if (!written) {
+      std::cerr << "zandor-samplegen: cannot write " << path << ": " << written.error() << "\n";
       return 3;
     }
     std::cout << path << "\n";

@@ -17,8 +17,6 @@
 #include <memory>
 
 #include "SimServer.h"
-#include "app/AppIcon.h"
-#include "app/AppStyle.h"
 #include "app/MainWindow.h"
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
@@ -28,6 +26,8 @@
 #include "views/MemoryView.h"
 #include "views/MessageLog.h"
 #include "views/RecordView.h"
+#include "widgets/AppIcon.h"
+#include "widgets/AppStyle.h"
 
 namespace {
 

@@ -14,11 +14,11 @@ namespace vel {
 
 namespace {
 
-bool Fail(std::string* error, int fd, const std::string& tempPath) {
-  *error = std::strerror(errno);
+Result Fail(int fd, const std::string& tempPath) {
+  Result failure = Result::Failed(std::strerror(errno));
   if (fd >= 0) close(fd);
   unlink(tempPath.c_str());
-  return false;
+  return failure;
 }
 
 bool WriteAll(int fd, std::string_view contents) {
@@ -35,73 +35,65 @@ bool WriteAll(int fd, std::string_view contents) {
 }
 
 // The file a path names once symbolic links are followed; the path itself when nothing is
-// there yet. Empty (with *error set) for a link that leads nowhere.
-std::string Target(const std::string& path, std::string* error) {
+// there yet.
+Expected<std::string> Target(const std::string& path) {
   struct stat info {};
   if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
   char resolved[PATH_MAX];
   if (realpath(path.c_str(), resolved) == nullptr) {
-    *error = "a symbolic link to a missing file";
-    return {};
+    return Result::Failed("a symbolic link to a missing file");
   }
-  return resolved;
+  return std::string(resolved);
 }
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, std::string_view contents, mode_t mode,
-                         std::string* error, FileMode policy) {
-  const std::string target = Target(path, error);
-  if (target.empty()) return false;
+Result WriteFileAtomically(const std::string& path, std::string_view contents, mode_t mode,
+                           FileMode policy) {
+  const Expected<std::string> resolved = Target(path);
+  if (!resolved) return Result::Failed(resolved.error());
+  const std::string& target = *resolved;
   struct stat existing {};
   const bool exists = stat(target.c_str(), &existing) == 0;
   if (exists && !S_ISREG(existing.st_mode)) {
-    *error = "not a regular file; it is left as it is";
-    return false;
+    return Result::Failed("not a regular file; it is left as it is");
   }
   if (exists && existing.st_nlink > 1) {
-    *error = "the file has other hard links, which replacing it would part; it is left as it is";
-    return false;
+    return Result::Failed(
+        "the file has other hard links, which replacing it would part; it is left as it is");
   }
   std::string pattern = target + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   const int fd = mkstemp(name.data());
   const std::string tempPath(name.data());
-  if (fd < 0) {
-    *error = std::strerror(errno);
-    return false;
-  }
+  if (fd < 0) return Result::Failed(std::strerror(errno));
   const mode_t finalMode =
       exists && policy == FileMode::kKeepExisting ? existing.st_mode & 07777 : mode;
-  if (fchmod(fd, finalMode) != 0) return Fail(error, fd, tempPath);
+  if (fchmod(fd, finalMode) != 0) return Fail(fd, tempPath);
   // Keep the owner and group of the file replaced (possible for its owner's group, or for root).
   if (exists) (void)!fchown(fd, existing.st_uid, existing.st_gid);
-  if (!WriteAll(fd, contents)) return Fail(error, fd, tempPath);
-  if (fsync(fd) != 0) return Fail(error, fd, tempPath);
-  if (close(fd) != 0) return Fail(error, -1, tempPath);
-  if (rename(tempPath.c_str(), target.c_str()) != 0) return Fail(error, -1, tempPath);
-  return true;
+  if (!WriteAll(fd, contents)) return Fail(fd, tempPath);
+  if (fsync(fd) != 0) return Fail(fd, tempPath);
+  if (close(fd) != 0) return Fail(-1, tempPath);
+  if (rename(tempPath.c_str(), target.c_str()) != 0) return Fail(-1, tempPath);
+  return Result::Done();
 }
 
-bool WriteIntoPath(const std::string& path, std::string_view contents, mode_t mode,
-                   std::string* error, const WaitControl& wait) {
+Result WriteIntoPath(const std::string& path, std::string_view contents, mode_t mode,
+                     const WaitControl& wait) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) {
-    return WriteFileAtomically(path, contents, mode, error);
+    return WriteFileAtomically(path, contents, mode);
   }
   if (!S_ISCHR(info.st_mode) && !S_ISFIFO(info.st_mode)) {
-    *error = "not a regular file, character device or FIFO; it is left as it is";
-    return false;
+    return Result::Failed("not a regular file, character device or FIFO; it is left as it is");
   }
-  const int fd = OpenForWriting(path, 0, 0, wait, error);
-  if (fd < 0) return false;
+  const Expected<int> fd = OpenForWriting(path, 0, 0, wait);
+  if (!fd) return Result::Failed(fd.error());
   const WaitControl writing{wait.stop, std::chrono::milliseconds::max(), {}};
-  const bool written = WriteWaiting(fd, contents, writing, error);
-  if (close(fd) != 0 && written) {
-    *error = std::strerror(errno);
-    return false;
-  }
+  Result written = WriteWaiting(*fd, contents, writing);
+  if (close(*fd) != 0 && written) return Result::Failed(std::strerror(errno));
   return written;
 }
 

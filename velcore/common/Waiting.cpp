@@ -42,8 +42,8 @@ WaitEnd WaitUntil(const WaitControl& wait, const std::function<bool()>& attempt)
   }
 }
 
-int OpenForWriting(const std::string& path, int flags, mode_t mode, const WaitControl& wait,
-                   std::string* error) {
+Expected<int> OpenForWriting(const std::string& path, int flags, mode_t mode,
+                             const WaitControl& wait) {
   int fd = -1;
   int failure = 0;
   const WaitEnd end = WaitUntil(wait, [&] {
@@ -51,15 +51,12 @@ int OpenForWriting(const std::string& path, int flags, mode_t mode, const WaitCo
     failure = fd < 0 ? errno : 0;
     return failure != ENXIO;  // ENXIO: a FIFO without a reader
   });
-  if (end != WaitEnd::kDone) {
-    *error = WaitFailure(end);
-    return -1;
-  }
-  if (fd < 0) *error = std::strerror(failure);
+  if (end != WaitEnd::kDone) return Result::Failed(WaitFailure(end));
+  if (fd < 0) return Result::Failed(std::strerror(failure));
   return fd;
 }
 
-bool WriteWaiting(int fd, std::string_view contents, const WaitControl& wait, std::string* error) {
+Result WriteWaiting(int fd, std::string_view contents, const WaitControl& wait) {
   std::size_t written = 0;
   int failure = 0;
   const WaitEnd end = WaitUntil(wait, [&] {
@@ -75,12 +72,9 @@ bool WriteWaiting(int fd, std::string_view contents, const WaitControl& wait, st
     }
     return true;
   });
-  if (end != WaitEnd::kDone) {
-    *error = WaitFailure(end);
-    return false;
-  }
-  if (failure != 0) *error = std::strerror(failure);
-  return failure == 0;
+  if (end != WaitEnd::kDone) return Result::Failed(WaitFailure(end));
+  if (failure != 0) return Result::Failed(std::strerror(failure));
+  return Result::Done();
 }
 
 }  // namespace vel

@@ -2,12 +2,23 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <filesystem>
 #include <map>
 #include <set>
 
+#include "common/AtomicFile.h"
+#include "common/Format.h"
 #include "common/Strings.h"
+#include "common/Version.h"
+#include "devices/DeviceJobsSeam.h"
 #include "devices/DeviceWalks.h"
+#include "devices/RowOperations.h"
+#include "devices/VersionCheck.h"
 #include "engine/VelUpdateDoc.h"
+#include "image/VersionText.h"
+#include "link/SessionRecord.h"
+#include "link/SessionRecorder.h"
 
 namespace vel {
 
@@ -105,31 +116,93 @@ class RowOperator final : public Operator {
 
 // One row while it runs: its console, operator and document.
 struct RowSession {
-  RowSession(std::size_t row, JobEventSink& sink, const JobOptions& options)
+  RowSession(std::size_t row, JobEventSink& sink, const JobOptions& options,
+             const DocumentPreparation* preparation)
       : console(row, sink, options.logStatusLines),
         op(row, sink, console.State().cancel, options.messagesWait),
         doc(console, op) {
     doc.SetSerialNumberOptional(options.serialNumberOptional);
     doc.Link().Tcp().SetConnectTimeout(options.connectTimeoutMs);
-    if (options.prepareDocument) options.prepareDocument(doc);
+    if (preparation != nullptr) preparation->prepare(doc);
   }
   RowConsole console;
   RowOperator op;
   CVelUpdateDoc doc;
 };
 
-int ActionOf(JobKind kind) {
+// The session record's word for what a job does.
+std::string ActionName(JobKind kind) {
   switch (kind) {
     case JobKind::kUpdate:
-      return kActionUpdate;
+      return "update";
     case JobKind::kCheck:
-      return kActionCheck;
+      return "check";
     case JobKind::kSendUnformatted:
-      return kActionUnformatted;
+      return "send-unformatted";
     case JobKind::kVantrelUpdate:
-      return kActionVantrel;
+      return "update-vantrel";
   }
-  return kActionUpdate;
+  return "update";
+}
+
+// How the row's device was reached, for its session record: never its key.
+std::string SessionLinkText(const DeviceTarget& target, const SerialSettings& serial) {
+  if (target.kind == LinkKind::kTcp) {
+    return "tcp " + target.address + ":" + target.port + (target.key.empty() ? "" : " enciphered");
+  }
+  static const char* const kParity = "NOEMS";
+  static const char* const kStopBits[] = {"1", "1.5", "2"};
+  const int parity = serial.parityIndex >= 0 && serial.parityIndex < 5 ? serial.parityIndex : 0;
+  const int stop = serial.stopBitsIndex >= 0 && serial.stopBitsIndex < 3 ? serial.stopBitsIndex : 0;
+  return "serial " + target.portName + " " + std::to_string(serial.BaudRate()) + " " +
+         std::to_string(serial.DataBits()) + kParity[parity] + kStopBits[stop];
+}
+
+Action ActionOf(JobKind kind) {
+  switch (kind) {
+    case JobKind::kUpdate:
+      return Action::kUpdate;
+    case JobKind::kCheck:
+      return Action::kCheck;
+    case JobKind::kSendUnformatted:
+      return Action::kUnformatted;
+    case JobKind::kVantrelUpdate:
+      return Action::kVantrel;
+  }
+  return Action::kUpdate;
+}
+
+// The serial number as the device gave it, empty when it has none.
+std::string SerialNumberOf(const DeviceIdentity& device) {
+  if (!device.HasSerialNumber()) return {};
+  const auto* bytes = reinterpret_cast<const char*>(device.serialNumber.data());
+  return std::string(bytes, strnlen(bytes, kSerialNumberSize));
+}
+
+// Each unit identification read, with the firmware of the file's image chosen for it.
+std::vector<FinishedUnit> UnitsOf(const CVelUpdateDoc& doc) {
+  const DeviceIdentity& device = doc.Identity();
+  const FirmwareFile& file = doc.File();
+  std::vector<FinishedUnit> units;
+  for (int u = 0; u < std::min(device.unitCount, kMaxUnits); ++u) {
+    FinishedUnit unit;
+    unit.unit = u;
+    unit.deviceType = device.typeCode[u];
+    unit.hardware = FormatUnitHardware(device.hardwareVersion[u]);
+    unit.firmwareBefore = FormatFirmwareVersion(device.firmwareVersion[u]);
+    // The image the version check chose for the unit; none for a unit left out.
+    const int image = device.unitImage[u];
+    if (image != kNoImage && image < file.ImageCount()) {
+      unit.firmwareOfFile = FormatFirmwareVersion(file.Info(image).firmwareVersion);
+    }
+    units.push_back(std::move(unit));
+  }
+  return units;
+}
+
+std::string CanaryFailedText(std::size_t canaries) {
+  if (canaries == 1) return std::string(text::kNotReachedCanaryRow);
+  return Format(format::kNotReachedCanaryRows, canaries);
 }
 
 }  // namespace
@@ -158,31 +231,51 @@ bool JobQuestion::WaitForAnswer(const CancelFlag& cancel) {
 // One job: its rows, the rows running, and the scheduling of the walk.
 class DeviceJobs::Walk {
  public:
-  Walk(JobEventSink& sink, std::vector<JobRow> rows, JobOptions options)
-      : sink_(sink), rows_(std::move(rows)), options_(std::move(options)) {}
+  Walk(JobEventSink& sink, std::vector<JobRow> rows, JobOptions options,
+       std::shared_ptr<const DocumentPreparation> preparation)
+      : sink_(sink),
+        rows_(std::move(rows)),
+        options_(std::move(options)),
+        preparation_(std::move(preparation)),
+        canaries_(std::min<std::size_t>(std::max(options_.canary, 0), rows_.size())) {}
 
   void Run();
   void CancelRow(std::size_t row);
   void CancelAll();
 
  private:
+  // The next row to begin; with `notReached` set, a row the walk ends without running it.
+  struct NextStep {
+    std::size_t index = 0;
+    std::string notReached;
+  };
   bool Refused();
-  std::optional<std::size_t> NextRow(std::unique_lock<std::mutex>& lock);
+  std::optional<NextStep> NextRow(std::unique_lock<std::mutex>& lock);
   bool RunRow(const JobRow& row);
+  // Writes the row's session record into the record folder; a failure is a log line of the row.
+  void KeepSessionRecord(const JobRow& row, const SessionRecorder& recorder,
+                         const DeviceResult& result, const std::string& text);
   void Finish(const JobRow& row, const DeviceResult& result, const std::string& text,
-              std::vector<int> leftOut);
+              const CVelUpdateDoc* doc = nullptr);
+  void Ended(std::size_t index, bool succeeded);
   void Work();
 
   JobEventSink& sink_;
   std::vector<JobRow> rows_;
   JobOptions options_;
+  std::shared_ptr<const DocumentPreparation> preparation_;
+  const std::size_t canaries_;  // the first rows, run one at a time before the others
   CancelFlag walkCancel_;
-  std::mutex mutex_;  // guards what follows
-  std::condition_variable linkFreed_;
+  std::mutex mutex_;                  // guards what follows
+  std::condition_variable rowEnded_;  // a row ended: its link is free, a canary may be done
   std::vector<bool> started_ = std::vector<bool>(rows_.size(), false);
   std::set<std::size_t> cancelledBeforeStart_;
   std::set<std::string> busyLinks_;
   std::map<std::size_t, RowSession*> running_;
+  std::size_t active_ = 0;  // rows begun and not yet ended
+  std::size_t canariesEnded_ = 0;
+  bool canaryFailed_ = false;
+  bool rowFailed_ = false;
   std::atomic<bool> allSucceeded_{true};
 };
 
@@ -205,33 +298,49 @@ bool DeviceJobs::Walk::Refused() {
   return true;
 }
 
-std::optional<std::size_t> DeviceJobs::Walk::NextRow(std::unique_lock<std::mutex>& lock) {
+std::optional<DeviceJobs::Walk::NextStep> DeviceJobs::Walk::NextRow(
+    std::unique_lock<std::mutex>& lock) {
   for (;;) {
     if (walkCancel_.IsRequested()) return std::nullopt;
     bool waiting = false;
     for (std::size_t i = 0; i < rows_.size(); ++i) {
       if (started_[i]) continue;
       waiting = true;
+      if (options_.stopOnFailure && rowFailed_) {
+        started_[i] = true;
+        return NextStep{i, std::string(text::kNotReachedAfterFailure)};
+      }
+      if (i < canaries_ ? active_ > 0 : canariesEnded_ < canaries_) break;  // wait for a canary
+      if (i >= canaries_ && canaryFailed_) {
+        started_[i] = true;
+        return NextStep{i, CanaryFailedText(canaries_)};
+      }
       if (busyLinks_.count(rows_[i].link) > 0) continue;
       started_[i] = true;
       busyLinks_.insert(rows_[i].link);
-      return i;
+      ++active_;
+      return NextStep{i, {}};
     }
     if (!waiting) return std::nullopt;
-    linkFreed_.wait(lock);
+    rowEnded_.wait(lock);
   }
 }
 
 void DeviceJobs::Walk::Finish(const JobRow& row, const DeviceResult& result,
-                              const std::string& text, std::vector<int> leftOut) {
+                              const std::string& text, const CVelUpdateDoc* doc) {
   if (result.outcome != Outcome::kSucceeded) allSucceeded_ = false;
   JobEvent event;
   event.kind = JobEvent::Kind::kRowFinished;
   event.row = row.row;
   event.outcome = result.outcome;
   event.statusCode = result.statusCode;
+  event.interrupted = result.interrupted;
   event.text = text;
-  event.leftOutUnits = std::move(leftOut);
+  if (doc != nullptr) {
+    event.leftOutUnits = doc->LeftOutUnits();
+    event.serialNumber = SerialNumberOf(doc->Identity());
+    event.deviceUnits = UnitsOf(*doc);
+  }
   sink_.Publish(std::move(event));
 }
 
@@ -244,7 +353,7 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
   }
   if (cancelledBeforeStart) {
     Finish(row, {ids::kOperationCancelled, Outcome::kCancelled},
-           LoadString(ids::kOperationCancelled), {});
+           LoadString(ids::kOperationCancelled));
     return false;
   }
   JobEvent begun;
@@ -253,14 +362,19 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
   begun.text = checking ? kDeviceChecking : kDeviceUpdating;
   sink_.Publish(std::move(begun));
   if (!row.target) {
-    Finish(row, {0, Outcome::kUnusableRow}, row.problem, {});
+    Finish(row, {0, Outcome::kUnusableRow}, row.problem);
     return false;
   }
-  RowSession session(row.row, sink_, options_);
+  RowSession session(row.row, sink_, options_, preparation_.get());
   {
     std::lock_guard<std::mutex> lock(mutex_);
     running_[row.row] = &session;
     if (walkCancel_.IsRequested()) session.console.State().cancel.Request();
+  }
+  std::optional<SessionRecorder> recorder;
+  if (!options_.recordFolder.empty()) {
+    recorder.emplace(session.doc.Link().Ports());
+    session.doc.Link().AttachPeer(&*recorder);
   }
   DeviceResult result;
   std::string text;
@@ -275,24 +389,65 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
   } else {
     result = RunAction(session.doc, *row.target, options_.serial, ActionOf(options_.kind));
   }
-  text = checking ? CheckStatusText(result.statusCode) : UpdateStatusText(result.statusCode);
+  text = checking ? CheckStatusText(result.statusCode) : UpdateResultText(result);
+  if (recorder) {
+    session.doc.Link().AttachPeer(nullptr);
+    KeepSessionRecord(row, *recorder, result, text);
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     running_.erase(row.row);
   }
-  Finish(row, result, text, session.doc.LeftOutUnits());
+  Finish(row, result, text, &session.doc);
   return result.outcome == Outcome::kSucceeded;
+}
+
+void DeviceJobs::Walk::KeepSessionRecord(const JobRow& row, const SessionRecorder& recorder,
+                                         const DeviceResult& result, const std::string& text) {
+  SessionRecord record;
+  record.program = VersionLine();
+  record.action = ActionName(options_.kind);
+  record.link = SessionLinkText(*row.target, options_.serial);
+  record.file = std::filesystem::path(options_.firmwarePath).filename().string();
+  record.status = result.statusCode;
+  record.statusText = text;
+  record.events = recorder.Events();
+  const std::string path = (std::filesystem::path(options_.recordFolder) /
+                            ("row-" + std::to_string(row.row + 1) + ".session"))
+                               .string();
+  if (const Result written = WriteFileAtomically(path, FormatSession(record), 0600); !written) {
+    JobEvent event;
+    event.kind = JobEvent::Kind::kLogLine;
+    event.row = row.row;
+    event.text = std::string(text::kSessionNotRecorded) + path + ": " + written.error();
+    sink_.Publish(std::move(event));
+  }
+}
+
+void DeviceJobs::Walk::Ended(std::size_t index, bool succeeded) {
+  busyLinks_.erase(rows_[index].link);
+  --active_;
+  rowFailed_ = rowFailed_ || !succeeded;
+  if (index < canaries_) {
+    ++canariesEnded_;
+    canaryFailed_ = canaryFailed_ || !succeeded;
+  }
+  rowEnded_.notify_all();
 }
 
 void DeviceJobs::Walk::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
-  while (const auto index = NextRow(lock)) {
-    const JobRow& row = rows_[*index];
+  while (const auto next = NextRow(lock)) {
+    const JobRow& row = rows_[next->index];
     lock.unlock();
-    RunRow(row);
+    if (!next->notReached.empty()) {
+      Finish(row, {0, Outcome::kNotReached}, next->notReached);
+      lock.lock();
+      continue;
+    }
+    const bool succeeded = RunRow(row);
     lock.lock();
-    busyLinks_.erase(row.link);
-    linkFreed_.notify_all();
+    Ended(next->index, succeeded);
   }
 }
 
@@ -340,7 +495,7 @@ bool DeviceJobs::Start(std::vector<JobRow> rows, JobOptions options) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (walk_ != nullptr) return false;
   if (thread_.joinable()) thread_.join();  // the last job's thread, past its end
-  walk_ = std::make_unique<Walk>(sink_, std::move(rows), std::move(options));
+  walk_ = std::make_unique<Walk>(sink_, std::move(rows), std::move(options), preparation_);
   thread_ = std::thread([this] {
     walk_->Run();
     std::lock_guard<std::mutex> done(mutex_);

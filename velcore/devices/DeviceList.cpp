@@ -137,24 +137,19 @@ bool DeviceList::PasteDevice() {
   return true;
 }
 
-bool DeviceList::SetCell(std::size_t row, DeviceColumn column, const std::string& text,
-                         std::string* error) {
+Result DeviceList::SetCell(std::size_t row, DeviceColumn column, const std::string& text) {
   if (row >= rows_.size()) {
-    *error = "there is no row " + std::to_string(row + 1);
-    return false;
+    return Result::Failed("there is no row " + std::to_string(row + 1));
   }
   if (text.find(kSeparator) != std::string::npos) {
-    *error = std::string(text::kFieldWithSeparator);
-    return false;
+    return Result::Failed(std::string(text::kFieldWithSeparator));
   }
   if (text.size() > kMaxTokenLength) {
-    *error = std::string(text::kFieldTooLong);
-    return false;
+    return Result::Failed(std::string(text::kFieldTooLong));
   }
   if (std::any_of(text.begin(), text.end(),
                   [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
-    *error = std::string(text::kFieldWithControl);
-    return false;
+    return Result::Failed(std::string(text::kFieldWithControl));
   }
   DeviceEntry& entry = rows_[row];
   switch (column) {
@@ -171,12 +166,10 @@ bool DeviceList::SetCell(std::size_t row, DeviceColumn column, const std::string
       break;
     case DeviceColumn::kKey:
       if (text != kNoEncryption && !IsDashedKey(text)) {
-        *error = LoadString(ids::kInvalidEncryptionKey);
-        return false;
+        return Result::Failed(LoadString(ids::kInvalidEncryptionKey));
       }
       if (entry.IsSerial() && text != kNoEncryption) {
-        *error = std::string(text::kSerialRowWithKey);
-        return false;
+        return Result::Failed(std::string(text::kSerialRowWithKey));
       }
       entry.key = text;
       keyChoices_.Add(text);
@@ -190,7 +183,7 @@ bool DeviceList::SetCell(std::size_t row, DeviceColumn column, const std::string
   if (entry.IsSerial()) set |= DeviceEntry::CellBit(DeviceColumn::kKey);
   entry.cutCells &= ~set;
   entry.missingCells &= ~set;
-  return true;
+  return Result::Done();
 }
 
 void DeviceList::OpenPortCell(std::size_t row) {
@@ -273,44 +266,40 @@ bool DeviceList::IsStoredList(std::string_view stored) {
 
 namespace {
 
-// The whole of a list file; false with *error for what cannot be a device list.
-bool ReadListFile(const std::string& path, std::string* text, bool* missing, std::string* error) {
+// The whole of a list file, or why it cannot be a device list (*missing tells a missing file).
+Expected<std::string> ReadListFile(const std::string& path, bool* missing) {
   *missing = false;
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) {
     *missing = errno == ENOENT;
-    *error = std::strerror(errno);
-    return false;
+    return Result::Failed(std::strerror(errno));
   }
   if (!S_ISREG(info.st_mode)) {
-    *error = "not a device list: not a regular file";
-    return false;
+    return Result::Failed("not a device list: not a regular file");
   }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    *error = std::strerror(errno);
-    return false;
+    return Result::Failed(std::strerror(errno));
   }
   std::ostringstream whole;
   whole << in.rdbuf();
-  *text = whole.str();
-  if (!DeviceList::IsStoredList(*text)) {
-    *error = "not a device list: it holds bytes that no stored device list has";
-    return false;
+  std::string text = whole.str();
+  if (!DeviceList::IsStoredList(text)) {
+    return Result::Failed("not a device list: it holds bytes that no stored device list has");
   }
-  return true;
+  return text;
 }
 
 }  // namespace
 
-bool DeviceList::Load(const std::string& path, std::string* error) {
-  std::string text;
+Result DeviceList::Load(const std::string& path) {
   bool missing = false;
-  if (!ReadListFile(path, &text, &missing, error)) {
-    if (!missing) return false;
+  const Expected<std::string> text = ReadListFile(path, &missing);
+  if (!text) {
+    if (!missing) return Result::Failed(text.error());
     rows_.clear();  // no list yet
   } else {
-    rows_ = Decode(text);
+    rows_ = Decode(*text);
   }
   notes_.clear();
   addressChoices_.known.reserve(addressChoices_.known.size() + rows_.size());
@@ -322,45 +311,42 @@ bool DeviceList::Load(const std::string& path, std::string* error) {
   }
   copySource_.reset();
   pasteTarget_.reset();
-  return true;
+  return Result::Done();
 }
 
-bool DeviceList::Save(const std::string& path, std::string* error) const {
-  std::string existing;
+Result DeviceList::Save(const std::string& path) const {
   bool missing = false;
-  if (!ReadListFile(path, &existing, &missing, error) && !missing) {
-    *error += "; it is left as it is";
-    return false;
-  }
+  const Expected<std::string> existing = ReadListFile(path, &missing);
+  if (!existing && !missing) return Result::Failed(existing.error() + "; it is left as it is");
   for (std::size_t row = 0; row < rows_.size(); ++row) {
     if (rows_[row].IsReadWhole()) continue;
-    *error = RowNote(row, rows_[row]) +
-             "; writing the list would change that row, so the list is left as it is (set those "
-             "cells or remove the row)";
-    return false;
+    return Result::Failed(
+        RowNote(row, rows_[row]) +
+        "; writing the list would change that row, so the list is left as it is (set those "
+        "cells or remove the row)");
   }
-  return WriteFileAtomically(path, Encode(rows_), 0600, error, FileMode::kAlways);
+  return WriteFileAtomically(path, Encode(rows_), 0600, FileMode::kAlways);
 }
 
-bool IsUsableRow(const DeviceEntry& row, std::string* error) {
+Result IsUsableRow(const DeviceEntry& row) {
   in_addr parsed{};
   if (!row.IsSerial() && inet_pton(AF_INET, row.address.c_str(), &parsed) != 1) {
-    *error = "The address is \"serial\" or a dotted IPv4 address such as 192.168.1.20, not \"" +
-             row.address + "\".";
-    return false;
+    return Result::Failed(
+        "The address is \"serial\" or a dotted IPv4 address such as 192.168.1.20, not \"" +
+        row.address + "\".");
   }
   const bool digits = !row.port.empty() && row.port.size() <= 5 &&
                       row.port.find_first_not_of("0123456789") == std::string::npos;
   const int number = digits ? std::stoi(row.port) : -1;
   if (row.IsSerial() && (number < 1 || number > kMaxSerialPortNumber)) {
-    *error = "A serial row's port is a COM port number from 1 to 10, not \"" + row.port + "\".";
-    return false;
+    return Result::Failed("A serial row's port is a COM port number from 1 to 10, not \"" +
+                          row.port + "\".");
   }
   if (!row.IsSerial() && (number < 1 || number > 65535)) {
-    *error = "A TCP row's port is a number from 1 to 65535, not \"" + row.port + "\".";
-    return false;
+    return Result::Failed("A TCP row's port is a number from 1 to 65535, not \"" + row.port +
+                          "\".");
   }
-  return true;
+  return Result::Done();
 }
 
 std::string DeviceListLock::LockPathOf(const std::string& listPath) {
@@ -381,13 +367,12 @@ std::string DeviceListLock::LockPathOf(const std::string& listPath) {
   return folder + "." + name + ".lock";
 }
 
-std::optional<DeviceListLock> DeviceListLock::Acquire(const std::string& listPath,
-                                                      std::string* error, const WaitControl& wait) {
+Expected<DeviceListLock> DeviceListLock::Acquire(const std::string& listPath,
+                                                 const WaitControl& wait) {
   const std::string lockPath = LockPathOf(listPath);
   const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
-    *error = lockPath + ": " + std::strerror(errno);
-    return std::nullopt;
+    return Result::Failed(lockPath + ": " + std::strerror(errno));
   }
   int failure = 0;
   const WaitEnd end = WaitUntil(wait, [&] {
@@ -395,16 +380,14 @@ std::optional<DeviceListLock> DeviceListLock::Acquire(const std::string& listPat
     return failure != EWOULDBLOCK && failure != EINTR;
   });
   if (end != WaitEnd::kDone || failure != 0) {
-    if (end == WaitEnd::kStopped) {
-      *error = "interrupted";
-    } else if (end == WaitEnd::kTimedOut) {
-      *error = Format("gave up after %g s: another program holds the lock (%s)",
-                      static_cast<double>(wait.limit.count()) / 1000, lockPath.c_str());
-    } else {
-      *error = lockPath + ": " + std::strerror(failure);
-    }
     close(fd);
-    return std::nullopt;
+    if (end == WaitEnd::kStopped) return Result::Failed("interrupted");
+    if (end == WaitEnd::kTimedOut) {
+      return Result::Failed(Format("gave up after %g s: another program holds the lock (%s)",
+                                   static_cast<double>(wait.limit.count()) / 1000,
+                                   lockPath.c_str()));
+    }
+    return Result::Failed(lockPath + ": " + std::strerror(failure));
   }
   return DeviceListLock(fd);
 }

@@ -83,47 +83,48 @@ bool SameStoredRows(const std::vector<DeviceEntry>& a, const std::vector<DeviceE
       [](const DeviceEntry& x, const DeviceEntry& y) { return KeyOf(x) == KeyOf(y); });
 }
 
-bool ReplaceRows(DeviceList& list, const std::vector<DeviceEntry>& rows, std::string* error) {
+Result ReplaceRows(DeviceList& list, const std::vector<DeviceEntry>& rows) {
   // The list takes whole rows only from a stored list: the rows go through one, byte for byte.
-  std::string pattern = (std::filesystem::temp_directory_path() / "zandor-rows-XXXXXX").string();
+  std::error_code noTempFolder;
+  const std::filesystem::path folder = std::filesystem::temp_directory_path(noTempFolder);
+  if (noTempFolder)
+    return Result::Failed("no folder for temporary files: " + noTempFolder.message());
+  std::string pattern = (folder / "zandor-rows-XXXXXX").string();
   const int fd = mkstemp(pattern.data());
-  if (fd < 0) {
-    *error = std::strerror(errno);
-    return false;
-  }
+  if (fd < 0) return Result::Failed(std::strerror(errno));
   const std::string stored = DeviceList::Encode(rows);
   const bool written =
       write(fd, stored.data(), stored.size()) == static_cast<ssize_t>(stored.size());
+  const int writeFailure = errno;
   close(fd);
   DeviceList replaced = list;
-  const bool loaded = written && replaced.Load(pattern, error);
+  const Result loaded =
+      written ? replaced.Load(pattern) : Result::Failed(std::strerror(writeFailure));
   unlink(pattern.c_str());
-  if (!loaded || replaced.Count() != rows.size()) {
-    if (loaded) *error = "a row holds a \"!\"";
-    return false;
-  }
+  if (!loaded) return loaded;
+  if (replaced.Count() != rows.size()) return Result::Failed("a row holds a \"!\"");
   for (std::size_t r = 0; r < rows.size(); ++r) {
     replaced.SetChecked(r, rows[r].checked);
     replaced.SetOutcome(r, rows[r].status, rows[r].succeeded);
   }
   list = std::move(replaced);
-  return true;
+  return Result::Done();
 }
 
-MergedSave SaveMergedList(const std::string& path, const std::vector<DeviceEntry>& base,
-                          const std::vector<DeviceEntry>& mine) {
-  MergedSave save;
-  const auto lock = DeviceListLock::Acquire(path, &save.error);
-  if (!lock) return save;
+Expected<std::vector<DeviceEntry>> SaveMergedList(const std::string& path,
+                                                  const std::vector<DeviceEntry>& base,
+                                                  const std::vector<DeviceEntry>& mine) {
+  const auto lock = DeviceListLock::Acquire(path);
+  if (!lock) return Result::Failed(lock.error());
   DeviceList onDisk;
-  if (!onDisk.Load(path, &save.error)) {
-    save.error += "; it is left as it is";
-    return save;
+  if (const Result loaded = onDisk.Load(path); !loaded) {
+    return Result::Failed(loaded.error() + "; it is left as it is");
   }
-  save.rows = MergeDeviceRows(base, mine, onDisk.Rows());
-  save.ok = WriteFileAtomically(path, DeviceList::Encode(save.rows), kNewListMode, &save.error,
-                                FileMode::kKeepExisting);
-  return save;
+  std::vector<DeviceEntry> rows = MergeDeviceRows(base, mine, onDisk.Rows());
+  const Result written =
+      WriteFileAtomically(path, DeviceList::Encode(rows), kNewListMode, FileMode::kKeepExisting);
+  if (!written) return written;
+  return rows;
 }
 
 }  // namespace vel

@@ -2,6 +2,7 @@
 
 #include "common/Strings.h"
 #include "devices/KeyMask.h"
+#include "devices/RowOperations.h"
 #include "engine/VelUpdateDoc.h"
 #include "link/KeyText.h"
 
@@ -26,21 +27,21 @@ std::optional<Outcome> PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& targe
     doc.SetTcpEndpoint(endpoint);
     return std::nullopt;
   }
-  const unsigned result = doc.OpenSerialPort(settings, target.portName);
-  if (result == kLinkOk) return std::nullopt;
+  const LinkOpen result = doc.OpenSerialPort(settings, target.portName);
+  if (result == LinkOpen::kOk) return std::nullopt;
   if (checking) {
     state.statusCode = status::kCheckNoAnswer;
-    if (result == kLinkNoSuchPort || result == kLinkAccessDenied) {
-      doc.GetOperator().ShowMessage(
-          LoadString(result == kLinkNoSuchPort ? ids::kCheckPortMissing : ids::kCheckPortInUse));
+    if (result == LinkOpen::kNoSuchPort || result == LinkOpen::kAccessDenied) {
+      doc.GetOperator().ShowMessage(LoadString(
+          result == LinkOpen::kNoSuchPort ? ids::kCheckPortMissing : ids::kCheckPortInUse));
     }
-  } else if (result == kLinkNoSuchPort) {
+  } else if (result == LinkOpen::kNoSuchPort) {
     state.statusCode = ids::kPortMissing;
-  } else if (result == kLinkAccessDenied) {
+  } else if (result == LinkOpen::kAccessDenied) {
     state.statusCode = ids::kPortInUse;
   }
-  if (result == kLinkNoSuchPort) return Outcome::kPortMissing;
-  if (result == kLinkAccessDenied) return Outcome::kPortInUse;
+  if (result == LinkOpen::kNoSuchPort) return Outcome::kPortMissing;
+  if (result == LinkOpen::kAccessDenied) return Outcome::kPortInUse;
   return Outcome::kFailed;
 }
 
@@ -85,26 +86,24 @@ std::string MaskedTarget(const std::string& text) {
                                       : MaskKeys(text.substr(0, portEnd + 1)) + "<key>";
 }
 
-std::optional<DeviceTarget> ParseTarget(const std::string& text, std::string* error) {
+Expected<DeviceTarget> ParseTarget(const std::string& text) {
   DeviceTarget target;
   if (text.rfind("serial:", 0) == 0) {
     target.portName = text.substr(7);
     if (target.portName.empty()) {
-      *error = "serial target without a port: " + text;
-      return std::nullopt;
+      return Result::Failed("serial target without a port: " + text);
     }
     return target;
   }
   if (text.rfind("tcp:", 0) != 0) {
-    *error = "a target is serial:PORT or tcp:HOST:PORT[:KEY], not " + MaskedTarget(text);
-    return std::nullopt;
+    return Result::Failed("a target is serial:PORT or tcp:HOST:PORT[:KEY], not " +
+                          MaskedTarget(text));
   }
   target.kind = LinkKind::kTcp;
   const std::string rest = text.substr(4);
   const std::size_t colon = rest.find(':');
   if (colon == std::string::npos) {
-    *error = "tcp target without a port: " + MaskedTarget(text);
-    return std::nullopt;
+    return Result::Failed("tcp target without a port: " + MaskedTarget(text));
   }
   target.address = rest.substr(0, colon);
   if (target.address == "localhost") target.address = "127.0.0.1";
@@ -116,14 +115,13 @@ std::optional<DeviceTarget> ParseTarget(const std::string& text, std::string* er
       !target.port.empty() && target.port.find_first_not_of("0123456789") == std::string::npos &&
       target.port.size() <= 5 && std::stoi(target.port) > 0 && std::stoi(target.port) < 65536;
   if (!MakeEndpoint(target.address, target.port, &probe) || !portIsNumber) {
-    *error = "not an IPv4 address and port: " + MaskedTarget(text);
-    return std::nullopt;
+    return Result::Failed("not an IPv4 address and port: " + MaskedTarget(text));
   }
   if (keyColon != std::string::npos) {
     const auto key = KeyDigits(afterHost.substr(keyColon + 1));
     if (!key) {
-      *error = "a key is 32 hexadecimal digits or 16 dash-separated pairs: " + MaskedTarget(text);
-      return std::nullopt;
+      return Result::Failed("a key is 32 hexadecimal digits or 16 dash-separated pairs: " +
+                            MaskedTarget(text));
     }
     target.key = *key;
   }
@@ -137,25 +135,28 @@ std::string LinkName(const DeviceTarget& target) {
 
 DeviceResult RunUpdate(CVelUpdateDoc& doc, const DeviceTarget& target,
                        const SerialSettings& settings) {
-  return RunAction(doc, target, settings, kActionUpdate);
+  return RunAction(doc, target, settings, Action::kUpdate);
 }
 
 DeviceResult RunAction(CVelUpdateDoc& doc, const DeviceTarget& target,
-                       const SerialSettings& settings, int action) {
+                       const SerialSettings& settings, Action action) {
   Console& console = doc.GetConsole();
   ConsoleState& state = console.State();
-  state.completion.Reset();
   state.statusCode = ids::kUpdateFailed;
   console.HideDeviceInfo();
-  const auto linkFailure = PrepareLink(doc, target, settings, false);
-  if (!linkFailure) {
-    doc.DispatchUpdate(action);
-    state.completion.Wait();
-    doc.WaitForWorker();
+  // Nothing of a file that fails its checksum test goes to a device.
+  if (const auto defect = doc.File().FirstDefect()) {
+    doc.GetOperator().ShowMessage(LoadString(ids::kFileFailsTest) + "\n" + DescribeDefect(*defect));
+    return {ids::kFileFailsTest, Outcome::kFileRefused};
   }
+  const auto linkFailure = PrepareLink(doc, target, settings, false);
+  doc.Link().ForgetProcedure();
+  if (!linkFailure) doc.DispatchUpdate(action);
   const int code = state.statusCode;
   doc.ClosePort();
-  return Ended(doc, code, IsUpdateSuccess(code), linkFailure);
+  DeviceResult result = Ended(doc, code, IsUpdateSuccess(code), linkFailure);
+  result.interrupted = result.outcome != Outcome::kSucceeded && doc.Link().ProcedureBegun();
+  return result;
 }
 
 DeviceResult RunCheck(CVelUpdateDoc& doc, const DeviceTarget& target,
@@ -165,7 +166,7 @@ DeviceResult RunCheck(CVelUpdateDoc& doc, const DeviceTarget& target,
   state.statusCode = status::kCheckNoAnswer;
   console.HideDeviceInfo();
   const auto linkFailure = PrepareLink(doc, target, settings, true);
-  if (!linkFailure) doc.DispatchUpdate(kActionCheck);
+  if (!linkFailure) doc.DispatchUpdate(Action::kCheck);
   const int code = state.statusCode;
   doc.ClosePort();
   console.HideDeviceInfo();
@@ -190,6 +191,11 @@ bool IsUpdateSuccess(int statusCode) {
 }
 
 std::string UpdateStatusText(int statusCode) { return LoadString(statusCode); }
+
+std::string UpdateResultText(const DeviceResult& result) {
+  const std::string text = UpdateStatusText(result.statusCode);
+  return result.interrupted ? text + " " + std::string(text::kUpdateInterrupted) : text;
+}
 
 std::string CheckStatusText(int statusCode) {
   switch (statusCode) {

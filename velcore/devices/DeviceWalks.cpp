@@ -35,15 +35,14 @@ bool IsThisHost(std::uint32_t address) {
 
 }  // namespace
 
-std::optional<DeviceTarget> TargetForRow(const DeviceEntry& row, std::string* problem) {
+Expected<DeviceTarget> TargetForRow(const DeviceEntry& row) {
   // A cell the list file never held (it ended inside the row) is no way to reach a device; a
   // serial row has no key to miss.
   unsigned reach =
       DeviceEntry::CellBit(DeviceColumn::kAddress) | DeviceEntry::CellBit(DeviceColumn::kPort);
   if (!row.IsSerial()) reach |= DeviceEntry::CellBit(DeviceColumn::kKey);
   if ((row.missingCells & reach) != 0) {
-    *problem = UnreadCellsText(row);
-    return std::nullopt;
+    return Result::Failed(UnreadCellsText(row));
   }
   DeviceTarget target;
   if (row.IsSerial()) {
@@ -58,8 +57,7 @@ std::optional<DeviceTarget> TargetForRow(const DeviceEntry& row, std::string* pr
     // A key from the file is checked here, when it is used, and never given to the cipher
     // unless it is sixteen dashed pairs.
     if (!IsDashedKey(row.key)) {
-      *problem = LoadString(ids::kInvalidEncryptionKey);
-      return std::nullopt;
+      return Result::Failed(LoadString(ids::kInvalidEncryptionKey));
     }
     target.key = *KeyDigits(row.key);
   }
@@ -93,7 +91,12 @@ std::string EndpointOf(const DeviceTarget& target) {
 JobRow RowOfList(std::size_t row, const DeviceEntry& entry) {
   JobRow job;
   job.row = row;
-  job.target = TargetForRow(entry, &job.problem);
+  Expected<DeviceTarget> target = TargetForRow(entry);
+  if (target) {
+    job.target = std::move(*target);
+  } else {
+    job.problem = target.error();
+  }
   job.link = job.target ? EndpointOf(*job.target) : LinkOfRow(entry);
   return job;
 }

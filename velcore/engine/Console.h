@@ -8,7 +8,6 @@
 
 #include "common/CancelFlag.h"
 #include "common/FunctionRef.h"
-#include "common/ManualResetEvent.h"
 #include "common/ProgressSink.h"
 #include "engine/DeviceIdentity.h"
 
@@ -18,8 +17,6 @@ namespace vel {
 struct ConsoleState {
   CancelFlag cancel;
   std::atomic<int> statusCode{0};
-  ManualResetEvent completion;
-  std::atomic<bool> updateDone{false};
 };
 
 // The engine's view of a front end: progress, status, message log and the form's controls.
@@ -39,15 +36,10 @@ class Console : public ProgressSink {
 
   // One line of the message log.
   virtual void AppendMessage(const std::string& line) = 0;
-  virtual void EnableFileControls(bool /*enable*/) {}
   // Update buttons, file controls, "Activate Port" and "Load Hex File".
   virtual void EnableWorkingControls(bool /*enable*/) {}
-  virtual void SetHexFileName(const std::string& /*name*/) {}
-  virtual void ShowFileDevice(const std::string& /*displayName*/) {}
   virtual void HideDeviceInfo() {}
   virtual void ShowDeviceUnits(const std::vector<UnitLabel>& /*units*/) {}
-  // Ticks the update-done box.
-  void MarkUpdateDone() { state_.updateDone = true; }
 
   ConsoleState& State() { return state_; }
 

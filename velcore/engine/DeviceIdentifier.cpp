@@ -9,6 +9,7 @@
 #include "common/Format.h"
 #include "common/Strings.h"
 #include "engine/DeviceTypes.h"
+#include "engine/Families.h"
 #include "engine/Protocol.h"
 #include "image/VersionText.h"
 
@@ -92,7 +93,6 @@ int DeviceIdentifier::IdentifyDevice() {
     return 1;
   }
   ctx_.link.Purge();
-  ctx_.console.EnableFileControls(true);
   ctx_.console.EnableWorkingControls(true);
   if (reply == declined) {
     declined_ = !unitNotConfirmed_;
@@ -334,29 +334,8 @@ void DeviceIdentifier::SendUnitSelect(std::uint8_t kindCode, std::uint8_t mode) 
 }
 
 void DeviceIdentifier::Classify() {
-  const std::string& unit0 = ctx_.identity.typeCode[0];
-  const std::string& fileType = ctx_.file.Info(0).deviceType;
-  const bool fileG456 = CodeMatches(fileType, "G4", 2) || CodeMatches(fileType, "G5", 2) ||
-                        CodeMatches(fileType, "G6", 2);
-  if (CodeMatches(unit0, "DNK", 3)) {
-    ctx_.classes.dnk = true;
-  } else if (CodeMatches(unit0, "TZT", 3)) {
-    ctx_.classes.tzt = true;
-  } else if (CodeMatches(unit0, "XXX", 3)) {
-    ctx_.classes.xxx = true;
-  } else if (unit0.starts_with("G") && fileG456) {
-    // the multi-unit family needs no class
-  } else if (CodeMatches(unit0, "H2", 2) || CodeMatches(unit0, "H6", 2) ||
-             CodeMatches(unit0, "H7", 2) || CodeMatches(unit0, "RLT", 3)) {
-    ctx_.classes.userStation = true;
-  } else if (CodeMatches(unit0, "JQH", 3)) {
-    ctx_.classes.jqh = ctx_.classes.refuse64k = true;
-  } else if (CodeMatches(unit0, "YPB", 3)) {
-    ctx_.classes.dravik = true;
-    ctx_.classes.ypd = false;
-  } else if (CodeMatches(unit0, "YPD", 3)) {
-    ctx_.classes.dravik = ctx_.classes.ypd = true;
-  }
+  // What the family of unit 0 is steers the choice of procedure.
+  ctx_.device = &FamilyOf(ctx_.identity.typeCode[0]);
 }
 
 void DeviceIdentifier::ShowDeviceUnits() {

@@ -15,13 +15,15 @@ void EngineContext::BuildMapIfMissing(int slot) {
   if (file.MemMap(slot) != nullptr) return;
   const bool shown =
       console.BeginProgress(1, file.RecordCount(0), LoadString(ids::kCreatingMemMap), 1);
-  file.GetMemMap(slot, shown ? &console : nullptr, classes.jqh);
+  file.GetMemMap(slot, shown ? &console : nullptr, device != nullptr && device->hub);
   if (shown) console.EndProgress();
 }
 
-void EngineContext::EndWithoutTransfer(bool enableControls) {
-  if (enableControls) console.EnableWorkingControls(true);
-  Signal();
+void EngineContext::Fail(Tell how, std::string_view text, int statusCode) {
+  if (how != Tell::kBox) console.AppendMessage(std::string(text));
+  if (how != Tell::kLog) op.ShowMessage(std::string(text));
+  SetStatusCode(statusCode);
+  console.EnableWorkingControls(true);
 }
 
 void EngineContext::ReportConnectionError() {

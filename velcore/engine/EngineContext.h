@@ -1,16 +1,25 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "engine/Console.h"
 #include "engine/DeviceIdentity.h"
 #include "engine/EngineTiming.h"
+#include "engine/Families.h"
 #include "engine/Operator.h"
 #include "engine/Protocol.h"
 #include "image/FirmwareFile.h"
 #include "link/DeviceLink.h"
 
 namespace vel {
+
+// How a failure is told to the operator.
+enum class Tell {
+  kLog,  // a line of the message log
+  kBox,  // a message box
+  kBoth,
+};
 
 // What the parts of the engine share while they serve one device: the link and the two front-end
 // interfaces, the loaded file, what is known of the device, the waits, and the few flags that
@@ -21,11 +30,11 @@ struct EngineContext {
   DeviceLink& link;
   FirmwareFile& file;
   DeviceIdentity& identity;
-  DeviceClasses& classes;
   EngineTiming& timing;
   std::uint8_t protocolByte = protocol::kMultiUnitProtocol;
-  bool identified = false;     // identified and confirmed: an update may follow
-  bool endedByEngine = false;  // the engine ended its own transfer
+  bool identified = false;         // identified and confirmed: an update may follow
+  bool endedByEngine = false;      // the engine ended its own transfer
+  const Family* device = nullptr;  // the family of the identified device's unit 0
 
   bool Cancelled() const { return console.State().cancel.IsRequested(); }
   // The engine ends its own transfer (the operator gave up on a silent device, a region timed
@@ -37,8 +46,11 @@ struct EngineContext {
   // The device could not be reached: tells the operator and sets the status code, unless a
   // cancel (an outcome of its own) came first.
   void ReportConnectionError();
+  // An operation that ends without (more of) a transfer: tells why, leaves the status code and
+  // gives the controls back.
+  void Fail(Tell how, std::string_view text, int statusCode);
   void SetStatusCode(int code) { console.State().statusCode = code; }
-  void Signal() { console.State().completion.Set(); }
+  int StatusCode() const { return console.State().statusCode; }
   // Sleeps `ms` for the reason `name` (the field of EngineTiming), unless a cancel comes first;
   // false when it did.
   bool Pause(std::string_view name, int ms);
@@ -51,8 +63,6 @@ struct EngineContext {
   }
   // Builds the slot's memory map on first use, with progress when the display is free.
   void BuildMapIfMissing(int slot);
-  // No transfer follows: the controls come back (when asked) and the operation's end is signalled.
-  void EndWithoutTransfer(bool enableControls);
 };
 
 }  // namespace vel

@@ -47,16 +47,12 @@ constexpr int kSerialSearchAttempts = 12;
 constexpr int kSerialCheckAttempts = 6;
 constexpr int kTcpAttempts = 2;
 
-// The transfer procedures, one per device family.
-enum class Procedure { kT1, kT2, kT3, kT4, kT6, kT7, kT8, kT9, kT10, kT11, kT12, kT13 };
-
-// The engine's action codes.
-enum Action {
-  kActionUnformatted = 0,
-  kActionMatrix = 1,
-  kActionVantrel = 2,
-  kActionUpdate = 3,
-  kActionCheck = 4
+// What a row asks of the engine.
+enum class Action {
+  kUnformatted,  // the file's record lines as they are
+  kVantrel,      // identify once, then the 64 KiB procedure
+  kUpdate,       // identify, choose the procedure and send the file
+  kCheck,        // identify only
 };
 
 }  // namespace vel

@@ -7,51 +7,41 @@
 #include "engine/BlockTransfer.h"
 #include "engine/DeviceIdentifier.h"
 #include "engine/EngineContext.h"
-#include "engine/TransferPhase.h"
+#include "engine/Families.h"
+#include "engine/TransferPhases.h"
 
 namespace vel {
 
-// The transfer procedures of the device families (T1 to T13): what each sends, phase by phase,
-// and how each begins and ends. They run on the transfer worker over the block transfer.
+// The transfer procedures of the device families: what each does between and around its phases,
+// and how each ends. Each runs to its end on the caller's thread and leaves the status code.
 class TransferProcedures {
  public:
   TransferProcedures(EngineContext& ctx, BlockTransfer& transfer, DeviceIdentifier& identifier)
-      : ctx_(ctx), transfer_(transfer), identifier_(identifier) {}
+      : ctx_(ctx), transfer_(transfer), identifier_(identifier), phases_(ctx) {}
 
-  // The phases a procedure sends, in order (maps built as needed).
-  std::vector<TransferPhase> PhasesOf(Procedure procedure);
-  // Refuses (message, failure, end of the operation) when an image the procedure sends holds
-  // data outside what it sends.
-  bool RefuseDataLeftBehind(const std::vector<TransferPhase>& phases);
-  // Runs a procedure to its end; every path ends with the operation's end signalled. Without
-  // `tickBox` a success leaves the update-done box as it was.
-  void Run(Procedure procedure, bool tickBox = true);
+  void Run(Procedure procedure);
+  // The records of slot 0 as raw Intel HEX lines, each sent until the device takes it.
+  void SendUnformatted();
+  PhaseBuilder& Phases() { return phases_; }
 
  private:
-  // Phases.
-  TransferPhase Segment64KPhase(const char* recordFormat) const;
-  TransferPhase Kesta128Phase(int slot, int positionBase, int waitFactor) const;
-  TransferPhase ShortBlockPhase(int blocks) const;
-  TransferPhase SectorPhase() const;
-  TransferPhase RegionPhase(int region, int regions) const;
-  TransferPhase SecondImagePhase(int positionBase, int shownBefore) const;
-  TransferPhase SegmentPhase(int slot, int positionBase, const char* recordFormat) const;
-
-  // Procedures.
-  void ProcedureT1();
-  void ProcedureT2(bool tickBox);
-  void ProcedureT3();
-  void ProcedureT4();
-  void ProcedureT6();
-  void ProcedureT7();
-  void ProcedureT8();
-  void ProcedureT9();
-  void ProcedureT10();
-  void ProcedureT11();
-  void ProcedureT12();
-  void ProcedureT13();
+  void PageRangeImage64k();
+  void Image128k();
+  void DravikImage128k();
+  void DravikSectorsThenImage();
+  void UserStationRegions();
+  void ShortBlocks();
+  void ShortBlocksThenImage128k();
+  void HubShortBlocks();
+  void PageRangeThenImage128k();
+  void SegmentsThenImage128k();
+  void UnitImages();
+  void LoaderImages();
   bool SendUnitImage(bool* cancelled);
   bool SelectNextUnit();
+  // The device's word on a line of the unformatted send: 0xFA, 0xFE, the protocol byte, or -1
+  // when none came.
+  int AwaitLineAnswer();
 
   // Steps between phases and endings.
   bool ConfirmChecksum(std::uint32_t dataSum, int seconds,
@@ -61,19 +51,20 @@ class TransferProcedures {
   bool ChecksumThenRun(std::uint32_t dataSum);
   void RunFrameThenSkip(int bytes);
   void WriteRunFrame();
-  // "Transmission completed!", the success status and (unless told not to) the ticked box.
-  void Succeeded(bool tickBox = true);
+  // "Transmission completed!" and the success status.
+  void Succeeded();
   // The run frame, then Succeeded.
-  void Finish(bool tickBox = true);
+  void Finish();
   void Terminated(int statusCode = 0);
   void CloseTransfer();
   // The end of a transfer by its outcome: success, the terminated message (a stop showed its own
   // message already), then the closing steps.
-  void EndTransfer(PhaseOutcome outcome, bool tickBox = true);
+  void EndTransfer(PhaseOutcome outcome);
 
   EngineContext& ctx_;
   BlockTransfer& transfer_;
   DeviceIdentifier& identifier_;
+  PhaseBuilder phases_;
 };
 
 }  // namespace vel

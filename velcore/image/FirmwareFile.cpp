@@ -18,6 +18,7 @@ void FirmwareFile::Reset() {
   metadataPresent_ = firstTypeFlag_ = secondTypeFlag_ = false;
   totalRecordsRead_ = 0;
   colonlessRecordLine_ = 0;
+  firstDefect_.reset();
   text_.reset();
 }
 
@@ -94,6 +95,11 @@ HexTestOutcome FirmwareFile::TestHexFile(ProgressSink* progress) const {
 }
 
 std::optional<HexDefect> FirmwareFile::FirstDefect() const {
+  if (!firstDefect_) firstDefect_ = FindFirstDefect();
+  return *firstDefect_;
+}
+
+std::optional<HexDefect> FirmwareFile::FindFirstDefect() const {
   std::optional<HexDefect> first;
   const auto consider = [&first](const std::optional<HexDefect>& defect) {
     if (defect && (!first || defect->line < first->line)) first = defect;

@@ -30,6 +30,30 @@ class LinkPeer {
   virtual void Paused(std::string_view, int) {}
   // Whether the device closed the connection.
   virtual bool Dropped() { return false; }
+  // The identification is over and a transfer procedure begins.
+  virtual void ProcedureBegins() {}
+  // The engine closes the link.
+  virtual void Close() {}
+};
+
+class DeviceLink;
+
+// The device link's own serial port and TCP connection as a peer, for a peer that relays to them.
+class PortPeer final : public LinkPeer {
+ public:
+  explicit PortPeer(DeviceLink& link) : link_(link) {}
+  int Read(std::uint8_t* buffer, int count, int limitMs) override;
+  int Write(const std::uint8_t* buffer, int count) override;
+  bool ReadableNow() override;
+  int Connect() override;
+  void Purge() override;
+  void SpeedSet(int baud) override;
+  bool Dropped() override;
+  void Close() override;
+
+ private:
+  DeviceLink& link_;
+  std::vector<std::uint8_t> scratch_;  // a TCP write, enciphered in place
 };
 
 // The device's link: a serial port or a TCP connection, chosen by the link kind at every call.
@@ -57,11 +81,20 @@ class DeviceLink {
   bool ReadableNow();
   // True when the TCP connection the engine opened has ended (closed by the device, or replaced
   // after a socket error) since its last connect.
-  bool ConnectionDropped() const;
+  bool ConnectionDropped();
   // Discards pending serial data (nothing to do on TCP).
   void Purge();
   // Sets the serial line's speed (the rest of its settings stay).
   void SetBaudRate(int baud);
+  // Notes that a transfer procedure begins (and tells an attached peer).
+  void NoteProcedure() {
+    procedureBegun_ = true;
+    if (peer_ != nullptr) peer_->ProcedureBegins();
+  }
+  // Whether a transfer procedure began since the last ForgetProcedure: from then on the device
+  // may hold part of a new image.
+  bool ProcedureBegun() const { return procedureBegun_; }
+  void ForgetProcedure() { procedureBegun_ = false; }
   // Tells an attached peer that the engine pauses `ms` for the reason `name`.
   void NotePause(std::string_view name, int ms) {
     if (peer_ != nullptr) peer_->Paused(name, ms);
@@ -73,16 +106,21 @@ class DeviceLink {
     serial_.SetCancelFlag(cancel);
     tcp_.SetCancelFlag(cancel);
   }
-  // Sends every read, write, connect, purge and speed change to `peer` instead of the port or
-  // the socket; closes do nothing. Null restores the real links.
+  // Sends every read, write, connect, purge, speed change and close to `peer` instead of the
+  // port or the socket. Null restores the real links.
   void AttachPeer(LinkPeer* peer) { peer_ = peer; }
+  // The real links as a peer: what a peer that only watches the exchange relays to.
+  LinkPeer& Ports() { return ports_; }
 
  private:
+  LinkPeer& Active() { return peer_ != nullptr ? *peer_ : ports_; }
+
   std::atomic<LinkKind> kind_{LinkKind::kSerial};
   SerialPort serial_;
   TcpLink tcp_;
-  std::vector<std::uint8_t> scratch_;
+  PortPeer ports_{*this};
   LinkPeer* peer_ = nullptr;
+  bool procedureBegun_ = false;
 };
 
 }  // namespace vel

@@ -162,22 +162,20 @@ PortNameMap LoadPortMapFile(const std::string& path) {
   return map;
 }
 
-bool SavePortMapFile(const std::string& path, const PortNameMap& map, std::string* error) {
-  return SavePortMapText(path, map.FileText(), error);
+Result SavePortMapFile(const std::string& path, const PortNameMap& map) {
+  return SavePortMapText(path, map.FileText());
 }
 
-bool SavePortMapText(const std::string& path, const std::string& text, std::string* error) {
+Result SavePortMapText(const std::string& path, const std::string& text) {
   if (path.empty()) {
-    *error = "no configuration folder (neither XDG_CONFIG_HOME nor HOME is set)";
-    return false;
+    return Result::Failed("no configuration folder (neither XDG_CONFIG_HOME nor HOME is set)");
   }
   std::error_code made;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), made);
   if (made) {
-    *error = made.message();
-    return false;
+    return Result::Failed(made.message());
   }
-  return WriteFileAtomically(path, text, 0644, error);
+  return WriteFileAtomically(path, text, 0644);
 }
 
 std::vector<SerialDevice> ListSerialDevices(const std::string& devFolder) {

@@ -47,20 +47,20 @@ speed_t SpeedFor(int baud) {
   }
 }
 
-unsigned CodeForErrno(int error) {
+LinkOpen CodeForErrno(int error) {
   switch (error) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
     case ENOTDIR:
-      return kLinkNoSuchPort;
+      return LinkOpen::kNoSuchPort;
     case EACCES:
     case EPERM:
     case EBUSY:
     case EWOULDBLOCK:
-      return kLinkAccessDenied;
+      return LinkOpen::kAccessDenied;
     default:
-      return kLinkOtherFailure;
+      return LinkOpen::kOtherFailure;
   }
 }
 
@@ -137,21 +137,21 @@ void ApplyLineSettings(termios& tio, const SerialSettings& settings, std::string
   cfsetospeed(&tio, speed);
 }
 
-unsigned SerialPort::Open(const SerialSettings& settings, const std::string& portName,
+LinkOpen SerialPort::Open(const SerialSettings& settings, const std::string& portName,
                           const PortNameMap& names) {
   reason_.clear();
   note_.clear();
   const std::string path = names.Resolve(portName);
   if (path.empty()) {
     reason_ = "\"" + portName + "\" is not a port: give COM1, COM2, ... or a device path";
-    return kLinkNoSuchPort;
+    return LinkOpen::kNoSuchPort;
   }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   const auto fail = [&](int error) {
     reason_ = path + ": " + ReasonFor(error);
     const int comNumber = ComNumber(portName);
     if (comNumber > 0 && portName.find('/') == std::string::npos &&
-        CodeForErrno(error) == kLinkNoSuchPort) {
+        CodeForErrno(error) == LinkOpen::kNoSuchPort) {
       const std::string com = "COM" + std::to_string(comNumber);
       const std::string file = PortMapFilePath();
       reason_ += ". Map " + com + " to a device with a line " + com + "=/dev/ttyUSB0 in " +
@@ -172,7 +172,7 @@ unsigned SerialPort::Open(const SerialSettings& settings, const std::string& por
   Close();
   fd_ = fd;
   path_ = path;
-  return kLinkOk;
+  return LinkOpen::kOk;
 }
 
 void SerialPort::SetBaudRate(int baud) {

@@ -26,9 +26,9 @@ class SerialPort {
   SerialPort& operator=(const SerialPort&) = delete;
   ~SerialPort() { Close(); }
 
-  // Opens and configures the port: 0, kLinkNoSuchPort, kLinkAccessDenied or kLinkOtherFailure.
+  // Opens and configures the port.
   // On failure a port held before stays held.
-  unsigned Open(const SerialSettings& settings, const std::string& portName,
+  LinkOpen Open(const SerialSettings& settings, const std::string& portName,
                 const PortNameMap& names = PortNameMap::ForThisUser());
   bool IsOpen() const { return fd_ >= 0; }
   // The system's reason for the last failed open, and remarks on the last open (e.g. a setting

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/Result.h"
 #include "common/Waiting.h"
 
 namespace vel {
@@ -19,15 +20,14 @@ enum class FileMode {
 // or a full disk leaves either the old file or the new one, never a mixture: a temporary file
 // beside it is written, flushed to disk and renamed over it, with the old file's owner kept where
 // the system allows. Anything that is not a regular file is never replaced, nor a file with other
-// hard links (the rename would part them). On failure returns false, sets *error to the reason
-// and leaves the old file alone.
-bool WriteFileAtomically(const std::string& path, std::string_view contents, mode_t mode,
-                         std::string* error, FileMode policy = FileMode::kKeepExisting);
+// hard links (the rename would part them). A failure leaves the old file alone.
+Result WriteFileAtomically(const std::string& path, std::string_view contents, mode_t mode,
+                           FileMode policy = FileMode::kKeepExisting);
 
 // Writes `contents` to what `path` is: into a character device or a FIFO as a stream, otherwise
 // as WriteFileAtomically does (a directory, socket or block device is refused). A FIFO's reader,
 // and room in the FIFO, are waited for under `wait`.
-bool WriteIntoPath(const std::string& path, std::string_view contents, mode_t mode,
-                   std::string* error, const WaitControl& wait = {});
+Result WriteIntoPath(const std::string& path, std::string_view contents, mode_t mode,
+                     const WaitControl& wait = {});
 
 }  // namespace vel

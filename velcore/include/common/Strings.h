@@ -88,6 +88,10 @@ constexpr std::string_view kNonExistantSegment = "Non-existant Segment Error";
 constexpr std::string_view kSerialOnly =
     "This update procedure works over a serial port only; the device was reached over TCP/IP.";
 constexpr std::string_view kBlockError = "Block Error";
+constexpr std::string_view kSessionNotRecorded = "Session record not written: ";
+constexpr std::string_view kUpdateInterrupted =
+    "The update was interrupted: the device may hold part of the new firmware. Run the update "
+    "again.";
 constexpr std::string_view kBlockErrorF6 = "Block Error -- F6(Erase Error)";
 constexpr std::string_view kBlockErrorF7 = "Block Error -- F7(Programming Error)";
 constexpr std::string_view kBlockErrorF8 = "Block Error -- F8(Block Checking Error)";
@@ -141,10 +145,14 @@ constexpr std::string_view kFieldTooLong = "A device list field holds at most 25
 constexpr std::string_view kFieldWithControl =
     "A device list field cannot contain control characters.";
 constexpr std::string_view kSerialRowWithKey = "A device on a serial port has no encryption key.";
+constexpr std::string_view kNotReachedCanaryRow = "Not reached: the first row did not succeed";
+constexpr std::string_view kNotReachedAfterFailure = "Not reached: an earlier row did not succeed";
 }  // namespace text
 
 // Status-line and message formats (printf conversions).
 namespace format {
+constexpr const char* kNotReachedCanaryRows =
+    "Not reached: not all of the first %zu rows succeeded";
 constexpr const char* kSendingBlockId = "Sending Hex File : Block %d ID,  Try:";
 constexpr const char* kSendingRecordOf24 =
     "Sending Hex File : Block %d/24,  Page %d/64,  Record %d/16,  Try:";

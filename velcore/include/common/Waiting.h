@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "common/CancelFlag.h"
+#include "common/Result.h"
 
 namespace vel {
 
@@ -31,12 +32,12 @@ enum class WaitEnd { kDone, kStopped, kTimedOut };
 WaitEnd WaitUntil(const WaitControl& wait, const std::function<bool()>& attempt);
 
 // Opens `path` for writing with `flags` (beside O_WRONLY) without ever blocking: a FIFO that no
-// one reads yet is waited for under `wait`. The descriptor (non-blocking), or -1 with *error set.
-int OpenForWriting(const std::string& path, int flags, mode_t mode, const WaitControl& wait,
-                   std::string* error);
+// one reads yet is waited for under `wait`. The descriptor (non-blocking).
+Expected<int> OpenForWriting(const std::string& path, int flags, mode_t mode,
+                             const WaitControl& wait);
 
 // Writes all of `contents` to a non-blocking descriptor, waiting under `wait` while it takes no
-// more (a FIFO whose reader is slow); false with *error set.
-bool WriteWaiting(int fd, std::string_view contents, const WaitControl& wait, std::string* error);
+// more (a FIFO whose reader is slow).
+Result WriteWaiting(int fd, std::string_view contents, const WaitControl& wait);
 
 }  // namespace vel

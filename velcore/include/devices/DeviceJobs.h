@@ -42,14 +42,19 @@ struct JobOptions {
   std::string firmwarePath;  // the file each row reads before its device (a check may go without)
   SerialSettings serial;
   int parallel = 1;  // rows of an update at once; checks go one at a time
+  // The first `canary` rows run one at a time, and the rest only when every one of them
+  // succeeded; otherwise the rest end not reached.
+  int canary = 0;
+  bool stopOnFailure = false;  // no row begins after a row did not succeed
   int connectTimeoutMs = kTcpConnectTimeoutMs;
   bool serialNumberOptional = false;
   bool logStatusLines = true;  // every status line also as an event (for a message log)
   // A message holds its row's worker until the front end acknowledges it (a message box's OK),
   // as a block error's message does before the block is sent again; other rows go on.
   bool messagesWait = false;
-  // Called with each row's document before its device is reached (tests shorten waits here).
-  std::function<void(class CVelUpdateDoc&)> prepareDocument;
+  // A folder that receives each row's session record ("row-N.session", N from 1): every step
+  // of its exchange with its time. Empty: nothing is recorded.
+  std::string recordFolder;
 };
 
 // A question a row's worker waits on until the front end answers it, from any thread. A cancel of
@@ -80,6 +85,15 @@ class JobQuestion {
   std::optional<bool> answer_;
 };
 
+// One unit of a finished row's device, as identification read it.
+struct FinishedUnit {
+  int unit = 0;
+  std::string deviceType;
+  std::string hardware;        // as the version check shows it
+  std::string firmwareBefore;  // the device's firmware before the row ran
+  std::string firmwareOfFile;  // the firmware of the file's image for the unit, empty for none
+};
+
 // What a job reports, in order per row. Events are copies: the front end's list is changed on its
 // owner's thread only.
 struct JobEvent {
@@ -95,7 +109,8 @@ struct JobEvent {
     kMessage,        // text: a message for the operator; with question (kAcknowledge) the worker
                      // waits until it is answered
     kQuestion,       // question: the worker waits for its answer
-    kRowFinished,    // outcome, statusCode, text (the row's Status), leftOutUnits
+    kRowFinished,    // outcome, statusCode, text (the row's Status), leftOutUnits, and what
+                     // identification read: serialNumber, deviceUnits
     kWalkFinished,   // allSucceeded, cancelled
   };
   Kind kind = Kind::kLogLine;
@@ -107,6 +122,9 @@ struct JobEvent {
   Outcome outcome = Outcome::kFailed;
   int statusCode = 0;
   std::vector<int> leftOutUnits;
+  bool interrupted = false;  // a row's update that must be run again (DeviceResult)
+  std::string serialNumber;  // empty when the device has none or was never identified
+  std::vector<FinishedUnit> deviceUnits;
   bool allSucceeded = false;
   bool cancelled = false;
 };
@@ -141,7 +159,9 @@ class DeviceJobs {
 
  private:
   class Walk;
+  friend struct DeviceJobsSeam;
   JobEventSink& sink_;
+  std::shared_ptr<const struct DocumentPreparation> preparation_;
   mutable std::mutex mutex_;
   std::unique_ptr<Walk> walk_;
   std::thread thread_;

@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/Result.h"
 #include "common/Waiting.h"
 
 namespace vel {
@@ -63,9 +64,9 @@ class DeviceList {
   // Writes columns 1 to 5 of the copied row into the paste target; false when either is missing.
   bool PasteDevice();
 
-  // Sets a cell. A "!" would split the row when the list is read back, so it is refused (false,
-  // with *error saying why); a key must be the marker or 47 characters of dashed pairs.
-  bool SetCell(std::size_t row, DeviceColumn column, const std::string& text, std::string* error);
+  // Sets a cell. A "!" would split the row when the list is read back, so it is refused; a key
+  // must be the marker or 47 characters of dashed pairs. A refused cell stays as it was.
+  Result SetCell(std::size_t row, DeviceColumn column, const std::string& text);
   void SetStatus(std::size_t row, const std::string& text) { rows_.at(row).status = text; }
   void SetOutcome(std::size_t row, const std::string& text, bool succeeded) {
     rows_.at(row).status = text;
@@ -81,14 +82,14 @@ class DeviceList {
   // The whole file's rows replace the list's (a missing file gives an empty list). A file that
   // is not a device list (not a regular file, or bytes no stored list holds) is refused and the
   // list stays as it was. Reading takes no lock: a list is only ever replaced whole.
-  bool Load(const std::string& path, std::string* error);
+  Result Load(const std::string& path);
   // What the last Load found amiss: one sentence per row it could not read whole.
   const std::vector<std::string>& ReadNotes() const { return notes_; }
   // Written to a temporary file beside the target, flushed and renamed, readable by its owner
   // only (the list holds keys). A file there that is not a device list is never replaced, and a
   // list holding a row that was not read whole (and not set since) is not written: that would
   // change a row nobody touched.
-  bool Save(const std::string& path, std::string* error) const;
+  Result Save(const std::string& path) const;
 
   // The stored form: fields joined by "!", every byte shifted by 4, no line breaks.
   static std::string Encode(const std::vector<DeviceEntry>& rows);
@@ -122,9 +123,9 @@ int PortNumber(const std::string& cell);
 std::string UnreadCellsText(const DeviceEntry& entry);
 
 // Whether a row can reach a device: the address is the serial marker or a dotted IPv4 address,
-// the port a whole number (a COM port 1 to 10, a TCP port 1 to 65535). *error says what is
-// allowed when it cannot.
-bool IsUsableRow(const DeviceEntry& row, std::string* error);
+// the port a whole number (a COM port 1 to 10, a TCP port 1 to 65535). The failure says what is
+// allowed.
+Result IsUsableRow(const DeviceEntry& row);
 
 // How long an edit waits for another program's edit of the same list (which holds the lock
 // for a moment only) before it gives up.
@@ -135,11 +136,11 @@ constexpr auto kListLockWaitLimit = std::chrono::seconds(10);
 // time never lose each other's rows. Released when it goes.
 class DeviceListLock {
  public:
-  // Waits for the lock under `wait`; nothing (with *error set) when the lock file cannot be made
-  // or the wait ends first ("interrupted" when stopped, "gave up ..." past its limit).
-  static std::optional<DeviceListLock> Acquire(const std::string& listPath, std::string* error,
-                                               const WaitControl& wait = {
-                                                   nullptr, kListLockWaitLimit, {}});
+  // Waits for the lock under `wait`; fails when the lock file cannot be made or the wait ends
+  // first ("interrupted" when stopped, "gave up ..." past its limit).
+  static Expected<DeviceListLock> Acquire(const std::string& listPath,
+                                          const WaitControl& wait = {
+                                              nullptr, kListLockWaitLimit, {}});
   // The lock file of a list: beside the file that symbolic links lead to, named after it, so
   // that edits through different links to one list share one lock.
   static std::string LockPathOf(const std::string& listPath);

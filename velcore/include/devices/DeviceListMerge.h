@@ -22,18 +22,14 @@ bool SameStoredRows(const std::vector<DeviceEntry>& a, const std::vector<DeviceE
 
 // Puts `rows` (ticks and statuses included) in place of the list's rows, exactly as they are
 // stored; false (the list as it was) when that cannot be done.
-bool ReplaceRows(DeviceList& list, const std::vector<DeviceEntry>& rows, std::string* error);
+Result ReplaceRows(DeviceList& list, const std::vector<DeviceEntry>& rows);
 
 // One save: under the list's lock, the file as it stands now is read, merged with `mine` (the
-// edits since `base`) and written back keeping the file's mode (0600 for a new file). `rows` is
-// what the file holds afterwards. The lock may wait on another program: call it off any thread
-// that must stay responsive.
-struct MergedSave {
-  bool ok = false;
-  std::vector<DeviceEntry> rows;
-  std::string error;
-};
-MergedSave SaveMergedList(const std::string& path, const std::vector<DeviceEntry>& base,
-                          const std::vector<DeviceEntry>& mine);
+// edits since `base`) and written back keeping the file's mode (0600 for a new file); the rows
+// the file holds afterwards. The lock may wait on another program: call it off any thread that
+// must stay responsive.
+Expected<std::vector<DeviceEntry>> SaveMergedList(const std::string& path,
+                                                  const std::vector<DeviceEntry>& base,
+                                                  const std::vector<DeviceEntry>& mine);
 
 }  // namespace vel

@@ -3,12 +3,11 @@
 #include <optional>
 #include <string>
 
+#include "common/Result.h"
 #include "link/LinkKind.h"
 #include "link/SerialSettings.h"
 
 namespace vel {
-
-class CVelUpdateDoc;
 
 // How one device is reached.
 struct DeviceTarget {
@@ -21,7 +20,7 @@ struct DeviceTarget {
 
 // "serial:COM3", "serial:/dev/ttyUSB0", "tcp:HOST:PORT" or "tcp:HOST:PORT:KEY" where KEY is 32
 // hexadecimal digits or the dashed 47-character form. The error never repeats a key.
-std::optional<DeviceTarget> ParseTarget(const std::string& text, std::string* error);
+Expected<DeviceTarget> ParseTarget(const std::string& text);
 
 // A target text with whatever follows a TCP target's port, and anything else that looks like a
 // key, replaced by "<key>", for output and logs.
@@ -42,6 +41,7 @@ enum class Outcome {
   kPortInUse,      // the serial port is in use or access is denied
   kFileRefused,    // the firmware file fails its checksum test
   kUnusableRow,    // the row's key or address cannot be used
+  kNotReached,     // a staged walk stopped before the row (a canary or an earlier row failed)
 };
 
 // One device operation's end: the status code (a text id of the string table, or a check's own
@@ -49,25 +49,16 @@ enum class Outcome {
 struct DeviceResult {
   int statusCode = 0;
   Outcome outcome = Outcome::kFailed;
+  // An update that ended without success after its transfer began: the device may hold part of
+  // the new image and must be updated again.
+  bool interrupted = false;
 };
-
-// Updates one device with the file loaded in the document as the multi-device walk does:
-// encryption off, the link opened, the engine's update run to its end, the link closed.
-DeviceResult RunUpdate(CVelUpdateDoc& doc, const DeviceTarget& target,
-                       const SerialSettings& settings);
-// The same for another of the engine's actions that send the file (its action code).
-DeviceResult RunAction(CVelUpdateDoc& doc, const DeviceTarget& target,
-                       const SerialSettings& settings, int action);
-// Reads one device's information as the information walk does.
-DeviceResult RunCheck(CVelUpdateDoc& doc, const DeviceTarget& target,
-                      const SerialSettings& settings);
-// RunUpdate with the file read again first (every device starts from a freshly read file); the
-// status code.
-int UpdateDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSettings& settings);
-int CheckDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSettings& settings);
 
 bool IsUpdateSuccess(int statusCode);
 std::string UpdateStatusText(int statusCode);
 std::string CheckStatusText(int statusCode);
+// The row's Status text of an update's result: the status code's text, and for an interrupted
+// update the word that it must be run again.
+std::string UpdateResultText(const DeviceResult& result);
 
 }  // namespace vel

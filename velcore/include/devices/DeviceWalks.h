@@ -10,9 +10,9 @@
 
 namespace vel {
 
-// How a row is reached; nothing (with *problem set) when its key is not 16 dashed pairs or the
+// How a row is reached; a failure when its key is not 16 dashed pairs or the
 // list file ended before its address, port or key.
-std::optional<DeviceTarget> TargetForRow(const DeviceEntry& row, std::string* problem);
+Expected<DeviceTarget> TargetForRow(const DeviceEntry& row);
 
 // A short name for a row's link, unique per port or endpoint ("serial:COM3", "tcp:10.0.0.5:3000").
 std::string LinkOfRow(const DeviceEntry& row);

@@ -76,6 +76,7 @@ class FirmwareFile {
   // progress operation, shows progress and honours a cancel request.
   HexTestOutcome TestHexFile(ProgressSink* progress) const;
   // What makes the checksum test fail, the earliest in the file; nothing for a sound file.
+  // Looked for once per loaded file.
   std::optional<HexDefect> FirstDefect() const;
   // Records in all images.
   std::int64_t TotalRecordCount() const;
@@ -85,6 +86,7 @@ class FirmwareFile {
 
   // Forgets the previous file, keeping the display lines and hardware version lists.
   void Reset();
+  std::optional<HexDefect> FindFirstDefect() const;
   // What is wrong with one record of an image by itself, if anything.
   static std::optional<HexDefect> RecordDefect(int slot, const VelHexFile& node);
   // The first record of an image that changes data an earlier one placed, if any.
@@ -102,6 +104,8 @@ class FirmwareFile {
   std::int64_t totalRecordsRead_ = 0;
   std::int64_t colonlessRecordLine_ = 0;
   std::string fileName_;
+  // FirstDefect's answer, once it was looked for.
+  mutable std::optional<std::optional<HexDefect>> firstDefect_;
 };
 
 // The messages that report a test outcome, in the order they are shown.

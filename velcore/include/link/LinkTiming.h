@@ -12,10 +12,12 @@ constexpr int kPurgeDrainLimitMs = 500;      // a purge lets written bytes leave
 constexpr int kTcpConnectTimeoutMs = 5000;   // a connect that gets no answer gives up after this
 constexpr int kCancelPollMs = 100;           // a wait looks at the cancel request this often
 
-// Result codes of opening a link, as the console knows them.
-constexpr unsigned kLinkOk = 0;
-constexpr unsigned kLinkNoSuchPort = 2;     // the port does not exist
-constexpr unsigned kLinkAccessDenied = 5;   // in use, or permission denied
-constexpr unsigned kLinkOtherFailure = 31;  // anything else (not a serial device, settings refused)
+// What opening a serial port came to.
+enum class LinkOpen {
+  kOk,
+  kNoSuchPort,    // the port does not exist
+  kAccessDenied,  // in use, or permission denied
+  kOtherFailure,  // anything else (not a serial device, settings refused)
+};
 
 }  // namespace vel

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Result.h"
+
 namespace vel {
 
 // Where "COMn" port names lead. A name with a '/' is a path and is used as it is; "COMn" (n from
@@ -52,10 +54,10 @@ int ComNumber(const std::string& name);
 std::string PortMapFilePath();
 // Reads the mapping file (a missing file is an empty mapping).
 PortNameMap LoadPortMapFile(const std::string& path);
-// Writes the mapping file atomically, making its folder when needed; false with *error set.
-bool SavePortMapFile(const std::string& path, const PortNameMap& map, std::string* error);
+// Writes the mapping file atomically, making its folder when needed.
+Result SavePortMapFile(const std::string& path, const PortNameMap& map);
 // The same for a text of the file's form (one the operator's comments are kept in).
-bool SavePortMapText(const std::string& path, const std::string& text, std::string* error);
+Result SavePortMapText(const std::string& path, const std::string& text);
 
 // A serial device of this machine, and the stable names that lead to it.
 struct SerialDevice {

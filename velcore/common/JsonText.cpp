@@ -1,10 +1,10 @@
-#include "Json.h"
+#include "common/JsonText.h"
 
 #include <cstdio>
 
-#include "Utf8.h"
+#include "common/Utf8.h"
 
-namespace zandor {
+namespace vel {
 
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
@@ -46,4 +46,4 @@ std::string JsonString(std::string_view text) {
   return out;
 }
 
-}  // namespace zandor
+}  // namespace vel

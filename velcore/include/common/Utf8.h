@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace zandor {
+namespace vel {
 
 // The code point of the well-formed UTF-8 sequence at text[i] and its length; length 0 when the
 // bytes there are not one (a stray continuation byte, an overlong form, a surrogate, a code point
@@ -69,4 +69,4 @@ constexpr bool IsBidiControl(char32_t c) {
 // What is shown escaped: the control characters and the bidirectional formatting characters.
 constexpr bool ShownEscaped(char32_t c) { return IsControl(c) || IsBidiControl(c); }
 
-}  // namespace zandor
+}  // namespace vel

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "../resources/ToolTips.h"
+#include "ToolTips.h"
 
 namespace zandorui {
 

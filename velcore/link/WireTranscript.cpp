@@ -1,13 +1,14 @@
-#include "wire/Transcript.h"
+#include "link/WireTranscript.h"
 
 #include <cstdio>
 #include <sstream>
 
-namespace zandor::wire {
+namespace vel::wire {
 
 namespace {
 
-constexpr std::size_t kRunOf = 4;  // equal bytes written as HHxN from this many on
+constexpr std::size_t kRunOf = 4;                // equal bytes written as HHxN from this many on
+constexpr std::size_t kMaxEventBytes = 0x10000;  // more in one event is not a link's step
 
 std::string Hex(std::uint8_t byte) {
   char text[4];
@@ -48,8 +49,9 @@ bool ParseBytes(const std::string& text, std::vector<std::uint8_t>* bytes) {
       } catch (...) {
         return false;
       }
-      if (count == 0 || count > 0x10000) return false;
+      if (count == 0) return false;
     }
+    if (count > kMaxEventBytes - bytes->size()) return false;
     bytes->insert(bytes->end(), count, static_cast<std::uint8_t>(value));
   }
   return true;
@@ -115,7 +117,7 @@ std::optional<Event> ParseRead(const std::string& line) {
   return e;
 }
 
-std::optional<Event> ParseEvent(const std::string& line) {
+std::optional<Event> ParseEventBody(const std::string& line) {
   Event e;
   const std::string body = line.size() > 2 ? line.substr(2) : std::string();
   switch (line[0]) {
@@ -176,6 +178,21 @@ std::optional<Event> ParseEvent(const std::string& line) {
 
 }  // namespace
 
+std::optional<Event> ParseEvent(const std::string& line) {
+  if (line.empty() || line[0] != '@') {
+    return line.empty() ? std::nullopt : ParseEventBody(line);
+  }
+  const std::size_t space = line.find(' ');
+  const std::string digits = line.substr(1, space == std::string::npos ? space : space - 1);
+  if (space == std::string::npos || digits.empty() || digits.size() > 12 ||
+      digits.find_first_not_of("0123456789") != std::string::npos || space + 1 >= line.size()) {
+    return std::nullopt;
+  }
+  auto event = ParseEventBody(line.substr(space + 1));
+  if (event) event->atMs = std::stoll(digits);
+  return event;
+}
+
 Event BytesEvent(Kind kind, std::vector<std::uint8_t> bytes) {
   Event e;
   e.kind = kind;
@@ -224,6 +241,11 @@ bool SameStep(const Event& recorded, const Event& seen) {
 }
 
 std::string FormatEvent(const Event& e) {
+  if (e.atMs >= 0) {
+    Event untimed = e;
+    untimed.atMs = -1;
+    return "@" + std::to_string(e.atMs) + " " + FormatEvent(untimed);
+  }
   switch (e.kind) {
     case Kind::kWrite:
       return "> " + FormatBytes(e.bytes);
@@ -302,4 +324,4 @@ std::optional<Transcript> ParseTranscript(const std::string& text, std::string* 
   return t;
 }
 
-}  // namespace zandor::wire
+}  // namespace vel::wire

@@ -1,0 +1,154 @@
+#include "WalkController.h"
+
+#include "JobEventQueue.h"
+#include "common/Strings.h"
+#include "devices/DeviceWalks.h"
+#include "widgets/AppStyle.h"
+
+namespace zandorui {
+
+namespace {
+
+const QString kWaitingForOperator = QStringLiteral("Waiting for the operator ...");
+const QString kNotReached = QStringLiteral(" (not reached)");
+
+}  // namespace
+
+WalkController::WalkController(vel::DeviceList& list, QObject* parent)
+    : QObject(parent),
+      list_(list),
+      queue_(new JobEventQueue([this](vel::JobEvent& event) { Apply(event); }, this)),
+      jobs_(std::make_unique<vel::DeviceJobs>(*queue_)) {}
+
+WalkController::~WalkController() { jobs_.reset(); }
+
+WalkController::StartResult WalkController::Start(vel::JobOptions options) {
+  if (running_) return StartResult::kRefused;
+  std::vector<vel::JobRow> rows;
+  std::vector<std::size_t> indices;
+  for (std::size_t r = 0; r < list_.Count(); ++r) {
+    const vel::DeviceEntry& entry = list_.Row(r);
+    if (!entry.checked) continue;
+    vel::JobRow row = vel::RowOfList(r, entry);
+    if (const vel::Result usable = vel::IsUsableRow(entry); !usable) {
+      row.target.reset();  // "70000" is no port, however it would wrap
+      row.problem = usable.error();
+    }
+    rows.push_back(std::move(row));
+    indices.push_back(r);
+  }
+  if (rows.empty()) return StartResult::kNoRowTicked;
+  // The operator acknowledges each message in its box before its row goes on.
+  options.messagesWait = true;
+  const vel::JobKind kind = options.kind;
+  // Each walk starts clean: its rows and the panel keep nothing of the last one.
+  walk_ = WalkRows(indices, options.parallel > 1);
+  for (std::size_t r : indices) SetRowStatus(r, QString(), false);
+  if (!jobs_->Start(std::move(rows), std::move(options))) return StartResult::kRefused;
+  kind_ = kind;
+  running_ = true;
+  cancelled_ = false;
+  emit Started();
+  return StartResult::kStarted;
+}
+
+void WalkController::Cancel() {
+  if (!running_) return;
+  // Questions not yet shown are never shown: their workers stop waiting when cancelled.
+  cancelled_ = true;
+  jobs_->CancelAll();
+}
+
+void WalkController::AddNote(std::size_t row, std::string note) {
+  walk_.AddNote(row, std::move(note));
+}
+
+QString WalkController::RowLabel(std::size_t row) const {
+  return row < list_.Count() ? Qs(DeviceLabel(list_.Row(row), row)) : QString();
+}
+
+void WalkController::Apply(vel::JobEvent& event) {
+  using Kind = vel::JobEvent::Kind;
+  switch (event.kind) {
+    case Kind::kStatusLogged:
+    case Kind::kLogLine:
+      // Lines of rows worked on side by side interleave: each names its device.
+      emit LogLine(walk_.SideBySide() && walk_.Find(event.row) != nullptr
+                       ? RowLabel(event.row) + QStringLiteral(": ") + Qs(event.text)
+                       : Qs(event.text));
+      return;
+    case Kind::kMessage:
+      emit MessageArrived(event.row, Qs(event.text), event.question);
+      return;
+    case Kind::kQuestion:
+      if (cancelled_) {
+        event.question->Answer(false);
+        return;
+      }
+      emit QuestionAsked(event.row, event.question);
+      return;
+    case Kind::kWalkFinished:
+      FinishWalk(event);
+      return;
+    default:
+      break;
+  }
+  if (!walk_.Apply(event)) return;
+  if (event.kind == Kind::kRowFinished) FinishRow(event);
+  ShowRowStatus(event.row);
+  if (walk_.PanelRow() == event.row || event.kind == Kind::kRowFinished) ShowPanel();
+}
+
+void WalkController::SetRowStatus(std::size_t row, const QString& text, bool succeeded) {
+  list_.SetOutcome(row, text.toStdString(), succeeded);
+  emit RowStatusChanged(row, text);
+}
+
+void WalkController::ShowRowStatus(std::size_t row) {
+  if (row >= list_.Count()) return;
+  const RowView* view = walk_.Find(row);
+  SetRowStatus(row, Qs(walk_.StatusText(row)), view != nullptr && view->succeeded);
+}
+
+void WalkController::ShowWaitingForOperator(std::size_t row) {
+  emit RowStatusChanged(row, kWaitingForOperator);
+}
+
+void WalkController::ShowPanel() {
+  const auto row = walk_.PanelRow();
+  const RowView* view = row ? walk_.Find(*row) : nullptr;
+  if (view != nullptr && *row < list_.Count()) emit PanelChanged(*row, *view);
+}
+
+void WalkController::FinishRow(const vel::JobEvent& event) {
+  if (event.row >= list_.Count()) return;
+  const std::string hint = LinuxHint(list_.Row(event.row), event.outcome);
+  if (!hint.empty()) walk_.AddNote(event.row, hint);
+  // The log keeps every row's outcome as its Status says it, units left out included.
+  emit LogLine(RowLabel(event.row) + QStringLiteral(": ") + Qs(walk_.StatusText(event.row)));
+}
+
+void WalkController::FinishWalk(const vel::JobEvent& event) {
+  running_ = false;
+  // Rows a cancel kept the walk from reaching say so, as `zandor` does.
+  if (event.cancelled) {
+    for (std::size_t row : walk_.NotReached()) {
+      if (row >= list_.Count()) continue;
+      SetRowStatus(row, Qs(vel::LoadString(vel::ids::kOperationCancelled)) + kNotReached, false);
+    }
+  }
+  ShowPanel();
+  const QString tally = QStringLiteral("%1 of %2 ticked devices succeeded.")
+                            .arg(walk_.Succeeded())
+                            .arg(walk_.Rows().size());
+  QString summary;
+  if (kind_ == vel::JobKind::kUpdate && event.allSucceeded && !event.cancelled) {
+    summary = Qs(vel::LoadString(vel::ids::kUpdateSuccessful));
+    const auto leftOut = walk_.LeftOutNotes();
+    if (!leftOut.empty()) summary += QLatin1Char('\n');
+    for (const auto& [row, note] : leftOut) summary += QLatin1Char('\n') + RowLabel(row) + Qs(note);
+  }
+  emit Finished(tally, summary);
+}
+
+}  // namespace zandorui

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "WalkRows.h"
+#include "devices/DeviceJobs.h"
+#include "devices/DeviceList.h"
+
+namespace zandorui {
+
+class JobEventQueue;
+
+// Runs the check and update walks over the ticked rows of the device list. It owns the job
+// facade and the queue that carries its workers' events to the user-interface thread, applies
+// them there on the queue's short timer, keeps each row's outcome in the list and says what
+// changed through its signals. It never waits on a device.
+class WalkController : public QObject {
+  Q_OBJECT
+ public:
+  enum class StartResult { kStarted, kNoRowTicked, kRefused };
+
+  explicit WalkController(vel::DeviceList& list, QObject* parent = nullptr);
+  ~WalkController() override;
+
+  // Starts a walk of `options.kind` over the ticked rows.
+  StartResult Start(vel::JobOptions options);
+  // Cancels the running rows; questions not yet answered are answered No.
+  void Cancel();
+  bool Running() const { return running_; }
+  bool Cancelled() const { return cancelled_; }
+  vel::JobKind Kind() const { return kind_; }
+  // Forgets the rows of the last walk (a new file starts clean).
+  void Forget() { walk_ = WalkRows(); }
+
+  // Adds a note to a row's outcome (a downgrade the operator accepted).
+  void AddNote(std::size_t row, std::string note);
+  // Shows a row's own status again (a box that held it opens).
+  void ShowRowStatus(std::size_t row);
+  // Shows that a row waits for a box about another device to close.
+  void ShowWaitingForOperator(std::size_t row);
+  // "Hub (127.0.0.1:4001)": the device a row's box or log line is about; empty for no row.
+  QString RowLabel(std::size_t row) const;
+
+ signals:
+  void Started();
+  void RowStatusChanged(std::size_t row, const QString& text);
+  // The panel's row changed its progress, status line or units.
+  void PanelChanged(std::size_t row, const zandorui::RowView& view);
+  void LogLine(const QString& text);
+  // A message for the operator; with a question the row's worker waits for its OK.
+  void MessageArrived(std::size_t row, const QString& text,
+                      const std::shared_ptr<vel::JobQuestion>& question);
+  void QuestionAsked(std::size_t row, const std::shared_ptr<vel::JobQuestion>& question);
+  // The walk ended: `tally` says how many rows succeeded, `successSummary` is the box an
+  // update that succeeded everywhere shows (empty otherwise).
+  void Finished(const QString& tally, const QString& successSummary);
+
+ private:
+  void Apply(vel::JobEvent& event);
+  void FinishRow(const vel::JobEvent& event);
+  void FinishWalk(const vel::JobEvent& event);
+  void SetRowStatus(std::size_t row, const QString& text, bool succeeded);
+  void ShowPanel();
+
+  vel::DeviceList& list_;
+  vel::JobKind kind_ = vel::JobKind::kUpdate;
+  bool running_ = false;
+  bool cancelled_ = false;
+  WalkRows walk_;
+  // Declared last: destroyed first, so that no worker publishes into a queue that is gone.
+  JobEventQueue* queue_;
+  std::unique_ptr<vel::DeviceJobs> jobs_;
+};
+
+}  // namespace zandorui

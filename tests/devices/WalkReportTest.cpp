@@ -1,0 +1,188 @@
+// Walk reports: what a walk's events come to line by line, both written forms read back, keys
+// kept out, foreign files refused, and the rows a retry takes.
+#include <gtest/gtest.h>
+
+#include "common/Strings.h"
+#include "devices/WalkReport.h"
+#include "support/Files.h"
+#include "support/Ok.h"
+#include "support/TempDir.h"
+
+namespace vel {
+namespace {
+
+JobEvent Event(JobEvent::Kind kind, std::size_t row) {
+  JobEvent event;
+  event.kind = kind;
+  event.row = row;
+  return event;
+}
+
+// A two-unit device whose unit 1 no image of the file fits.
+JobEvent FinishedTwoUnits(std::size_t row) {
+  JobEvent event = Event(JobEvent::Kind::kRowFinished, row);
+  event.outcome = Outcome::kSucceeded;
+  event.statusCode = ids::kUpdateSuccessful;
+  event.text = "Device Update Successful";
+  event.serialNumber = "KX12345678";
+  event.deviceUnits = {{0, "G4 ", "1.0", "2.10", "2.11"}, {1, "UST", "1.0", "1.00", ""}};
+  event.leftOutUnits = {1};
+  return event;
+}
+
+std::vector<ReportLine> SampleLines() {
+  WalkReport report({{0, "rack, \"A\"", "10.0.0.5", "3000"},
+                     {1, "line\nbreak", kDefaultSerial, "3"},
+                     {2, "never", "10.0.0.7", "3000"}});
+  report.Observe(Event(JobEvent::Kind::kRowBegun, 0));
+  report.Observe(FinishedTwoUnits(0));
+  report.Observe(Event(JobEvent::Kind::kRowBegun, 1));
+  JobEvent failed = Event(JobEvent::Kind::kRowFinished, 1);
+  failed.outcome = Outcome::kNotResponding;
+  failed.statusCode = ids::kUpdateFailed;
+  failed.text = "Device Update Failed";
+  report.Observe(failed);
+  report.Observe(Event(JobEvent::Kind::kWalkFinished, 0));
+  return report.Lines();
+}
+
+TEST(WalkReport, OneLinePerUnitWithEachUnitsOutcome) {
+  const auto lines = SampleLines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].row, 1u);
+  EXPECT_EQ(lines[0].unit, "0");
+  EXPECT_EQ(lines[0].outcome, "success");
+  EXPECT_EQ(lines[0].firmwareBefore, "2.10");
+  EXPECT_EQ(lines[0].firmwareOfFile, "2.11");
+  EXPECT_EQ(lines[0].serialNumber, "KX12345678");
+  EXPECT_EQ(lines[1].unit, "1");
+  EXPECT_EQ(lines[1].outcome, "left-out");
+  // A device that never answered has one line, without a unit.
+  EXPECT_EQ(lines[2].unit, "");
+  EXPECT_EQ(lines[2].outcome, "failed");
+  EXPECT_EQ(lines[2].statusCode, ids::kUpdateFailed);
+  EXPECT_FALSE(lines[2].start.empty());
+  EXPECT_GE(lines[2].seconds, 0.0);
+  // A row the walk never began.
+  EXPECT_EQ(lines[3].outcome, "not-reached");
+  EXPECT_EQ(lines[3].start, "");
+}
+
+TEST(WalkReport, RowsEndedUnbegunHaveNoTimesAndThoseNeverEndedFollowTheWalk) {
+  WalkReport report({{4, "A", "10.0.0.5", "3000"}, {5, "B", "10.0.0.6", "3000"}});
+  JobEvent notReached = Event(JobEvent::Kind::kRowFinished, 5);
+  notReached.outcome = Outcome::kNotReached;
+  notReached.text = "Not reached: an earlier row did not succeed";
+  report.Observe(notReached);
+  JobEvent finished = Event(JobEvent::Kind::kWalkFinished, 0);
+  finished.cancelled = true;
+  report.Observe(finished);
+  const auto lines = report.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].row, 5u);
+  EXPECT_EQ(lines[0].outcome, "cancelled");
+  EXPECT_EQ(lines[0].statusCode, ids::kOperationCancelled);
+  EXPECT_EQ(lines[1].outcome, "not-reached");
+  EXPECT_EQ(lines[1].statusText, notReached.text);
+  EXPECT_EQ(lines[1].start + lines[1].end, "");
+}
+
+TEST(WalkReport, BothFormsReadBackToTheSameLines) {
+  const auto lines = SampleLines();
+  const std::string csv = ReportCsv(lines);
+  EXPECT_EQ(csv.substr(0, csv.find("\r\n")),
+            "row,name,address,port,serial_number,unit,device_type,hardware,firmware_before,"
+            "firmware_of_file,outcome,status_code,status_text,start,end,seconds");
+  EXPECT_NE(csv.find("\"rack, \"\"A\"\"\""), std::string::npos) << csv;
+  for (const std::string& text : {csv, ReportJson(lines)}) {
+    std::string error;
+    const auto again = ReadReport(text, &error);
+    ASSERT_TRUE(again.has_value()) << error << "\n" << text;
+    ASSERT_EQ(again->size(), lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      EXPECT_EQ((*again)[i].name, lines[i].name);
+      EXPECT_EQ((*again)[i].port, lines[i].port);
+      EXPECT_EQ((*again)[i].outcome, lines[i].outcome);
+      EXPECT_EQ((*again)[i].statusText, lines[i].statusText);
+      EXPECT_EQ((*again)[i].start, lines[i].start);
+      EXPECT_NEAR((*again)[i].seconds, lines[i].seconds, 0.001);
+    }
+  }
+}
+
+TEST(WalkReport, KeysNeverReachEitherForm) {
+  ReportLine line;
+  line.row = 1;
+  line.name = "rack 00112233445566778899AABBCCDDEEFF";
+  line.statusText = "key 00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF refused";
+  line.outcome = kReportFailed;
+  for (const std::string& text : {ReportCsv({line}), ReportJson({line})}) {
+    EXPECT_EQ(text.find("AABBCC"), std::string::npos) << text;
+    EXPECT_EQ(text.find("AA-BB"), std::string::npos) << text;
+    EXPECT_NE(text.find("<key>"), std::string::npos) << text;
+  }
+}
+
+TEST(WalkReport, ForeignOrDamagedReportsAreRefusedWithAReason) {
+  const std::string good = ReportCsv(SampleLines());
+  const std::string json = ReportJson(SampleLines());
+  std::string version2 = json;
+  version2.replace(version2.find("\"version\":1"), 11, "\"version\":2");
+  const std::string foreign[] = {
+      "",
+      "name,address,port\r\nA,10.0.0.5,3000\r\n",
+      good.substr(0, good.size() - 30) + "\"open quote",
+      good + "1,A,b,c\r\n",
+      std::string(good).replace(good.find("success"), 7, "maybe!!"),
+      "{\"format\":\"something else\",\"version\":1,\"lines\":[]}",
+      version2,
+      json.substr(0, json.size() / 2),
+      "{\"lines\":" + std::string(100000, '[') + std::string(100000, ']') + "}",
+      "{\"format\":\"zandor-walk-report\",\"version\":1,\"lines\":[{\"row\":\"1\"}]}",
+      "\xff\xfe\x00\x01",
+  };
+  for (const std::string& text : foreign) {
+    std::string error;
+    EXPECT_FALSE(ReadReport(text, &error).has_value()) << text.substr(0, 80);
+    EXPECT_FALSE(error.empty());
+  }
+  std::string error;
+  EXPECT_EQ(ReadReport(version2, &error), std::nullopt);
+  EXPECT_NE(error.find("another version"), std::string::npos) << error;
+}
+
+TEST(WalkReport, WrittenAtomicallyAsCsvOrJsonByItsName) {
+  testing::TempDir dir;
+  std::string error;
+  ASSERT_TRUE(Ok(WriteReport(dir.File("r.csv"), SampleLines())));
+  ASSERT_TRUE(Ok(WriteReport(dir.File("r.json"), SampleLines())));
+  EXPECT_EQ(testing::ReadFile(dir.File("r.csv")).rfind("row,name,", 0), 0u);
+  EXPECT_EQ(testing::ReadFile(dir.File("r.json")).rfind("{\"format\":", 0), 0u);
+  EXPECT_FALSE(WriteReport(dir.Path().string(), SampleLines()));
+  EXPECT_TRUE(ReadReportFile(dir.File("r.csv"), &error).has_value()) << error;
+  EXPECT_FALSE(ReadReportFile(dir.Path().string(), &error).has_value());
+  EXPECT_FALSE(ReadReportFile(dir.File("missing.csv"), &error).has_value());
+}
+
+TEST(WalkReport, RetryTakesTheRowsThatDidNotSucceedStillInTheList) {
+  const auto lines = SampleLines();  // row 1 succeeded (a unit left out), 2 failed, 3 not reached
+  const auto rows = RowsToRetry(lines);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].row, 2u);
+  EXPECT_EQ(rows[1].name, "never");
+
+  DeviceList list;
+  for (const char* name : {"rack, \"A\"", "other", "never"}) {
+    const std::size_t row = list.AddDevice();
+    ASSERT_TRUE(Ok(list.SetCell(row, DeviceColumn::kName, name)));
+    ASSERT_TRUE(Ok(list.SetCell(row, DeviceColumn::kAddress, row == 2 ? "10.0.0.7" : "10.0.0.5")));
+    ASSERT_TRUE(Ok(list.SetCell(row, DeviceColumn::kPort, "3000")));
+  }
+  const RetryChoice choice = ChooseRowsToRetry(list, lines);
+  EXPECT_EQ(choice.listRows, std::vector<std::size_t>{2});
+  ASSERT_EQ(choice.gone.size(), 1u);  // the serial row is no longer in the list
+  EXPECT_EQ(choice.gone[0].name, "line\nbreak");
+}
+
+}  // namespace
+}  // namespace vel

@@ -1,0 +1,226 @@
+#include "devices/WalkReport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "common/AtomicFile.h"
+#include "common/CsvText.h"
+#include "common/JsonText.h"
+#include "common/Strings.h"
+#include "devices/KeyMask.h"
+#include "devices/ReportColumns.h"
+
+namespace vel {
+
+namespace {
+
+constexpr mode_t kReportMode = 0644;
+
+std::string UtcText(std::chrono::system_clock::time_point time) {
+  const auto since = time.time_since_epoch();
+  const std::time_t seconds = std::chrono::duration_cast<std::chrono::seconds>(since).count();
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(since).count() % 1000;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(millis));
+  return text;
+}
+
+const char* OutcomeText(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kSucceeded:
+      return kReportSuccess;
+    case Outcome::kCancelled:
+      return kReportCancelled;
+    case Outcome::kDeclined:
+      return kReportDeclined;
+    case Outcome::kNotReached:
+      return kReportNotReached;
+    default:
+      return kReportFailed;
+  }
+}
+
+std::string SecondsText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
+}
+
+}  // namespace
+
+ReportedRow ReportedRowOfList(std::size_t row, const DeviceEntry& entry) {
+  return ReportedRow{row, entry.name, entry.address, entry.port};
+}
+
+ReportedRow ReportedRowOfTarget(std::size_t row, const std::string& name,
+                                const DeviceTarget& target) {
+  const bool serial = target.kind == LinkKind::kSerial;
+  return ReportedRow{row, name, serial ? kDefaultSerial : target.address,
+                     serial ? target.portName : target.port};
+}
+
+RetryChoice ChooseRowsToRetry(const DeviceList& list, const std::vector<ReportLine>& lines) {
+  RetryChoice choice;
+  for (const ReportedRow& wanted : RowsToRetry(lines)) {
+    bool found = false;
+    for (std::size_t r = 0; r < list.Count(); ++r) {
+      const DeviceEntry& entry = list.Row(r);
+      if (entry.name == wanted.name && entry.address == wanted.address &&
+          entry.port == wanted.port) {
+        found = true;
+        if (std::find(choice.listRows.begin(), choice.listRows.end(), r) == choice.listRows.end()) {
+          choice.listRows.push_back(r);
+        }
+      }
+    }
+    if (!found) choice.gone.push_back(wanted);
+  }
+  std::sort(choice.listRows.begin(), choice.listRows.end());
+  return choice;
+}
+
+WalkReport::WalkReport(std::vector<ReportedRow> rows) {
+  for (ReportedRow& row : rows) {
+    position_[row.row] = records_.size();
+    records_.push_back(RowRecord{std::move(row), {}, {}, {}});
+  }
+}
+
+void WalkReport::Observe(const JobEvent& event) {
+  using Kind = JobEvent::Kind;
+  if (event.kind != Kind::kRowBegun && event.kind != Kind::kRowFinished &&
+      event.kind != Kind::kWalkFinished) {
+    return;
+  }
+  const auto now = std::chrono::system_clock::now();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (event.kind == Kind::kWalkFinished) {
+    walkCancelled_ = event.cancelled;
+    return;
+  }
+  const auto found = position_.find(event.row);
+  if (found == position_.end()) return;
+  RowRecord& record = records_[found->second];
+  if (event.kind == Kind::kRowBegun) {
+    record.start = now;
+  } else {
+    if (record.start) record.end = now;  // a row ended without beginning has no times
+    record.finished = event;
+  }
+}
+
+std::vector<ReportLine> WalkReport::LinesOf(const RowRecord& record) const {
+  ReportLine line;
+  line.row = record.row.row + 1;
+  line.name = record.row.name;
+  line.address = record.row.address;
+  line.port = record.row.port;
+  if (record.start) line.start = UtcText(*record.start);
+  if (record.end) line.end = UtcText(*record.end);
+  if (record.start && record.end) {
+    line.seconds = std::chrono::duration<double>(*record.end - *record.start).count();
+  }
+  if (!record.finished) {
+    // A row the walk never ended: stopped by a cancel, or never reached.
+    line.outcome = walkCancelled_ ? kReportCancelled : kReportNotReached;
+    if (walkCancelled_) {
+      line.statusCode = ids::kOperationCancelled;
+      line.statusText = LoadString(ids::kOperationCancelled);
+    }
+    return {line};
+  }
+  const JobEvent& finished = *record.finished;
+  line.outcome = OutcomeText(finished.outcome);
+  line.statusCode = finished.statusCode;
+  line.statusText = finished.text;
+  line.serialNumber = finished.serialNumber;
+  if (finished.deviceUnits.empty()) return {line};
+  std::vector<ReportLine> lines;
+  for (const FinishedUnit& unit : finished.deviceUnits) {
+    ReportLine unitLine = line;
+    unitLine.unit = std::to_string(unit.unit);
+    unitLine.deviceType = unit.deviceType;
+    unitLine.hardware = unit.hardware;
+    unitLine.firmwareBefore = unit.firmwareBefore;
+    unitLine.firmwareOfFile = unit.firmwareOfFile;
+    const auto& leftOut = finished.leftOutUnits;
+    if (std::find(leftOut.begin(), leftOut.end(), unit.unit) != leftOut.end()) {
+      unitLine.outcome = kReportLeftOut;
+    }
+    lines.push_back(std::move(unitLine));
+  }
+  return lines;
+}
+
+std::vector<ReportLine> WalkReport::Lines() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<ReportLine> lines;
+  for (const RowRecord& record : records_) {
+    for (ReportLine& line : LinesOf(record)) lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+std::string ReportCsv(const std::vector<ReportLine>& lines) {
+  std::string out;
+  for (std::size_t c = 0; c < kReportColumnCount; ++c) {
+    out += std::string(c ? "," : "") + kReportColumns[c];
+  }
+  out += "\r\n";
+  for (const ReportLine& line : lines) {
+    const auto cells = ReportCells(line);
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      out += (c ? "," : "") + (IsNumberColumn(c) ? cells[c] : CsvField(MaskKeys(cells[c])));
+    }
+    out += "\r\n";
+  }
+  return out;
+}
+
+std::string ReportJson(const std::vector<ReportLine>& lines) {
+  std::string out = "{\"format\":" + JsonString(kReportFormat) +
+                    ",\"version\":" + std::to_string(kReportVersion) + ",\"lines\":[";
+  for (std::size_t l = 0; l < lines.size(); ++l) {
+    const auto cells = ReportCells(lines[l]);
+    out += l ? ",\n{" : "\n{";
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      out += std::string(c ? "," : "") + "\"" + kReportColumns[c] + "\":";
+      // Numbers stay numbers; every other column is text.
+      out += IsNumberColumn(c) ? cells[c] : JsonString(MaskKeys(cells[c]));
+    }
+    out += "}";
+  }
+  return out + "\n]}\n";
+}
+
+Result WriteReport(const std::string& path, const std::vector<ReportLine>& lines,
+                   const WaitControl& wait) {
+  const bool csv = path.size() >= 4 && path.compare(path.size() - 4, 4, ".csv") == 0;
+  return WriteIntoPath(path, csv ? ReportCsv(lines) : ReportJson(lines), kReportMode, wait);
+}
+
+std::vector<std::string> ReportCells(const ReportLine& line) {
+  return {std::to_string(line.row),
+          line.name,
+          line.address,
+          line.port,
+          line.serialNumber,
+          line.unit,
+          line.deviceType,
+          line.hardware,
+          line.firmwareBefore,
+          line.firmwareOfFile,
+          line.outcome,
+          std::to_string(line.statusCode),
+          line.statusText,
+          line.start,
+          line.end,
+          SecondsText(line.seconds)};
+}
+
+}  // namespace vel

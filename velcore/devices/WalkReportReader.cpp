@@ -1,0 +1,166 @@
+// Reading a walk report back, in either of its forms, from whatever bytes a file holds.
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "common/CsvText.h"
+#include "common/JsonValue.h"
+#include "devices/ReportColumns.h"
+#include "devices/WalkReport.h"
+
+namespace vel {
+
+namespace {
+
+constexpr int kMaxJsonDepth = 16;                 // a report nests three deep
+constexpr std::size_t kMaxReportRow = 1'000'000;  // far more rows than any list holds
+constexpr double kMaxSeconds = 1e9;
+constexpr std::uintmax_t kMaxReportBytes = 64u << 20;
+
+std::optional<std::vector<ReportLine>> ReadCsv(std::string_view text, std::string* error) {
+  const auto records = CsvRecords(text);
+  const std::vector<std::string> header(kReportColumns.begin(), kReportColumns.end());
+  if (!records || records->empty() || records->front() != header) {
+    *error = "not a walk report (no report header)";
+    return std::nullopt;
+  }
+  std::vector<ReportLine> lines;
+  for (std::size_t r = 1; r < records->size(); ++r) {
+    const auto line = LineOfCells((*records)[r]);
+    if (!line) {
+      *error = "line " + std::to_string(r + 1) + " of the report is not a report line";
+      return std::nullopt;
+    }
+    lines.push_back(*line);
+  }
+  return lines;
+}
+
+std::optional<std::vector<ReportLine>> ReadJson(std::string_view text, std::string* error) {
+  const auto document = ParseJson(text, kMaxJsonDepth);
+  const JsonValue* format = document ? document->Member("format") : nullptr;
+  const JsonValue* version = document ? document->Member("version") : nullptr;
+  const JsonValue* items = document ? document->Member("lines") : nullptr;
+  if (format == nullptr || format->type != JsonValue::Type::kString ||
+      format->text != kReportFormat || items == nullptr || items->type != JsonValue::Type::kArray) {
+    *error = "not a walk report";
+    return std::nullopt;
+  }
+  if (version == nullptr || version->text != std::to_string(kReportVersion)) {
+    *error = "a walk report of another version";
+    return std::nullopt;
+  }
+  std::vector<ReportLine> lines;
+  for (std::size_t i = 0; i < items->items.size(); ++i) {
+    std::vector<std::string> cells;
+    for (std::size_t c = 0; c < kReportColumnCount; ++c) {
+      const JsonValue* cell = items->items[i].Member(kReportColumns[c]);
+      const auto wanted = IsNumberColumn(c) ? JsonValue::Type::kNumber : JsonValue::Type::kString;
+      if (cell == nullptr || cell->type != wanted) break;
+      cells.push_back(cell->text);
+    }
+    const auto line = cells.size() == kReportColumnCount ? LineOfCells(cells) : std::nullopt;
+    if (!line) {
+      *error = "entry " + std::to_string(i + 1) + " of the report is not a report line";
+      return std::nullopt;
+    }
+    lines.push_back(*line);
+  }
+  return lines;
+}
+
+std::optional<long long> WholeNumber(const std::string& text, long long low, long long high) {
+  if (text.empty() || text.size() > 12) return std::nullopt;
+  const std::size_t digitsFrom = text[0] == '-' ? 1 : 0;
+  if (digitsFrom == text.size() ||
+      !std::all_of(text.begin() + static_cast<long>(digitsFrom), text.end(),
+                   [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  const long long value = std::stoll(text);
+  if (value < low || value > high) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::optional<ReportLine> LineOfCells(const std::vector<std::string>& cells) {
+  static const std::set<std::string> kOutcomes = {kReportSuccess,   kReportFailed,
+                                                  kReportCancelled, kReportDeclined,
+                                                  kReportLeftOut,   kReportNotReached};
+  if (cells.size() != kReportColumnCount) return std::nullopt;
+  const auto row = WholeNumber(cells[0], 1, kMaxReportRow);
+  const auto status = WholeNumber(cells[11], -2'147'483'647, 2'147'483'647);
+  if (!row || !status || kOutcomes.count(cells[10]) == 0) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const double seconds = std::strtod(cells[15].c_str(), &end);
+  if (cells[15].empty() || *end != '\0' || errno != 0 ||
+      !(seconds >= 0 && seconds <= kMaxSeconds)) {
+    return std::nullopt;
+  }
+  ReportLine line;
+  line.row = static_cast<std::size_t>(*row);
+  line.name = cells[1];
+  line.address = cells[2];
+  line.port = cells[3];
+  line.serialNumber = cells[4];
+  line.unit = cells[5];
+  line.deviceType = cells[6];
+  line.hardware = cells[7];
+  line.firmwareBefore = cells[8];
+  line.firmwareOfFile = cells[9];
+  line.outcome = cells[10];
+  line.statusCode = static_cast<int>(*status);
+  line.statusText = cells[12];
+  line.start = cells[13];
+  line.end = cells[14];
+  line.seconds = seconds;
+  return line;
+}
+
+std::optional<std::vector<ReportLine>> ReadReport(std::string_view bytes, std::string* error) {
+  const std::size_t first = bytes.find_first_not_of(" \t\r\n");
+  if (first != std::string_view::npos && bytes[first] == '{') return ReadJson(bytes, error);
+  return ReadCsv(bytes, error);
+}
+
+std::optional<std::vector<ReportLine>> ReadReportFile(const std::string& path, std::string* error) {
+  std::error_code failure;
+  if (!std::filesystem::is_regular_file(path, failure)) {
+    *error = failure ? failure.message() : "not a regular file";
+    return std::nullopt;
+  }
+  const std::uintmax_t size = std::filesystem::file_size(path, failure);
+  if (failure || size > kMaxReportBytes) {
+    *error = failure ? failure.message() : "too large for a walk report";
+    return std::nullopt;
+  }
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (!in && !in.eof()) {
+    *error = "cannot be read";
+    return std::nullopt;
+  }
+  return ReadReport(bytes, error);
+}
+
+std::vector<ReportedRow> RowsToRetry(const std::vector<ReportLine>& lines) {
+  std::vector<ReportedRow> rows;
+  std::set<std::size_t> failed;
+  for (const ReportLine& line : lines) {
+    if (line.outcome != kReportSuccess && line.outcome != kReportLeftOut) failed.insert(line.row);
+  }
+  std::set<std::size_t> taken;
+  for (const ReportLine& line : lines) {
+    if (failed.count(line.row) == 0 || !taken.insert(line.row).second) continue;
+    rows.push_back(ReportedRow{line.row, line.name, line.address, line.port});
+  }
+  return rows;
+}
+
+}  // namespace vel

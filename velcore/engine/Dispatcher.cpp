@@ -1,0 +1,257 @@
+#include "engine/Dispatcher.h"
+
+#include "common/Format.h"
+#include "common/Strings.h"
+#include "engine/Protocol.h"
+
+namespace vel {
+
+namespace {
+
+constexpr int kWakeBaud = 9600;
+constexpr std::array<std::uint8_t, 10> kHubStartBytes = {0xBB, 0xBB, 0xBB, 0xBB, 0xBB,
+                                                         0xBB, 0xBB, 0xBB, 0xBB, 0xBB};
+
+int SearchBaud(int attempt, int attemptsPerSpeed) {
+  const int speed = attempt / attemptsPerSpeed;
+  return speed == 0 ? 38400 : speed == 1 ? 19200 : 9600;
+}
+
+}  // namespace
+
+int Dispatcher::Dispatch(Action action) {
+  ctx_.endedByEngine = false;
+  identifier_.Begin(action == Action::kCheck);
+  ctx_.console.EnableWorkingControls(false);
+  switch (action) {
+    case Action::kUnformatted:
+      if (!SerialOnly()) procedures_.SendUnformatted();
+      break;
+    case Action::kVantrel:
+      UpdateVantrel();
+      break;
+    case Action::kUpdate:
+      Update();
+      break;
+    case Action::kCheck:
+      Check();
+      break;
+  }
+  return ctx_.StatusCode();
+}
+
+int Dispatcher::SearchDevice(int serialAttempts, bool checking) {
+  int result = 0;
+  if (ctx_.link.Kind() == LinkKind::kSerial) {
+    ctx_.link.Purge();
+    const int perSpeed = serialAttempts / 3;
+    for (int k = 0; k < serialAttempts && result == 0 && !ctx_.Cancelled(); ++k) {
+      // Two attempts per protocol byte when searching for an update, one when checking.
+      const int group = checking ? k : k / 2;
+      ctx_.protocolByte =
+          group % 2 == 0 ? protocol::kMultiUnitProtocol : protocol::kSingleUnitProtocol;
+      ctx_.link.SetBaudRate(SearchBaud(k, perSpeed));
+      result = identifier_.IdentifyDevice();
+      if (result == 0 && checking) ctx_.SetStatusCode(status::kCheckNoAnswer);
+    }
+  } else {
+    for (int k = 0; k < kTcpAttempts && result == 0 && !ctx_.Cancelled(); ++k) {
+      ctx_.protocolByte = k == 0 ? protocol::kMultiUnitProtocol : protocol::kSingleUnitProtocol;
+      result = identifier_.IdentifyDevice();
+      if (result == 0 && checking) ctx_.SetStatusCode(status::kCheckNoAnswer);
+    }
+  }
+  return result;
+}
+
+void Dispatcher::Update() {
+  const Family& file = FamilyOf(ctx_.file.Info(0).deviceType);
+  if (file.start == Start::kWake) return StartWoken(file);
+  if (file.start == Start::kHubStartBytes) return StartHub(file);
+  const int result = SearchDevice(kSerialSearchAttempts, false);
+  if (ctx_.Cancelled()) {
+    ctx_.console.EnableWorkingControls(true);
+    return;
+  }
+  if (result < 0) return ctx_.Fail(Tell::kBox, LoadString(ids::kSystemBusy), ids::kSystemBusy);
+  if (result == 0) {
+    if (ctx_.link.Kind() == LinkKind::kSerial) {
+      ctx_.link.ClosePort();
+      ctx_.ReportConnectionError();
+    } else if (!identifier_.ReadErrorSeen()) {
+      // Over TCP no message box; the row still says that the device did not answer (a device
+      // that answered with a broken information block keeps that read error instead).
+      ctx_.console.AppendMessage(LoadString(ids::kConnectionError));
+      ctx_.SetStatusCode(ids::kConnectionError);
+    }
+    ctx_.console.EnableWorkingControls(true);
+    return;
+  }
+  ChooseProcedure();
+}
+
+void Dispatcher::Check() {
+  const int result = SearchDevice(kSerialCheckAttempts, true);
+  if (result == 0 && !ctx_.Cancelled()) {
+    ctx_.ReportConnectionError();
+    ctx_.console.EnableWorkingControls(true);
+  } else if (ctx_.identified) {
+    ctx_.console.EnableWorkingControls(true);
+  }
+}
+
+void Dispatcher::UpdateVantrel() {
+  if (identifier_.IdentifyDevice() == 0 || !ctx_.identified) {
+    ctx_.console.EnableWorkingControls(true);
+    return;
+  }
+  Start(Procedure::kPageRangeImage64k);
+}
+
+void Dispatcher::ChooseProcedure() {
+  if (!ctx_.identified) {
+    ctx_.console.EnableWorkingControls(true);
+    return;
+  }
+  ctx_.BuildMapIfMissing(0);
+  if (FamilyOf(ctx_.file.Info(0).deviceType).multiUnitFile) return ChooseForMultiUnitFile();
+  const bool image128k = ctx_.file.MemMap(0)->GetPage(254, 0) != nullptr;
+  StartChoice(image128k ? ctx_.device->large : ctx_.device->small);
+}
+
+void Dispatcher::StartChoice(Choice choice) {
+  switch (choice) {
+    case Choice::kRefuse:
+      ctx_.op.ShowMessage(std::string(text::kRefuse64k));
+      ctx_.console.EnableWorkingControls(true);
+      return;
+    case Choice::kPageRangeImage64k:
+      return Start(Procedure::kPageRangeImage64k);
+    case Choice::kUserStationRegions:
+      return Start(Procedure::kUserStationRegions);
+    case Choice::kPageRangeThenImage128k:
+      return Start(Procedure::kPageRangeThenImage128k);
+    case Choice::kDravikImage128k:
+      return Start(Procedure::kDravikImage128k);
+    case Choice::kDravikByVersion: {
+      const bool sameVersion =
+          ctx_.identity.auxiliaryVersions[1] == ctx_.file.Shared().auxiliaryVersions[1];
+      return Start(sameVersion ? Procedure::kDravikImage128k : Procedure::kDravikSectorsThenImage);
+    }
+    case Choice::kImage128k:
+      if (SerialOnly()) return;
+      WriteSerialNumberIntoImage();
+      return Start(Procedure::kImage128k);
+  }
+}
+
+void Dispatcher::ChooseForMultiUnitFile() {
+  FirmwareFile& file = ctx_.file;
+  DeviceIdentity& identity = ctx_.identity;
+  if (ctx_.device->xxx) return Start(Procedure::kSegmentsThenImage128k);
+  const bool unit0G4 = identity.typeCode[0].starts_with("G4");
+  if (ctx_.protocolByte == protocol::kMultiUnitProtocol) {
+    ctx_.BuildMapIfMissing(1);
+    if (file.FirstTypeFlag()) identity.selectedImage = 1;
+  } else if (unit0G4 && file.FirstTypeFlag()) {
+    ctx_.BuildMapIfMissing(1);
+    if (file.MemMap(0)->GetPage(0, 0) == nullptr) {
+      return ctx_.Fail(Tell::kLog, text::kNoDataAtSegmentZeroOfImage0, ids::kUpdateFailed);
+    }
+    return Start(Procedure::kLoaderImages, file.MemMap(1)->RecordExtent());
+  } else if (!unit0G4 && file.FirstTypeFlag()) {
+    ctx_.BuildMapIfMissing(1);
+    identity.selectedImage = 1;
+  } else {
+    identity.selectedImage = 0;
+  }
+  const int slot = identity.selectedImage;
+  if (slot >= kImageSlots) {
+    return ctx_.Fail(Tell::kLog, text::kNoImageForSelectedUnit, ids::kUpdateFailed);
+  }
+  ctx_.BuildMapIfMissing(slot);
+  const VelMemMap& map = *file.MemMap(slot);
+  if (map.GetPage(0, 0) == nullptr) {
+    return ctx_.Fail(Tell::kLog, Format(format::kNoDataAtSegmentZero, slot), ids::kUpdateFailed);
+  }
+  Start(Procedure::kUnitImages, map.RecordExtent());
+}
+
+bool Dispatcher::SerialOnly() {
+  if (ctx_.link.Kind() == LinkKind::kSerial) return false;
+  ctx_.Fail(Tell::kBoth, text::kSerialOnly, ids::kUpdateFailed);
+  return true;
+}
+
+void Dispatcher::Start(Procedure procedure, int range) {
+  const ProcedureInfo& info = InfoOf(procedure);
+  if (info.serialOnly && SerialOnly()) return;
+  PhaseBuilder& phases = procedures_.Phases();
+  if (phases.RefuseDataLeftBehind(phases.PhasesOf(procedure))) return;
+  ctx_.console.BeginProgress(1, range != 0 ? range : info.progressRange,
+                             std::string(info.progressText), 1);
+  ctx_.link.NoteProcedure();
+  procedures_.Run(procedure);
+}
+
+void Dispatcher::StartWoken(const Family& file) {
+  if (ctx_.link.Kind() == LinkKind::kTcp) {
+    return ctx_.Fail(Tell::kBox, text::kDravikSerialOnly, ids::kConnectionError);
+  }
+  ctx_.link.Purge();
+  ctx_.console.BeginProgress(0, 6, std::string(text::kAttemptingToCommunicate), 1);
+  bool awake = false;
+  for (int i = 0; i < kWakeTries && !awake && !ctx_.Cancelled(); ++i) {
+    ctx_.link.SetBaudRate(kWakeBaud);
+    ctx_.console.SetStatus({});
+    awake = ctx_.Handshake(file.wakeByte);
+  }
+  ctx_.console.EndProgress();
+  if (!awake) {
+    ctx_.link.ClosePort();
+    ctx_.ReportConnectionError();
+    ctx_.console.EnableWorkingControls(true);
+    return;
+  }
+  ctx_.BuildMapIfMissing(0);
+  if (file.started == Procedure::kImage128k && ctx_.file.MemMap(0)->GetPage(254, 0) == nullptr) {
+    return ctx_.Fail(Tell::kLog, text::kNo128kImage, ids::kUpdateFailed);
+  }
+  Start(file.started);
+}
+
+void Dispatcher::StartHub(const Family& file) {
+  if (SerialOnly()) return;
+  ctx_.link.Purge();
+  ctx_.protocolByte = protocol::kSingleUnitProtocol;
+  ctx_.link.SetBaudRate(kWakeBaud);
+  ctx_.Write(kHubStartBytes.data(), static_cast<int>(kHubStartBytes.size()));
+  int result = 0;
+  for (int i = 0; i < kHubIdentifyTries && result == 0 && !ctx_.Cancelled(); ++i) {
+    result = identifier_.IdentifyDevice();
+  }
+  if (result == 0) {
+    ctx_.link.ClosePort();
+    ctx_.ReportConnectionError();
+    ctx_.console.EnableWorkingControls(true);
+    return;
+  }
+  if (result < 0 || !ctx_.identified) {
+    ctx_.console.EnableWorkingControls(true);
+    return;
+  }
+  Start(file.started);
+}
+
+void Dispatcher::WriteSerialNumberIntoImage() {
+  std::array<std::uint8_t, kSerialNumberSize> bytes;
+  if (ctx_.identity.HasSerialNumber()) {
+    std::copy(ctx_.identity.serialNumber.begin(),
+              ctx_.identity.serialNumber.begin() + kSerialNumberSize, bytes.begin());
+  } else {
+    bytes.fill(kNoSerialNumber);
+  }
+  ctx_.file.MutableMemMap(0)->Write(254, 0, bytes.data(), bytes.size());
+}
+
+}  // namespace vel

@@ -1,0 +1,145 @@
+// The one table of device type codes.
+#include "engine/Families.h"
+
+#include <array>
+
+#include "common/Strings.h"
+#include "engine/DeviceTypes.h"
+
+namespace vel {
+
+namespace {
+
+constexpr std::string_view kSend = "Send To Zandor";
+
+constexpr std::string_view kSending = text::kSendingHexFile;
+
+// In the order of the enumeration.
+constexpr std::array<ProcedureInfo, 12> kProcedures{{
+    {Procedure::kPageRangeImage64k, 4096, true, kSending},
+    {Procedure::kImage128k, 8192, true, kSending},
+    {Procedure::kDravikImage128k, 8192, true, kSending},
+    {Procedure::kDravikSectorsThenImage, 33488, true, kSending},
+    {Procedure::kUserStationRegions, 4096, true, kSending},
+    {Procedure::kShortBlocks, 4096, true, kSending},
+    {Procedure::kShortBlocksThenImage128k, 8912, true, kSending},
+    {Procedure::kHubShortBlocks, 4096, true, text::kSendingVelHexFile},
+    {Procedure::kPageRangeThenImage128k, 12288, true, kSending},
+    {Procedure::kSegmentsThenImage128k, 24576, true, kSending},
+    {Procedure::kUnitImages, 0, false, kSending},
+    {Procedure::kLoaderImages, 0, false, kSending},
+}};
+
+constexpr Family Named(std::string_view code, std::size_t length, std::string_view name,
+                       std::string_view caption = {}) {
+  Family f{code, length, name, caption};
+  return f;
+}
+
+constexpr Family MultiUnit(std::string_view code, std::size_t length, std::string_view name) {
+  Family f = Named(code, length, name, kSend);
+  f.multiUnitFile = true;
+  return f;
+}
+
+constexpr Family UserStation(std::string_view code, std::size_t length, std::string_view name) {
+  Family f = Named(code, length, name, kSend);
+  f.small = Choice::kUserStationRegions;
+  return f;
+}
+
+// A Dravik file that wakes its device with `wake` and sends with `procedure`.
+constexpr Family Woken(std::string_view code, std::uint8_t wake, Procedure procedure) {
+  Family f = Named(code, 3, {});
+  f.start = Start::kWake;
+  f.wakeByte = wake;
+  f.started = procedure;
+  return f;
+}
+
+constexpr Family Dnk() {
+  Family f = Named("DNK", 3, "Zandor User Station", kSend);
+  f.small = Choice::kRefuse;
+  return f;
+}
+
+constexpr Family Tzt() {
+  Family f = Named("TZT", 3, "Kesta4080", "Kesta4080");
+  f.small = Choice::kPageRangeThenImage128k;
+  return f;
+}
+
+constexpr Family Xxx() {
+  Family f = MultiUnit("XXX", 3, "Zandor");
+  f.xxx = true;
+  return f;
+}
+
+constexpr Family Hub() {
+  Family f = Named("JQH", 3, "G4-NODEBOX", kSend);
+  f.start = Start::kHubStartBytes;
+  f.started = Procedure::kHubShortBlocks;
+  f.large = Choice::kRefuse;
+  f.hub = true;
+  return f;
+}
+
+constexpr Family Dravik(std::string_view code, std::string_view name, bool ypd) {
+  Family f = Named(code, 3, name);
+  f.large = ypd ? Choice::kDravikImage128k : Choice::kDravikByVersion;
+  f.ypd = ypd;
+  return f;
+}
+
+// First match wins: "G3 " and its kin carry a blank as their third character and come before
+// the two-character rows.
+constexpr std::array<Family, 28> kFamilies{{
+    Named("Q7a", 3, "Kelmori Orbex(Type A)", "Kelmori Orbex(Type A)"),
+    Named("Q7b", 3, "Kelmori Orbex(Type B)", "Kelmori Orbex(Type B)"),
+    Named("W4b", 3, "Partner Orbex(Type B)", "Partner Orbex(Type B)"),
+    Named("W4p", 3, "Partner Orbex(Type P)", "Partner Orbex(Type P)"),
+    Named("G3 ", 3, "Zandor Matrix", kSend),
+    UserStation("H2 ", 3, "Zandor User Station"),
+    UserStation("H6 ", 3, "Zandor User Station"),
+    UserStation("H7 ", 3, "Zandor User Station"),
+    UserStation("RLT", 3, "Pelm User Station"),
+    Dnk(),
+    MultiUnit("LWN", 3, "Zandor User Station"),
+    Named("G3", 2, "Zandor Kesta", kSend),
+    UserStation("H2", 2, "Zandor User Station"),
+    UserStation("H6", 2, "Zandor User Station"),
+    UserStation("H7", 2, "Zandor User Station"),
+    MultiUnit("G4", 2, "KestaHWIII"),
+    MultiUnit("G5", 2, "KestaHWIII"),
+    MultiUnit("G6", 2, "KestaHWIII"),
+    Tzt(),
+    Xxx(),
+    Named("N8", 2, "KestaS"),
+    Named("NB", 2, "KestaS+Loader"),
+    Hub(),
+    Dravik("YPB", "DravikA", false),
+    Dravik("YPD", "Dravik-LWN", true),
+    // Files of the Dravik wake families; no device reports these codes.
+    Woken("YPC", 0x1B, Procedure::kImage128k),
+    Woken("YPK", 0x1F, Procedure::kShortBlocks),
+    Woken("YPA", 0x1F, Procedure::kShortBlocksThenImage128k),
+}};
+
+constexpr Family kNoFamily{};
+
+}  // namespace
+
+const ProcedureInfo& InfoOf(Procedure procedure) {
+  return kProcedures[static_cast<std::size_t>(procedure)];
+}
+
+std::span<const Family> AllFamilies() { return kFamilies; }
+
+const Family& FamilyOf(std::string_view code) {
+  for (const Family& family : kFamilies) {
+    if (CodeMatches(code, family.code, family.length)) return family;
+  }
+  return kNoFamily;
+}
+
+}  // namespace vel

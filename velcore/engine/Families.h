@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace vel {
+
+// The transfer procedures, named for what they send. The comment gives each one's number in
+// the protocol description (T1 to T13, T5 unused).
+enum class Procedure {
+  kPageRangeImage64k,         // T1: four page-range blocks of segment 0xFF
+  kImage128k,                 // T2: segments 254 and 255, blank records as zeros
+  kDravikImage128k,           // T3: the 0x1B handshake (YPB), then segments 254 and 255
+  kDravikSectorsThenImage,    // T4: the 0x1F handshake, six 1 KiB sectors, a checksum, the image
+  kUserStationRegions,        // T6: every image slot as a region of 1 KiB page-range blocks
+  kShortBlocks,               // T7: 128-byte blocks of segment 0xFF with a 16-bit checksum
+  kShortBlocksThenImage128k,  // T8: as T7, the 0x1B echo, then slot 1 as T2
+  kHubShortBlocks,            // T9: 128-byte blocks up to the image's top, checksum, restart pause
+  kPageRangeThenImage128k,    // T10: as T1, three bytes, then slot 1 as 128 KiB
+  kSegmentsThenImage128k,     // T11: segments 0 to 3 up to the top, five bytes, then slot 1
+  kUnitImages,                // T12: each selected unit's image, handed over unit by unit
+  kLoaderImages,              // T13: slot 0, the loader's 27-byte reply, then slot 1
+};
+
+struct ProcedureInfo {
+  Procedure procedure;
+  int progressRange;              // 0: from the image sent (its top segment and address)
+  bool serialOnly;                // refused over TCP
+  std::string_view progressText;  // the status line as the transfer begins
+};
+
+const ProcedureInfo& InfoOf(Procedure procedure);
+
+// How an update of a file begins.
+enum class Start {
+  kIdentify,       // the speed and protocol search, then identification
+  kWake,           // a wake byte at 9600 baud, answered with itself; no identification
+  kHubStartBytes,  // ten 0xBB, then identification with 0x1B
+};
+
+// What the choice of procedure makes of an identified device (its unit 0's code) when the file
+// is not of the multi-unit family, for a 64 KiB and a 128 KiB image.
+enum class Choice {
+  kRefuse,                  // "You are trying to download 64k software to 128k system. ..."
+  kPageRangeImage64k,       // T1
+  kImage128k,               // T2, with the device's serial number in the image
+  kUserStationRegions,      // T6
+  kPageRangeThenImage128k,  // T10
+  kDravikByVersion,         // T3 when the auxiliary version 2 agrees with the file's, else T4
+  kDravikImage128k,         // T3
+};
+
+// One device type code: its names, how a file of it is updated, and what a device of it is.
+struct Family {
+  std::string_view code;
+  std::size_t length;            // characters compared (some families are told by two)
+  std::string_view displayName;  // the unit labels' name; empty: "<Unknown>"
+  std::string_view caption;      // the update button's caption for a file of it; empty: none
+  bool multiUnitFile = false;    // a file of it takes the multi-unit procedures
+  Start start = Start::kIdentify;
+  std::uint8_t wakeByte = 0;                  // Start::kWake
+  Procedure started = Procedure::kImage128k;  // what follows kWake or kHubStartBytes
+  // A device whose unit 0 is of this code.
+  Choice small = Choice::kPageRangeImage64k;
+  Choice large = Choice::kImage128k;
+  bool xxx = false;  // with a multi-unit file: T11
+  bool hub = false;  // its memory maps are built the hub's way
+  bool ypd = false;  // a Dravik that takes no handshake
+};
+
+// The family of a code: the first row whose code matches, or the row for codes of no family.
+const Family& FamilyOf(std::string_view code);
+// Every row, in the order FamilyOf tries them.
+std::span<const Family> AllFamilies();
+
+}  // namespace vel

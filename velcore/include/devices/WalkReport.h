@@ -1,0 +1,125 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/Waiting.h"
+#include "devices/DeviceJobs.h"
+#include "devices/DeviceList.h"
+
+namespace vel {
+
+// One line of a walk report: one unit of one row (a row whose device never told its units has
+// one line without a unit).
+struct ReportLine {
+  std::size_t row = 0;  // 1 for the first row of the list (or the first target)
+  std::string name;
+  std::string address;
+  std::string port;
+  std::string serialNumber;
+  std::string unit;  // "0".."9", or empty
+  std::string deviceType;
+  std::string hardware;
+  std::string firmwareBefore;
+  std::string firmwareOfFile;
+  std::string outcome;  // one of the kReportOutcome... texts
+  int statusCode = 0;
+  std::string statusText;
+  std::string start;  // UTC, "2026-12-08T14:06:25.120Z"; empty when the row never began
+  std::string end;
+  double seconds = 0;
+};
+
+constexpr const char* kReportSuccess = "success";
+constexpr const char* kReportFailed = "failed";
+constexpr const char* kReportCancelled = "cancelled";
+constexpr const char* kReportDeclined = "declined";
+constexpr const char* kReportLeftOut = "left-out";
+constexpr const char* kReportNotReached = "not-reached";
+
+// The name by which a report knows a row, and how its device was reached (never its key).
+struct ReportedRow {
+  std::size_t row = 0;  // the job's row number (0 for the first)
+  std::string name;
+  std::string address;
+  std::string port;
+};
+
+// How a report names a row of the device list, and a target given on the command line.
+ReportedRow ReportedRowOfList(std::size_t row, const DeviceEntry& entry);
+ReportedRow ReportedRowOfTarget(std::size_t row, const std::string& name,
+                                const DeviceTarget& target);
+
+// What a walk came to, row by row and unit by unit, gathered from the walk's events as they are
+// published (from any worker thread).
+class WalkReport {
+ public:
+  explicit WalkReport(std::vector<ReportedRow> rows);
+
+  void Observe(const JobEvent& event);
+  // The lines in the order of the rows; a row that never ended is not-reached, or cancelled when
+  // the walk was.
+  std::vector<ReportLine> Lines() const;
+
+ private:
+  struct RowRecord {
+    ReportedRow row;
+    std::optional<std::chrono::system_clock::time_point> start, end;
+    std::optional<JobEvent> finished;
+  };
+  std::vector<ReportLine> LinesOf(const RowRecord& record) const;
+
+  mutable std::mutex mutex_;
+  std::vector<RowRecord> records_;
+  std::map<std::size_t, std::size_t> position_;  // job row -> its record
+  bool walkCancelled_ = false;
+};
+
+// Passes every event on to `next` after the report has seen it.
+class ReportingSink final : public JobEventSink {
+ public:
+  ReportingSink(WalkReport& report, JobEventSink& next) : report_(report), next_(next) {}
+  void Publish(JobEvent event) override {
+    report_.Observe(event);
+    next_.Publish(std::move(event));
+  }
+
+ private:
+  WalkReport& report_;
+  JobEventSink& next_;
+};
+
+// The report as CSV (a header row, RFC 4180 quoting) or as JSON.
+std::string ReportCsv(const std::vector<ReportLine>& lines);
+std::string ReportJson(const std::vector<ReportLine>& lines);
+// CSV when the path ends in ".csv", JSON otherwise; replaces a regular file atomically, writes
+// into a device or a FIFO (whose reader is waited for under `wait`). Keys never reach the file:
+// every text is masked.
+Result WriteReport(const std::string& path, const std::vector<ReportLine>& lines,
+                   const WaitControl& wait = {});
+
+// Reads a report written by WriteReport, in either form, whatever bytes it is given; nothing
+// (with *error set) when it is not such a report.
+std::optional<std::vector<ReportLine>> ReadReport(std::string_view bytes, std::string* error);
+// The same for a report file (a regular file of sensible size).
+std::optional<std::vector<ReportLine>> ReadReportFile(const std::string& path, std::string* error);
+
+// The rows of a report to run again, in its order: those that did not succeed (a unit left out
+// counts as done). Their row numbers are the report's (1 for the first).
+std::vector<ReportedRow> RowsToRetry(const std::vector<ReportLine>& lines);
+
+// The rows of `list` that a report's unsuccessful rows name (by name, address and port), and the
+// report's rows that the list no longer holds.
+struct RetryChoice {
+  std::vector<std::size_t> listRows;
+  std::vector<ReportedRow> gone;
+};
+RetryChoice ChooseRowsToRetry(const DeviceList& list, const std::vector<ReportLine>& lines);
+
+}  // namespace vel
