@@ -41,10 +41,14 @@ namespace {
 constexpr int kUnitNameId = 1124;
 constexpr int kUnitVersionId = 1128;
 constexpr int kUnitDoneId = 1132;
-constexpr int kMaxRowsAtOnce = 64;
+constexpr int kMaxRowsAtOnce = 256;
 constexpr qint64 kRepaintMs = 33;
 constexpr int kMergeRetryMs = 500;
 const QString kRowsAtOnceKey = QStringLiteral("rowsAtOnce");
+const QString kCanaryRowsKey = QStringLiteral("canaryRows");
+const QString kStopOnFailureKey = QStringLiteral("stopOnFailure");
+const QString kReportFilter =
+    QStringLiteral("JSON reports (*.json);;CSV reports (*.csv);;All files (*)");
 const QString kUpgradeStatus = QStringLiteral(" : <Upgrade Status>");
 const QString kHexFileFilter = QStringLiteral("Hex files (*.hex);;All files (*)");
 const QString kNoStatusLine = QStringLiteral(" ");
@@ -69,7 +73,10 @@ ConsoleForm::ConsoleForm(const QString& listFolder, QWidget* parent)
       boxes_(new OperatorBoxes(*this, *walks_, *log_)) {
   setObjectName(QStringLiteral("consoleForm"));
   log_->setWindowFlag(Qt::Window);
-  rowsAtOnce_ = std::clamp(QSettings().value(kRowsAtOnceKey, 1).toInt(), 1, kMaxRowsAtOnce);
+  const QSettings settings;
+  rowsAtOnce_ = std::clamp(settings.value(kRowsAtOnceKey, 1).toInt(), 1, kMaxRowsAtOnce);
+  canaryRows_ = std::clamp(settings.value(kCanaryRowsKey, 0).toInt(), 0, kMaxRowsAtOnce);
+  stopOnFailure_ = settings.value(kStopOnFailureKey, false).toBool();
   BuildLayout();
   WireOverrides();
   WireWalks();
@@ -162,12 +169,27 @@ void ConsoleForm::BuildLayout() {
   rowsAtOnceBox_->setValue(rowsAtOnce_);
   rowsLabel->setBuddy(rowsAtOnceBox_);
   connect(rowsAtOnceBox_, &QSpinBox::valueChanged, this, &ConsoleForm::SetRowsAtOnce);
+  auto* canaryLabel = new QLabel(QStringLiteral("Canary rows:"));
+  canaryRowsBox_ = new QSpinBox;
+  canaryRowsBox_->setObjectName(QStringLiteral("canaryRows"));
+  canaryRowsBox_->setRange(0, kMaxRowsAtOnce);
+  canaryRowsBox_->setSpecialValueText(QStringLiteral("off"));
+  canaryRowsBox_->setValue(canaryRows_);
+  canaryLabel->setBuddy(canaryRowsBox_);
+  connect(canaryRowsBox_, &QSpinBox::valueChanged, this, &ConsoleForm::SetCanaryRows);
+  stopOnFailureBox_ = new QCheckBox(QStringLiteral("Stop on failure"));
+  stopOnFailureBox_->setObjectName(QStringLiteral("stopOnFailure"));
+  stopOnFailureBox_->setChecked(stopOnFailure_);
+  connect(stopOnFailureBox_, &QCheckBox::toggled, this, &ConsoleForm::SetStopOnFailure);
   workRow->addWidget(checkButton_);
   workRow->addWidget(sendButton_);
   workRow->addWidget(cancelButton_);
   workRow->addStretch();
   workRow->addWidget(rowsLabel);
   workRow->addWidget(rowsAtOnceBox_);
+  workRow->addWidget(canaryLabel);
+  workRow->addWidget(canaryRowsBox_);
+  workRow->addWidget(stopOnFailureBox_);
   layout->addLayout(workRow);
 
   updateStatus_ = new QGroupBox(kUpdateStatusCaption);
@@ -261,6 +283,10 @@ void ConsoleForm::WireOverrides() {
   connect(overrides_, &ConsoleOverrides::HelpRequested, this, &ConsoleForm::HelpRequested);
   connect(overrides_, &ConsoleOverrides::StatusBarToggled, this, &ConsoleForm::StatusBarToggled);
   connect(overrides_, &ConsoleOverrides::AboutRequested, this, &ConsoleForm::AboutRequested);
+  // The file dialog opens once the menu has closed, not inside the menu's own event handling.
+  connect(overrides_, &ConsoleOverrides::SaveReportRequested, this, &ConsoleForm::SaveReport,
+          Qt::QueuedConnection);
+  connect(overrides_, &ConsoleOverrides::RetryFailedRequested, this, &ConsoleForm::TickFailedRows);
 }
 
 void ConsoleForm::WireWalks() {
@@ -471,6 +497,38 @@ void ConsoleForm::SetRowsAtOnce(int rows) {
   QSettings().setValue(kRowsAtOnceKey, rowsAtOnce_);
 }
 
+void ConsoleForm::SetCanaryRows(int rows) {
+  canaryRows_ = std::clamp(rows, 0, kMaxRowsAtOnce);
+  if (canaryRowsBox_->value() != canaryRows_) canaryRowsBox_->setValue(canaryRows_);
+  QSettings().setValue(kCanaryRowsKey, canaryRows_);
+}
+
+void ConsoleForm::SetStopOnFailure(bool stop) {
+  stopOnFailure_ = stop;
+  if (stopOnFailureBox_->isChecked() != stop) stopOnFailureBox_->setChecked(stop);
+  QSettings().setValue(kStopOnFailureKey, stop);
+}
+
+void ConsoleForm::SaveReport() {
+  if (!walks_->WalkEnded()) return;
+  const QString path =
+      QFileDialog::getSaveFileName(this, QStringLiteral("Save Report"), QString(), kReportFilter);
+  if (path.isEmpty()) return;
+  if (const vel::Result written = vel::WriteReport(path.toStdString(), walks_->ReportLines());
+      !written) {
+    Message(QStringLiteral("The report was not saved: ") + Qs(written.error()));
+  }
+}
+
+void ConsoleForm::TickFailedRows() {
+  if (DeviceWorkRunning() || !walks_->WalkEnded()) return;
+  const std::vector<std::size_t> failed = walks_->RowsToRetry();
+  for (std::size_t row = 0; row < list_.Count(); ++row) {
+    list_.SetChecked(row, std::find(failed.begin(), failed.end(), row) != failed.end());
+  }
+  table_->ShowList();
+}
+
 void ConsoleForm::StartWalk(vel::JobKind kind) {
   if (DeviceWorkRunning()) return;
   if (filePath_.isEmpty() && kind != vel::JobKind::kCheck) {
@@ -482,6 +540,8 @@ void ConsoleForm::StartWalk(vel::JobKind kind) {
   options.firmwarePath = filePath_.toStdString();
   options.serial = serial_.settings;
   options.parallel = kind == vel::JobKind::kUpdate ? rowsAtOnce_ : 1;
+  options.canary = canaryRows_;
+  options.stopOnFailure = stopOnFailure_;
   options.serialNumberOptional = SerialNumberOptional();
   if (walks_->Start(std::move(options)) == WalkController::StartResult::kNoRowTicked) {
     Message(QStringLiteral("No device is ticked. Tick the rows of the devices to work on."));
@@ -615,7 +675,7 @@ void ConsoleForm::contextMenuEvent(QContextMenuEvent* event) {
     event->ignore();
     return;
   }
-  overrides_->ExecMenu(event->globalPos(), loadButton_->isEnabled());
+  overrides_->ExecMenu(event->globalPos(), loadButton_->isEnabled(), walks_->WalkEnded());
 }
 
 // --- Progress of a file load -------------------------------------------------------------------

@@ -76,6 +76,13 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   void OpenComPorts();
   void CancelDeviceWork();
   void SetRowsAtOnce(int rows);
+  // A staged walk: the first `rows` ticked rows go one at a time before the others (0: none).
+  void SetCanaryRows(int rows);
+  void SetStopOnFailure(bool stop);
+  // Asks for a file name and writes the last walk's report to it (CSV for a ".csv" name).
+  void SaveReport();
+  // Ticks the rows that the last walk did not bring to success, and only those.
+  void TickFailedRows();
   // The advanced file buttons: the checksum test, the record view and the memory view.
   void TestLoadedFile();
   void OpenRecordView();
@@ -144,6 +151,8 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   QString filePath_;
   SerialChoices serial_;
   int rowsAtOnce_ = 1;
+  int canaryRows_ = 0;
+  bool stopOnFailure_ = false;
 
   MessageLog* log_;
   DeviceListFile* listFile_;
@@ -160,6 +169,8 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   QGroupBox* statusLine_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QSpinBox* rowsAtOnceBox_ = nullptr;
+  QSpinBox* canaryRowsBox_ = nullptr;
+  QCheckBox* stopOnFailureBox_ = nullptr;
   std::array<QLabel*, 4> unitNames_{};
   std::array<QLabel*, 4> unitVersions_{};
   std::array<QCheckBox*, 4> unitDone_{};

@@ -60,7 +60,7 @@ void ConsoleOverrides::ToggleToolTips() {
   emit ToolTipsChanged(toolTipsEnabled_);
 }
 
-void ConsoleOverrides::ExecMenu(const QPoint& globalPos, bool fileLoadable) {
+void ConsoleOverrides::ExecMenu(const QPoint& globalPos, bool fileLoadable, bool walkEnded) {
   QMenu menu(&form_);
   menu.setObjectName(QStringLiteral("formMenu"));
   menu.addAction(QStringLiteral("&Help Topics"), this, &ConsoleOverrides::HelpRequested);
@@ -93,6 +93,11 @@ void ConsoleOverrides::ExecMenu(const QPoint& globalPos, bool fileLoadable) {
   menu.addAction(QStringLiteral("View Status Log"), this, &ConsoleOverrides::LogRequested);
   menu.addAction(QStringLiteral("COM Ports..."), this, &ConsoleOverrides::ComPortsRequested);
   menu.addAction(QStringLiteral("Enable Hex File Editing"))->setEnabled(false);
+  menu.addSeparator();
+  menu.addAction(QStringLiteral("Save Report..."), this, &ConsoleOverrides::SaveReportRequested)
+      ->setEnabled(walkEnded);
+  menu.addAction(QStringLiteral("Retry Failed"), this, &ConsoleOverrides::RetryFailedRequested)
+      ->setEnabled(walkEnded && fileLoadable);
   menu.addSeparator();
   menu.addAction(QStringLiteral("&About ZandorUpdate..."), this, &ConsoleOverrides::AboutRequested);
   menu.exec(globalPos);

@@ -12,7 +12,8 @@ namespace zandorui {
 // The form's overrides and its context menu. Override 01 (Ctrl+Alt+Shift+S) makes the serial
 // number optional, override 02 (Ctrl+Alt+Shift+A) shows the advanced buttons; each asks before
 // it turns on, with a warning, and says when it turns off. The menu offers the advanced
-// settings switch, the tool tip switch and the form's commands, which it passes on as signals.
+// settings switch, the tool tip switch and the form's commands (the last walk's report and retry
+// among them), which it passes on as signals.
 class ConsoleOverrides : public QObject {
   Q_OBJECT
  public:
@@ -30,8 +31,9 @@ class ConsoleOverrides : public QObject {
   void ToggleToolTips();
 
   void SetRecentFiles(QStringList files) { recentFiles_ = std::move(files); }
-  // Opens the context menu at `globalPos`; `fileLoadable` enables Open and the recent files.
-  void ExecMenu(const QPoint& globalPos, bool fileLoadable);
+  // Opens the context menu at `globalPos`; `fileLoadable` enables Open and the recent files,
+  // `walkEnded` the last walk's report and retry.
+  void ExecMenu(const QPoint& globalPos, bool fileLoadable, bool walkEnded);
 
  signals:
   void AdvancedFunctionsChanged(bool available);
@@ -43,6 +45,8 @@ class ConsoleOverrides : public QObject {
   void RecentFileChosen(const QString& path);
   void LogRequested();
   void ComPortsRequested();
+  void SaveReportRequested();
+  void RetryFailedRequested();
   void AboutRequested();
 
  private:

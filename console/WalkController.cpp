@@ -26,6 +26,7 @@ WalkController::StartResult WalkController::Start(vel::JobOptions options) {
   if (running_) return StartResult::kRefused;
   std::vector<vel::JobRow> rows;
   std::vector<std::size_t> indices;
+  std::vector<vel::ReportedRow> reported;
   for (std::size_t r = 0; r < list_.Count(); ++r) {
     const vel::DeviceEntry& entry = list_.Row(r);
     if (!entry.checked) continue;
@@ -36,6 +37,7 @@ WalkController::StartResult WalkController::Start(vel::JobOptions options) {
     }
     rows.push_back(std::move(row));
     indices.push_back(r);
+    reported.push_back(vel::ReportedRowOfList(r, entry));
   }
   if (rows.empty()) return StartResult::kNoRowTicked;
   // The operator acknowledges each message in its box before its row goes on.
@@ -44,7 +46,9 @@ WalkController::StartResult WalkController::Start(vel::JobOptions options) {
   // Each walk starts clean: its rows and the panel keep nothing of the last one.
   walk_ = WalkRows(indices, options.parallel > 1);
   for (std::size_t r : indices) SetRowStatus(r, QString(), false);
+  auto report = std::make_unique<vel::WalkReport>(std::move(reported));
   if (!jobs_->Start(std::move(rows), std::move(options))) return StartResult::kRefused;
+  report_ = std::move(report);
   kind_ = kind;
   running_ = true;
   cancelled_ = false;
@@ -67,8 +71,17 @@ QString WalkController::RowLabel(std::size_t row) const {
   return row < list_.Count() ? Qs(DeviceLabel(list_.Row(row), row)) : QString();
 }
 
+std::vector<vel::ReportLine> WalkController::ReportLines() const {
+  return WalkEnded() ? report_->Lines() : std::vector<vel::ReportLine>{};
+}
+
+std::vector<std::size_t> WalkController::RowsToRetry() const {
+  return vel::ChooseRowsToRetry(list_, ReportLines()).listRows;
+}
+
 void WalkController::Apply(vel::JobEvent& event) {
   using Kind = vel::JobEvent::Kind;
+  if (report_ != nullptr) report_->Observe(event);
   switch (event.kind) {
     case Kind::kStatusLogged:
     case Kind::kLogLine:

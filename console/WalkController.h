@@ -5,10 +5,12 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "WalkRows.h"
 #include "devices/DeviceJobs.h"
 #include "devices/DeviceList.h"
+#include "devices/WalkReport.h"
 
 namespace zandorui {
 
@@ -33,8 +35,16 @@ class WalkController : public QObject {
   bool Running() const { return running_; }
   bool Cancelled() const { return cancelled_; }
   vel::JobKind Kind() const { return kind_; }
-  // Forgets the rows of the last walk (a new file starts clean).
+  // Forgets the rows of the last walk (a new file starts clean). Its report stays: a failed
+  // walk is retried with another file.
   void Forget() { walk_ = WalkRows(); }
+
+  // A walk has ended since the program started: its report can be saved and its rows retried.
+  bool WalkEnded() const { return report_ != nullptr && !running_; }
+  // The last ended walk's report, row by row and unit by unit; empty before any walk ended.
+  std::vector<vel::ReportLine> ReportLines() const;
+  // The rows of the list that the last ended walk did not bring to success.
+  std::vector<std::size_t> RowsToRetry() const;
 
   // Adds a note to a row's outcome (a downgrade the operator accepted).
   void AddNote(std::size_t row, std::string note);
@@ -71,6 +81,8 @@ class WalkController : public QObject {
   bool running_ = false;
   bool cancelled_ = false;
   WalkRows walk_;
+  // What the walk came to, gathered from the events as they are applied.
+  std::unique_ptr<vel::WalkReport> report_;
   // Declared last: destroyed first, so that no worker publishes into a queue that is gone.
   JobEventQueue* queue_;
   std::unique_ptr<vel::DeviceJobs> jobs_;

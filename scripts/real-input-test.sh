@@ -2,7 +2,7 @@
 # The desktop driven as a person drives it: real key presses and clicks through an X server
 # (Xvfb, started here) with xdotool, against simulated devices. It edits the list with the Tab
 # cycle and the keyboard, deletes a row from the context menu, saves after another program
-# added a row, updates two rows at once and cancels an update. Results are read from files: the
+# added a row, updates two rows at once, cancels an update and saves the walk's report. Results are read from files: the
 # list (through `zandor devices list`), the desktop's log (--log) and the simulators' records.
 #   scripts/real-input-test.sh [BIN_DIR]        (default build/bin)
 set -euo pipefail
@@ -144,6 +144,18 @@ until_true "$wait_s" bash -c "[ \$(grep -cF 'Sending Hex File' '$log') -gt $sent
 keys Escape
 until_true "$wait_s" logged "Hub1 ($hub1): Cancelled at the operator's request"
 echo "real-input: the update was cancelled"
+
+# 6. The context menu's Save Report..., its name typed into the dialog: the last walk's report
+#    as CSV, the cancelled row marked.
+click "background" 3
+keys Up Up Up Return
+dialog=$(xdotool search --sync --onlyvisible --name '^Save Report$' | sed -n 1p)
+xdotool windowfocus --sync "$dialog" type --delay 20 "$desk/walk.csv"
+xdotool windowfocus --sync "$dialog" key Return
+until_true "$wait_s" test -s "$desk/walk.csv"
+head -n 1 "$desk/walk.csv" | grep -q '^row,' || fail "the report is not CSV: $(head -n 2 "$desk/walk.csv")"
+grep -q ',Hub1,.*,cancelled,' "$desk/walk.csv" || fail "the report lacks the cancelled row: $(cat "$desk/walk.csv")"
+echo "real-input: the walk's report was saved from the context menu"
 
 # The simulators hold what each row sent: two whole updates (the cancelled one ran no unit).
 kill -INT "${sims[@]}"

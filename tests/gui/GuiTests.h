@@ -144,4 +144,12 @@ class OperatorListTest : public QObject {
   void TabLeavesTheListAndThePortEditorSelectsItsText();
 };
 
+class FleetWalksTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void TheWalkSettingsReach256AndAreKept();
+  void AStagedWalkIsReportedAndItsFailuresRetried();
+  void ACutUpdateSaysToRunItAgain();
+};
+
 }  // namespace zandorui::testing

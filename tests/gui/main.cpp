@@ -37,5 +37,6 @@ int main(int argc, char** argv) {
   run(zandorui::testing::DesktopEndToEndTest());
   run(zandorui::testing::OperatorWalksTest());
   run(zandorui::testing::OperatorListTest());
+  run(zandorui::testing::FleetWalksTest());
   return failures == 0 ? 0 : 1;
 }

@@ -2,7 +2,8 @@
 // line each (centres, in the window's own coordinates), so that the real-input suite aims its
 // clicks where this build under this X server draws them:
 //   zandor-gui-probe LIST_FOLDER
-// "cell ROW COLUMN X Y" for every cell of the list, "control ID X Y" for the buttons.
+// "cell ROW COLUMN X Y" for every cell of the list, "control ID X Y" for the buttons,
+// "background X Y" for a point of the form's background (where its context menu opens).
 #include <QApplication>
 #include <QPushButton>
 #include <QTest>
@@ -40,5 +41,7 @@ int main(int argc, char** argv) {
     QWidget* control = window.findChild<QWidget*>(zandorui::ControlName(id));
     std::printf("control %d %s\n", id, qPrintable(centre(control, control->rect())));
   }
+  QWidget* form = window.findChild<QWidget*>(QStringLiteral("consoleForm"));
+  std::printf("background %s\n", qPrintable(centre(form, QRect(QPoint(2, 2), QSize(3, 3)))));
   return 0;
 }

@@ -1,0 +1,140 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+#include <string>
+
+#include "Desk.h"
+#include "GuiSupport.h"
+#include "GuiTests.h"
+#include "common/Strings.h"
+#include "devices/WalkReport.h"
+#include "widgets/AppStyle.h"
+
+namespace zandorui::testing {
+
+namespace {
+
+// Types `name` into the name box of the file dialog that opens within ten seconds and presses
+// Enter there, as a person would, once the dialog runs its own loop.
+void AnswerNextFileDialog(const QString& name, int looksLeft = 1000) {
+  QTimer::singleShot(10, [name, looksLeft] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) {
+      if (looksLeft > 0) AnswerNextFileDialog(name, looksLeft - 1);
+      return;
+    }
+    QTimer::singleShot(100, dialog, [dialog, name] {
+      auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      QTest::keyClicks(edit, name);
+      QTest::keyClick(edit, Qt::Key_Return);
+    });
+  });
+}
+
+void ChooseFromTheMenu(ConsoleForm& form, const QString& entry) {
+  MenuChooser menu(entry);
+  RightClickAt(&form, QPoint(3, 3));
+  QVERIFY(menu.Opened());
+  QVERIFY2(menu.Offered().contains(entry), qPrintable(menu.Offered().join(QLatin1Char('|'))));
+}
+
+// Replaces a spin box's text by keys.
+void TypeInto(QSpinBox* box, const QString& text) {
+  box->setFocus();
+  QTRY_VERIFY(box->hasFocus());
+  PressKey(Qt::Key_A, Qt::ControlModifier);
+  TypeText(text);
+  PressKey(Qt::Key_Return);
+}
+
+}  // namespace
+
+void FleetWalksTest::TheWalkSettingsReach256AndAreKept() {
+  {
+    Desk desk;
+    TypeInto(desk.form.findChild<QSpinBox*>(QStringLiteral("rowsAtOnce")), QStringLiteral("256"));
+    TypeInto(desk.form.findChild<QSpinBox*>(QStringLiteral("canaryRows")), QStringLiteral("3"));
+    Click(desk.form.findChild<QCheckBox*>(QStringLiteral("stopOnFailure")));
+    QCOMPARE(desk.form.findChild<QSpinBox*>(QStringLiteral("rowsAtOnce"))->value(), 256);
+  }
+  Desk again;
+  QCOMPARE(again.form.findChild<QSpinBox*>(QStringLiteral("rowsAtOnce"))->value(), 256);
+  QCOMPARE(again.form.findChild<QSpinBox*>(QStringLiteral("canaryRows"))->value(), 3);
+  QVERIFY(again.form.findChild<QCheckBox*>(QStringLiteral("stopOnFailure"))->isChecked());
+  again.form.SetRowsAtOnce(1);
+  again.form.SetCanaryRows(0);
+  again.form.SetStopOnFailure(false);
+}
+
+void FleetWalksTest::AStagedWalkIsReportedAndItsFailuresRetried() {
+  SimDevice hub(ThreeUnitHub());
+  sim::SimConfig busyConfig = ThreeUnitHub();
+  busyConfig.faults.busy = true;
+  SimDevice busy(busyConfig);
+  SimDevice later(ThreeUnitHub());
+  Desk desk;
+  const std::size_t canary = desk.AddTcpRow("Hub", hub);
+  const std::size_t failing = desk.AddTcpRow("Busy", busy);
+  const std::size_t notReached = desk.AddTcpRow("Later", later);
+  const std::size_t spare = desk.AddRow("Spare", "127.0.0.1", "9");
+  desk.form.List().SetChecked(spare, false);
+  desk.Table().ShowList();
+  desk.form.SetCanaryRows(1);
+  desk.form.SetStopOnFailure(true);
+  BoxAnswerer boxes;
+  Click(Control(desk.form, 1034));
+  QVERIFY(desk.WaitForTheWalk());
+  desk.form.SetCanaryRows(0);
+  desk.form.SetStopOnFailure(false);
+  QCOMPARE(desk.Status(canary), QStringLiteral("Device Update Successful"));
+  QCOMPARE(desk.Status(failing), QStringLiteral("System busy! Please try later!"));
+  QCOMPARE(desk.Status(notReached), Qs(vel::text::kNotReachedAfterFailure));
+
+  const QString path = QDir(desk.folder.path()).filePath(QStringLiteral("walk.csv"));
+  AnswerNextFileDialog(path);
+  ChooseFromTheMenu(desk.form, QStringLiteral("Save Report..."));
+  QTRY_VERIFY(QFile::exists(path));
+  std::string error;
+  const auto lines = vel::ReadReportFile(path.toStdString(), &error);
+  QVERIFY2(lines.has_value(), error.c_str());
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  QVERIFY(file.readLine().startsWith("row,"));  // the CSV form, by the name
+  QStringList outcomes;
+  for (const vel::ReportLine& line : *lines) {
+    if (outcomes.isEmpty() || outcomes.back() != Qs(line.name + " " + line.outcome)) {
+      outcomes.append(Qs(line.name + " " + line.outcome));
+    }
+  }
+  QCOMPARE(outcomes, (QStringList{QStringLiteral("Hub success"), QStringLiteral("Busy failed"),
+                                  QStringLiteral("Later not-reached")}));
+
+  desk.form.List().SetChecked(canary, true);
+  desk.form.List().SetChecked(spare, true);
+  ChooseFromTheMenu(desk.form, QStringLiteral("Retry Failed"));
+  QTRY_VERIFY(desk.form.List().Row(failing).checked);
+  QVERIFY(desk.form.List().Row(notReached).checked);
+  QVERIFY(!desk.form.List().Row(canary).checked);
+  QVERIFY(!desk.form.List().Row(spare).checked);
+}
+
+void FleetWalksTest::ACutUpdateSaysToRunItAgain() {
+  sim::SimConfig config = ThreeUnitHub();
+  config.faults.powerCutAtFrame = 500;
+  SimDevice device(config);
+  Desk desk;
+  const std::size_t row = desk.AddTcpRow("Hub", device);
+  BoxAnswerer boxes;
+  Click(Control(desk.form, 1034));
+  QVERIFY(desk.WaitForTheWalk());
+  QVERIFY2(desk.Status(row).endsWith(Qs(vel::text::kUpdateInterrupted)),
+           qPrintable(desk.Status(row)));
+  QVERIFY(!desk.form.List().Row(row).succeeded);
+}
+
+}  // namespace zandorui::testing
