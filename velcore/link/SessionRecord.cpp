@@ -1,5 +1,6 @@
 #include "link/SessionRecord.h"
 
+#include <charconv>
 #include <sstream>
 
 namespace vel {
@@ -25,10 +26,15 @@ bool TakeHeaderLine(const std::string& line, SessionRecord* record) {
   } else if (key == "status") {
     const std::size_t digitsEnd = value.find_first_not_of("-0123456789");
     const std::string digits = value.substr(0, digitsEnd);
-    if (digits.empty() || digits.size() > 9 || digits.find('-', 1) != std::string::npos) {
+    // The whole run must be one number: "-" alone or "1-2" is no status.
+    int status = 0;
+    const auto [end, failure] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), status);
+    if (digits.empty() || digits.size() > 9 || failure != std::errc() ||
+        end != digits.data() + digits.size()) {
       return false;
     }
-    record->status = std::stoi(digits);
+    record->status = status;
     record->statusText =
         digitsEnd == std::string::npos ? std::string() : value.substr(digitsEnd + 1);
   } else {
