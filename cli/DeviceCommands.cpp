@@ -356,10 +356,9 @@ bool DeviceRun::ChooseRows(vel::DeviceList& list, std::string* error) const {
 
 bool DeviceRun::ChooseRowsToRetry(vel::DeviceList& list) {
   const std::string path = args_.Value("retry");
-  std::string error;
-  const auto lines = vel::ReadReportFile(path, &error);
+  const auto lines = vel::ReadReportFile(path);
   if (!lines) {
-    io_.err << Printable("zandor: " + path + ": " + vel::MaskKeys(error), true) << "\n";
+    io_.err << Printable("zandor: " + path + ": " + vel::MaskKeys(lines.error()), true) << "\n";
     return false;
   }
   const vel::RetryChoice choice = vel::ChooseRowsToRetry(list, *lines);

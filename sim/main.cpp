@@ -109,9 +109,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<sim::SessionReplay> replay;
   if (!options->replayFile.empty()) {
     const auto text = ReadInput(options->replayFile, &error);
-    const auto record = text ? vel::ParseSession(*text, &error) : std::nullopt;
+    const auto record = text ? vel::ParseSession(*text) : vel::Result::Failed(error);
     if (!record) {
-      std::cerr << "zandor-sim: " << options->replayFile << ": " << error << "\n";
+      std::cerr << "zandor-sim: " << options->replayFile << ": " << record.error() << "\n";
       return 2;
     }
     replay = std::make_unique<sim::SessionReplay>(record->events, options->config.key);

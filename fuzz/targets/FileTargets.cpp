@@ -109,15 +109,13 @@ int PortMapTarget(const std::uint8_t* data, std::size_t size) {
 }
 
 int WalkReportTarget(const std::uint8_t* data, std::size_t size) {
-  std::string error;
-  const auto lines =
-      vel::ReadReport(std::string_view(reinterpret_cast<const char*>(data), size), &error);
-  Require(lines.has_value() || !error.empty());
+  const auto lines = vel::ReadReport(std::string_view(reinterpret_cast<const char*>(data), size));
+  Require(lines.ok() || !lines.error().empty());
   if (!lines) return 0;
   // What was read writes out again, in either form, to a report that reads back line for line.
   for (const std::string& written : {vel::ReportCsv(*lines), vel::ReportJson(*lines)}) {
-    const auto again = vel::ReadReport(written, &error);
-    Require(again.has_value() && again->size() == lines->size());
+    const auto again = vel::ReadReport(written);
+    Require(again.ok() && again->size() == lines->size());
     Require(vel::RowsToRetry(*again).size() == vel::RowsToRetry(*lines).size());
   }
   return 0;

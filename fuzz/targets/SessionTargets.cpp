@@ -40,7 +40,12 @@ bool SameRecord(const vel::SessionRecord& a, const vel::SessionRecord& b) {
 }  // namespace
 
 int SessionRecordTarget(const std::uint8_t* data, std::size_t size) {
-  return ReadsBackAlike(data, size, vel::ParseSession, vel::FormatSession, SameRecord);
+  const auto parse = [](const std::string& text, std::string* error) {
+    auto record = vel::ParseSession(text);
+    if (!record) *error = record.error();
+    return record ? std::optional(std::move(*record)) : std::nullopt;
+  };
+  return ReadsBackAlike(data, size, parse, vel::FormatSession, SameRecord);
 }
 
 int SimStateTarget(const std::uint8_t* data, std::size_t size) {

@@ -7,6 +7,7 @@
 #include "devices/WalkReport.h"
 #include "support/CliRunner.h"
 #include "support/Files.h"
+#include "support/Ok.h"
 #include "support/TempDir.h"
 
 namespace zandor {
@@ -57,9 +58,8 @@ TEST_F(Fleet, TheReportHasALinePerUnitAndNeverAKey) {
   EXPECT_EQ(text.rfind("row,name,address,port,serial_number,unit,device_type,", 0), 0u) << text;
   EXPECT_EQ(text.find("AABBCC"), std::string::npos);
   EXPECT_EQ(text.find("AA-BB"), std::string::npos);
-  std::string error;
-  const auto lines = vel::ReadReport(text, &error);
-  ASSERT_TRUE(lines.has_value()) << error;
+  const auto lines = vel::ReadReport(text);
+  ASSERT_TRUE(Ok(lines));
   ASSERT_GE(lines->size(), 2u);
   EXPECT_EQ(lines->front().name, "keyed");
   EXPECT_EQ(lines->front().outcome, "success");

@@ -95,9 +95,8 @@ TEST(WalkReport, BothFormsReadBackToTheSameLines) {
             "firmware_of_file,outcome,status_code,status_text,start,end,seconds");
   EXPECT_NE(csv.find("\"rack, \"\"A\"\"\""), std::string::npos) << csv;
   for (const std::string& text : {csv, ReportJson(lines)}) {
-    std::string error;
-    const auto again = ReadReport(text, &error);
-    ASSERT_TRUE(again.has_value()) << error << "\n" << text;
+    const auto again = ReadReport(text);
+    ASSERT_TRUE(Ok(again)) << text;
     ASSERT_EQ(again->size(), lines.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
       EXPECT_EQ((*again)[i].name, lines[i].name);
@@ -142,26 +141,25 @@ TEST(WalkReport, ForeignOrDamagedReportsAreRefusedWithAReason) {
       "\xff\xfe\x00\x01",
   };
   for (const std::string& text : foreign) {
-    std::string error;
-    EXPECT_FALSE(ReadReport(text, &error).has_value()) << text.substr(0, 80);
-    EXPECT_FALSE(error.empty());
+    const auto read = ReadReport(text);
+    EXPECT_FALSE(read.ok()) << text.substr(0, 80);
+    EXPECT_FALSE(read.error().empty());
   }
-  std::string error;
-  EXPECT_EQ(ReadReport(version2, &error), std::nullopt);
-  EXPECT_NE(error.find("another version"), std::string::npos) << error;
+  const auto read = ReadReport(version2);
+  EXPECT_FALSE(read.ok());
+  EXPECT_NE(read.error().find("another version"), std::string::npos) << read.error();
 }
 
 TEST(WalkReport, WrittenAtomicallyAsCsvOrJsonByItsName) {
   testing::TempDir dir;
-  std::string error;
   ASSERT_TRUE(Ok(WriteReport(dir.File("r.csv"), SampleLines())));
   ASSERT_TRUE(Ok(WriteReport(dir.File("r.json"), SampleLines())));
   EXPECT_EQ(testing::ReadFile(dir.File("r.csv")).rfind("row,name,", 0), 0u);
   EXPECT_EQ(testing::ReadFile(dir.File("r.json")).rfind("{\"format\":", 0), 0u);
   EXPECT_FALSE(WriteReport(dir.Path().string(), SampleLines()));
-  EXPECT_TRUE(ReadReportFile(dir.File("r.csv"), &error).has_value()) << error;
-  EXPECT_FALSE(ReadReportFile(dir.Path().string(), &error).has_value());
-  EXPECT_FALSE(ReadReportFile(dir.File("missing.csv"), &error).has_value());
+  EXPECT_TRUE(Ok(ReadReportFile(dir.File("r.csv"))));
+  EXPECT_FALSE(ReadReportFile(dir.Path().string()).ok());
+  EXPECT_FALSE(ReadReportFile(dir.File("missing.csv")).ok());
 }
 
 TEST(WalkReport, RetryTakesTheRowsThatDidNotSucceedStillInTheList) {

@@ -99,9 +99,8 @@ void FleetWalksTest::AStagedWalkIsReportedAndItsFailuresRetried() {
   AnswerNextFileDialog(path);
   ChooseFromTheMenu(desk.form, QStringLiteral("Save Report..."));
   QTRY_VERIFY(QFile::exists(path));
-  std::string error;
-  const auto lines = vel::ReadReportFile(path.toStdString(), &error);
-  QVERIFY2(lines.has_value(), error.c_str());
+  const auto lines = vel::ReadReportFile(path.toStdString());
+  QVERIFY2(lines.ok(), lines.error().c_str());
   QFile file(path);
   QVERIFY(file.open(QIODevice::ReadOnly));
   QVERIFY(file.readLine().startsWith("row,"));  // the CSV form, by the name

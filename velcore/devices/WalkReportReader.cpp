@@ -123,30 +123,28 @@ std::optional<ReportLine> LineOfCells(const std::vector<std::string>& cells) {
   return line;
 }
 
-std::optional<std::vector<ReportLine>> ReadReport(std::string_view bytes, std::string* error) {
+Expected<std::vector<ReportLine>> ReadReport(std::string_view bytes) {
+  std::string error;
   const std::size_t first = bytes.find_first_not_of(" \t\r\n");
-  if (first != std::string_view::npos && bytes[first] == '{') return ReadJson(bytes, error);
-  return ReadCsv(bytes, error);
+  auto lines = first != std::string_view::npos && bytes[first] == '{' ? ReadJson(bytes, &error)
+                                                                      : ReadCsv(bytes, &error);
+  if (!lines) return Result::Failed(error);
+  return std::move(*lines);
 }
 
-std::optional<std::vector<ReportLine>> ReadReportFile(const std::string& path, std::string* error) {
+Expected<std::vector<ReportLine>> ReadReportFile(const std::string& path) {
   std::error_code failure;
   if (!std::filesystem::is_regular_file(path, failure)) {
-    *error = failure ? failure.message() : "not a regular file";
-    return std::nullopt;
+    return Result::Failed(failure ? failure.message() : "not a regular file");
   }
   const std::uintmax_t size = std::filesystem::file_size(path, failure);
   if (failure || size > kMaxReportBytes) {
-    *error = failure ? failure.message() : "too large for a walk report";
-    return std::nullopt;
+    return Result::Failed(failure ? failure.message() : "too large for a walk report");
   }
   std::ifstream in(path, std::ios::binary);
   const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (!in && !in.eof()) {
-    *error = "cannot be read";
-    return std::nullopt;
-  }
-  return ReadReport(bytes, error);
+  if (!in && !in.eof()) return Result::Failed("cannot be read");
+  return ReadReport(bytes);
 }
 
 std::vector<ReportedRow> RowsToRetry(const std::vector<ReportLine>& lines) {

@@ -56,21 +56,20 @@ std::string FormatSession(const SessionRecord& record) {
   return out;
 }
 
-std::optional<SessionRecord> ParseSession(const std::string& text, std::string* error) {
+Expected<SessionRecord> ParseSession(const std::string& text) {
   std::istringstream lines(text);
   std::string line;
   const std::string magic = std::string(kSessionMagic) + " ";
   if (!std::getline(lines, line) || line.rfind(magic, 0) != 0) {
-    *error = "not a session record (its first line is not \"" + magic + "N\")";
-    return std::nullopt;
+    return Result::Failed("not a session record (its first line is not \"" + magic + "N\")");
   }
   if (line != magic + std::to_string(kSessionFormat)) {
     const std::string number = line.substr(magic.size(), 12);
     const bool digits =
         !number.empty() && number.find_first_not_of("0123456789") == std::string::npos;
-    *error = "a session record of format " + (digits ? number : std::string("unknown")) +
-             "; this program reads format " + std::to_string(kSessionFormat);
-    return std::nullopt;
+    return Result::Failed("a session record of format " +
+                          (digits ? number : std::string("unknown")) +
+                          "; this program reads format " + std::to_string(kSessionFormat));
   }
   SessionRecord record;
   bool statusSeen = false;
@@ -80,22 +79,20 @@ std::optional<SessionRecord> ParseSession(const std::string& text, std::string* 
     if (line.empty()) continue;
     if (record.events.empty() && line[0] != '@') {
       if (!TakeHeaderLine(line, &record)) {
-        *error = "line " + std::to_string(number) + " is neither a header line nor an event";
-        return std::nullopt;
+        return Result::Failed("line " + std::to_string(number) +
+                              " is neither a header line nor an event");
       }
       statusSeen = statusSeen || line.rfind("status ", 0) == 0;
       continue;
     }
     auto event = wire::ParseEvent(line);
     if (!event || event->atMs < 0) {
-      *error = "line " + std::to_string(number) + " is not a timed event";
-      return std::nullopt;
+      return Result::Failed("line " + std::to_string(number) + " is not a timed event");
     }
     record.events.push_back(std::move(*event));
   }
   if (!statusSeen || record.link.empty()) {
-    *error = "the header has no link or no status";
-    return std::nullopt;
+    return Result::Failed("the header has no link or no status");
   }
   return record;
 }

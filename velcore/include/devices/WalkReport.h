@@ -104,11 +104,11 @@ std::string ReportJson(const std::vector<ReportLine>& lines);
 Result WriteReport(const std::string& path, const std::vector<ReportLine>& lines,
                    const WaitControl& wait = {});
 
-// Reads a report written by WriteReport, in either form, whatever bytes it is given; nothing
-// (with *error set) when it is not such a report.
-std::optional<std::vector<ReportLine>> ReadReport(std::string_view bytes, std::string* error);
+// Reads a report written by WriteReport, in either form, whatever bytes it is given; fails with
+// the reason when it is not such a report.
+Expected<std::vector<ReportLine>> ReadReport(std::string_view bytes);
 // The same for a report file (a regular file of sensible size).
-std::optional<std::vector<ReportLine>> ReadReportFile(const std::string& path, std::string* error);
+Expected<std::vector<ReportLine>> ReadReportFile(const std::string& path);
 
 // The rows of a report to run again, in its order: those that did not succeed (a unit left out
 // counts as done). Their row numbers are the report's (1 for the first).

@@ -15,10 +15,10 @@
 // The header's lines come first, in any order; then one wire-transcript event a line, each with
 // its time. An enciphered session is kept as the bytes were before enciphering and after
 // deciphering; the key is never part of it.
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/Result.h"
 #include "link/WireTranscript.h"
 
 namespace vel {
@@ -38,8 +38,8 @@ struct SessionRecord {
 };
 
 std::string FormatSession(const SessionRecord& record);
-// Nothing, with *error saying what is wrong (in printable text), when `text` is not a session
-// record of this program's format.
-std::optional<SessionRecord> ParseSession(const std::string& text, std::string* error);
+// Fails, saying what is wrong (in printable text), when `text` is not a session record of this
+// program's format.
+Expected<SessionRecord> ParseSession(const std::string& text);
 
 }  // namespace vel
