@@ -373,7 +373,7 @@ void CliJobView::Finished(const vel::JobEvent& event) {
   std::lock_guard<std::mutex> guard(lock_);
   const std::size_t place = position_.at(event.row);
   results_[place] = DeviceLine{rows_[place].resultLabel, event.statusCode, event.text + note,
-                               event.outcome == vel::Outcome::kSucceeded};
+                               event.outcome == vel::Outcome::kSucceeded, event.interrupted};
   PrintReadyResults();
 }
 
@@ -390,7 +390,8 @@ void CliJobView::PrintResult(const DeviceLine& result) {
     Emit(p_.out, "{\"event\":\"result\",\"device\":" + JsonString(result.label) +
                      ",\"status\":" + std::to_string(result.statusCode) +
                      ",\"text\":" + JsonString(vel::MaskKeys(result.text)) +
-                     ",\"success\":" + (result.success ? "true" : "false") + "}\n");
+                     ",\"success\":" + (result.success ? "true" : "false") +
+                     ",\"interrupted\":" + (result.interrupted ? "true" : "false") + "}\n");
   } else {
     Emit(p_.out, OneLine(result.label + ": " + result.text) + "\n");
   }

@@ -41,6 +41,7 @@ struct DeviceLine {
   int statusCode = 0;
   std::string text;
   bool success = false;
+  bool interrupted = false;  // cut in the middle of its transfer: to be run again
 };
 
 // A row of a job as the output names it: in every line, and in its result line.

@@ -55,6 +55,7 @@ TEST(Signals, SigintCancelsEveryDeviceAndEachGetsItsResult) {
     EXPECT_NE(zandor.out.find(testing::CancelledResultEvent(target)), std::string::npos)
         << zandor.out;
   }
+  EXPECT_EQ(zandor.out.find("\"success\":true"), std::string::npos) << zandor.out;
   const std::string log = ReadFile(dir.File("log.txt"));
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.back(), '\n');

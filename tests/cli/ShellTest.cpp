@@ -107,6 +107,7 @@ TEST_F(Shell, SighupCancelsLikeSigtermReportsEveryDeviceAndExits129) {
     EXPECT_NE(zandor.out.find(testing::CancelledResultEvent(target)), std::string::npos)
         << zandor.out;
   }
+  EXPECT_EQ(zandor.out.find("\"success\":true"), std::string::npos) << zandor.out;
   const std::string text = ReadFile(log);
   EXPECT_NE(text.find(next + ": Cancelled at the operator's request\n"), std::string::npos);
   ASSERT_FALSE(text.empty());

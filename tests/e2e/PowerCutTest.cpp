@@ -98,10 +98,11 @@ TEST(PowerCutCommandLine, TheRowOfACutUpdateSaysToRunItAgainAndFails) {
   vel::testing::TestDevice device{config};
   const std::string target = "tcp:127.0.0.1:" + std::to_string(device.StartTcp());
   const std::string sample = std::string(ZANDOR_SAMPLES_DIR) + "/multi-unit.hex";
-  const testing::CliRun cut = testing::Zandor({"update", sample, target, "--yes"});
+  const testing::CliRun cut = testing::Zandor({"update", sample, target, "--yes", "--json"});
   EXPECT_EQ(cut.code, 1);
   EXPECT_NE(
-      cut.out.find(target + ": Device Update Failed " + std::string(vel::text::kUpdateInterrupted)),
+      cut.out.find("\"text\":\"Device Update Failed " + std::string(vel::text::kUpdateInterrupted) +
+                   "\",\"success\":false,\"interrupted\":true}"),
       std::string::npos)
       << cut.out;
   const testing::CliRun again = testing::Zandor({"update", sample, target, "--yes"});

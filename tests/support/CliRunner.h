@@ -14,10 +14,11 @@ struct CliRun {
   std::string err;
 };
 
-// The JSON result event of a device a stop request cancelled.
+// The start of the JSON result event of a device a stop request cancelled (its text goes on to
+// say that the update was interrupted when the stop came after its transfer began).
 inline std::string CancelledResultEvent(const std::string& device) {
   return "{\"event\":\"result\",\"device\":\"" + device +
-         "\",\"status\":30006,\"text\":\"Cancelled at the operator's request\",\"success\":false}";
+         "\",\"status\":30006,\"text\":\"Cancelled at the operator's request";
 }
 
 // Runs zandor in this process with stderr not a terminal.
