@@ -15,10 +15,9 @@ constexpr int kTextMargin = 5;
 
 }  // namespace
 
-CellLineEdit::CellLineEdit(const QString& text, int maxRight, QWidget* parent)
-    : QLineEdit(text, parent), maxRight_(maxRight) {
+CellLineEdit::CellLineEdit(const QString& text, int maxRight, bool selectAll, QWidget* parent)
+    : QLineEdit(text, parent), maxRight_(maxRight), selectAllOnOpen_(selectAll) {
   setObjectName(QStringLiteral("c4660"));
-  setCursorPosition(0);
   connect(this, &QLineEdit::textEdited, this, &CellLineEdit::Widen);
 }
 
@@ -65,6 +64,18 @@ void CellLineEdit::focusOutEvent(QFocusEvent* event) {
   if (!ended_) {
     ended_ = true;
     emit Ended();
+  }
+}
+
+void CellLineEdit::showEvent(QShowEvent* event) {
+  QLineEdit::showEvent(event);
+  // The caret is set as the box is first shown: an item view selects the text before that.
+  if (opened_) return;
+  opened_ = true;
+  if (selectAllOnOpen_) {
+    selectAll();
+  } else {
+    setCursorPosition(0);
   }
 }
 

@@ -7,10 +7,11 @@ namespace zandorui {
 
 // The edit box over a Name or Port cell. Enter stores, Escape leaves the cell unchanged, Tab moves
 // on; losing the focus for any other reason stores. A long text widens the box up to `maxRight`.
+// It opens with the caret at the start, or with the whole text selected (`selectAll`).
 class CellLineEdit : public QLineEdit {
   Q_OBJECT
  public:
-  CellLineEdit(const QString& text, int maxRight, QWidget* parent);
+  CellLineEdit(const QString& text, int maxRight, bool selectAll, QWidget* parent);
   bool Cancelled() const { return cancelled_; }
   bool WasTabbed() const { return tabbed_; }
 
@@ -22,11 +23,14 @@ class CellLineEdit : public QLineEdit {
   bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void Widen();
 
   int maxRight_;
+  bool selectAllOnOpen_;
+  bool opened_ = false;
   bool cancelled_ = false;
   bool tabbed_ = false;
   bool ended_ = false;
