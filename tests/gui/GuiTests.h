@@ -54,6 +54,16 @@ class FormTest : public QObject {
   QTemporaryDir listFolder_;
 };
 
+class DeviceListModelTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void ARefusedEditChangesNothing();
+  void AStoredEditShowsTheWholeRowAgain();
+  void StatusTextsMoveWithTheirRows();
+  void CheckStatesRoundTripToTheList();
+  void RowsChangedBehindTheModelWaitForAReload();
+};
+
 class ListEditingTest : public QObject {
   Q_OBJECT
  private slots:
