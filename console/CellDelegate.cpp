@@ -22,17 +22,14 @@ QWidget* CellDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
   QWidget* editor = nullptr;
   switch (index.column()) {
     case Column::kNameColumn:
-      editor = Watch(new CellLineEdit(text, parent->width(), false, parent));
+    case Column::kPortColumn:
+      // A port is typed anew more often than changed: its text opens selected.
+      editor = Watch(
+          new CellLineEdit(text, parent->width(), index.column() == Column::kPortColumn, parent));
       break;
     case Column::kAddressColumn:
-      editor = Watch(new CellCombo(choices, text, false, parent));
-      break;
-    case Column::kPortColumn:
-      // A port is typed anew more often than changed.
-      editor = Watch(new CellLineEdit(text, parent->width(), true, parent));
-      break;
     case Column::kKeyColumn:
-      editor = Watch(new CellCombo(choices, text, true, parent));
+      editor = Watch(new CellCombo(choices, text, index.column() == Column::kKeyColumn, parent));
       break;
     default:
       return nullptr;
@@ -45,7 +42,7 @@ template <typename Editor>
 Editor* CellDelegate::Watch(Editor* editor) const {
   auto* self = const_cast<CellDelegate*>(this);  // editors are made in a const function
   connect(editor, &Editor::Ended, self,
-          [self, editor] { self->Finish(editor, editor->Cancelled(), editor->WasTabbed()); });
+          [self, editor] { self->Finish(editor, editor->Cancelled(), false); });
   connect(editor, &Editor::Tabbed, self, [self, editor] { self->Finish(editor, false, true); });
   return editor;
 }

@@ -41,7 +41,6 @@ bool CellLineEdit::event(QEvent* event) {
   // Tab moves to the next cell instead of to the next control.
   if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Tab) {
     ended_ = true;
-    tabbed_ = true;
     emit Tabbed();
     return true;
   }
@@ -129,7 +128,6 @@ bool CellCombo::eventFilter(QObject* watched, QEvent* event) {
 bool CellCombo::TakeKey(QKeyEvent* key) {
   if (key->key() == Qt::Key_Tab) {
     ended_ = true;
-    tabbed_ = true;
     emit Tabbed();
     return true;
   }

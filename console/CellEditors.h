@@ -13,7 +13,6 @@ class CellLineEdit : public QLineEdit {
  public:
   CellLineEdit(const QString& text, int maxRight, bool selectAll, QWidget* parent);
   bool Cancelled() const { return cancelled_; }
-  bool WasTabbed() const { return tabbed_; }
 
  signals:
   void Tabbed();
@@ -32,7 +31,6 @@ class CellLineEdit : public QLineEdit {
   bool selectAllOnOpen_;
   bool opened_ = false;
   bool cancelled_ = false;
-  bool tabbed_ = false;
   bool ended_ = false;
 };
 
@@ -43,7 +41,6 @@ class CellCombo : public QComboBox {
  public:
   CellCombo(const QStringList& choices, const QString& text, bool keyMode, QWidget* parent);
   bool Cancelled() const { return cancelled_; }
-  bool WasTabbed() const { return tabbed_; }
   // The text to store: the chosen or typed text.
   QString Text() const { return currentText(); }
 
@@ -65,7 +62,6 @@ class CellCombo : public QComboBox {
   bool keyMode_;
   bool backspaceSeen_ = false;
   bool cancelled_ = false;
-  bool tabbed_ = false;
   bool ended_ = false;
 };
 
