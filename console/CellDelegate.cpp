@@ -52,6 +52,11 @@ void CellDelegate::Finish(QWidget* editor, bool cancelled, bool tabbed) {
   emit closeEditor(editor, tabbed ? EditNextItem : NoHint);
 }
 
+void CellDelegate::EndEdit(QWidget* editor) {
+  if (auto* edit = qobject_cast<CellLineEdit*>(editor)) edit->End();
+  if (auto* combo = qobject_cast<CellCombo*>(editor)) combo->End();
+}
+
 void CellDelegate::setEditorData(QWidget* /*editor*/, const QModelIndex& /*index*/) const {
   // An editor takes its cell's text when it is made. A later change of its row (a walk's Status,
   // a ticked box) must not overwrite what is being typed.

@@ -20,6 +20,8 @@ class CellDelegate : public QStyledItemDelegate {
                     const QModelIndex& index) const override;
   void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
                             const QModelIndex& index) const override;
+  // Ends an open editor's edit as a loss of focus does: committed and closed.
+  static void EndEdit(QWidget* editor);
 
  signals:
   // A typed text was replaced before it was stored; says why.

@@ -60,10 +60,13 @@ void CellLineEdit::keyPressEvent(QKeyEvent* event) {
 
 void CellLineEdit::focusOutEvent(QFocusEvent* event) {
   QLineEdit::focusOutEvent(event);
-  if (!ended_) {
-    ended_ = true;
-    emit Ended();
-  }
+  End();
+}
+
+void CellLineEdit::End() {
+  if (ended_) return;
+  ended_ = true;
+  emit Ended();
 }
 
 void CellLineEdit::showEvent(QShowEvent* event) {

@@ -13,6 +13,8 @@ class CellLineEdit : public QLineEdit {
  public:
   CellLineEdit(const QString& text, int maxRight, bool selectAll, QWidget* parent);
   bool Cancelled() const { return cancelled_; }
+  // Ends the edit as a loss of focus does (once).
+  void End();
 
  signals:
   void Tabbed();
@@ -43,6 +45,8 @@ class CellCombo : public QComboBox {
   bool Cancelled() const { return cancelled_; }
   // The text to store: the chosen or typed text.
   QString Text() const { return currentText(); }
+  // Ends the edit as a loss of focus does (once).
+  void End();
 
  signals:
   void Tabbed();
@@ -57,7 +61,6 @@ class CellCombo : public QComboBox {
   // A key the editor handles itself; true when it was taken.
   bool TakeKey(QKeyEvent* key);
   void Reformat(const QString& text);
-  void End();
 
   bool keyMode_;
   bool backspaceSeen_ = false;

@@ -62,7 +62,11 @@ DeviceTable::DeviceTable(vel::DeviceList& list, QWidget* parent)
   }
 }
 
-void DeviceTable::ShowList() { model_->Reload(); }
+void DeviceTable::ShowList() {
+  // A reload would drop an open editor: its edit is stored first.
+  if (editor_ != nullptr) CellDelegate::EndEdit(editor_);
+  model_->Reload();
+}
 
 void DeviceTable::ShowStatus(std::size_t row, const QString& text) { model_->SetStatus(row, text); }
 

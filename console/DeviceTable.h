@@ -22,7 +22,8 @@ class DeviceTable : public QTableView {
   explicit DeviceTable(vel::DeviceList& list, QWidget* parent = nullptr);
 
   DeviceListModel& Model() { return *model_; }
-  // Shows the whole list again (after the core's rows changed other than through the model).
+  // Shows the whole list again (after the core's rows changed other than through the model); an
+  // open edit is stored first.
   void ShowList();
   // Shows one row's Status cell.
   void ShowStatus(std::size_t row, const QString& text);

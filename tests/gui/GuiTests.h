@@ -75,6 +75,7 @@ class ListEditingTest : public QObject {
   void AddressesJoinTheChoicesAndEmptyMeansSerial();
   void ALongNameWidensUpToTheListsEdge();
   void ScrollingEndsTheEditAndStoresIt();
+  void AReloadStoresTheOpenEditFirst();
   void CopyPasteAndDeleteRows();
   void TheSavedListHoldsWhatWasTyped();
 };

@@ -225,6 +225,26 @@ void ListEditingTest::ScrollingEndsTheEditAndStoresIt() {
   QCOMPARE(list.Row(1).name, std::string("scrolled"));
 }
 
+void ListEditingTest::AReloadStoresTheOpenEditFirst() {
+  // A save that ends while a cell is edited shows the whole list again: what was typed is kept.
+  EditedList list;
+  list.Click(1, 1);
+  list.Edit()->selectAll();
+  TypeText(QStringLiteral("typed"));
+  list.table->ShowList();
+  QVERIFY(list.table->Editor() == nullptr);
+  QCOMPARE(list.Row(1).name, std::string("typed"));
+  QCOMPARE(list.Cell(1, 1), QStringLiteral("typed"));
+  // The same for a drop-down, and with the window in the background.
+  list.Click(1, 2);
+  list.Combo()->lineEdit()->clear();
+  TypeText(QStringLiteral("10.0.0.9"));
+  list.window.clearFocus();
+  QApplication::setActiveWindow(nullptr);
+  list.table->ShowList();
+  QCOMPARE(list.Row(1).address, std::string("10.0.0.9"));
+}
+
 void ListEditingTest::CopyPasteAndDeleteRows() {
   EditedList list;
   list.form.List().SetChecked(list.form.List().AddDevice(), true);  // row 2, ticked
