@@ -1,5 +1,7 @@
 #include "CellDelegate.h"
 
+#include <algorithm>
+
 #include "../widgets/AppStyle.h"
 #include "CellEditors.h"
 #include "DeviceListModel.h"

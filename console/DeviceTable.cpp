@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QScrollBar>
+#include <array>
 
 #include "../widgets/AppStyle.h"
 #include "CellDelegate.h"
