@@ -15,10 +15,9 @@ constexpr int kTextMargin = 5;
 
 }  // namespace
 
-CellLineEdit::CellLineEdit(const QString& text, int maxRight, QWidget* parent)
-    : QLineEdit(text, parent), maxRight_(maxRight) {
+CellLineEdit::CellLineEdit(const QString& text, int maxRight, bool selectAll, QWidget* parent)
+    : QLineEdit(text, parent), maxRight_(maxRight), selectAllOnOpen_(selectAll) {
   setObjectName(QStringLiteral("c4660"));
-  setCursorPosition(0);
   connect(this, &QLineEdit::textEdited, this, &CellLineEdit::Widen);
 }
 
@@ -42,7 +41,6 @@ bool CellLineEdit::event(QEvent* event) {
   // Tab moves to the next cell instead of to the next control.
   if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Tab) {
     ended_ = true;
-    tabbed_ = true;
     emit Tabbed();
     return true;
   }
@@ -62,9 +60,24 @@ void CellLineEdit::keyPressEvent(QKeyEvent* event) {
 
 void CellLineEdit::focusOutEvent(QFocusEvent* event) {
   QLineEdit::focusOutEvent(event);
-  if (!ended_) {
-    ended_ = true;
-    emit Ended();
+  End();
+}
+
+void CellLineEdit::End() {
+  if (ended_) return;
+  ended_ = true;
+  emit Ended();
+}
+
+void CellLineEdit::showEvent(QShowEvent* event) {
+  QLineEdit::showEvent(event);
+  // The caret is set as the box is first shown: an item view selects the text before that.
+  if (opened_) return;
+  opened_ = true;
+  if (selectAllOnOpen_) {
+    selectAll();
+  } else {
+    setCursorPosition(0);
   }
 }
 
@@ -118,7 +131,6 @@ bool CellCombo::eventFilter(QObject* watched, QEvent* event) {
 bool CellCombo::TakeKey(QKeyEvent* key) {
   if (key->key() == Qt::Key_Tab) {
     ended_ = true;
-    tabbed_ = true;
     emit Tabbed();
     return true;
   }

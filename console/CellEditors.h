@@ -7,12 +7,14 @@ namespace zandorui {
 
 // The edit box over a Name or Port cell. Enter stores, Escape leaves the cell unchanged, Tab moves
 // on; losing the focus for any other reason stores. A long text widens the box up to `maxRight`.
+// It opens with the caret at the start, or with the whole text selected (`selectAll`).
 class CellLineEdit : public QLineEdit {
   Q_OBJECT
  public:
-  CellLineEdit(const QString& text, int maxRight, QWidget* parent);
+  CellLineEdit(const QString& text, int maxRight, bool selectAll, QWidget* parent);
   bool Cancelled() const { return cancelled_; }
-  bool WasTabbed() const { return tabbed_; }
+  // Ends the edit as a loss of focus does (once).
+  void End();
 
  signals:
   void Tabbed();
@@ -22,13 +24,15 @@ class CellLineEdit : public QLineEdit {
   bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void Widen();
 
   int maxRight_;
+  bool selectAllOnOpen_;
+  bool opened_ = false;
   bool cancelled_ = false;
-  bool tabbed_ = false;
   bool ended_ = false;
 };
 
@@ -39,9 +43,10 @@ class CellCombo : public QComboBox {
  public:
   CellCombo(const QStringList& choices, const QString& text, bool keyMode, QWidget* parent);
   bool Cancelled() const { return cancelled_; }
-  bool WasTabbed() const { return tabbed_; }
   // The text to store: the chosen or typed text.
   QString Text() const { return currentText(); }
+  // Ends the edit as a loss of focus does (once).
+  void End();
 
  signals:
   void Tabbed();
@@ -56,12 +61,10 @@ class CellCombo : public QComboBox {
   // A key the editor handles itself; true when it was taken.
   bool TakeKey(QKeyEvent* key);
   void Reformat(const QString& text);
-  void End();
 
   bool keyMode_;
   bool backspaceSeen_ = false;
   bool cancelled_ = false;
-  bool tabbed_ = false;
   bool ended_ = false;
 };
 

@@ -24,6 +24,7 @@
 #include "../views/RecordView.h"
 #include "../widgets/AppStyle.h"
 #include "../widgets/ToolTips.h"
+#include "DeviceListModel.h"
 #include "DeviceTable.h"
 #include "OperatorBoxes.h"
 #include "PortMapText.h"
@@ -343,29 +344,18 @@ void ConsoleForm::MergeListFromDisk() {
   table_->ShowList();
 }
 
-void ConsoleForm::AddDevice() {
-  list_.AddDevice();
-  table_->ShowList();
-}
+void ConsoleForm::AddDevice() { table_->Model().AddDevice(); }
 
 void ConsoleForm::DeleteCheckedDevices() {
   if (DeviceWorkRunning()) {
     Message(QStringLiteral("Rows cannot be deleted while devices are being checked or updated."));
     return;
   }
-  list_.DeleteCheckedDevices();
+  table_->Model().DeleteCheckedRows();
   table_->ClearMark();  // the row last clicked may be gone, or another now in its place
-  table_->ShowList();
 }
 
-void ConsoleForm::SetAllChecked(bool checked) {
-  if (checked) {
-    list_.CheckAllDevices();
-  } else {
-    list_.UncheckAllDevices();
-  }
-  table_->ShowList();
-}
+void ConsoleForm::SetAllChecked(bool checked) { table_->Model().SetAllChecked(checked); }
 
 void ConsoleForm::SaveDeviceList() {
   saveButton_->setEnabled(false);

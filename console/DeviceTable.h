@@ -1,25 +1,29 @@
 #pragma once
 
 #include <QPointer>
-#include <QTableWidget>
+#include <QTableView>
 #include <optional>
 
 #include "devices/DeviceList.h"
 
 namespace zandorui {
 
+class DeviceListModel;
+
 // The device list as the operator sees it: six columns with grid lines, a check box in front of
-// each row and whole-row selection. A click on a cell opens its editor over the cell (an edit
-// box for Name and Port, an editable drop-down for the address and the key); Tab walks to the
-// next editable cell of the row. Every change goes through the core's list, which keeps the
-// rules, and is shown again. Copy, Paste and Delete act on rows from the context menu or the
+// each row and whole-row selection, over a model of the core's list. A click on a cell opens its
+// editor over the cell (an edit box for Name and Port, an editable drop-down for the address and
+// the key); Tab walks to the next editable cell of the row. Every change goes through the core's
+// list, which keeps the rules. Copy, Paste and Delete act on rows from the context menu or the
 // keys C, V and Delete.
-class DeviceTable : public QTableWidget {
+class DeviceTable : public QTableView {
   Q_OBJECT
  public:
   explicit DeviceTable(vel::DeviceList& list, QWidget* parent = nullptr);
 
-  // Shows the whole list again (after a load, New, Delete, Select All ...).
+  DeviceListModel& Model() { return *model_; }
+  // Shows the whole list again (after the core's rows changed other than through the model); an
+  // open edit is stored first.
   void ShowList();
   // Shows one row's Status cell.
   void ShowStatus(std::size_t row, const QString& text);
@@ -44,24 +48,18 @@ class DeviceTable : public QTableWidget {
   void focusInEvent(QFocusEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   bool event(QEvent* event) override;
+  void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
  private:
-  static constexpr int kColumnLimit = 5;
-
-  void CheckChanged(QTableWidgetItem* item);
   void OpenEditor(int row, int column);
-  void PlaceEditor(QWidget* editor, int row, int column);
-  void EndEdit();
   void NextCell();
-  void Store(int row, int column, const QString& text);
+  void FitNameColumn();
   void Show(const QString& message);
 
   vel::DeviceList& list_;
-  bool showing_ = false;
+  DeviceListModel* model_;
   bool rowsLocked_ = false;
   QPointer<QWidget> editor_;
-  int editRow_ = -1;
-  int editColumn_ = -1;
   int currentRow_ = 0;
   int nextColumn_ = 1;
   // Tab walks the cells while a cell cycle runs (since a click on a cell, through the editors'

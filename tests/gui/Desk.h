@@ -6,6 +6,7 @@
 #include <QTest>
 #include <string>
 
+#include "GuiSupport.h"
 #include "SimServer.h"
 #include "app/MainWindow.h"
 #include "console/ConsoleForm.h"
@@ -55,8 +56,8 @@ struct Desk {
   std::size_t AddTcpRow(const std::string& name, sim::SimServer& server) {
     return AddRow(name, "127.0.0.1", std::to_string(server.StartTcp()));
   }
-  QString Status(std::size_t row) { return Table().item(static_cast<int>(row), 5)->text(); }
-  QRect Cell(int row, int column) { return Table().visualItemRect(Table().item(row, column)); }
+  QString Status(std::size_t row) { return CellText(Table(), static_cast<int>(row), 5); }
+  QRect Cell(int row, int column) { return CellRect(Table(), row, column); }
   QString ListPath() const { return QDir(folder.path()).filePath(QStringLiteral("KestaLST.txt")); }
   bool WaitForTheWalk() {
     const bool ended = QTest::qWaitFor([&] { return !form.DeviceWorkRunning(); }, kWalkTimeoutMs);

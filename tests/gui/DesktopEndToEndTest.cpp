@@ -165,11 +165,16 @@ void DesktopEndToEndTest::SeveralRowsAtOnceShowTheirOwnProgress() {
   const std::size_t b = desk.AddTcpRow("B", second);
   auto* table = Control<DeviceTable>(desk.form, 1116);
   QStringList progressTexts;
-  connect(table, &QTableWidget::itemChanged, table, [&](QTableWidgetItem* item) {
-    if (item->column() == 5 && item->text().contains(QLatin1Char('%'))) {
-      progressTexts.append(QStringLiteral("%1:%2").arg(item->row()).arg(item->text()));
-    }
-  });
+  connect(table->model(), &QAbstractItemModel::dataChanged, table,
+          [&](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+            if (topLeft.column() > 5 || bottomRight.column() < 5) return;
+            for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
+              const QString text = CellText(*table, row, 5);
+              if (text.contains(QLatin1Char('%'))) {
+                progressTexts.append(QStringLiteral("%1:%2").arg(row).arg(text));
+              }
+            }
+          });
   BoxAnswerer boxes;
   Click(Control(desk.form, 1034));
   QVERIFY(desk.WaitForTheWalk());

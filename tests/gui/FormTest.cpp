@@ -70,10 +70,12 @@ void FormTest::StartsWithTheControlsOfAnIdleForm() {
   QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
 
   auto* table = Control<DeviceTable>(form, 1116);
-  QCOMPARE(table->columnCount(), 6);
+  QCOMPARE(table->model()->columnCount(), 6);
   const QStringList headers{QString(), "Name",           "IP address/Serial",
                             "Port",    "Encryption Key", "Status"};
-  for (int c = 0; c < 6; ++c) QCOMPARE(table->horizontalHeaderItem(c)->text(), headers[c]);
+  for (int c = 0; c < 6; ++c) {
+    QCOMPARE(table->model()->headerData(c, Qt::Horizontal).toString(), headers[c]);
+  }
   QCOMPARE(table->columnWidth(1), 50);
   QCOMPARE(table->columnWidth(4), 280);
   QCOMPARE(table->selectionBehavior(), QAbstractItemView::SelectRows);
@@ -167,27 +169,27 @@ void FormTest::ListButtonsEditAndSaveTheList() {
   QVERIFY(QTest::qWaitForWindowActive(&window));
   ConsoleForm& form = window.Form();
   auto* table = Control<DeviceTable>(form, 1116);
-  QCOMPARE(table->rowCount(), 0);
+  QCOMPARE(table->model()->rowCount(), 0);
   for (int i = 0; i < 4; ++i) Click(Control(form, 1117));
-  QCOMPARE(table->rowCount(), 4);
-  QCOMPARE(table->item(0, 2)->text(), QStringLiteral("<Default Serial>"));
-  QCOMPARE(table->item(0, 3)->text(), QStringLiteral("1"));
-  QCOMPARE(table->item(0, 4)->text(), QStringLiteral("<Default No Encryption>"));
+  QCOMPARE(table->model()->rowCount(), 4);
+  QCOMPARE(CellText(*table, 0, 2), QStringLiteral("<Default Serial>"));
+  QCOMPARE(CellText(*table, 0, 3), QStringLiteral("1"));
+  QCOMPARE(CellText(*table, 0, 4), QStringLiteral("<Default No Encryption>"));
   QVERIFY(form.List().SetCell(1, vel::DeviceColumn::kName, "kept"));
   table->ShowList();
 
   // Ticking in the table reaches the list; Delete removes the ticked rows only.
-  table->item(0, 0)->setCheckState(Qt::Checked);
-  table->item(2, 0)->setCheckState(Qt::Checked);
+  table->model()->setData(table->model()->index(0, 0), Qt::Checked, Qt::CheckStateRole);
+  table->model()->setData(table->model()->index(2, 0), Qt::Checked, Qt::CheckStateRole);
   QVERIFY(form.List().Row(0).checked);
   Click(Control(form, 1150));
-  QCOMPARE(table->rowCount(), 2);
-  QCOMPARE(table->item(0, 1)->text(), QStringLiteral("kept"));
+  QCOMPARE(table->model()->rowCount(), 2);
+  QCOMPARE(CellText(*table, 0, 1), QStringLiteral("kept"));
 
   Click(Control(form, 1118));
-  QCOMPARE(table->item(1, 0)->checkState(), Qt::Checked);
+  QCOMPARE(CellCheck(*table, 1), Qt::Checked);
   Click(Control(form, 1119));
-  QCOMPARE(table->item(1, 0)->checkState(), Qt::Unchecked);
+  QCOMPARE(CellCheck(*table, 1), Qt::Unchecked);
 
   Click(Control(form, 1120));
   QTRY_VERIFY([&] {
@@ -196,7 +198,7 @@ void FormTest::ListButtonsEditAndSaveTheList() {
            saved.Count() == 2;
   }());
   MainWindow again(folder.path());
-  QCOMPARE(Control<DeviceTable>(again.Form(), 1116)->rowCount(), 2);
+  QCOMPARE(Control<DeviceTable>(again.Form(), 1116)->model()->rowCount(), 2);
   QCOMPARE(again.Form().List().Row(0).name, std::string("kept"));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QMenu>
 #include <QMessageBox>
@@ -32,6 +33,17 @@ inline QWidget* FocusWidget() {
   }
   if (focus == nullptr) qFatal("no widget has the keyboard focus");
   return focus;
+}
+
+// What a list shows in a cell, and where the cell is on its viewport.
+inline QString CellText(const QAbstractItemView& view, int row, int column) {
+  return view.model()->index(row, column).data().toString();
+}
+inline Qt::CheckState CellCheck(const QAbstractItemView& view, int row, int column = 0) {
+  return view.model()->index(row, column).data(Qt::CheckStateRole).value<Qt::CheckState>();
+}
+inline QRect CellRect(const QAbstractItemView& view, int row, int column) {
+  return view.visualRect(view.model()->index(row, column));
 }
 
 inline void PressKey(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {

@@ -54,6 +54,16 @@ class FormTest : public QObject {
   QTemporaryDir listFolder_;
 };
 
+class DeviceListModelTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void ARefusedEditChangesNothing();
+  void AStoredEditShowsTheWholeRowAgain();
+  void StatusTextsMoveWithTheirRows();
+  void CheckStatesRoundTripToTheList();
+  void RowsChangedBehindTheModelWaitForAReload();
+};
+
 class ListEditingTest : public QObject {
   Q_OBJECT
  private slots:
@@ -65,6 +75,7 @@ class ListEditingTest : public QObject {
   void AddressesJoinTheChoicesAndEmptyMeansSerial();
   void ALongNameWidensUpToTheListsEdge();
   void ScrollingEndsTheEditAndStoresIt();
+  void AReloadStoresTheOpenEditFirst();
   void CopyPasteAndDeleteRows();
   void TheSavedListHoldsWhatWasTyped();
 };

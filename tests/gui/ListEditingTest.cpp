@@ -31,7 +31,7 @@ struct EditedList {
     if (!QTest::qWaitForWindowActive(&window)) qFatal("the window was not shown");
   }
   void Click(int row, int column) {
-    ClickAt(table->viewport(), table->visualItemRect(table->item(row, column)).center());
+    ClickAt(table->viewport(), CellRect(*table, row, column).center());
   }
   // A click on the list below its rows: the list takes the focus, an open edit ends.
   void ClickBelowTheRows() {
@@ -39,7 +39,7 @@ struct EditedList {
   }
   QLineEdit* Edit() { return qobject_cast<QLineEdit*>(table->Editor()); }
   QComboBox* Combo() { return qobject_cast<QComboBox*>(table->Editor()); }
-  QString Cell(int row, int column) { return table->item(row, column)->text(); }
+  QString Cell(int row, int column) { return CellText(*table, row, column); }
   const vel::DeviceEntry& Row(std::size_t row) { return form.List().Row(row); }
 
   QTemporaryDir folder;
@@ -80,8 +80,7 @@ void ListEditingTest::EnterStoresAndEscapeLeavesTheCell() {
   QLineEdit* edit = list.Edit();
   QVERIFY(edit != nullptr);
   QCOMPARE(edit->objectName(), QStringLiteral("c4660"));
-  QCOMPARE(edit->geometry().topLeft(),
-           list.table->visualItemRect(list.table->item(0, 1)).topLeft());
+  QCOMPARE(edit->geometry().topLeft(), CellRect(*list.table, 0, 1).topLeft());
   QCOMPARE(edit->text(), QStringLiteral("serial"));
   edit->selectAll();
   TypeText(QStringLiteral("Lab 1"));
@@ -224,6 +223,26 @@ void ListEditingTest::ScrollingEndsTheEditAndStoresIt() {
   list.table->verticalScrollBar()->setValue(list.table->verticalScrollBar()->maximum());
   QVERIFY(list.table->Editor() == nullptr);
   QCOMPARE(list.Row(1).name, std::string("scrolled"));
+}
+
+void ListEditingTest::AReloadStoresTheOpenEditFirst() {
+  // A save that ends while a cell is edited shows the whole list again: what was typed is kept.
+  EditedList list;
+  list.Click(1, 1);
+  list.Edit()->selectAll();
+  TypeText(QStringLiteral("typed"));
+  list.table->ShowList();
+  QVERIFY(list.table->Editor() == nullptr);
+  QCOMPARE(list.Row(1).name, std::string("typed"));
+  QCOMPARE(list.Cell(1, 1), QStringLiteral("typed"));
+  // The same for a drop-down, and with the window in the background.
+  list.Click(1, 2);
+  list.Combo()->lineEdit()->clear();
+  TypeText(QStringLiteral("10.0.0.9"));
+  list.window.clearFocus();
+  QApplication::setActiveWindow(nullptr);
+  list.table->ShowList();
+  QCOMPARE(list.Row(1).address, std::string("10.0.0.9"));
 }
 
 void ListEditingTest::CopyPasteAndDeleteRows() {

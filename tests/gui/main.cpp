@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
   run(zandorui::testing::JobEventQueueTest());
   run(zandorui::testing::WalkControllerTest());
   run(zandorui::testing::FormTest());
+  run(zandorui::testing::DeviceListModelTest());
   run(zandorui::testing::ListEditingTest());
   run(zandorui::testing::ViewsTest());
   run(zandorui::testing::SerialSettingsTest());

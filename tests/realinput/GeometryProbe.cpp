@@ -31,10 +31,11 @@ int main(int argc, char** argv) {
     return QStringLiteral("%1 %2").arg(point.x()).arg(point.y());
   };
   auto* table = window.findChild<zandorui::DeviceTable*>(zandorui::ControlName(1116));
-  for (int r = 0; r < table->rowCount(); ++r) {
-    for (int c = 0; c < table->columnCount(); ++c) {
+  const QAbstractItemModel& cells = *table->model();
+  for (int r = 0; r < cells.rowCount(); ++r) {
+    for (int c = 0; c < cells.columnCount(); ++c) {
       std::printf("cell %d %d %s\n", r, c,
-                  qPrintable(centre(table->viewport(), table->visualItemRect(table->item(r, c)))));
+                  qPrintable(centre(table->viewport(), table->visualRect(cells.index(r, c)))));
     }
   }
   for (int id : {1007, 1117, 1150, 1118, 1119, 1120, 1038, 1034}) {
