@@ -152,4 +152,11 @@ class FleetWalksTest : public QObject {
   void ACutUpdateSaysToRunItAgain();
 };
 
+class SessionRecordsTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void AWalkRecordsEachRowForAReplayWithoutItsKey();
+  void AFolderThatCannotTakeRecordsStartsNothing();
+};
+
 }  // namespace zandorui::testing
