@@ -24,6 +24,7 @@ class JobEventQueueTest : public QObject {
   Q_OBJECT
  private slots:
   void KeepsEveryLineAndTheLatestProgressOfEachRow();
+  void ALongBatchLetsTheEventLoopRunBetweenItsParts();
   void AQuestionIsTakenWithoutWaitingForTheTimer();
 };
 
