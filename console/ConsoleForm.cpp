@@ -28,6 +28,7 @@
 #include "DeviceTable.h"
 #include "OperatorBoxes.h"
 #include "PortMapText.h"
+#include "SessionRecordSetting.h"
 #include "common/Strings.h"
 #include "common/Version.h"
 #include "devices/DeviceWalks.h"
@@ -192,6 +193,11 @@ void ConsoleForm::BuildLayout() {
   workRow->addWidget(canaryRowsBox_);
   workRow->addWidget(stopOnFailureBox_);
   layout->addLayout(workRow);
+  auto* recordRow = new QHBoxLayout;
+  sessionRecords_ = new SessionRecordSetting;
+  recordRow->addStretch();
+  recordRow->addWidget(sessionRecords_);
+  layout->addLayout(recordRow);
 
   updateStatus_ = new QGroupBox(kUpdateStatusCaption);
   updateStatus_->setObjectName(ControlName(1133));
@@ -525,8 +531,15 @@ void ConsoleForm::StartWalk(vel::JobKind kind) {
     Message(QString::fromLatin1(vel::kLoadHexFileFirst));
     return;
   }
+  QString why;
+  const std::optional<QString> recordFolder = sessionRecords_->FolderForAWalk(&why);
+  if (!recordFolder) {
+    Message(why);
+    return;
+  }
   vel::JobOptions options;
   options.kind = kind;
+  options.recordFolder = recordFolder->toStdString();
   options.firmwarePath = filePath_.toStdString();
   options.serial = serial_.settings;
   options.parallel = kind == vel::JobKind::kUpdate ? rowsAtOnce_ : 1;

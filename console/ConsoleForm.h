@@ -29,6 +29,7 @@ namespace zandorui {
 class DeviceTable;
 class MessageLog;
 class OperatorBoxes;
+class SessionRecordSetting;
 
 // The main form: the loaded file, the device list with its buttons, the check and update walks
 // with their progress, status and unit rows, and the advanced buttons. It lays them out and wires
@@ -171,6 +172,7 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   QSpinBox* rowsAtOnceBox_ = nullptr;
   QSpinBox* canaryRowsBox_ = nullptr;
   QCheckBox* stopOnFailureBox_ = nullptr;
+  SessionRecordSetting* sessionRecords_ = nullptr;
   std::array<QLabel*, 4> unitNames_{};
   std::array<QLabel*, 4> unitVersions_{};
   std::array<QCheckBox*, 4> unitDone_{};

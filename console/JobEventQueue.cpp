@@ -1,5 +1,6 @@
 #include "JobEventQueue.h"
 
+#include <QElapsedTimer>
 #include <unordered_set>
 
 namespace zandorui {
@@ -27,6 +28,15 @@ void JobEventQueue::Publish(vel::JobEvent event) {
   bool post = false;
   {
     std::lock_guard<std::mutex> guard(mutex_);
+    // Progress right after the row's own progress replaces it: only the latest is shown, and
+    // hundreds of rows side by side would otherwise queue hundreds of thousands of events.
+    const auto last = lastOfRow_.find(event.row);
+    if (event.kind == vel::JobEvent::Kind::kProgress && last != lastOfRow_.end() &&
+        queued_[last->second].kind == vel::JobEvent::Kind::kProgress) {
+      queued_[last->second] = std::move(event);
+      return;
+    }
+    lastOfRow_[event.row] = queued_.size();
     queued_.push_back(std::move(event));
     if (urgent && !drainPosted_) post = drainPosted_ = true;
   }
@@ -34,10 +44,26 @@ void JobEventQueue::Publish(vel::JobEvent event) {
 }
 
 void JobEventQueue::Drain() {
+  if (next_ == applying_.size()) TakeQueued();
+  // A long batch is applied in parts, the event loop running in between, so that hundreds of
+  // rows side by side never hold the user-interface thread for long.
+  QElapsedTimer clock;
+  clock.start();
+  while (next_ < applying_.size()) {
+    handler_(applying_[next_++]);
+    if (next_ < applying_.size() && clock.elapsed() >= kDrainBudgetMs) {
+      QMetaObject::invokeMethod(this, &JobEventQueue::Drain, Qt::QueuedConnection);
+      return;
+    }
+  }
+}
+
+void JobEventQueue::TakeQueued() {
   std::vector<vel::JobEvent> batch;
   {
     std::lock_guard<std::mutex> guard(mutex_);
     batch.swap(queued_);
+    lastOfRow_.clear();
     drainPosted_ = false;
   }
   // Only the latest progress of each row is shown; its status lines reach the log as events of
@@ -48,8 +74,10 @@ void JobEventQueue::Drain() {
     if (batch[i].kind != vel::JobEvent::Kind::kProgress) continue;
     superseded[i] = !progressSeen.insert(batch[i].row).second;
   }
+  applying_.clear();
+  next_ = 0;
   for (std::size_t i = 0; i < batch.size(); ++i) {
-    if (!superseded[i]) handler_(batch[i]);
+    if (!superseded[i]) applying_.push_back(std::move(batch[i]));
   }
 }
 

@@ -11,6 +11,13 @@
 
 namespace zandorui {
 
+namespace {
+
+// How long a version window that has not closed itself keeps the next one from opening.
+constexpr int kVersionWindowSettleMs = 100;
+
+}  // namespace
+
 void Inform(QWidget& over, const QString& text) {
   QMessageBox::information(&over, over.window()->windowTitle(), text);
 }
@@ -47,14 +54,7 @@ void OperatorBoxes::ShowMessage(std::size_t row, const QString& text,
 void OperatorBoxes::Ask(std::size_t row, const std::shared_ptr<vel::JobQuestion>& question) {
   if (question->GetKind() == vel::JobQuestion::Kind::kConfirmDevice &&
       !question->Request()->informationOnly) {
-    QTimer::singleShot(0, this, [this, row, question] {
-      // Nothing queued opens over it meanwhile: a box opened on top would keep it from
-      // closing until that box is answered.
-      ++confirmationsOpen_;
-      Answer(row, question);
-      --confirmationsOpen_;
-      if (!waiting_.empty()) QTimer::singleShot(0, this, &OperatorBoxes::ShowNext);
-    });
+    QTimer::singleShot(0, this, [this, row, question] { OpenVersionWindow(row, question); });
     return;
   }
   // A question behind another device's box says so in its row until it opens.
@@ -71,7 +71,9 @@ void OperatorBoxes::Answer(std::size_t row, const std::shared_ptr<vel::JobQuesti
     return;
   }
   if (question->GetKind() == vel::JobQuestion::Kind::kConfirmDevice) {
-    ConfirmDevice(row, *question);
+    VersionDialog dialog(*question->Request(), &over_);
+    TitleVersionWindow(row, dialog);
+    TakeVersionAnswer(row, *question, dialog, dialog.exec() == QDialog::Accepted);
     return;
   }
   const auto answer = QMessageBox::question(&over_, RowTitle(row), Qs(question->Text()),
@@ -79,10 +81,52 @@ void OperatorBoxes::Answer(std::size_t row, const std::shared_ptr<vel::JobQuesti
   question->Answer(answer == QMessageBox::Yes);
 }
 
-void OperatorBoxes::ConfirmDevice(std::size_t row, vel::JobQuestion& question) {
-  VersionDialog dialog(*question.Request(), &over_);
+void OperatorBoxes::OpenVersionWindow(std::size_t row,
+                                      const std::shared_ptr<vel::JobQuestion>& question) {
+  versionWindows_.emplace_back(row, question);
+  OpenNextVersionWindow();
+}
+
+void OperatorBoxes::OpenNextVersionWindow() {
+  if (versionWindowSettling_ || versionWindows_.empty()) return;
+  const auto [row, question] = std::move(versionWindows_.front());
+  versionWindows_.pop_front();
+  if (walk_.Cancelled()) {
+    question->Answer(false);
+    OpenNextVersionWindow();
+    return;
+  }
+  // Opened without an event loop of its own, so that windows open side by side close in any
+  // order. The next one opens when this one has closed itself or, when it waits for the
+  // operator instead, a moment later: windows of hundreds of rows never pile up, and a window
+  // that waits holds no other row.
+  auto* dialog = new VersionDialog(*question->Request(), &over_);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  TitleVersionWindow(row, *dialog);
+  versionWindowSettling_ = true;
+  const auto settled = [this, window = ++versionWindowCount_] {
+    if (window != versionWindowCount_ || !versionWindowSettling_) return;
+    versionWindowSettling_ = false;
+    OpenNextVersionWindow();
+  };
+  QTimer::singleShot(kVersionWindowSettleMs, this, settled);
+  // Nothing queued opens over it meanwhile.
+  ++confirmationsOpen_;
+  connect(dialog, &QDialog::finished, this, [this, row, question, dialog, settled](int result) {
+    TakeVersionAnswer(row, *question, *dialog, result == QDialog::Accepted);
+    --confirmationsOpen_;
+    if (!waiting_.empty()) QTimer::singleShot(0, this, &OperatorBoxes::ShowNext);
+    settled();
+  });
+  dialog->open();
+}
+
+void OperatorBoxes::TitleVersionWindow(std::size_t row, VersionDialog& dialog) const {
   dialog.setWindowTitle(dialog.windowTitle() + QStringLiteral(" - ") + walk_.RowLabel(row));
-  const bool accepted = dialog.exec() == QDialog::Accepted;
+}
+
+void OperatorBoxes::TakeVersionAnswer(std::size_t row, vel::JobQuestion& question,
+                                      const VersionDialog& dialog, bool accepted) {
   if (accepted && !question.Request()->informationOnly) {
     // A file older than the device is sent all the same; the row and the log say so.
     for (const std::string& downgrade : dialog.Downgrades()) {

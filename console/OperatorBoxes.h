@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "devices/DeviceJobs.h"
 
@@ -14,6 +15,7 @@ class QWidget;
 namespace zandorui {
 
 class MessageLog;
+class VersionDialog;
 class WalkController;
 
 // Tells the operator something in a box over `over`, titled with its window's title.
@@ -38,7 +40,13 @@ class OperatorBoxes : public QObject {
                    const std::shared_ptr<vel::JobQuestion>& question);
   void Ask(std::size_t row, const std::shared_ptr<vel::JobQuestion>& question);
   void Answer(std::size_t row, const std::shared_ptr<vel::JobQuestion>& question);
-  void ConfirmDevice(std::size_t row, vel::JobQuestion& question);
+  // The version window of an update run, opened beside the queue of boxes.
+  void OpenVersionWindow(std::size_t row, const std::shared_ptr<vel::JobQuestion>& question);
+  void OpenNextVersionWindow();
+  void TitleVersionWindow(std::size_t row, VersionDialog& dialog) const;
+  // Answers the row's worker with the operator's choice in its version window.
+  void TakeVersionAnswer(std::size_t row, vel::JobQuestion& question, const VersionDialog& dialog,
+                         bool accepted);
   // The title of a box about one row: the window's, then the device it is about.
   QString RowTitle(std::size_t row) const;
 
@@ -48,6 +56,10 @@ class OperatorBoxes : public QObject {
   std::deque<std::function<void()>> waiting_;
   bool showing_ = false;
   int confirmationsOpen_ = 0;  // version windows of update runs, opened beside the queue
+  // Version windows of update runs that wait for the one opened last to settle.
+  std::deque<std::pair<std::size_t, std::shared_ptr<vel::JobQuestion>>> versionWindows_;
+  bool versionWindowSettling_ = false;
+  unsigned versionWindowCount_ = 0;
 };
 
 }  // namespace zandorui

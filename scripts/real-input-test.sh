@@ -2,8 +2,9 @@
 # The desktop driven as a person drives it: real key presses and clicks through an X server
 # (Xvfb, started here) with xdotool, against simulated devices. It edits the list with the Tab
 # cycle and the keyboard, deletes a row from the context menu, saves after another program
-# added a row, updates two rows at once, cancels an update and saves the walk's report. Results are read from files: the
-# list (through `zandor devices list`), the desktop's log (--log) and the simulators' records.
+# added a row, updates two rows at once, cancels an update, saves the walk's report and records
+# a session. Results are read from files: the list (through `zandor devices list`), the
+# desktop's log (--log), the session record and the simulators' records.
 #   scripts/real-input-test.sh [BIN_DIR]        (default build/bin)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -156,6 +157,29 @@ until_true "$wait_s" test -s "$desk/walk.csv"
 head -n 1 "$desk/walk.csv" | grep -q '^row,' || fail "the report is not CSV: $(head -n 2 "$desk/walk.csv")"
 grep -q ',Hub1,.*,cancelled,' "$desk/walk.csv" || fail "the report lacks the cancelled row: $(cat "$desk/walk.csv")"
 echo "real-input: the walk's report was saved from the context menu"
+
+# 7. "Record sessions in:" with its folder typed: a missing folder is refused with a box and
+#    starts nothing; an existing one receives the row's session record, which the simulator's
+#    replay accepts.
+walks=$(count_logged "Hub1 ($hub1): Device Update Successful")
+click "control 1152"
+keys ctrl+a
+typed "$desk/records"
+click "control 1151"
+click "control 1034"
+answer_box
+[ ! -e "$desk/records" ] || fail "a refused folder was made"
+[ "$(count_logged "Hub1 ($hub1): Device Update Successful")" = "$walks" ] ||
+  fail "a walk started with a refused folder"
+mkdir "$desk/records"
+click "control 1034"
+until_true 60 bash -c "[ \$(grep -cF 'Hub1 ($hub1): Device Update Successful' '$log') -gt $walks ]"
+answer_box
+record="$desk/records/row-1.session"
+[ -s "$record" ] || fail "no session record: $(ls "$desk/records")"
+grep -q '^status 62504 Device Update Successful$' "$record" || fail "the record's ending: $(sed -n 6p "$record")"
+start_sim replay --replay "$record" --tcp 127.0.0.1:0
+echo "real-input: the session was recorded and its replay accepted"
 
 # The simulators hold what each row sent: two whole updates (the cancelled one ran no unit).
 kill -INT "${sims[@]}"

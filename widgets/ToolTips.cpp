@@ -7,7 +7,7 @@ namespace zandorui {
 
 namespace {
 
-constexpr std::array<std::pair<int, std::string_view>, 33> kToolTips{{
+constexpr std::array<std::pair<int, std::string_view>, 36> kToolTips{{
     {1002, "Open the dialog box to set advanced communication options."},
     {1004, "Test the checksums of the loaded Hex file"},
     {1005, "View individual records in the Hex file"},
@@ -25,6 +25,9 @@ constexpr std::array<std::pair<int, std::string_view>, 33> kToolTips{{
     {1119, "Untick every device"},
     {1120, "Save the device list"},
     {1150, "Delete the ticked devices"},
+    {1151, "Keep a session record of each device a walk reaches, one file a row, for support"},
+    {1152, "The folder that receives the session records"},
+    {1153, "Choose the folder for the session records"},
     // The record view.
     {1016, "Type or select a record to view"},
     {1017, "Increment/Decrement the record being viewed"},

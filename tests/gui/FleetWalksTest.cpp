@@ -1,11 +1,7 @@
-#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QSpinBox>
 #include <QTest>
-#include <QTimer>
 #include <string>
 
 #include "Desk.h"
@@ -18,23 +14,6 @@
 namespace zandorui::testing {
 
 namespace {
-
-// Types `name` into the name box of the file dialog that opens within ten seconds and presses
-// Enter there, as a person would, once the dialog runs its own loop.
-void AnswerNextFileDialog(const QString& name, int looksLeft = 1000) {
-  QTimer::singleShot(10, [name, looksLeft] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    if (dialog == nullptr) {
-      if (looksLeft > 0) AnswerNextFileDialog(name, looksLeft - 1);
-      return;
-    }
-    QTimer::singleShot(100, dialog, [dialog, name] {
-      auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-      QTest::keyClicks(edit, name);
-      QTest::keyClick(edit, Qt::Key_Return);
-    });
-  });
-}
 
 void ChooseFromTheMenu(ConsoleForm& form, const QString& entry) {
   MenuChooser menu(entry);

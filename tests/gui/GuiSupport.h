@@ -2,6 +2,8 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -152,5 +154,22 @@ class BoxAnswerer : public QObject {
   std::function<void(QMessageBox&)> onBox_;
   bool hold_ = false;
 };
+
+// Types `name` into the name box of the file dialog that opens within ten seconds and presses
+// Enter there, as a person would, once the dialog runs its own loop.
+inline void AnswerNextFileDialog(const QString& name, int looksLeft = 1000) {
+  QTimer::singleShot(10, [name, looksLeft] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) {
+      if (looksLeft > 0) AnswerNextFileDialog(name, looksLeft - 1);
+      return;
+    }
+    QTimer::singleShot(100, dialog, [dialog, name] {
+      auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      QTest::keyClicks(edit, name);
+      QTest::keyClick(edit, Qt::Key_Return);
+    });
+  });
+}
 
 }  // namespace zandorui::testing

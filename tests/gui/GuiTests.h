@@ -24,6 +24,7 @@ class JobEventQueueTest : public QObject {
   Q_OBJECT
  private slots:
   void KeepsEveryLineAndTheLatestProgressOfEachRow();
+  void ALongBatchLetsTheEventLoopRunBetweenItsParts();
   void AQuestionIsTakenWithoutWaitingForTheTimer();
 };
 
@@ -161,6 +162,13 @@ class FleetWalksTest : public QObject {
   void TheWalkSettingsReach256AndAreKept();
   void AStagedWalkIsReportedAndItsFailuresRetried();
   void ACutUpdateSaysToRunItAgain();
+};
+
+class SessionRecordsTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void AWalkRecordsEachRowForAReplayWithoutItsKey();
+  void AFolderThatCannotTakeRecordsStartsNothing();
 };
 
 }  // namespace zandorui::testing

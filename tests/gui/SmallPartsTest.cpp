@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <chrono>
 #include <thread>
 
 #include "GuiTests.h"
@@ -113,10 +114,28 @@ void JobEventQueueTest::KeepsEveryLineAndTheLatestProgressOfEachRow() {
   queue.Drain();
   QCOMPARE(seen.size(), std::size_t(1002));
   QCOMPARE(seen[0], std::string("l0:0"));
-  QCOMPARE(seen[998], std::string("l0:998"));
-  QCOMPARE(seen[999], std::string("p0:999"));  // in its place among the lines
-  QCOMPARE(seen[1000], std::string("l0:999"));
-  QCOMPARE(seen[1001], std::string("p1:999"));
+  // Row 1's progress came unbroken by any other event of its row: each replaced the one before
+  // in the queue, in the place of the first.
+  QCOMPARE(seen[1], std::string("p1:999"));
+  QCOMPARE(seen[999], std::string("l0:998"));
+  QCOMPARE(seen[1000], std::string("p0:999"));  // in its place among the lines
+  QCOMPARE(seen[1001], std::string("l0:999"));
+}
+
+void JobEventQueueTest::ALongBatchLetsTheEventLoopRunBetweenItsParts() {
+  constexpr int kEvents = 10;
+  constexpr auto kEach = std::chrono::milliseconds(JobEventQueue::kDrainBudgetMs / 3 + 1);
+  std::vector<int> seen;
+  JobEventQueue queue([&](vel::JobEvent& event) {
+    std::this_thread::sleep_for(kEach);
+    seen.push_back(event.position);
+  });
+  for (int i = 0; i < kEvents; ++i) queue.Publish(Event(vel::JobEvent::Kind::kLogLine, 0, i));
+  queue.Drain();
+  QVERIFY(!seen.empty());
+  QVERIFY(seen.size() < std::size_t(kEvents));
+  QTRY_COMPARE(seen.size(), std::size_t(kEvents));
+  for (int i = 0; i < kEvents; ++i) QCOMPARE(seen[std::size_t(i)], i);
 }
 
 void JobEventQueueTest::AQuestionIsTakenWithoutWaitingForTheTimer() {

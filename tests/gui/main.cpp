@@ -39,5 +39,6 @@ int main(int argc, char** argv) {
   run(zandorui::testing::OperatorWalksTest());
   run(zandorui::testing::OperatorListTest());
   run(zandorui::testing::FleetWalksTest());
+  run(zandorui::testing::SessionRecordsTest());
   return failures == 0 ? 0 : 1;
 }

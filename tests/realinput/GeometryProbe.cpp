@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
                   qPrintable(centre(table->viewport(), table->visualRect(cells.index(r, c)))));
     }
   }
-  for (int id : {1007, 1117, 1150, 1118, 1119, 1120, 1038, 1034}) {
+  for (int id : {1007, 1117, 1150, 1118, 1119, 1120, 1038, 1034, 1151, 1152}) {
     QWidget* control = window.findChild<QWidget*>(zandorui::ControlName(id));
     std::printf("control %d %s\n", id, qPrintable(centre(control, control->rect())));
   }

@@ -24,5 +24,8 @@ for program in bench_image bench_link bench_devicelist bench_soak bench_update b
   refused "$program" --help
 done
 refused bench_image 0
+refused bench_desktop --rows 1
+refused bench_desktop --rows 257
+refused bench_desktop --rows
 refused bench_soak 5 samples 9
 exit $status
