@@ -105,9 +105,8 @@ void SessionRecordsTest::AWalkRecordsEachRowForAReplayWithoutItsKey() {
     for (const std::string& key : {kKey, kDashedKey, std::string("00 11 22 33 44 55 66 77")}) {
       QVERIFY(!text.toUpper().contains(QByteArray::fromStdString(key)));
     }
-    std::string error;
-    const auto record = vel::ParseSession(text.toStdString(), &error);
-    QVERIFY2(record.has_value(), error.c_str());
+    const auto record = vel::ParseSession(text.toStdString());
+    QVERIFY2(record.ok(), record.error().c_str());
     QCOMPARE(QString::fromStdString(record->statusText), success);
     recorded.push_back(*record);
   }
