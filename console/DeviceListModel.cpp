@@ -22,11 +22,6 @@ QStringList Texts(const std::vector<std::string>& texts) {
   return list;
 }
 
-bool SameCells(const vel::DeviceEntry& a, const vel::DeviceEntry& b) {
-  return a.name == b.name && a.address == b.address && a.port == b.port && a.key == b.key &&
-         a.status == b.status;
-}
-
 }  // namespace
 
 DeviceListModel::DeviceListModel(vel::DeviceList& list, QObject* parent)
@@ -185,12 +180,11 @@ void DeviceListModel::SetAllChecked(bool checked) {
 }
 
 bool DeviceListModel::PasteDevice() {
-  const std::vector<vel::DeviceEntry> before = list_.Rows();
+  const std::optional<std::size_t> target = list_.PasteTarget();
   if (!list_.PasteDevice()) return false;
-  for (std::size_t row = 0; row < before.size() && Shown(row); ++row) {
-    if (SameCells(before[row], list_.Row(row))) continue;
-    statuses_[row] = Qs(list_.Row(row).status);  // the copied row's Status comes along
-    RowChanged(row);
+  if (Shown(*target)) {
+    statuses_[*target] = Qs(list_.Row(*target).status);  // the copied row's Status comes along
+    RowChanged(*target);
   }
   return true;
 }

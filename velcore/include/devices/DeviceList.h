@@ -61,6 +61,7 @@ class DeviceList {
   void DeleteSelectedDevice(std::size_t row);
   void CopyDevice(std::size_t row);
   void SetPasteTarget(std::size_t row);
+  std::optional<std::size_t> PasteTarget() const { return pasteTarget_; }
   // Writes columns 1 to 5 of the copied row into the paste target; false when either is missing.
   bool PasteDevice();
 
