@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -36,7 +37,10 @@ int SimServer::StartTcp(const std::string& host, int port) {
   }
   socklen_t length = sizeof address;
   getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-  thread_ = std::thread([this] { ServeTcp(); });
+  thread_ = std::thread([this] {
+    ServeTcp();
+    KeepServingTime();
+  });
   return ntohs(address.sin_port);
 }
 
@@ -50,7 +54,10 @@ std::string SimServer::StartPty() {
   cfmakeraw(&tio);
   tcsetattr(slave, TCSANOW, &tio);
   ptySlaveKeeper_ = slave;
-  thread_ = std::thread([this] { ServePty(); });
+  thread_ = std::thread([this] {
+    ServePty();
+    KeepServingTime();
+  });
   return name;
 }
 
@@ -73,6 +80,13 @@ void SimServer::ServePty() {
   SimChannel channel(ptyMaster_, true, config_.baud, stop_);
   while (!stop_ && !channel.Closed()) responder_->Serve(channel);
   bytesExchanged_ += channel.BytesIn() + channel.BytesOut();
+}
+
+void SimServer::KeepServingTime() {
+  rusage usage{};
+  if (getrusage(RUSAGE_THREAD, &usage) != 0) return;
+  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  servingSeconds_ = seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 void SimServer::Stop() {

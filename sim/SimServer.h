@@ -29,10 +29,14 @@ class SimServer {
   void ServeBy(Responder& responder) { responder_ = &responder; }
   // Bytes that crossed the link in both directions, over every finished connection.
   long long BytesExchanged() const { return bytesExchanged_; }
+  // Processor time the serving thread used, in seconds; known once stopped.
+  double ServingSeconds() const { return servingSeconds_; }
 
  private:
   void ServeTcp();
   void ServePty();
+  // Keeps the calling (serving) thread's processor time.
+  void KeepServingTime();
 
   SimConfig config_;
   SimDevice device_;
@@ -42,6 +46,7 @@ class SimServer {
   int ptySlaveKeeper_ = -1;
   std::atomic<bool> stop_{false};
   std::atomic<long long> bytesExchanged_{0};
+  std::atomic<double> servingSeconds_{0};
   std::thread thread_;
 };
 
