@@ -114,7 +114,7 @@ vel::Result DeviceListModel::Usable(std::size_t row, int column, const std::stri
   if (column != kAddressColumn && column != kPortColumn) return vel::Result::Done();
   vel::DeviceEntry candidate = list_.Row(row);
   (column == kAddressColumn ? candidate.address : candidate.port) = text;
-  if (column == kAddressColumn) candidate.port = candidate.IsSerial() ? "1" : "3000";
+  if (column == kAddressColumn) candidate.port = candidate.DefaultPort();
   return vel::IsUsableRow(candidate);
 }
 

@@ -26,8 +26,6 @@ namespace {
 constexpr char kSeparator = '!';
 constexpr unsigned char kShift = 4;
 constexpr std::size_t kMaxTokenLength = 255;
-constexpr const char* kDefaultTcpPort = "3000";
-constexpr const char* kDefaultSerialPort = "1";
 constexpr int kFieldsPerRow = 4;
 
 }  // namespace

@@ -13,6 +13,8 @@
 namespace vel {
 
 constexpr const char* kDefaultSerial = "<Default Serial>";
+constexpr const char* kDefaultSerialPort = "1";
+constexpr const char* kDefaultTcpPort = "3000";
 constexpr const char* kNoEncryption = "<Default No Encryption>";
 constexpr const char* kDeviceListFileName = "KestaLST.txt";
 constexpr int kMaxSerialPortNumber = 10;
@@ -24,9 +26,9 @@ enum class DeviceColumn { kName = 1, kAddress = 2, kPort = 3, kKey = 4, kStatus 
 struct DeviceEntry {
   bool checked = false;
   std::string name;
-  std::string address = kDefaultSerial;  // "<Default Serial>" or a dotted IPv4 address
-  std::string port = "1";                // COM port number, or TCP port
-  std::string key = kNoEncryption;       // "<Default No Encryption>" or 16 dashed pairs
+  std::string address = kDefaultSerial;   // "<Default Serial>" or a dotted IPv4 address
+  std::string port = kDefaultSerialPort;  // COM port number, or TCP port
+  std::string key = kNoEncryption;        // "<Default No Encryption>" or 16 dashed pairs
   std::string status;
   bool succeeded = false;  // the last operation on the row succeeded (not stored)
   // Cells the list file did not hold whole (bits CellBit(column)): cut to 255 characters, or
@@ -36,6 +38,8 @@ struct DeviceEntry {
   unsigned missingCells = 0;
 
   bool IsSerial() const { return address == kDefaultSerial; }
+  // The port a row of its kind starts with.
+  const char* DefaultPort() const { return IsSerial() ? kDefaultSerialPort : kDefaultTcpPort; }
   bool IsReadWhole() const { return (cutCells | missingCells) == 0; }
   static constexpr unsigned CellBit(DeviceColumn column) { return 1u << static_cast<int>(column); }
 };
