@@ -21,23 +21,33 @@ constexpr int kMaxDevices = 1024;
 constexpr int kAnswerDelayMs = 2;
 constexpr double kMemoryTargetMiB = 2.0;
 constexpr double kTimeTarget = 1.5;
+constexpr int kRecordFramesPerDevice = 1024;  // one 16 KiB block in 16-byte records
 
 // One walk: its time, and the processor time that the host's side and the simulated devices
-// took (the devices stand for hardware of their own, but here they share the processors).
+// took (the devices stand for hardware of their own, but here they share the processors); the
+// share of the process's time spent in the kernel and its thread switches per record frame.
 struct Walk {
   double seconds = 0;
   double engineCpu = 0, devicesCpu = 0;
+  double kernelShare = 0, switchesPerFrame = 0;
 };
 
-double ProcessCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+// The whole process's processor time (every thread, ended ones included) and thread switches.
+struct ProcessUsage {
+  double userSeconds = 0, kernelSeconds = 0;
+  long switches = 0;
+
+  static ProcessUsage Now() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return {seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_nvcsw + usage.ru_nivcsw};
+  }
+  double Seconds() const { return userSeconds + kernelSeconds; }
+};
 
 Walk UpdateRows(int devices, const std::string& firmware) {
-  const double cpuBefore = ProcessCpuSeconds();
+  const ProcessUsage before = ProcessUsage::Now();
   std::vector<std::unique_ptr<sim::SimServer>> servers;
   std::vector<vel::JobRow> rows;
   for (int d = 0; d < devices; ++d) {
@@ -73,7 +83,12 @@ Walk UpdateRows(int devices, const std::string& firmware) {
     server->Stop();
     walk.devicesCpu += server->ServingSeconds();
   }
-  walk.engineCpu = ProcessCpuSeconds() - cpuBefore - walk.devicesCpu;
+  const ProcessUsage after = ProcessUsage::Now();
+  walk.engineCpu = after.Seconds() - before.Seconds() - walk.devicesCpu;
+  walk.kernelShare =
+      (after.kernelSeconds - before.kernelSeconds) / (after.Seconds() - before.Seconds());
+  walk.switchesPerFrame = static_cast<double>(after.switches - before.switches) /
+                          (static_cast<double>(devices) * kRecordFramesPerDevice);
   return walk;
 }
 
@@ -100,7 +115,7 @@ int main(int argc, char** argv) {
   samplegen::ImageSpec image;
   image.metadataItems = {"DeviceType = G4", "HardwareVersionList = ??"};
   image.segments = {0};
-  image.bytesPerSegment = 0x4000;  // one block: 1,024 record frames
+  image.bytesPerSegment = 0x4000;  // one block: kRecordFramesPerDevice record frames
   image.addressRecordType = 2;
   const std::string firmware = std::string(dir) + "/one-block.hex";
   if (!vel::WriteFileAtomically(firmware, samplegen::Generate({image}).text, 0644)) {
@@ -111,7 +126,7 @@ int main(int argc, char** argv) {
   constexpr int kPairs = 5;
   bench::PairedTimes times;
   long peakOne = 0, peakMany = 0;
-  std::vector<double> oneSeconds, engineCpu, devicesCpu;
+  std::vector<double> oneSeconds, engineCpu, devicesCpu, kernelShare, switchesPerFrame;
   for (int pair = 0; pair < kPairs; ++pair) {
     const Walk one = UpdateRows(1, firmware);
     if (pair == 0) peakOne = PeakRssKiB();
@@ -121,6 +136,8 @@ int main(int argc, char** argv) {
     oneSeconds.push_back(one.seconds);
     engineCpu.push_back(many.engineCpu);
     devicesCpu.push_back(many.devicesCpu);
+    kernelShare.push_back(many.kernelShare);
+    switchesPerFrame.push_back(many.switchesPerFrame);
   }
   times.Report(std::to_string(devices) + " devices at once vs one device", kTimeTarget);
   // What the target asks of the processors: the walk's processor time spread over the time the
@@ -134,6 +151,10 @@ int main(int argc, char** argv) {
       "processors the time target needs: %.1f with the simulated devices, %.1f for the host side "
       "alone (this machine has %u)\n",
       (engine + simulated) / allowed, engine / allowed, std::thread::hardware_concurrency());
+  std::printf(
+      "of that time in the kernel: %.0f %%; thread switches per record frame, host and device "
+      "together: %.1f (medians)\n",
+      100 * bench::SpreadOf(kernelShare).median, bench::SpreadOf(switchesPerFrame).median);
   const double perDevice = (peakMany - peakOne) / 1024.0 / (devices - 1);
   std::printf("resident memory per device: %.2f MiB (target <= %.1f) %s\n", perDevice,
               kMemoryTargetMiB, perDevice <= kMemoryTargetMiB ? "PASS" : "MISS");
