@@ -117,7 +117,6 @@ class Heartbeat {
     timer_.start(kHeartbeatMs);
   }
   void Stop() { timer_.stop(); }
-  double LongestMs() const { return longest_.ms; }
   Gap Longest() const { return longest_; }
 
  private:
@@ -309,7 +308,7 @@ int main(int argc, char** argv) {
   }
   bool met = updates.Report("64 KiB multi-unit update, form vs zandor update (whole process)",
                             kUpdateTarget);
-  const double stall = heartbeat.LongestMs();
+  const double stall = heartbeat.Longest().ms;
   std::printf(
       "longest user-interface stall during the form's updates: %.1f ms (target <= %.0f ms) %s\n",
       stall, kStallTargetMs, stall <= kStallTargetMs ? "PASS" : "MISS");

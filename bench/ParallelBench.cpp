@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "BenchSupport.h"
 #include "SampleGen.h"
@@ -92,6 +94,13 @@ Walk UpdateRows(int devices, const std::string& firmware) {
   return walk;
 }
 
+// The median of one figure over a series of walks.
+double MedianOf(const std::vector<Walk>& walks, double Walk::*figure) {
+  std::vector<double> values;
+  for (const Walk& walk : walks) values.push_back(walk.*figure);
+  return bench::SpreadOf(std::move(values)).median;
+}
+
 // The process's peak resident memory so far, in KiB.
 long PeakRssKiB() {
   FILE* status = std::fopen("/proc/self/status", "r");
@@ -126,25 +135,20 @@ int main(int argc, char** argv) {
   constexpr int kPairs = 5;
   bench::PairedTimes times;
   long peakOne = 0, peakMany = 0;
-  std::vector<double> oneSeconds, engineCpu, devicesCpu, kernelShare, switchesPerFrame;
+  std::vector<Walk> ones, manys;
   for (int pair = 0; pair < kPairs; ++pair) {
-    const Walk one = UpdateRows(1, firmware);
+    ones.push_back(UpdateRows(1, firmware));
     if (pair == 0) peakOne = PeakRssKiB();
-    const Walk many = UpdateRows(devices, firmware);
+    manys.push_back(UpdateRows(devices, firmware));
     if (pair == 0) peakMany = PeakRssKiB();
-    times.Add(many.seconds, one.seconds);
-    oneSeconds.push_back(one.seconds);
-    engineCpu.push_back(many.engineCpu);
-    devicesCpu.push_back(many.devicesCpu);
-    kernelShare.push_back(many.kernelShare);
-    switchesPerFrame.push_back(many.switchesPerFrame);
+    times.Add(manys.back().seconds, ones.back().seconds);
   }
   times.Report(std::to_string(devices) + " devices at once vs one device", kTimeTarget);
   // What the target asks of the processors: the walk's processor time spread over the time the
   // target allows.
-  const double allowed = kTimeTarget * bench::SpreadOf(oneSeconds).median;
-  const double engine = bench::SpreadOf(engineCpu).median;
-  const double simulated = bench::SpreadOf(devicesCpu).median;
+  const double allowed = kTimeTarget * MedianOf(ones, &Walk::seconds);
+  const double engine = MedianOf(manys, &Walk::engineCpu);
+  const double simulated = MedianOf(manys, &Walk::devicesCpu);
   std::printf("processor time of a walk (medians): host side %.2f s, simulated devices %.2f s\n",
               engine, simulated);
   std::printf(
@@ -154,7 +158,7 @@ int main(int argc, char** argv) {
   std::printf(
       "of that time in the kernel: %.0f %%; thread switches per record frame, host and device "
       "together: %.1f (medians)\n",
-      100 * bench::SpreadOf(kernelShare).median, bench::SpreadOf(switchesPerFrame).median);
+      100 * MedianOf(manys, &Walk::kernelShare), MedianOf(manys, &Walk::switchesPerFrame));
   const double perDevice = (peakMany - peakOne) / 1024.0 / (devices - 1);
   std::printf("resident memory per device: %.2f MiB (target <= %.1f) %s\n", perDevice,
               kMemoryTargetMiB, perDevice <= kMemoryTargetMiB ? "PASS" : "MISS");
