@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/AtomicFile.h"
 #include "common/CancelFlag.h"
 
 namespace zandor {
@@ -18,6 +19,8 @@ struct Streams {
   // Requested when the process is asked to stop: running devices are cancelled, no further one
   // starts, and every device still gets its result line.
   const vel::CancelFlag* interrupt = nullptr;
+  // Held while a file is replaced, so that a process ending at once leaves no temporary file.
+  vel::FileCommits* fileCommits = nullptr;
 };
 
 // Runs `zandor` with the words after the program name; returns the exit code.

@@ -15,6 +15,8 @@
 #include "DeviceListCommand.h"
 #include "Json.h"
 #include "Printable.h"
+#include "common/AtomicFile.h"
+#include "common/SameFile.h"
 #include "common/Strings.h"
 #include "devices/DeviceJobs.h"
 #include "devices/DeviceList.h"
@@ -104,6 +106,22 @@ class InterruptWatch {
   std::thread thread_;
 };
 
+// The rows a run goes through, as the job, the output and the report name them.
+struct RunRows {
+  std::vector<vel::JobRow> rows;
+  std::vector<NamedRow> names;
+  std::vector<vel::ReportedRow> reported;
+};
+
+// "row 3" or "rows 2, 5, 7", counted from 1.
+std::string RowNumbers(const std::vector<std::size_t>& rows) {
+  std::string text = rows.size() == 1 ? "row " : "rows ";
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    text += (i ? ", " : "") + std::to_string(rows[i] + 1);
+  }
+  return text;
+}
+
 // Everything one run of check or update shares.
 class DeviceRun {
  public:
@@ -112,25 +130,40 @@ class DeviceRun {
 
  private:
   int UsageError(const std::string& problem) const;
+  // Says why the run stops, on standard error; the exit code.
+  int Stop(const std::string& problem, int code) const;
+  // A line about the run on standard error.
+  void Say(const std::string& text) const;
   // Waits for the reader of a FIFO given as an output, until the process is asked to stop.
   vel::WaitControl ReaderWait(const std::string& path) const;
-  int RunTargets(const std::vector<std::string>& texts);
-  int RunDeviceList();
+  // Reads the firmware file once up front, so that a bad file stops the run before any device
+  // is touched; the exit code when it does.
+  std::optional<int> ProbeFirmware();
+  // The TARGETs; the exit code when one is not a target.
+  std::optional<int> RowsOfTargets(const std::vector<std::string>& texts, RunRows* rows) const;
+  // The ticked rows of the device list (all, --rows, --names or --retry's); the exit code when
+  // the run stops there.
+  std::optional<int> RowsOfList(RunRows* rows);
   bool ChooseRows(vel::DeviceList& list, std::string* error) const;
-  // Ticks the rows that --retry's report lists as not successful and names those gone from the
-  // list; false when the report cannot be read.
-  bool ChooseRowsToRetry(vel::DeviceList& list);
+  // Ticks the rows that --retry's report lists as not successful and says which rows it takes,
+  // which the list no longer holds and which the report does not name; the exit code when the
+  // run stops there (a report that is not this update's, nothing to retry).
+  std::optional<int> ChooseRowsToRetry(vel::DeviceList& list);
+  // Refuses an output (log, report, session records) that is an input or another output, before
+  // anything is written; the exit code when it does.
+  std::optional<int> CheckOutputs(const RunRows& rows) const;
   // Runs the job over the rows through the engine's job facade and prints it; the exit code.
-  int RunJob(std::vector<vel::JobRow> rows, std::vector<NamedRow> names,
-             std::vector<vel::ReportedRow> reported, int parallel, const std::string& summaryLabel);
+  int RunJob(RunRows rows, int parallel, const std::string& summaryLabel);
   // Writes --report's file, if asked for; false when it was asked for and could not be written.
-  bool WriteReport(const vel::WalkReport& report);
+  bool WriteReport(const std::vector<vel::ReportLine>& lines);
 
   Mode mode_;
   const Args& args_;
   Streams io_;
   std::string usage_;
   std::string firmware_;
+  vel::WalkFacts facts_;
+  vel::DeviceList list_;
   std::unique_ptr<LogFile> log_;
   OperatorChoices choices_;
   Presentation presentation_{io_.out, io_.err, io_.errIsTerminal, false, nullptr};
@@ -149,6 +182,15 @@ vel::WaitControl DeviceRun::ReaderWait(const std::string& path) const {
 int DeviceRun::UsageError(const std::string& problem) const {
   io_.err << "zandor: " << Printable(vel::MaskKeys(problem), true) << "\n" << usage_;
   return kExitUsage;
+}
+
+void DeviceRun::Say(const std::string& text) const {
+  io_.err << Printable("zandor: " + vel::MaskKeys(text), true) << "\n";
+}
+
+int DeviceRun::Stop(const std::string& problem, int code) const {
+  Say(problem);
+  return code;
 }
 
 int DeviceRun::Run() {
@@ -204,44 +246,26 @@ int DeviceRun::Run() {
   if (args_.Has("record")) {
     std::error_code code;
     if (!std::filesystem::is_directory(args_.Value("record"), code)) {
-      io_.err << Printable("zandor: --record needs an existing folder: " + args_.Value("record"),
-                           true)
-              << "\n";
-      return kExitFileError;
+      return Stop("--record needs an existing folder: " + args_.Value("record"), kExitFileError);
     }
   }
+  // The list first: a list that is not there stops the run before anything else is read.
+  if (fromList &&
+      !LoadList(args_.Value("devices"), list_, io_, vel::DeviceList::IfMissing::kRefuse)) {
+    return kExitFileError;
+  }
+  facts_.kind = mode_ == Mode::kUpdate ? vel::JobKind::kUpdate : vel::JobKind::kCheck;
+  if (const auto stopped = ProbeFirmware()) return *stopped;
+  RunRows rows;
+  if (const auto stopped = fromList ? RowsOfList(&rows) : RowsOfTargets(positional, &rows)) {
+    return *stopped;
+  }
+  if (const auto stopped = CheckOutputs(rows)) return *stopped;
   if (args_.Has("log")) {
     const std::string path = args_.Value("log");
     std::string error;
     log_ = LogFile::Open(path, ReaderWait(path), &error);
-    if (!log_) {
-      io_.err << Printable("zandor: cannot write " + path + ": " + error, true) << "\n";
-      return kExitFileError;
-    }
-  }
-  if (!firmware_.empty()) {
-    // Read once up front so that a bad file stops here, before any device is touched.
-    vel::FirmwareFile probe;
-    const vel::LoadResult loaded = vel::HexFileLoader(probe).LoadPath(firmware_);
-    if (!loaded.ok()) {
-      io_.err << Printable("zandor: " + firmware_ + ": " +
-                               (loaded.status == vel::LoadStatus::kCannotOpen
-                                    ? loaded.detail
-                                    : vel::LoadString(vel::ids::kUnexpectedFileFormat)),
-                           true)
-              << "\n";
-      return kExitFileError;
-    }
-    // Nothing of a file that fails its checksum test goes to a device.
-    const auto defect = probe.FirstDefect();
-    if (mode_ == Mode::kUpdate && defect) {
-      io_.err << Printable("zandor: " + firmware_ + ": " +
-                               vel::LoadString(vel::ids::kFileFailsTest) + " " +
-                               vel::DescribeDefect(*defect),
-                           true)
-              << "\n";
-      return kExitFileError;
-    }
+    if (!log_) return Stop("cannot write " + path + ": " + error, kExitFileError);
   }
   presentation_.json = args_.Has("json");
   presentation_.log = log_.get();
@@ -250,27 +274,75 @@ int DeviceRun::Run() {
   choices_.cancelOnSilence = silence == "cancel";
   choices_.serialNumber = serialNumber;
   choices_.interactive = isatty(STDIN_FILENO) == 1 && !presentation_.json;
-  return fromList ? RunDeviceList() : RunTargets(positional);
+  const int parallel =
+      static_cast<int>(*ParseNumber(args_.Value("parallel", "1"), 1, kMaxParallel, 10));
+  return RunJob(std::move(rows), fromList ? parallel : 1,
+                fromList ? args_.Value("devices") : std::string());
 }
 
-bool DeviceRun::WriteReport(const vel::WalkReport& report) {
+std::optional<int> DeviceRun::ProbeFirmware() {
+  if (firmware_.empty()) return std::nullopt;
+  vel::FirmwareFile probe;
+  const vel::LoadResult loaded = vel::HexFileLoader(probe).LoadPath(firmware_);
+  if (!loaded.ok()) {
+    return Stop(firmware_ + ": " +
+                    (loaded.status == vel::LoadStatus::kCannotOpen
+                         ? loaded.detail
+                         : vel::LoadString(vel::ids::kUnexpectedFileFormat)),
+                kExitFileError);
+  }
+  // Nothing of a file that fails its checksum test goes to a device.
+  const auto defect = probe.FirstDefect();
+  if (mode_ == Mode::kUpdate && defect) {
+    return Stop(firmware_ + ": " + vel::LoadString(vel::ids::kFileFailsTest) + " " +
+                    vel::DescribeDefect(*defect),
+                kExitFileError);
+  }
+  facts_.firmwareFile = probe.FileName();
+  facts_.firmwareDigest = probe.Digest();
+  return std::nullopt;
+}
+
+std::optional<int> DeviceRun::CheckOutputs(const RunRows& rows) const {
+  std::vector<vel::NamedPath> inputs, outputs;
+  if (!firmware_.empty()) inputs.push_back({firmware_, "the firmware file"});
+  if (args_.Has("devices")) inputs.push_back({args_.Value("devices"), "the device list"});
+  if (args_.Has("retry")) inputs.push_back({args_.Value("retry"), "the report to retry"});
+  if (args_.Has("log")) outputs.push_back({args_.Value("log"), "--log"});
+  if (args_.Has("report")) outputs.push_back({args_.Value("report"), "--report"});
+  if (args_.Has("record")) {
+    for (const vel::JobRow& row : rows.rows) {
+      outputs.push_back({vel::SessionRecordPath(args_.Value("record"), row.row),
+                         "the session record of row " + std::to_string(row.row + 1)});
+    }
+  }
+  const std::string clash = vel::OutputClash(inputs, outputs);
+  if (clash.empty()) return std::nullopt;
+  return Stop(clash + "; nothing was written", kExitFileError);
+}
+
+bool DeviceRun::WriteReport(const std::vector<vel::ReportLine>& lines) {
   if (!args_.Has("report")) return true;
   const std::string path = args_.Value("report");
-  const vel::Result written = vel::WriteReport(path, report.Lines(), ReaderWait(path));
+  const vel::Result written = [&] {
+    const auto committing = vel::HoldCommits(io_.fileCommits);
+    return vel::WriteReport(path, lines, ReaderWait(path));
+  }();
   if (written) return true;
   io_.err << Printable("zandor: cannot write the report " + path + ": " + written.error(), true)
           << "\n";
   return false;
 }
 
-int DeviceRun::RunJob(std::vector<vel::JobRow> rows, std::vector<NamedRow> names,
-                      std::vector<vel::ReportedRow> reported, int parallel,
-                      const std::string& summaryLabel) {
-  CliJobView view(presentation_, choices_, std::move(names));
-  vel::WalkReport report(std::move(reported));
+int DeviceRun::RunJob(RunRows rows, int parallel, const std::string& summaryLabel) {
+  CliJobView view(presentation_, choices_, std::move(rows.names));
+  vel::WalkReport report(std::move(rows.reported), facts_);
+  // A report from an earlier walk must not stay to read as this one's if this walk never writes
+  // its own (a second Ctrl-C, a crash): it is replaced by one that says the walk is running.
+  if (!WriteReport(report.InProgressLines())) return kExitFileError;
   vel::ReportingSink sink(report, view);
   vel::JobOptions options;
-  options.kind = mode_ == Mode::kUpdate ? vel::JobKind::kUpdate : vel::JobKind::kCheck;
+  options.kind = facts_.kind;
   options.firmwarePath = firmware_;
   options.parallel = parallel;
   options.canary = canary_;
@@ -278,6 +350,7 @@ int DeviceRun::RunJob(std::vector<vel::JobRow> rows, std::vector<NamedRow> names
   options.connectTimeoutMs = connectTimeoutMs_;
   options.serialNumberOptional = args_.Has("serial-optional");
   options.recordFolder = args_.Value("record");
+  options.fileCommits = io_.fileCommits;
   // Every status line is looked at only when the message log keeps them.
   options.logStatusLines = presentation_.log != nullptr;
   std::atomic<bool> interrupted{false};
@@ -287,33 +360,31 @@ int DeviceRun::RunJob(std::vector<vel::JobRow> rows, std::vector<NamedRow> names
       interrupted = true;
       jobs.CancelAll();
     });
-    jobs.Start(std::move(rows), std::move(options));
+    jobs.Start(std::move(rows.rows), std::move(options));
     jobs.Wait();
   }
   const bool allSucceeded = view.Close(interrupted);
   if (!summaryLabel.empty() && mode_ == Mode::kUpdate && view.WalkSucceeded()) {
     view.Message(summaryLabel, vel::LoadString(vel::ids::kUpdateSuccessful));
   }
-  const bool reportWritten = WriteReport(report);
+  const bool reportWritten = WriteReport(report.Lines());
   if (!allSucceeded || retrySkippedRows_) return kExitNegative;
   // The devices succeeded, but the record of it asked for is not whole.
   const bool logWhole = log_ == nullptr || log_->Failure().empty();
   return logWhole && reportWritten ? kExitOk : kExitFileError;
 }
 
-int DeviceRun::RunTargets(const std::vector<std::string>& texts) {
-  std::vector<vel::JobRow> rows;
-  std::vector<NamedRow> names;
-  std::vector<vel::ReportedRow> reported;
+std::optional<int> DeviceRun::RowsOfTargets(const std::vector<std::string>& texts,
+                                            RunRows* rows) const {
   for (std::size_t i = 0; i < texts.size(); ++i) {
     const auto target = vel::ParseTarget(texts[i]);
     if (!target) return UsageError(target.error());
-    rows.push_back(vel::RowOfTarget(i, *target));
+    rows->rows.push_back(vel::RowOfTarget(i, *target));
     const std::string label = vel::MaskedTarget(texts[i]);
-    names.push_back({i, label, label, target->portName});
-    reported.push_back(vel::ReportedRowOfTarget(i, label, *target));
+    rows->names.push_back({i, label, label, target->portName});
+    rows->reported.push_back(vel::ReportedRowOfTarget(i, label, *target));
   }
-  return RunJob(std::move(rows), std::move(names), std::move(reported), 1, {});
+  return std::nullopt;
 }
 
 bool DeviceRun::ChooseRows(vel::DeviceList& list, std::string* error) const {
@@ -354,56 +425,58 @@ bool DeviceRun::ChooseRows(vel::DeviceList& list, std::string* error) const {
   return true;
 }
 
-bool DeviceRun::ChooseRowsToRetry(vel::DeviceList& list) {
+std::optional<int> DeviceRun::ChooseRowsToRetry(vel::DeviceList& list) {
   const std::string path = args_.Value("retry");
+  const std::string listPath = args_.Value("devices");
   const auto lines = vel::ReadReportFile(path);
-  if (!lines) {
-    io_.err << Printable("zandor: " + path + ": " + vel::MaskKeys(lines.error()), true) << "\n";
-    return false;
+  if (!lines) return Stop(path + ": " + lines.error(), kExitFileError);
+  if (const vel::Result usable = vel::CanRetryFrom(*lines, facts_); !usable) {
+    return Stop(path + ": " + usable.error(), kExitFileError);
   }
   const vel::RetryChoice choice = vel::ChooseRowsToRetry(list, *lines);
   for (std::size_t row : choice.listRows) list.SetChecked(row, true);
   for (const vel::ReportedRow& gone : choice.gone) {
-    io_.err << Printable(vel::MaskKeys("zandor: row " + std::to_string(gone.row) + " " + gone.name +
-                                       " [" + gone.address + ":" + gone.port +
-                                       "] of the report is no longer in the list; skipped"),
-                         true)
-            << "\n";
+    Say("row " + std::to_string(gone.row) + " " + gone.name + " [" + gone.address + ":" +
+        gone.port + "] of the report is no longer in the list; skipped");
+  }
+  if (!choice.uncovered.empty()) {
+    Say(RowNumbers(choice.uncovered) + " of " + listPath + " not in the report " + path +
+        "; left alone");
   }
   retrySkippedRows_ = !choice.gone.empty();
-  if (choice.listRows.empty() && choice.gone.empty()) {
-    io_.err << Printable("zandor: " + path + ": every row succeeded; nothing to retry", true)
-            << "\n";
+  if (choice.listRows.empty()) {
+    // Nothing run is never a success, even when there was nothing left to do.
+    return Stop(path + ": " +
+                    (choice.gone.empty() ? "every row succeeded; nothing to retry"
+                                         : "no row of the list is left to retry"),
+                kExitNegative);
   }
-  return true;
+  Say("retrying " + RowNumbers(choice.listRows) + " of " + listPath +
+      ", which did not succeed in " + path);
+  return std::nullopt;
 }
 
-int DeviceRun::RunDeviceList() {
-  vel::DeviceList list;
+std::optional<int> DeviceRun::RowsOfList(RunRows* rows) {
+  const std::string& listPath = args_.Value("devices");
+  if (list_.Count() == 0) return Stop(listPath + ": the list holds no devices", kExitNegative);
   std::string error;
-  if (!LoadList(args_.Value("devices"), list, io_)) return kExitFileError;
   if (args_.Has("retry")) {
-    if (!ChooseRowsToRetry(list)) return kExitFileError;
-  } else if (!ChooseRows(list, &error)) {
+    if (const auto stopped = ChooseRowsToRetry(list_)) return stopped;
+  } else if (!ChooseRows(list_, &error)) {
     return UsageError(error);
   }
-  std::vector<vel::JobRow> rows;
-  std::vector<NamedRow> names;
-  std::vector<vel::ReportedRow> reported;
-  for (std::size_t row = 0; row < list.Count(); ++row) {
-    const vel::DeviceEntry& entry = list.Row(row);
+  for (std::size_t row = 0; row < list_.Count(); ++row) {
+    const vel::DeviceEntry& entry = list_.Row(row);
     if (!entry.checked) continue;
-    rows.push_back(vel::RowOfList(row, entry));
+    rows->rows.push_back(vel::RowOfList(row, entry));
     const std::string number = "row " + std::to_string(row + 1);
-    names.push_back({row, vel::MaskKeys(number + " (" + entry.name + ")"),
-                     vel::MaskKeys(number + " " + entry.name + " [" + vel::LinkOfRow(entry) + "]"),
-                     rows.back().target ? rows.back().target->portName : std::string()});
-    reported.push_back(vel::ReportedRowOfList(row, entry));
+    rows->names.push_back(
+        {row, vel::MaskKeys(number + " (" + entry.name + ")"),
+         vel::MaskKeys(number + " " + entry.name + " [" + vel::LinkOfRow(entry) + "]"),
+         rows->rows.back().target ? rows->rows.back().target->portName : std::string()});
+    rows->reported.push_back(vel::ReportedRowOfList(row, entry));
   }
-  const int parallel =
-      static_cast<int>(*ParseNumber(args_.Value("parallel", "1"), 1, kMaxParallel, 10));
-  return RunJob(std::move(rows), std::move(names), std::move(reported), parallel,
-                args_.Value("devices"));
+  return std::nullopt;
 }
 
 int Run(Mode mode, const std::vector<std::string>& words, Streams io) {

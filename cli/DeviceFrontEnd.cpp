@@ -363,16 +363,9 @@ bool CliJobView::ConfirmDevice(std::size_t row, vel::ConfirmationRequest& reques
 
 void CliJobView::Finished(const vel::JobEvent& event) {
   EndProgress(event.row);
-  std::string note;
-  for (int u : event.leftOutUnits) note += (note.empty() ? "" : ", ") + std::to_string(u);
-  if (!note.empty()) {
-    const bool several = event.leftOutUnits.size() > 1;
-    note = std::string(" (unit") + (several ? "s " : " ") + note +
-           " left out: no image of the file fits " + (several ? "them" : "it") + ")";
-  }
   std::lock_guard<std::mutex> guard(lock_);
   const std::size_t place = position_.at(event.row);
-  results_[place] = DeviceLine{rows_[place].resultLabel, event.statusCode, event.text + note,
+  results_[place] = DeviceLine{rows_[place].resultLabel, event.statusCode, event.text + event.notes,
                                event.outcome == vel::Outcome::kSucceeded, event.interrupted};
   PrintReadyResults();
 }

@@ -5,6 +5,7 @@
 #include "Args.h"
 #include "Json.h"
 #include "Printable.h"
+#include "common/AtomicFile.h"
 #include "devices/DeviceList.h"
 
 namespace zandor {
@@ -54,8 +55,9 @@ vel::Expected<vel::DeviceListLock> LockForEdit(const std::string& path, Streams 
 
 }  // namespace
 
-bool LoadList(const std::string& path, vel::DeviceList& list, Streams io) {
-  if (const vel::Result loaded = list.Load(path); !loaded) {
+bool LoadList(const std::string& path, vel::DeviceList& list, Streams io,
+              vel::DeviceList::IfMissing ifMissing) {
+  if (const vel::Result loaded = list.Load(path, ifMissing); !loaded) {
     io.err << Printable("zandor: cannot read " + path + ": " + loaded.error(), true) << "\n";
     return false;
   }
@@ -91,8 +93,11 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
     if (!taken) return kExitFileError;
     lock.emplace(std::move(*taken));
   }
+  // Only a new row may start a list; every other command needs the list to be there.
   vel::DeviceList list;
-  if (!LoadList(path, list, io)) return kExitFileError;
+  const auto ifMissing = command == "add" ? vel::DeviceList::IfMissing::kEmptyList
+                                          : vel::DeviceList::IfMissing::kRefuse;
+  if (!LoadList(path, list, io, ifMissing)) return kExitFileError;
   const auto rowNumber = [&](const std::string& text) {
     return ParseNumber(text, 1, static_cast<long long>(list.Count()), 10);
   };
@@ -149,7 +154,11 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
   } else {
     return usageError("unknown devices command " + command);
   }
-  if (const vel::Result saved = list.Save(path); !saved) {
+  const vel::Result saved = [&] {
+    const auto committing = vel::HoldCommits(io.fileCommits);
+    return list.Save(path);
+  }();
+  if (!saved) {
     io.err << Printable("zandor: cannot write " + path + ": " + saved.error(), true) << "\n";
     return kExitFileError;
   }

@@ -9,8 +9,10 @@
 namespace zandor {
 
 // Reads a device list for a command, telling `io.err` why it cannot and what it found amiss
-// (rows not read whole); false when it cannot be read.
-bool LoadList(const std::string& path, vel::DeviceList& list, Streams io);
+// (rows not read whole); false when it cannot be read (or is missing, unless `ifMissing` takes
+// that as an empty list).
+bool LoadList(const std::string& path, vel::DeviceList& list, Streams io,
+              vel::DeviceList::IfMissing ifMissing);
 
 int DevicesCommand(const std::vector<std::string>& words, Streams io);
 

@@ -11,6 +11,7 @@
 #include "Printable.h"
 #include "TerminalProgress.h"
 #include "common/AtomicFile.h"
+#include "common/SameFile.h"
 #include "common/Strings.h"
 #include "engine/DeviceTypes.h"
 #include "image/HexFileLoader.h"
@@ -251,6 +252,14 @@ int MemoryCommand(const std::vector<std::string>& words, Streams io) {
   if (!image) return Usage(io, kMemoryUsage, "--image takes a slot from 0 to 9");
   if (!segment) return Usage(io, kMemoryUsage, "--segment takes two hexadecimal digits (00-FF)");
   if (!page) return Usage(io, kMemoryUsage, "--page takes two hexadecimal digits (00-FF)");
+  if (args.Has("binary") && args.Value("binary") != "-") {
+    const std::string clash = vel::OutputClash({{args.Positional()[0], "the firmware file"}},
+                                               {{args.Value("binary"), "--binary"}});
+    if (!clash.empty()) {
+      io.err << Printable("zandor: " + clash + "; nothing was written", true) << "\n";
+      return kExitFileError;
+    }
+  }
   vel::FirmwareFile file;
   if (int rc = Load(args.Positional()[0], file, io)) return rc;
   const int slot = static_cast<int>(*image);
@@ -281,9 +290,11 @@ int MemoryCommand(const std::vector<std::string>& words, Streams io) {
       io.err << "zandor: waiting for a reader of " << Printable(args.Value("binary"), true)
              << std::endl;
     };
-    const vel::Result written =
-        vel::WriteIntoPath(args.Value("binary"), bytes, 0644,
-                           {io.interrupt, std::chrono::milliseconds::max(), waiting});
+    const vel::Result written = [&] {
+      const auto committing = vel::HoldCommits(io.fileCommits);
+      return vel::WriteIntoPath(args.Value("binary"), bytes, 0644,
+                                {io.interrupt, std::chrono::milliseconds::max(), waiting});
+    }();
     if (!written) {
       io.err << Printable("zandor: cannot write " + args.Value("binary") + ": " + written.error(),
                           true)

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <iostream>
 #include <thread>
 
@@ -9,9 +10,14 @@
 
 namespace {
 
+// How long a second SIGINT waits at most for a file being replaced (a report, a session record,
+// the list) before the process ends anyway.
+constexpr auto kLongestCommit = std::chrono::seconds(2);
+
 // SIGINT, SIGTERM and SIGHUP (the terminal or the ssh session closed) cancel the running devices
 // through the engine, so that every device still ends with its result line and the log with a
-// whole line; a second SIGINT ends at once.
+// whole line; a second SIGINT ends at once, once no file is half replaced (a moment at most), so
+// that no temporary file stays behind.
 class StopSignals {
  public:
   StopSignals() {
@@ -23,6 +29,7 @@ class StopSignals {
     std::thread([this] { Watch(); }).detach();
   }
   const vel::CancelFlag& Interrupt() const { return interrupt_; }
+  vel::FileCommits& Commits() { return commits_; }
   int Caught() const { return caught_; }
 
  private:
@@ -30,7 +37,10 @@ class StopSignals {
     for (;;) {
       int signal = 0;
       if (sigwait(&signals_, &signal) != 0) continue;
-      if (caught_ != 0 && signal == SIGINT) _exit(128 + SIGINT);
+      if (caught_ != 0 && signal == SIGINT) {
+        (void)commits_.try_lock_for(kLongestCommit);
+        _exit(128 + SIGINT);
+      }
       if (caught_ == 0) {
         caught_ = signal;
         interrupt_.Request();
@@ -41,6 +51,7 @@ class StopSignals {
   sigset_t signals_{};
   std::atomic<int> caught_{0};
   vel::CancelFlag interrupt_;
+  vel::FileCommits commits_;
 };
 
 }  // namespace
@@ -53,8 +64,8 @@ int main(int argc, char** argv) {
   // Never destroyed: its detached watcher may still use it while the process exits.
   static StopSignals& stop = *new StopSignals;
   const std::vector<std::string> words(argv + 1, argv + argc);
-  int rc = zandor::RunZandor(words,
-                             {std::cout, std::cerr, isatty(STDERR_FILENO) == 1, &stop.Interrupt()});
+  int rc = zandor::RunZandor(words, {std::cout, std::cerr, isatty(STDERR_FILENO) == 1,
+                                     &stop.Interrupt(), &stop.Commits()});
   std::cout.flush();
   if (stop.Caught() != 0) rc = 128 + stop.Caught();
   return rc;

@@ -29,6 +29,7 @@
 #include "OperatorBoxes.h"
 #include "PortMapText.h"
 #include "SessionRecordSetting.h"
+#include "common/SameFile.h"
 #include "common/Strings.h"
 #include "common/Version.h"
 #include "devices/DeviceWalks.h"
@@ -510,6 +511,14 @@ void ConsoleForm::SaveReport() {
   const QString path =
       QFileDialog::getSaveFileName(this, QStringLiteral("Save Report"), QString(), kReportFilter);
   if (path.isEmpty()) return;
+  // A report never goes over what the program reads: the device list or the firmware file.
+  const std::string clash = vel::OutputClash({{ListPath().toStdString(), "the device list"},
+                                              {filePath_.toStdString(), "the firmware file"}},
+                                             {{path.toStdString(), "The report"}});
+  if (!clash.empty()) {
+    Message(QStringLiteral("The report was not saved: ") + Qs(clash));
+    return;
+  }
   if (const vel::Result written = vel::WriteReport(path.toStdString(), walks_->ReportLines());
       !written) {
     Message(QStringLiteral("The report was not saved: ") + Qs(written.error()));
@@ -546,7 +555,8 @@ void ConsoleForm::StartWalk(vel::JobKind kind) {
   options.canary = canaryRows_;
   options.stopOnFailure = stopOnFailure_;
   options.serialNumberOptional = SerialNumberOptional();
-  if (walks_->Start(std::move(options)) == WalkController::StartResult::kNoRowTicked) {
+  if (walks_->Start(std::move(options), file_.Digest()) ==
+      WalkController::StartResult::kNoRowTicked) {
     Message(QStringLiteral("No device is ticked. Tick the rows of the devices to work on."));
   }
 }

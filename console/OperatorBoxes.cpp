@@ -73,7 +73,7 @@ void OperatorBoxes::Answer(std::size_t row, const std::shared_ptr<vel::JobQuesti
   if (question->GetKind() == vel::JobQuestion::Kind::kConfirmDevice) {
     VersionDialog dialog(*question->Request(), &over_);
     TitleVersionWindow(row, dialog);
-    TakeVersionAnswer(row, *question, dialog, dialog.exec() == QDialog::Accepted);
+    question->Answer(dialog.exec() == QDialog::Accepted);
     return;
   }
   const auto answer = QMessageBox::question(&over_, RowTitle(row), Qs(question->Text()),
@@ -113,7 +113,7 @@ void OperatorBoxes::OpenNextVersionWindow() {
   // Nothing queued opens over it meanwhile.
   ++confirmationsOpen_;
   connect(dialog, &QDialog::finished, this, [this, row, question, dialog, settled](int result) {
-    TakeVersionAnswer(row, *question, *dialog, result == QDialog::Accepted);
+    question->Answer(result == QDialog::Accepted);
     --confirmationsOpen_;
     if (!waiting_.empty()) QTimer::singleShot(0, this, &OperatorBoxes::ShowNext);
     settled();
@@ -123,18 +123,6 @@ void OperatorBoxes::OpenNextVersionWindow() {
 
 void OperatorBoxes::TitleVersionWindow(std::size_t row, VersionDialog& dialog) const {
   dialog.setWindowTitle(dialog.windowTitle() + QStringLiteral(" - ") + walk_.RowLabel(row));
-}
-
-void OperatorBoxes::TakeVersionAnswer(std::size_t row, vel::JobQuestion& question,
-                                      const VersionDialog& dialog, bool accepted) {
-  if (accepted && !question.Request()->informationOnly) {
-    // A file older than the device is sent all the same; the row and the log say so.
-    for (const std::string& downgrade : dialog.Downgrades()) {
-      walk_.AddNote(row, downgrade);
-      log_.AppendMessage(walk_.RowLabel(row) + QStringLiteral(": ") + Qs(downgrade));
-    }
-  }
-  question.Answer(accepted);
 }
 
 QString OperatorBoxes::RowTitle(std::size_t row) const {

@@ -44,9 +44,6 @@ class OperatorBoxes : public QObject {
   void OpenVersionWindow(std::size_t row, const std::shared_ptr<vel::JobQuestion>& question);
   void OpenNextVersionWindow();
   void TitleVersionWindow(std::size_t row, VersionDialog& dialog) const;
-  // Answers the row's worker with the operator's choice in its version window.
-  void TakeVersionAnswer(std::size_t row, vel::JobQuestion& question, const VersionDialog& dialog,
-                         bool accepted);
   // The title of a box about one row: the window's, then the device it is about.
   QString RowTitle(std::size_t row) const;
 

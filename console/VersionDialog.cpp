@@ -210,23 +210,6 @@ void VersionDialog::ToggleUnit(int unit) {
   upgradeBoxes_[unit]->setChecked(check_.UnitSelected(unit));
 }
 
-std::vector<std::string> VersionDialog::Downgrades() const {
-  std::vector<std::string> downgrades;
-  const vel::DeviceIdentity& device = request_.device;
-  for (int u = 0; u < std::max(1, device.unitCount) && u < 4; ++u) {
-    const int image = check_.UnitImage(u);
-    if (!check_.UnitSelected(u) || image == vel::kNoImage ||
-        check_.Verdicts(u).firmware != vel::kDoesNotFit) {
-      continue;
-    }
-    downgrades.push_back("unit " + std::to_string(u) + " is given firmware " +
-                         vel::FormatFirmwareVersion(request_.file.Info(image).firmwareVersion) +
-                         ", older than its " +
-                         vel::FormatFirmwareVersion(device.firmwareVersion[u]) + " (a downgrade)");
-  }
-  return downgrades;
-}
-
 void VersionDialog::ClickOk() {
   // A number typed in is refused when it is longer than a device keeps (the device's own may
   // be longer, and stays whole when left as it is).

@@ -27,9 +27,6 @@ class VersionDialog : public QDialog {
 
   // OK's rules: stays open, leaves by Cancel or accepts, with the messages they give.
   void ClickOk();
-  // The units chosen for an image older than their own firmware: "unit 0 is given firmware
-  // 3.05, older than its 3.10 (a downgrade)".
-  std::vector<std::string> Downgrades() const;
 
  private:
   void BuildLayout();

@@ -1,5 +1,7 @@
 #include "WalkController.h"
 
+#include <filesystem>
+
 #include "JobEventQueue.h"
 #include "common/Strings.h"
 #include "devices/DeviceWalks.h"
@@ -22,7 +24,8 @@ WalkController::WalkController(vel::DeviceList& list, QObject* parent)
 
 WalkController::~WalkController() { jobs_.reset(); }
 
-WalkController::StartResult WalkController::Start(vel::JobOptions options) {
+WalkController::StartResult WalkController::Start(vel::JobOptions options,
+                                                  const std::string& firmwareDigest) {
   if (running_) return StartResult::kRefused;
   std::vector<vel::JobRow> rows;
   std::vector<std::size_t> indices;
@@ -30,12 +33,7 @@ WalkController::StartResult WalkController::Start(vel::JobOptions options) {
   for (std::size_t r = 0; r < list_.Count(); ++r) {
     const vel::DeviceEntry& entry = list_.Row(r);
     if (!entry.checked) continue;
-    vel::JobRow row = vel::RowOfList(r, entry);
-    if (const vel::Result usable = vel::IsUsableRow(entry); !usable) {
-      row.target.reset();  // "70000" is no port, however it would wrap
-      row.problem = usable.error();
-    }
-    rows.push_back(std::move(row));
+    rows.push_back(vel::RowOfList(r, entry));
     indices.push_back(r);
     reported.push_back(vel::ReportedRowOfList(r, entry));
   }
@@ -46,7 +44,12 @@ WalkController::StartResult WalkController::Start(vel::JobOptions options) {
   // Each walk starts clean: its rows and the panel keep nothing of the last one.
   walk_ = WalkRows(indices, options.parallel > 1);
   for (std::size_t r : indices) SetRowStatus(r, QString(), false);
-  auto report = std::make_unique<vel::WalkReport>(std::move(reported));
+  vel::WalkFacts facts{kind,
+                       options.firmwarePath.empty()
+                           ? std::string()
+                           : std::filesystem::path(options.firmwarePath).filename().string(),
+                       firmwareDigest};
+  auto report = std::make_unique<vel::WalkReport>(std::move(reported), std::move(facts));
   if (!jobs_->Start(std::move(rows), std::move(options))) return StartResult::kRefused;
   report_ = std::move(report);
   kind_ = kind;
@@ -137,7 +140,7 @@ void WalkController::FinishRow(const vel::JobEvent& event) {
   if (event.row >= list_.Count()) return;
   const std::string hint = LinuxHint(list_.Row(event.row), event.outcome);
   if (!hint.empty()) walk_.AddNote(event.row, hint);
-  // The log keeps every row's outcome as its Status says it, units left out included.
+  // The log keeps every row's outcome as its Status says it, with its notes.
   emit LogLine(RowLabel(event.row) + QStringLiteral(": ") + Qs(walk_.StatusText(event.row)));
 }
 
@@ -157,9 +160,9 @@ void WalkController::FinishWalk(const vel::JobEvent& event) {
   QString summary;
   if (kind_ == vel::JobKind::kUpdate && event.allSucceeded && !event.cancelled) {
     summary = Qs(vel::LoadString(vel::ids::kUpdateSuccessful));
-    const auto leftOut = walk_.LeftOutNotes();
-    if (!leftOut.empty()) summary += QLatin1Char('\n');
-    for (const auto& [row, note] : leftOut) summary += QLatin1Char('\n') + RowLabel(row) + Qs(note);
+    const auto noted = walk_.OutcomeNotes();
+    if (!noted.empty()) summary += QLatin1Char('\n');
+    for (const auto& [row, note] : noted) summary += QLatin1Char('\n') + RowLabel(row) + Qs(note);
   }
   emit Finished(tally, summary);
 }

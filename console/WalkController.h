@@ -29,7 +29,8 @@ class WalkController : public QObject {
   ~WalkController() override;
 
   // Starts a walk of `options.kind` over the ticked rows.
-  StartResult Start(vel::JobOptions options);
+  // Starts a walk over the ticked rows; `firmwareDigest` names the loaded file in the report.
+  StartResult Start(vel::JobOptions options, const std::string& firmwareDigest = {});
   // Cancels the running rows; questions not yet answered are answered No.
   void Cancel();
   bool Running() const { return running_; }

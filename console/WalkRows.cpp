@@ -67,6 +67,7 @@ bool WalkRows::Apply(const vel::JobEvent& event) {
       view.progressActive = false;
       view.succeeded = event.outcome == vel::Outcome::kSucceeded;
       view.status = event.text;
+      view.outcomeNotes = event.notes;
       view.leftOut = event.leftOutUnits;
       if (panelRow_ == event.row) {
         for (std::size_t row : order_) {
@@ -94,7 +95,7 @@ std::string WalkRows::StatusText(std::size_t row) const {
   const RowView* view = Find(row);
   if (view == nullptr) return {};
   if (view->finished) {
-    std::string text = view->status + LeftOutNote(view->leftOut);
+    std::string text = view->status + view->outcomeNotes;
     for (const std::string& note : view->notes) text += " (" + note + ")";
     return text;
   }
@@ -114,11 +115,11 @@ std::vector<std::size_t> WalkRows::NotReached() const {
   return rows;
 }
 
-std::vector<std::pair<std::size_t, std::string>> WalkRows::LeftOutNotes() const {
+std::vector<std::pair<std::size_t, std::string>> WalkRows::OutcomeNotes() const {
   std::vector<std::pair<std::size_t, std::string>> notes;
   for (std::size_t row : order_) {
     const RowView& view = views_.at(row);
-    if (view.succeeded && !view.leftOut.empty()) notes.emplace_back(row, LeftOutNote(view.leftOut));
+    if (view.succeeded && !view.outcomeNotes.empty()) notes.emplace_back(row, view.outcomeNotes);
   }
   return notes;
 }
@@ -126,15 +127,6 @@ std::vector<std::pair<std::size_t, std::string>> WalkRows::LeftOutNotes() const 
 int WalkRows::Succeeded() const {
   return static_cast<int>(std::count_if(views_.begin(), views_.end(),
                                         [](const auto& entry) { return entry.second.succeeded; }));
-}
-
-std::string LeftOutNote(const std::vector<int>& units) {
-  if (units.empty()) return {};
-  std::string list;
-  for (int u : units) list += (list.empty() ? "" : ", ") + std::to_string(u);
-  const bool several = units.size() > 1;
-  return std::string(" (unit") + (several ? "s " : " ") + list +
-         " left out: no image of the file fits " + (several ? "them" : "it") + ")";
 }
 
 std::string DeviceLabel(const vel::DeviceEntry& row, std::size_t index) {
@@ -161,10 +153,6 @@ std::string LinuxHint(const vel::DeviceEntry& row, vel::Outcome outcome) {
              "again";
     }
     return path + " is in use by another program";
-  }
-  if (!row.IsSerial() && row.key != vel::kNoEncryption && outcome == vel::Outcome::kNotResponding) {
-    return "the row has an encryption key: a device with another key does not answer, so check "
-           "the key";
   }
   return {};
 }

@@ -23,7 +23,8 @@ struct RowView {
   std::string statusLine;
   std::vector<vel::UnitLabel> units;
   std::vector<int> leftOut;
-  std::vector<std::string> notes;  // said after the outcome: downgrades, what to check
+  std::string outcomeNotes;        // the core's: units left out, downgrades, images not sent
+  std::vector<std::string> notes;  // said after the outcome: what to check on this machine
 };
 
 // The rows of one walk and the row the form's panel (caption, unit rows, status line and
@@ -48,8 +49,9 @@ class WalkRows {
   std::string StatusText(std::size_t row) const;
   // Rows never begun (a cancelled walk does not reach them).
   std::vector<std::size_t> NotReached() const;
-  // The rows that ended successfully with units left out, and how `zandor update` says it.
-  std::vector<std::pair<std::size_t, std::string>> LeftOutNotes() const;
+  // The rows that ended successfully with something to note (units left out, a downgrade,
+  // images not sent), and how `zandor update` says it.
+  std::vector<std::pair<std::size_t, std::string>> OutcomeNotes() const;
   int Succeeded() const;
 
  private:
@@ -59,16 +61,12 @@ class WalkRows {
   std::optional<std::size_t> panelRow_;
 };
 
-// How `zandor update` says that units were left out: " (unit 1 left out: no image of the file
-// fits it)"; empty for none.
-std::string LeftOutNote(const std::vector<int>& units);
-
 // "Hub (127.0.0.1:4001)", "Desk (COM3)": the row a question or message is about.
 std::string DeviceLabel(const vel::DeviceEntry& row, std::size_t index);
 
 // What an operator on this machine can do about a row that ended as it did; empty when
 // nothing: the device path a COM port tried and where to map it, the dialout group for a
-// denied port, the key of an enciphered row that got no answer.
+// denied port.
 std::string LinuxHint(const vel::DeviceEntry& row, vel::Outcome outcome);
 
 }  // namespace zandorui

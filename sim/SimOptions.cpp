@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "common/SameFile.h"
 #include "link/KeyText.h"
 
 namespace sim {
@@ -285,6 +286,13 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
   if (!options.replayFile.empty() &&
       (!options.config.stateFile.empty() || options.config.faults.powerCutAtFrame > 0)) {
     return fail("--replay plays a record back; --state and --power-cut-at go with a device");
+  }
+  if (!options.recordFile.empty()) {
+    std::vector<vel::NamedPath> inputs = {{options.config.stateFile, "--state"},
+                                          {options.replayFile, "--replay"}};
+    std::erase_if(inputs, [](const vel::NamedPath& input) { return input.path.empty(); });
+    const std::string clash = vel::OutputClash(inputs, {{options.recordFile, "--record"}});
+    if (!clash.empty()) return fail(clash);
   }
   return options;
 }

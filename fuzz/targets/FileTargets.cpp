@@ -118,6 +118,14 @@ int WalkReportTarget(const std::uint8_t* data, std::size_t size) {
     Require(again.ok() && again->size() == lines->size());
     Require(vel::RowsToRetry(*again).size() == vel::RowsToRetry(*lines).size());
   }
+  // A retry takes the report only as a whole update report of the file it names.
+  const bool whole = !lines->empty() && lines->front().linesInReport == lines->size();
+  const vel::WalkFacts walk{vel::JobKind::kUpdate,
+                            lines->empty() ? "" : lines->front().firmwareFile,
+                            lines->empty() ? "" : lines->front().firmwareDigest};
+  const vel::Result usable = vel::CanRetryFrom(*lines, walk);
+  Require(usable.ok() || !usable.error().empty());
+  Require(!usable.ok() || (whole && lines->front().action == "update"));
   return 0;
 }
 

@@ -77,13 +77,15 @@ TEST_F(Fleet, TheReportHasALinePerUnitAndNeverAKey) {
   EXPECT_NE(checked.find("\"outcome\":\"success\""), std::string::npos) << checked;
 }
 
-TEST_F(Fleet, AReportThatCannotBeWrittenIsSaidAndFailsTheRun) {
+TEST_F(Fleet, AReportThatCannotBeWrittenStopsTheRunBeforeAnyDevice) {
   AddRow("A");
-  const CliRun run =
-      Zandor({"update", kSample, "--devices", list, "--report", dir.Path().string()});
-  EXPECT_EQ(run.code, kExitFileError);
-  EXPECT_NE(run.err.find("cannot write the report"), std::string::npos) << run.err;
-  EXPECT_NE(run.out.find("row 1 A [tcp:127.0.0.1:"), std::string::npos) << "the device was updated";
+  for (const std::string& report : {dir.Path().string(), dir.File("no-folder/walk.csv")}) {
+    const CliRun run = Zandor({"update", kSample, "--devices", list, "--report", report});
+    EXPECT_EQ(run.code, kExitFileError);
+    EXPECT_NE(run.err.find("cannot write the report " + report), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_EQ(Identifications("A"), 0);
 }
 
 TEST_F(Fleet, ARetryRunsExactlyTheRowsThatDidNotSucceed) {

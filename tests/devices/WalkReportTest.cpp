@@ -25,15 +25,23 @@ JobEvent FinishedTwoUnits(std::size_t row) {
   event.statusCode = ids::kUpdateSuccessful;
   event.text = "Device Update Successful";
   event.serialNumber = "KX12345678";
-  event.deviceUnits = {{0, "G4 ", "1.0", "2.10", "2.11"}, {1, "UST", "1.0", "1.00", ""}};
+  event.deviceUnits = {{0, "G4 ", "1.0", "2.10", "2.11", false},
+                       {1, "UST", "1.0", "1.00", "", false}};
+  event.firmwareDigest = "digest-of-fw";
   event.leftOutUnits = {1};
   return event;
 }
 
+const WalkFacts kFacts{JobKind::kUpdate, "fw.hex", "digest-of-fw"};
+
+std::vector<ReportedRow> SampleRows() {
+  return {{0, "rack, \"A\"", "10.0.0.5", "3000"},
+          {1, "line\nbreak", kDefaultSerial, "3"},
+          {2, "never", "10.0.0.7", "3000"}};
+}
+
 std::vector<ReportLine> SampleLines() {
-  WalkReport report({{0, "rack, \"A\"", "10.0.0.5", "3000"},
-                     {1, "line\nbreak", kDefaultSerial, "3"},
-                     {2, "never", "10.0.0.7", "3000"}});
+  WalkReport report(SampleRows(), kFacts);
   report.Observe(Event(JobEvent::Kind::kRowBegun, 0));
   report.Observe(FinishedTwoUnits(0));
   report.Observe(Event(JobEvent::Kind::kRowBegun, 1));
@@ -66,10 +74,53 @@ TEST(WalkReport, OneLinePerUnitWithEachUnitsOutcome) {
   // A row the walk never began.
   EXPECT_EQ(lines[3].outcome, "not-reached");
   EXPECT_EQ(lines[3].start, "");
+  // Every line names the walk and counts the report's lines; a row names the file it read.
+  for (const ReportLine& line : lines) {
+    EXPECT_EQ(line.action, "update");
+    EXPECT_EQ(line.firmwareFile, "fw.hex");
+    EXPECT_EQ(line.linesInReport, 4u);
+  }
+  EXPECT_EQ(lines[3].firmwareDigest, "digest-of-fw") << "a row that read nothing: the walk's";
+}
+
+TEST(WalkReport, BeforeTheWalkEndsEveryRowIsUnknownAndARetryTakesThemAll) {
+  WalkReport report(SampleRows(), kFacts);
+  report.Observe(Event(JobEvent::Kind::kRowBegun, 0));
+  report.Observe(FinishedTwoUnits(0));
+  const auto lines = report.InProgressLines();
+  ASSERT_EQ(lines.size(), 3u);
+  for (const ReportLine& line : lines) {
+    EXPECT_EQ(line.outcome, kReportUnknown);
+    EXPECT_EQ(line.linesInReport, 3u);
+  }
+  const auto again = ReadReport(ReportJson(lines));
+  ASSERT_TRUE(Ok(again));
+  EXPECT_TRUE(Ok(CanRetryFrom(*again, kFacts)));
+  EXPECT_EQ(RowsToRetry(*again).size(), 3u);
+}
+
+TEST(WalkReport, ADowngradeAndTheFileARowReadAreItsOwn) {
+  WalkReport report({{0, "A", "10.0.0.5", "3000"}}, kFacts);
+  JobEvent finished = FinishedTwoUnits(0);
+  finished.deviceUnits[0].downgrade = true;
+  finished.firmwareDigest = "digest-of-a-file-changed-since";
+  report.Observe(finished);
+  const auto lines = report.Lines();
+  EXPECT_EQ(lines[0].firmwareDigest, "digest-of-a-file-changed-since");
+  EXPECT_FALSE(CanRetryFrom(lines, kFacts).ok()) << "what the row was sent is not the file now";
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(lines[0].downgrade);
+  EXPECT_FALSE(lines[1].downgrade);
+  for (const std::string& text : {ReportCsv(lines), ReportJson(lines)}) {
+    const auto again = ReadReport(text);
+    ASSERT_TRUE(Ok(again)) << text;
+    EXPECT_TRUE((*again)[0].downgrade);
+    EXPECT_FALSE((*again)[1].downgrade);
+  }
 }
 
 TEST(WalkReport, RowsEndedUnbegunHaveNoTimesAndThoseNeverEndedFollowTheWalk) {
-  WalkReport report({{4, "A", "10.0.0.5", "3000"}, {5, "B", "10.0.0.6", "3000"}});
+  WalkReport report({{4, "A", "10.0.0.5", "3000"}, {5, "B", "10.0.0.6", "3000"}}, kFacts);
   JobEvent notReached = Event(JobEvent::Kind::kRowFinished, 5);
   notReached.outcome = Outcome::kNotReached;
   notReached.text = "Not reached: an earlier row did not succeed";
@@ -92,7 +143,8 @@ TEST(WalkReport, BothFormsReadBackToTheSameLines) {
   const std::string csv = ReportCsv(lines);
   EXPECT_EQ(csv.substr(0, csv.find("\r\n")),
             "row,name,address,port,serial_number,unit,device_type,hardware,firmware_before,"
-            "firmware_of_file,outcome,status_code,status_text,start,end,seconds");
+            "firmware_of_file,downgrade,outcome,status_code,status_text,start,end,seconds,action,"
+            "firmware_file,firmware_sha256,lines_in_report");
   EXPECT_NE(csv.find("\"rack, \"\"A\"\"\""), std::string::npos) << csv;
   for (const std::string& text : {csv, ReportJson(lines)}) {
     const auto again = ReadReport(text);
@@ -105,6 +157,8 @@ TEST(WalkReport, BothFormsReadBackToTheSameLines) {
       EXPECT_EQ((*again)[i].statusText, lines[i].statusText);
       EXPECT_EQ((*again)[i].start, lines[i].start);
       EXPECT_NEAR((*again)[i].seconds, lines[i].seconds, 0.001);
+      EXPECT_EQ((*again)[i].firmwareDigest, lines[i].firmwareDigest);
+      EXPECT_EQ((*again)[i].linesInReport, lines[i].linesInReport);
     }
   }
 }
@@ -115,6 +169,7 @@ TEST(WalkReport, KeysNeverReachEitherForm) {
   line.name = "rack 00112233445566778899AABBCCDDEEFF";
   line.statusText = "key 00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF refused";
   line.outcome = kReportFailed;
+  line.linesInReport = 1;
   for (const std::string& text : {ReportCsv({line}), ReportJson({line})}) {
     EXPECT_EQ(text.find("AABBCC"), std::string::npos) << text;
     EXPECT_EQ(text.find("AA-BB"), std::string::npos) << text;
@@ -125,19 +180,19 @@ TEST(WalkReport, KeysNeverReachEitherForm) {
 TEST(WalkReport, ForeignOrDamagedReportsAreRefusedWithAReason) {
   const std::string good = ReportCsv(SampleLines());
   const std::string json = ReportJson(SampleLines());
-  std::string version2 = json;
-  version2.replace(version2.find("\"version\":1"), 11, "\"version\":2");
+  std::string version1 = json;
+  version1.replace(version1.find("\"version\":2"), 11, "\"version\":1");
   const std::string foreign[] = {
       "",
       "name,address,port\r\nA,10.0.0.5,3000\r\n",
       good.substr(0, good.size() - 30) + "\"open quote",
       good + "1,A,b,c\r\n",
       std::string(good).replace(good.find("success"), 7, "maybe!!"),
-      "{\"format\":\"something else\",\"version\":1,\"lines\":[]}",
-      version2,
+      "{\"format\":\"something else\",\"version\":2,\"lines\":[]}",
+      version1,
       json.substr(0, json.size() / 2),
       "{\"lines\":" + std::string(100000, '[') + std::string(100000, ']') + "}",
-      "{\"format\":\"zandor-walk-report\",\"version\":1,\"lines\":[{\"row\":\"1\"}]}",
+      "{\"format\":\"zandor-walk-report\",\"version\":2,\"lines\":[{\"row\":\"1\"}]}",
       "\xff\xfe\x00\x01",
   };
   for (const std::string& text : foreign) {
@@ -145,7 +200,7 @@ TEST(WalkReport, ForeignOrDamagedReportsAreRefusedWithAReason) {
     EXPECT_FALSE(read.ok()) << text.substr(0, 80);
     EXPECT_FALSE(read.error().empty());
   }
-  const auto read = ReadReport(version2);
+  const auto read = ReadReport(version1);
   EXPECT_FALSE(read.ok());
   EXPECT_NE(read.error().find("another version"), std::string::npos) << read.error();
 }
@@ -180,6 +235,33 @@ TEST(WalkReport, RetryTakesTheRowsThatDidNotSucceedStillInTheList) {
   EXPECT_EQ(choice.listRows, std::vector<std::size_t>{2});
   ASSERT_EQ(choice.gone.size(), 1u);  // the serial row is no longer in the list
   EXPECT_EQ(choice.gone[0].name, "line\nbreak");
+  EXPECT_EQ(choice.uncovered, std::vector<std::size_t>{1}) << "\"other\" is in no line";
+}
+
+TEST(WalkReport, ARetryTakesOnlyAWholeUpdateReportOfTheSameFile) {
+  const auto lines = SampleLines();
+  EXPECT_TRUE(Ok(CanRetryFrom(lines, kFacts)));
+  const auto refusal = [&](const std::vector<ReportLine>& report, const WalkFacts& walk) {
+    const Result usable = CanRetryFrom(report, walk);
+    EXPECT_FALSE(usable.ok());
+    return usable.error();
+  };
+  EXPECT_NE(refusal(lines, {JobKind::kUpdate, "fw.hex", "another-digest"}).find("contents differ"),
+            std::string::npos);
+  EXPECT_NE(refusal(lines, {JobKind::kUpdate, "fw-1.21.hex", "digest-of-fw"}).find("fw.hex"),
+            std::string::npos);
+  std::vector<ReportLine> checked = lines;
+  for (ReportLine& line : checked) line.action = "check";
+  EXPECT_NE(refusal(checked, kFacts).find("check"), std::string::npos);
+  // A report cut at a line boundary, or holding only its header, is told from a whole one.
+  const std::string csv = ReportCsv(lines);
+  const auto cut = ReadReport(csv.substr(0, csv.rfind("\r\n", csv.size() - 3) + 2));
+  ASSERT_TRUE(Ok(cut));
+  ASSERT_EQ(cut->size(), lines.size() - 1);
+  EXPECT_NE(refusal(*cut, kFacts).find("cut short"), std::string::npos);
+  const auto header = ReadReport(csv.substr(0, csv.find("\r\n") + 2));
+  ASSERT_TRUE(Ok(header));
+  EXPECT_NE(refusal(*header, kFacts).find("no rows"), std::string::npos);
 }
 
 }  // namespace

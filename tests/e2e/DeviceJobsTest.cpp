@@ -14,6 +14,7 @@
 #include "support/CliRunner.h"
 #include "support/Files.h"
 #include "support/JobRecorder.h"
+#include "support/LoopbackPeer.h"
 #include "support/Ok.h"
 #include "support/TempDir.h"
 
@@ -79,10 +80,12 @@ class Jobs : public ::testing::Test {
 
 TEST_F(Jobs, MissingSerialPortFailsItsRowAndTheNextRowStillRuns) {
   const std::size_t serial = list.AddDevice();
-  ASSERT_TRUE(Ok(list.SetCell(serial, DeviceColumn::kPort, "/dev/no-such-tty")));
+  ASSERT_TRUE(Ok(list.SetCell(serial, DeviceColumn::kPort, "9")));
   list.SetChecked(serial, true);
   AddTcpRow("B", StartDevice());
+  setenv("ZANDOR_COM_PORTS", "COM9=/dev/no-such-tty", 1);
   EXPECT_FALSE(Run(Options()).allSucceeded);
+  unsetenv("ZANDOR_COM_PORTS");
   EXPECT_EQ(list.Row(0).status, LoadString(ids::kPortMissing));
   EXPECT_EQ(recorder.FinishedRow(0)->outcome, Outcome::kPortMissing);
   EXPECT_EQ(list.Row(1).status, "Device Update Successful");
@@ -104,7 +107,37 @@ TEST_F(Jobs, NoFileLoadedAndNoRowChecked) {
   EXPECT_TRUE(recorder.Messaged("Load the Hex File !"));
   EXPECT_EQ(list.Row(0).status, "");
   list.UncheckAllDevices();
-  EXPECT_TRUE(Run(Options()).allSucceeded);  // nothing to do: the summary says successful
+  EXPECT_FALSE(Run(Options()).allSucceeded) << "a walk of no rows is no success";
+}
+
+TEST_F(Jobs, TheLikelyCauseOfADeviceThatNeverAnswersIsNamed) {
+  // A row with a key before a device without one: it never answers.
+  AddTcpRow("keyed", StartDevice(), kKey);
+  // A peer that answers every byte with one no device reply has, as a device deciphering with
+  // another key would.
+  LoopbackPeer garbled;
+  garbled.Serve([](LoopbackPeer& peer) {
+    for (int connection = 0; connection < 2; ++connection) {
+      const int fd = peer.Accept();
+      if (fd < 0) return;
+      std::uint8_t byte = 0;
+      while (::recv(fd, &byte, 1, 0) == 1) {
+        const std::uint8_t answer = 0x42;
+        if (::send(fd, &answer, 1, MSG_NOSIGNAL) != 1) break;
+      }
+      ::close(fd);
+    }
+  });
+  AddTcpRow("garbled", std::to_string(garbled.Port()));
+  EXPECT_FALSE(Run(Options(JobKind::kCheck)).allSucceeded);
+  EXPECT_EQ(recorder.FinishedRow(0)->outcome, Outcome::kNotResponding);
+  EXPECT_NE(list.Row(0).status.find("(" + std::string(text::kEncipheredNoAnswer) + ")"),
+            std::string::npos)
+      << list.Row(0).status;
+  EXPECT_EQ(recorder.FinishedRow(1)->outcome, Outcome::kNotResponding);
+  EXPECT_NE(list.Row(1).status.find("(" + std::string(text::kStrangeAnswer) + ")"),
+            std::string::npos)
+      << list.Row(1).status;
 }
 
 TEST_F(Jobs, BadStoredKeyIsReportedForItsRowAndNotUsed) {

@@ -240,16 +240,6 @@ void OperatorWalksTest::LinuxErrorsSayWhatToDo() {
   RightClickAt(&desk.form, QPoint(3, 3));
   QVERIFY(menu.Opened());
   QVERIFY(menu.Offered().contains(QStringLiteral("COM Ports...")));
-
-  // An enciphered row that gets no answer points at its key.
-  vel::DeviceEntry keyed;
-  keyed.address = "10.0.0.5";
-  keyed.port = "3000";
-  keyed.key = "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF";
-  QVERIFY(QString::fromStdString(LinuxHint(keyed, vel::Outcome::kNotResponding))
-              .contains(QStringLiteral("key")));
-  keyed.key = vel::kNoEncryption;
-  QVERIFY(LinuxHint(keyed, vel::Outcome::kNotResponding).empty());
 }
 
 void OperatorWalksTest::TheLayoutStaysPutDuringAWalk() {

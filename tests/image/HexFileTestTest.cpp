@@ -138,6 +138,11 @@ TEST(HexFileTest, RefusesRecordsADeviceShouldNeverGet) {
        "Record 1 of image 0 (line 1) is followed by other characters on its line."},
       {":0100000011EE\n:00000006FA\n" + end, HexDefect::Kind::kUnknownType,
        "Record 2 of image 0 (line 2) has record type 06, which Intel HEX does not have."},
+      // An end record in the middle of a file with metadata: what follows would go nowhere.
+      {"{DeviceType = G4}\n:0100000011EE\n" + end + ":0100010022DC\n" + end,
+       HexDefect::Kind::kNoMetadata,
+       "Image 1 (from line 4) carries no metadata, unlike the file's other images: no unit would "
+       "take it (an end record in the middle of the file?)."},
   };
   for (const Case& c : cases) {
     const FirmwareFile file = Loaded(c.text);
@@ -162,6 +167,8 @@ TEST(HexFileTest, SoundFilesStillPass) {
       ":020000040001F9\n:0100000011EE\n:020000040002F8\n:0100000022DD\n:00000001FF\n",
       // A file that ends with the old end-of-file character.
       ":0100000011EE\n:00000001FF\n\x1a",
+      // Two images and no metadata anywhere: nothing tells one apart from the other.
+      ":0100000011EE\n:00000001FF\n:0100010022DC\n:00000001FF\n",
   };
   for (const std::string& text : sound) {
     const FirmwareFile file = Loaded(text);

@@ -44,9 +44,13 @@ TEST(TcpEndpointText, PortInNetworkOrder) {
   const auto* address = reinterpret_cast<const std::uint8_t*>(&endpoint.address);
   EXPECT_EQ(address[0], 10);
   EXPECT_EQ(address[3], 3);
-  ASSERT_TRUE(MakeEndpoint("10.1.2.3", "70000", &endpoint));  // low 16 bits
-  EXPECT_EQ(ntohs(endpoint.port), 70000 & 0xFFFF);
   EXPECT_FALSE(MakeEndpoint("not an address", "3000", &endpoint));
+  // A port that would wrap onto another one, or read as 0, is no endpoint.
+  for (const char* port : {"68537", "65536", "0", "-1", "abc", "47900x", "047401", " 80", ""}) {
+    EXPECT_FALSE(MakeEndpoint("10.1.2.3", port, &endpoint)) << port;
+  }
+  ASSERT_TRUE(MakeEndpoint("10.1.2.3", "65535", &endpoint));
+  EXPECT_EQ(ntohs(endpoint.port), 65535);
 }
 
 TEST(TcpLink, PlainRoundTripThroughTheDispatcher) {

@@ -83,7 +83,7 @@ class JobRecorder final : public JobEventSink {
 inline void ApplyToList(const JobEvent& event, DeviceList& list) {
   if (event.kind == JobEvent::Kind::kRowBegun) list.SetStatus(event.row, event.text);
   if (event.kind == JobEvent::Kind::kRowFinished) {
-    list.SetOutcome(event.row, event.text, event.outcome == Outcome::kSucceeded);
+    list.SetOutcome(event.row, event.text + event.notes, event.outcome == Outcome::kSucceeded);
   }
 }
 

@@ -37,6 +37,9 @@ constexpr std::array kEntries{
     Entry{ids::kDefectOverlap,
           "Record %d of image %d (line %lld) gives other data to segment %02X at offset 0x%04X, "
           "which an earlier record of the image filled."},
+    Entry{ids::kDefectNoMetadata,
+          "Image %d (from line %lld) carries no metadata, unlike the file's other images: no "
+          "unit would take it (an end record in the middle of the file?)."},
     Entry{ids::kFileFailsTest,
           "The firmware file fails its checksum test; nothing was sent to the device."},
     Entry{ids::kBlockKeepsFailing,

@@ -130,21 +130,6 @@ struct RowSession {
   CVelUpdateDoc doc;
 };
 
-// The session record's word for what a job does.
-std::string ActionName(JobKind kind) {
-  switch (kind) {
-    case JobKind::kUpdate:
-      return "update";
-    case JobKind::kCheck:
-      return "check";
-    case JobKind::kSendUnformatted:
-      return "send-unformatted";
-    case JobKind::kVantrelUpdate:
-      return "update-vantrel";
-  }
-  return "update";
-}
-
 // How the row's device was reached, for its session record: never its key.
 std::string SessionLinkText(const DeviceTarget& target, const SerialSettings& serial) {
   if (target.kind == LinkKind::kTcp) {
@@ -193,11 +178,53 @@ std::vector<FinishedUnit> UnitsOf(const CVelUpdateDoc& doc) {
     // The image the version check chose for the unit; none for a unit left out.
     const int image = device.unitImage[u];
     if (image != kNoImage && image < file.ImageCount()) {
-      unit.firmwareOfFile = FormatFirmwareVersion(file.Info(image).firmwareVersion);
+      const std::string& version = file.Info(image).firmwareVersion;
+      unit.firmwareOfFile = FormatFirmwareVersion(version);
+      unit.downgrade = CheckFirmwareVersion(device.firmwareVersion[u], version) == kDoesNotFit;
     }
     units.push_back(std::move(unit));
   }
   return units;
+}
+
+// "1", "1, 2": numbers for a note.
+std::string NumberList(const std::vector<int>& numbers) {
+  std::string text;
+  for (int n : numbers) text += (text.empty() ? "" : ", ") + std::to_string(n);
+  return text;
+}
+
+// The likely cause of a device that never answered as it should: its key.
+std::string KeyHint(const JobRow& row, const DeviceResult& result, const CVelUpdateDoc& doc) {
+  if (result.outcome != Outcome::kNotResponding) return {};
+  if (row.target && !row.target->key.empty())
+    return " (" + std::string(text::kEncipheredNoAnswer) + ")";
+  if (doc.AnsweredStrangely()) return " (" + std::string(text::kStrangeAnswer) + ")";
+  return {};
+}
+
+// What a finished row's status text is followed by: units no image fits, units given firmware
+// older than their own, and, after a success, images of the file that went to no unit.
+std::string OutcomeNotes(const std::vector<int>& leftOut, const std::vector<FinishedUnit>& units,
+                         const std::vector<int>& imagesNotSent) {
+  std::string notes;
+  if (!leftOut.empty()) {
+    const bool several = leftOut.size() > 1;
+    notes += std::string(" (unit") + (several ? "s " : " ") + NumberList(leftOut) +
+             " left out: no image of the file fits " + (several ? "them" : "it") + ")";
+  }
+  for (const FinishedUnit& unit : units) {
+    if (!unit.downgrade) continue;
+    notes += " (unit " + std::to_string(unit.unit) + " is given firmware " + unit.firmwareOfFile +
+             ", older than its " + unit.firmwareBefore + ": a downgrade)";
+  }
+  if (!imagesNotSent.empty()) {
+    const bool several = imagesNotSent.size() > 1;
+    notes += std::string(" (image") + (several ? "s " : " ") + NumberList(imagesNotSent) +
+             " of the file not sent: no unit of the device takes " + (several ? "them" : "it") +
+             ")";
+  }
+  return notes;
 }
 
 std::string CanaryFailedText(std::size_t canaries) {
@@ -209,6 +236,24 @@ std::string CanaryFailedText(std::size_t canaries) {
 
 JobRow RowOfTarget(std::size_t row, const DeviceTarget& target) {
   return JobRow{row, target, {}, LinkName(target)};
+}
+
+std::string SessionRecordPath(const std::string& folder, std::size_t row) {
+  return (std::filesystem::path(folder) / ("row-" + std::to_string(row + 1) + ".session")).string();
+}
+
+const char* JobKindName(JobKind kind) {
+  switch (kind) {
+    case JobKind::kUpdate:
+      return "update";
+    case JobKind::kCheck:
+      return "check";
+    case JobKind::kSendUnformatted:
+      return "send-unformatted";
+    case JobKind::kVantrelUpdate:
+      return "update-vantrel";
+  }
+  return "update";
 }
 
 void JobQuestion::Answer(bool yes) {
@@ -340,6 +385,16 @@ void DeviceJobs::Walk::Finish(const JobRow& row, const DeviceResult& result,
     event.leftOutUnits = doc->LeftOutUnits();
     event.serialNumber = SerialNumberOf(doc->Identity());
     event.deviceUnits = UnitsOf(*doc);
+    event.firmwareDigest = doc->File().Digest();
+    const bool sentTheFile =
+        result.outcome == Outcome::kSucceeded &&
+        (options_.kind == JobKind::kUpdate || options_.kind == JobKind::kVantrelUpdate);
+    if (sentTheFile) event.imagesNotSent = doc->ImagesNotSent();
+    const bool updating = options_.kind != JobKind::kCheck;
+    event.notes =
+        OutcomeNotes(event.leftOutUnits, updating ? event.deviceUnits : std::vector<FinishedUnit>{},
+                     event.imagesNotSent) +
+        KeyHint(row, result, *doc);
   }
   sink_.Publish(std::move(event));
 }
@@ -406,16 +461,18 @@ void DeviceJobs::Walk::KeepSessionRecord(const JobRow& row, const SessionRecorde
                                          const DeviceResult& result, const std::string& text) {
   SessionRecord record;
   record.program = VersionLine();
-  record.action = ActionName(options_.kind);
+  record.action = JobKindName(options_.kind);
   record.link = SessionLinkText(*row.target, options_.serial);
   record.file = std::filesystem::path(options_.firmwarePath).filename().string();
   record.status = result.statusCode;
   record.statusText = text;
   record.events = recorder.Events();
-  const std::string path = (std::filesystem::path(options_.recordFolder) /
-                            ("row-" + std::to_string(row.row + 1) + ".session"))
-                               .string();
-  if (const Result written = WriteFileAtomically(path, FormatSession(record), 0600); !written) {
+  const std::string path = SessionRecordPath(options_.recordFolder, row.row);
+  const Result written = [&] {
+    const auto committing = HoldCommits(options_.fileCommits);
+    return WriteFileAtomically(path, FormatSession(record), 0600);
+  }();
+  if (!written) {
     JobEvent event;
     event.kind = JobEvent::Kind::kLogLine;
     event.row = row.row;
@@ -464,7 +521,8 @@ void DeviceJobs::Walk::Run() {
   JobEvent finished;
   finished.kind = JobEvent::Kind::kWalkFinished;
   finished.cancelled = walkCancel_.IsRequested();
-  finished.allSucceeded = !refused && allSucceeded_ && !finished.cancelled;
+  // A walk of no rows did nothing, which is never a success.
+  finished.allSucceeded = !refused && !rows_.empty() && allSucceeded_ && !finished.cancelled;
   sink_.Publish(std::move(finished));
 }
 

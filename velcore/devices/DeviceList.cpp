@@ -18,6 +18,7 @@
 #include "common/Format.h"
 #include "common/Strings.h"
 #include "link/KeyText.h"
+#include "link/TcpLink.h"
 
 namespace vel {
 
@@ -290,11 +291,11 @@ Expected<std::string> ReadListFile(const std::string& path, bool* missing) {
 
 }  // namespace
 
-Result DeviceList::Load(const std::string& path) {
+Result DeviceList::Load(const std::string& path, IfMissing ifMissing) {
   bool missing = false;
   const Expected<std::string> text = ReadListFile(path, &missing);
   if (!text) {
-    if (!missing) return Result::Failed(text.error());
+    if (!missing || ifMissing == IfMissing::kRefuse) return Result::Failed(text.error());
     rows_.clear();  // no list yet
   } else {
     rows_ = Decode(*text);
@@ -333,14 +334,12 @@ Result IsUsableRow(const DeviceEntry& row) {
         "The address is \"serial\" or a dotted IPv4 address such as 192.168.1.20, not \"" +
         row.address + "\".");
   }
-  const bool digits = !row.port.empty() && row.port.size() <= 5 &&
-                      row.port.find_first_not_of("0123456789") == std::string::npos;
-  const int number = digits ? std::stoi(row.port) : -1;
+  const int number = PortTextNumber(row.port).value_or(-1);
   if (row.IsSerial() && (number < 1 || number > kMaxSerialPortNumber)) {
     return Result::Failed("A serial row's port is a COM port number from 1 to 10, not \"" +
                           row.port + "\".");
   }
-  if (!row.IsSerial() && (number < 1 || number > 65535)) {
+  if (!row.IsSerial() && (number < 1 || number > kMaxTcpPort)) {
     return Result::Failed("A TCP row's port is a number from 1 to 65535, not \"" + row.port +
                           "\".");
   }

@@ -36,14 +36,18 @@ bool IsThisHost(std::uint32_t address) {
 }  // namespace
 
 Expected<DeviceTarget> TargetForRow(const DeviceEntry& row) {
-  // A cell the list file never held (it ended inside the row) is no way to reach a device; a
+  // A cell the list file never held (it ended inside the row), or held only in part (cut to 255
+  // characters), is no way to reach a device: the row is not the one the operator wrote. A
   // serial row has no key to miss.
   unsigned reach =
       DeviceEntry::CellBit(DeviceColumn::kAddress) | DeviceEntry::CellBit(DeviceColumn::kPort);
   if (!row.IsSerial()) reach |= DeviceEntry::CellBit(DeviceColumn::kKey);
-  if ((row.missingCells & reach) != 0) {
+  if ((row.missingCells & reach) != 0 || row.cutCells != 0) {
     return Result::Failed(UnreadCellsText(row));
   }
+  // The same rules as a row entered by hand: a port that would wrap ("68537") or is no number
+  // never reaches a device.
+  if (const Result usable = IsUsableRow(row); !usable) return Result::Failed(usable.error());
   DeviceTarget target;
   if (row.IsSerial()) {
     target.kind = LinkKind::kSerial;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "devices/WalkReport.h"
@@ -11,7 +12,7 @@
 namespace vel {
 
 // The columns of a walk report, in their order: the CSV header and the JSON keys.
-inline constexpr std::array<const char*, 16> kReportColumns = {"row",
+inline constexpr std::array<const char*, 21> kReportColumns = {"row",
                                                                "name",
                                                                "address",
                                                                "port",
@@ -21,20 +22,34 @@ inline constexpr std::array<const char*, 16> kReportColumns = {"row",
                                                                "hardware",
                                                                "firmware_before",
                                                                "firmware_of_file",
+                                                               "downgrade",
                                                                "outcome",
                                                                "status_code",
                                                                "status_text",
                                                                "start",
                                                                "end",
-                                                               "seconds"};
+                                                               "seconds",
+                                                               "action",
+                                                               "firmware_file",
+                                                               "firmware_sha256",
+                                                               "lines_in_report"};
 inline constexpr std::size_t kReportColumnCount = kReportColumns.size();
 // What marks a JSON report as one of ours, and the version of its layout.
 inline constexpr const char* kReportFormat = "zandor-walk-report";
-inline constexpr int kReportVersion = 1;
+inline constexpr int kReportVersion = 2;
 
-// The columns written as JSON numbers: row, status code, seconds.
+// The columns written as JSON numbers.
 constexpr bool IsNumberColumn(std::size_t column) {
-  return column == 0 || column == 11 || column == 15;
+  const std::string_view name = kReportColumns[column];
+  return name == "row" || name == "status_code" || name == "seconds" || name == "lines_in_report";
+}
+
+// The columns whose text may come from outside (names, device texts, messages), which are masked
+// for keys; the others are the program's own (numbers, outcomes, the file's digest).
+constexpr bool IsMaskedColumn(std::size_t column) {
+  const std::string_view name = kReportColumns[column];
+  return !IsNumberColumn(column) && name != "firmware_sha256" && name != "outcome" &&
+         name != "action" && name != "downgrade";
 }
 
 // A line's cells as text, in column order.

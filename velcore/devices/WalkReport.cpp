@@ -6,6 +6,7 @@
 
 #include "common/AtomicFile.h"
 #include "common/CsvText.h"
+#include "common/Format.h"
 #include "common/JsonText.h"
 #include "common/Strings.h"
 #include "devices/KeyMask.h"
@@ -64,27 +65,66 @@ ReportedRow ReportedRowOfTarget(std::size_t row, const std::string& name,
                      serial ? target.portName : target.port};
 }
 
+namespace {
+
+bool Names(const DeviceEntry& entry, const std::string& name, const std::string& address,
+           const std::string& port) {
+  return entry.name == name && entry.address == address && entry.port == port;
+}
+
+}  // namespace
+
 RetryChoice ChooseRowsToRetry(const DeviceList& list, const std::vector<ReportLine>& lines) {
   RetryChoice choice;
   for (const ReportedRow& wanted : RowsToRetry(lines)) {
     bool found = false;
     for (std::size_t r = 0; r < list.Count(); ++r) {
-      const DeviceEntry& entry = list.Row(r);
-      if (entry.name == wanted.name && entry.address == wanted.address &&
-          entry.port == wanted.port) {
-        found = true;
-        if (std::find(choice.listRows.begin(), choice.listRows.end(), r) == choice.listRows.end()) {
-          choice.listRows.push_back(r);
-        }
+      if (!Names(list.Row(r), wanted.name, wanted.address, wanted.port)) continue;
+      found = true;
+      if (std::find(choice.listRows.begin(), choice.listRows.end(), r) == choice.listRows.end()) {
+        choice.listRows.push_back(r);
       }
     }
     if (!found) choice.gone.push_back(wanted);
   }
   std::sort(choice.listRows.begin(), choice.listRows.end());
+  for (std::size_t r = 0; r < list.Count(); ++r) {
+    const bool named = std::any_of(lines.begin(), lines.end(), [&](const ReportLine& line) {
+      return Names(list.Row(r), line.name, line.address, line.port);
+    });
+    if (!named) choice.uncovered.push_back(r);
+  }
   return choice;
 }
 
-WalkReport::WalkReport(std::vector<ReportedRow> rows) {
+Result CanRetryFrom(const std::vector<ReportLine>& lines, const WalkFacts& walk) {
+  if (lines.empty()) return Result::Failed("the report holds no rows; nothing to retry from it");
+  if (lines.front().linesInReport != lines.size() ||
+      std::any_of(lines.begin(), lines.end(), [&](const ReportLine& line) {
+        return line.linesInReport != lines.front().linesInReport;
+      })) {
+    return Result::Failed(Format("the report is cut short: it holds %zu of its %zu lines",
+                                 lines.size(), lines.front().linesInReport));
+  }
+  const std::string action = JobKindName(walk.kind);
+  for (const ReportLine& line : lines) {
+    if (line.action != action) {
+      return Result::Failed("a report of a " + line.action + " walk, not of an " + action +
+                            "; nothing to retry from it");
+    }
+    if (line.firmwareFile != walk.firmwareFile) {
+      return Result::Failed("the report was made with the firmware file " + line.firmwareFile +
+                            ", not " + walk.firmwareFile);
+    }
+    if (line.firmwareDigest != walk.firmwareDigest) {
+      return Result::Failed("the report was made with another " + walk.firmwareFile +
+                            " (its contents differ)");
+    }
+  }
+  return Result::Done();
+}
+
+WalkReport::WalkReport(std::vector<ReportedRow> rows, WalkFacts facts) : facts_(std::move(facts)) {
   for (ReportedRow& row : rows) {
     position_[row.row] = records_.size();
     records_.push_back(RowRecord{std::move(row), {}, {}, {}});
@@ -137,8 +177,9 @@ std::vector<ReportLine> WalkReport::LinesOf(const RowRecord& record) const {
   const JobEvent& finished = *record.finished;
   line.outcome = OutcomeText(finished.outcome);
   line.statusCode = finished.statusCode;
-  line.statusText = finished.text;
+  line.statusText = finished.text + finished.notes;
   line.serialNumber = finished.serialNumber;
+  line.firmwareDigest = finished.firmwareDigest;
   if (finished.deviceUnits.empty()) return {line};
   std::vector<ReportLine> lines;
   for (const FinishedUnit& unit : finished.deviceUnits) {
@@ -148,6 +189,7 @@ std::vector<ReportLine> WalkReport::LinesOf(const RowRecord& record) const {
     unitLine.hardware = unit.hardware;
     unitLine.firmwareBefore = unit.firmwareBefore;
     unitLine.firmwareOfFile = unit.firmwareOfFile;
+    unitLine.downgrade = unit.downgrade;
     const auto& leftOut = finished.leftOutUnits;
     if (std::find(leftOut.begin(), leftOut.end(), unit.unit) != leftOut.end()) {
       unitLine.outcome = kReportLeftOut;
@@ -163,6 +205,32 @@ std::vector<ReportLine> WalkReport::Lines() const {
   for (const RowRecord& record : records_) {
     for (ReportLine& line : LinesOf(record)) lines.push_back(std::move(line));
   }
+  return Completed(std::move(lines));
+}
+
+std::vector<ReportLine> WalkReport::InProgressLines() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<ReportLine> lines;
+  for (const RowRecord& record : records_) {
+    ReportLine line;
+    line.row = record.row.row + 1;
+    line.name = record.row.name;
+    line.address = record.row.address;
+    line.port = record.row.port;
+    line.outcome = kReportUnknown;
+    line.statusText = std::string(text::kWalkNotEnded);
+    lines.push_back(std::move(line));
+  }
+  return Completed(std::move(lines));
+}
+
+std::vector<ReportLine> WalkReport::Completed(std::vector<ReportLine> lines) const {
+  for (ReportLine& line : lines) {
+    line.action = JobKindName(facts_.kind);
+    line.firmwareFile = facts_.firmwareFile;
+    if (line.firmwareDigest.empty()) line.firmwareDigest = facts_.firmwareDigest;
+    line.linesInReport = lines.size();
+  }
   return lines;
 }
 
@@ -175,7 +243,8 @@ std::string ReportCsv(const std::vector<ReportLine>& lines) {
   for (const ReportLine& line : lines) {
     const auto cells = ReportCells(line);
     for (std::size_t c = 0; c < cells.size(); ++c) {
-      out += (c ? "," : "") + (IsNumberColumn(c) ? cells[c] : CsvField(MaskKeys(cells[c])));
+      const std::string cell = IsMaskedColumn(c) ? MaskKeys(cells[c]) : cells[c];
+      out += (c ? "," : "") + (IsNumberColumn(c) ? cell : CsvField(cell));
     }
     out += "\r\n";
   }
@@ -191,7 +260,8 @@ std::string ReportJson(const std::vector<ReportLine>& lines) {
     for (std::size_t c = 0; c < cells.size(); ++c) {
       out += std::string(c ? "," : "") + "\"" + kReportColumns[c] + "\":";
       // Numbers stay numbers; every other column is text.
-      out += IsNumberColumn(c) ? cells[c] : JsonString(MaskKeys(cells[c]));
+      const std::string cell = IsMaskedColumn(c) ? MaskKeys(cells[c]) : cells[c];
+      out += IsNumberColumn(c) ? cell : JsonString(cell);
     }
     out += "}";
   }
@@ -215,12 +285,17 @@ std::vector<std::string> ReportCells(const ReportLine& line) {
           line.hardware,
           line.firmwareBefore,
           line.firmwareOfFile,
+          line.downgrade ? "yes" : "",
           line.outcome,
           std::to_string(line.statusCode),
           line.statusText,
           line.start,
           line.end,
-          SecondsText(line.seconds)};
+          SecondsText(line.seconds),
+          line.action,
+          line.firmwareFile,
+          line.firmwareDigest,
+          std::to_string(line.linesInReport)};
 }
 
 }  // namespace vel

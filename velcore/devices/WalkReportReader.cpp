@@ -89,37 +89,54 @@ std::optional<long long> WholeNumber(const std::string& text, long long low, lon
 }  // namespace
 
 std::optional<ReportLine> LineOfCells(const std::vector<std::string>& cells) {
-  static const std::set<std::string> kOutcomes = {kReportSuccess,   kReportFailed,
-                                                  kReportCancelled, kReportDeclined,
-                                                  kReportLeftOut,   kReportNotReached};
+  static const std::set<std::string> kOutcomes = {
+      kReportSuccess, kReportFailed,     kReportCancelled, kReportDeclined,
+      kReportLeftOut, kReportNotReached, kReportUnknown};
   if (cells.size() != kReportColumnCount) return std::nullopt;
-  const auto row = WholeNumber(cells[0], 1, kMaxReportRow);
-  const auto status = WholeNumber(cells[11], -2'147'483'647, 2'147'483'647);
-  if (!row || !status || kOutcomes.count(cells[10]) == 0) return std::nullopt;
+  // The cells by column name, so that the layout is said once, in kReportColumns.
+  const auto cell = [&](std::string_view name) -> const std::string& {
+    const auto column = std::find_if(kReportColumns.begin(), kReportColumns.end(),
+                                     [&](const char* c) { return name == c; });
+    return cells[static_cast<std::size_t>(column - kReportColumns.begin())];
+  };
+  const auto row = WholeNumber(cell("row"), 1, kMaxReportRow);
+  const auto status = WholeNumber(cell("status_code"), -2'147'483'647, 2'147'483'647);
+  const auto count = WholeNumber(cell("lines_in_report"), 1, kMaxReportRow);
+  const std::string& downgrade = cell("downgrade");
+  if (!row || !status || !count || kOutcomes.count(cell("outcome")) == 0 ||
+      (downgrade != "yes" && !downgrade.empty())) {
+    return std::nullopt;
+  }
+  const std::string& secondsText = cell("seconds");
   char* end = nullptr;
   errno = 0;
-  const double seconds = std::strtod(cells[15].c_str(), &end);
-  if (cells[15].empty() || *end != '\0' || errno != 0 ||
+  const double seconds = std::strtod(secondsText.c_str(), &end);
+  if (secondsText.empty() || *end != '\0' || errno != 0 ||
       !(seconds >= 0 && seconds <= kMaxSeconds)) {
     return std::nullopt;
   }
   ReportLine line;
   line.row = static_cast<std::size_t>(*row);
-  line.name = cells[1];
-  line.address = cells[2];
-  line.port = cells[3];
-  line.serialNumber = cells[4];
-  line.unit = cells[5];
-  line.deviceType = cells[6];
-  line.hardware = cells[7];
-  line.firmwareBefore = cells[8];
-  line.firmwareOfFile = cells[9];
-  line.outcome = cells[10];
+  line.name = cell("name");
+  line.address = cell("address");
+  line.port = cell("port");
+  line.serialNumber = cell("serial_number");
+  line.unit = cell("unit");
+  line.deviceType = cell("device_type");
+  line.hardware = cell("hardware");
+  line.firmwareBefore = cell("firmware_before");
+  line.firmwareOfFile = cell("firmware_of_file");
+  line.downgrade = !downgrade.empty();
+  line.outcome = cell("outcome");
   line.statusCode = static_cast<int>(*status);
-  line.statusText = cells[12];
-  line.start = cells[13];
-  line.end = cells[14];
+  line.statusText = cell("status_text");
+  line.start = cell("start");
+  line.end = cell("end");
   line.seconds = seconds;
+  line.action = cell("action");
+  line.firmwareFile = cell("firmware_file");
+  line.firmwareDigest = cell("firmware_sha256");
+  line.linesInReport = static_cast<std::size_t>(*count);
   return line;
 }
 

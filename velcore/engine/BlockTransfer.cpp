@@ -243,6 +243,7 @@ int BlockTransfer::ProgrammingWait(const TransferPhase& phase, int segment, int 
 }
 
 PhaseOutcome BlockTransfer::RunPhase(const TransferPhase& phase, std::uint32_t* dataSum) {
+  ctx_.imagesSent |= 1u << phase.slot;
   ctx_.BuildMapIfMissing(phase.slot);
   const VelMemMap& map = *ctx_.file.MemMap(phase.slot);
   std::uint32_t unusedSum = 0;

@@ -77,6 +77,8 @@ int DeviceIdentifier::IdentifyDevice() {
       if (busyBytes == kBusyBytes) {
         busy = true;
       } else {
+        // Bytes that are no reply at all: most often a device that deciphers with another key.
+        if (lastMoved && reply != p && reply != declined) ctx_.strangeAnswer = true;
         const std::uint8_t restart = protocol::kRestart;
         lastMoved = ctx_.Write(&restart, 1);
       }

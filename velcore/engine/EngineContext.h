@@ -35,6 +35,8 @@ struct EngineContext {
   bool identified = false;         // identified and confirmed: an update may follow
   bool endedByEngine = false;      // the engine ended its own transfer
   const Family* device = nullptr;  // the family of the identified device's unit 0
+  std::uint32_t imagesSent = 0;    // bit k: a transfer phase of image k began (this action)
+  bool strangeAnswer = false;      // identification got bytes that no reply of the exchange has
 
   bool Cancelled() const { return console.State().cancel.IsRequested(); }
   // The engine ends its own transfer (the operator gave up on a silent device, a region timed

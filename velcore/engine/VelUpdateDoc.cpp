@@ -23,6 +23,14 @@ LoadResult CVelUpdateDoc::OnOpenDocument(const std::string& path) {
   return result;
 }
 
+std::vector<int> CVelUpdateDoc::ImagesNotSent() const {
+  std::vector<int> images;
+  for (int k = 0; k < file_.ImageCount(); ++k) {
+    if ((context_.imagesSent & (1u << k)) == 0) images.push_back(k);
+  }
+  return images;
+}
+
 LinkOpen CVelUpdateDoc::OpenSerialPort(const SerialSettings& settings,
                                        const std::string& portName) {
   const LinkOpen result = link_.Serial().Open(settings, portName);

@@ -57,6 +57,10 @@ class CVelUpdateDoc {
   Operator& GetOperator() { return operator_; }
   // Units of the last update that no image of the file fits, left out of it.
   const std::vector<int>& LeftOutUnits() const { return identifier_.LeftOutUnits(); }
+  // The images of the file (of its image count) that no transfer phase of the last action sent.
+  std::vector<int> ImagesNotSent() const;
+  // Whether identification met bytes that are no reply of the exchange (a wrong key, say).
+  bool AnsweredStrangely() const { return context_.strangeAnswer; }
   // Whether the last operation's cancel came from the engine itself rather than from outside.
   bool EndedByEngine() const { return context_.endedByEngine; }
   // Whether the last identification ended with the device declined.

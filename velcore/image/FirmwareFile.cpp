@@ -18,6 +18,7 @@ void FirmwareFile::Reset() {
   metadataPresent_ = firstTypeFlag_ = secondTypeFlag_ = false;
   totalRecordsRead_ = 0;
   colonlessRecordLine_ = 0;
+  digest_.clear();
   firstDefect_.reset();
   text_.reset();
 }
@@ -89,7 +90,7 @@ HexTestOutcome FirmwareFile::TestHexFile(ProgressSink* progress) const {
   if (shown) progress->EndProgress();
   if (cancelled) return HexTestOutcome::kCancelled;
   for (int slot = 0; slot < kImageSlots; ++slot) {
-    if (OverlapDefect(slot)) return HexTestOutcome::kFailed;
+    if (OverlapDefect(slot) || MetadataDefect(slot)) return HexTestOutcome::kFailed;
   }
   return HexTestOutcome::kPassed;
 }
@@ -114,8 +115,18 @@ std::optional<HexDefect> FirmwareFile::FindFirstDefect() const {
       if (defect) break;
     }
     consider(OverlapDefect(slot));
+    consider(MetadataDefect(slot));
   }
   return first;
+}
+
+std::optional<HexDefect> FirmwareFile::MetadataDefect(int slot) const {
+  const VelHexFile* first = Chain(slot);
+  if (!metadataPresent_ || slot >= imageCount_ || first == nullptr ||
+      !Info(slot).deviceType.starts_with("?")) {
+    return std::nullopt;
+  }
+  return HexDefect{HexDefect::Kind::kNoMetadata, slot, 1, first->Line()};
 }
 
 std::int64_t FirmwareFile::TotalRecordCount() const {
@@ -157,6 +168,9 @@ std::string DescribeDefect(const HexDefect& defect) {
       return record(ids::kDefectWrapsSegment);
     case HexDefect::Kind::kTrailingText:
       return record(ids::kDefectTrailingText);
+    case HexDefect::Kind::kNoMetadata:
+      return Format(LoadString(ids::kDefectNoMetadata).c_str(), defect.slot,
+                    static_cast<long long>(defect.line));
     case HexDefect::Kind::kOverlap:
       return Format(LoadString(ids::kDefectOverlap).c_str(), defect.record, defect.slot,
                     static_cast<long long>(defect.line), defect.segment, defect.offset);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/Gcrypt.h"
 #include "common/Strings.h"
 #include "image/HexText.h"
 #include "image/Metadata.h"
@@ -121,6 +122,7 @@ LoadResult HexFileLoader::LoadHeld(std::shared_ptr<const char> text, std::size_t
     // file, not a remark between records.
     file_.colonlessRecordLine_ = FirstColonlessRecordLine(whole);
     file_.fileName_ = fileName;
+    file_.digest_ = Sha256Hex(whole);
   }
   if (shown) progress_->EndProgress();
   return result;

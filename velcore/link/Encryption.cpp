@@ -5,26 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/Gcrypt.h"
 #include "link/KeyText.h"
 
 namespace vel {
-
-namespace {
-
-// libgcrypt wants its version check once per process before any other call.
-void InitialiseGcrypt() {
-  static const bool initialised = [] {
-    if (!gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
-      gcry_check_version(nullptr);
-      gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
-      gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
-    }
-    return true;
-  }();
-  (void)initialised;
-}
-
-}  // namespace
 
 CWrapper_TwoFish::CWrapper_TwoFish() { InitialiseGcrypt(); }
 

@@ -21,13 +21,25 @@ namespace {
 using Clock = std::chrono::steady_clock;
 }  // namespace
 
+std::optional<int> PortTextNumber(std::string_view text) {
+  constexpr std::size_t kMostDigits = 5;
+  if (text.empty() || text.size() > kMostDigits ||
+      text.find_first_not_of("0123456789") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  int number = 0;
+  for (const char c : text) number = number * 10 + (c - '0');
+  return number;
+}
+
 bool MakeEndpoint(const std::string& address, const std::string& portText, TcpEndpoint* endpoint) {
   in_addr parsed{};
   if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) return false;
+  // A text that would wrap or read as 0 reaches no device rather than another one.
+  const int port = PortTextNumber(portText).value_or(0);
+  if (port < 1 || port > kMaxTcpPort) return false;
   endpoint->address = parsed.s_addr;
-  // "%d": leading blanks, an optional sign, then digits; anything else reads as 0.
-  const long port = std::strtol(portText.c_str(), nullptr, 10);
-  endpoint->port = htons(static_cast<std::uint16_t>(port & 0xFFFF));
+  endpoint->port = htons(static_cast<std::uint16_t>(port));
   return true;
 }
 

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/CancelFlag.h"
 #include "link/Encryption.h"
@@ -18,8 +20,14 @@ struct TcpEndpoint {
   std::uint16_t port = 0;
 };
 
-// The endpoint for an address text ("192.168.1.20") and a port text read as "%d" (its low
-// 16 bits); false when the address is not dotted IPv4.
+constexpr int kMaxTcpPort = 65535;
+
+// The number a port text of one to five decimal digits gives; nothing for any other text.
+std::optional<int> PortTextNumber(std::string_view text);
+
+// The endpoint for an address text ("192.168.1.20") and a port text; false when the address is
+// not dotted IPv4 or the port not a number from 1 to 65535 (never the low 16 bits of a larger
+// one).
 bool MakeEndpoint(const std::string& address, const std::string& portText, TcpEndpoint* endpoint);
 
 // One TCP connection to a device, optionally enciphered. A connect gives up after its time-out;

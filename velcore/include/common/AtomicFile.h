@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,16 @@
 #include "common/Waiting.h"
 
 namespace vel {
+
+// Held shared by whoever replaces a file while its temporary file exists. A process about to end
+// at once (a second Ctrl-C) takes it exclusively first, so that it never leaves a temporary file
+// behind.
+using FileCommits = std::shared_timed_mutex;
+// Holds `commits` shared while it lives; nothing to hold without one.
+inline std::shared_lock<FileCommits> HoldCommits(FileCommits* commits) {
+  return commits != nullptr ? std::shared_lock<FileCommits>(*commits)
+                            : std::shared_lock<FileCommits>();
+}
 
 // How a replaced file's permissions come out.
 enum class FileMode {

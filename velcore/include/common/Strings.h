@@ -60,6 +60,7 @@ constexpr int kDefectUnknownType = 30021;
 constexpr int kDefectWrapsSegment = 30022;
 constexpr int kDefectTrailingText = 30023;
 constexpr int kDefectOverlap = 30024;
+constexpr int kDefectNoMetadata = 30025;
 }  // namespace ids
 
 // The text of a resource id, or "Resource String Load Error" for an id the table lacks.
@@ -147,6 +148,14 @@ constexpr std::string_view kFieldWithControl =
 constexpr std::string_view kSerialRowWithKey = "A device on a serial port has no encryption key.";
 constexpr std::string_view kNotReachedCanaryRow = "Not reached: the first row did not succeed";
 constexpr std::string_view kNotReachedAfterFailure = "Not reached: an earlier row did not succeed";
+constexpr std::string_view kEncipheredNoAnswer =
+    "the link is enciphered: a device with another key, or with none, does not answer; check the "
+    "encryption key";
+constexpr std::string_view kStrangeAnswer =
+    "the device answered with bytes that are no reply of this exchange: if its link is "
+    "enciphered, check the encryption key";
+constexpr std::string_view kWalkNotEnded =
+    "The walk had not ended when this report was written: what became of the device is unknown.";
 }  // namespace text
 
 // Status-line and message formats (printf conversions).

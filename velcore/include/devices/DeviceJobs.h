@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/AtomicFile.h"
 #include "common/CancelFlag.h"
 #include "devices/DeviceOperations.h"
 #include "engine/DeviceIdentity.h"
@@ -37,6 +38,9 @@ struct JobRow {
 
 JobRow RowOfTarget(std::size_t row, const DeviceTarget& target);
 
+// The word for what a job does, in reports and session records ("update", "check", ...).
+const char* JobKindName(JobKind kind);
+
 struct JobOptions {
   JobKind kind = JobKind::kUpdate;
   std::string firmwarePath;  // the file each row reads before its device (a check may go without)
@@ -55,7 +59,12 @@ struct JobOptions {
   // A folder that receives each row's session record ("row-N.session", N from 1): every step
   // of its exchange with its time. Empty: nothing is recorded.
   std::string recordFolder;
+  // Held while a session record is being replaced (see FileCommits); may be none.
+  FileCommits* fileCommits = nullptr;
 };
+
+// Where a row's session record goes in a record folder.
+std::string SessionRecordPath(const std::string& folder, std::size_t row);
 
 // A question a row's worker waits on until the front end answers it, from any thread. A cancel of
 // the row ends the wait with No.
@@ -92,6 +101,7 @@ struct FinishedUnit {
   std::string hardware;        // as the version check shows it
   std::string firmwareBefore;  // the device's firmware before the row ran
   std::string firmwareOfFile;  // the firmware of the file's image for the unit, empty for none
+  bool downgrade = false;      // the image chosen for the unit is older than its firmware
 };
 
 // What a job reports, in order per row. Events are copies: the front end's list is changed on its
@@ -109,8 +119,9 @@ struct JobEvent {
     kMessage,        // text: a message for the operator; with question (kAcknowledge) the worker
                      // waits until it is answered
     kQuestion,       // question: the worker waits for its answer
-    kRowFinished,    // outcome, statusCode, text (the row's Status), leftOutUnits, and what
-                     // identification read: serialNumber, deviceUnits
+    kRowFinished,    // outcome, statusCode, text (the row's Status, followed by notes),
+                     // leftOutUnits, imagesNotSent, and what identification read:
+                     // serialNumber, deviceUnits; firmwareDigest
     kWalkFinished,   // allSucceeded, cancelled
   };
   Kind kind = Kind::kLogLine;
@@ -125,6 +136,11 @@ struct JobEvent {
   bool interrupted = false;  // a row's update that must be run again (DeviceResult)
   std::string serialNumber;  // empty when the device has none or was never identified
   std::vector<FinishedUnit> deviceUnits;
+  std::string firmwareDigest;  // SHA-256 of the file the row read, empty when it read none
+  // What the row's outcome adds to its status text, each in brackets after it: units left out,
+  // units given older firmware than they had, images of the file no unit took (a success only).
+  std::string notes;
+  std::vector<int> imagesNotSent;
   bool allSucceeded = false;
   bool cancelled = false;
 };

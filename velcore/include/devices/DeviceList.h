@@ -84,10 +84,12 @@ class DeviceList {
   const std::vector<std::string>& AddressChoices() const { return addressChoices_.list; }
   const std::vector<std::string>& KeyChoices() const { return keyChoices_.list; }
 
-  // The whole file's rows replace the list's (a missing file gives an empty list). A file that
-  // is not a device list (not a regular file, or bytes no stored list holds) is refused and the
-  // list stays as it was. Reading takes no lock: a list is only ever replaced whole.
-  Result Load(const std::string& path);
+  // The whole file's rows replace the list's. A missing file gives an empty list, or is refused
+  // where a list must already be there (a walk over its rows). A file that is not a device list
+  // (not a regular file, or bytes no stored list holds) is refused and the list stays as it was.
+  // Reading takes no lock: a list is only ever replaced whole.
+  enum class IfMissing { kEmptyList, kRefuse };
+  Result Load(const std::string& path, IfMissing ifMissing = IfMissing::kEmptyList);
   // What the last Load found amiss: one sentence per row it could not read whole.
   const std::vector<std::string>& ReadNotes() const { return notes_; }
   // Written to a temporary file beside the target, flushed and renamed, readable by its owner

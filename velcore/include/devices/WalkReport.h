@@ -28,12 +28,18 @@ struct ReportLine {
   std::string hardware;
   std::string firmwareBefore;
   std::string firmwareOfFile;
-  std::string outcome;  // one of the kReportOutcome... texts
+  bool downgrade = false;  // the unit was given firmware older than its own
+  std::string outcome;     // one of the kReport... outcome texts
   int statusCode = 0;
   std::string statusText;
   std::string start;  // UTC, "2026-12-08T14:06:25.120Z"; empty when the row never began
   std::string end;
   double seconds = 0;
+  // What the walk was, the same in every line, so that a retry can tell whose report it reads.
+  std::string action;             // "update", "check", ... (JobKindName)
+  std::string firmwareFile;       // the firmware file's name, empty for a check without one
+  std::string firmwareDigest;     // the SHA-256 of the file as the row (or else the walk) read it
+  std::size_t linesInReport = 0;  // the lines of the whole report: a report cut short is told
 };
 
 constexpr const char* kReportSuccess = "success";
@@ -42,6 +48,15 @@ constexpr const char* kReportCancelled = "cancelled";
 constexpr const char* kReportDeclined = "declined";
 constexpr const char* kReportLeftOut = "left-out";
 constexpr const char* kReportNotReached = "not-reached";
+constexpr const char* kReportUnknown = "unknown";  // the walk had not ended: in-progress report
+
+// What a walk is: its kind and the firmware file it reads (its name without the folder, and its
+// SHA-256 digest); empty texts for a check without a file.
+struct WalkFacts {
+  JobKind kind = JobKind::kUpdate;
+  std::string firmwareFile;
+  std::string firmwareDigest;
+};
 
 // The name by which a report knows a row, and how its device was reached (never its key).
 struct ReportedRow {
@@ -60,12 +75,16 @@ ReportedRow ReportedRowOfTarget(std::size_t row, const std::string& name,
 // published (from any worker thread).
 class WalkReport {
  public:
-  explicit WalkReport(std::vector<ReportedRow> rows);
+  WalkReport(std::vector<ReportedRow> rows, WalkFacts facts);
 
   void Observe(const JobEvent& event);
   // The lines in the order of the rows; a row that never ended is not-reached, or cancelled when
   // the walk was.
   std::vector<ReportLine> Lines() const;
+  // The report of the walk before it ends: a line a row, each unknown, so that a retry from it
+  // runs every row. Written before the first device, it replaces a report that would otherwise
+  // read as this walk's own if the walk never finished its report.
+  std::vector<ReportLine> InProgressLines() const;
 
  private:
   struct RowRecord {
@@ -74,7 +93,10 @@ class WalkReport {
     std::optional<JobEvent> finished;
   };
   std::vector<ReportLine> LinesOf(const RowRecord& record) const;
+  // Every line gets the walk's facts and the count of lines.
+  std::vector<ReportLine> Completed(std::vector<ReportLine> lines) const;
 
+  const WalkFacts facts_;
   mutable std::mutex mutex_;
   std::vector<RowRecord> records_;
   std::map<std::size_t, std::size_t> position_;  // job row -> its record
@@ -114,12 +136,18 @@ Expected<std::vector<ReportLine>> ReadReportFile(const std::string& path);
 // counts as done). Their row numbers are the report's (1 for the first).
 std::vector<ReportedRow> RowsToRetry(const std::vector<ReportLine>& lines);
 
-// The rows of `list` that a report's unsuccessful rows name (by name, address and port), and the
-// report's rows that the list no longer holds.
+// The rows of `list` that a report's unsuccessful rows name (by name, address and port), the
+// report's rows that the list no longer holds, and the list's rows the report does not name.
 struct RetryChoice {
   std::vector<std::size_t> listRows;
   std::vector<ReportedRow> gone;
+  std::vector<std::size_t> uncovered;
 };
 RetryChoice ChooseRowsToRetry(const DeviceList& list, const std::vector<ReportLine>& lines);
+
+// Whether a report read from a file can say what `walk` runs again: a whole report (every line
+// it counts, at least one) of an update with the same firmware file, by name and digest. The
+// failure says why not.
+Result CanRetryFrom(const std::vector<ReportLine>& lines, const WalkFacts& walk);
 
 }  // namespace vel

@@ -34,6 +34,7 @@ struct HexDefect {
     kWrapsSegment,  // a data record running past the end of its 64 KiB segment
     kTrailingText,  // other characters after a record on its line
     kOverlap,       // a data record giving other data to bytes an earlier record filled
+    kNoMetadata,    // an image without metadata in a file whose other images carry it
   };
   Kind kind = Kind::kChecksum;
   int slot = 0;              // image of the record (all but kMissingColon)
@@ -61,6 +62,9 @@ class FirmwareFile {
   bool SecondTypeFlag() const { return secondTypeFlag_; }
   std::int64_t TotalRecordsRead() const { return totalRecordsRead_; }
   const std::string& FileName() const { return fileName_; }
+  // The SHA-256 digest of the file's bytes (64 lower-case hexadecimal digits), which names the
+  // exact file a walk sent in its report.
+  const std::string& Digest() const { return digest_; }
   bool HasFile() const { return slots_[0].chain.Head() != nullptr; }
 
   // The slot's memory map, built on first use (one progress step per record when a sink is
@@ -72,7 +76,8 @@ class FirmwareFile {
 
   // Tests every record of every image: its checksum, its type, that it stays within its segment
   // and has its line to itself, and that no data record gives other data to bytes an earlier one
-  // filled; a file holding a record that lost its ':' fails too. With a sink that accepts a
+  // filled; a file holding a record that lost its ':' fails too, and so does one with an image
+  // that carries no metadata where the others do. With a sink that accepts a
   // progress operation, shows progress and honours a cancel request.
   HexTestOutcome TestHexFile(ProgressSink* progress) const;
   // What makes the checksum test fail, the earliest in the file; nothing for a sound file.
@@ -91,6 +96,9 @@ class FirmwareFile {
   static std::optional<HexDefect> RecordDefect(int slot, const VelHexFile& node);
   // The first record of an image that changes data an earlier one placed, if any.
   std::optional<HexDefect> OverlapDefect(int slot) const;
+  // An image of the count that names no device type while the file carries metadata: no unit
+  // could be given it, so the data after a stray end record would go to no device.
+  std::optional<HexDefect> MetadataDefect(int slot) const;
 
   std::array<ImageSlot, kImageSlots> slots_;
   // The file's text, which the records' data stay in: the file mapped into memory, or a text
@@ -104,6 +112,7 @@ class FirmwareFile {
   std::int64_t totalRecordsRead_ = 0;
   std::int64_t colonlessRecordLine_ = 0;
   std::string fileName_;
+  std::string digest_;
   // FirstDefect's answer, once it was looked for.
   mutable std::optional<std::optional<HexDefect>> firstDefect_;
 };
