@@ -2,10 +2,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <iostream>
 #include <thread>
 
 #include "Cli.h"
+#include "common/StandardDescriptors.h"
 
 namespace {
 
@@ -46,6 +48,12 @@ class StopSignals {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything opens a descriptor: a closed standard output or error must not hand its
+  // number to a device's connection or to the log.
+  if (const vel::Result opened = vel::OpenStandardDescriptors(); !opened) {
+    std::fprintf(stderr, "zandor: %s\n", opened.error().c_str());
+    return zandor::kExitFileError;
+  }
   std::ios::sync_with_stdio(false);
   // Output that nobody reads any more (a closed pipe, a pager quit) must never stop device work:
   // writes to it fail instead, and the run goes on without it.
