@@ -1,5 +1,8 @@
-// What surrounds a run of the programs: standard descriptors a shell closed (`>&-`, `2>&-`) must
-// not put text into a device's connection or a second copy of a line into the log.
+// What surrounds a run of the programs: standard descriptors a shell closed (`>&-`, `2>&-`) and a
+// standard output that cannot be written (a full disk). Neither may put text into a device's
+// connection or a second copy of a line into the log, nor let a run whose results were lost end
+// as a success.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -16,6 +19,7 @@
 
 #include "Cli.h"
 #include "SimServer.h"
+#include "StandardStreams.h"
 #include "engine/Protocol.h"
 #include "image/HexFileLoader.h"
 #include "support/Files.h"
@@ -37,6 +41,7 @@ const std::string kZandor = std::string(ZANDOR_BIN_DIR) + "/zandor";
 const std::string kSimulator = std::string(ZANDOR_BIN_DIR) + "/zandor-sim";
 const std::string kDesktop = std::string(ZANDOR_BIN_DIR) + "/zandorupdate";
 constexpr auto kLongEnough = 60s;  // a bound on waits that end far sooner when all goes well
+const std::string kNoSpace = "No space left on device";
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -48,6 +53,12 @@ std::vector<std::string> Lines(const std::string& text) {
 Subprocess::Descriptors Closing(std::vector<int> descriptors) {
   Subprocess::Descriptors setup;
   setup.closed = std::move(descriptors);
+  return setup;
+}
+
+Subprocess::Descriptors OutputTo(const std::string& path) {
+  Subprocess::Descriptors setup;
+  setup.outputPath = path;
   return setup;
 }
 
@@ -205,6 +216,76 @@ TEST(ClosedDescriptors, TheDesktopWritesOnlyTheVersionFile) {
   ASSERT_EQ(ExitCode(withoutOutput), 0);
   EXPECT_FALSE(ReadFile(dir.File("open.txt")).empty());
   EXPECT_EQ(ReadFile(dir.File("closed.txt")), ReadFile(dir.File("open.txt")));
+}
+
+// Standard output on a full disk: the devices are still updated, and the run says why its
+// results are missing instead of succeeding.
+class FullDisk : public StandardStreams {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    StandardStreams::SetUp();
+  }
+  static bool SaysNoSpace(const Subprocess& program) {
+    return program.err.find("zandor: cannot write standard output: " + kNoSpace) !=
+           std::string::npos;
+  }
+};
+
+TEST_F(FullDisk, AnUpdatedDeviceEndsTheRunWithExit3AndTheReason) {
+  const std::string log = dir.File("log.txt");
+  Subprocess zandor = Update({"--json", "--log", log}, OutputTo("/dev/full"));
+  EXPECT_EQ(ExitCode(zandor), kExitFileError);
+  EXPECT_TRUE(SaysNoSpace(zandor)) << zandor.err;
+  ExpectWholeImageProgrammed();
+  const std::string text = ReadFile(log);
+  EXPECT_NE(text.find("standard output cannot be written: " + kNoSpace +
+                      "; the run goes on without it\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find(target + ": Device Update Successful\n"), std::string::npos) << text;
+}
+
+TEST_F(FullDisk, EveryCommandSaysSoAndANegativeVerdictKeepsExit1) {
+  Subprocess info({kZandor, "info", kSample, "--json"}, OutputTo("/dev/full"));
+  EXPECT_EQ(ExitCode(info), kExitFileError);
+  EXPECT_TRUE(SaysNoSpace(info)) << info.err;
+
+  std::string broken = ReadFile(kSample);
+  const std::size_t record = broken.find(":100000003FFF");
+  ASSERT_NE(record, std::string::npos);
+  broken[broken.find('\n', record) - 1] ^= 1;  // the first data record's checksum
+  WriteText(dir.File("broken.hex"), broken);
+  Subprocess test({kZandor, "test", dir.File("broken.hex")}, OutputTo("/dev/full"));
+  EXPECT_EQ(ExitCode(test), kExitNegative);
+  EXPECT_TRUE(SaysNoSpace(test)) << test.err;
+}
+
+TEST(DescriptorStream, WaitsOutAFullNonBlockingPipe) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  fcntl(ends[1], F_SETFL, fcntl(ends[1], F_GETFL) | O_NONBLOCK);
+  std::string received;
+  // A reader slower than the writer: the pipe fills, and the writer's writes would fail.
+  std::thread reader([&] {
+    char buffer[512];
+    for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;) {
+      received.append(buffer, static_cast<std::size_t>(n));
+    }
+  });
+  std::string sent(std::size_t{4} << 20, '\0');
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 7 % 251);
+  {
+    DescriptorStream stream(ends[1]);
+    stream.write(sent.data(), static_cast<std::streamsize>(sent.size()));
+    stream.flush();
+    EXPECT_TRUE(stream.good());
+    EXPECT_EQ(stream.Failure(), 0);
+  }
+  close(ends[1]);
+  reader.join();
+  close(ends[0]);
+  EXPECT_TRUE(received == sent) << received.size() << " of " << sent.size() << " bytes";
 }
 
 }  // namespace
