@@ -10,9 +10,16 @@
 #include "../widgets/AppStyle.h"
 #include "MainWindow.h"
 #include "VersionFile.h"
+#include "common/StandardDescriptors.h"
 #include "common/Version.h"
 
 int main(int argc, char** argv) {
+  // Before Qt or anything else opens a descriptor: a closed standard output or error must not
+  // hand its number to the version file, the log or a connection.
+  if (const vel::Result opened = vel::OpenStandardDescriptors(); !opened) {
+    std::fprintf(stderr, "zandorupdate: %s\n", opened.error().c_str());
+    return 1;
+  }
   const std::vector<std::string> words(argv + 1, argv + argc);
   // The version file is written before anything needs a display; a caller relying on it learns
   // when it was not.

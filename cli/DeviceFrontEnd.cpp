@@ -6,6 +6,7 @@
 
 #include "Json.h"
 #include "Printable.h"
+#include "StandardStreams.h"
 #include "TerminalInput.h"
 #include "common/Strings.h"
 #include "devices/KeyMask.h"
@@ -98,8 +99,8 @@ void CliJobView::Emit(std::ostream& stream, const std::string& text) {
   bool& noted = out ? outClosedNoted_ : errClosedNoted_;
   if (noted) return;
   noted = true;
-  WriteLog({}, std::string(out ? "standard output" : "standard error") +
-                   " was closed; the run goes on without it");
+  WriteLog({}, std::string(out ? "standard output " : "standard error ") +
+                   WriteFailureText(stream) + "; the run goes on without it");
 }
 
 void CliJobView::WriteLog(const std::string& device, const std::string& line) {

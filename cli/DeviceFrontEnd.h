@@ -76,8 +76,8 @@ class CliJobView final : public vel::JobEventSink {
     bool lineOpen = false;
   };
 
-  // Writes to standard output or error, noting in the log when the stream has been closed (the
-  // run goes on without it).
+  // Writes to standard output or error, noting in the log when the stream has been closed or
+  // cannot be written, and why (the run goes on without it).
   void Emit(std::ostream& stream, const std::string& text);
   void WriteLog(const std::string& device, const std::string& line);
   void LogLine(std::size_t row, const std::string& line);

@@ -3,10 +3,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <iostream>
+#include <cstdio>
 #include <thread>
 
 #include "Cli.h"
+#include "StandardStreams.h"
+#include "common/StandardDescriptors.h"
 
 namespace {
 
@@ -57,16 +59,24 @@ class StopSignals {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::ios::sync_with_stdio(false);
+  // Before anything opens a descriptor: a closed standard output or error must not hand its
+  // number to a device's connection or to the log.
+  if (const vel::Result opened = vel::OpenStandardDescriptors(); !opened) {
+    std::fprintf(stderr, "zandor: %s\n", opened.error().c_str());
+    return zandor::kExitFileError;
+  }
   // Output that nobody reads any more (a closed pipe, a pager quit) must never stop device work:
   // writes to it fail instead, and the run goes on without it.
   signal(SIGPIPE, SIG_IGN);
   // Never destroyed: its detached watcher may still use it while the process exits.
   static StopSignals& stop = *new StopSignals;
+  zandor::DescriptorStream out(STDOUT_FILENO);
+  zandor::DescriptorStream err(STDERR_FILENO);
+  err.setf(std::ios::unitbuf);  // diagnostics and progress go out as they are written
   const std::vector<std::string> words(argv + 1, argv + argc);
-  int rc = zandor::RunZandor(words, {std::cout, std::cerr, isatty(STDERR_FILENO) == 1,
-                                     &stop.Interrupt(), &stop.Commits()});
-  std::cout.flush();
+  int rc = zandor::RunZandor(
+      words, {out, err, isatty(STDERR_FILENO) == 1, &stop.Interrupt(), &stop.Commits()});
+  rc = zandor::FinishStandardOutput(rc, out, err);
   if (stop.Caught() != 0) rc = 128 + stop.Caught();
   return rc;
 }

@@ -13,6 +13,7 @@
 #include "SimOptions.h"
 #include "SimServer.h"
 #include "common/AtomicFile.h"
+#include "common/StandardDescriptors.h"
 #include "link/SessionRecord.h"
 
 namespace {
@@ -86,6 +87,12 @@ void TellViolation(const std::string& what) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything opens a descriptor: a closed standard output or error must not hand its
+  // number to a client's connection, which would then receive what this program prints.
+  if (const vel::Result opened = vel::OpenStandardDescriptors(); !opened) {
+    std::fprintf(stderr, "zandor-sim: %s\n", opened.error().c_str());
+    return 3;
+  }
   std::string error;
   bool help = false;
   auto options =

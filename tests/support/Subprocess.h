@@ -17,12 +17,22 @@ namespace vel::testing {
 
 // A program of this project run as a real process, its standard output and error read through
 // pipes. Standard input is /dev/null, as in CI, or a terminal (a pseudo-terminal whose other side
-// the test writes to).
+// the test writes to). Standard output may go to a file instead, and any standard descriptor may
+// be closed, as a shell's `>FILE` and `>&-` do.
 class Subprocess {
  public:
   enum class Input { kNull, kTerminal };
+  struct Descriptors {
+    Input input = Input::kNull;
+    std::string outputPath;   // standard output opened on this path (created, emptied)
+    std::vector<int> closed;  // standard descriptors the program starts without
+  };
 
-  explicit Subprocess(const std::vector<std::string>& argv, Input input = Input::kNull) {
+  explicit Subprocess(const std::vector<std::string>& argv, Input input = Input::kNull)
+      : Subprocess(argv, Descriptors{input, {}, {}}) {}
+
+  Subprocess(const std::vector<std::string>& argv, const Descriptors& descriptors) {
+    const Input input = descriptors.input;
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) return;
     int terminal = -1;
@@ -44,12 +54,16 @@ class Subprocess {
       } else {
         dup2(open("/dev/null", O_RDONLY), 0);
       }
-      dup2(out[1], 1);
+      dup2(descriptors.outputPath.empty() ? out[1]
+                                          : open(descriptors.outputPath.c_str(),
+                                                 O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644),
+           1);
       dup2(err[1], 2);
       // Only this process reads the pipes: once it stops, the program's writes fail.
       for (int fd : {out[0], out[1], err[0], err[1], terminal_, terminal}) {
         if (fd > 2) close(fd);
       }
+      for (int fd : descriptors.closed) close(fd);
       std::vector<char*> args;
       for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
       args.push_back(nullptr);
@@ -93,6 +107,7 @@ class Subprocess {
     return WaitForText(err, text, timeout);
   }
   void Signal(int signal) { kill(pid_, signal); }
+  pid_t Pid() const { return pid_; }
   // Types into the terminal the program reads (Input::kTerminal).
   void Type(const std::string& text) {
     if (write(terminal_, text.data(), text.size()) < 0) return;
