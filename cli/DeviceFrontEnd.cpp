@@ -27,10 +27,6 @@ std::string Verdict(int v) {
 
 std::string JsonVerdict(bool judged, int v) { return judged ? std::to_string(v) : "null"; }
 
-// A line for the terminal or the log: one line, escaped, and no key in it whatever the engine or
-// the operator's targets put there.
-std::string OneLine(const std::string& text) { return Printable(vel::MaskKeys(text), true); }
-
 std::string Event(const std::string& device, const std::string& kind, const std::string& fields) {
   return "{\"event\":\"" + kind + "\",\"device\":" + JsonString(device) +
          (fields.empty() ? "" : "," + fields) + "}\n";
@@ -39,9 +35,16 @@ std::string Event(const std::string& device, const std::string& kind, const std:
 }  // namespace
 
 CliJobView::CliJobView(Presentation presentation, OperatorChoices choices,
-                       std::vector<NamedRow> rows)
-    : p_(presentation), choices_(std::move(choices)), rows_(std::move(rows)) {
-  for (std::size_t i = 0; i < rows_.size(); ++i) position_[rows_[i].row] = i;
+                       std::vector<NamedRow> rows, vel::KeyMask mask)
+    : p_(presentation),
+      choices_(std::move(choices)),
+      mask_(std::move(mask)),
+      rows_(std::move(rows)) {
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    position_[rows_[i].row] = i;
+    rows_[i].label = mask_(rows_[i].label);
+    rows_[i].resultLabel = mask_(rows_[i].resultLabel);
+  }
   results_.resize(rows_.size());
 }
 
@@ -103,6 +106,10 @@ void CliJobView::Emit(std::ostream& stream, const std::string& text) {
                    WriteFailureText(stream) + "; the run goes on without it");
 }
 
+std::string CliJobView::OneLine(const std::string& text) const {
+  return Printable(mask_(text), true);
+}
+
 void CliJobView::WriteLog(const std::string& device, const std::string& line) {
   if (p_.log == nullptr) return;
   if (!p_.log->WriteLine(OneLine(device.empty() ? line : device + ": " + line))) {
@@ -115,7 +122,7 @@ void CliJobView::LogLine(std::size_t row, const std::string& line) {
   std::lock_guard<std::mutex> guard(lock_);
   WriteLog(Label(row), line);
   if (p_.json) {
-    Emit(p_.out, Event(Label(row), "log", "\"text\":" + JsonString(vel::MaskKeys(line))));
+    Emit(p_.out, Event(Label(row), "log", "\"text\":" + JsonString(mask_(line))));
   } else if (!p_.errIsTerminal) {
     Emit(p_.err, OneLine(Label(row) + ": " + line) + "\n");
   }
@@ -131,9 +138,10 @@ void CliJobView::ShowPort(std::size_t row) {
   WriteLog(Label(row),
            port + " opens " + path + (origin.empty() ? "" : " (set in " + origin + ")"));
   if (p_.json) {
-    Emit(p_.out, Event(Label(row), "port",
-                       "\"port\":" + JsonString(port) + ",\"path\":" + JsonString(path) +
-                           ",\"from\":" + (origin.empty() ? "null" : JsonString(origin))));
+    Emit(p_.out,
+         Event(Label(row), "port",
+               "\"port\":" + JsonString(mask_(port)) + ",\"path\":" + JsonString(mask_(path)) +
+                   ",\"from\":" + (origin.empty() ? "null" : JsonString(origin))));
   } else if (!p_.errIsTerminal) {
     Emit(p_.err, OneLine(Label(row) + ": " + port + " opens " + path) + "\n");
   }
@@ -151,9 +159,9 @@ void CliJobView::Progress(std::size_t row, int low, int high, int position,
   if (p_.json) {
     if (percent == view.shownPercent) return;
     view.shownPercent = percent;
-    Emit(p_.out,
-         Event(device, "progress",
-               "\"percent\":" + std::to_string(percent) + ",\"text\":" + JsonString(statusLine)));
+    Emit(p_.out, Event(device, "progress",
+                       "\"percent\":" + std::to_string(percent) +
+                           ",\"text\":" + JsonString(mask_(statusLine))));
     return;
   }
   if (p_.errIsTerminal) {
@@ -164,7 +172,7 @@ void CliJobView::Progress(std::size_t row, int low, int high, int position,
     const int filled = percent * kWidth / 100;
     Emit(p_.err, "\r\033[K" + OneLine(device) + " [" + std::string(filled, '#') +
                      std::string(kWidth - filled, '.') + "] " + std::to_string(percent) + "% " +
-                     OneLine(statusLine.substr(0, 70)));
+                     OneLine(mask_(statusLine).substr(0, 70)));
     view.lineOpen = true;
     return;
   }
@@ -193,7 +201,7 @@ void CliJobView::ShowMessage(std::size_t row, const std::string& text) {
   std::lock_guard<std::mutex> guard(lock_);
   WriteLog(Label(row), text);
   if (p_.json) {
-    Emit(p_.out, Event(Label(row), "message", "\"text\":" + JsonString(vel::MaskKeys(text))));
+    Emit(p_.out, Event(Label(row), "message", "\"text\":" + JsonString(mask_(text))));
   } else {
     Emit(p_.err, (p_.errIsTerminal ? "\r\033[K" : "") + OneLine(Label(row) + ": " + text) + "\n");
   }
@@ -203,7 +211,7 @@ void CliJobView::Message(const std::string& label, const std::string& text) {
   std::lock_guard<std::mutex> guard(lock_);
   WriteLog(label, text);
   if (p_.json) {
-    Emit(p_.out, Event(label, "message", "\"text\":" + JsonString(vel::MaskKeys(text))));
+    Emit(p_.out, Event(mask_(label), "message", "\"text\":" + JsonString(mask_(text))));
   } else {
     Emit(p_.err, OneLine(label + ": " + text) + "\n");
   }
@@ -239,9 +247,9 @@ bool CliJobView::AskYesNo(std::size_t row, vel::Question question, const std::st
   }
   if (p_.json) {
     std::lock_guard<std::mutex> guard(lock_);
-    Emit(p_.out,
-         Event(Label(row), "question",
-               "\"text\":" + JsonString(text) + ",\"answer\":" + (answer ? "true" : "false")));
+    Emit(p_.out, Event(Label(row), "question",
+                       "\"text\":" + JsonString(mask_(text)) +
+                           ",\"answer\":" + (answer ? "true" : "false")));
   }
   return answer;
 }
@@ -383,7 +391,7 @@ void CliJobView::PrintResult(const DeviceLine& result) {
   if (p_.json) {
     Emit(p_.out, "{\"event\":\"result\",\"device\":" + JsonString(result.label) +
                      ",\"status\":" + std::to_string(result.statusCode) +
-                     ",\"text\":" + JsonString(vel::MaskKeys(result.text)) +
+                     ",\"text\":" + JsonString(mask_(result.text)) +
                      ",\"success\":" + (result.success ? "true" : "false") +
                      ",\"interrupted\":" + (result.interrupted ? "true" : "false") + "}\n");
   } else {

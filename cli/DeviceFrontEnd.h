@@ -11,6 +11,7 @@
 #include "LogFile.h"
 #include "common/CancelFlag.h"
 #include "devices/DeviceJobs.h"
+#include "devices/KeyMask.h"
 #include "devices/VersionCheck.h"
 
 namespace zandor {
@@ -57,7 +58,9 @@ struct NamedRow {
 // the order of the rows. Events arrive from the job's worker threads.
 class CliJobView final : public vel::JobEventSink {
  public:
-  CliJobView(Presentation presentation, OperatorChoices choices, std::vector<NamedRow> rows);
+  // Every label and text it shows or logs is masked with `mask`.
+  CliJobView(Presentation presentation, OperatorChoices choices, std::vector<NamedRow> rows,
+             vel::KeyMask mask = vel::KeyMask());
   void Publish(vel::JobEvent event) override;
 
   // After the job: with `interrupted`, reports every row that never began as cancelled; returns
@@ -79,6 +82,9 @@ class CliJobView final : public vel::JobEventSink {
   // Writes to standard output or error, noting in the log when the stream has been closed or
   // cannot be written, and why (the run goes on without it).
   void Emit(std::ostream& stream, const std::string& text);
+  // A line for the terminal or the log: one line, escaped, and no key in it whatever the engine
+  // or the operator's targets put there.
+  std::string OneLine(const std::string& text) const;
   void WriteLog(const std::string& device, const std::string& line);
   void LogLine(std::size_t row, const std::string& line);
   void ShowPort(std::size_t row);
@@ -100,7 +106,8 @@ class CliJobView final : public vel::JobEventSink {
 
   Presentation p_;
   OperatorChoices choices_;
-  std::vector<NamedRow> rows_;
+  vel::KeyMask mask_;
+  std::vector<NamedRow> rows_;                   // their labels masked
   std::map<std::size_t, std::size_t> position_;  // row -> its place in rows_
   std::mutex lock_;                              // one writer at a time across threads and devices
   bool outClosedNoted_ = false;

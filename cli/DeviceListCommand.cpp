@@ -7,6 +7,7 @@
 #include "Printable.h"
 #include "common/AtomicFile.h"
 #include "devices/DeviceList.h"
+#include "devices/KeyMask.h"
 
 namespace zandor {
 
@@ -21,9 +22,22 @@ constexpr const char* kUsage =
     "FILE defaults to KestaLST.txt in the current folder. KEY: 16 dash-separated pairs or\n"
     "\"<Default No Encryption>\".\n";
 
-std::string ShownKey(const std::string& key, bool showKeys) {
-  return key == vel::kNoEncryption || showKeys ? key : "<key>";
-}
+// A row's cells as `devices list` shows them: without --show-keys the Key cell is "<key>" (unless
+// it holds the no-encryption marker) and the other cells are masked with the list's keys and the
+// shape rule, for a key pasted into the wrong cell.
+class ShownCells {
+ public:
+  ShownCells(const vel::DeviceList& list, bool showKeys)
+      : showKeys_(showKeys), mask_(showKeys ? vel::KeyMask() : vel::ListKeyMask(list)) {}
+  std::string Cell(const std::string& text) const { return showKeys_ ? text : mask_(text); }
+  std::string Key(const std::string& key) const {
+    return key == vel::kNoEncryption || showKeys_ ? key : "<key>";
+  }
+
+ private:
+  bool showKeys_;
+  vel::KeyMask mask_;
+};
 
 // Applies --name/--address/--port/--key to a row.
 vel::Result ApplyCells(const Args& args, vel::DeviceList& list, std::size_t row) {
@@ -61,8 +75,9 @@ bool LoadList(const std::string& path, vel::DeviceList& list, Streams io,
     io.err << Printable("zandor: cannot read " + path + ": " + loaded.error(), true) << "\n";
     return false;
   }
+  const vel::KeyMask mask = vel::ListKeyMask(list);
   for (const std::string& note : list.ReadNotes()) {
-    io.err << Printable("zandor: " + path + ": " + note, true) << "\n";
+    io.err << Printable("zandor: " + path + ": " + mask(note), true) << "\n";
   }
   return true;
 }
@@ -72,7 +87,7 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
   const auto args = Args::Parse(words, {"list", "name", "address", "port", "key"},
                                 {"json", "show-keys", "help"}, &error);
   const auto usageError = [&](const std::string& problem) {
-    io.err << "zandor: " << Printable(problem, true) << "\n" << kUsage;
+    io.err << "zandor: " << Printable(vel::MaskKeys(problem), true) << "\n" << kUsage;
     return kExitUsage;
   };
   if (!args) return usageError(error);
@@ -103,14 +118,16 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
   };
 
   if (command == "list") {
-    const bool showKeys = args->Has("show-keys");
+    const ShownCells shown(list, args->Has("show-keys"));
     if (args->Has("json")) {
       io.out << "[";
       for (std::size_t r = 0; r < list.Count(); ++r) {
         const vel::DeviceEntry& e = list.Row(r);
-        io.out << (r ? "," : "") << "{\"row\":" << r + 1 << ",\"name\":" << JsonString(e.name)
-               << ",\"address\":" << JsonString(e.address) << ",\"port\":" << JsonString(e.port)
-               << ",\"key\":" << JsonString(ShownKey(e.key, showKeys)) << "}";
+        io.out << (r ? "," : "") << "{\"row\":" << r + 1
+               << ",\"name\":" << JsonString(shown.Cell(e.name))
+               << ",\"address\":" << JsonString(shown.Cell(e.address))
+               << ",\"port\":" << JsonString(shown.Cell(e.port))
+               << ",\"key\":" << JsonString(shown.Key(e.key)) << "}";
       }
       io.out << "]\n";
       return kExitOk;
@@ -120,9 +137,9 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
       char line[64];
       std::snprintf(line, sizeof line, "%4zu  ", r + 1);
       io.out << line
-             << Printable(
-                    e.name + "  " + e.address + "  " + e.port + "  " + ShownKey(e.key, showKeys),
-                    true)
+             << Printable(shown.Cell(e.name) + "  " + shown.Cell(e.address) + "  " +
+                              shown.Cell(e.port) + "  " + shown.Key(e.key),
+                          true)
              << "\n";
     }
     return kExitOk;
@@ -140,7 +157,8 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
     vel::Result edited = ApplyCells(*args, list, row);
     if (edited) edited = vel::IsUsableRow(list.Row(row));
     if (!edited) {
-      io.err << "zandor: " << Printable(edited.error(), true) << "\n";
+      // The refused cell may be a key pasted into the wrong one.
+      io.err << "zandor: " << Printable(vel::ListKeyMask(list)(edited.error()), true) << "\n";
       return kExitNegative;
     }
   } else if (command == "remove") {

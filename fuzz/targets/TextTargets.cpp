@@ -135,32 +135,77 @@ std::optional<std::string> DecodeJsonString(std::string_view literal) {
   return out;
 }
 
-}  // namespace
+bool IsLetterOrDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
-// Whether a text, its dashes taken out, holds vel::kKeyLikeDigits hexadecimal digits in a row,
-// as a key or a piece of one would.
-bool HoldsKeyLikeRun(std::string_view text) {
-  std::string undashed;
-  std::copy_if(text.begin(), text.end(), std::back_inserter(undashed),
-               [](char c) { return c != '-'; });
-  const auto notHex = [](char c) { return vel::HexDigitValue(c) < 0; };
-  for (auto run = undashed.begin(); run != undashed.end();) {
-    const auto end = std::find_if(run, undashed.end(), notHex);
-    if (static_cast<std::size_t>(end - run) >= vel::kKeyLikeDigits) return true;
-    run = end == undashed.end() ? end : end + 1;
+// Whether a text holds a key by its shape, read word by word (the runs of letters and digits):
+// a word of exactly 32 hexadecimal digits, or 16 words in a row of two each, every one joined to
+// the next by a single '-', ':' or ' '.
+bool HoldsKeyShapedText(std::string_view text) {
+  std::size_t pairsInARow = 0;
+  for (std::size_t start = 0; start < text.size();) {
+    if (!IsLetterOrDigit(text[start])) {
+      ++start;
+      continue;
+    }
+    std::size_t end = start;
+    while (end < text.size() && IsLetterOrDigit(text[end])) ++end;
+    const std::string_view word = text.substr(start, end - start);
+    if (word.size() == vel::kKeyDigits && IsHexDigits(word)) return true;
+    const bool joined =
+        start > 0 && std::string_view("-: ").find(text[start - 1]) != std::string_view::npos;
+    const bool followsPair =
+        pairsInARow > 0 && joined && start >= 2 && IsLetterOrDigit(text[start - 2]);
+    if (word.size() == 2 && IsHexDigits(word)) {
+      pairsInARow = followsPair ? pairsInARow + 1 : 1;
+      if (pairsInARow == vel::kKeyBytes) return true;
+    } else {
+      pairsInARow = 0;
+    }
+    start = end;
   }
   return false;
 }
 
+// Whether a text holds a key (32 digits) in one of its usual spellings: either case, 32 digits or
+// 16 pairs joined by '-', ':' or ' '.
+bool HoldsKey(std::string_view text, const std::string& key) {
+  std::string lowerText(text), lowerKey = key;
+  for (std::string* s : {&lowerText, &lowerKey}) {
+    std::transform(s->begin(), s->end(), s->begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+  }
+  if (lowerText.find(lowerKey) != std::string::npos) return true;
+  for (const char joint : {'-', ':', ' '}) {
+    std::string joined;
+    for (std::size_t i = 0; i < lowerKey.size(); i += 2) {
+      joined += (i ? std::string(1, joint) : "") + lowerKey.substr(i, 2);
+    }
+    if (lowerText.find(joined) != std::string::npos) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int TargetTextTarget(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const auto target = vel::ParseTarget(text);
-  // Nothing that looks like a key survives masking, wherever it stood.
+  // Nothing key-shaped survives masking, wherever it stood, and masking again changes nothing.
   const std::string keyless = vel::MaskKeys(text);
-  Require(!HoldsKeyLikeRun(keyless) && vel::MaskKeys(keyless) == keyless);
-  // Whatever follows a TCP target's port is a key: neither the error nor the masked form shows it.
+  Require(!HoldsKeyShapedText(keyless) && vel::MaskKeys(keyless) == keyless);
+  // Whatever follows a TCP target's port is a key: neither the error nor the masked form shows it,
+  // nor that key spelled anywhere else in the text.
   const std::string masked = vel::MaskedTarget(text);
-  Require(!HoldsKeyLikeRun(masked));
+  Require(!HoldsKeyShapedText(masked));
+  if (target && !target->key.empty()) {
+    Require(!HoldsKey(masked, target->key));
+    const vel::KeyMask known({target->key});
+    const std::string withoutKey = known(text);
+    Require(!HoldsKey(withoutKey, target->key) && !HoldsKeyShapedText(withoutKey));
+    Require(known(withoutKey) == withoutKey);
+  }
   const std::size_t hostEnd = text.starts_with("tcp:") ? text.find(':', 4) : std::string::npos;
   const std::size_t portEnd =
       hostEnd == std::string::npos ? std::string::npos : text.find(':', hostEnd + 1);

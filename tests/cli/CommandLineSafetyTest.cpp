@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "DeviceFrontEnd.h"
 #include "Json.h"
 #include "Printable.h"
 #include "SampleGen.h"
@@ -14,6 +15,7 @@
 #include "link/Encryption.h"
 #include "support/CliRunner.h"
 #include "support/Files.h"
+#include "support/KeySpellings.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 #include "support/TestDevice.h"
@@ -108,7 +110,6 @@ TEST(Keys, AreMaskedWhereverATargetHoldsThem) {
   const std::string dashed = "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF";
   EXPECT_EQ(vel::MaskKeys("tcp:" + key), "tcp:<key>");
   EXPECT_EQ(vel::MaskKeys("serial:COM1:" + dashed), "serial:COM1:<key>");
-  EXPECT_EQ(vel::MaskKeys("x" + key.substr(0, 16) + "ZZ" + key.substr(18)), "<key>");
   // Paths and addresses keep their short runs of digits.
   for (const std::string& kept : {std::string("serial:/dev/serial/by-id/usb-FTDI_A50285BI-if00"),
                                   std::string("tcp:10.0.0.5:3000"), std::string("COM12")}) {
@@ -124,6 +125,105 @@ TEST(Keys, AreMaskedWhereverATargetHoldsThem) {
       EXPECT_EQ(shown.find("AABBCC"), std::string::npos) << target << "\n" << shown;
     }
     std::filesystem::remove(log);
+  }
+}
+
+// Whether a text gives away a key in any of its spellings (the middle half of one is enough).
+bool ShowsKey(const std::string& text, const std::string& key) {
+  for (const std::string& spelling : vel::testing::KeySpellings(key)) {
+    if (text.find(spelling.substr(spelling.size() / 4, spelling.size() / 2)) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST(Keys, PastedIntoTheWrongCellNeverShowWithoutShowKeys) {
+  const std::string key = "0F1E2D3C4B5A69788796A5B4C3D2E1F0";    // a row's key
+  const std::string stray = "00112233445566778899AABBCCDDEEFF";  // no row's key
+  const std::vector<std::string> strays = vel::testing::KeySpellings(stray);
+  TempDir dir;
+  const std::string list = dir.File("KestaLST.txt");
+  const auto devices = [&](std::vector<std::string> words) {
+    words.insert(words.begin(), {"devices", "--list", list});
+    return Zandor(words);
+  };
+  const std::string hexName = "rack7-0A1B2C3D4E5F6071";
+  ASSERT_EQ(devices({"add", "--name", hexName, "--address", "10.0.0.5", "--port", "3000", "--key",
+                     vel::testing::KeySpellings(key)[2]})
+                .code,
+            kExitOk);
+  for (const std::string& name : {"cab" + key + "net", strays[3], "door " + strays[4]}) {
+    ASSERT_EQ(devices({"add", "--name", name}).code, kExitOk) << name;
+  }
+  // A key in the Address or Port cell is refused, and the refusal does not repeat it.
+  for (const std::vector<std::string>& words :
+       {std::vector<std::string>{"add", "--address", stray},
+        std::vector<std::string>{"add", "--address", "10.0.0.6", "--port", strays[2]},
+        std::vector<std::string>{"set", "1", "--port", "x" + key}}) {
+    const CliRun refused = devices(words);
+    EXPECT_EQ(refused.code, kExitNegative) << refused.err;
+    EXPECT_FALSE(ShowsKey(refused.err, key) || ShowsKey(refused.err, stray)) << refused.err;
+  }
+  // Such cells only a hand-edited file holds.
+  WriteText(list, ReadFile(list) + vel::testing::StoredList("!hand!" + stray + "!" + strays[3] +
+                                                            "!<Default No Encryption>"));
+  std::string stored = ReadFile(list);
+  for (char& c : stored) c = static_cast<char>(c - 4);
+  ASSERT_NE(stored.find("cab" + key + "net!<Default Serial>"), std::string::npos) << stored;
+
+  const CliRun text = devices({"list"});
+  const CliRun json = devices({"list", "--json"});
+  for (const CliRun& listed : {text, json}) {
+    EXPECT_EQ(listed.code, kExitOk) << listed.err;
+    EXPECT_FALSE(ShowsKey(listed.out + listed.err, key) || ShowsKey(listed.out + listed.err, stray))
+        << listed.out;
+  }
+  EXPECT_NE(text.out.find("   1  " + hexName + "  10.0.0.5  3000  <key>\n"), std::string::npos)
+      << text.out;
+  EXPECT_NE(text.out.find("   2  cab<key>net  <Default Serial>"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("   5  hand  <key>  <key>  <Default No Encryption>"), std::string::npos)
+      << text.out;
+  EXPECT_NE(json.out.find("{\"row\":1,\"name\":\"" + hexName +
+                          "\",\"address\":\"10.0.0.5\",\"port\":\"3000\",\"key\":\"<key>\"}"),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("\"name\":\"door <key>\""), std::string::npos) << json.out;
+  // Asked for, every cell shows as the list holds it.
+  const CliRun shown = devices({"list", "--json", "--show-keys"});
+  EXPECT_NE(shown.out.find("\"name\":\"cab" + key + "net\""), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("\"address\":\"" + stray + "\",\"port\":\"" + strays[3] + "\""),
+            std::string::npos)
+      << shown.out;
+}
+
+TEST(Keys, TheJobViewMasksTheKeysItIsGivenInEveryLine) {
+  const std::string key = "0F1E2D3C4B5A69788796A5B4C3D2E1F0";
+  const std::string colons = vel::testing::KeySpellings(key)[3];
+  for (const bool json : {false, true}) {
+    TempDir dir;
+    std::string error;
+    const auto log = LogFile::Open(dir.File("log.txt"), {}, &error);
+    ASSERT_TRUE(log) << error;
+    std::ostringstream out, err;
+    {
+      CliJobView view({out, err, false, json, log.get()}, {},
+                      {{0, "row 1 (cab" + key + "net)", "row 1 cab" + key + "net [tcp]", ""}},
+                      vel::KeyMask({colons}));
+      for (const auto kind : {vel::JobEvent::Kind::kLogLine, vel::JobEvent::Kind::kMessage,
+                              vel::JobEvent::Kind::kRowFinished}) {
+        vel::JobEvent event;
+        event.kind = kind;
+        event.text = "said " + colons + " and k" + key;
+        view.Publish(event);
+      }
+      view.Message("list" + key, "walk " + key);
+      view.Close(false);
+    }
+    const std::string shown = out.str() + err.str() + ReadFile(dir.File("log.txt"));
+    EXPECT_FALSE(ShowsKey(shown, key)) << shown;
+    EXPECT_NE(shown.find("row 1 cab<key>net [tcp]: said <key> and k<key>"), std::string::npos)
+        << shown;
   }
 }
 

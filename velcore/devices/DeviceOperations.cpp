@@ -82,8 +82,11 @@ std::string MaskedTarget(const std::string& text) {
   if (text.rfind("tcp:", 0) != 0) return MaskKeys(text);
   const std::size_t hostEnd = text.find(':', 4);
   const std::size_t portEnd = hostEnd == std::string::npos ? hostEnd : text.find(':', hostEnd + 1);
-  return portEnd == std::string::npos ? MaskKeys(text)
-                                      : MaskKeys(text.substr(0, portEnd + 1)) + "<key>";
+  if (portEnd == std::string::npos) return MaskKeys(text);
+  // Whatever follows the port is the key, whether or not it spells one; where it does, it is
+  // masked before the port too.
+  const KeyMask mask({text.substr(portEnd + 1)});
+  return mask(text.substr(0, portEnd + 1)) + "<key>";
 }
 
 Expected<DeviceTarget> ParseTarget(const std::string& text) {

@@ -22,8 +22,8 @@ struct DeviceTarget {
 // hexadecimal digits or the dashed 47-character form. The error never repeats a key.
 Expected<DeviceTarget> ParseTarget(const std::string& text);
 
-// A target text with whatever follows a TCP target's port, and anything else that looks like a
-// key, replaced by "<key>", for output and logs.
+// A target text for output and logs: whatever follows a TCP target's port replaced by "<key>",
+// and that key elsewhere in the text, and key-shaped text, masked as KeyMask does.
 std::string MaskedTarget(const std::string& text);
 
 // A short name for a target's link, the same for every target on one port or endpoint.
