@@ -62,10 +62,12 @@ constexpr const char* kDeviceOptions =
     "                            its time; never a key) to DIR/row-N.session, for\n"
     "                            zandor-sim --replay\n"
     "Ends each device with one line: TARGET: STATUS. Exit 0 when every device succeeded, 3 when\n"
-    "they did but the log or the report could not be written, 1 when a row to retry is no longer\n"
-    "in the list; on SIGINT, SIGTERM or SIGHUP running devices are cancelled and the exit code\n"
-    "is 130, 143 or 129. Output that nobody reads any more (a closed pipe) never stops the\n"
-    "devices.\n";
+    "they did but the log, the report or standard output could not be written, 1 when a device\n"
+    "did not succeed, the list holds no rows, nothing is left to retry or a row to retry is no\n"
+    "longer in the list, 3 before any device for a list, firmware file or report to retry that\n"
+    "cannot be used and for an output that is an input; on SIGINT, SIGTERM or SIGHUP running\n"
+    "devices are cancelled and the exit code is 130, 143 or 129. Output that nobody reads any\n"
+    "more (a closed pipe) never stops the devices.\n";
 
 const std::set<std::string> kValued = {
     "file",     "serial-number",   "on-silence", "log",    "devices", "rows",  "names",
@@ -140,7 +142,7 @@ class DeviceRun {
   // is touched; the exit code when it does.
   std::optional<int> ProbeFirmware();
   // The TARGETs; the exit code when one is not a target.
-  std::optional<int> RowsOfTargets(const std::vector<std::string>& texts, RunRows* rows) const;
+  std::optional<int> RowsOfTargets(const std::vector<std::string>& texts, RunRows* rows);
   // The ticked rows of the device list (all, --rows, --names or --retry's); the exit code when
   // the run stops there.
   std::optional<int> RowsOfList(RunRows* rows);
@@ -164,6 +166,8 @@ class DeviceRun {
   std::string firmware_;
   vel::WalkFacts facts_;
   vel::DeviceList list_;
+  // Masks the keys of the run (the list's, the targets') and key-shaped text in every output.
+  vel::KeyMask mask_;
   std::unique_ptr<LogFile> log_;
   OperatorChoices choices_;
   Presentation presentation_{io_.out, io_.err, io_.errIsTerminal, false, nullptr};
@@ -180,12 +184,12 @@ vel::WaitControl DeviceRun::ReaderWait(const std::string& path) const {
 }
 
 int DeviceRun::UsageError(const std::string& problem) const {
-  io_.err << "zandor: " << Printable(vel::MaskKeys(problem), true) << "\n" << usage_;
+  io_.err << "zandor: " << Printable(mask_(problem), true) << "\n" << usage_;
   return kExitUsage;
 }
 
 void DeviceRun::Say(const std::string& text) const {
-  io_.err << Printable("zandor: " + vel::MaskKeys(text), true) << "\n";
+  io_.err << Printable("zandor: " + mask_(text), true) << "\n";
 }
 
 int DeviceRun::Stop(const std::string& problem, int code) const {
@@ -254,6 +258,7 @@ int DeviceRun::Run() {
       !LoadList(args_.Value("devices"), list_, io_, vel::DeviceList::IfMissing::kRefuse)) {
     return kExitFileError;
   }
+  if (fromList) mask_ = vel::ListKeyMask(list_);
   facts_.kind = mode_ == Mode::kUpdate ? vel::JobKind::kUpdate : vel::JobKind::kCheck;
   if (const auto stopped = ProbeFirmware()) return *stopped;
   RunRows rows;
@@ -326,7 +331,7 @@ bool DeviceRun::WriteReport(const std::vector<vel::ReportLine>& lines) {
   const std::string path = args_.Value("report");
   const vel::Result written = [&] {
     const auto committing = vel::HoldCommits(io_.fileCommits);
-    return vel::WriteReport(path, lines, ReaderWait(path));
+    return vel::WriteReport(path, lines, ReaderWait(path), mask_);
   }();
   if (written) return true;
   io_.err << Printable("zandor: cannot write the report " + path + ": " + written.error(), true)
@@ -335,7 +340,7 @@ bool DeviceRun::WriteReport(const std::vector<vel::ReportLine>& lines) {
 }
 
 int DeviceRun::RunJob(RunRows rows, int parallel, const std::string& summaryLabel) {
-  CliJobView view(presentation_, choices_, std::move(rows.names));
+  CliJobView view(presentation_, choices_, std::move(rows.names), mask_);
   vel::WalkReport report(std::move(rows.reported), facts_);
   // A report from an earlier walk must not stay to read as this one's if this walk never writes
   // its own (a second Ctrl-C, a crash): it is replaced by one that says the walk is running.
@@ -374,16 +379,18 @@ int DeviceRun::RunJob(RunRows rows, int parallel, const std::string& summaryLabe
   return logWhole && reportWritten ? kExitOk : kExitFileError;
 }
 
-std::optional<int> DeviceRun::RowsOfTargets(const std::vector<std::string>& texts,
-                                            RunRows* rows) const {
+std::optional<int> DeviceRun::RowsOfTargets(const std::vector<std::string>& texts, RunRows* rows) {
+  std::vector<std::string> keys;
   for (std::size_t i = 0; i < texts.size(); ++i) {
     const auto target = vel::ParseTarget(texts[i]);
     if (!target) return UsageError(target.error());
+    keys.push_back(target->key);
     rows->rows.push_back(vel::RowOfTarget(i, *target));
     const std::string label = vel::MaskedTarget(texts[i]);
     rows->names.push_back({i, label, label, target->portName});
     rows->reported.push_back(vel::ReportedRowOfTarget(i, label, *target));
   }
+  mask_ = vel::KeyMask(keys);
   return std::nullopt;
 }
 
@@ -471,8 +478,8 @@ std::optional<int> DeviceRun::RowsOfList(RunRows* rows) {
     rows->rows.push_back(vel::RowOfList(row, entry));
     const std::string number = "row " + std::to_string(row + 1);
     rows->names.push_back(
-        {row, vel::MaskKeys(number + " (" + entry.name + ")"),
-         vel::MaskKeys(number + " " + entry.name + " [" + vel::LinkOfRow(entry) + "]"),
+        {row, mask_(number + " (" + entry.name + ")"),
+         mask_(number + " " + entry.name + " [" + vel::LinkOfRow(entry) + "]"),
          rows->rows.back().target ? rows->rows.back().target->portName : std::string()});
     rows->reported.push_back(vel::ReportedRowOfList(row, entry));
   }

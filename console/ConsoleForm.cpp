@@ -33,6 +33,7 @@
 #include "common/Strings.h"
 #include "common/Version.h"
 #include "devices/DeviceWalks.h"
+#include "devices/KeyMask.h"
 #include "engine/DeviceTypes.h"
 #include "image/HexFileLoader.h"
 
@@ -519,7 +520,8 @@ void ConsoleForm::SaveReport() {
     Message(QStringLiteral("The report was not saved: ") + Qs(clash));
     return;
   }
-  if (const vel::Result written = vel::WriteReport(path.toStdString(), walks_->ReportLines());
+  if (const vel::Result written =
+          vel::WriteReport(path.toStdString(), walks_->ReportLines(), {}, vel::ListKeyMask(list_));
       !written) {
     Message(QStringLiteral("The report was not saved: ") + Qs(written.error()));
   }

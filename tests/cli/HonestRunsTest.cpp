@@ -345,5 +345,35 @@ TEST_F(Surroundings, AnImageNoUnitTakesIsNamedAndAStrayEndRecordIsRefused) {
   EXPECT_EQ(Identifications(0), before);
 }
 
+TEST_F(Surroundings, ANameWithHexStaysReadableAndTheListsKeysNeverReachTheReport) {
+  const std::string hexName = "rack7-0A1B2C3D4E5F6071";
+  ASSERT_EQ(Zandor({"devices", "--list", list, "add", "--name", hexName, "--address", "127.0.0.1",
+                    "--port", "1"})
+                .code,
+            kExitOk);
+  // The list's own key, written into another row's name where no shape would give it away.
+  const std::string key = "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF";
+  ASSERT_EQ(Zandor({"devices", "--list", list, "add", "--name",
+                    "X00112233445566778899aabbccddeeffY", "--address", "127.0.0.1", "--port", "2",
+                    "--key", key})
+                .code,
+            kExitOk);
+  const std::string report = dir.File("walk.csv");
+  const CliRun run = Zandor({"update", kSample, "--devices", list, "--report", report});
+  EXPECT_EQ(run.code, kExitNegative);
+  const std::string written = ReadFile(report);
+  EXPECT_EQ(written.find("00112233445566778899"), std::string::npos) << written;
+  EXPECT_EQ((run.out + run.err).find("00112233445566778899"), std::string::npos);
+  EXPECT_NE(written.find("," + hexName + ","), std::string::npos) << written;
+  // So the retry finds the row by its name; a name holding a key cannot be matched, and is said.
+  const CliRun retry = Zandor({"update", kSample, "--devices", list, "--retry", report});
+  EXPECT_NE(retry.err.find("retrying row 1 of " + list), std::string::npos) << retry.err;
+  EXPECT_NE(retry.err.find("row 2 X<key>Y [127.0.0.1:2] of the report is no longer in the list"),
+            std::string::npos)
+      << retry.err;
+  EXPECT_NE(retry.out.find("row 1 " + hexName + " [tcp:127.0.0.1:1]"), std::string::npos)
+      << retry.out;
+}
+
 }  // namespace
 }  // namespace zandor

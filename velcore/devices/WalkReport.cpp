@@ -234,7 +234,7 @@ std::vector<ReportLine> WalkReport::Completed(std::vector<ReportLine> lines) con
   return lines;
 }
 
-std::string ReportCsv(const std::vector<ReportLine>& lines) {
+std::string ReportCsv(const std::vector<ReportLine>& lines, const KeyMask& mask) {
   std::string out;
   for (std::size_t c = 0; c < kReportColumnCount; ++c) {
     out += std::string(c ? "," : "") + kReportColumns[c];
@@ -243,7 +243,7 @@ std::string ReportCsv(const std::vector<ReportLine>& lines) {
   for (const ReportLine& line : lines) {
     const auto cells = ReportCells(line);
     for (std::size_t c = 0; c < cells.size(); ++c) {
-      const std::string cell = IsMaskedColumn(c) ? MaskKeys(cells[c]) : cells[c];
+      const std::string cell = IsMaskedColumn(c) ? mask(cells[c]) : cells[c];
       out += (c ? "," : "") + (IsNumberColumn(c) ? cell : CsvField(cell));
     }
     out += "\r\n";
@@ -251,7 +251,7 @@ std::string ReportCsv(const std::vector<ReportLine>& lines) {
   return out;
 }
 
-std::string ReportJson(const std::vector<ReportLine>& lines) {
+std::string ReportJson(const std::vector<ReportLine>& lines, const KeyMask& mask) {
   std::string out = "{\"format\":" + JsonString(kReportFormat) +
                     ",\"version\":" + std::to_string(kReportVersion) + ",\"lines\":[";
   for (std::size_t l = 0; l < lines.size(); ++l) {
@@ -260,7 +260,7 @@ std::string ReportJson(const std::vector<ReportLine>& lines) {
     for (std::size_t c = 0; c < cells.size(); ++c) {
       out += std::string(c ? "," : "") + "\"" + kReportColumns[c] + "\":";
       // Numbers stay numbers; every other column is text.
-      const std::string cell = IsMaskedColumn(c) ? MaskKeys(cells[c]) : cells[c];
+      const std::string cell = IsMaskedColumn(c) ? mask(cells[c]) : cells[c];
       out += IsNumberColumn(c) ? cell : JsonString(cell);
     }
     out += "}";
@@ -269,9 +269,10 @@ std::string ReportJson(const std::vector<ReportLine>& lines) {
 }
 
 Result WriteReport(const std::string& path, const std::vector<ReportLine>& lines,
-                   const WaitControl& wait) {
+                   const WaitControl& wait, const KeyMask& mask) {
   const bool csv = path.size() >= 4 && path.compare(path.size() - 4, 4, ".csv") == 0;
-  return WriteIntoPath(path, csv ? ReportCsv(lines) : ReportJson(lines), kReportMode, wait);
+  return WriteIntoPath(path, csv ? ReportCsv(lines, mask) : ReportJson(lines, mask), kReportMode,
+                       wait);
 }
 
 std::vector<std::string> ReportCells(const ReportLine& line) {

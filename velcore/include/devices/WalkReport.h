@@ -12,6 +12,7 @@
 #include "common/Waiting.h"
 #include "devices/DeviceJobs.h"
 #include "devices/DeviceList.h"
+#include "devices/KeyMask.h"
 
 namespace vel {
 
@@ -117,14 +118,14 @@ class ReportingSink final : public JobEventSink {
   JobEventSink& next_;
 };
 
-// The report as CSV (a header row, RFC 4180 quoting) or as JSON.
-std::string ReportCsv(const std::vector<ReportLine>& lines);
-std::string ReportJson(const std::vector<ReportLine>& lines);
+// The report as CSV (a header row, RFC 4180 quoting) or as JSON. Keys never reach them: every
+// text that may come from outside is masked (`mask` knows the list's own keys).
+std::string ReportCsv(const std::vector<ReportLine>& lines, const KeyMask& mask = KeyMask());
+std::string ReportJson(const std::vector<ReportLine>& lines, const KeyMask& mask = KeyMask());
 // CSV when the path ends in ".csv", JSON otherwise; replaces a regular file atomically, writes
-// into a device or a FIFO (whose reader is waited for under `wait`). Keys never reach the file:
-// every text is masked.
+// into a device or a FIFO (whose reader is waited for under `wait`).
 Result WriteReport(const std::string& path, const std::vector<ReportLine>& lines,
-                   const WaitControl& wait = {});
+                   const WaitControl& wait = {}, const KeyMask& mask = KeyMask());
 
 // Reads a report written by WriteReport, in either form, whatever bytes it is given; fails with
 // the reason when it is not such a report.
