@@ -93,6 +93,7 @@ class Subprocess {
     return WaitForText(err, text, timeout);
   }
   void Signal(int signal) { kill(pid_, signal); }
+  pid_t Pid() const { return pid_; }
   // Types into the terminal the program reads (Input::kTerminal).
   void Type(const std::string& text) {
     if (write(terminal_, text.data(), text.size()) < 0) return;
