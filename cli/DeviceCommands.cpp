@@ -58,6 +58,8 @@ constexpr const char* kDeviceOptions =
     "  --report FILE             a line per unit of every device: CSV when FILE ends in .csv,\n"
     "                            JSON otherwise\n"
     "  --connect-timeout S       seconds a TCP connect waits for an answer (default 5)\n"
+    "  --lock-wait S             seconds to wait for a device another process works with\n"
+    "                            (default 10; 0: do not wait), then it fails naming that process\n"
     "  --record DIR              write each device's session record (every byte each way, with\n"
     "                            its time; never a key) to DIR/row-N.session, for\n"
     "                            zandor-sim --replay\n"
@@ -70,13 +72,14 @@ constexpr const char* kDeviceOptions =
     "more (a closed pipe) never stops the devices.\n";
 
 const std::set<std::string> kValued = {
-    "file",     "serial-number",   "on-silence", "log",    "devices", "rows",  "names",
-    "parallel", "connect-timeout", "report",     "canary", "retry",   "record"};
+    "file",     "serial-number",   "on-silence", "log",    "devices", "rows",   "names",
+    "parallel", "connect-timeout", "report",     "canary", "retry",   "record", "lock-wait"};
 const std::set<std::string> kFlags = {"yes",  "serial-optional", "json", "all",
                                       "help", "stop-on-failure"};
 
 constexpr long long kMaxParallel = 256;
 constexpr long long kMaxCanary = 100000;
+constexpr long long kMaxLockWaitSeconds = 600;
 
 enum class Mode { kCheck, kUpdate };
 
@@ -172,6 +175,7 @@ class DeviceRun {
   OperatorChoices choices_;
   Presentation presentation_{io_.out, io_.err, io_.errIsTerminal, false, nullptr};
   int connectTimeoutMs_ = vel::kTcpConnectTimeoutMs;
+  std::chrono::milliseconds lockWait_ = vel::kDeviceLockWaitLimit;
   int canary_ = 0;
   bool retrySkippedRows_ = false;
 };
@@ -246,6 +250,11 @@ int DeviceRun::Run() {
     const auto seconds = ParseNumber(args_.Value("connect-timeout"), 1, 600, 10);
     if (!seconds) return UsageError("--connect-timeout takes 1 to 600 seconds");
     connectTimeoutMs_ = static_cast<int>(*seconds) * 1000;
+  }
+  if (args_.Has("lock-wait")) {
+    const auto seconds = ParseNumber(args_.Value("lock-wait"), 0, kMaxLockWaitSeconds, 10);
+    if (!seconds) return UsageError("--lock-wait takes 0 to 600 seconds");
+    lockWait_ = std::chrono::seconds(*seconds);
   }
   if (args_.Has("record")) {
     std::error_code code;
@@ -353,6 +362,7 @@ int DeviceRun::RunJob(RunRows rows, int parallel, const std::string& summaryLabe
   options.canary = canary_;
   options.stopOnFailure = args_.Has("stop-on-failure");
   options.connectTimeoutMs = connectTimeoutMs_;
+  options.lockWait = lockWait_;
   options.serialNumberOptional = args_.Has("serial-optional");
   options.recordFolder = args_.Value("record");
   options.fileCommits = io_.fileCommits;

@@ -227,6 +227,25 @@ std::string OutcomeNotes(const std::vector<int>& leftOut, const std::vector<Fini
   return notes;
 }
 
+// Takes the lock of the row's device; the wait for it ends with the row's cancel, and what it
+// says goes to the row's log.
+DeviceLock LockRowDevice(const DeviceTarget& target, RowSession& session,
+                         std::chrono::milliseconds limit) {
+  RowConsole& console = session.console;
+  return DeviceLock::Take(EndpointOf(target), LockFolders::OfThisProcess(),
+                          {&console.State().cancel, limit,
+                           [&console](const std::string& line) { console.AppendMessage(line); }});
+}
+
+// How a row ends whose device lock was not taken: another process works with the device, or
+// the row was cancelled while it waited.
+std::pair<DeviceResult, std::string> EndWithoutLock(const DeviceLock& lock) {
+  if (lock.GetState() == DeviceLock::State::kStopped) {
+    return {{ids::kOperationCancelled, Outcome::kCancelled}, LoadString(ids::kOperationCancelled)};
+  }
+  return {{0, Outcome::kPortInUse}, lock.Failure()};
+}
+
 std::string CanaryFailedText(std::size_t canaries) {
   if (canaries == 1) return std::string(text::kNotReachedCanaryRow);
   return Format(format::kNotReachedCanaryRows, canaries);
@@ -425,6 +444,17 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
     std::lock_guard<std::mutex> lock(mutex_);
     running_[row.row] = &session;
     if (walkCancel_.IsRequested()) session.console.State().cancel.Request();
+  }
+  // One process at a time works with a device, from before its link opens to after it closes.
+  const DeviceLock deviceLock = LockRowDevice(*row.target, session, options_.lockWait);
+  if (deviceLock.GetState() != DeviceLock::State::kHeld) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      running_.erase(row.row);
+    }
+    const auto [result, text] = EndWithoutLock(deviceLock);
+    Finish(row, result, text);
+    return false;
   }
   std::optional<SessionRecorder> recorder;
   if (!options_.recordFolder.empty()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -12,6 +13,7 @@
 
 #include "common/AtomicFile.h"
 #include "common/CancelFlag.h"
+#include "devices/DeviceLock.h"
 #include "devices/DeviceOperations.h"
 #include "engine/DeviceIdentity.h"
 #include "engine/Operator.h"
@@ -56,6 +58,9 @@ struct JobOptions {
   // A message holds its row's worker until the front end acknowledges it (a message box's OK),
   // as a block error's message does before the block is sent again; other rows go on.
   bool messagesWait = false;
+  // How long a row waits for its device while another process works with it; the row ends
+  // failed, naming that process, when the wait ends first.
+  std::chrono::milliseconds lockWait = kDeviceLockWaitLimit;
   // A folder that receives each row's session record ("row-N.session", N from 1): every step
   // of its exchange with its time. Empty: nothing is recorded.
   std::string recordFolder;

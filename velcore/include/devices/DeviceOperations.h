@@ -38,7 +38,8 @@ enum class Outcome {
   kNotResponding,  // no answer at any speed or attempt
   kBusy,           // the device said it is busy
   kPortMissing,    // the serial port does not exist
-  kPortInUse,      // the serial port is in use or access is denied
+  kPortInUse,      // the serial port is in use or access is denied, or another process works
+                   // with the device
   kFileRefused,    // the firmware file fails its checksum test
   kUnusableRow,    // the row's key or address cannot be used
   kNotReached,     // a staged walk stopped before the row (a canary or an earlier row failed)
