@@ -1,6 +1,7 @@
 // The job facade against simulated devices: walks over list rows from the top down, side by side
 // without sharing a link, events as the only results, questions answered from another thread,
 // cancels of one row or of the walk, and an outcome for every ending.
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <set>
@@ -231,13 +232,23 @@ TEST_F(Jobs, SideBySideRowsNeverShareAnEndpoint) {
 TEST_F(Jobs, ACancelledWalkStartsNoFurtherRow) {
   AddTcpRow("A", StartDevice());
   AddTcpRow("B", StartDevice());
-  DeviceJobs jobs(recorder);
+  // The walk is cancelled at the first row's first progress (its identification), from the row's
+  // own thread, so the cancel always comes before the transfer.
+  struct CancelAtFirstProgress final : JobEventSink {
+    explicit CancelAtFirstProgress(JobRecorder& events) : recorder(events) {}
+    void Publish(JobEvent event) override {
+      const bool progress = event.kind == JobEvent::Kind::kProgress;
+      recorder.Publish(std::move(event));
+      if (progress && !cancelled.exchange(true)) jobs->CancelAll();
+    }
+    JobRecorder& recorder;
+    DeviceJobs* jobs = nullptr;
+    std::atomic<bool> cancelled{false};
+  } sink(recorder);
+  DeviceJobs jobs(sink);
+  sink.jobs = &jobs;
   ShortenWaits(jobs);
   ASSERT_TRUE(jobs.Start(CheckedRows(), Options()));
-  while (recorder.Of(JobEvent::Kind::kProgress).empty()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  jobs.CancelAll();
   jobs.Wait();
   for (const JobEvent& event : recorder.Events()) ApplyToList(event, list);
   EXPECT_EQ(recorder.FinishedRow(0)->outcome, Outcome::kCancelled);

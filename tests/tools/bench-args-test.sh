@@ -19,7 +19,9 @@ refused bench_parallel --devices 0
 refused bench_parallel --devices
 refused bench_parallel --devices 8 --frobnicate
 refused bench_parallel 8
-for program in bench_image bench_link bench_devicelist bench_soak bench_update bench_cancel \
+refused bench_big_file --mib 0
+refused bench_big_file --rows 1
+for program in bench_image bench_link bench_devicelist bench_soak bench_update bench_cancel bench_big_file \
   bench_views bench_desktop; do
   refused "$program" --help
 done

@@ -16,6 +16,7 @@
 #include "devices/RowOperations.h"
 #include "devices/VersionCheck.h"
 #include "engine/VelUpdateDoc.h"
+#include "image/SharedFirmware.h"
 #include "image/VersionText.h"
 #include "link/SessionRecord.h"
 #include "link/SessionRecorder.h"
@@ -117,10 +118,11 @@ class RowOperator final : public Operator {
 // One row while it runs: its console, operator and document.
 struct RowSession {
   RowSession(std::size_t row, JobEventSink& sink, const JobOptions& options,
-             const DocumentPreparation* preparation)
+             const DocumentPreparation* preparation, std::shared_ptr<SharedFirmware> firmware)
       : console(row, sink, options.logStatusLines),
         op(row, sink, console.State().cancel, options.messagesWait),
         doc(console, op) {
+    doc.ShareLoads(std::move(firmware));
     doc.SetSerialNumberOptional(options.serialNumberOptional);
     doc.Link().Tcp().SetConnectTimeout(options.connectTimeoutMs);
     if (preparation != nullptr) preparation->prepare(doc);
@@ -328,6 +330,8 @@ class DeviceJobs::Walk {
   std::vector<JobRow> rows_;
   JobOptions options_;
   std::shared_ptr<const DocumentPreparation> preparation_;
+  // The firmware file as the walk's documents load it: one copy for all rows while it is unchanged.
+  const std::shared_ptr<SharedFirmware> firmware_ = std::make_shared<SharedFirmware>();
   const std::size_t canaries_;  // the first rows, run one at a time before the others
   CancelFlag walkCancel_;
   std::mutex mutex_;                  // guards what follows
@@ -346,11 +350,11 @@ class DeviceJobs::Walk {
 bool DeviceJobs::Walk::Refused() {
   if (rows_.empty() || options_.kind == JobKind::kCheck) return false;
   // A file that is missing or fails its checksum test goes to no device of the walk.
-  FirmwareFile file;
-  const bool loaded = HexFileLoader(file).LoadPath(options_.firmwarePath).ok();
+  std::shared_ptr<const LoadedFirmware> file;
+  const bool loaded = firmware_->Load(options_.firmwarePath, nullptr, &file).ok();
   std::string message = kLoadHexFileFirst;
   if (loaded) {
-    const auto defect = file.FirstDefect();
+    const auto defect = file->FirstDefect();
     if (!defect) return false;
     message = LoadString(ids::kFileFailsTest) + "\n" + DescribeDefect(*defect);
   }
@@ -439,7 +443,7 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
     Finish(row, {0, Outcome::kUnusableRow}, row.problem);
     return false;
   }
-  RowSession session(row.row, sink_, options_, preparation_.get());
+  RowSession session(row.row, sink_, options_, preparation_.get(), firmware_);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     running_[row.row] = &session;
@@ -463,7 +467,7 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
   }
   DeviceResult result;
   std::string text;
-  // Every device starts from a freshly read file.
+  // Every device gets the file as it stands on disk now.
   const bool loaded =
       options_.firmwarePath.empty() || session.doc.OnOpenDocument(options_.firmwarePath).ok();
   if (!loaded && !checking) {

@@ -18,7 +18,14 @@ LoadResult CVelUpdateDoc::OnOpenDocument(const std::string& path) {
   context_.device = nullptr;
   context_.identified = false;
   identifier_.ForgetLeftOutUnits();
-  const LoadResult result = HexFileLoader(file_, &console_).LoadPath(path);
+  LoadResult result;
+  if (sharedLoads_) {
+    std::shared_ptr<const LoadedFirmware> loaded;
+    result = sharedLoads_->Load(path, &console_, &loaded);
+    if (loaded) file_.Adopt(std::move(loaded));
+  } else {
+    result = HexFileLoader(file_, &console_).LoadPath(path);
+  }
   if (result.ok()) path_ = path;
   return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "engine/TransferProcedures.h"
 #include "image/FirmwareFile.h"
 #include "image/HexFileLoader.h"
+#include "image/SharedFirmware.h"
 #include "link/DeviceLink.h"
 
 namespace vel {
@@ -32,6 +34,10 @@ class CVelUpdateDoc {
 
   // Loads a firmware file, replacing every image and forgetting the device.
   LoadResult OnOpenDocument(const std::string& path);
+  // Loads through `loads` from now on: the documents given the same loads share one copy of an
+  // unchanged file.
+  void ShareLoads(std::shared_ptr<SharedFirmware> loads) { sharedLoads_ = std::move(loads); }
+  const std::shared_ptr<SharedFirmware>& SharedLoads() const { return sharedLoads_; }
   FirmwareFile& File() { return file_; }
   const FirmwareFile& File() const { return file_; }
   const std::string& PathName() const { return path_; }
@@ -71,6 +77,7 @@ class CVelUpdateDoc {
   Operator& operator_;
   FirmwareFile file_;
   std::string path_;
+  std::shared_ptr<SharedFirmware> sharedLoads_;  // none: every load is the document's own
   DeviceLink link_;
   DeviceIdentity identity_;
   EngineTiming timing_;

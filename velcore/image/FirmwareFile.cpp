@@ -5,32 +5,34 @@
 
 namespace vel {
 
-void FirmwareFile::Reset() {
-  for (ImageSlot& slot : slots_) {
-    slot.chain = RecordChain();
-    slot.memMap.reset();
-    slot.recordCount = 0;
-    slot.info.deviceType = "?";
-    slot.info.firmwareVersion = "?";
+std::shared_ptr<const VelMemMap> LoadedFirmware::Map(int k, bool jqhDevice,
+                                                     ProgressSink* progress) const {
+  MapEntry& entry = maps_.at(static_cast<std::size_t>(k))[jqhDevice ? 1 : 0];
+  std::lock_guard<std::mutex> lock(entry.building);
+  if (!entry.map) entry.map = std::make_shared<const VelMemMap>(Chain(k), jqhDevice, progress);
+  return entry.map;
+}
+
+std::shared_ptr<const VelMemMap> LoadedFirmware::BuiltMap(int k) const {
+  for (MapEntry& entry : maps_.at(static_cast<std::size_t>(k))) {
+    std::lock_guard<std::mutex> lock(entry.building);
+    if (entry.map) return entry.map;
   }
-  shared_.auxiliaryVersions.fill("?");
-  imageCount_ = 0;
-  metadataPresent_ = firstTypeFlag_ = secondTypeFlag_ = false;
-  totalRecordsRead_ = 0;
-  colonlessRecordLine_ = 0;
-  digest_.clear();
-  firstDefect_.reset();
-  text_.reset();
+  return nullptr;
+}
+
+void FirmwareFile::Adopt(std::shared_ptr<const LoadedFirmware> loaded) {
+  loaded_ = std::move(loaded);
+  for (auto& map : maps_) map.reset();
 }
 
 const VelMemMap& FirmwareFile::GetMemMap(int k, ProgressSink* progress, bool jqhDevice) {
-  ImageSlot& slot = slots_.at(static_cast<std::size_t>(k));
-  if (!slot.memMap)
-    slot.memMap = std::make_unique<VelMemMap>(slot.chain.Head(), jqhDevice, progress);
-  return *slot.memMap;
+  auto& map = maps_.at(static_cast<std::size_t>(k));
+  if (!map) map = std::make_unique<VelMemMap>(*loaded_->Map(k, jqhDevice, progress));
+  return *map;
 }
 
-std::optional<HexDefect> FirmwareFile::RecordDefect(int slot, const VelHexFile& node) {
+std::optional<HexDefect> LoadedFirmware::RecordDefect(int slot, const VelHexFile& node) {
   const VelHexRec& record = node.GetRecord();
   HexDefect defect{HexDefect::Kind::kChecksum, slot, node.RecordNumber(), node.Line()};
   if (!node.IsRecordValid()) return defect;
@@ -51,12 +53,12 @@ std::optional<HexDefect> FirmwareFile::RecordDefect(int slot, const VelHexFile& 
   return std::nullopt;
 }
 
-std::optional<HexDefect> FirmwareFile::OverlapDefect(int slot) const {
+std::optional<HexDefect> LoadedFirmware::OverlapDefect(int slot) const {
   if (Chain(slot) == nullptr) return std::nullopt;
-  // The map the update sends from, or one made for the test alone.
+  // A map an update sends from, or one made for the test alone.
   std::optional<VelMemMap> ownMap;
-  const VelMemMap* map = MemMap(slot);
-  if (map == nullptr) map = &ownMap.emplace(Chain(slot));
+  const std::shared_ptr<const VelMemMap> built = BuiltMap(slot);
+  const VelMemMap* map = built ? built.get() : &ownMap.emplace(Chain(slot));
   const auto& overwrite = map->FirstOverwrite();
   if (!overwrite) return std::nullopt;
   HexDefect defect{HexDefect::Kind::kOverlap, slot, overwrite->record, overwrite->line};
@@ -65,7 +67,7 @@ std::optional<HexDefect> FirmwareFile::OverlapDefect(int slot) const {
   return defect;
 }
 
-HexTestOutcome FirmwareFile::TestHexFile(ProgressSink* progress) const {
+HexTestOutcome LoadedFirmware::TestHexFile(ProgressSink* progress) const {
   if (!HasFile()) return HexTestOutcome::kNoFile;
   if (colonlessRecordLine_ != 0) return HexTestOutcome::kFailed;
   const bool shown =
@@ -95,12 +97,13 @@ HexTestOutcome FirmwareFile::TestHexFile(ProgressSink* progress) const {
   return HexTestOutcome::kPassed;
 }
 
-std::optional<HexDefect> FirmwareFile::FirstDefect() const {
+std::optional<HexDefect> LoadedFirmware::FirstDefect() const {
+  std::lock_guard<std::mutex> lock(defectSearch_);
   if (!firstDefect_) firstDefect_ = FindFirstDefect();
   return *firstDefect_;
 }
 
-std::optional<HexDefect> FirmwareFile::FindFirstDefect() const {
+std::optional<HexDefect> LoadedFirmware::FindFirstDefect() const {
   std::optional<HexDefect> first;
   const auto consider = [&first](const std::optional<HexDefect>& defect) {
     if (defect && (!first || defect->line < first->line)) first = defect;
@@ -120,7 +123,7 @@ std::optional<HexDefect> FirmwareFile::FindFirstDefect() const {
   return first;
 }
 
-std::optional<HexDefect> FirmwareFile::MetadataDefect(int slot) const {
+std::optional<HexDefect> LoadedFirmware::MetadataDefect(int slot) const {
   const VelHexFile* first = Chain(slot);
   if (!metadataPresent_ || slot >= imageCount_ || first == nullptr ||
       !Info(slot).deviceType.starts_with("?")) {
@@ -129,7 +132,7 @@ std::optional<HexDefect> FirmwareFile::MetadataDefect(int slot) const {
   return HexDefect{HexDefect::Kind::kNoMetadata, slot, 1, first->Line()};
 }
 
-std::int64_t FirmwareFile::TotalRecordCount() const {
+std::int64_t LoadedFirmware::TotalRecordCount() const {
   // Counted along the chains: under the two-image rule a slot's stored count is another's.
   std::int64_t total = 0;
   for (const ImageSlot& slot : slots_) total += slot.chain.Count();

@@ -33,7 +33,7 @@ std::string BaseName(const std::string& path) {
 // it is loaded must not take the program down); false with the system's reason otherwise. The
 // open never waits (a FIFO would wait for a writer), and what is not a regular file is refused.
 bool ReadWholeFile(const std::string& path, std::shared_ptr<const char>* text, std::size_t* size,
-                   std::string* error) {
+                   FileStamp* stamp, std::string* error) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     *error = std::strerror(errno);
@@ -45,6 +45,7 @@ bool ReadWholeFile(const std::string& path, std::shared_ptr<const char>* text, s
     close(fd);
     return false;
   }
+  *stamp = StampOfOpenFile(fd).value_or(FileStamp{});
   const auto capacity = static_cast<std::size_t>(info.st_size);
   std::shared_ptr<char[]> buffer(new char[capacity > 0 ? capacity : 1]);  // not zero-filled
   std::size_t done = 0;
@@ -98,7 +99,10 @@ LoadResult HexFileLoader::LoadPath(const std::string& path) {
   std::shared_ptr<const char> text;
   std::size_t size = 0;
   std::string reason;
-  if (!ReadWholeFile(path, &text, &size, &reason)) return {LoadStatus::kCannotOpen, reason};
+  if (!ReadWholeFile(path, &text, &size, &stamp_, &reason)) {
+    loaded_.reset();
+    return {LoadStatus::kCannotOpen, reason};
+  }
   return LoadHeld(std::move(text), size, BaseName(path));
 }
 
@@ -109,56 +113,67 @@ LoadResult HexFileLoader::Load(std::string text, const std::string& fileName) {
 
 LoadResult HexFileLoader::LoadHeld(std::shared_ptr<const char> text, std::size_t size,
                                    const std::string& fileName) {
-  file_.Reset();
-  file_.text_ = std::move(text);
-  const std::string_view whole(file_.text_.get(), size);
+  const auto loading = std::make_shared<LoadedFirmware>();
+  if (file_ != nullptr) {
+    const LoadedFirmware& last = *file_->Loaded();
+    for (int k = 0; k < kImageSlots; ++k) {
+      loading->slots_[k].info.hardwareVersions = last.Info(k).hardwareVersions;
+    }
+    loading->shared_.displayLines = last.Shared().displayLines;
+  }
+  loading->text_ = std::move(text);
+  loading->textSize_ = size;
+  const std::string_view whole = loading->Text();
   const bool shown =
       progress_ != nullptr && progress_->BeginProgress(0, static_cast<int>(whole.size() / 8),
                                                        LoadString(ids::kLoadingHexFile), 1);
   LineCounter lines(whole);
-  LoadResult result = ReadImages(whole, lines);
+  LoadResult result = ReadImages(*loading, whole, lines);
   if (result.ok()) {
     // A record that lost its ':' anywhere in the file, after the last image too, is a damaged
     // file, not a remark between records.
-    file_.colonlessRecordLine_ = FirstColonlessRecordLine(whole);
-    file_.fileName_ = fileName;
-    file_.digest_ = Sha256Hex(whole);
+    loading->colonlessRecordLine_ = FirstColonlessRecordLine(whole);
+    loading->fileName_ = fileName;
+    loading->digest_ = Sha256Hex(whole);
   }
   if (shown) progress_->EndProgress();
+  loaded_ = loading;
+  if (file_ != nullptr) file_->Adopt(loaded_);
   return result;
 }
 
-LoadResult HexFileLoader::ReadImages(std::string_view text, LineCounter& lines) {
+LoadResult HexFileLoader::ReadImages(LoadedFirmware& file, std::string_view text,
+                                     LineCounter& lines) {
   const auto unexpected = [](std::string detail) {
     return LoadResult{LoadStatus::kUnexpectedFormat, std::move(detail)};
   };
-  const RecordChain::RecordRead recordRead = [this](std::size_t position) {
-    ++file_.totalRecordsRead_;
+  const RecordChain::RecordRead recordRead = [this, &file](std::size_t position) {
+    ++file.totalRecordsRead_;
     if (progress_ != nullptr) progress_->SetProgress(static_cast<int>(position / 8), {});
   };
   std::size_t pos = 0;
   bool moreImages = true;
   while (moreImages) {
-    const int k = file_.imageCount_;
+    const int k = file.imageCount_;
     if (k >= kImageSlots) return unexpected("the file holds more than ten images");
-    ImageSlot& slot = file_.slots_[k];
+    ImageSlot& slot = file.slots_[k];
     bool sawItem = false;
-    if (!ParseMetadataBlock(text, &pos, slot.info, file_.shared_, &sawItem)) {
+    if (!ParseMetadataBlock(text, &pos, slot.info, file.shared_, &sawItem)) {
       return unexpected("the file ends inside the metadata of image " + std::to_string(k + 1));
     }
-    file_.metadataPresent_ = file_.metadataPresent_ || sawItem;
+    file.metadataPresent_ = file.metadataPresent_ || sawItem;
     RecordChain chain;
     if (!chain.Read(text, &pos, lines, recordRead)) {
       return unexpected("image " + std::to_string(k + 1) + " ends before its end record");
     }
     std::int32_t count = chain.Count();
     slot.chain = std::move(chain);
-    ++file_.imageCount_;
+    ++file.imageCount_;
 
-    const FirmwareInfo& first = file_.slots_[0].info;
+    const FirmwareInfo& first = file.slots_[0].info;
     if (TypeIs(first, "TZT") || TypeIs(first, "YPA") || TypeIs(first, "YPB")) {
       // These families carry a second record block without metadata right behind the first.
-      if (file_.imageCount_ >= kImageSlots) {
+      if (file.imageCount_ >= kImageSlots) {
         return unexpected("the file holds more than ten images");
       }
       RecordChain second;
@@ -166,15 +181,15 @@ LoadResult HexFileLoader::ReadImages(std::string_view text, LineCounter& lines) 
         return unexpected("the second record block ends before its end record");
       }
       count = second.Count();
-      file_.slots_[file_.imageCount_].chain = std::move(second);
+      file.slots_[file.imageCount_].chain = std::move(second);
       moreImages = false;
-      file_.imageCount_ = 1;
+      file.imageCount_ = 1;
     } else {
       moreImages = FindNextImage(text, &pos);
     }
-    file_.firstTypeFlag_ = TypeIs(first, "G5");
-    file_.secondTypeFlag_ = TypeIs(file_.slots_[1].info, "NB");
-    file_.slots_[file_.imageCount_ - 1].recordCount = count;
+    file.firstTypeFlag_ = TypeIs(first, "G5");
+    file.secondTypeFlag_ = TypeIs(file.slots_[1].info, "NB");
+    file.slots_[file.imageCount_ - 1].recordCount = count;
   }
   return {};
 }

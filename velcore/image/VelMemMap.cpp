@@ -46,6 +46,7 @@ std::uint8_t PieceValue(const char* piece, std::size_t length) {
 
 VelMemMap::VelMemMap(const VelHexFile* chain, bool topSegmentStartsHigh, ProgressSink* progress)
     : topSegment_(topSegmentStartsHigh ? 255 : 0) {
+  Filling filling;
   for (const VelHexFile* node = chain; node != nullptr; node = node->GetNext()) {
     if (progress != nullptr) progress->SetStatus({});
     const VelHexRec& record = node->GetRecord();
@@ -66,18 +67,19 @@ VelMemMap::VelMemMap(const VelHexFile* chain, bool topSegmentStartsHigh, Progres
         }
         break;
       case kDataRecord:
-        Place(*node);
+        Place(*node, filling);
         break;
       default:
         break;
     }
   }
+  std::copy(filling.begin(), filling.end(), segments_.begin());
 }
 
-void VelMemMap::Place(const VelHexFile& node) {
+void VelMemMap::Place(const VelHexFile& node, Filling& filling) {
   const VelHexRec& record = node.GetRecord();
-  auto& segment = segments_[currentSegment_];
-  if (!segment) segment = std::make_unique<VelSegment>();
+  auto& segment = filling[currentSegment_];
+  if (!segment) segment = std::make_shared<VelSegment>();
   const std::string_view data = record.Data();
   std::uint16_t offset = record.Address();
   const std::size_t bytes = (data.size() + 1) / 2;
@@ -111,7 +113,10 @@ bool VelMemMap::Write(std::uint8_t segment, std::size_t offset, const std::uint8
                       std::size_t count) {
   auto& seg = segments_[segment];
   if (!seg || offset + count > kSegmentSize) return false;
-  std::copy(bytes, bytes + count, seg->bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+  // Other copies of the map may read this segment: the change goes into a copy of it.
+  auto changed = std::make_shared<VelSegment>(*seg);
+  std::copy(bytes, bytes + count, changed->bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+  seg = std::move(changed);
   return true;
 }
 

@@ -3,8 +3,10 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/ProgressSink.h"
 #include "image/FirmwareInfo.h"
@@ -15,12 +17,11 @@ namespace vel {
 
 constexpr int kImageSlots = 10;
 
-// One image of a firmware file: its record chain, record count, metadata and memory map.
+// One image of a firmware file: its record chain, record count and metadata.
 struct ImageSlot {
   RecordChain chain;
   std::int32_t recordCount = 0;
   FirmwareInfo info;
-  std::unique_ptr<VelMemMap> memMap;  // built on first use
 };
 
 enum class HexTestOutcome { kNoFile, kPassed, kFailed, kCancelled };
@@ -45,10 +46,16 @@ struct HexDefect {
   std::uint16_t offset = 0;
 };
 
-// The loaded firmware file: up to ten image slots and what they share. The loader fills it;
-// everything else reads it.
-class FirmwareFile {
+// One load of a firmware file: its text, up to ten image slots and what they share. The loader
+// fills it and nothing changes it after that, so the documents that read one file can share one
+// load across threads. The memory maps made from the images stay with the load, one per image
+// and kind of device, each built once by the first reader that asks for it.
+class LoadedFirmware {
  public:
+  LoadedFirmware() = default;
+  LoadedFirmware(const LoadedFirmware&) = delete;
+  LoadedFirmware& operator=(const LoadedFirmware&) = delete;
+
   const ImageSlot& Slot(int k) const { return slots_.at(static_cast<std::size_t>(k)); }
   const VelHexFile* Chain(int k) const { return Slot(k).chain.Head(); }
   std::int32_t RecordCount(int k) const { return Slot(k).recordCount; }
@@ -66,13 +73,13 @@ class FirmwareFile {
   // exact file a walk sent in its report.
   const std::string& Digest() const { return digest_; }
   bool HasFile() const { return slots_[0].chain.Head() != nullptr; }
+  // The file's text as it was read.
+  std::string_view Text() const { return {text_.get(), textSize_}; }
 
-  // The slot's memory map, built on first use (one progress step per record when a sink is
-  // given). `jqhDevice` is true when the identified device is of the JQH family.
-  const VelMemMap& GetMemMap(int k, ProgressSink* progress = nullptr, bool jqhDevice = false);
-  // The map if it has been built, without building it.
-  const VelMemMap* MemMap(int k) const { return Slot(k).memMap.get(); }
-  VelMemMap* MutableMemMap(int k) { return slots_.at(static_cast<std::size_t>(k)).memMap.get(); }
+  // The slot's memory map for a device of the JQH family (`jqhDevice`) or of another, built on
+  // first use (one progress step per record when a sink is given); a caller that asks while
+  // another builds it waits for that map.
+  std::shared_ptr<const VelMemMap> Map(int k, bool jqhDevice, ProgressSink* progress) const;
 
   // Tests every record of every image: its checksum, its type, that it stays within its segment
   // and has its line to itself, and that no data record gives other data to bytes an earlier one
@@ -81,7 +88,7 @@ class FirmwareFile {
   // progress operation, shows progress and honours a cancel request.
   HexTestOutcome TestHexFile(ProgressSink* progress) const;
   // What makes the checksum test fail, the earliest in the file; nothing for a sound file.
-  // Looked for once per loaded file.
+  // Looked for once per load.
   std::optional<HexDefect> FirstDefect() const;
   // Records in all images.
   std::int64_t TotalRecordCount() const;
@@ -89,8 +96,6 @@ class FirmwareFile {
  private:
   friend class HexFileLoader;
 
-  // Forgets the previous file, keeping the display lines and hardware version lists.
-  void Reset();
   std::optional<HexDefect> FindFirstDefect() const;
   // What is wrong with one record of an image by itself, if anything.
   static std::optional<HexDefect> RecordDefect(int slot, const VelHexFile& node);
@@ -99,11 +104,14 @@ class FirmwareFile {
   // An image of the count that names no device type while the file carries metadata: no unit
   // could be given it, so the data after a stray end record would go to no device.
   std::optional<HexDefect> MetadataDefect(int slot) const;
+  // A map of the slot already built, for either kind of device; nullptr when none is.
+  std::shared_ptr<const VelMemMap> BuiltMap(int k) const;
 
   std::array<ImageSlot, kImageSlots> slots_;
-  // The file's text, which the records' data stay in: the file mapped into memory, or a text
-  // given whole. Held apart, so a record's view of it never moves.
+  // The file's text, which the records' data stay in: read whole, or a text given whole. Held
+  // apart, so a record's view of it never moves.
   std::shared_ptr<const char> text_;
+  std::size_t textSize_ = 0;
   SharedMetadata shared_;
   int imageCount_ = 0;
   bool metadataPresent_ = false;
@@ -113,8 +121,64 @@ class FirmwareFile {
   std::int64_t colonlessRecordLine_ = 0;
   std::string fileName_;
   std::string digest_;
+
+  // The maps made from the images, by slot and by kind of device (index 1: JQH).
+  struct MapEntry {
+    std::mutex building;  // held while the map is built
+    std::shared_ptr<const VelMemMap> map;
+  };
+  mutable std::array<std::array<MapEntry, 2>, kImageSlots> maps_;
+  mutable std::mutex defectSearch_;  // guards firstDefect_
   // FirstDefect's answer, once it was looked for.
   mutable std::optional<std::optional<HexDefect>> firstDefect_;
+};
+
+// A document's firmware file: a load, its own or shared with other documents, and the memory
+// maps this document reads. Those maps start as copies of the load's maps (sharing their
+// segments) and take what the document writes into them (a device's serial number) for
+// themselves, so nothing one document writes reaches another.
+class FirmwareFile {
+ public:
+  FirmwareFile() : loaded_(std::make_shared<const LoadedFirmware>()) {}
+
+  const ImageSlot& Slot(int k) const { return loaded_->Slot(k); }
+  const VelHexFile* Chain(int k) const { return loaded_->Chain(k); }
+  std::int32_t RecordCount(int k) const { return loaded_->RecordCount(k); }
+  const FirmwareInfo& Info(int k) const { return loaded_->Info(k); }
+  const SharedMetadata& Shared() const { return loaded_->Shared(); }
+  int ImageCount() const { return loaded_->ImageCount(); }
+  bool MetadataPresent() const { return loaded_->MetadataPresent(); }
+  // Slot 0's device type begins with "G5".
+  bool FirstTypeFlag() const { return loaded_->FirstTypeFlag(); }
+  // Slot 1's device type begins with "NB".
+  bool SecondTypeFlag() const { return loaded_->SecondTypeFlag(); }
+  std::int64_t TotalRecordsRead() const { return loaded_->TotalRecordsRead(); }
+  const std::string& FileName() const { return loaded_->FileName(); }
+  const std::string& Digest() const { return loaded_->Digest(); }
+  bool HasFile() const { return loaded_->HasFile(); }
+
+  // Takes a load (perhaps one other documents hold too) in place of the last, with none of this
+  // document's maps.
+  void Adopt(std::shared_ptr<const LoadedFirmware> loaded);
+  const std::shared_ptr<const LoadedFirmware>& Loaded() const { return loaded_; }
+
+  // The slot's memory map, made on first use (one progress step per record when a sink is given
+  // and the load has no such map yet). `jqhDevice` is true when the identified device is of the
+  // JQH family.
+  const VelMemMap& GetMemMap(int k, ProgressSink* progress = nullptr, bool jqhDevice = false);
+  // The map if it has been made, without making it.
+  const VelMemMap* MemMap(int k) const { return maps_.at(static_cast<std::size_t>(k)).get(); }
+  VelMemMap* MutableMemMap(int k) { return maps_.at(static_cast<std::size_t>(k)).get(); }
+
+  HexTestOutcome TestHexFile(ProgressSink* progress) const {
+    return loaded_->TestHexFile(progress);
+  }
+  std::optional<HexDefect> FirstDefect() const { return loaded_->FirstDefect(); }
+  std::int64_t TotalRecordCount() const { return loaded_->TotalRecordCount(); }
+
+ private:
+  std::shared_ptr<const LoadedFirmware> loaded_;  // never null
+  std::array<std::unique_ptr<VelMemMap>, kImageSlots> maps_;
 };
 
 // The messages that report a test outcome, in the order they are shown.

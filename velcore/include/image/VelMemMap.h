@@ -46,7 +46,8 @@ struct PacketOptions {
 };
 
 // The memory picture one image produces in the device: up to 256 segments, each allocated only
-// when data fall into it.
+// when data fall into it. A copy shares the segments with the map it came from; a write gives the
+// writing map a changed segment of its own, so the other copies never see it.
 class VelMemMap {
  public:
   // Builds the map from a chain. `topSegmentStartsHigh` is true when the identified device is
@@ -65,8 +66,9 @@ class VelMemMap {
   void MakeRecordPacket(std::uint8_t segment, int block, int page, int record, std::uint8_t* packet,
                         PacketOptions options) const;
 
-  // Overwrites bytes of an existing segment (the serial number the update writes into the
-  // image); false when the segment holds no data or the bytes would run past its end.
+  // Overwrites bytes of an existing segment in this map alone (the serial number the update
+  // writes into the image); false when the segment holds no data or the bytes would run past its
+  // end.
   bool Write(std::uint8_t segment, std::size_t offset, const std::uint8_t* bytes,
              std::size_t count);
 
@@ -79,10 +81,12 @@ class VelMemMap {
   int RecordExtent() const { return topSegment_ * 4096 + topAddress_ / 16 + 1; }
 
  private:
-  void Place(const VelHexFile& node);
+  // The segments while the map is built.
+  using Filling = std::array<std::shared_ptr<VelSegment>, 256>;
+  void Place(const VelHexFile& node, Filling& filling);
 
   std::uint8_t currentSegment_ = 255;
-  std::array<std::unique_ptr<VelSegment>, 256> segments_;
+  std::array<std::shared_ptr<const VelSegment>, 256> segments_;
   std::uint16_t topAddress_ = 0;
   std::uint8_t topSegment_ = 0;
   std::optional<Overwrite> firstOverwrite_;
