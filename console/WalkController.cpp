@@ -66,10 +66,6 @@ void WalkController::Cancel() {
   jobs_->CancelAll();
 }
 
-void WalkController::AddNote(std::size_t row, std::string note) {
-  walk_.AddNote(row, std::move(note));
-}
-
 QString WalkController::RowLabel(std::size_t row) const {
   return row < list_.Count() ? Qs(DeviceLabel(list_.Row(row), row)) : QString();
 }

@@ -28,8 +28,8 @@ class WalkController : public QObject {
   explicit WalkController(vel::DeviceList& list, QObject* parent = nullptr);
   ~WalkController() override;
 
-  // Starts a walk of `options.kind` over the ticked rows.
-  // Starts a walk over the ticked rows; `firmwareDigest` names the loaded file in the report.
+  // Starts a walk of `options.kind` over the ticked rows; `firmwareDigest` names the loaded file in
+  // the report.
   StartResult Start(vel::JobOptions options, const std::string& firmwareDigest = {});
   // Cancels the running rows; questions not yet answered are answered No.
   void Cancel();
@@ -47,8 +47,6 @@ class WalkController : public QObject {
   // The rows of the list that the last ended walk did not bring to success.
   std::vector<std::size_t> RowsToRetry() const;
 
-  // Adds a note to a row's outcome (a downgrade the operator accepted).
-  void AddNote(std::size_t row, std::string note);
   // Shows a row's own status again (a box that held it opens).
   void ShowRowStatus(std::size_t row);
   // Shows that a row waits for a box about another device to close.
