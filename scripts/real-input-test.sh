@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The desktop driven as a person drives it: real key presses and clicks through an X server
 # (Xvfb, started here) with xdotool, against simulated devices. It edits the list with the Tab
-# cycle and the keyboard, deletes a row from the context menu, saves after another program
-# added a row, updates two rows at once, cancels an update, saves the walk's report and records
-# a session. Results are read from files: the list (through `zandor devices list`), the
-# desktop's log (--log), the session record and the simulators' records.
+# cycle and the keyboard, deletes, copies and pastes rows from the context menu and with the
+# keys, saves after another program added a row, updates two rows at once while a row is
+# unticked and another ticked, cancels an update, saves the walk's report, records a session,
+# and saves a list with a cut row. Results are read from files: the list (through `zandor
+# devices list` and its bytes), the desktop's log (--log), the session record, the simulators'
+# records and a listener that notes any connection.
 #   scripts/real-input-test.sh [BIN_DIR]        (default build/bin)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -46,6 +48,22 @@ click() {  # click WHAT [BUTTON]
 keys() { xdotool windowfocus --sync "$window" key --delay 30 "$@"; }
 typed() { xdotool windowfocus --sync "$window" type --delay 20 "$1"; }
 list_json() { "$bin/zandor" devices --list "$desk/KestaLST.txt" list --json --show-keys; }
+# row_field ROW FIELD: a field of a row of the saved list, counted from 0.
+row_field() { list_json | python3 -c "import json,sys; print(json.load(sys.stdin)[$1]['$2'])"; }
+# row_named NAME: the place of the first saved row with that name.
+row_named() {
+  list_json | python3 -c "import json,sys; print([d['name'] for d in json.load(sys.stdin)].index('$1'))"
+}
+# untick_to_mark ROW: the row's check box clicked twice, leaving it unticked: the paste target.
+untick_to_mark() {
+  click "cell $1 0"
+  sleep 0.5  # not a double click
+  click "cell $1 0"
+}
+save_list() {  # Save, and wait until the file holds TEXT
+  click "control 1120"
+  until_true "$wait_s" bash -c "'$bin/zandor' devices list | grep -qF -- '$1'"
+}
 # The box the walk's end shows: a second window of the program, answered with Return.
 answer_box() {
   local box
@@ -74,12 +92,28 @@ hub1=${ready#tcp }
 start_sim hub2 --tcp 127.0.0.1:0 --unit "G4 ,A1,100,0" --programming-delay 150 \
   --record "$workdir/hub2.record"
 hub2=${ready#tcp }
+start_sim hub4 --tcp 127.0.0.1:0 --unit "G4 ,A1,100,0" --record "$workdir/hub4.record"
+hub4=${ready#tcp }
 sims=("${pids[@]}")
+# A device that must never be contacted: a listener that notes every connection.
+python3 -c '
+import socket, sys
+s = socket.create_server(("127.0.0.1", 0))
+print(s.getsockname()[1], flush=True)
+while True:
+    s.accept()
+    open(sys.argv[1], "a").write("connected\n")
+' "$workdir/watch.seen" >"$workdir/watch.port" &
+pids+=($!)
+until_true "$wait_s" test -s "$workdir/watch.port"
+watch_port=$(cat "$workdir/watch.port")
 cd "$desk"
 "$bin/zandor" devices add --name Hub1 --address "${hub1%:*}" --port "${hub1##*:}" >/dev/null
 "$bin/zandor" devices add --name Hub2 --address "${hub2%:*}" --port "${hub2##*:}" >/dev/null
 "$bin/zandor" devices add --name Spare --address 10.0.0.9 --port 3000 >/dev/null
 "$bin/zandor" devices add --name Old --address 10.0.0.8 --port 3000 >/dev/null
+"$bin/zandor" devices add --name Watch --address 127.0.0.1 --port "$watch_port" >/dev/null
+"$bin/zandor" devices add --name Hub4 --address "${hub4%:*}" --port "${hub4##*:}" >/dev/null
 "$bin/zandor-gui-probe" "$desk" >"$geometry"
 "$bin/zandorupdate" --log "$log" &
 app=$!
@@ -113,17 +147,47 @@ done
 ! grep -qF '"name":"Old"' <<<"$rows" || fail "the deleted row is still in the list: $rows"
 echo "real-input: list edited, row deleted from the menu, saved beside another program's row"
 
+# 3b. The menu's Copy and Paste act on the rows under the cursor, not on the row marked for
+#     the paste (row 2, unticked by a click) nor on one selected; V pastes into the marked row.
+outside=$(row_named Outside)
+untick_to_mark 2
+click "cell 0 1" 3
+keys Down Return
+click "cell $outside 1" 3
+keys Down Down Return
+save_list "${hub1##*:}"
+[ "$(row_field "$outside" address):$(row_field "$outside" port)" = "$hub1" ] ||
+  fail "the menu's Paste missed the row under the cursor: $(list_json)"
+[ "$(row_field 2 name)" = "Rack 9" ] || fail "the menu's Paste wrote into the marked row: $(list_json)"
+untick_to_mark 2
+keys v
+click "control 1120"
+hub1_rows() { [ "$(list_json | grep -o '"name":"Hub1"' | wc -l)" = "$1" ]; }
+until_true "$wait_s" hub1_rows 3
+[ "$(row_field 2 port)" = "${hub1##*:}" ] || fail "V did not paste into the marked row: $(list_json)"
+echo "real-input: Copy and Paste from the menu on the rows under the cursor, V into the marked row"
+
 # 4. Ctrl+O, the file typed into the dialog; two rows ticked and updated at once.
 keys ctrl+o
 dialog=$(xdotool search --sync --onlyvisible --name '^Open$' | sed -n 1p)
 xdotool windowfocus --sync "$dialog" type --delay 20 "$desk/multi-unit.hex"
 xdotool windowfocus --sync "$dialog" key Return
 until_true "$wait_s" logged "Loading Hex File..."
+#    Watch is ticked too, and unticked once the walk runs; Hub4, ticked then, is walked.
+watch=$(row_named Watch)
+hub4_row=$(row_named Hub4)
 click "cell 0 0"
 click "cell 1 0"
+click "cell $watch 0"
 click "control 1034"
-until_true 60 bash -c "grep -qF 'Hub1 ($hub1): Device Update Successful' '$log' && grep -qF 'Hub2 ($hub2): Device Update Successful' '$log'"
+until_true "$wait_s" logged "Hub1 ($hub1): Sending"
+click "cell $watch 0"
+click "cell $hub4_row 0"
+until_true 60 bash -c "grep -qF 'Hub1 ($hub1): Device Update Successful' '$log' && grep -qF 'Hub2 ($hub2): Device Update Successful' '$log' && grep -qF 'Hub4 ($hub4): Device Update Successful' '$log'"
 answer_box
+click "cell $hub4_row 0"
+[ ! -e "$workdir/watch.seen" ] || fail "the row unticked during the walk was contacted"
+! logged "Watch (" || fail "the row unticked during the walk was walked: $(grep -F 'Watch (' "$log")"
 # Each row's progress is its own, and both went on at the same time: each row's block lines
 # begin before the other's end.
 line_of() {  # line_of first|last TEXT: the number of the first or last log line holding TEXT
@@ -184,7 +248,41 @@ echo "real-input: the session was recorded and its replay accepted"
 # The simulators hold what each row sent: two whole updates (the cancelled one ran no unit).
 kill -INT "${sims[@]}"
 for sim in "${sims[@]}"; do wait "$sim" || fail "a simulator saw a protocol violation"; done
-for record in "$workdir/hub1.record" "$workdir/hub2.record"; do
+for record in "$workdir/hub1.record" "$workdir/hub2.record" "$workdir/hub4.record"; do
   grep -q . "$record" || fail "nothing was programmed into $(basename "$record" .record)"
 done
+[ ! -e "$workdir/watch.seen" ] || fail "the unticked row's device was contacted"
+echo "real-input: the row unticked during a walk saw no connection; the row ticked was updated"
+
+# 8. A list whose last row is cut: the desktop says so once, Save leaves the file's bytes as
+#    they were; once the row is deleted from the menu, Save writes the rest.
+kill "$app"
+wait "$app" 2>/dev/null || true
+cut="$workdir/cut"
+mkdir "$cut"
+python3 -c '
+import sys
+row = "A!127.0.0.1!41003!<Default No Encryption>!CutSer!<Default Serial>"
+open(sys.argv[1], "wb").write(bytes(ord(c) + 4 for c in row))' "$cut/KestaLST.txt"
+cp "$cut/KestaLST.txt" "$workdir/cut.before"
+log="$workdir/cut.log"
+cd "$cut"
+"$bin/zandorupdate" --log "$log" &
+app=$!
+pids+=("$app")
+window=$(xdotool search --sync --onlyvisible --pid "$app" | sed -n 1p)
+answer_box
+logged "rows that were not read whole" || fail "the cut row was not told"
+click "control 1120"
+answer_box
+cmp -s "$cut/KestaLST.txt" "$workdir/cut.before" || fail "Save changed a list with a cut row"
+click "cell 1 1" 3
+keys Up Return
+click "control 1120"
+until_true "$wait_s" bash -c "! cmp -s '$cut/KestaLST.txt' '$workdir/cut.before'"
+names=$("$bin/zandor" devices list --json | python3 -c "import json,sys; print([d['name'] for d in json.load(sys.stdin)])")
+[ "$names" = "['A']" ] || fail "after the cut row was deleted the list holds $names"
+! grep -q CutSer <(python3 -c "import sys; print(bytes(b - 4 for b in open(sys.argv[1], 'rb').read()))" "$cut/KestaLST.txt") ||
+  fail "the cut row was written"
+echo "real-input: a cut row was told, never saved, and deleted"
 echo "real-input: 1 passed, 0 failed"

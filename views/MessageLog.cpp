@@ -38,6 +38,9 @@ bool MessageLog::SetLogFile(const QString& path, QString* error) {
     *error = file_.errorString();
     return false;
   }
+  // The lines logged before the file was named (what the list's load said) lead it.
+  file_.write(log_.Text().toUtf8());
+  file_.flush();
   return true;
 }
 

@@ -35,8 +35,8 @@ class MessageLog : public QDialog {
   void AppendMessage(const QString& line) { AppendMessages({line}); }
   void AppendMessages(const QStringList& lines);
   const QString& Text() const { return log_.Text(); }
-  // Every line from now on also goes to the end of this file (kept whole, unlike the window's
-  // text); false with *error when it cannot be opened.
+  // The lines so far and every line from now on also go to the end of this file (kept whole,
+  // unlike the window's text); false with *error when it cannot be opened.
   bool SetLogFile(const QString& path, QString* error);
 
  protected:

@@ -18,6 +18,7 @@ class MessageLogTest : public QObject {
  private slots:
   void TrimsTheFirst500CharactersPast100Lines();
   void KeepsEveryLineWhileHidden();
+  void TheFileAlsoHoldsTheLinesBeforeIt();
 };
 
 class JobEventQueueTest : public QObject {

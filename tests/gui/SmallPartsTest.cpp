@@ -83,6 +83,20 @@ void MessageLogTest::KeepsEveryLineWhileHidden() {
               .endsWith(QStringLiteral("batch 1\nbatch 2\n")));
 }
 
+void MessageLogTest::TheFileAlsoHoldsTheLinesBeforeIt() {
+  // What the list's load said comes before the program names its log file.
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("desk.log"));
+  MessageLog window;
+  window.AppendMessage(QStringLiteral("said at load"));
+  QString error;
+  QVERIFY2(window.SetLogFile(path, &error), qPrintable(error));
+  window.AppendMessage(QStringLiteral("said later"));
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  QCOMPARE(file.readAll(), QByteArray("said at load\nsaid later\n"));
+}
+
 namespace {
 
 vel::JobEvent Event(vel::JobEvent::Kind kind, std::size_t row, int position = 0) {
