@@ -1,11 +1,13 @@
 #include "DeviceTable.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScrollBar>
+#include <QStatusTipEvent>
 #include <array>
 
 #include "../widgets/AppStyle.h"
@@ -189,6 +191,18 @@ bool DeviceTable::event(QEvent* event) {
     return true;
   }
   return QTableView::event(event);
+}
+
+void DeviceTable::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+  QTableView::currentChanged(current, previous);
+  if (current.row() == previous.row()) return;
+  // The row made current shows its whole Status in the window's status line.
+  const QString status =
+      current.isValid()
+          ? model_->index(current.row(), DeviceListModel::kStatusColumn).data().toString()
+          : QString();
+  QStatusTipEvent tip(status);
+  QCoreApplication::sendEvent(this, &tip);
 }
 
 void DeviceTable::contextMenuEvent(QContextMenuEvent* event) {

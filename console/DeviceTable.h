@@ -45,6 +45,7 @@ class DeviceTable : public QTableView {
   void contextMenuEvent(QContextMenuEvent* event) override;
   bool event(QEvent* event) override;
   void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+  void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
  private:
   void OpenEditor(int row, int column);

@@ -150,6 +150,7 @@ class OperatorListTest : public QObject {
  private slots:
   void TabLeavesTheDropDownsAndTypedTextLandsInItsCell();
   void TheContextMenuActsOnTheRowUnderTheCursor();
+  void TheCurrentRowsWholeStatusIsInTheStatusLine();
   void SaveKeepsTheRowsAnotherProgramAdded();
   void SaveKeepsTheFileMode();
   void ClosingWithEditsNotSavedAsks();

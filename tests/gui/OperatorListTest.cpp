@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 
 #include "Desk.h"
@@ -95,6 +96,17 @@ void OperatorListTest::TheContextMenuActsOnTheRowUnderTheCursor() {
   ClickAt(desk.Viewport(), QPoint(5, desk.Viewport()->height() - 5));  // below the rows
   PressKey(Qt::Key_Delete);
   QCOMPARE(desk.Names(), (std::vector<std::string>{"B", "C"}));
+}
+
+void OperatorListTest::TheCurrentRowsWholeStatusIsInTheStatusLine() {
+  ThreeRows desk;
+  const std::string status(300, 'x');
+  desk.form.ListModel().SetOutcome(1, status + " end", false);
+  ClickAt(desk.Viewport(), desk.Cell(1, 5).center());
+  auto* line = desk.window.findChild<QStatusBar*>(QStringLiteral("statusBar"));
+  QCOMPARE(line->currentMessage(), QString::fromStdString(status + " end"));
+  ClickAt(desk.Viewport(), desk.Cell(0, 5).center());  // a row with no Status
+  QCOMPARE(line->currentMessage(), QString());
 }
 
 void OperatorListTest::SaveKeepsTheRowsAnotherProgramAdded() {
