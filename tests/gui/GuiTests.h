@@ -140,6 +140,7 @@ class OperatorWalksTest : public QObject {
   void LinuxErrorsSayWhatToDo();
   void TheLayoutStaysPutDuringAWalk();
   void ADowngradeIsNamed();
+  void EachUnitsBoxSaysWhetherItsUnitWasProgrammed();
 };
 
 class OperatorListTest : public QObject {
