@@ -3,11 +3,17 @@
 // the simulator's record of what each unit holds.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
+#include <sstream>
+
 #include "SimServer.h"
 #include "devices/WalkReport.h"
 #include "support/CliRunner.h"
 #include "support/CutSamples.h"
+#include "support/Files.h"
 #include "support/Ok.h"
+#include "support/Subprocess.h"
 #include "support/TempDir.h"
 #include "support/UnitHoldings.h"
 
@@ -31,7 +37,7 @@ TEST(UnitOutcomesCli, TheLogTheResultAndTheReportNameEachUnitAsTheDeviceHoldsIt)
   const std::vector<sim::SimUnit> three = {Unit(0, "G4 ", "A1"), Unit(1, "G4 ", "B2"),
                                            Unit(2, "G6 ", "A1")};
   const std::vector<std::pair<std::vector<sim::SimUnit>, int>> cases = {
-      {two, 0}, {two, 1}, {three, 1}, {three, 2}};
+      {two, 0}, {two, 1}, {three, 0}, {three, 1}, {three, 2}};
   for (const auto& [units, refused] : cases) {
     SCOPED_TRACE(std::to_string(units.size()) + " units, unit-select frame " +
                  std::to_string(refused) + " refused");
@@ -74,6 +80,41 @@ TEST(UnitOutcomesCli, TheLogTheResultAndTheReportNameEachUnitAsTheDeviceHoldsIt)
       EXPECT_EQ(run.out.find(said) != std::string::npos, refused > 0) << run.out;
     }
     EXPECT_EQ(vel::RowsToRetry(*lines).size(), 1u) << "the row failed";
+  }
+}
+
+// The simulator program's record lists each image under the unit it went to: refusing the
+// second of two unit-select frames leaves unit 1 (selected first) programmed and nothing for
+// unit 0; refusing the first leaves nothing at all.
+TEST(UnitOutcomesCli, TheSimulatorsRecordNamesTheUnitEachImageWentTo) {
+  const std::string firmware = std::string(ZANDOR_SAMPLES_DIR) + "/multi-unit.hex";
+  const std::string simulator = std::string(ZANDOR_BIN_DIR) + "/zandor-sim";
+  for (const auto& [refused, expected] :
+       std::vector<std::pair<std::string, std::vector<std::string>>>{
+           {"0", {}}, {"1", {"unit 1 kind 0 run 1 blocks 6"}}}) {
+    SCOPED_TRACE("unit-select frame " + refused + " refused");
+    vel::testing::TempDir dir;
+    const std::string record = dir.File("record.txt");
+    vel::testing::Subprocess sim({simulator, "--tcp", "127.0.0.1:0", "--unit", "G4 ,A1,100,0",
+                                  "--unit", "G4 ,B2,100,1", "--refuse-select", refused, "--record",
+                                  record});
+    ASSERT_TRUE(sim.WaitForOutput("\n", std::chrono::seconds(30))) << sim.err;
+    const std::string ready = sim.out.substr(0, sim.out.find('\n'));
+    const std::string target = "tcp:" + ready.substr(ready.find(' ') + 1);
+    const CliRun run = Zandor({"update", firmware, target});
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0) << "no protocol violation: " << sim.err;
+    EXPECT_EQ(run.code, kExitNegative) << run.out << run.err;
+    std::vector<std::string> units;
+    std::istringstream lines(vel::testing::ReadFile(record));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("unit ", 0) == 0) units.push_back(line);
+    }
+    EXPECT_EQ(units, expected);
+    const std::string named = refused == "0" ? "1" : "0";
+    EXPECT_NE(run.err.find(target + ": Unit " + named + " did not confirm its selection"),
+              std::string::npos)
+        << run.err;
   }
 }
 
