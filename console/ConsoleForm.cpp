@@ -631,8 +631,11 @@ void ConsoleForm::ShowPanel(std::size_t row, const RowView& view) {
     const auto unit = std::find_if(view.units.begin(), view.units.end(),
                                    [u](const vel::UnitLabel& l) { return l.unit == int(u); });
     const bool shown = unit != view.units.end();
-    const bool leftOut =
-        std::find(view.leftOut.begin(), view.leftOut.end(), int(u)) != view.leftOut.end();
+    // Ticked for a unit the row's update programmed, also when another unit failed.
+    const bool programmed = std::any_of(
+        view.finishedUnits.begin(), view.finishedUnits.end(), [u](const vel::FinishedUnit& f) {
+          return f.unit == int(u) && f.outcome == vel::UnitOutcome::kProgrammed;
+        });
     if (shown) {
       unitNames_[u]->setText(Qs(unit->name));
       unitVersions_[u]->setText(Qs(unit->firmwareVersion));
@@ -640,7 +643,7 @@ void ConsoleForm::ShowPanel(std::size_t row, const RowView& view) {
     unitNames_[u]->setVisible(shown);
     unitVersions_[u]->setVisible(shown);
     unitDone_[u]->setVisible(shown);
-    unitDone_[u]->setChecked(shown && view.finished && view.succeeded && !leftOut && !check);
+    unitDone_[u]->setChecked(shown && view.finished && programmed);
   }
 }
 

@@ -68,7 +68,7 @@ bool WalkRows::Apply(const vel::JobEvent& event) {
       view.succeeded = event.outcome == vel::Outcome::kSucceeded;
       view.status = event.text;
       view.outcomeNotes = event.notes;
-      view.leftOut = event.leftOutUnits;
+      view.finishedUnits = event.deviceUnits;
       if (panelRow_ == event.row) {
         for (std::size_t row : order_) {
           const RowView& other = views_.at(row);

@@ -22,7 +22,7 @@ struct RowView {
   int low = 0, high = 0, position = 0;
   std::string statusLine;
   std::vector<vel::UnitLabel> units;
-  std::vector<int> leftOut;
+  std::vector<vel::FinishedUnit> finishedUnits;  // what the row left on each unit, once it ended
   std::string outcomeNotes;        // the core's: units left out, downgrades, images not sent
   std::vector<std::string> notes;  // said after the outcome: what to check on this machine
 };

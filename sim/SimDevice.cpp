@@ -301,6 +301,7 @@ class SimDevice::Session {
     hubArmed_ = false;
     multiIdentified_ = multi;
     unitsLeft_ = multi ? static_cast<int>(Config().units.size()) : 1;
+    lastSelected_.reset();
     if (multi) {
       state_ = State::kAwaitUnitSelect;
     } else {
@@ -314,6 +315,25 @@ class SimDevice::Session {
   bool KindCodeNamesAUnit(std::uint8_t kindCode) const {
     return std::any_of(Config().units.begin(), Config().units.end(),
                        [&](const SimUnit& u) { return u.kind == kindCode; });
+  }
+
+  // The unit a valid unit-select frame selects. Bytes 01 30, 02 30 and 03 30 name the unit of
+  // that kind, 01 31 the unit of kind 0; 00 00 names the unit of kind 0 or, from a file of one
+  // image, any unit. Where the bytes fit several units the device takes them in the order the
+  // host counts them: from its highest unit down, each below the one selected last.
+  int SelectedUnit(std::uint8_t kind, std::uint8_t mode) const {
+    const auto fits = [&](const SimUnit& unit) {
+      if (mode == kKindSelect) return unit.kind == kind;
+      if (mode == kLoaderSelect) return unit.kind == 0;
+      return true;
+    };
+    int highest = -1;
+    for (int u = static_cast<int>(Config().units.size()) - 1; u >= 0; --u) {
+      if (!fits(Config().units[static_cast<std::size_t>(u)])) continue;
+      if (highest < 0) highest = u;
+      if (!lastSelected_ || u < *lastSelected_) return u;
+    }
+    return highest;
   }
 
   // What is wrong with a unit-select frame, or an empty text. `afterImage`: it came where the
@@ -360,6 +380,7 @@ class SimDevice::Session {
     }
     --unitsLeft_;
     kindCode_ = frame[9];
+    lastSelected_ = SelectedUnit(frame[9], frame[10]);
     Answer(p::kAck);
     BeginTransfer(true);
     return true;
@@ -369,7 +390,10 @@ class SimDevice::Session {
 
   void BeginTransfer(bool selected) {
     state_ = State::kTransfer;
-    if (!selected) kindCode_ = 0;
+    if (!selected) {
+      kindCode_ = 0;
+      lastSelected_ = 0;  // a device without unit selection takes an update as its unit 0
+    }
     candidates_ = d_.plans_;
     plan_.reset();
     stage_ = 0;
@@ -499,10 +523,11 @@ class SimDevice::Session {
       return false;
     }
     std::lock_guard<std::mutex> lock(d_.mutex_);
-    d_.programmed_.push_back(ProgrammedUnit{kindCode_, {}, false, 0});
+    const int unit = lastSelected_.value_or(0);
+    d_.programmed_.push_back(ProgrammedUnit{unit, kindCode_, {}, false, 0});
     unitIndex_ = static_cast<int>(d_.programmed_.size()) - 1;
     receiver_.emplace(stage.phase, &d_.programmed_[static_cast<std::size_t>(unitIndex_)].segments,
-                      &d_.memory_[MemoryArea{kindCode_, stage_}]);
+                      &d_.memory_[MemoryArea{unit, stage_}]);
     return true;
   }
 
@@ -685,6 +710,7 @@ class SimDevice::Session {
   bool multiIdentified_ = false;
   int unitsLeft_ = 0;
   std::uint8_t kindCode_ = 0;
+  std::optional<int> lastSelected_;  // the unit the last confirmed unit-select frame selected
   std::vector<Plan> candidates_;
   std::optional<Plan> plan_;
   int stage_ = 0;

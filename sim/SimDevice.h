@@ -23,6 +23,7 @@ namespace sim {
 
 // What one unit, or one phase of a unit's update, was programmed with.
 struct ProgrammedUnit {
+  int unit = 0;  // the device's unit it went to, numbered as its information block lists them
   std::uint8_t kindCode = 0;  // byte 9 of the unit-select frame (0 for single-unit devices)
   std::map<int, Segment> segments;
   bool runFrameSeen = false;

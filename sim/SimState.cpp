@@ -20,9 +20,9 @@ int HexValue(char c) {
 
 bool ParseSegmentLine(const std::string& line, DeviceMemory* memory) {
   std::istringstream words(line.substr(8));
-  int kind = -1, stage = -1, segment = -1;
+  int unit = -1, stage = -1, segment = -1;
   std::string hex;
-  if (!(words >> kind >> stage >> segment >> hex) || kind < 0 || kind > 0xFF || stage < 0 ||
+  if (!(words >> unit >> stage >> segment >> hex) || unit < 0 || unit >= kMaxUnits || stage < 0 ||
       stage > 16 || segment < 0 || segment > 0xFF || hex.size() != 2 * sizeof(Segment)) {
     return false;
   }
@@ -33,7 +33,7 @@ bool ParseSegmentLine(const std::string& line, DeviceMemory* memory) {
     if (high < 0 || low < 0) return false;
     bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
   }
-  (*memory)[MemoryArea{kind, stage}][segment] = bytes;
+  (*memory)[MemoryArea{unit, stage}][segment] = bytes;
   return true;
 }
 
@@ -46,7 +46,7 @@ std::string FormatSimState(const SimState& state) {
   for (const SimUnit& unit : state.units) out += "unit " + UnitText(unit) + "\n";
   for (const auto& [area, segments] : state.memory) {
     for (const auto& [segment, bytes] : segments) {
-      out += "segment " + std::to_string(area.kindCode) + " " + std::to_string(area.stage) + " " +
+      out += "segment " + std::to_string(area.unit) + " " + std::to_string(area.stage) + " " +
              std::to_string(segment) + " ";
       for (const std::uint8_t b : bytes) {
         out += kHex[b >> 4];

@@ -11,10 +11,10 @@
 
 namespace sim {
 
-// Where a device keeps one programmed image: its unit (the kind code it was selected by) and the
-// stage of the family's update that sent it.
+// Where a device keeps one programmed image: its unit (numbered as its information block lists
+// them) and the stage of the family's update that sent it.
 struct MemoryArea {
-  int kindCode = 0;
+  int unit = 0;
   int stage = 0;
   auto operator<=>(const MemoryArea&) const = default;
 };
@@ -31,7 +31,7 @@ struct SimState {
 };
 
 // The state file's text: "zandor-sim state 1", then "serial TEXT" or "serial-none", one
-// "unit TYPE,HW,FW,KIND[,AUX...]" line a unit, and one "segment KIND STAGE SEGMENT HEX" line a
+// "unit TYPE,HW,FW,KIND[,AUX...]" line a unit, and one "segment UNIT STAGE SEGMENT HEX" line a
 // programmed segment (65536 bytes as hexadecimal pairs).
 std::string FormatSimState(const SimState& state);
 // Nothing, with *error set, when `text` is not a state file of this format.

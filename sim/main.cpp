@@ -26,10 +26,11 @@ std::string RecordText(const std::vector<sim::ProgrammedUnit>& units,
   std::ostringstream out;
   for (const std::string& v : violations) out << "protocol violation: " << v << "\n";
   static const char* const kHex = "0123456789ABCDEF";
-  for (std::size_t u = 0; u < units.size(); ++u) {
-    out << "unit " << u << " kind " << int{units[u].kindCode} << " run "
-        << (units[u].runFrameSeen ? 1 : 0) << " blocks " << units[u].blocksProgrammed << "\n";
-    for (const auto& [segment, bytes] : units[u].segments) {
+  // A line for each image taken, in the order taken, naming the unit it went to.
+  for (const sim::ProgrammedUnit& unit : units) {
+    out << "unit " << unit.unit << " kind " << int{unit.kindCode} << " run "
+        << (unit.runFrameSeen ? 1 : 0) << " blocks " << unit.blocksProgrammed << "\n";
+    for (const auto& [segment, bytes] : unit.segments) {
       out << "segment " << segment << " ";
       for (std::uint8_t b : bytes) out << kHex[b >> 4] << kHex[b & 15];
       out << "\n";

@@ -25,8 +25,8 @@ JobEvent FinishedTwoUnits(std::size_t row) {
   event.statusCode = ids::kUpdateSuccessful;
   event.text = "Device Update Successful";
   event.serialNumber = "KX12345678";
-  event.deviceUnits = {{0, "G4 ", "1.0", "2.10", "2.11", false},
-                       {1, "UST", "1.0", "1.00", "", false}};
+  event.deviceUnits = {{0, "G4 ", "1.0", "2.10", "2.11", false, UnitOutcome::kProgrammed},
+                       {1, "UST", "1.0", "1.00", "", false, UnitOutcome::kNotSent}};
   event.firmwareDigest = "digest-of-fw";
   event.leftOutUnits = {1};
   return event;
@@ -81,6 +81,38 @@ TEST(WalkReport, OneLinePerUnitWithEachUnitsOutcome) {
     EXPECT_EQ(line.linesInReport, 4u);
   }
   EXPECT_EQ(lines[3].firmwareDigest, "digest-of-fw") << "a row that read nothing: the walk's";
+}
+
+// A three-unit device whose update failed after unit 2 was programmed, in the middle of unit 1,
+// and before unit 0: only the programmed unit's line is a success, and the row is retried.
+TEST(WalkReport, AUnitLineSaysWhatTheUpdateLeftOnItsUnit) {
+  for (const JobKind kind : {JobKind::kUpdate, JobKind::kCheck}) {
+    WalkReport report({{0, "A", "10.0.0.5", "3000"}}, WalkFacts{kind, "fw.hex", "digest"});
+    JobEvent finished = Event(JobEvent::Kind::kRowFinished, 0);
+    finished.outcome = Outcome::kFailed;
+    finished.statusCode = ids::kUpdateFailed;
+    finished.deviceUnits = {{0, "G4 ", "A1", "1.00", "3.05", false, UnitOutcome::kNotSent},
+                            {1, "G4 ", "B2", "1.00", "3.05", false, UnitOutcome::kFailedPartWay},
+                            {2, "G6 ", "A1", "1.00", "3.05", false, UnitOutcome::kProgrammed}};
+    report.Observe(finished);
+    const auto lines = ReadReport(ReportCsv(report.Lines()));
+    ASSERT_TRUE(Ok(lines));
+    ASSERT_EQ(lines->size(), 3u);
+    EXPECT_EQ((*lines)[0].outcome, "failed");
+    EXPECT_EQ((*lines)[1].outcome, "failed");
+    // A check sends nothing: whatever the units say, its lines are the row's.
+    EXPECT_EQ((*lines)[2].outcome, kind == JobKind::kUpdate ? "success" : "failed");
+    EXPECT_EQ(RowsToRetry(*lines).size(), 1u) << "the row failed";
+  }
+  // A unit a successful update sent nothing to (the operator did not tick it) was left out.
+  WalkReport report({{0, "A", "10.0.0.5", "3000"}}, kFacts);
+  JobEvent finished = FinishedTwoUnits(0);
+  finished.leftOutUnits.clear();
+  report.Observe(finished);
+  const auto lines = report.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].outcome, "success");
+  EXPECT_EQ(lines[1].outcome, "left-out");
 }
 
 TEST(WalkReport, BeforeTheWalkEndsEveryRowIsUnknownAndARetryTakesThemAll) {

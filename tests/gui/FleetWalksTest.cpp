@@ -9,6 +9,7 @@
 #include "GuiTests.h"
 #include "common/Strings.h"
 #include "devices/WalkReport.h"
+#include "support/UnitHoldings.h"
 #include "widgets/AppStyle.h"
 
 namespace zandorui::testing {
@@ -109,9 +110,18 @@ void FleetWalksTest::ACutUpdateSaysToRunItAgain() {
   BoxAnswerer boxes;
   Click(Control(desk.form, 1034));
   QVERIFY(desk.WaitForTheWalk());
-  QVERIFY2(desk.Status(row).endsWith(Qs(vel::text::kUpdateInterrupted)),
-           qPrintable(desk.Status(row)));
+  const QString status = desk.Status(row);
+  QVERIFY2(status.contains(Qs(vel::text::kUpdateInterrupted)), qPrintable(status));
   QVERIFY(!desk.form.List().Row(row).succeeded);
+  // The Status says what each unit holds, as the device's memory has it.
+  device.Stop();
+  const vel::testing::FileImages file(kSample.toStdString());
+  QVERIFY(file.Loaded());
+  for (int u = 0; u < 3; ++u) {
+    const vel::UnitOutcome held = vel::testing::HeldByUnit(device.Device(), u, file.Image(0));
+    QVERIFY2(status.contains(QStringLiteral("unit %1 %2").arg(u).arg(vel::UnitOutcomeText(held))),
+             qPrintable(status));
+  }
 }
 
 }  // namespace zandorui::testing

@@ -143,6 +143,7 @@ class OperatorWalksTest : public QObject {
   void LinuxErrorsSayWhatToDo();
   void TheLayoutStaysPutDuringAWalk();
   void ADowngradeIsNamed();
+  void EachUnitsBoxSaysWhetherItsUnitWasProgrammed();
 };
 
 class OperatorListTest : public QObject {

@@ -12,6 +12,7 @@
 #include "GuiTests.h"
 #include "console/VersionDialog.h"
 #include "console/WalkRows.h"
+#include "support/UnitHoldings.h"
 #include "views/MessageLog.h"
 
 namespace zandorui::testing {
@@ -278,6 +279,46 @@ void OperatorWalksTest::ADowngradeIsNamed() {
   QVERIFY(desk.WaitForTheWalk());
   QVERIFY2(desk.Status(row).contains(QStringLiteral("downgrade")), qPrintable(desk.Status(row)));
   QVERIFY(desk.form.Log().Text().contains(QStringLiteral("downgrade")));
+}
+
+// A three-unit device refuses the unit-select frame at each position in turn (units are
+// selected counting down): the box of every unit the device holds its image for is ticked, the
+// others stay clear, and the log names the unit the refused frame was for.
+void OperatorWalksTest::EachUnitsBoxSaysWhetherItsUnitWasProgrammed() {
+  vel::testing::FileImages file(kSample.toStdString());
+  QVERIFY(file.Loaded());
+  for (int refused = 0; refused < 3; ++refused) {
+    sim::SimConfig config = ThreeUnitHub();
+    config.faults.selectAnswers = {{refused, 0xFE}};
+    SimDevice hub(config);
+    Desk desk;
+    const std::size_t row = desk.AddTcpRow("Hub", hub);
+    BoxAnswerer boxes;
+    Click(Control(desk.form, 1034));
+    QVERIFY(desk.WaitForTheWalk());
+    hub.Stop();
+    int programmed = 0;
+    int named = -1;  // the highest unit the device holds nothing for
+    for (int u = 0; u < 3; ++u) {
+      const vel::UnitOutcome held = vel::testing::HeldByUnit(hub.Device(), u, file.Image(0));
+      programmed += held == vel::UnitOutcome::kProgrammed;
+      if (held == vel::UnitOutcome::kNotSent) named = u;
+      auto* box = Control<QCheckBox>(desk.form, 1132 - u);
+      QVERIFY(box->isVisible());
+      QCOMPARE(box->isChecked(), held == vel::UnitOutcome::kProgrammed);
+      // Once a unit was programmed, the row's Status says what each unit holds.
+      const QString said = QStringLiteral("unit %1 %2").arg(u).arg(vel::UnitOutcomeText(held));
+      QCOMPARE(desk.Status(row).contains(said), refused > 0);
+    }
+    QCOMPARE(programmed, refused);
+    const QString line = QStringLiteral(
+                             "Unit %1 did not confirm its selection (answer 0xFE); nothing was "
+                             "sent to it.")
+                             .arg(named);
+    QVERIFY2(desk.form.Log().Text().contains(line), qPrintable(desk.form.Log().Text()));
+    QVERIFY2(desk.Status(row).startsWith(QStringLiteral("A unit did not confirm its selection")),
+             qPrintable(desk.Status(row)));
+  }
 }
 
 }  // namespace zandorui::testing

@@ -184,6 +184,7 @@ std::vector<FinishedUnit> UnitsOf(const CVelUpdateDoc& doc) {
       unit.firmwareOfFile = FormatFirmwareVersion(version);
       unit.downgrade = CheckFirmwareVersion(device.firmwareVersion[u], version) == kDoesNotFit;
     }
+    unit.outcome = doc.OutcomeOfUnit(u);
     units.push_back(std::move(unit));
   }
   return units;
@@ -205,10 +206,28 @@ std::string KeyHint(const JobRow& row, const DeviceResult& result, const CVelUpd
   return {};
 }
 
+// What each unit of a device of several holds after an update that did not succeed, once
+// anything went to a unit: " (unit 0 not sent, unit 1 programmed)"; empty otherwise.
+std::string UnitOutcomesNote(const std::vector<int>& leftOut,
+                             const std::vector<FinishedUnit>& units) {
+  const bool anySent = std::any_of(units.begin(), units.end(), [](const FinishedUnit& unit) {
+    return unit.outcome != UnitOutcome::kNotSent;
+  });
+  if (units.size() < 2 || !anySent) return {};
+  std::string listed;
+  for (const FinishedUnit& unit : units) {
+    if (std::find(leftOut.begin(), leftOut.end(), unit.unit) != leftOut.end()) continue;
+    listed += (listed.empty() ? "unit " : ", unit ") + std::to_string(unit.unit) + " " +
+              UnitOutcomeText(unit.outcome);
+  }
+  return " (" + listed + ")";
+}
+
 // What a finished row's status text is followed by: units no image fits, units given firmware
-// older than their own, and, after a success, images of the file that went to no unit.
+// older than their own, what each unit holds after an update that did not succeed, and, after a
+// success, images of the file that went to no unit.
 std::string OutcomeNotes(const std::vector<int>& leftOut, const std::vector<FinishedUnit>& units,
-                         const std::vector<int>& imagesNotSent) {
+                         bool succeeded, const std::vector<int>& imagesNotSent) {
   std::string notes;
   if (!leftOut.empty()) {
     const bool several = leftOut.size() > 1;
@@ -220,6 +239,7 @@ std::string OutcomeNotes(const std::vector<int>& leftOut, const std::vector<Fini
     notes += " (unit " + std::to_string(unit.unit) + " is given firmware " + unit.firmwareOfFile +
              ", older than its " + unit.firmwareBefore + ": a downgrade)";
   }
+  if (!succeeded) notes += UnitOutcomesNote(leftOut, units);
   if (!imagesNotSent.empty()) {
     const bool several = imagesNotSent.size() > 1;
     notes += std::string(" (image") + (several ? "s " : " ") + NumberList(imagesNotSent) +
@@ -275,6 +295,18 @@ const char* JobKindName(JobKind kind) {
       return "update-vantrel";
   }
   return "update";
+}
+
+const char* UnitOutcomeText(UnitOutcome outcome) {
+  switch (outcome) {
+    case UnitOutcome::kProgrammed:
+      return "programmed";
+    case UnitOutcome::kFailedPartWay:
+      return "failed part-way";
+    case UnitOutcome::kNotSent:
+      break;
+  }
+  return "not sent";
 }
 
 void JobQuestion::Answer(bool yes) {
@@ -441,7 +473,7 @@ void DeviceJobs::Walk::Finish(const JobRow& row, const DeviceResult& result,
     const bool updating = options_.kind != JobKind::kCheck;
     event.notes =
         OutcomeNotes(event.leftOutUnits, updating ? event.deviceUnits : std::vector<FinishedUnit>{},
-                     event.imagesNotSent) +
+                     result.outcome == Outcome::kSucceeded, event.imagesNotSent) +
         KeyHint(row, result, *doc);
   }
   sink_.Publish(std::move(event));

@@ -46,6 +46,16 @@ const char* OutcomeText(Outcome outcome) {
   }
 }
 
+// A unit line's outcome: the row's, unless the update left the unit otherwise. A programmed
+// unit succeeded also in a row that failed; a unit a successful update sent nothing to was left
+// out of it.
+std::string UnitLineOutcome(const std::string& rowOutcome, UnitOutcome unit, bool sentToUnits) {
+  if (!sentToUnits) return rowOutcome;
+  if (unit == UnitOutcome::kProgrammed) return kReportSuccess;
+  if (unit == UnitOutcome::kNotSent && rowOutcome == kReportSuccess) return kReportLeftOut;
+  return rowOutcome;
+}
+
 std::string SecondsText(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f", seconds);
@@ -192,6 +202,7 @@ std::vector<ReportLine> WalkReport::LinesOf(const RowRecord& record) const {
     unitLine.firmwareBefore = unit.firmwareBefore;
     unitLine.firmwareOfFile = unit.firmwareOfFile;
     unitLine.downgrade = unit.downgrade;
+    unitLine.outcome = UnitLineOutcome(line.outcome, unit.outcome, facts_.kind != JobKind::kCheck);
     const auto& leftOut = finished.leftOutUnits;
     if (std::find(leftOut.begin(), leftOut.end(), unit.unit) != leftOut.end()) {
       unitLine.outcome = kReportLeftOut;

@@ -22,6 +22,7 @@ int SearchBaud(int attempt, int attemptsPerSpeed) {
 int Dispatcher::Dispatch(Action action) {
   ctx_.endedByEngine = false;
   ctx_.imagesSent = 0;
+  ctx_.unitOutcomes.fill(UnitOutcome::kNotSent);
   ctx_.strangeAnswer = false;
   identifier_.Begin(action == Action::kCheck);
   ctx_.console.EnableWorkingControls(false);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
@@ -36,7 +37,8 @@ struct EngineContext {
   bool endedByEngine = false;      // the engine ended its own transfer
   const Family* device = nullptr;  // the family of the identified device's unit 0
   std::uint32_t imagesSent = 0;    // bit k: a transfer phase of image k began (this action)
-  bool strangeAnswer = false;      // identification got bytes that no reply of the exchange has
+  std::array<UnitOutcome, kMaxUnits> unitOutcomes{};  // what this action left on each unit
+  bool strangeAnswer = false;  // identification got bytes that no reply of the exchange has
 
   bool Cancelled() const { return console.State().cancel.IsRequested(); }
   // The engine ends its own transfer (the operator gave up on a silent device, a region timed

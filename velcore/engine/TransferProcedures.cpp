@@ -223,6 +223,8 @@ bool TransferProcedures::SendUnitImage(bool* cancelled) {
 
 void TransferProcedures::UnitImages() {
   for (;;) {
+    UnitOutcome& outcome = ctx_.unitOutcomes[static_cast<std::size_t>(ctx_.identity.currentUnit)];
+    outcome = UnitOutcome::kFailedPartWay;
     bool cancelled = false;
     const bool complete = SendUnitImage(&cancelled);
     const bool nbFile = ctx_.file.SecondTypeFlag();
@@ -236,6 +238,7 @@ void TransferProcedures::UnitImages() {
       ctx_.Pause("unitSelectPause", ctx_.timing.unitSelectPauseMs);
     }
     WriteRunFrame();
+    outcome = UnitOutcome::kProgrammed;
     ++ctx_.identity.doneUnitCount;
     if (ctx_.identity.doneUnitCount >= ctx_.identity.selectedUnitCount) {
       Succeeded();
@@ -333,6 +336,21 @@ void TransferProcedures::WriteRunFrame() {
 void TransferProcedures::Succeeded() {
   ctx_.console.SetProgress(0, LoadString(ids::kTransmissionCompleted));
   ctx_.SetStatusCode(ids::kUpdateSuccessful);
+  for (UnitOutcome& outcome : ctx_.unitOutcomes) {
+    if (outcome == UnitOutcome::kFailedPartWay) outcome = UnitOutcome::kProgrammed;
+  }
+}
+
+void TransferProcedures::BeginOnTheWholeDevice() {
+  const int units = std::min(ctx_.identity.unitCount, kMaxUnits);
+  bool any = false;
+  for (int u = 0; u < units; ++u) {
+    if (ctx_.identity.unitSelected[static_cast<std::size_t>(u)] != 1) continue;
+    ctx_.unitOutcomes[static_cast<std::size_t>(u)] = UnitOutcome::kFailedPartWay;
+    any = true;
+  }
+  // An exchange that selects no unit updates the device as its unit 0.
+  if (!any && units > 0) ctx_.unitOutcomes[0] = UnitOutcome::kFailedPartWay;
 }
 
 void TransferProcedures::Finish() {
@@ -355,6 +373,7 @@ void TransferProcedures::EndTransfer(PhaseOutcome outcome) {
 }
 
 void TransferProcedures::Run(Procedure procedure) {
+  if (procedure != Procedure::kUnitImages) BeginOnTheWholeDevice();
   switch (procedure) {
     case Procedure::kPageRangeImage64k:
       return PageRangeImage64k();

@@ -51,8 +51,11 @@ class TransferProcedures {
   bool ChecksumThenRun(std::uint32_t dataSum);
   void RunFrameThenSkip(int bytes);
   void WriteRunFrame();
-  // "Transmission completed!" and the success status.
+  // "Transmission completed!" and the success status; every unit whose image began to go out
+  // is programmed.
   void Succeeded();
+  // A procedure that sends to the device as a whole begins on each unit selected.
+  void BeginOnTheWholeDevice();
   // The run frame, then Succeeded.
   void Finish();
   void Terminated(int statusCode = 0);

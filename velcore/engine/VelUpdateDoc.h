@@ -65,6 +65,10 @@ class CVelUpdateDoc {
   const std::vector<int>& LeftOutUnits() const { return identifier_.LeftOutUnits(); }
   // The images of the file (of its image count) that no transfer phase of the last action sent.
   std::vector<int> ImagesNotSent() const;
+  // What the last action left on a unit of the device (numbered as identification read them).
+  UnitOutcome OutcomeOfUnit(int unit) const {
+    return context_.unitOutcomes[static_cast<std::size_t>(unit)];
+  }
   // Whether identification met bytes that are no reply of the exchange (a wrong key, say).
   bool AnsweredStrangely() const { return context_.strangeAnswer; }
   // Whether the last operation's cancel came from the engine itself rather than from outside.

@@ -117,7 +117,7 @@ class JobQuestion {
   std::optional<bool> answer_;
 };
 
-// One unit of a finished row's device, as identification read it.
+// One unit of a finished row's device, as identification read it, and what the row left on it.
 struct FinishedUnit {
   int unit = 0;
   std::string deviceType;
@@ -125,7 +125,11 @@ struct FinishedUnit {
   std::string firmwareBefore;  // the device's firmware before the row ran
   std::string firmwareOfFile;  // the firmware of the file's image for the unit, empty for none
   bool downgrade = false;      // the image chosen for the unit is older than its firmware
+  UnitOutcome outcome = UnitOutcome::kNotSent;
 };
+
+// "programmed", "not sent", "failed part-way".
+const char* UnitOutcomeText(UnitOutcome outcome);
 
 // What a job reports, in order per row. Events are copies: the front end's list is changed on its
 // owner's thread only.

@@ -56,6 +56,13 @@ struct DeviceIdentity {
   bool HasSerialNumber() const { return serialNumber[0] != kNoSerialNumber; }
 };
 
+// What an update left on one unit of the device.
+enum class UnitOutcome {
+  kNotSent,        // nothing of the file went to it
+  kFailedPartWay,  // its image began to go out but did not end: it may hold part of it
+  kProgrammed,     // its whole image went out and the device took it
+};
+
 // What the main form shows for one unit of the identified device.
 struct UnitLabel {
   int unit = 0;
