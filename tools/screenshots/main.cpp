@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -18,6 +19,7 @@
 
 #include "SimServer.h"
 #include "app/MainWindow.h"
+#include "console/CellDelegate.h"
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
 #include "console/SerialSettingsDialog.h"
@@ -164,7 +166,7 @@ int main(int argc, char** argv) {
   }
   WaitFor([] { return false; }, 200);
   Save(window, QStringLiteral("list-key-editor"));
-  table->setFocus();
+  zandorui::CellDelegate::EndEdit(table->Editor());  // as a click elsewhere ends it
   CaptureModal<QMessageBox>(QString(), [](QMessageBox& box) { box.accept(); });  // invalid key
   WaitFor([] { return false; }, 300);
 
@@ -183,6 +185,25 @@ int main(int argc, char** argv) {
   memory->GoTo();
   WaitFor([] { return false; }, 200);
   Save(*memory, QStringLiteral("memory-view"));
+  CaptureModal<QMessageBox>(QString(), [](QMessageBox& box) { box.accept(); });
+  memory->findChild<QLineEdit*>(QStringLiteral("c1030"))->setText(QStringLiteral("7E"));
+  memory->GoTo();
+  WaitFor([] { return false; }, 300);
+  Save(*memory, QStringLiteral("tmp-memory-erased"));
+  memory->hide();
+  WaitFor([] { return false; }, 200);
+  Save(window, QStringLiteral("tmp-main-after-memory"));
+  {
+    auto* t = form.findChild<zandorui::DeviceTable*>(QStringLiteral("c1116"));
+    t->ClickCell(0, 2);
+    WaitFor([] { return false; }, 300);
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+      const QRect area = window.geometry().united(popup->geometry());
+      QApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(out + "/tmp-address-dropdown.png");
+    }
+    zandorui::CellDelegate::EndEdit(t->Editor());
+    WaitFor([] { return false; }, 200);
+  }
 
   zandorui::SerialChoices choices;
   choices.mapping.Set("COM1", "/dev/ttyUSB0");
