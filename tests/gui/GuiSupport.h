@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtTest/qtestspontaneevent.h>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QFileDialog>
@@ -11,7 +13,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
-#include <QtTest/qtestspontaneevent.h>
 #include <functional>
 
 #include "support/ModelRows.h"

@@ -234,8 +234,8 @@ void ListEditingTest::TheDropDownsOpenWithTheirCell() {
   list.Click(1, 2);
   QVERIFY(listDown());
   QAbstractItemView* entries = list.Combo()->view();
-  const QModelIndex serial = entries->model()->index(
-      list.Combo()->findText(QString::fromLatin1(vel::kDefaultSerial)), 0);
+  const QModelIndex serial =
+      entries->model()->index(list.Combo()->findText(QString::fromLatin1(vel::kDefaultSerial)), 0);
   QTest::mouseClick(entries->viewport(), Qt::LeftButton, Qt::NoModifier,
                     entries->visualRect(serial).center());
   QCOMPARE(list.Row(1).address, std::string(vel::kDefaultSerial));

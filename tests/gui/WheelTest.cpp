@@ -19,8 +19,7 @@ namespace {
 QStringList MappedTexts(const QDialog& dialog) {
   QStringList texts;
   for (int com = 1; com <= SerialSettingsDialog::kMappedComPorts; ++com) {
-    texts.append(
-        dialog.findChild<QComboBox*>(QStringLiteral("comPort%1").arg(com))->currentText());
+    texts.append(dialog.findChild<QComboBox*>(QStringLiteral("comPort%1").arg(com))->currentText());
   }
   return texts;
 }

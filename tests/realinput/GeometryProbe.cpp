@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
   QWidget* form = window.findChild<QWidget*>(QStringLiteral("consoleForm"));
   std::printf("background %s\n", qPrintable(centre(form, QRect(QPoint(2, 2), QSize(3, 3)))));
 
-  zandorui::SerialSettingsDialog comPorts(zandorui::SerialChoices{}, vel::ListSerialDevices(),
-                                          true, &window);
+  zandorui::SerialSettingsDialog comPorts(zandorui::SerialChoices{}, vel::ListSerialDevices(), true,
+                                          &window);
   comPorts.show();
   if (!QTest::qWaitForWindowExposed(&comPorts)) return 1;
   for (int com = 1; com <= zandorui::SerialSettingsDialog::kMappedComPorts; ++com) {
