@@ -3,8 +3,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -17,12 +15,11 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QUrl>
-#include <QVBoxLayout>
 
 #include "../console/ConsoleForm.h"
 #include "../views/MessageLog.h"
 #include "../widgets/AppStyle.h"
-#include "common/Version.h"
+#include "AboutBox.h"
 
 namespace zandorui {
 
@@ -164,19 +161,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
 }
 
 void MainWindow::ShowAbout() {
-  QDialog about(this);
-  about.setObjectName(QStringLiteral("aboutBox"));
-  about.setWindowTitle(QStringLiteral("About Zandor Update V1.0"));
-  auto* layout = new QVBoxLayout(&about);
-  auto* icon = new QLabel;
-  icon->setPixmap(windowIcon().pixmap(48, 48));
-  layout->addWidget(icon);
-  layout->addWidget(new QLabel(QStringLiteral("Zandor Update Universal")));
-  layout->addWidget(new QLabel(Qs(vel::VersionLine())));
-  layout->addWidget(new QLabel(QStringLiteral("Copyright (C) Kelmori Computer")));
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
-  connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
-  layout->addWidget(buttons);
+  AboutBox about(windowIcon(), this);
   about.exec();
 }
 

@@ -8,6 +8,7 @@
 #include "../views/MessageLog.h"
 #include "../widgets/AppIcon.h"
 #include "../widgets/AppStyle.h"
+#include "../widgets/WheelGuard.h"
 #include "MainWindow.h"
 #include "VersionFile.h"
 #include "common/StandardDescriptors.h"
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("VelUpdate"));
   QApplication::setFont(zandorui::AppFont(false));
   QApplication::setWindowIcon(zandorui::AppIcon());
+  zandorui::WheelGuard::Install(app);
   // A file named on the command line is not opened: the program starts with no file.
   zandorui::MainWindow window(QDir::currentPath());
   // --log FILE: the message log's lines also go to the end of FILE.

@@ -1,6 +1,7 @@
 #include "CellEditors.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QTimer>
@@ -101,6 +102,8 @@ CellCombo::CellCombo(const QStringList& choices, const QString& text, bool keyMo
   if (chosen < 0) setEditText(text);
   lineEdit()->selectAll();
   lineEdit()->installEventFilter(this);
+  // After the drop-down's own filter on its list, so that this one sees the keys first.
+  view()->installEventFilter(this);
   if (keyMode_) connect(lineEdit(), &QLineEdit::textEdited, this, &CellCombo::Reformat);
   connect(this, &QComboBox::activated, this, [this] { End(); });
 }
@@ -117,6 +120,15 @@ bool CellCombo::event(QEvent* event) {
 }
 
 bool CellCombo::eventFilter(QObject* watched, QEvent* event) {
+  // While the list is down the keys still edit the text (no key is a shortcut meanwhile).
+  if (watched == view() && event->type() == QEvent::ShortcutOverride) {
+    event->accept();
+    return true;
+  }
+  if (watched == view() && event->type() == QEvent::KeyPress) {
+    QCoreApplication::sendEvent(this, event);
+    return true;
+  }
   if (watched == lineEdit() && IsEditKey(event)) {
     event->accept();
     return true;
@@ -131,6 +143,7 @@ bool CellCombo::eventFilter(QObject* watched, QEvent* event) {
 bool CellCombo::TakeKey(QKeyEvent* key) {
   if (key->key() == Qt::Key_Tab) {
     ended_ = true;
+    hidePopup();
     emit Tabbed();
     return true;
   }
@@ -157,14 +170,28 @@ void CellCombo::Reformat(const QString& text) {
 
 void CellCombo::focusOutEvent(QFocusEvent* event) {
   QComboBox::focusOutEvent(event);
-  // The drop-down list takes the focus while it is open; that is no end of the edit.
-  if (view()->isVisible()) return;
+  // Its own drop-down list taking the focus is no end of the edit; any other control taking it
+  // is, the list open or not.
+  const QWidget* now = QApplication::focusWidget();
+  if (view()->isVisible() && (now == nullptr || now == this || now->window() == view()->window())) {
+    return;
+  }
   End();
+}
+
+void CellCombo::focusInEvent(QFocusEvent* event) {
+  QComboBox::focusInEvent(event);
+  // The list drops down once the opened cell has the focus (once), with the whole text selected.
+  if (dropped_) return;
+  dropped_ = true;
+  showPopup();
+  lineEdit()->selectAll();
 }
 
 void CellCombo::End() {
   if (ended_) return;
   ended_ = true;
+  hidePopup();
   emit Ended();
 }
 

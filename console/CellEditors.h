@@ -36,8 +36,10 @@ class CellLineEdit : public QLineEdit {
   bool ended_ = false;
 };
 
-// The editable drop-down over an address or key cell, filled from the column's choice list. In
-// key mode it takes hexadecimal digits and Backspace only and puts the dashes in as they are typed.
+// The editable drop-down over an address or key cell, filled from the column's choice list. Its
+// list drops down as it opens; the keys edit the text whether the list is down or not, and an
+// entry is picked from the list with the mouse. In key mode it takes hexadecimal digits and
+// Backspace only and puts the dashes in as they are typed.
 class CellCombo : public QComboBox {
   Q_OBJECT
  public:
@@ -55,6 +57,7 @@ class CellCombo : public QComboBox {
  protected:
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
 
  private:
@@ -63,6 +66,7 @@ class CellCombo : public QComboBox {
   void Reformat(const QString& text);
 
   bool keyMode_;
+  bool dropped_ = false;
   bool backspaceSeen_ = false;
   bool cancelled_ = false;
   bool ended_ = false;

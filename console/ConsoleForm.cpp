@@ -254,6 +254,7 @@ void ConsoleForm::BuildLayout() {
   for (const auto& [id, text] : advanced) {
     QPushButton* button = Button(id, QString::fromLatin1(text));
     button->setEnabled(false);
+    KeepPlaceWhenHidden(button);  // override 02 shows them without moving or widening anything
     button->hide();
     advancedButtons_.push_back(button);
     advancedRow->addWidget(button);
@@ -468,7 +469,14 @@ void ConsoleForm::OpenMemoryView() {
     const bool shown =
         BeginProgress(1, file_.RecordCount(0), vel::LoadString(vel::ids::kCreatingMemMap), 1);
     file_.GetMemMap(0, shown ? this : nullptr);
-    if (shown) EndProgress();
+    if (shown) {
+      EndProgress();
+      // The line and the log say the map is made, not that it is still being made.
+      const QString made =
+          QStringLiteral("Memory map created from %1").arg(QFileInfo(filePath_).fileName());
+      statusLine_->setTitle(made);
+      log_->AppendMessage(made);
+    }
   }
   auto* view =
       new MemoryView(*file_.MemMap(0), QFileInfo(filePath_).fileName(), ToolTipsEnabled(), this);

@@ -4,9 +4,10 @@
 # cycle and the keyboard, deletes, copies and pastes rows from the context menu and with the
 # keys, saves after another program added a row, updates two rows at once while a row is
 # unticked and another ticked, cancels an update, saves the walk's report, records a session,
-# and saves a list with a cut row. Results are read from files: the list (through `zandor
-# devices list` and its bytes), the desktop's log (--log), the session record, the simulators'
-# records and a listener that notes any connection.
+# turns the wheel over the COM port mapping and saves a list with a cut row. Results are read
+# from files: the list (through `zandor devices list` and its bytes), the desktop's log (--log),
+# the session record, the COM port mapping file, the simulators' records and a listener that
+# notes any connection.
 #   scripts/real-input-test.sh [BIN_DIR]        (default build/bin)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -245,6 +246,33 @@ grep -q '^status 62504 Device Update Successful$' "$record" || fail "the record'
 start_sim replay --replay "$record" --tcp 127.0.0.1:0
 echo "real-input: the session was recorded and its replay accepted"
 
+# 8. The wheel over the COM Ports window's mapping (opened from the context menu) scrolls the
+#    list and changes no port under the pointer: OK leaves the mapping file as it was.
+mapping="$XDG_CONFIG_HOME/zandor/com-ports"
+mkdir -p "$(dirname "$mapping")"
+printf '# the bench by the door\nCOM3=/dev/ttyUSB3\nCOM4=/dev/ttyUSB4\n' >"$mapping"
+cp "$mapping" "$workdir/com-ports.before"
+click "background" 3
+keys Up Up Up Up Return  # About, Retry Failed, Save Report, then COM Ports
+until_true "$wait_s" bash -c "xdotool search --onlyvisible --name '^COM Ports\$' >/dev/null"
+comports=$(xdotool search --onlyvisible --name '^COM Ports$' | sed -n 1p)
+for place in "box 3" "arrow 4"; do
+  # shellcheck disable=SC2046
+  xdotool mousemove --window "$comports" $(at "com-ports $place") click --repeat 3 --delay 80 5 \
+    click --repeat 3 --delay 80 4
+  sleep 0.2
+done
+# shellcheck disable=SC2046
+xdotool mousemove --window "$comports" $(at "com-ports control 1") click 1
+until_true "$wait_s" bash -c "! xdotool search --onlyvisible --name '^COM Ports\$' >/dev/null"
+cmp -s "$workdir/com-ports.before" "$mapping" ||
+  fail "the wheel changed the COM port mapping: $(tr '\n' ' ' <"$mapping")"
+if ! compgen -G '/dev/ttyS[0-9]*' >/dev/null && ! compgen -G '/dev/ttyUSB*' >/dev/null &&
+  ! compgen -G '/dev/ttyACM*' >/dev/null; then
+  echo "real-input: (no serial device here: each mapping box offers one entry)"
+fi
+echo "real-input: the wheel scrolled the COM port mapping and changed no port"
+
 # The simulators hold what each row sent: two whole updates (the cancelled one ran no unit).
 kill -INT "${sims[@]}"
 for sim in "${sims[@]}"; do wait "$sim" || fail "a simulator saw a protocol violation"; done
@@ -254,7 +282,7 @@ done
 [ ! -e "$workdir/watch.seen" ] || fail "the unticked row's device was contacted"
 echo "real-input: the row unticked during a walk saw no connection; the row ticked was updated"
 
-# 8. A list whose last row is cut: the desktop says so once, Save leaves the file's bytes as
+# 9. A list whose last row is cut: the desktop says so once, Save leaves the file's bytes as
 #    they were; once the row is deleted from the menu, Save writes the rest.
 kill "$app"
 wait "$app" 2>/dev/null || true

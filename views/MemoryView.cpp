@@ -39,16 +39,33 @@ std::optional<std::uint8_t> HexOf(const QString& text) {
 
 }  // namespace
 
-QString HexSpinBox::textFromValue(int value) const { return Hex2(static_cast<unsigned>(value)); }
+void HexSpinBox::ShowInstead(const QString& text) {
+  if (text == instead_) return;
+  instead_ = text;
+  lineEdit()->setText(textFromValue(value()));
+}
 
-int HexSpinBox::valueFromText(const QString& text) const { return text.toInt(nullptr, 16); }
+QString HexSpinBox::textFromValue(int value) const {
+  return instead_.isEmpty() ? Hex2(static_cast<unsigned>(value)) : instead_;
+}
+
+int HexSpinBox::valueFromText(const QString& text) const {
+  if (!instead_.isEmpty() && text == instead_) return value();
+  return text.toInt(nullptr, 16);
+}
 
 QValidator::State HexSpinBox::validate(QString& text, int&) const {
   if (text.isEmpty()) return QValidator::Intermediate;
+  if (!instead_.isEmpty() && text == instead_) return QValidator::Acceptable;
   bool ok = false;
   const int value = text.toInt(&ok, 16);
   return ok && text.size() <= 2 && value >= minimum() && value <= maximum() ? QValidator::Acceptable
                                                                             : QValidator::Invalid;
+}
+
+void HexSpinBox::stepBy(int steps) {
+  instead_.clear();  // a step shows the number it reached
+  QSpinBox::stepBy(steps);
 }
 
 MemoryView::MemoryView(const vel::VelMemMap& map, const QString& fileName, bool toolTips,
@@ -212,6 +229,8 @@ void MemoryView::Refresh() {
   const QSignalBlocker pageQuiet(pageSpin_);
   segmentSpin_->setValue(segment_);
   pageSpin_->setValue(page_);
+  // An erased segment reads "XX" in the spin as in the box; its arrows step from the segment.
+  segmentSpin_->ShowInstead(segmentText_ == kErasedSegment ? kErasedSegment : QString());
 }
 
 void MemoryView::SetPageText(std::uint8_t page) { pageText_ = Hex2(page); }

@@ -15,16 +15,23 @@ namespace zandorui {
 // "Memory View": the memory picture the file's first image gives the device, one 256-byte page at
 // a time as 16 rows of 16 bytes, chosen by segment and page. A segment the file does not use
 // shows as erased, with "XX" in the segment box. Modeless; "Done" hides it.
-// A spin box of two upper-case hexadecimal digits, as the boxes beside it show numbers.
+// A spin box of two upper-case hexadecimal digits, as the boxes beside it show numbers. It can
+// show a text in place of its number (the erased segment's "XX") and still step from the number.
 class HexSpinBox : public QSpinBox {
   Q_OBJECT
  public:
   using QSpinBox::QSpinBox;
+  // Shows `text` until the arrows step; an empty text shows the number again.
+  void ShowInstead(const QString& text);
 
  protected:
   QString textFromValue(int value) const override;
   int valueFromText(const QString& text) const override;
   QValidator::State validate(QString& text, int& position) const override;
+  void stepBy(int steps) override;
+
+ private:
+  QString instead_;
 };
 
 class MemoryView : public QDialog {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtTest/qtestspontaneevent.h>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QFileDialog>
@@ -10,6 +12,7 @@
 #include <QStringList>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 #include <functional>
 
 #include "support/ModelRows.h"
@@ -20,7 +23,11 @@ namespace zandorui::testing {
 // the widget under the point of the top-level window. A test never picks the receiver itself,
 // so an editor lying over a cell, or a focus proxy, gets what it would get from a person.
 inline QWidget* FocusWidget() {
-  // A modal window owns the keyboard while it is open.
+  // An open pop-up (a drop-down's list, a menu) holds the keyboard; a modal window owns it
+  // while it is open.
+  if (QWidget* popup = QApplication::activePopupWidget()) {
+    return popup->focusWidget() != nullptr ? popup->focusWidget() : popup;
+  }
   QWidget* modal = QApplication::activeModalWidget();
   QWidget* focus = modal != nullptr ? modal->focusWidget() : QApplication::focusWidget();
   if (focus == nullptr) focus = modal;
@@ -67,12 +74,31 @@ inline QWidget* WidgetUnder(QWidget* widget, QPoint local, QPoint* there) {
 }
 
 inline void ClickAt(QWidget* widget, QPoint local, Qt::MouseButton button = Qt::LeftButton) {
+  // An open pop-up holds the mouse: a press outside it closes it, and the window system hands
+  // the click on to the window under the point.
+  const QPoint global = widget->mapToGlobal(local);
+  QWidget* popup = QApplication::activePopupWidget();
+  if (popup != nullptr && popup != widget->window() && !popup->geometry().contains(global)) {
+    QTest::mousePress(popup, button, Qt::NoModifier, popup->mapFromGlobal(global));
+  }
   QPoint there;
   QWidget* target = WidgetUnder(widget, local, &there);
   QTest::mouseClick(target, button, Qt::NoModifier, there);
 }
 
 inline void Click(QWidget* widget) { ClickAt(widget, widget->rect().center()); }
+
+// Turns the wheel by `notches` (positive away from the user, as X button 4) over a point of
+// `widget`: to the widget under the point, passed on to its parents while none takes it.
+inline void WheelAt(QWidget* widget, QPoint local, int notches) {
+  QPoint there;
+  QWidget* target = WidgetUnder(widget, local, &there);
+  QWheelEvent wheel(QPointF(there), QPointF(target->mapToGlobal(there)), QPoint(),
+                    QPoint(0, notches * QWheelEvent::DefaultDeltasPerStep), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QSpontaneKeyEvent::setSpontaneous(&wheel);
+  QApplication::instance()->notify(target, &wheel);
+}
 
 // A right click's context menu request, to the widget under the point (it travels up to the
 // parents that handle it, as the window system's does).

@@ -37,6 +37,13 @@ class WalkControllerTest : public QObject {
   void AnUpdateShowsItsUnitsAndEndsWithTheSuccessBox();
 };
 
+class ShellTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void TheAboutBoxShowsItsWholeTitle();
+  void OverrideTwoMovesNothingAndKeepsTheWindowsSize();
+};
+
 class FormTest : public QObject {
   Q_OBJECT
  private slots:
@@ -77,6 +84,7 @@ class ListEditingTest : public QObject {
   void PortCellsResetWhenOpened();
   void TheKeyEditorTakesHexDigitsOnly();
   void AddressesJoinTheChoicesAndEmptyMeansSerial();
+  void TheDropDownsOpenWithTheirCell();
   void ALongNameWidensUpToTheListsEdge();
   void ScrollingEndsTheEditAndStoresIt();
   void AReloadStoresTheOpenEditFirst();
@@ -91,6 +99,7 @@ class ViewsTest : public QObject {
   void TheSelectorKeepsElevenNumbersAndBounds();
   void TheMemoryViewPagesThroughTheMap();
   void TheMemoryViewsSpinsReadAsItsBoxes();
+  void TheStatusLineSaysTheMapIsMade();
   void DataBeforeAnyAddressShowsAtSegmentFF();
   void OpenViewsFollowTheToolTipSwitch();
   void ALoadClosesEveryView();
@@ -106,6 +115,13 @@ class SerialSettingsTest : public QObject {
   void IrqMustBeOneToSixteen();
   void ComPortsMapToDevices();
   void PortsMappedByTheEnvironmentSaySo();
+};
+
+class WheelTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void AWheelOverTheMappingScrollsItAndChangesNoPort();
+  void AControlInAnAreaTakesTheWheelOnceFocused();
 };
 
 class VersionDialogTest : public QObject {

@@ -200,6 +200,52 @@ void ListEditingTest::AddressesJoinTheChoicesAndEmptyMeansSerial() {
   QCOMPARE(list.Row(0).address, std::string(vel::kDefaultSerial));
 }
 
+void ListEditingTest::TheDropDownsOpenWithTheirCell() {
+  EditedList list;
+  const auto listDown = [&] {
+    return list.Combo() != nullptr && list.Combo()->view()->isVisible() &&
+           QApplication::activePopupWidget() != nullptr;
+  };
+  // The address: its list is down, its text selected; typing replaces the text.
+  list.Click(1, 2);
+  QVERIFY(listDown());
+  QCOMPARE(list.Combo()->lineEdit()->selectedText(), QStringLiteral("10.0.0.5"));
+  TypeText(QStringLiteral("10.0.0.9"));
+  QCOMPARE(list.Combo()->currentText(), QStringLiteral("10.0.0.9"));
+  PressKey(Qt::Key_Return);
+  QCOMPARE(list.Row(1).address, std::string("10.0.0.9"));
+  QVERIFY(QApplication::activePopupWidget() == nullptr);
+
+  // The key, opened by Tab from the Port: the digits get their dashes with the list down, and
+  // Tab goes on to the Name with the list closed.
+  list.Click(1, 3);
+  PressKey(Qt::Key_Tab);
+  QVERIFY(listDown());
+  list.Combo()->lineEdit()->clear();
+  TypeText(QStringLiteral("00112233445566778899aabbccddeeff"));
+  QCOMPARE(list.Combo()->currentText(), QString::fromLatin1(kKey));
+  PressKey(Qt::Key_Tab);
+  QCOMPARE(list.Row(1).key, std::string(kKey));
+  QVERIFY(QApplication::activePopupWidget() == nullptr);
+  QCOMPARE(list.Edit()->text(), QStringLiteral("tcp"));
+  PressKey(Qt::Key_Escape);
+
+  // An entry picked from the list is stored; Escape leaves the cell as it was.
+  list.Click(1, 2);
+  QVERIFY(listDown());
+  QAbstractItemView* entries = list.Combo()->view();
+  const QModelIndex serial =
+      entries->model()->index(list.Combo()->findText(QString::fromLatin1(vel::kDefaultSerial)), 0);
+  QTest::mouseClick(entries->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    entries->visualRect(serial).center());
+  QCOMPARE(list.Row(1).address, std::string(vel::kDefaultSerial));
+  list.Click(0, 2);
+  TypeText(QStringLiteral("10.0.0.1"));
+  PressKey(Qt::Key_Escape);
+  QCOMPARE(list.Row(0).address, std::string(vel::kDefaultSerial));
+  QVERIFY(QApplication::activePopupWidget() == nullptr);
+}
+
 void ListEditingTest::ALongNameWidensUpToTheListsEdge() {
   EditedList list;
   list.Click(0, 1);

@@ -1,6 +1,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -206,6 +207,38 @@ void ViewsTest::TheMemoryViewsSpinsReadAsItsBoxes() {
   Control<QSpinBox>(*view, 1018)->stepUp();
   QCOMPARE(Control<QSpinBox>(*view, 1018)->text(), QStringLiteral("01"));
   QCOMPARE(Control<QLineEdit>(*view, 1020)->text(), QStringLiteral("01"));
+
+  // A segment the file does not use reads "XX" in both; the spin steps on from the segment.
+  BoxAnswerer boxes;
+  QVERIFY(viewer.form.LoadFile(QStringLiteral(ZANDOR_SAMPLES_DIR "/multi-unit.hex")));
+  view = viewer.Open<MemoryView>();
+  auto* segmentSpin = Control<QSpinBox>(*view, 1031);
+  QCOMPARE(Control<QLineEdit>(*view, 1030)->text(), QStringLiteral("XX"));
+  QCOMPARE(segmentSpin->text(), QStringLiteral("XX"));
+  segmentSpin->stepUp();  // FF wraps to 00, which the file uses
+  QCOMPARE(view->CurrentSegment(), std::uint8_t(0));
+  QCOMPARE(Control<QLineEdit>(*view, 1030)->text(), QStringLiteral("00"));
+  QCOMPARE(segmentSpin->text(), QStringLiteral("00"));
+  Control<QLineEdit>(*view, 1030)->setText(QStringLiteral("7E"));  // unused as well
+  Control<QPushButton>(*view, 1028)->click();
+  QCOMPARE(Control<QLineEdit>(*view, 1030)->text(), QStringLiteral("XX"));
+  QCOMPARE(segmentSpin->text(), QStringLiteral("XX"));
+  segmentSpin->stepDown();
+  QCOMPARE(view->CurrentSegment(), std::uint8_t(0x7D));
+}
+
+void ViewsTest::TheStatusLineSaysTheMapIsMade() {
+  Viewer viewer;
+  QVERIFY(viewer.form.LoadFile(viewer.Write("early.hex", kEarly)));
+  auto* statusLine = Control<QGroupBox>(viewer.form, 1011);
+  MemoryView* view = viewer.Open<MemoryView>();
+  Control<QPushButton>(*view, 1)->click();  // "Done"
+  QVERIFY(!view->isVisible());
+  QCOMPARE(statusLine->title(), QStringLiteral("Memory map created from early.hex"));
+  QVERIFY(!statusLine->isEnabled());  // nothing runs
+  const QString log = viewer.form.Log().Text();
+  QVERIFY(log.indexOf(QStringLiteral("Creating Memory Map from Hex File...")) <
+          log.indexOf(QStringLiteral("Memory map created from early.hex")));
 }
 
 void ViewsTest::DataBeforeAnyAddressShowsAtSegmentFF() {

@@ -5,6 +5,7 @@
 
 #include "GuiTests.h"
 #include "widgets/AppStyle.h"
+#include "widgets/WheelGuard.h"
 
 // Runs every GUI test class; the settings and the COM port mapping go to a folder of the run's
 // own, never to the user's.
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
   QCoreApplication::setOrganizationName(QStringLiteral("Kelmori Computer"));
   QCoreApplication::setApplicationName(QStringLiteral("VelUpdate"));
   QApplication::setFont(zandorui::AppFont(false));
+  zandorui::WheelGuard::Install(app);
   int failures = 0;
   // ZANDOR_GUI_CLASS=FormTest runs one class (its functions may follow as arguments).
   const QString only = qEnvironmentVariable("ZANDOR_GUI_CLASS");
@@ -29,11 +31,13 @@ int main(int argc, char** argv) {
   run(zandorui::testing::MessageLogTest());
   run(zandorui::testing::JobEventQueueTest());
   run(zandorui::testing::WalkControllerTest());
+  run(zandorui::testing::ShellTest());
   run(zandorui::testing::FormTest());
   run(zandorui::testing::DeviceListModelTest());
   run(zandorui::testing::ListEditingTest());
   run(zandorui::testing::ViewsTest());
   run(zandorui::testing::SerialSettingsTest());
+  run(zandorui::testing::WheelTest());
   run(zandorui::testing::VersionDialogTest());
   run(zandorui::testing::DesktopEndToEndTest());
   run(zandorui::testing::OperatorWalksTest());

@@ -3,7 +3,9 @@
 // clicks where this build under this X server draws them:
 //   zandor-gui-probe LIST_FOLDER
 // "cell ROW COLUMN X Y" for every cell of the list, "control ID X Y" for the buttons,
-// "background X Y" for a point of the form's background (where its context menu opens).
+// "background X Y" for a point of the form's background (where its context menu opens); and in
+// the COM Ports window's own coordinates "com-ports box N X Y" for the box of COMn, "com-ports
+// arrow N X Y" for its arrow and "com-ports control 1 X Y" for OK.
 #include <QApplication>
 #include <QPushButton>
 #include <QTest>
@@ -12,6 +14,7 @@
 #include "app/MainWindow.h"
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
+#include "console/SerialSettingsDialog.h"
 #include "widgets/AppStyle.h"
 
 int main(int argc, char** argv) {
@@ -26,9 +29,12 @@ int main(int argc, char** argv) {
   zandorui::MainWindow window(QString::fromLocal8Bit(argv[1]));
   window.show();
   if (!QTest::qWaitForWindowExposed(&window)) return 1;
-  const auto centre = [&](QWidget* widget, QRect rect) {
-    const QPoint point = widget->mapTo(&window, rect.center());
+  const auto at = [](QWidget* root, QWidget* widget, QPoint local) {
+    const QPoint point = widget->mapTo(root, local);
     return QStringLiteral("%1 %2").arg(point.x()).arg(point.y());
+  };
+  const auto centre = [&](QWidget* widget, QRect rect) {
+    return at(&window, widget, rect.center());
   };
   auto* table = window.findChild<zandorui::DeviceTable*>(zandorui::ControlName(1116));
   const QAbstractItemModel& cells = *table->model();
@@ -44,5 +50,19 @@ int main(int argc, char** argv) {
   }
   QWidget* form = window.findChild<QWidget*>(QStringLiteral("consoleForm"));
   std::printf("background %s\n", qPrintable(centre(form, QRect(QPoint(2, 2), QSize(3, 3)))));
+
+  zandorui::SerialSettingsDialog comPorts(zandorui::SerialChoices{}, vel::ListSerialDevices(), true,
+                                          &window);
+  comPorts.show();
+  if (!QTest::qWaitForWindowExposed(&comPorts)) return 1;
+  for (int com = 1; com <= zandorui::SerialSettingsDialog::kMappedComPorts; ++com) {
+    auto* box = comPorts.findChild<QWidget*>(QStringLiteral("comPort%1").arg(com));
+    std::printf("com-ports box %d %s\n", com,
+                qPrintable(at(&comPorts, box, QPoint(10, box->height() / 2))));
+    std::printf("com-ports arrow %d %s\n", com,
+                qPrintable(at(&comPorts, box, QPoint(box->width() - 6, box->height() / 2))));
+  }
+  QWidget* ok = comPorts.findChild<QWidget*>(zandorui::ControlName(1));
+  std::printf("com-ports control 1 %s\n", qPrintable(at(&comPorts, ok, ok->rect().center())));
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -18,6 +19,7 @@
 
 #include "SimServer.h"
 #include "app/MainWindow.h"
+#include "console/CellDelegate.h"
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
 #include "console/SerialSettingsDialog.h"
@@ -37,6 +39,20 @@ int failures = 0;
 void Save(QWidget& widget, const QString& name) {
   const QString path = QDir(out).filePath(name + QStringLiteral(".png"));
   if (!widget.grab().save(path)) {
+    std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+    ++failures;
+    return;
+  }
+  std::printf("%s\n", qPrintable(path));
+  std::fflush(stdout);
+}
+
+// The window as the screen shows it, with the pop-up open over it (a drop-down's list).
+void SaveWithPopup(QWidget& window, const QString& name) {
+  QRect area = window.frameGeometry();
+  if (const QWidget* popup = QApplication::activePopupWidget()) area |= popup->geometry();
+  const QString path = QDir(out).filePath(name + QStringLiteral(".png"));
+  if (!window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(path)) {
     std::fprintf(stderr, "could not write %s\n", qPrintable(path));
     ++failures;
     return;
@@ -163,15 +179,20 @@ int main(int argc, char** argv) {
 
   // The list with the key editor open over a cell, part of a key typed.
   auto* table = form.findChild<zandorui::DeviceTable*>(QStringLiteral("c1116"));
+  // No window manager gives the focus back after a box closes; the editor opens its list on
+  // getting it.
+  window.activateWindow();
+  WaitFor([&] { return window.isActiveWindow(); }, 2000);
   table->ClickCell(1, 4);
   if (auto* key = qobject_cast<QComboBox*>(table->Editor())) {
     key->lineEdit()->clear();
     QTest::keyClicks(key->lineEdit(), QStringLiteral("00112233aabb"));
   }
   WaitFor([] { return false; }, 200);
-  Save(window, QStringLiteral("list-key-editor"));
-  table->setFocus();
-  CaptureModal<QMessageBox>(QString(), [](QMessageBox& box) { box.accept(); });  // invalid key
+  SaveWithPopup(window, QStringLiteral("list-key-editor"));
+  // As a click elsewhere ends it: the part of a key is refused with a box.
+  CaptureModal<QMessageBox>(QString(), [](QMessageBox& box) { box.accept(); });
+  zandorui::CellDelegate::EndEdit(table->Editor());
   WaitFor([] { return false; }, 300);
 
   form.OpenRecordView();
@@ -189,6 +210,13 @@ int main(int argc, char** argv) {
   memory->GoTo();
   WaitFor([] { return false; }, 200);
   Save(*memory, QStringLiteral("memory-view"));
+  // A segment the file does not use: both segment boxes read "XX".
+  CaptureModal<QMessageBox>(QString(), [](QMessageBox& box) { box.accept(); });
+  memory->findChild<QLineEdit*>(QStringLiteral("c1030"))->setText(QStringLiteral("7E"));
+  memory->GoTo();
+  WaitFor([] { return false; }, 200);
+  Save(*memory, QStringLiteral("memory-view-erased"));
+  memory->hide();
 
   zandorui::SerialChoices choices;
   choices.mapping.Set("COM1", "/dev/ttyUSB0");
