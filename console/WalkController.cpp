@@ -1,5 +1,6 @@
 #include "WalkController.h"
 
+#include <QEventLoop>
 #include <filesystem>
 
 #include "JobEventQueue.h"
@@ -61,9 +62,18 @@ WalkController::StartResult WalkController::Start(vel::JobOptions options,
 
 void WalkController::Cancel() {
   if (!running_) return;
-  // Questions not yet shown are never shown: their workers stop waiting when cancelled.
+  // Questions not yet shown are never shown, and those open close: their workers stop waiting
+  // when cancelled.
   cancelled_ = true;
   jobs_->CancelAll();
+  emit Cancelling();
+}
+
+void WalkController::RunUntilEnded() {
+  if (!running_) return;
+  QEventLoop ending;
+  connect(this, &WalkController::Finished, &ending, &QEventLoop::quit);
+  ending.exec();
 }
 
 QString WalkController::RowLabel(std::size_t row) const {
@@ -116,6 +126,11 @@ void WalkController::SetRowStatus(std::size_t row, const QString& text, bool suc
   emit RowStatusChanged(row, text);
 }
 
+bool WalkController::RowFinished(std::size_t row) const {
+  const RowView* view = walk_.Find(row);
+  return view != nullptr && view->finished;
+}
+
 void WalkController::ShowRowStatus(std::size_t row) {
   if (row >= list_.Count()) return;
   const RowView* view = walk_.Find(row);
@@ -138,6 +153,7 @@ void WalkController::FinishRow(const vel::JobEvent& event) {
   if (!hint.empty()) walk_.AddNote(event.row, hint);
   // The log keeps every row's outcome as its Status says it, with its notes.
   emit LogLine(RowLabel(event.row) + QStringLiteral(": ") + Qs(walk_.StatusText(event.row)));
+  emit RowEnded(event.row);
 }
 
 void WalkController::FinishWalk(const vel::JobEvent& event) {

@@ -142,6 +142,13 @@ class OperatorWalksTest : public QObject {
   void ADowngradeIsNamed();
 };
 
+class OperatorQuestionsTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void ACancelClosesTheWindowsOfItsRows();
+  void ClosingMidWalkEndsEveryRowInTheLogFirst();
+};
+
 class OperatorListTest : public QObject {
   Q_OBJECT
  private slots:

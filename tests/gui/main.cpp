@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
   run(zandorui::testing::VersionDialogTest());
   run(zandorui::testing::DesktopEndToEndTest());
   run(zandorui::testing::OperatorWalksTest());
+  run(zandorui::testing::OperatorQuestionsTest());
   run(zandorui::testing::OperatorListTest());
   run(zandorui::testing::FleetWalksTest());
   run(zandorui::testing::SessionRecordsTest());
