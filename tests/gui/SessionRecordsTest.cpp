@@ -121,9 +121,8 @@ void SessionRecordsTest::AWalkRecordsEachRowForAReplayWithoutItsKey() {
   sim::SimServer server{sim::SimConfig{}};
   server.ServeBy(replay);
   const std::size_t replayedRow = desk.AddTcpRow("Hub", server);
-  desk.form.List().SetChecked(plainRow, false);
-  desk.form.List().SetChecked(keyedRow, false);
-  desk.Table().ShowList();
+  desk.form.ListModel().SetChecked(plainRow, false);
+  desk.form.ListModel().SetChecked(keyedRow, false);
   {
     BoxAnswerer boxes;
     Click(Control(desk.form, 1034));
