@@ -156,7 +156,7 @@ void OperatorQuestionsTest::ACancelClosesTheWindowsOfItsRows() {
   QCOMPARE(boxes.Texts(), QStringList{Qs(vel::text::kNotResponding)});
   QVERIFY2(!boxOutlivedTheWalk, "the question outlived its walk");
   QVERIFY(NoOperatorWindowOpen());
-  QCOMPARE(desk.Status(row), kCancelled);
+  QVERIFY2(desk.Status(row).startsWith(kCancelled), qPrintable(desk.Status(row)));
   const QString label = WalksOf(desk).RowLabel(row);
   const QString log = desk.form.Log().Text();
   QVERIFY2(log.contains(label + QStringLiteral(": Answered: No (the walk was cancelled)")),
@@ -194,8 +194,7 @@ void OperatorQuestionsTest::ClosingMidWalkEndsEveryRowInTheLogFirst() {
   const qsizetype asked =
       log.indexOf(label + QStringLiteral(": Asked: ") + Qs(vel::text::kNotResponding).simplified());
   const qsizetype answered = log.indexOf(label + QStringLiteral(": Answered: No\n"));
-  const qsizetype ended =
-      log.indexOf(label + QStringLiteral(": ") + kCancelled + QLatin1Char('\n'));
+  const qsizetype ended = log.indexOf(label + QStringLiteral(": ") + kCancelled, answered);
   QVERIFY2(asked >= 0 && answered > asked && ended > answered, qPrintable(log));
 
   // The walk's report saw the row end.
@@ -203,7 +202,7 @@ void OperatorQuestionsTest::ClosingMidWalkEndsEveryRowInTheLogFirst() {
   QVERIFY(!report.empty());
   for (const vel::ReportLine& line : report) {
     QCOMPARE(QString::fromStdString(line.outcome), QString::fromLatin1(vel::kReportCancelled));
-    QCOMPARE(QString::fromStdString(line.statusText), kCancelled);
+    QVERIFY(QString::fromStdString(line.statusText).startsWith(kCancelled));
     QVERIFY(!line.end.empty());
   }
 
