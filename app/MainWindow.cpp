@@ -102,6 +102,11 @@ void MainWindow::SetPortActive(bool active) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  // A close asked for while the last one lets the walk end waits for that one.
+  if (closing_) {
+    event->ignore();
+    return;
+  }
   if (form_->UpdateRunning()) {
     QMessageBox box(QMessageBox::Warning, windowTitle(),
                     QStringLiteral("Device is in upgrading, closing this window may cause "
@@ -118,6 +123,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  // Every running row ends, with its outcome in the log and the walk's report, before the
+  // window goes.
+  closing_ = true;
+  form_->EndDeviceWork();
+  closing_ = false;
   form_->Log().close();
   event->accept();
 }

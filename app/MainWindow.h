@@ -42,6 +42,7 @@ class MainWindow : public QMainWindow {
 
   ConsoleForm* form_;
   QLabel* portIndicator_;
+  bool closing_ = false;  // the close lets the running walk end
 };
 
 // The help page beside the program, or where the package installs it; empty when neither exists.

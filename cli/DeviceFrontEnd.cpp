@@ -220,7 +220,10 @@ void CliJobView::Message(const std::string& label, const std::string& text) {
 
 void CliJobView::Answer(std::size_t row, vel::JobQuestion& question) {
   if (question.GetKind() == vel::JobQuestion::Kind::kConfirmDevice) {
-    question.Answer(ConfirmDevice(row, *question.Request()));
+    // The choices are made in a copy of the question's request and go back with the answer.
+    vel::ConfirmationRequest request = *question.Request();
+    const bool accepted = ConfirmDevice(row, request);
+    question.Answer(accepted, vel::DeviceChoices::Of(request.device));
   } else {
     question.Answer(AskYesNo(row, question.GetQuestion(), question.Text()));
   }
@@ -258,7 +261,7 @@ bool CliJobView::AskYesNo(std::size_t row, vel::Question question, const std::st
 void CliJobView::PrintVersionCheck(std::size_t row, const vel::VersionCheck& check) {
   const vel::ConfirmationRequest& r = check.Request();
   const vel::DeviceIdentity& d = r.device;
-  const bool judged = r.file.HasFile();
+  const bool judged = r.file->HasFile();
   const std::string& device = Label(row);
   std::string text;
   if (p_.json) {
@@ -303,9 +306,9 @@ void CliJobView::PrintVersionCheck(std::size_t row, const vel::VersionCheck& che
       text += " (image " + std::to_string(check.UnitImage(u)) + ")";
     text += "\n";
   }
-  if (r.file.HasFile() && r.file.MetadataPresent()) {
-    for (int k = 0; k < std::min(r.file.ImageCount(), 3); ++k) {
-      const vel::FirmwareInfo& info = r.file.Info(k);
+  if (r.file->HasFile() && r.file->MetadataPresent()) {
+    for (int k = 0; k < std::min(r.file->ImageCount(), 3); ++k) {
+      const vel::FirmwareInfo& info = r.file->Info(k);
       text += "  Image " + std::to_string(k) + ": " + vel::FileColumnName(info.deviceType) +
               "  H/W " + vel::FormatHardwareList(info.hardwareVersions) + "  F/W " +
               vel::FormatFirmwareVersion(info.firmwareVersion) + "\n";

@@ -597,6 +597,11 @@ void ConsoleForm::CancelDeviceWork() {
   cancelButton_->setEnabled(false);
 }
 
+void ConsoleForm::EndDeviceWork() {
+  CancelDeviceWork();
+  walks_->RunUntilEnded();
+}
+
 void ConsoleForm::WalkFinished(const QString& tally, const QString& successSummary) {
   cancelButton_->hide();
   table_->SetRowsLocked(false);

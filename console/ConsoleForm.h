@@ -79,6 +79,9 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   // The COM port mapping alone, reachable without the override.
   void OpenComPorts();
   void CancelDeviceWork();
+  // Cancels the device work and returns once its rows have ended, their outcomes in the list,
+  // the log and the walk's report (the window's close).
+  void EndDeviceWork();
   void SetRowsAtOnce(int rows);
   // A staged walk: the first `rows` ticked rows go one at a time before the others (0: none).
   void SetCanaryRows(int rows);

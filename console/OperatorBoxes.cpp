@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 
 #include "VersionDialog.h"
 #include "WalkController.h"
@@ -26,6 +27,8 @@ OperatorBoxes::OperatorBoxes(QWidget& over, WalkController& walk, MessageLog& lo
     : QObject(&over), over_(over), walk_(walk), log_(log) {
   connect(&walk_, &WalkController::MessageArrived, this, &OperatorBoxes::ShowMessage);
   connect(&walk_, &WalkController::QuestionAsked, this, &OperatorBoxes::Ask);
+  connect(&walk_, &WalkController::Cancelling, this, [this] { CloseSettled(std::nullopt); });
+  connect(&walk_, &WalkController::RowEnded, this, [this](std::size_t row) { CloseSettled(row); });
 }
 
 void OperatorBoxes::ShowLater(std::function<void()> box) {
@@ -34,7 +37,7 @@ void OperatorBoxes::ShowLater(std::function<void()> box) {
 }
 
 void OperatorBoxes::ShowNext() {
-  if (showing_ || confirmationsOpen_ > 0 || waiting_.empty()) return;
+  if (showing_ || !openVersionWindows_.empty() || waiting_.empty()) return;
   showing_ = true;
   const std::function<void()> box = std::move(waiting_.front());
   waiting_.pop_front();
@@ -45,9 +48,14 @@ void OperatorBoxes::ShowNext() {
 
 void OperatorBoxes::ShowMessage(std::size_t row, const QString& text,
                                 const std::shared_ptr<vel::JobQuestion>& question) {
-  ShowLater([this, title = RowTitle(row), text, question] {
-    QMessageBox::information(&over_, title, text);
-    if (question) question->Answer(true);  // the worker waited for OK
+  ShowLater([this, row, title = RowTitle(row), text, question] {
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, &over_);
+    if (!question) {
+      box.exec();
+      return;
+    }
+    // The worker waits for OK.
+    question->Answer(!Settled(row) && Hold(row, box).has_value());
   });
 }
 
@@ -66,19 +74,60 @@ void OperatorBoxes::Ask(std::size_t row, const std::shared_ptr<vel::JobQuestion>
 }
 
 void OperatorBoxes::Answer(std::size_t row, const std::shared_ptr<vel::JobQuestion>& question) {
-  if (walk_.Cancelled()) {
+  if (Settled(row)) {
     question->Answer(false);
     return;
   }
-  if (question->GetKind() == vel::JobQuestion::Kind::kConfirmDevice) {
-    VersionDialog dialog(*question->Request(), &over_);
-    TitleVersionWindow(row, dialog);
-    question->Answer(dialog.exec() == QDialog::Accepted);
+  if (question->GetKind() != vel::JobQuestion::Kind::kConfirmDevice) {
+    AskYesNo(row, *question);
     return;
   }
-  const auto answer = QMessageBox::question(&over_, RowTitle(row), Qs(question->Text()),
-                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-  question->Answer(answer == QMessageBox::Yes);
+  VersionDialog dialog(*question->Request(), &over_);
+  TitleVersionWindow(row, dialog);
+  question->Answer(Hold(row, dialog) == QDialog::Accepted, dialog.Choices());
+}
+
+void OperatorBoxes::AskYesNo(std::size_t row, vel::JobQuestion& question) {
+  const QString text = Qs(question.Text());
+  Log(row, QStringLiteral("Asked: ") + text.simplified());
+  QMessageBox box(QMessageBox::Question, RowTitle(row), text, QMessageBox::Yes | QMessageBox::No,
+                  &over_);
+  box.setDefaultButton(QMessageBox::No);
+  const std::optional<int> answer = Hold(row, box);
+  const bool yes = answer == QMessageBox::Yes;
+  if (!answer) {
+    Log(row, walk_.Cancelled() ? QStringLiteral("Answered: No (the walk was cancelled)")
+                               : QStringLiteral("Answered: No (the row had ended)"));
+  } else {
+    Log(row, yes ? QStringLiteral("Answered: Yes") : QStringLiteral("Answered: No"));
+  }
+  question.Answer(yes);
+}
+
+std::optional<int> OperatorBoxes::Hold(std::size_t row, QDialog& box) {
+  held_ = HeldBox{&box, row, false};
+  const int result = box.exec();
+  const bool settled = held_->settled;
+  held_.reset();
+  if (settled) return std::nullopt;
+  return result;
+}
+
+bool OperatorBoxes::Settled(std::size_t row) const {
+  return walk_.Cancelled() || walk_.RowFinished(row);
+}
+
+void OperatorBoxes::CloseSettled(std::optional<std::size_t> row) {
+  const auto closing = [row](std::size_t of) { return !row || *row == of; };
+  if (held_ && held_->box != nullptr && closing(held_->row)) {
+    held_->settled = true;
+    held_->box->reject();
+  }
+  // Each answers its question No as it finishes.
+  const auto windows = openVersionWindows_;
+  for (const auto& [of, window] : windows) {
+    if (window != nullptr && closing(of)) window->reject();
+  }
 }
 
 void OperatorBoxes::OpenVersionWindow(std::size_t row,
@@ -91,7 +140,7 @@ void OperatorBoxes::OpenNextVersionWindow() {
   if (versionWindowSettling_ || versionWindows_.empty()) return;
   const auto [row, question] = std::move(versionWindows_.front());
   versionWindows_.pop_front();
-  if (walk_.Cancelled()) {
+  if (Settled(row)) {
     question->Answer(false);
     OpenNextVersionWindow();
     return;
@@ -110,11 +159,11 @@ void OperatorBoxes::OpenNextVersionWindow() {
     OpenNextVersionWindow();
   };
   QTimer::singleShot(kVersionWindowSettleMs, this, settled);
-  // Nothing queued opens over it meanwhile.
-  ++confirmationsOpen_;
-  connect(dialog, &QDialog::finished, this, [this, row, question, dialog, settled](int result) {
-    question->Answer(result == QDialog::Accepted);
-    --confirmationsOpen_;
+  openVersionWindows_.emplace_back(row, dialog);
+  connect(dialog, &QDialog::finished, this, [this, question, dialog, settled](int result) {
+    question->Answer(result == QDialog::Accepted, dialog->Choices());
+    std::erase_if(openVersionWindows_,
+                  [dialog](const auto& open) { return open.second == dialog; });
     if (!waiting_.empty()) QTimer::singleShot(0, this, &OperatorBoxes::ShowNext);
     settled();
   });
@@ -129,6 +178,10 @@ QString OperatorBoxes::RowTitle(std::size_t row) const {
   const QString title = over_.window()->windowTitle();
   const QString label = walk_.RowLabel(row);
   return label.isEmpty() ? title : title + QStringLiteral(" - ") + label;
+}
+
+void OperatorBoxes::Log(std::size_t row, const QString& text) {
+  log_.AppendMessage(walk_.RowLabel(row) + QStringLiteral(": ") + text);
 }
 
 }  // namespace zandorui

@@ -40,8 +40,8 @@ QString Q(const std::string& text) {
 
 }  // namespace
 
-VersionDialog::VersionDialog(vel::ConfirmationRequest& request, QWidget* parent)
-    : QDialog(parent), request_(request), check_(request) {
+VersionDialog::VersionDialog(vel::ConfirmationRequest request, QWidget* parent)
+    : QDialog(parent), request_(std::move(request)), check_(request_) {
   setWindowTitle(QStringLiteral("Zandor Device and File Version Information"));
   setObjectName(QStringLiteral("versionDialog"));
   BuildLayout();
@@ -147,7 +147,7 @@ void VersionDialog::BuildLayout() {
 
 void VersionDialog::ShowValues() {
   const vel::DeviceIdentity& device = request_.device;
-  const vel::FirmwareFile& file = request_.file;
+  const vel::LoadedFirmware& file = *request_.file;
   for (int u = 0; u < 4; ++u) {
     if (u > 0 && device.unitCount <= u) continue;
     unitLabels_[u][0]->setText(Q(vel::DeviceColumnName(device.typeCode[u])));

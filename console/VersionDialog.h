@@ -17,16 +17,19 @@ namespace zandorui {
 
 // "Zandor Device and File Version Information": the device's units beside the file's images with
 // the verdicts, the units to update and the serial number. In an update run it confirms itself
-// a few milliseconds after it opens; in a check run it waits for the operator.
+// a few milliseconds after it opens; in a check run it waits for the operator. It works on its
+// own copy of the request, so it may stay open after the row it is about has ended.
 class VersionDialog : public QDialog {
   Q_OBJECT
  public:
   static constexpr int kSelfConfirmMs = 5;
 
-  VersionDialog(vel::ConfirmationRequest& request, QWidget* parent = nullptr);
+  explicit VersionDialog(vel::ConfirmationRequest request, QWidget* parent = nullptr);
 
   // OK's rules: stays open, leaves by Cancel or accepts, with the messages they give.
   void ClickOk();
+  // The units, images and serial number as the operator left them.
+  vel::DeviceChoices Choices() const { return check_.Choices(); }
 
  private:
   void BuildLayout();
@@ -34,7 +37,7 @@ class VersionDialog : public QDialog {
   void UpdateOkButton();
   void ToggleUnit(int unit);
 
-  vel::ConfirmationRequest& request_;
+  vel::ConfirmationRequest request_;
   vel::VersionCheck check_;
   std::array<std::array<QLabel*, 3>, 3> imageLabels_{};
   std::array<std::array<QLabel*, 3>, 4> unitLabels_{};

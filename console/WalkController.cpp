@@ -1,5 +1,6 @@
 #include "WalkController.h"
 
+#include <QEventLoop>
 #include <algorithm>
 #include <filesystem>
 
@@ -68,9 +69,18 @@ WalkController::StartResult WalkController::Start(vel::JobOptions options,
 
 void WalkController::Cancel() {
   if (!running_) return;
-  // Questions not yet shown are never shown: their workers stop waiting when cancelled.
+  // Questions not yet shown are never shown, and those open close: their workers stop waiting
+  // when cancelled.
   cancelled_ = true;
   jobs_->CancelAll();
+  emit Cancelling();
+}
+
+void WalkController::RunUntilEnded() {
+  if (!running_) return;
+  QEventLoop ending;
+  connect(this, &WalkController::Finished, &ending, &QEventLoop::quit);
+  ending.exec();
 }
 
 QString WalkController::RowLabel(std::size_t row) const {
@@ -127,6 +137,11 @@ void WalkController::SetRowStatus(std::size_t row, const QString& text, bool suc
   rows_.SetOutcome(row, text.toStdString(), succeeded);
 }
 
+bool WalkController::RowFinished(std::size_t row) const {
+  const RowView* view = walk_.Find(row);
+  return view != nullptr && view->finished;
+}
+
 void WalkController::ShowRowStatus(std::size_t row) {
   if (row >= rows_.List().Count()) return;
   const RowView* view = walk_.Find(row);
@@ -149,6 +164,7 @@ void WalkController::FinishRow(const vel::JobEvent& event) {
   if (!hint.empty()) walk_.AddNote(event.row, hint);
   // The log keeps every row's outcome as its Status says it, with its notes.
   emit LogLine(RowLabel(event.row) + QStringLiteral(": ") + Qs(walk_.StatusText(event.row)));
+  emit RowEnded(event.row);
 }
 
 void WalkController::FinishWalk(const vel::JobEvent& event) {

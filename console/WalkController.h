@@ -35,6 +35,10 @@ class WalkController : public QObject {
   StartResult Start(vel::JobOptions options, const std::string& firmwareDigest = {});
   // Cancels the running rows; questions not yet answered are answered No.
   void Cancel();
+  // Runs the event loop until the running walk has ended and every row's end has been applied:
+  // its outcome is in the list, the log and the report. The rows stop at a cancel within a
+  // tenth of a second, or at the end of their lock waits.
+  void RunUntilEnded();
   bool Running() const { return running_; }
   bool Cancelled() const { return cancelled_; }
   vel::JobKind Kind() const { return kind_; }
@@ -49,6 +53,8 @@ class WalkController : public QObject {
   // The rows of the list that the last ended walk did not bring to success.
   std::vector<std::size_t> RowsToRetry() const;
 
+  // The row has ended in the running (or the last) walk.
+  bool RowFinished(std::size_t row) const;
   // Shows a row's own status again (a box that held it opens).
   void ShowRowStatus(std::size_t row);
   // Shows that a row waits for a box about another device to close.
@@ -65,11 +71,16 @@ class WalkController : public QObject {
   void MessageArrived(std::size_t row, const QString& text,
                       const std::shared_ptr<vel::JobQuestion>& question);
   void QuestionAsked(std::size_t row, const std::shared_ptr<vel::JobQuestion>& question);
+  // The walk is being cancelled: no worker of it waits for an answer any more.
+  void Cancelling();
+  // A row has ended: its worker waits for no answer any more.
+  void RowEnded(std::size_t row);
   // The walk ended: `tally` says how many rows succeeded, `successSummary` is the box an
   // update that succeeded everywhere shows (empty otherwise).
   void Finished(const QString& tally, const QString& successSummary);
 
  private:
+  friend struct WalkControllerSeam;  // tests shorten the waits of the walks' documents
   void Apply(vel::JobEvent& event);
   void FinishRow(const vel::JobEvent& event);
   void FinishWalk(const vel::JobEvent& event);

@@ -11,6 +11,7 @@
 #include "common/Strings.h"
 #include "devices/DeviceJobsSeam.h"
 #include "devices/DeviceWalks.h"
+#include "devices/VersionCheck.h"
 #include "e2e/EndToEndSupport.h"
 #include "support/CliRunner.h"
 #include "support/Files.h"
@@ -340,6 +341,70 @@ TEST_F(Jobs, QuestionsAreAnsweredFromTheFrontEndsThread) {
   second.Wait();
   EXPECT_EQ(asked, 2);
   EXPECT_EQ(asking.FinishedRow(0)->outcome, Outcome::kFailed);
+}
+
+// A device to confirm reaches the front end as a copy, which stays readable after its row has
+// ended, and only the choices the answer carries reach the device. An answer after a cancel
+// reaches nothing.
+TEST_F(Jobs, AConfirmationIsACopyAndItsAnswerCarriesTheChoices) {
+  sim::SimConfig hub;
+  hub.units = {Unit("G4 ", "A1", "100", 0), Unit("G4 ", "B2", "100", 1),
+               Unit("G6 ", "A1", "100", 2)};
+  AddTcpRow("hub", StartDevice(hub));
+  recorder.answerQuestions = false;
+  DeviceJobs jobs(recorder);
+  ShortenWaits(jobs);
+  ASSERT_TRUE(jobs.Start(CheckedRows(), Options()));
+  std::shared_ptr<JobQuestion> kept;
+  for (auto event = recorder.Take(std::chrono::seconds(30)); event;
+       event = recorder.Take(std::chrono::seconds(30))) {
+    if (event->kind == JobEvent::Kind::kQuestion) {
+      ASSERT_EQ(event->question->GetKind(), JobQuestion::Kind::kConfirmDevice);
+      kept = event->question;
+      ConfirmationRequest mine = *kept->Request();
+      VersionCheck check(mine);
+      check.ToggleUnit(1);  // the operator leaves unit 1 out
+      ASSERT_EQ(check.Evaluate(), VersionCheck::OkOutcome::kAccepted);
+      check.Accept(check.InitialSerialText());
+      kept->Answer(true, check.Choices());
+    }
+    if (event->kind == JobEvent::Kind::kWalkFinished) break;
+  }
+  jobs.Wait();
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(recorder.FinishedRow(0)->outcome, Outcome::kSucceeded);
+  EXPECT_EQ(kept->Request()->device.typeCode[2], "G6 ");
+  servers.back()->Stop();
+  const auto units = servers.back()->Device().Programmed();
+  // Of the three units the check chose, the two left selected were sent and run.
+  ASSERT_EQ(units.size(), 2u);
+  EXPECT_TRUE(units[0].runFrameSeen);
+  EXPECT_TRUE(units[1].runFrameSeen);
+
+  list = DeviceList();
+  AddTcpRow("checked", StartDevice());
+  JobRecorder late;
+  late.answerQuestions = false;
+  DeviceJobs second(late);
+  ShortenWaits(second);
+  ASSERT_TRUE(second.Start(CheckedRows(), Options(JobKind::kCheck)));
+  std::shared_ptr<JobQuestion> unanswered;
+  for (auto event = late.Take(std::chrono::seconds(30)); event;
+       event = late.Take(std::chrono::seconds(30))) {
+    if (event->kind == JobEvent::Kind::kQuestion) {
+      unanswered = event->question;
+      second.CancelAll();
+    }
+    if (event->kind == JobEvent::Kind::kWalkFinished) break;
+  }
+  second.Wait();
+  ASSERT_NE(unanswered, nullptr);
+  ConfirmationRequest afterwards = *unanswered->Request();
+  VersionCheck check(afterwards);
+  check.ToggleUnit(0);
+  unanswered->Answer(true, check.Choices());
+  EXPECT_EQ(late.FinishedRow(0)->outcome, Outcome::kCancelled);
+  EXPECT_TRUE(late.Of(JobEvent::Kind::kWalkFinished).at(0).cancelled);
 }
 
 TEST_F(Jobs, EveryEndingHasItsOutcome) {

@@ -49,12 +49,18 @@ struct CheckedDevice {
     device.firmwareVersion[0] = "310";
     const std::string serial = "SIM0000000000001";
     std::copy(serial.begin(), serial.end(), device.serialNumber.begin());
-    request.informationOnly = informationOnly;
-    request.answerByte = informationOnly ? 0xFB : 0xFA;
+    this->informationOnly = informationOnly;
+    answerByte = informationOnly ? 0xFB : 0xFA;
   }
   vel::FirmwareFile file;
   vel::DeviceIdentity device;
-  vel::ConfirmationRequest request{device, file};
+  // Made once the device is as the test wants it.
+  vel::ConfirmationRequest Request() const {
+    return {device, file.Loaded(), informationOnly, 0x1D, answerByte, serialNumberOptional};
+  }
+  bool informationOnly = false;
+  std::uint8_t answerByte = 0xFA;
+  bool serialNumberOptional = false;
 };
 
 }  // namespace
@@ -207,14 +213,14 @@ void SerialSettingsTest::PortsMappedByTheEnvironmentSaySo() {
 
 void VersionDialogTest::AnUpdateRunConfirmsItself() {
   CheckedDevice checked("multi-unit.hex", false);
-  VersionDialog dialog(checked.request);
+  VersionDialog dialog(checked.Request());
   // A dialog that failed to confirm itself would wait forever: the test ends it instead.
   QTimer::singleShot(5000, &dialog, &QDialog::reject);
   QCOMPARE(dialog.exec(), int(QDialog::Accepted));
-  QCOMPARE(checked.device.unitSelected[0], std::uint8_t(1));
-  QCOMPARE(checked.device.unitImage[0], std::uint8_t(0));
+  QCOMPARE(dialog.Choices().unitSelected[0], std::uint8_t(1));
+  QCOMPARE(dialog.Choices().unitImage[0], std::uint8_t(0));
   // The device's own serial number stays whole.
-  QCOMPARE(std::string(reinterpret_cast<const char*>(checked.device.serialNumber.data())),
+  QCOMPARE(std::string(reinterpret_cast<const char*>(dialog.Choices().serialNumber.data())),
            std::string("SIM0000000000001"));
 }
 
@@ -223,7 +229,7 @@ void VersionDialogTest::ACheckRunWaitsAndShowsTheVerdicts() {
   checked.device.firmwareVersion[0] = "310";  // newer than the file's 305
   checked.device.auxiliaryCount = 3;
   checked.device.auxiliaryVersions[1] = "012";
-  VersionDialog dialog(checked.request);
+  VersionDialog dialog(checked.Request());
   bool stillOpen = false;
   const int result = RunDialog(dialog, [&] {
     QTest::qWait(60);  // far past the self-confirmation of an update run
@@ -255,8 +261,7 @@ void VersionDialogTest::WithoutMetadataNoUnitIsChosenAndOkStaysOpen() {
   plain.close();
   vel::FirmwareFile file;
   QVERIFY(vel::HexFileLoader(file).LoadPath(plain.fileName().toStdString()).ok());
-  vel::ConfirmationRequest request{checked.device, file};
-  VersionDialog dialog(request);
+  VersionDialog dialog(vel::ConfirmationRequest{checked.device, file.Loaded()});
   BoxAnswerer boxes;
   bool openAfterOk = false;
   const int result = RunDialog(dialog, [&] {
@@ -267,12 +272,12 @@ void VersionDialogTest::WithoutMetadataNoUnitIsChosenAndOkStaysOpen() {
            QStringLiteral("You must select the unit that you want to upgrade!"));
   QVERIFY(openAfterOk);
   QCOMPARE(result, int(QDialog::Rejected));
-  QCOMPARE(checked.device.unitSelected[0], std::uint8_t(0));
+  QCOMPARE(dialog.Choices().unitSelected[0], std::uint8_t(0));
 }
 
 void VersionDialogTest::AWrongFileLeavesByCancel() {
   CheckedDevice checked("station-three-images.hex", false);  // H2 images for a G4 device
-  VersionDialog dialog(checked.request);
+  VersionDialog dialog(checked.Request());
   BoxAnswerer boxes;
   QCOMPARE(dialog.exec(), int(QDialog::Rejected));
   QCOMPARE(boxes.Texts().size(), 1);
@@ -284,7 +289,7 @@ void VersionDialogTest::AMissingSerialNumberKeepsOkDisabledUnlessOverridden() {
   CheckedDevice checked("multi-unit.hex", false);
   checked.device.serialNumber.fill(0);
   checked.device.serialNumber[0] = vel::kNoSerialNumber;
-  VersionDialog dialog(checked.request);
+  VersionDialog dialog(checked.Request());
   const int result = RunDialog(dialog, [&] {
     QTest::qWait(40);
     QVERIFY(dialog.isVisible());  // it waits for the number instead of confirming itself
@@ -298,20 +303,20 @@ void VersionDialogTest::AMissingSerialNumberKeepsOkDisabledUnlessOverridden() {
     Control<QPushButton>(dialog, 1)->click();
   });
   QCOMPARE(result, int(QDialog::Accepted));
-  QCOMPARE(std::string(reinterpret_cast<const char*>(checked.device.serialNumber.data())),
+  QCOMPARE(std::string(reinterpret_cast<const char*>(dialog.Choices().serialNumber.data())),
            std::string("12345678"));
 
   CheckedDevice optional("multi-unit.hex", true);
   optional.device.serialNumber[0] = vel::kNoSerialNumber;
-  optional.request.serialNumberOptional = true;
-  VersionDialog overridden(optional.request);
+  optional.serialNumberOptional = true;
+  VersionDialog overridden(optional.Request());
   RunDialog(overridden, [&] { QVERIFY(Control(overridden, 1)->isEnabled()); });  // empty is fine
 }
 
 void VersionDialogTest::ASerialNumberOverTwelveCharactersIsRefused() {
   CheckedDevice checked("multi-unit.hex", false);
-  checked.request.serialNumberOptional = true;  // override 01: the number may be changed
-  VersionDialog dialog(checked.request);
+  checked.serialNumberOptional = true;  // override 01: the number may be changed
+  VersionDialog dialog(checked.Request());
   BoxAnswerer boxes;
   const int result = RunDialog(dialog, [&] {
     Control<QLineEdit>(dialog, 1038)->setText(QStringLiteral("ABCDEFGHIJKLM"));
@@ -320,7 +325,7 @@ void VersionDialogTest::ASerialNumberOverTwelveCharactersIsRefused() {
   });
   QCOMPARE(result, int(QDialog::Rejected));
   QVERIFY(boxes.Texts().value(0).contains(QStringLiteral("12")));
-  QCOMPARE(std::string(reinterpret_cast<const char*>(checked.device.serialNumber.data())),
+  QCOMPARE(std::string(reinterpret_cast<const char*>(dialog.Choices().serialNumber.data())),
            std::string("SIM0000000000001"));
 }
 

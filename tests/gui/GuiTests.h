@@ -162,6 +162,13 @@ class OperatorWalksTest : public QObject {
   void EachUnitsBoxSaysWhetherItsUnitWasProgrammed();
 };
 
+class OperatorQuestionsTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void ACancelClosesTheWindowsOfItsRows();
+  void ClosingMidWalkEndsEveryRowInTheLogFirst();
+};
+
 class OperatorListTest : public QObject {
   Q_OBJECT
  private slots:

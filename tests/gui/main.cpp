@@ -7,6 +7,12 @@
 #include "widgets/AppStyle.h"
 #include "widgets/WheelGuard.h"
 
+#ifdef __SANITIZE_ADDRESS__
+// A window that reads a worker's stack after the worker's function returned is reported, not
+// left to read whatever the stack holds by then.
+extern "C" const char* __asan_default_options() { return "detect_stack_use_after_return=1"; }
+#endif
+
 // Runs every GUI test class; the settings and the COM port mapping go to a folder of the run's
 // own, never to the user's.
 int main(int argc, char** argv) {
@@ -41,6 +47,7 @@ int main(int argc, char** argv) {
   run(zandorui::testing::VersionDialogTest());
   run(zandorui::testing::DesktopEndToEndTest());
   run(zandorui::testing::OperatorWalksTest());
+  run(zandorui::testing::OperatorQuestionsTest());
   run(zandorui::testing::OperatorListTest());
   run(zandorui::testing::FleetWalksTest());
   run(zandorui::testing::SessionRecordsTest());

@@ -30,10 +30,11 @@ class JobRecorder final : public JobEventSink {
                                                                          : acceptUnknown);
       return;
     }
-    VersionCheck check(*question.Request());
+    ConfirmationRequest request = *question.Request();
+    VersionCheck check(request);
     const bool accepted = check.Evaluate() == VersionCheck::OkOutcome::kAccepted;
     if (accepted) check.Accept(check.InitialSerialText());
-    question.Answer(accepted);
+    question.Answer(accepted, check.Choices());
   }
 
   std::vector<JobEvent> Events() const {

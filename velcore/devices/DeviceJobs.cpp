@@ -79,7 +79,7 @@ class RowOperator final : public Operator {
   void ShowMessage(const std::string& text) override {
     if (messagesWait_) {
       Ask(std::make_shared<JobQuestion>(JobQuestion::Kind::kAcknowledge, Question::kNotResponding,
-                                        text, nullptr),
+                                        text),
           JobEvent::Kind::kMessage);
       return;
     }
@@ -90,16 +90,19 @@ class RowOperator final : public Operator {
     sink_.Publish(std::move(event));
   }
   bool AskYesNo(Question question, const std::string& text) override {
-    return Ask(std::make_shared<JobQuestion>(JobQuestion::Kind::kYesNo, question, text, nullptr));
+    return Ask(std::make_shared<JobQuestion>(JobQuestion::Kind::kYesNo, question, text)).yes;
   }
+  // The front end gets a copy of the request and answers with its choices; nothing of this
+  // worker's stack reaches another thread.
   bool ConfirmDevice(ConfirmationRequest& request) override {
-    return Ask(std::make_shared<JobQuestion>(JobQuestion::Kind::kConfirmDevice,
-                                             Question::kNotResponding, std::string(), &request));
+    const JobAnswer answer = Ask(std::make_shared<JobQuestion>(request));
+    if (answer.choices) answer.choices->ApplyTo(request.device);
+    return answer.yes;
   }
 
  private:
-  bool Ask(const std::shared_ptr<JobQuestion>& question,
-           JobEvent::Kind kind = JobEvent::Kind::kQuestion) {
+  JobAnswer Ask(const std::shared_ptr<JobQuestion>& question,
+                JobEvent::Kind kind = JobEvent::Kind::kQuestion) {
     JobEvent event;
     event.kind = kind;
     event.row = row_;
@@ -309,18 +312,22 @@ const char* UnitOutcomeText(UnitOutcome outcome) {
   return "not sent";
 }
 
-void JobQuestion::Answer(bool yes) {
+void JobQuestion::Answer(bool yes) { Give({yes, std::nullopt}); }
+
+void JobQuestion::Answer(bool yes, const DeviceChoices& choices) { Give({yes, choices}); }
+
+void JobQuestion::Give(JobAnswer answer) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    answer_ = yes;
+    answer_ = std::move(answer);
   }
   answered_.notify_all();
 }
 
-bool JobQuestion::WaitForAnswer(const CancelFlag& cancel) {
+JobAnswer JobQuestion::WaitForAnswer(const CancelFlag& cancel) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!answer_) {
-    if (cancel.IsRequested()) return false;
+    if (cancel.IsRequested()) return {};
     answered_.wait_for(lock, kAnswerPoll);
   }
   return *answer_;

@@ -73,9 +73,9 @@ std::string FormatAuxiliaryLine(int i, const DeviceIdentity& device, const Share
 VersionCheck::VersionCheck(ConfirmationRequest& request) : request_(request) {
   DeviceIdentity& device = request_.device;
   for (int u = 0; u < 4; ++u) device.unitSelected[u] = 0;
-  if (request_.file.HasFile() && request_.file.MetadataPresent()) Preselect();
+  if (request_.file->HasFile() && request_.file->MetadataPresent()) Preselect();
   for (int i = 0; i < device.auxiliaryCount; ++i) {
-    auxiliaryLines_.push_back(FormatAuxiliaryLine(i, device, request_.file.Shared()));
+    auxiliaryLines_.push_back(FormatAuxiliaryLine(i, device, request_.file->Shared()));
   }
   if (request_.informationOnly) boxEnabled_.fill(false);
   if (CodeMatches(device.typeCode[0], "JQH", 3)) return;
@@ -91,7 +91,7 @@ VersionCheck::VersionCheck(ConfirmationRequest& request) : request_(request) {
 
 void VersionCheck::Preselect() {
   const DeviceIdentity& device = request_.device;
-  const FirmwareFile& file = request_.file;
+  const LoadedFirmware& file = *request_.file;
   for (int u = 0; u < std::min(device.unitCount, 4); ++u) {
     request_.device.unitSelected[u] = 1;
     for (int k = 0; k < file.ImageCount() && k < kImageSlots; ++k) {
@@ -139,7 +139,7 @@ VersionCheck::OkOutcome VersionCheck::Evaluate() const {
   bool any = false;
   for (int u = 0; u < 4; ++u) any = any || UnitSelected(u);
   if (!any) return OkOutcome::kNoUnitSelected;
-  if (request_.file.MetadataPresent()) {
+  if (request_.file->MetadataPresent()) {
     if (verdicts_[0].type == kDoesNotFit) return OkOutcome::kWrongFirmware;
     if (verdicts_[0].type == kUnknownFit) return OkOutcome::kAskCompatibility;
   }

@@ -106,9 +106,13 @@ int DeviceIdentifier::IdentifyDevice() {
 }
 
 bool DeviceIdentifier::ConfirmWithOperator() {
-  ConfirmationRequest request{ctx_.identity,     ctx_.file,   informationOnly_,
-                              ctx_.protocolByte, answerByte_, serialNumberOptional_};
-  if (!ctx_.op.ConfirmDevice(request)) return false;
+  ConfirmationRequest request{ctx_.identity,     ctx_.file.Loaded(), informationOnly_,
+                              ctx_.protocolByte, answerByte_,        serialNumberOptional_};
+  const bool accepted = ctx_.op.ConfirmDevice(request);
+  // The units, images and serial number the check chose, as the operator left them, are the
+  // device's from here on.
+  DeviceChoices::Of(request.device).ApplyTo(ctx_.identity);
+  if (!accepted) return false;
   if (informationOnly_ || !LeaveOutUnitsWithoutImage()) return true;
   for (int u = 0; u < 4; ++u) {
     if (ctx_.identity.unitSelected[u] == 1) return true;

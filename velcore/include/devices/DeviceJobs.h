@@ -89,32 +89,49 @@ struct JobOptions {
 // Where a row's session record goes in a record folder.
 std::string SessionRecordPath(const std::string& folder, std::size_t row);
 
-// A question a row's worker waits on until the front end answers it, from any thread. A cancel of
-// the row ends the wait with No.
+// What the front end answered: yes or no and, to a device to confirm, the operator's choices.
+struct JobAnswer {
+  bool yes = false;
+  std::optional<DeviceChoices> choices;
+};
+
+// A question a row's worker waits on until the front end answers it, from any thread. What it
+// asks is fixed when it is made, and a device to confirm comes as a copy of the worker's
+// request: the front end may read it as long as it keeps the question, and no later than the
+// worker forgets it. A cancel of the row ends the wait with No.
 class JobQuestion {
  public:
   enum class Kind { kYesNo, kConfirmDevice, kAcknowledge };
-  JobQuestion(Kind kind, Question question, std::string text, ConfirmationRequest* request)
-      : kind_(kind), question_(question), text_(std::move(text)), request_(request) {}
+  JobQuestion(Kind kind, Question question, std::string text)
+      : kind_(kind), question_(question), text_(std::move(text)) {}
+  explicit JobQuestion(ConfirmationRequest request)
+      : kind_(Kind::kConfirmDevice),
+        question_(Question::kNotResponding),
+        request_(std::move(request)) {}
 
   Kind GetKind() const { return kind_; }
   Question GetQuestion() const { return question_; }
   const std::string& Text() const { return text_; }
-  // The device and file version check to confirm; the front end may change the unit choice and
-  // serial number in it until it answers.
-  ConfirmationRequest* Request() const { return request_; }
+  // The device and file version check to confirm (nullptr for the other kinds). The front end
+  // makes its choices in a copy of it and answers with them.
+  const ConfirmationRequest* Request() const { return request_ ? &*request_ : nullptr; }
   void Answer(bool yes);
-  // Waits for the answer; false when `cancel` came first.
-  bool WaitForAnswer(const CancelFlag& cancel);
+  // Answers a device to confirm with the operator's choice of units, images and serial number,
+  // which the worker takes into its own request.
+  void Answer(bool yes, const DeviceChoices& choices);
+  // Waits for the answer; No without choices when `cancel` came first.
+  JobAnswer WaitForAnswer(const CancelFlag& cancel);
 
  private:
-  Kind kind_;
-  Question question_;
-  std::string text_;
-  ConfirmationRequest* request_;
+  void Give(JobAnswer answer);
+
+  const Kind kind_;
+  const Question question_;
+  const std::string text_;
+  const std::optional<ConfirmationRequest> request_;
   std::mutex mutex_;
   std::condition_variable answered_;
-  std::optional<bool> answer_;
+  std::optional<JobAnswer> answer_;
 };
 
 // One unit of a finished row's device, as identification read it, and what the row left on it.

@@ -42,6 +42,8 @@ class VersionCheck {
     kAskCompatibility,  // Yes proceeds, No leaves by Cancel
   };
 
+  // Makes its choices in `request.device`; the request outlives the check (the caller's own
+  // copy: a dialog's member, a local).
   explicit VersionCheck(ConfirmationRequest& request);
 
   const UnitVerdicts& Verdicts(int unit) const {
@@ -67,6 +69,8 @@ class VersionCheck {
   void Accept(const std::string& serialText);
 
   const ConfirmationRequest& Request() const { return request_; }
+  // The units, images and serial number as the check and the operator left them.
+  DeviceChoices Choices() const { return DeviceChoices::Of(request_.device); }
 
  private:
   void Preselect();

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "engine/DeviceIdentity.h"
@@ -8,10 +10,30 @@
 
 namespace vel {
 
-// What the device and file version check works on, and what it writes back.
+// The operator's word on a device: the units to update, the image of the file for each, and
+// the serial number the device is to keep.
+struct DeviceChoices {
+  std::array<std::uint8_t, kMaxUnits> unitSelected{};
+  std::array<std::uint8_t, kMaxUnits> unitImage{};
+  std::array<std::uint8_t, kSerialNumberSize + 1> serialNumber{};
+
+  static DeviceChoices Of(const DeviceIdentity& device) {
+    return {device.unitSelected, device.unitImage, device.serialNumber};
+  }
+  void ApplyTo(DeviceIdentity& device) const {
+    device.unitSelected = unitSelected;
+    device.unitImage = unitImage;
+    device.serialNumber = serialNumber;
+  }
+};
+
+// What the device and file version check works on: copies of what identification read and of
+// the file's load, which the check may take to another thread and keep as long as it likes. The
+// choice of units, images and serial number is made in `device`; the exchange takes it back
+// from there (DeviceChoices).
 struct ConfirmationRequest {
-  DeviceIdentity& device;  // unit choice, images and serial number are written back here
-  FirmwareFile& file;
+  DeviceIdentity device;
+  std::shared_ptr<const LoadedFirmware> file = std::make_shared<const LoadedFirmware>();
   bool informationOnly = false;
   std::uint8_t protocolByte = 0x1D;
   std::uint8_t answerByte = 0xFA;
@@ -30,7 +52,8 @@ class Operator {
   virtual ~Operator() = default;
   virtual void ShowMessage(const std::string& text) = 0;
   virtual bool AskYesNo(Question question, const std::string& text) = 0;
-  // The device and file version check; true when the operator accepts the device.
+  // The device and file version check; true when the operator accepts the device. The
+  // operator's choices are left in `request.device`, accepted or not.
   virtual bool ConfirmDevice(ConfirmationRequest& request) = 0;
 };
 
