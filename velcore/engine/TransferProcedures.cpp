@@ -88,7 +88,7 @@ void TransferProcedures::UserStationRegions() {
         transfer_.WaitForByte(ctx_.timing.confirmationSeconds,
                               [](int t) { return Format(format::kWaitingForZandor, t); }, 68,
                               {protocol::kAck}) == BlockTransfer::kNoResult) {
-      if (!ctx_.Cancelled()) ctx_.op.ShowMessage(std::string(text::kUnitTimeout));
+      if (!ctx_.Cancelled()) ctx_.op.ShowMessage(NoAnswerText());
       ok = false;
     }
   }
@@ -215,9 +215,7 @@ bool TransferProcedures::SendUnitImage(bool* cancelled) {
   const PhaseOutcome outcome = transfer_.RunPhase(
       phases_.SegmentPhase(ctx_.identity.selectedImage, 0, format::kSendingRecordOfN));
   *cancelled = outcome == PhaseOutcome::kCancelled;
-  if (outcome == PhaseOutcome::kFailed && !ctx_.Cancelled()) {
-    ctx_.op.ShowMessage(std::string(text::kUnitTimeout));
-  }
+  if (outcome == PhaseOutcome::kFailed && !ctx_.Cancelled()) ctx_.op.ShowMessage(NoAnswerText());
   return outcome == PhaseOutcome::kComplete;
 }
 
@@ -228,7 +226,7 @@ void TransferProcedures::UnitImages() {
     const bool nbFile = ctx_.file.SecondTypeFlag();
     if (!complete) {
       // A unit whose image did not go out in full is never counted as updated.
-      if (!cancelled) ctx_.console.AppendMessage(std::string(text::kUnitTimeout));
+      if (!cancelled) ctx_.console.AppendMessage(NoAnswerText());
       break;
     }
     if (nbFile && ctx_.identity.selectedImage == 0) {
@@ -318,6 +316,10 @@ bool TransferProcedures::SelectNextUnit() {
   }
   ctx_.console.BeginProgress(1, map.RecordExtent(), std::string(text::kSendingHexFile), 1);
   return true;
+}
+
+std::string TransferProcedures::NoAnswerText() {
+  return std::string(ctx_.link.ConnectionDropped() ? text::kConnectionClosed : text::kUnitTimeout);
 }
 
 void TransferProcedures::CloseTransfer() {

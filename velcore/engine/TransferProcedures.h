@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "engine/BlockTransfer.h"
@@ -56,6 +57,8 @@ class TransferProcedures {
   // The run frame, then Succeeded.
   void Finish();
   void Terminated(int statusCode = 0);
+  // Why the device's answer did not come: it closed the connection, or it stayed silent.
+  std::string NoAnswerText();
   void CloseTransfer();
   // The end of a transfer by its outcome: success, the terminated message (a stop showed its own
   // message already), then the closing steps.
