@@ -23,6 +23,7 @@ int Dispatcher::Dispatch(Action action) {
   ctx_.endedByEngine = false;
   ctx_.imagesSent = 0;
   ctx_.strangeAnswer = false;
+  ctx_.console.PlanFrames(0);  // nothing of this action is done yet
   identifier_.Begin(action == Action::kCheck);
   ctx_.console.EnableWorkingControls(false);
   switch (action) {

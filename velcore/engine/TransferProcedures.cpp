@@ -333,6 +333,7 @@ void TransferProcedures::WriteRunFrame() {
 }
 
 void TransferProcedures::Succeeded() {
+  ctx_.console.CompletePlan();
   ctx_.console.SetProgress(0, LoadString(ids::kTransmissionCompleted));
   ctx_.SetStatusCode(ids::kUpdateSuccessful);
 }
@@ -356,7 +357,35 @@ void TransferProcedures::EndTransfer(PhaseOutcome outcome) {
   CloseTransfer();
 }
 
+long long TransferProcedures::PlannedFrames(Procedure procedure) {
+  long long frames = 0;
+  if (procedure != Procedure::kUnitImages) {
+    for (const TransferPhase& phase : phases_.PhasesOf(procedure)) {
+      frames += BlockTransfer::FramesOf(phase);
+    }
+    return frames;
+  }
+  // Each selected unit receives its image: the current unit first, then the selected units
+  // below it.
+  const DeviceIdentity& identity = ctx_.identity;
+  const auto imageFrames = [&](int slot) -> long long {
+    if (slot < 0 || slot >= kImageSlots) return 0;
+    ctx_.BuildMapIfMissing(slot);
+    if (ctx_.file.MemMap(slot)->GetPage(0, 0) == nullptr) return 0;
+    return BlockTransfer::FramesOf(phases_.SegmentPhase(slot, 0, format::kSendingRecordOfN));
+  };
+  frames = imageFrames(identity.selectedImage);
+  int units = 1;
+  for (int u = identity.currentUnit - 1; u >= 0 && units < identity.selectedUnitCount; --u) {
+    if (identity.unitSelected[u] != 1) continue;
+    frames += imageFrames(identity.unitImage[u]);
+    ++units;
+  }
+  return frames;
+}
+
 void TransferProcedures::Run(Procedure procedure) {
+  transfer_.BeginPlan(PlannedFrames(procedure));
   switch (procedure) {
     case Procedure::kPageRangeImage64k:
       return PageRangeImage64k();
@@ -388,6 +417,7 @@ void TransferProcedures::Run(Procedure procedure) {
 void TransferProcedures::SendUnformatted() {
   const int total = ctx_.file.RecordCount(0);
   ctx_.console.BeginProgress(1, total, Format(format::kSendingFirstRecordLine, total), 1);
+  ctx_.console.PlanFrames(total);
   const VelHexFile* node = ctx_.file.Chain(0);
   std::string line;
   int taken = 0;         // lines the device took (0xFE after each)
@@ -405,15 +435,16 @@ void TransferProcedures::SendUnformatted() {
     ctx_.console.SetStatus(Format(format::kSendingRecordLine, taken + 1, total));
     const int answer = AwaitLineAnswer();
     if (answer == protocol::kAskAgain) {
-      ++taken;
+      ctx_.console.FramesSent(++taken);
       pending = false;
     } else if (answer != protocol::kAck || ++repeats >= kMaxBlockFailures) {
       break;  // the protocol byte, silence, or a line that is never taken ends the walk
     }
   }
-  ctx_.console.EndProgress();
   // Complete when every line was taken once; a cancel leaves the device without the rest.
   const bool complete = taken == total && !pending && !ctx_.Cancelled();
+  if (complete) ctx_.console.CompletePlan();
+  ctx_.console.EndProgress();
   ctx_.SetStatusCode(complete ? ids::kUpdateSuccessful : ids::kUpdateFailed);
   ctx_.op.ShowMessage(complete ? Format(format::kUnformattedCompleted, taken)
                                : std::string(text::kUnformattedNotCompleted));
