@@ -39,7 +39,7 @@
 #include "common/AtomicFile.h"
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
-#include "support/DeviceRows.h"
+#include "support/ModelRows.h"
 #include "widgets/AppStyle.h"
 
 namespace {
@@ -196,10 +196,9 @@ Gap StallWithRowsAtOnce(int rows, const std::string& firmware, Processors proces
   zandorui::ConsoleForm& form = window.Form();
   const SimulatedDevices devices(rows, processors);
   for (int r = 0; r < rows; ++r) {
-    vel::testing::AddTickedRow(form.List(), "Bench " + std::to_string(r + 1), "127.0.0.1",
-                               std::to_string(devices.Port(r)));
+    zandorui::testing::AddTickedRow(form.ListModel(), "Bench " + std::to_string(r + 1), "127.0.0.1",
+                                    std::to_string(devices.Port(r)));
   }
-  form.findChild<zandorui::DeviceTable*>(QStringLiteral("c1116"))->ShowList();
   window.show();
   form.LoadFile(QString::fromStdString(firmware));
   form.SetRowsAtOnce(rows);
@@ -285,8 +284,7 @@ int main(int argc, char** argv) {
 
   zandorui::MainWindow window(dir.path());
   zandorui::ConsoleForm& form = window.Form();
-  vel::testing::AddTickedRow(form.List(), "Bench", "127.0.0.1", port);
-  form.findChild<zandorui::DeviceTable*>(QStringLiteral("c1116"))->ShowList();
+  zandorui::testing::AddTickedRow(form.ListModel(), "Bench", "127.0.0.1", port);
   window.show();
   form.LoadFile(QString::fromStdString(file));
   const bench::BoxCloser boxCloser;

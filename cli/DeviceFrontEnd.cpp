@@ -89,6 +89,7 @@ void CliJobView::Publish(vel::JobEvent event) {
       break;
     case Kind::kStatusLine:
     case Kind::kUnitsHidden:
+    case Kind::kRowSkipped:  // only a list that changes under the walk skips rows
       break;
   }
 }

@@ -31,7 +31,8 @@ class ShownCells {
       : showKeys_(showKeys), mask_(showKeys ? vel::KeyMask() : vel::ListKeyMask(list)) {}
   std::string Cell(const std::string& text) const { return showKeys_ ? text : mask_(text); }
   std::string Key(const std::string& key) const {
-    return key == vel::kNoEncryption || showKeys_ ? key : "<key>";
+    // An empty cell (a row cut before its key) holds no key to hide.
+    return key == vel::kNoEncryption || key.empty() || showKeys_ ? key : "<key>";
   }
 
  private:

@@ -69,11 +69,12 @@ void KeepPlaceWhenHidden(QWidget* widget) {
 
 ConsoleForm::ConsoleForm(const QString& listFolder, QWidget* parent)
     : QWidget(parent),
+      rows_(new DeviceListModel(this)),
       log_(new MessageLog(this)),
       listFile_(new DeviceListFile(
-          QDir(listFolder).filePath(QString::fromLatin1(vel::kDeviceListFileName)), list_, this)),
+          QDir(listFolder).filePath(QString::fromLatin1(vel::kDeviceListFileName)), *rows_, this)),
       overrides_(new ConsoleOverrides(*this)),
-      walks_(new WalkController(list_, this)),
+      walks_(new WalkController(*rows_, this)),
       boxes_(new OperatorBoxes(*this, *walks_, *log_)) {
   setObjectName(QStringLiteral("consoleForm"));
   log_->setWindowFlag(Qt::Window);
@@ -131,7 +132,7 @@ void ConsoleForm::BuildLayout() {
   fileRow->addWidget(fileName_, 1);
   layout->addLayout(fileRow);
 
-  table_ = new DeviceTable(list_);
+  table_ = new DeviceTable(*rows_);
   table_->setMinimumSize(740, 160);
   layout->addWidget(table_, 1);
 
@@ -300,7 +301,6 @@ void ConsoleForm::WireOverrides() {
 
 void ConsoleForm::WireWalks() {
   connect(walks_, &WalkController::Started, this, &ConsoleForm::WalkStarted);
-  connect(walks_, &WalkController::RowStatusChanged, table_, &DeviceTable::ShowStatus);
   connect(walks_, &WalkController::PanelChanged, this, &ConsoleForm::ShowPanel);
   connect(walks_, &WalkController::LogLine, log_, &MessageLog::AppendMessage);
   connect(walks_, &WalkController::Finished, this, &ConsoleForm::WalkFinished);
@@ -319,13 +319,24 @@ void ConsoleForm::ShowAdvancedButtons(bool shown) {
 
 void ConsoleForm::LoadDeviceList() {
   QString why;
-  if (!listFile_->Load(&why)) {
+  QStringList notes;
+  if (!listFile_->Load(&why, &notes)) {
     const QString text = QStringLiteral("The device list %1 was not read: %2. It is left as it is.")
                              .arg(listFile_->Path(), why);
     log_->AppendMessage(text);
     boxes_->ShowLater([this, text] { Message(text); });
+    return;
   }
-  table_->ShowList();
+  if (notes.isEmpty()) return;
+  // Told once: such rows are never sent, and the list is not saved over them.
+  const QString text =
+      QStringLiteral(
+          "The device list %1 holds rows that were not read whole. They are not used, "
+          "and Save leaves the file as it is until their cells are set or the rows are "
+          "deleted:\n%2")
+          .arg(listFile_->Path(), notes.join(QLatin1Char('\n')));
+  log_->AppendMessage(text);
+  boxes_->ShowLater([this, text] { Message(text); });
 }
 
 void ConsoleForm::MergeListFromDisk() {
@@ -349,21 +360,22 @@ void ConsoleForm::MergeListFromDisk() {
       QStringLiteral("The device list %1 changed on disk: its rows are merged with this window's.")
           .arg(listFile_->Path()));
   table_->ClearMark();
-  table_->ShowList();
 }
 
-void ConsoleForm::AddDevice() { table_->Model().AddDevice(); }
+const vel::DeviceList& ConsoleForm::List() const { return rows_->List(); }
+
+void ConsoleForm::AddDevice() { rows_->AddDevice(); }
 
 void ConsoleForm::DeleteCheckedDevices() {
   if (DeviceWorkRunning()) {
     Message(QStringLiteral("Rows cannot be deleted while devices are being checked or updated."));
     return;
   }
-  table_->Model().DeleteCheckedRows();
+  rows_->DeleteCheckedRows();
   table_->ClearMark();  // the row last clicked may be gone, or another now in its place
 }
 
-void ConsoleForm::SetAllChecked(bool checked) { table_->Model().SetAllChecked(checked); }
+void ConsoleForm::SetAllChecked(bool checked) { rows_->SetAllChecked(checked); }
 
 void ConsoleForm::SaveDeviceList() {
   saveButton_->setEnabled(false);
@@ -372,7 +384,6 @@ void ConsoleForm::SaveDeviceList() {
 
 void ConsoleForm::ListSaved(bool ok, const QString& error) {
   saveButton_->setEnabled(true);
-  table_->ShowList();
   if (!ok) {
     Message(
         QStringLiteral("The device list was not saved to %1: %2").arg(listFile_->Path(), error));
@@ -420,8 +431,7 @@ bool ConsoleForm::LoadFile(const QString& path) {
   }
   filePath_ = path;
   // Each load starts clean: no outcome of the last file stays in a row or in the panel.
-  for (std::size_t r = 0; r < list_.Count(); ++r) list_.SetOutcome(r, {}, false);
-  table_->ShowList();
+  rows_->ClearOutcomes();
   walks_->Forget();
   ResetPanel();
   fileName_->setText(QFileInfo(path).fileName());
@@ -518,7 +528,7 @@ void ConsoleForm::SaveReport() {
                                              {{path.toStdString(), "The report"}});
   const vel::Result written =
       clash.empty()
-          ? vel::WriteReport(path.toStdString(), walks_->ReportLines(), {}, vel::ListKeyMask(list_))
+          ? vel::WriteReport(path.toStdString(), walks_->ReportLines(), {}, vel::ListKeyMask(List()))
           : vel::Result::Failed(clash);
   // Where it went, or which file it did not reach and why: in the log and a box.
   const QString said =
@@ -530,11 +540,7 @@ void ConsoleForm::SaveReport() {
 
 void ConsoleForm::TickFailedRows() {
   if (DeviceWorkRunning() || !walks_->WalkEnded()) return;
-  const std::vector<std::size_t> failed = walks_->RowsToRetry();
-  for (std::size_t row = 0; row < list_.Count(); ++row) {
-    list_.SetChecked(row, std::find(failed.begin(), failed.end(), row) != failed.end());
-  }
-  table_->ShowList();
+  rows_->TickOnly(walks_->RowsToRetry());
 }
 
 void ConsoleForm::StartWalk(vel::JobKind kind) {
@@ -555,8 +561,11 @@ void ConsoleForm::StartWalk(vel::JobKind kind) {
   options.firmwarePath = filePath_.toStdString();
   options.serial = serial_.settings;
   options.parallel = kind == vel::JobKind::kUpdate ? rowsAtOnce_ : 1;
-  options.canary = canaryRows_;
-  options.stopOnFailure = stopOnFailure_;
+  // Staging guards what an update writes; a check changes nothing, and the operator wants to
+  // hear from every ticked device, so it reads them all.
+  const bool writes = kind != vel::JobKind::kCheck;
+  options.canary = writes ? canaryRows_ : 0;
+  options.stopOnFailure = writes && stopOnFailure_;
   options.serialNumberOptional = SerialNumberOptional();
   if (walks_->Start(std::move(options), file_.Digest()) ==
       WalkController::StartResult::kNoRowTicked) {
@@ -606,7 +615,7 @@ void ConsoleForm::ResetPanel() {
 
 void ConsoleForm::ShowPanel(std::size_t row, const RowView& view) {
   const bool check = walks_->Kind() == vel::JobKind::kCheck;
-  if (!check) updateStatus_->setTitle(Qs(list_.Row(row).name) + kUpgradeStatus);
+  if (!check) updateStatus_->setTitle(Qs(List().Row(row).name) + kUpgradeStatus);
   const QString line = view.statusLine.empty() ? kNoStatusLine : Qs(view.statusLine);
   if (statusLine_->title() != line) statusLine_->setTitle(line);
   progress_->setEnabled(view.progressActive);

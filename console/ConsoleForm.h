@@ -8,6 +8,7 @@
 
 #include "ConsoleOverrides.h"
 #include "DeviceListFile.h"
+#include "DeviceListModel.h"
 #include "SerialSettingsDialog.h"
 #include "WalkController.h"
 #include "common/ProgressSink.h"
@@ -54,7 +55,9 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
     return DeviceWorkRunning() && walks_->Kind() != vel::JobKind::kCheck;
   }
   MessageLog& Log() { return *log_; }
-  vel::DeviceList& List() { return list_; }
+  // The device list, read-only: every change goes through its model.
+  const vel::DeviceList& List() const;
+  DeviceListModel& ListModel() { return *rows_; }
   const QString& ListPath() const { return listFile_->Path(); }
   DeviceListFile& ListFile() { return *listFile_; }
   bool HasUnsavedListEdits() const { return listFile_->HasUnsavedEdits(); }
@@ -147,7 +150,7 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   void RepaintProgress();
   void CloseViews();
 
-  vel::DeviceList list_;
+  DeviceListModel* rows_;  // the device list's only writer
   vel::FirmwareFile file_;
   QString filePath_;
   SerialChoices serial_;

@@ -3,12 +3,13 @@
 #include <QFileInfo>
 
 #include "../widgets/AppStyle.h"
+#include "DeviceListModel.h"
 #include "devices/DeviceListMerge.h"
 
 namespace zandorui {
 
-DeviceListFile::DeviceListFile(const QString& path, vel::DeviceList& list, QObject* parent)
-    : QObject(parent), path_(path), list_(list) {
+DeviceListFile::DeviceListFile(const QString& path, DeviceListModel& rows, QObject* parent)
+    : QObject(parent), path_(path), rows_(rows) {
   connect(&watcher_, &QFileSystemWatcher::fileChanged, this, &DeviceListFile::Look);
   connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, &DeviceListFile::Look);
 }
@@ -25,19 +26,22 @@ void DeviceListFile::Watch() {
   if (QFileInfo::exists(path_) && !watcher_.files().contains(path_)) watcher_.addPath(path_);
 }
 
-bool DeviceListFile::Load(QString* why) {
-  const vel::Result loaded = list_.Load(path_.toStdString());
+bool DeviceListFile::Load(QString* why, QStringList* notes) {
+  const vel::Result loaded = rows_.Load(path_.toStdString());
   refused_ = !loaded;
   Watch();
   if (refused_) {
     *why = Qs(loaded.error());
     return false;
   }
-  base_ = list_.Rows();
+  base_ = rows_.List().Rows();
+  for (const std::string& note : rows_.List().ReadNotes()) notes->append(Qs(note));
   return true;
 }
 
-bool DeviceListFile::HasUnsavedEdits() const { return !vel::SameStoredRows(base_, list_.Rows()); }
+bool DeviceListFile::HasUnsavedEdits() const {
+  return !vel::SameStoredRows(base_, rows_.List().Rows());
+}
 
 void DeviceListFile::Look() {
   Watch();
@@ -51,8 +55,7 @@ void DeviceListFile::Look() {
 bool DeviceListFile::MergeFromDisk(QString* why) {
   vel::DeviceList onDisk;
   vel::Result done = onDisk.Load(path_.toStdString());
-  if (done)
-    done = vel::ReplaceRows(list_, vel::MergeDeviceRows(base_, list_.Rows(), onDisk.Rows()));
+  if (done) done = rows_.MergeRows(base_, onDisk.Rows());
   if (!done) {
     *why = Qs(done.error());
     return false;
@@ -65,7 +68,7 @@ void DeviceListFile::Save() {
   if (saving_) return;
   saving_ = true;
   if (saver_.joinable()) saver_.join();
-  std::vector<vel::DeviceEntry> sent = list_.Rows();
+  std::vector<vel::DeviceEntry> sent = rows_.List().Rows();
   saver_ = std::thread([this, path = path_.toStdString(), base = base_, sent]() mutable {
     auto saved = vel::SaveMergedList(path, base, sent);
     QMetaObject::invokeMethod(
@@ -80,8 +83,7 @@ void DeviceListFile::Finish(const vel::Expected<std::vector<vel::DeviceEntry>>& 
   QString error = Qs(saved.error());
   if (saved) {
     // Edits made while the save ran stay edits; the rows the file gained join the list.
-    const vel::Result joined =
-        vel::ReplaceRows(list_, vel::MergeDeviceRows(sent, list_.Rows(), *saved));
+    const vel::Result joined = rows_.MergeRows(sent, *saved);
     base_ = *saved;
     refused_ = false;
     if (!joined) error = Qs(joined.error());

@@ -3,6 +3,7 @@
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <thread>
 #include <vector>
 
@@ -10,19 +11,22 @@
 
 namespace zandorui {
 
+class DeviceListModel;
+
 // The device list's file as this window keeps it: read at start, watched for what other
 // programs write, and saved by merging this window's edits with the file as it stands, so that
-// no row another program added is lost. A save waits for the list's lock on a worker thread.
+// no row another program added is lost. A save waits for the list's lock on a worker thread;
+// what it reads and merges reaches the rows through the list's model.
 class DeviceListFile : public QObject {
   Q_OBJECT
  public:
-  DeviceListFile(const QString& path, vel::DeviceList& list, QObject* parent = nullptr);
+  DeviceListFile(const QString& path, DeviceListModel& rows, QObject* parent = nullptr);
   ~DeviceListFile() override;
 
   const QString& Path() const { return path_; }
   // Reads the file into the list; false (with *why) when the file is no device list, which is
-  // then never written over.
-  bool Load(QString* why);
+  // then never written over. *notes names the rows the file does not hold whole.
+  bool Load(QString* why, QStringList* notes);
   // The list holds edits the file does not have.
   bool HasUnsavedEdits() const;
   bool Saving() const { return saving_; }
@@ -44,7 +48,7 @@ class DeviceListFile : public QObject {
               const std::vector<vel::DeviceEntry>& sent);
 
   QString path_;
-  vel::DeviceList& list_;
+  DeviceListModel& rows_;
   std::vector<vel::DeviceEntry> base_;  // the rows the file held when last read or written
   bool refused_ = false;
   bool saving_ = false;

@@ -1,8 +1,11 @@
 #include "DeviceListModel.h"
 
+#include <QBrush>
+#include <QColor>
 #include <array>
 
 #include "../widgets/AppStyle.h"
+#include "devices/DeviceListMerge.h"
 
 namespace zandorui {
 
@@ -15,6 +18,10 @@ const std::array<QString, DeviceListModel::kColumns> kHeaders{QString(),
                                                               QStringLiteral("Encryption Key"),
                                                               QStringLiteral("Status")};
 
+// The row V pastes into stands out, so that a paste never lands where the operator cannot see.
+const QColor kPasteTargetColor(255, 243, 196);
+const QString kPasteTargetTip = QStringLiteral("V pastes the copied row here");
+
 QStringList Texts(const std::vector<std::string>& texts) {
   QStringList list;
   list.reserve(static_cast<qsizetype>(texts.size()));
@@ -24,13 +31,10 @@ QStringList Texts(const std::vector<std::string>& texts) {
 
 }  // namespace
 
-DeviceListModel::DeviceListModel(vel::DeviceList& list, QObject* parent)
-    : QAbstractTableModel(parent), list_(list) {
-  Reload();
-}
+DeviceListModel::DeviceListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 int DeviceListModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(statuses_.size());
+  return parent.isValid() ? 0 : static_cast<int>(list_.Count());
 }
 
 int DeviceListModel::columnCount(const QModelIndex& parent) const {
@@ -42,6 +46,13 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || !Shown(row)) return {};
   const vel::DeviceEntry& entry = list_.Row(row);
   const int column = index.column();
+  const bool pasteTarget = list_.PasteTarget() == row;
+  if (role == Qt::BackgroundRole) return pasteTarget ? QBrush(kPasteTargetColor) : QVariant();
+  if (role == Qt::ToolTipRole) {
+    // A long Status is read whole in its tip.
+    if (column == kStatusColumn && !entry.status.empty()) return Qs(entry.status);
+    return pasteTarget ? kPasteTargetTip : QVariant();
+  }
   if (column == kCheckColumn) {
     if (role != Qt::CheckStateRole) return {};
     return entry.checked ? Qt::Checked : Qt::Unchecked;
@@ -62,7 +73,7 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const {
     case kKeyColumn:
       return Qs(entry.key);
     default:
-      return statuses_[row];
+      return Qs(entry.status);
   }
 }
 
@@ -92,23 +103,27 @@ bool DeviceListModel::setData(const QModelIndex& index, const QVariant& value, i
   if (!index.isValid() || !Shown(row)) return false;
   const int column = index.column();
   if (column == kCheckColumn && role == Qt::CheckStateRole) {
-    list_.SetChecked(row, value.toInt() == Qt::Checked);
-    emit dataChanged(index, index, {Qt::CheckStateRole});
+    SetChecked(row, value.toInt() == Qt::Checked);
     return true;
   }
   if (role != Qt::EditRole || column < kNameColumn || column > kKeyColumn) return false;
-  const std::string text = value.toString().toStdString();
+  return SetCell(row, static_cast<Column>(column), value.toString().toStdString()).ok();
+}
+
+vel::Result DeviceListModel::SetCell(std::size_t row, Column column, const std::string& text) {
   vel::Result stored = Usable(row, column, text);
   if (stored) stored = list_.SetCell(row, static_cast<vel::DeviceColumn>(column), text);
   if (!stored) {
     emit EditRefused(Qs(stored.error()));
-    return false;
+    return stored;
   }
   RowChanged(row);  // an address also resets its port, and a new text joins the choices
-  return true;
+  PublishRows();
+  return stored;
 }
 
 vel::Result DeviceListModel::Usable(std::size_t row, int column, const std::string& text) const {
+  if (!Shown(row)) return vel::Result::Failed("there is no row " + std::to_string(row + 1));
   // The address alone is judged in the address cell (its port resets when opened), the whole
   // row in the Port cell.
   if (column != kAddressColumn && column != kPortColumn) return vel::Result::Done();
@@ -118,27 +133,43 @@ vel::Result DeviceListModel::Usable(std::size_t row, int column, const std::stri
   return vel::IsUsableRow(candidate);
 }
 
-void DeviceListModel::Reload() {
-  beginResetModel();
-  statuses_.clear();
-  statuses_.reserve(list_.Count());
-  for (const vel::DeviceEntry& entry : list_.Rows()) statuses_.push_back(Qs(entry.status));
-  endResetModel();
+void DeviceListModel::SetChecked(std::size_t row, bool checked) {
+  if (!Shown(row) || list_.Row(row).checked == checked) return;
+  list_.SetChecked(row, checked);
+  const QModelIndex cell = index(static_cast<int>(row), kCheckColumn);
+  emit dataChanged(cell, cell, {Qt::CheckStateRole});
+  PublishRows();
 }
 
-void DeviceListModel::SetStatus(std::size_t row, const QString& text) {
-  if (!Shown(row) || statuses_[row] == text) return;
-  statuses_[row] = text;
-  const QModelIndex cell = index(static_cast<int>(row), kStatusColumn);
-  emit dataChanged(cell, cell, {Qt::DisplayRole});
+void DeviceListModel::SetAllChecked(bool checked) {
+  if (checked) {
+    list_.CheckAllDevices();
+  } else {
+    list_.UncheckAllDevices();
+  }
+  if (list_.Count() == 0) return;
+  emit dataChanged(index(0, kCheckColumn), index(rowCount() - 1, kCheckColumn),
+                   {Qt::CheckStateRole});
+  PublishRows();
+}
+
+void DeviceListModel::TickOnly(const std::vector<std::size_t>& rows) {
+  list_.UncheckAllDevices();
+  for (std::size_t row : rows) {
+    if (Shown(row)) list_.SetChecked(row, true);
+  }
+  if (list_.Count() == 0) return;
+  emit dataChanged(index(0, kCheckColumn), index(rowCount() - 1, kCheckColumn),
+                   {Qt::CheckStateRole});
+  PublishRows();
 }
 
 void DeviceListModel::AddDevice() {
-  const auto row = static_cast<int>(statuses_.size());
+  const auto row = rowCount();
   beginInsertRows({}, row, row);
-  const std::size_t added = list_.AddDevice();
-  statuses_.push_back(Qs(list_.Row(added).status));
+  list_.AddDevice();
   endInsertRows();
+  PublishRows();
 }
 
 void DeviceListModel::DeleteRow(std::size_t row) {
@@ -147,7 +178,7 @@ void DeviceListModel::DeleteRow(std::size_t row) {
 
 void DeviceListModel::DeleteCheckedRows() {
   // From the bottom up, one run of neighbouring ticked rows at a time.
-  std::size_t end = std::min(statuses_.size(), list_.Count());
+  std::size_t end = list_.Count();
   while (end > 0) {
     if (!list_.Row(end - 1).checked) {
       --end;
@@ -163,29 +194,28 @@ void DeviceListModel::DeleteCheckedRows() {
 void DeviceListModel::RemoveRows(std::size_t first, std::size_t last) {
   beginRemoveRows({}, static_cast<int>(first), static_cast<int>(last));
   for (std::size_t row = last + 1; row-- > first;) list_.DeleteSelectedDevice(row);
-  statuses_.erase(statuses_.begin() + static_cast<std::ptrdiff_t>(first),
-                  statuses_.begin() + static_cast<std::ptrdiff_t>(last + 1));
   endRemoveRows();
+  PublishRows();
 }
 
-void DeviceListModel::SetAllChecked(bool checked) {
-  if (checked) {
-    list_.CheckAllDevices();
-  } else {
-    list_.UncheckAllDevices();
-  }
-  if (statuses_.empty()) return;
-  emit dataChanged(index(0, kCheckColumn), index(rowCount() - 1, kCheckColumn),
-                   {Qt::CheckStateRole});
+void DeviceListModel::CopyRow(std::size_t row) { list_.CopyDevice(row); }
+
+void DeviceListModel::SetPasteTarget(std::size_t row) {
+  const std::optional<std::size_t> before = list_.PasteTarget();
+  list_.SetPasteTarget(row);
+  if (before) RowChanged(*before);
+  if (Shown(row)) RowChanged(row);
 }
 
 bool DeviceListModel::PasteDevice() {
   const std::optional<std::size_t> target = list_.PasteTarget();
-  if (!list_.PasteDevice()) return false;
-  if (Shown(*target)) {
-    statuses_[*target] = Qs(list_.Row(*target).status);  // the copied row's Status comes along
-    RowChanged(*target);
-  }
+  return target.has_value() && PasteInto(*target);
+}
+
+bool DeviceListModel::PasteInto(std::size_t row) {
+  if (!list_.PasteDeviceInto(row)) return false;
+  RowChanged(row);
+  PublishRows();
   return true;
 }
 
@@ -193,17 +223,72 @@ void DeviceListModel::OpenPortCell(std::size_t row) {
   if (!Shown(row)) return;
   list_.OpenPortCell(row);
   RowChanged(row);
+  PublishRows();
 }
 
 void DeviceListModel::OpenKeyCell(std::size_t row) {
   if (!Shown(row)) return;
   list_.OpenKeyCell(row);
   RowChanged(row);
+  PublishRows();
+}
+
+void DeviceListModel::SetOutcome(std::size_t row, const std::string& text, bool succeeded) {
+  if (!Shown(row)) return;
+  const vel::DeviceEntry& entry = list_.Row(row);
+  if (entry.status == text && entry.succeeded == succeeded) return;
+  list_.SetOutcome(row, text, succeeded);
+  const QModelIndex cell = index(static_cast<int>(row), kStatusColumn);
+  emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::ToolTipRole});
+}
+
+void DeviceListModel::ClearOutcomes() {
+  for (std::size_t row = 0; row < list_.Count(); ++row) SetOutcome(row, {}, false);
+  NoteRowsNotReadWhole();
+}
+
+vel::Result DeviceListModel::Load(const std::string& path) {
+  vel::DeviceList loaded;
+  const vel::Result result = loaded.Load(path);
+  if (!result) return result;
+  beginResetModel();
+  list_ = std::move(loaded);
+  endResetModel();
+  NoteRowsNotReadWhole();
+  PublishRows();
+  return result;
+}
+
+vel::Result DeviceListModel::MergeRows(const std::vector<vel::DeviceEntry>& base,
+                                       const std::vector<vel::DeviceEntry>& theirs) {
+  emit EditsToFinish();
+  return ReplaceRows(vel::MergeDeviceRows(base, list_.Rows(), theirs));
+}
+
+vel::Result DeviceListModel::ReplaceRows(std::vector<vel::DeviceEntry> rows) {
+  emit EditsToFinish();
+  beginResetModel();
+  const vel::Result replaced = list_.ReplaceRows(std::move(rows));
+  endResetModel();
+  NoteRowsNotReadWhole();
+  PublishRows();
+  return replaced;
+}
+
+void DeviceListModel::NoteRowsNotReadWhole() {
+  for (std::size_t row = 0; row < list_.Count(); ++row) {
+    const vel::DeviceEntry& entry = list_.Row(row);
+    if (!entry.IsReadWhole() && entry.status.empty()) {
+      SetOutcome(row, "Not used: " + vel::UnreadCellsText(entry), false);
+    }
+  }
 }
 
 void DeviceListModel::RowChanged(std::size_t row) {
   const auto r = static_cast<int>(row);
   emit dataChanged(index(r, 0), index(r, kColumns - 1));
 }
+
+void DeviceListModel::PublishRows() { live_->Set(list_.Rows()); }
 
 }  // namespace zandorui

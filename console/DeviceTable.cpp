@@ -23,8 +23,8 @@ constexpr int kColumnLimit = Column::kStatusColumn;
 
 }  // namespace
 
-DeviceTable::DeviceTable(vel::DeviceList& list, QWidget* parent)
-    : QTableView(parent), list_(list), model_(new DeviceListModel(list, this)) {
+DeviceTable::DeviceTable(DeviceListModel& model, QWidget* parent)
+    : QTableView(parent), model_(&model) {
   setObjectName(ControlName(1116));
   setModel(model_);
   auto* delegate = new CellDelegate(this);
@@ -45,6 +45,10 @@ DeviceTable::DeviceTable(vel::DeviceList& list, QWidget* parent)
           [this](const QModelIndex& index) { ClickCell(index.row(), index.column()); });
   connect(model_, &DeviceListModel::EditRefused, this, &DeviceTable::Show);
   connect(delegate, &CellDelegate::Refused, this, &DeviceTable::Show);
+  // A merge would drop an open editor: its edit is stored first.
+  connect(model_, &DeviceListModel::EditsToFinish, this, [this] {
+    if (editor_ != nullptr) CellDelegate::EndEdit(editor_);
+  });
   // The Name column widens to show the longest name whole.
   connect(model_, &QAbstractItemModel::modelReset, this, &DeviceTable::FitNameColumn);
   connect(model_, &QAbstractItemModel::rowsInserted, this, &DeviceTable::FitNameColumn);
@@ -62,14 +66,6 @@ DeviceTable::DeviceTable(vel::DeviceList& list, QWidget* parent)
     });
   }
 }
-
-void DeviceTable::ShowList() {
-  // A reload would drop an open editor: its edit is stored first.
-  if (editor_ != nullptr) CellDelegate::EndEdit(editor_);
-  model_->Reload();
-}
-
-void DeviceTable::ShowStatus(std::size_t row, const QString& text) { model_->SetStatus(row, text); }
 
 void DeviceTable::FitNameColumn() {
   // The Name column starts narrow; it widens to show the longest name whole.
@@ -91,17 +87,18 @@ void DeviceTable::ClickCell(int row, int column) {
 
 void DeviceTable::OpenEditor(int row, int column) {
   const auto r = static_cast<std::size_t>(row);
-  if (r >= list_.Count()) return;
+  const vel::DeviceList& list = model_->List();
+  if (r >= list.Count()) return;
   switch (column) {
     case Column::kCheckColumn:
       // The click has ticked or unticked the box already: an unticked row takes the paste.
-      if (!list_.Row(r).checked) list_.SetPasteTarget(r);
+      if (!list.Row(r).checked) model_->SetPasteTarget(r);
       return;
     case Column::kPortColumn:
       model_->OpenPortCell(r);
       break;
     case Column::kKeyColumn:
-      if (list_.Row(r).IsSerial()) {
+      if (list.Row(r).IsSerial()) {
         model_->OpenKeyCell(r);
         return;
       }
@@ -140,18 +137,22 @@ void DeviceTable::Show(const QString& message) {
 }
 
 void DeviceTable::CopyDevice() {
-  if (markRow_) list_.CopyDevice(*markRow_);
+  if (markRow_) model_->CopyRow(*markRow_);
 }
 
 void DeviceTable::PasteDevice() { model_->PasteDevice(); }
 
 void DeviceTable::DeleteSelectedDevice() {
-  if (!markRow_ || *markRow_ >= list_.Count()) return;
+  if (markRow_) DeleteRow(*markRow_);
+}
+
+void DeviceTable::DeleteRow(std::size_t row) {
+  if (row >= model_->List().Count()) return;
   if (rowsLocked_) {
     Show(QStringLiteral("Rows cannot be deleted while devices are being checked or updated."));
     return;
   }
-  model_->DeleteRow(*markRow_);
+  model_->DeleteRow(row);
   markRow_.reset();
 }
 
@@ -192,12 +193,14 @@ bool DeviceTable::event(QEvent* event) {
 
 void DeviceTable::contextMenuEvent(QContextMenuEvent* event) {
   setFocus();
-  // The menu acts on the row under the cursor, shown selected while the menu is open.
-  const int row = event->reason() == QContextMenuEvent::Mouse ? rowAt(event->pos().y()) : -1;
-  if (row >= 0) {
-    markRow_ = static_cast<std::size_t>(row);
-    selectRow(row);
-  }
+  // The menu acts on the row under the cursor, shown selected while the menu is open; from the
+  // keyboard, on the row last clicked.
+  const int under = event->reason() == QContextMenuEvent::Mouse
+                        ? rowAt(event->pos().y())
+                        : (markRow_ ? static_cast<int>(*markRow_) : -1);
+  if (under < 0) return;
+  const auto row = static_cast<std::size_t>(under);
+  selectRow(under);
   QMenu menu(this);
   QAction* copy = menu.addAction(QStringLiteral("Copy"));
   QAction* paste = menu.addAction(QStringLiteral("Paste"));
@@ -205,11 +208,12 @@ void DeviceTable::contextMenuEvent(QContextMenuEvent* event) {
   copy->setStatusTip(QStringLiteral("copy Device list"));
   paste->setStatusTip(QStringLiteral("Paste Device list"));
   remove->setStatusTip(QStringLiteral("Delete Device list"));
+  paste->setEnabled(model_->List().CopySource().has_value());
   QAction* chosen = menu.exec(event->globalPos());
-  if (chosen == copy) CopyDevice();
-  if (chosen == paste) PasteDevice();
-  if (chosen == remove) DeleteSelectedDevice();
   clearSelection();
+  if (chosen == copy) model_->CopyRow(row);
+  if (chosen == paste) model_->PasteInto(row);
+  if (chosen == remove) DeleteRow(row);
 }
 
 }  // namespace zandorui

@@ -4,8 +4,6 @@
 #include <QTableView>
 #include <optional>
 
-#include "devices/DeviceList.h"
-
 namespace zandorui {
 
 class DeviceListModel;
@@ -14,29 +12,27 @@ class DeviceListModel;
 // each row and whole-row selection, over a model of the core's list. A click on a cell opens its
 // editor over the cell (an edit box for Name and Port, an editable drop-down for the address and
 // the key); Tab walks to the next editable cell of the row. Every change goes through the core's
-// list, which keeps the rules. Copy, Paste and Delete act on rows from the context menu or the
-// keys C, V and Delete.
+// list, which keeps the rules. The context menu's Copy, Paste and Delete act on the row under the
+// cursor; the keys C and Delete on the row last clicked, V on the paste target row (marked).
 class DeviceTable : public QTableView {
   Q_OBJECT
  public:
-  explicit DeviceTable(vel::DeviceList& list, QWidget* parent = nullptr);
+  explicit DeviceTable(DeviceListModel& model, QWidget* parent = nullptr);
 
   DeviceListModel& Model() { return *model_; }
-  // Shows the whole list again (after the core's rows changed other than through the model); an
-  // open edit is stored first.
-  void ShowList();
-  // Shows one row's Status cell.
-  void ShowStatus(std::size_t row, const QString& text);
   // While devices are worked on, rows keep their places: deleting is refused.
   void SetRowsLocked(bool locked) { rowsLocked_ = locked; }
 
   // Forgets the row last clicked (the rows moved): C and Delete then act on no row.
   void ClearMark() { markRow_.reset(); }
 
-  // The row commands of the context menu and keys.
+  // The row commands of the keys: C copies and Delete deletes the row last clicked, V pastes into
+  // the paste target row.
   void CopyDevice();
   void PasteDevice();
   void DeleteSelectedDevice();
+  // Deletes a row, unless rows keep their places while devices are worked on.
+  void DeleteRow(std::size_t row);
 
   // Opens the editor of a cell, as a click on it does (tests and Tab use it too).
   void ClickCell(int row, int column);
@@ -56,7 +52,6 @@ class DeviceTable : public QTableView {
   void FitNameColumn();
   void Show(const QString& message);
 
-  vel::DeviceList& list_;
   DeviceListModel* model_;
   bool rowsLocked_ = false;
   QPointer<QWidget> editor_;

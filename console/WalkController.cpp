@@ -1,7 +1,9 @@
 #include "WalkController.h"
 
+#include <algorithm>
 #include <filesystem>
 
+#include "DeviceListModel.h"
 #include "JobEventQueue.h"
 #include "common/Strings.h"
 #include "devices/DeviceWalks.h"
@@ -16,9 +18,9 @@ const QString kNotReached = QStringLiteral(" (not reached)");
 
 }  // namespace
 
-WalkController::WalkController(vel::DeviceList& list, QObject* parent)
+WalkController::WalkController(DeviceListModel& rows, QObject* parent)
     : QObject(parent),
-      list_(list),
+      rows_(rows),
       queue_(new JobEventQueue([this](vel::JobEvent& event) { Apply(event); }, this)),
       jobs_(std::make_unique<vel::DeviceJobs>(*queue_)) {}
 
@@ -27,23 +29,28 @@ WalkController::~WalkController() { jobs_.reset(); }
 WalkController::StartResult WalkController::Start(vel::JobOptions options,
                                                   const std::string& firmwareDigest) {
   if (running_) return StartResult::kRefused;
+  const vel::DeviceList& list = rows_.List();
+  const auto ticked = std::count_if(list.Rows().begin(), list.Rows().end(),
+                                    [](const vel::DeviceEntry& entry) { return entry.checked; });
+  if (ticked == 0) return StartResult::kNoRowTicked;
+  // Every row goes to the walk, which takes a row only when it is ticked as the walk reaches it.
   std::vector<vel::JobRow> rows;
   std::vector<std::size_t> indices;
   std::vector<vel::ReportedRow> reported;
-  for (std::size_t r = 0; r < list_.Count(); ++r) {
-    const vel::DeviceEntry& entry = list_.Row(r);
-    if (!entry.checked) continue;
-    rows.push_back(vel::RowOfList(r, entry));
+  for (std::size_t r = 0; r < list.Count(); ++r) {
+    rows.push_back(vel::RowOfList(r, list.Row(r)));
     indices.push_back(r);
-    reported.push_back(vel::ReportedRowOfList(r, entry));
+    reported.push_back(vel::ReportedRowOfList(r, list.Row(r)));
   }
-  if (rows.empty()) return StartResult::kNoRowTicked;
+  options.liveRows = rows_.Live();
   // The operator acknowledges each message in its box before its row goes on.
   options.messagesWait = true;
   const vel::JobKind kind = options.kind;
-  // Each walk starts clean: its rows and the panel keep nothing of the last one.
+  // Each walk starts clean: its ticked rows and the panel keep nothing of the last one.
   walk_ = WalkRows(indices, options.parallel > 1);
-  for (std::size_t r : indices) SetRowStatus(r, QString(), false);
+  for (std::size_t r = 0; r < list.Count(); ++r) {
+    if (list.Row(r).checked) SetRowStatus(r, QString(), false);
+  }
   vel::WalkFacts facts{kind,
                        options.firmwarePath.empty()
                            ? std::string()
@@ -67,7 +74,8 @@ void WalkController::Cancel() {
 }
 
 QString WalkController::RowLabel(std::size_t row) const {
-  return row < list_.Count() ? Qs(DeviceLabel(list_.Row(row), row)) : QString();
+  const vel::DeviceList& list = rows_.List();
+  return row < list.Count() ? Qs(DeviceLabel(list.Row(row), row)) : QString();
 }
 
 std::vector<vel::ReportLine> WalkController::ReportLines() const {
@@ -75,7 +83,7 @@ std::vector<vel::ReportLine> WalkController::ReportLines() const {
 }
 
 std::vector<std::size_t> WalkController::RowsToRetry() const {
-  return vel::ChooseRowsToRetry(list_, ReportLines()).listRows;
+  return vel::ChooseRowsToRetry(rows_.List(), ReportLines()).listRows;
 }
 
 void WalkController::Apply(vel::JobEvent& event) {
@@ -84,8 +92,8 @@ void WalkController::Apply(vel::JobEvent& event) {
   switch (event.kind) {
     case Kind::kStatusLogged:
     case Kind::kLogLine:
-      // Lines of rows worked on side by side interleave: each names its device.
-      emit LogLine(walk_.SideBySide() && walk_.Find(event.row) != nullptr
+      // Every line names its device, one row at a time as side by side.
+      emit LogLine(walk_.Find(event.row) != nullptr
                        ? RowLabel(event.row) + QStringLiteral(": ") + Qs(event.text)
                        : Qs(event.text));
       return;
@@ -102,6 +110,10 @@ void WalkController::Apply(vel::JobEvent& event) {
     case Kind::kWalkFinished:
       FinishWalk(event);
       return;
+    case Kind::kRowSkipped:
+      // Unticked before the walk came to it: the row is not part of this walk, its Status stays.
+      walk_.Drop(event.row);
+      return;
     default:
       break;
   }
@@ -112,29 +124,28 @@ void WalkController::Apply(vel::JobEvent& event) {
 }
 
 void WalkController::SetRowStatus(std::size_t row, const QString& text, bool succeeded) {
-  list_.SetOutcome(row, text.toStdString(), succeeded);
-  emit RowStatusChanged(row, text);
+  rows_.SetOutcome(row, text.toStdString(), succeeded);
 }
 
 void WalkController::ShowRowStatus(std::size_t row) {
-  if (row >= list_.Count()) return;
+  if (row >= rows_.List().Count()) return;
   const RowView* view = walk_.Find(row);
   SetRowStatus(row, Qs(walk_.StatusText(row)), view != nullptr && view->succeeded);
 }
 
 void WalkController::ShowWaitingForOperator(std::size_t row) {
-  emit RowStatusChanged(row, kWaitingForOperator);
+  rows_.SetOutcome(row, kWaitingForOperator.toStdString(), false);
 }
 
 void WalkController::ShowPanel() {
   const auto row = walk_.PanelRow();
   const RowView* view = row ? walk_.Find(*row) : nullptr;
-  if (view != nullptr && *row < list_.Count()) emit PanelChanged(*row, *view);
+  if (view != nullptr && *row < rows_.List().Count()) emit PanelChanged(*row, *view);
 }
 
 void WalkController::FinishRow(const vel::JobEvent& event) {
-  if (event.row >= list_.Count()) return;
-  const std::string hint = LinuxHint(list_.Row(event.row), event.outcome);
+  if (event.row >= rows_.List().Count()) return;
+  const std::string hint = LinuxHint(rows_.List().Row(event.row), event.outcome);
   if (!hint.empty()) walk_.AddNote(event.row, hint);
   // The log keeps every row's outcome as its Status says it, with its notes.
   emit LogLine(RowLabel(event.row) + QStringLiteral(": ") + Qs(walk_.StatusText(event.row)));
@@ -145,7 +156,7 @@ void WalkController::FinishWalk(const vel::JobEvent& event) {
   // Rows a cancel kept the walk from reaching say so, as `zandor` does.
   if (event.cancelled) {
     for (std::size_t row : walk_.NotReached()) {
-      if (row >= list_.Count()) continue;
+      if (row >= rows_.List().Count()) continue;
       SetRowStatus(row, Qs(vel::LoadString(vel::ids::kOperationCancelled)) + kNotReached, false);
     }
   }

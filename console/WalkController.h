@@ -14,18 +14,20 @@
 
 namespace zandorui {
 
+class DeviceListModel;
 class JobEventQueue;
 
 // Runs the check and update walks over the ticked rows of the device list. It owns the job
 // facade and the queue that carries its workers' events to the user-interface thread, applies
-// them there on the queue's short timer, keeps each row's outcome in the list and says what
-// changed through its signals. It never waits on a device.
+// them there on the queue's short timer, keeps each row's outcome in the list (through its model)
+// and says what changed through its signals. A row's tick is read when the walk reaches it: a row
+// unticked meanwhile is passed over, one ticked meanwhile is walked. It never waits on a device.
 class WalkController : public QObject {
   Q_OBJECT
  public:
   enum class StartResult { kStarted, kNoRowTicked, kRefused };
 
-  explicit WalkController(vel::DeviceList& list, QObject* parent = nullptr);
+  explicit WalkController(DeviceListModel& rows, QObject* parent = nullptr);
   ~WalkController() override;
 
   // Starts a walk of `options.kind` over the ticked rows; `firmwareDigest` names the loaded file in
@@ -56,7 +58,6 @@ class WalkController : public QObject {
 
  signals:
   void Started();
-  void RowStatusChanged(std::size_t row, const QString& text);
   // The panel's row changed its progress, status line or units.
   void PanelChanged(std::size_t row, const zandorui::RowView& view);
   void LogLine(const QString& text);
@@ -75,7 +76,7 @@ class WalkController : public QObject {
   void SetRowStatus(std::size_t row, const QString& text, bool succeeded);
   void ShowPanel();
 
-  vel::DeviceList& list_;
+  DeviceListModel& rows_;
   vel::JobKind kind_ = vel::JobKind::kUpdate;
   bool running_ = false;
   bool cancelled_ = false;

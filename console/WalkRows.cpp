@@ -87,6 +87,12 @@ bool WalkRows::Apply(const vel::JobEvent& event) {
   return true;
 }
 
+void WalkRows::Drop(std::size_t row) {
+  views_.erase(row);
+  order_.erase(std::remove(order_.begin(), order_.end(), row), order_.end());
+  if (panelRow_ == row) panelRow_.reset();
+}
+
 void WalkRows::AddNote(std::size_t row, std::string note) {
   const auto found = views_.find(row);
   if (found != views_.end()) found->second.notes.push_back(std::move(note));

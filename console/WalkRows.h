@@ -38,6 +38,8 @@ class WalkRows {
 
   // Applies one event to its row; false for a row the walk does not hold.
   bool Apply(const vel::JobEvent& event);
+  // Leaves a row out of the walk (the operator unticked it before the walk came to it).
+  void Drop(std::size_t row);
   // Adds a note to a row's outcome.
   void AddNote(std::size_t row, std::string note);
 

@@ -170,7 +170,8 @@ TEST(DeviceListFile, RowsNotReadWholeAreToldAndKept) {
   EXPECT_EQ(ReadFile(list), stored);
   const CliRun update = Zandor({"update", kSample, "--devices", list, "--rows", "2"});
   EXPECT_EQ(update.code, kExitNegative);
-  EXPECT_NE(update.out.find("row 2 B [tcp:10.0.0.5:1]: the list file ends inside this row"),
+  // The port the file never held is no port at all.
+  EXPECT_NE(update.out.find("row 2 B [tcp:10.0.0.5:]: the list file ends inside this row"),
             std::string::npos)
       << update.out;
 }

@@ -73,23 +73,23 @@ TEST(DeviceListMerge, IdenticalRowsAreCountedNotConfused) {
   EXPECT_FALSE(SameStoredRows({Row("N")}, {Row("N"), Row("N")}));
 }
 
-TEST(DeviceListMerge, RowsThatCannotBePutInPlaceLeaveTheListAsItWasAndSayWhy) {
+TEST(DeviceListMerge, MergedRowsTakeTheirPlaceWithTheirMarksAndTheCopyAndPasteRows) {
   DeviceList list;
-  ASSERT_TRUE(Ok(ReplaceRows(list, {Row("A"), Row("B")})));
+  ASSERT_TRUE(Ok(list.ReplaceRows({Row("A"), Row("B")})));
   EXPECT_EQ(Names(list.Rows()), (Names_{"A", "B"}));
-  EXPECT_NE(ReplaceRows(list, {Row("C!D")}).error().find("\"!\""), std::string::npos);
-  // Without a folder for its temporary file (TMPDIR names none), nothing is thrown.
-  const char* before = std::getenv("TMPDIR");
-  const std::string kept = before != nullptr ? before : "";
-  setenv("TMPDIR", "/no-such-folder-for-zandor", 1);
-  const Result refused = ReplaceRows(list, {Row("C")});
-  if (before != nullptr) {
-    setenv("TMPDIR", kept.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
-  }
-  EXPECT_NE(refused.error().find("temporary"), std::string::npos) << refused.error();
-  EXPECT_EQ(Names(list.Rows()), (Names_{"A", "B"}));
+  // The copied row and the paste target follow their rows into the merged list.
+  list.CopyDevice(1);
+  list.SetPasteTarget(0);
+  DeviceEntry cut = Row("Cut");
+  cut.missingCells = DeviceEntry::CellBit(DeviceColumn::kPort);
+  cut.port.clear();
+  ASSERT_TRUE(Ok(list.ReplaceRows({Row("New"), Row("A"), Row("B"), cut})));
+  EXPECT_EQ(list.CopySource(), std::optional<std::size_t>(2));
+  EXPECT_EQ(list.PasteTarget(), std::optional<std::size_t>(1));
+  EXPECT_FALSE(list.Row(3).IsReadWhole()) << "a merge never makes a cut row whole";
+  // A cell no stored list can hold leaves the list as it was.
+  EXPECT_NE(list.ReplaceRows({Row("C!D")}).error().find("\"!\""), std::string::npos);
+  EXPECT_EQ(Names(list.Rows()), (Names_{"New", "A", "B", "Cut"}));
 }
 
 TEST(DeviceListMerge, ASaveMergesWithTheFileAndKeepsItsMode) {
@@ -125,6 +125,30 @@ TEST(DeviceListMerge, ASaveMergesWithTheFileAndKeepsItsMode) {
   std::ofstream(binary, std::ios::binary) << "\x05\x06\x0e";
   const auto refused = SaveMergedList(binary, {}, {Row("A")});
   EXPECT_NE(refused.error().find("left as it is"), std::string::npos) << refused.error();
+}
+
+TEST(DeviceListMerge, ASaveNeverWritesACellNobodyWrote) {
+  testing::TempDir dir;
+  const std::string path = dir.File("KestaLST.txt");
+  // The last row lost its port and key: the file ends after its address.
+  std::string stored = "A!127.0.0.1!41003!<Default No Encryption>!CutSer!<Default Serial>";
+  for (char& c : stored) c = static_cast<char>(c + 4);
+  std::ofstream(path, std::ios::binary) << stored;
+  DeviceList list;
+  ASSERT_TRUE(Ok(list.Load(path)));
+  ASSERT_EQ(list.Count(), 2u);
+  EXPECT_EQ(list.Row(1).port, "") << "a cell the file never held stays empty";
+  EXPECT_EQ(list.Row(1).key, "");
+  const std::vector<DeviceEntry> base = list.Rows();
+  // Saved as it is, the file stays as it was.
+  const auto refused = SaveMergedList(path, base, base);
+  EXPECT_NE(refused.error().find("row 2 (CutSer)"), std::string::npos) << refused.error();
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), stored);
+  // With the cut row deleted, the rest is written.
+  const auto saved = SaveMergedList(path, base, {base[0]});
+  ASSERT_TRUE(Ok(saved));
+  EXPECT_EQ(Names(*saved), (Names_{"A"}));
 }
 
 }  // namespace

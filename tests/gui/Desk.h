@@ -12,7 +12,6 @@
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
 #include "support/CheckedSimServer.h"
-#include "support/DeviceRows.h"
 
 namespace zandorui::testing {
 
@@ -49,8 +48,7 @@ struct Desk {
   // Appends a ticked row and returns its index.
   std::size_t AddRow(const std::string& name, const std::string& address, const std::string& port,
                      const std::string& key = vel::kNoEncryption) {
-    const std::size_t row = vel::testing::AddTickedRow(form.List(), name, address, port, key);
-    Table().ShowList();
+    const std::size_t row = AddTickedRow(form.ListModel(), name, address, port, key);
     return row;
   }
   std::size_t AddTcpRow(const std::string& name, sim::SimServer& server) {

@@ -21,7 +21,6 @@
 #include "console/DeviceTable.h"
 #include "console/VersionDialog.h"
 #include "image/HexFileLoader.h"
-#include "support/DeviceRows.h"
 #include "views/MessageLog.h"
 
 namespace zandorui::testing {
@@ -50,8 +49,7 @@ void DesktopEndToEndTest::UpdatesTheTickedDevicesFromTheForm() {
   Desk desk;
   const std::size_t row = desk.AddTcpRow("Hub", hub);
   const std::size_t unticked = desk.AddRow("Unticked", "127.0.0.1", "9");
-  desk.form.List().SetChecked(unticked, false);
-  Control<DeviceTable>(desk.form, 1116)->ShowList();
+  desk.form.ListModel().SetChecked(unticked, false);
   QSignalSpy port(&desk.form, &ConsoleForm::PortActiveChanged);
   BoxAnswerer boxes;
 

@@ -1,10 +1,12 @@
 #include <QAbstractItemModelTester>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include "GuiSupport.h"
 #include "GuiTests.h"
 #include "console/DeviceListModel.h"
-#include "support/DeviceRows.h"
 
 namespace zandorui::testing {
 
@@ -16,8 +18,7 @@ using Model = DeviceListModel;
 // A list of named rows under a model whose every signal is checked for consistency.
 struct ModelledList {
   explicit ModelledList(std::initializer_list<const char*> names) {
-    for (const char* name : names) vel::testing::AddTickedRow(list, name, "10.0.0.5", "3000");
-    model.Reload();
+    for (const char* name : names) AddTickedRow(model, name, "10.0.0.5", "3000");
   }
   QString Text(int row, int column) const { return model.index(row, column).data().toString(); }
   QStringList Statuses() const {
@@ -29,8 +30,8 @@ struct ModelledList {
     return model.setData(model.index(row, column), text, Qt::EditRole);
   }
 
-  vel::DeviceList list;
-  Model model{list};
+  Model model;
+  const vel::DeviceList& list = model.List();
   QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::QtTest};
 };
 
@@ -82,8 +83,9 @@ void DeviceListModelTest::AStoredEditShowsTheWholeRowAgain() {
 
 void DeviceListModelTest::StatusTextsMoveWithTheirRows() {
   ModelledList rows{"a", "b", "c", "d", "e"};
-  // A text the core's list never holds (a row waiting for the operator) is kept all the same.
-  for (int r = 0; r < 5; ++r) rows.model.SetStatus(r, QStringLiteral("status %1").arg(r));
+  for (std::size_t r = 0; r < 5; ++r) {
+    rows.model.SetOutcome(r, "status " + std::to_string(r), false);
+  }
   QSignalSpy removed(&rows.model, &QAbstractItemModel::rowsRemoved);
   QSignalSpy reset(&rows.model, &QAbstractItemModel::modelReset);
 
@@ -92,7 +94,7 @@ void DeviceListModelTest::StatusTextsMoveWithTheirRows() {
   QCOMPARE(rows.Text(1, Model::kNameColumn), QStringLiteral("c"));
 
   // Two runs of ticked rows (a, and d e) go; c keeps its text in its new place.
-  rows.list.SetChecked(1, false);
+  rows.model.SetChecked(1, false);
   rows.model.DeleteCheckedRows();
   QCOMPARE(rows.Statuses(), QStringList{"status 2"});
   QCOMPARE(rows.list.Count(), std::size_t(1));
@@ -105,12 +107,12 @@ void DeviceListModelTest::StatusTextsMoveWithTheirRows() {
   QCOMPARE(rows.Statuses(), (QStringList{"status 2", QString()}));
 
   // A paste brings the copied row's cells into the target, its Status as the list holds it.
-  rows.list.SetStatus(0, "Device Update Successful");
-  rows.list.CopyDevice(0);
-  rows.list.SetPasteTarget(1);
+  rows.model.SetOutcome(0, "Device Update Successful", true);
+  rows.model.CopyRow(0);
+  rows.model.SetPasteTarget(1);
   QVERIFY(rows.model.PasteDevice());
   QCOMPARE(rows.Text(1, Model::kNameColumn), QStringLiteral("c"));
-  QCOMPARE(rows.Statuses(), (QStringList{"status 2", "Device Update Successful"}));
+  QCOMPARE(rows.Statuses(), (QStringList{"Device Update Successful", "Device Update Successful"}));
   QCOMPARE(reset.size(), 0);  // nothing above reads the whole list again
 }
 
@@ -135,18 +137,64 @@ void DeviceListModelTest::CheckStatesRoundTripToTheList() {
   QVERIFY(!rows.list.Row(0).checked && !rows.list.Row(1).checked);
 }
 
-void DeviceListModelTest::RowsChangedBehindTheModelWaitForAReload() {
-  ModelledList rows{"a", "b"};
-  rows.model.SetStatus(1, QStringLiteral("waiting"));
-  // The view's rows stay as they were announced: a row gone from the list shows nothing.
-  rows.list.DeleteSelectedDevice(1);
+void DeviceListModelTest::ARowNotReadWholeShowsWhyAndKeepsItsEmptyCells() {
+  QTemporaryDir folder;
+  const QString path = folder.filePath(QStringLiteral("KestaLST.txt"));
+  std::string stored = "A!127.0.0.1!41003!<Default No Encryption>!CutSer!<Default Serial>";
+  for (char& c : stored) c = static_cast<char>(c + 4);
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.write(stored.data(), static_cast<qint64>(stored.size()));
+  file.close();
+  ModelledList rows{};
+  QVERIFY(rows.model.Load(path.toStdString()));
   QCOMPARE(rows.model.rowCount(), 2);
-  QVERIFY(!rows.model.index(1, Model::kNameColumn).data().isValid());
-  QVERIFY(!rows.Set(1, Model::kNameColumn, "late"));
-  rows.model.SetStatus(1, QStringLiteral("late"));
-  rows.model.Reload();
-  QCOMPARE(rows.model.rowCount(), 1);
-  QCOMPARE(rows.Statuses(), QStringList{QString()});
+  // The port and key the file never held are shown as nothing, not as a COM port and no key.
+  QCOMPARE(rows.Text(1, Model::kPortColumn), QString());
+  QCOMPARE(rows.Text(1, Model::kKeyColumn), QString());
+  QVERIFY2(rows.Text(1, Model::kStatusColumn)
+               .startsWith(QStringLiteral("Not used: the list file "
+                                          "ends inside this row")),
+           qPrintable(rows.Text(1, Model::kStatusColumn)));
+  // A walk never takes it.
+  const std::optional<vel::JobRow> taken = rows.model.Live()->TickedRow(1);
+  QVERIFY(!taken.has_value() || !taken->target.has_value());
+}
+
+void DeviceListModelTest::ThePasteTargetIsMarkedAndFollowsItsRow() {
+  ModelledList rows{"a", "b", "c"};
+  rows.model.CopyRow(0);
+  rows.model.SetPasteTarget(2);
+  const auto marked = [&](int row) {
+    return rows.model.index(row, Model::kNameColumn).data(Qt::BackgroundRole).isValid();
+  };
+  QVERIFY(marked(2) && !marked(0) && !marked(1));
+  QVERIFY(!rows.model.index(2, Model::kNameColumn).data(Qt::ToolTipRole).toString().isEmpty());
+  // Another program's rows merged in before them: the target is still row "c".
+  std::vector<vel::DeviceEntry> merged = rows.list.Rows();
+  merged.insert(merged.begin(), merged[1]);
+  merged.front().name = "new";
+  QVERIFY(rows.model.ReplaceRows(merged));
+  QVERIFY(marked(3) && !marked(2));
+  QVERIFY(rows.model.PasteDevice());
+  QCOMPARE(rows.list.Row(3).name, std::string("a"));
+  // A long Status is read whole in its tip.
+  const std::string longText(400, 'x');
+  rows.model.SetOutcome(1, longText, false);
+  QCOMPARE(rows.model.index(1, Model::kStatusColumn).data(Qt::ToolTipRole).toString().size(), 400);
+}
+
+void DeviceListModelTest::WalksReadTheRowsAsTheyStandNow() {
+  ModelledList rows{"a", "b"};
+  const auto live = rows.model.Live();
+  QVERIFY(live->TickedRow(1).has_value());
+  rows.model.SetChecked(1, false);
+  QVERIFY(!live->TickedRow(1).has_value());
+  rows.model.SetChecked(1, true);
+  QVERIFY(rows.model.SetCell(1, Model::kPortColumn, "4001"));
+  const std::optional<vel::JobRow> row = live->TickedRow(1);
+  QVERIFY(row && row->target);
+  QCOMPARE(row->target->port, std::string("4001"));
 }
 
 }  // namespace zandorui::testing

@@ -54,8 +54,7 @@ void FleetWalksTest::AStagedWalkIsReportedAndItsFailuresRetried() {
   const std::size_t failing = desk.AddTcpRow("Busy", busy);
   const std::size_t notReached = desk.AddTcpRow("Later", later);
   const std::size_t spare = desk.AddRow("Spare", "127.0.0.1", "9");
-  desk.form.List().SetChecked(spare, false);
-  desk.Table().ShowList();
+  desk.form.ListModel().SetChecked(spare, false);
   desk.form.SetCanaryRows(1);
   desk.form.SetStopOnFailure(true);
   BoxAnswerer boxes;
@@ -95,8 +94,8 @@ void FleetWalksTest::AStagedWalkIsReportedAndItsFailuresRetried() {
                qPrintable(boxes.Texts().join(QLatin1Char('|'))));
   QCOMPARE(Contents(desk.ListPath()), listBefore);
 
-  desk.form.List().SetChecked(canary, true);
-  desk.form.List().SetChecked(spare, true);
+  desk.form.ListModel().SetChecked(canary, true);
+  desk.form.ListModel().SetChecked(spare, true);
   ChooseFromTheMenu(desk.form, QStringLiteral("Retry Failed"));
   QTRY_VERIFY(desk.form.List().Row(failing).checked);
   QVERIFY(desk.form.List().Row(notReached).checked);

@@ -21,7 +21,6 @@
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
 #include "console/SerialSettingsDialog.h"
-#include "support/DeviceRows.h"
 #include "views/MessageLog.h"
 
 namespace zandorui::testing {
@@ -175,8 +174,7 @@ void FormTest::ListButtonsEditAndSaveTheList() {
   QCOMPARE(CellText(*table, 0, 2), QStringLiteral("<Default Serial>"));
   QCOMPARE(CellText(*table, 0, 3), QStringLiteral("1"));
   QCOMPARE(CellText(*table, 0, 4), QStringLiteral("<Default No Encryption>"));
-  QVERIFY(form.List().SetCell(1, vel::DeviceColumn::kName, "kept"));
-  table->ShowList();
+  QVERIFY(form.ListModel().SetCell(1, DeviceListModel::kNameColumn, "kept"));
 
   // Ticking in the table reaches the list; Delete removes the ticked rows only.
   table->model()->setData(table->model()->index(0, 0), Qt::Checked, Qt::CheckStateRole);
@@ -208,8 +206,7 @@ void FormTest::WalksNeedAFileAndATickedRow() {
   window.show();
   QVERIFY(QTest::qWaitForWindowActive(&window));
   ConsoleForm& form = window.Form();
-  vel::testing::AddTickedRow(form.List(), "Hub", "127.0.0.1", "9");
-  Control<DeviceTable>(form, 1116)->ShowList();
+  AddTickedRow(form.ListModel(), "Hub", "127.0.0.1", "9");
   BoxAnswerer boxes;
   // No file: the walk buttons take no click, and nothing starts.
   for (int id : {1034, 1038}) {
@@ -229,8 +226,7 @@ void FormTest::WalksNeedAFileAndATickedRow() {
   QTRY_VERIFY(boxes.Texts().contains(QStringLiteral("Load the Hex File !")));
   QCOMPARE(form.List().Row(0).status, std::string());
 
-  form.List().SetChecked(0, false);
-  Control<DeviceTable>(form, 1116)->ShowList();
+  form.ListModel().SetChecked(0, false);
   QVERIFY(form.LoadFile(Sample("multi-unit.hex")));
   boxes.SetAnswer(QMessageBox::Ok);
   const int before = boxes.Texts().size();

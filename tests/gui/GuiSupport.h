@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <functional>
 
+#include "support/ModelRows.h"
+
 namespace zandorui::testing {
 
 // Input as the window system delivers it: keys go to the widget that has the focus, clicks to

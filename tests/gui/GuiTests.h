@@ -62,7 +62,9 @@ class DeviceListModelTest : public QObject {
   void AStoredEditShowsTheWholeRowAgain();
   void StatusTextsMoveWithTheirRows();
   void CheckStatesRoundTripToTheList();
-  void RowsChangedBehindTheModelWaitForAReload();
+  void ARowNotReadWholeShowsWhyAndKeepsItsEmptyCells();
+  void ThePasteTargetIsMarkedAndFollowsItsRow();
+  void WalksReadTheRowsAsTheyStandNow();
 };
 
 class ListEditingTest : public QObject {

@@ -12,7 +12,6 @@
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
 #include "console/KeyEntry.h"
-#include "support/DeviceRows.h"
 
 namespace zandorui::testing {
 
@@ -24,9 +23,8 @@ constexpr const char* kKey = "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF";
 struct EditedList {
   EditedList() : window(folder.path()), form(window.Form()) {
     table = form.findChild<DeviceTable*>(QStringLiteral("c1116"));
-    vel::testing::AddTickedRow(form.List(), "serial", vel::kDefaultSerial, "2");
-    vel::testing::AddTickedRow(form.List(), "tcp", "10.0.0.5", "3000");
-    table->ShowList();
+    AddTickedRow(form.ListModel(), "serial", vel::kDefaultSerial, "2");
+    AddTickedRow(form.ListModel(), "tcp", "10.0.0.5", "3000");
     window.show();
     if (!QTest::qWaitForWindowActive(&window)) qFatal("the window was not shown");
   }
@@ -135,9 +133,11 @@ void ListEditingTest::TabWalksTheEditableCellsAndWraps() {
 
 void ListEditingTest::PortCellsResetWhenOpened() {
   EditedList list;
-  QVERIFY(list.form.List().SetCell(0, vel::DeviceColumn::kPort, "12"));
-  QVERIFY(list.form.List().SetCell(1, vel::DeviceColumn::kPort, "5"));
-  list.table->ShowList();
+  // Ports no edit takes, as a list file can hold them.
+  std::vector<vel::DeviceEntry> rows = list.form.List().Rows();
+  rows[0].port = "12";
+  rows[1].port = "5";
+  QVERIFY(list.form.ListModel().ReplaceRows(rows));
   list.Click(0, 3);
   QCOMPARE(list.Edit()->text(), QStringLiteral("1"));
   PressKey(Qt::Key_Escape);
@@ -146,8 +146,7 @@ void ListEditingTest::PortCellsResetWhenOpened() {
   TypeText(QStringLiteral("4001"));  // the text is selected: typing replaces it
   PressKey(Qt::Key_Enter);
   QCOMPARE(list.Row(1).port, std::string("4001"));
-  QVERIFY(list.form.List().SetCell(0, vel::DeviceColumn::kPort, "4"));
-  list.table->ShowList();
+  QVERIFY(list.form.ListModel().SetCell(0, DeviceListModel::kPortColumn, "4"));
   list.Click(0, 3);
   QCOMPARE(list.Edit()->text(), QStringLiteral("4"));
 }
@@ -215,8 +214,7 @@ void ListEditingTest::ALongNameWidensUpToTheListsEdge() {
 
 void ListEditingTest::ScrollingEndsTheEditAndStoresIt() {
   EditedList list;
-  for (int i = 0; i < 40; ++i) list.form.List().AddDevice();
-  list.table->ShowList();
+  for (int i = 0; i < 40; ++i) list.form.ListModel().AddDevice();
   list.Click(1, 1);
   list.Edit()->selectAll();
   TypeText(QStringLiteral("scrolled"));
@@ -226,12 +224,15 @@ void ListEditingTest::ScrollingEndsTheEditAndStoresIt() {
 }
 
 void ListEditingTest::AReloadStoresTheOpenEditFirst() {
-  // A save that ends while a cell is edited shows the whole list again: what was typed is kept.
+  // A save or a merge that ends while a cell is edited replaces the rows: what was typed is kept.
   EditedList list;
   list.Click(1, 1);
   list.Edit()->selectAll();
   TypeText(QStringLiteral("typed"));
-  list.table->ShowList();
+  const auto reload = [&] {
+    QVERIFY(list.form.ListModel().MergeRows(list.form.List().Rows(), list.form.List().Rows()));
+  };
+  reload();
   QVERIFY(list.table->Editor() == nullptr);
   QCOMPARE(list.Row(1).name, std::string("typed"));
   QCOMPARE(list.Cell(1, 1), QStringLiteral("typed"));
@@ -241,15 +242,15 @@ void ListEditingTest::AReloadStoresTheOpenEditFirst() {
   TypeText(QStringLiteral("10.0.0.9"));
   list.window.clearFocus();
   QApplication::setActiveWindow(nullptr);
-  list.table->ShowList();
+  reload();
   QCOMPARE(list.Row(1).address, std::string("10.0.0.9"));
 }
 
 void ListEditingTest::CopyPasteAndDeleteRows() {
   EditedList list;
-  list.form.List().SetChecked(list.form.List().AddDevice(), true);  // row 2, ticked
-  list.table->ShowList();
-  PressKey(Qt::Key_V);  // nothing copied yet
+  list.form.ListModel().AddDevice();
+  list.form.ListModel().SetChecked(2, true);  // row 2, ticked
+  PressKey(Qt::Key_V);                        // nothing copied yet
   QCOMPARE(list.Row(2).name, std::string());
 
   list.Click(1, 5);  // the Status cell: marks row 1, opens nothing
@@ -263,8 +264,7 @@ void ListEditingTest::CopyPasteAndDeleteRows() {
   QCOMPARE(list.Row(2).port, std::string("3000"));
 
   // Three rows that differ: the Delete key takes the one clicked and no other.
-  QVERIFY(list.form.List().SetCell(2, vel::DeviceColumn::kName, "copy"));
-  list.table->ShowList();
+  QVERIFY(list.form.ListModel().SetCell(2, DeviceListModel::kNameColumn, "copy"));
   list.Click(1, 5);
   PressKey(Qt::Key_Delete);
   QCOMPARE(list.form.List().Count(), std::size_t(2));

@@ -38,8 +38,7 @@ struct ThreeRows : Desk {
     AddRow("A", vel::kDefaultSerial, "1");
     AddRow("B", "10.0.0.5", "3000");
     AddRow("C", "10.0.0.6", "3001");
-    for (std::size_t r = 0; r < 3; ++r) form.List().SetChecked(r, false);
-    Table().ShowList();
+    for (std::size_t r = 0; r < 3; ++r) form.ListModel().SetChecked(r, false);
   }
   QWidget* Viewport() { return Table().viewport(); }
   QWidget* Editor() { return Table().Editor(); }
@@ -87,9 +86,8 @@ void OperatorListTest::TheContextMenuActsOnTheRowUnderTheCursor() {
   // After the Delete button takes the ticked rows, the Delete key acts on no row that merely
   // moved into the place of the one last clicked.
   desk.AddRow("C", "10.0.0.6", "3001");
-  desk.form.List().SetChecked(2, false);
-  desk.form.List().SetChecked(0, true);
-  desk.Table().ShowList();
+  desk.form.ListModel().SetChecked(2, false);
+  desk.form.ListModel().SetChecked(0, true);
   ClickAt(desk.Viewport(), desk.Cell(1, 5).center());  // B
   BoxAnswerer boxes;
   Click(Control(desk.form, 1150));

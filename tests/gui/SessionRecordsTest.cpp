@@ -116,9 +116,8 @@ void SessionRecordsTest::AWalkRecordsEachRowForAReplayWithoutItsKey() {
   sim::SimServer server{sim::SimConfig{}};
   server.ServeBy(replay);
   const std::size_t replayedRow = desk.AddTcpRow("Hub", server);
-  desk.form.List().SetChecked(plainRow, false);
-  desk.form.List().SetChecked(keyedRow, false);
-  desk.Table().ShowList();
+  desk.form.ListModel().SetChecked(plainRow, false);
+  desk.form.ListModel().SetChecked(keyedRow, false);
   {
     BoxAnswerer boxes;
     Click(Control(desk.form, 1034));
@@ -152,7 +151,7 @@ void SessionRecordsTest::RetryFailedKeepsTheRecordOfEveryAttempt() {
   const QString first = QDir(records.path()).filePath(QStringLiteral("row-1.session"));
   const QByteArray cut = Contents(first);
 
-  desk.form.List().SetChecked(row, false);
+  desk.form.ListModel().SetChecked(row, false);
   ChooseFromTheMenu(desk.form, QStringLiteral("Retry Failed"));
   QTRY_VERIFY(desk.form.List().Row(row).checked);
   QVERIFY(walk());

@@ -112,13 +112,19 @@ int main(int argc, char** argv) {
   const int hubPort = hub.StartTcp();
   const int stationPort = station.StartTcp();
   QTemporaryDir folder;
+  // The list the window finds in its folder, as an operator would have saved it.
+  vel::DeviceList rows;
+  vel::testing::AddTickedRow(rows, "Hub", "127.0.0.1", std::to_string(hubPort));
+  vel::testing::AddTickedRow(rows, "Rack 2", "127.0.0.1", std::to_string(stationPort));
+  vel::testing::AddTickedRow(rows, "Desk", vel::kDefaultSerial, "1");
+  if (!rows.Save(QDir(folder.path()).filePath(QStringLiteral("KestaLST.txt")).toStdString())) {
+    std::fprintf(stderr, "the device list could not be written\n");
+    return 1;
+  }
   zandorui::MainWindow window(folder.path());
   zandorui::ConsoleForm& form = window.Form();
-  vel::testing::AddTickedRow(form.List(), "Hub", "127.0.0.1", std::to_string(hubPort));
-  vel::testing::AddTickedRow(form.List(), "Rack 2", "127.0.0.1", std::to_string(stationPort));
-  vel::testing::AddTickedRow(form.List(), "Desk", vel::kDefaultSerial, "1");
-  form.List().SetChecked(2, false);
-  form.findChild<zandorui::DeviceTable*>(QStringLiteral("c1116"))->ShowList();
+  form.ListModel().SetChecked(0, true);
+  form.ListModel().SetChecked(1, true);
   window.show();
   form.LoadFile(QStringLiteral(ZANDOR_SAMPLES_DIR "/multi-unit.hex"));
   WaitFor([] { return false; }, 300);

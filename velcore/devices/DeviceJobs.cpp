@@ -316,18 +316,23 @@ class DeviceJobs::Walk {
         rows_(std::move(rows)),
         options_(std::move(options)),
         preparation_(std::move(preparation)),
-        canaries_(std::min<std::size_t>(std::max(options_.canary, 0), rows_.size())) {}
+        canaries_(static_cast<std::size_t>(std::max(options_.canary, 0))) {}
 
   void Run();
   void CancelRow(std::size_t row);
   void CancelAll();
 
  private:
-  // The next row to begin; with `notReached` set, a row the walk ends without running it.
+  // The next row to begin; with `notReached` set, a row the walk ends without running it; with
+  // `skipped`, a row the operator unticked before the walk reached it.
   struct NextStep {
     std::size_t index = 0;
     std::string notReached;
+    bool skipped = false;
   };
+  // Takes the row as the front end's list holds it now, when it gives one; false when the row is
+  // no longer ticked.
+  bool TakeLiveRow(std::size_t index);
   bool Refused();
   std::optional<NextStep> NextRow(std::unique_lock<std::mutex>& lock);
   bool RunRow(const JobRow& row);
@@ -345,7 +350,7 @@ class DeviceJobs::Walk {
   std::shared_ptr<const DocumentPreparation> preparation_;
   // The firmware file as the walk's documents load it: one copy for all rows while it is unchanged.
   const std::shared_ptr<SharedFirmware> firmware_ = std::make_shared<SharedFirmware>();
-  const std::size_t canaries_;  // the first rows, run one at a time before the others
+  const std::size_t canaries_;  // how many rows first run one at a time, before the others
   CancelFlag walkCancel_;
   std::mutex mutex_;                  // guards what follows
   std::condition_variable rowEnded_;  // a row ended: its link is free, a canary may be done
@@ -354,6 +359,9 @@ class DeviceJobs::Walk {
   std::set<std::string> busyLinks_;
   std::map<std::size_t, RowSession*> running_;
   std::size_t active_ = 0;  // rows begun and not yet ended
+  std::size_t taken_ = 0;   // rows begun so far
+  std::vector<bool> canary_ = std::vector<bool>(rows_.size(), false);
+  std::size_t canariesTaken_ = 0;
   std::size_t canariesEnded_ = 0;
   bool canaryFailed_ = false;
   bool rowFailed_ = false;
@@ -387,24 +395,41 @@ std::optional<DeviceJobs::Walk::NextStep> DeviceJobs::Walk::NextRow(
     for (std::size_t i = 0; i < rows_.size(); ++i) {
       if (started_[i]) continue;
       waiting = true;
+      if (!TakeLiveRow(i)) {
+        started_[i] = true;
+        return NextStep{i, {}, true};
+      }
       if (options_.stopOnFailure && rowFailed_) {
         started_[i] = true;
         return NextStep{i, std::string(text::kNotReachedAfterFailure)};
       }
-      if (i < canaries_ ? active_ > 0 : canariesEnded_ < canaries_) break;  // wait for a canary
-      if (i >= canaries_ && canaryFailed_) {
+      // The first rows taken are the canaries, one at a time; the others wait for them all.
+      const bool canary = taken_ < canaries_;
+      if (canary ? active_ > 0 : canariesEnded_ < canariesTaken_) break;
+      if (!canary && canaryFailed_) {
         started_[i] = true;
-        return NextStep{i, CanaryFailedText(canaries_)};
+        return NextStep{i, CanaryFailedText(canariesTaken_)};
       }
       if (busyLinks_.count(rows_[i].link) > 0) continue;
       started_[i] = true;
       busyLinks_.insert(rows_[i].link);
       ++active_;
+      ++taken_;
+      canary_[i] = canary;
+      if (canary) ++canariesTaken_;
       return NextStep{i, {}};
     }
     if (!waiting) return std::nullopt;
     rowEnded_.wait(lock);
   }
+}
+
+bool DeviceJobs::Walk::TakeLiveRow(std::size_t index) {
+  if (options_.liveRows == nullptr) return true;
+  std::optional<JobRow> now = options_.liveRows->TickedRow(rows_[index].row);
+  if (!now) return false;
+  rows_[index] = std::move(*now);
+  return true;
 }
 
 void DeviceJobs::Walk::Finish(const JobRow& row, const DeviceResult& result,
@@ -534,7 +559,7 @@ void DeviceJobs::Walk::Ended(std::size_t index, bool succeeded) {
   busyLinks_.erase(rows_[index].link);
   --active_;
   rowFailed_ = rowFailed_ || !succeeded;
-  if (index < canaries_) {
+  if (canary_[index]) {
     ++canariesEnded_;
     canaryFailed_ = canaryFailed_ || !succeeded;
   }
@@ -546,6 +571,14 @@ void DeviceJobs::Walk::Work() {
   while (const auto next = NextRow(lock)) {
     const JobRow& row = rows_[next->index];
     lock.unlock();
+    if (next->skipped) {
+      JobEvent skipped;
+      skipped.kind = JobEvent::Kind::kRowSkipped;
+      skipped.row = row.row;
+      sink_.Publish(std::move(skipped));
+      lock.lock();
+      continue;
+    }
     if (!next->notReached.empty()) {
       Finish(row, {0, Outcome::kNotReached}, next->notReached);
       lock.lock();
@@ -570,8 +603,8 @@ void DeviceJobs::Walk::Run() {
   JobEvent finished;
   finished.kind = JobEvent::Kind::kWalkFinished;
   finished.cancelled = walkCancel_.IsRequested();
-  // A walk of no rows did nothing, which is never a success.
-  finished.allSucceeded = !refused && !rows_.empty() && allSucceeded_ && !finished.cancelled;
+  // A walk that took no row did nothing, which is never a success.
+  finished.allSucceeded = !refused && taken_ > 0 && allSucceeded_ && !finished.cancelled;
   sink_.Publish(std::move(finished));
 }
 

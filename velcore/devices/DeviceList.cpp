@@ -66,17 +66,12 @@ std::string UnreadCellsText(const DeviceEntry& entry) {
   return text;
 }
 
-namespace {
-
-// "row 3 (NAME): " and what was not read whole of it.
 std::string RowNote(std::size_t row, const DeviceEntry& entry) {
   constexpr std::size_t kShownName = 32;
   const std::string name =
       entry.name.size() > kShownName ? entry.name.substr(0, kShownName) + "..." : entry.name;
   return "row " + std::to_string(row + 1) + " (" + name + "): " + UnreadCellsText(entry);
 }
-
-}  // namespace
 
 DeviceList::DeviceList() = default;
 
@@ -100,18 +95,22 @@ void DeviceList::UncheckAllDevices() {
 void DeviceList::SetChecked(std::size_t row, bool checked) { rows_.at(row).checked = checked; }
 
 void DeviceList::DeleteCheckedDevices() {
-  rows_.erase(std::remove_if(rows_.begin(), rows_.end(),
-                             [](const DeviceEntry& row) { return row.checked; }),
-              rows_.end());
-  copySource_.reset();
-  pasteTarget_.reset();
+  for (std::size_t row = rows_.size(); row-- > 0;) {
+    if (rows_[row].checked) DeleteSelectedDevice(row);
+  }
 }
 
 void DeviceList::DeleteSelectedDevice(std::size_t row) {
   if (row >= rows_.size()) return;
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
-  copySource_.reset();
-  pasteTarget_.reset();
+  // The copied row and the paste target stay with their rows; a deleted one is forgotten.
+  for (std::optional<std::size_t>* index : {&copySource_, &pasteTarget_}) {
+    if (*index == row) {
+      index->reset();
+    } else if (*index && **index > row) {
+      --**index;
+    }
+  }
 }
 
 void DeviceList::CopyDevice(std::size_t row) {
@@ -123,9 +122,13 @@ void DeviceList::SetPasteTarget(std::size_t row) {
 }
 
 bool DeviceList::PasteDevice() {
-  if (!copySource_ || !pasteTarget_) return false;
+  return pasteTarget_.has_value() && PasteDeviceInto(*pasteTarget_);
+}
+
+bool DeviceList::PasteDeviceInto(std::size_t row) {
+  if (!copySource_ || row >= rows_.size()) return false;
   const DeviceEntry source = rows_.at(*copySource_);
-  DeviceEntry& target = rows_.at(*pasteTarget_);
+  DeviceEntry& target = rows_.at(row);
   target.name = source.name;
   target.address = source.address;
   target.port = source.port;
@@ -136,19 +139,63 @@ bool DeviceList::PasteDevice() {
   return true;
 }
 
+namespace {
+
+// Why a text cannot be a cell of a stored list; empty when it can.
+std::string_view CellProblem(const std::string& text) {
+  if (text.find(kSeparator) != std::string::npos) return text::kFieldWithSeparator;
+  if (text.size() > kMaxTokenLength) return text::kFieldTooLong;
+  if (std::any_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+    return text::kFieldWithControl;
+  }
+  return {};
+}
+
+bool SameStoredRow(const DeviceEntry& a, const DeviceEntry& b) {
+  return a.name == b.name && a.address == b.address && a.port == b.port && a.key == b.key;
+}
+
+// Where a row of `before` stands among `after`: the same index when the row there is the same,
+// else the first same row; nothing when it is gone.
+std::optional<std::size_t> Follow(std::optional<std::size_t> index,
+                                  const std::vector<DeviceEntry>& before,
+                                  const std::vector<DeviceEntry>& after) {
+  if (!index || *index >= before.size()) return std::nullopt;
+  const DeviceEntry& row = before[*index];
+  if (*index < after.size() && SameStoredRow(after[*index], row)) return index;
+  for (std::size_t r = 0; r < after.size(); ++r) {
+    if (SameStoredRow(after[r], row)) return r;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+Result DeviceList::ReplaceRows(std::vector<DeviceEntry> rows) {
+  for (const DeviceEntry& row : rows) {
+    for (const std::string* cell : {&row.name, &row.address, &row.port, &row.key}) {
+      if (const std::string_view problem = CellProblem(*cell); !problem.empty()) {
+        return Result::Failed(std::string(problem));
+      }
+    }
+  }
+  copySource_ = Follow(copySource_, rows_, rows);
+  pasteTarget_ = Follow(pasteTarget_, rows_, rows);
+  rows_ = std::move(rows);
+  for (const DeviceEntry& row : rows_) {
+    addressChoices_.Add(row.address);
+    keyChoices_.Add(row.key);
+  }
+  return Result::Done();
+}
+
 Result DeviceList::SetCell(std::size_t row, DeviceColumn column, const std::string& text) {
   if (row >= rows_.size()) {
     return Result::Failed("there is no row " + std::to_string(row + 1));
   }
-  if (text.find(kSeparator) != std::string::npos) {
-    return Result::Failed(std::string(text::kFieldWithSeparator));
-  }
-  if (text.size() > kMaxTokenLength) {
-    return Result::Failed(std::string(text::kFieldTooLong));
-  }
-  if (std::any_of(text.begin(), text.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
-    return Result::Failed(std::string(text::kFieldWithControl));
+  if (const std::string_view problem = CellProblem(text); !problem.empty()) {
+    return Result::Failed(std::string(problem));
   }
   DeviceEntry& entry = rows_[row];
   switch (column) {
@@ -249,9 +296,15 @@ std::vector<DeviceEntry> DeviceList::Decode(const std::string& stored) {
     if (end == std::string::npos) break;
     start = end + 1;
   }
-  // The file ended inside its last row: the cells after the last field are not the file's.
+  // The file ended inside its last row: the cells after the last field are not the file's, and
+  // stay empty rather than take a value nobody wrote.
   for (int missing = field % kFieldsPerRow; missing != 0 && missing < kFieldsPerRow; ++missing) {
-    rows.back().missingCells |= DeviceEntry::CellBit(kColumns[missing]);
+    DeviceEntry& row = rows.back();
+    row.missingCells |= DeviceEntry::CellBit(kColumns[missing]);
+    (kColumns[missing] == DeviceColumn::kAddress ? row.address
+     : kColumns[missing] == DeviceColumn::kPort  ? row.port
+                                                 : row.key)
+        .clear();
   }
   return rows;
 }

@@ -83,34 +83,6 @@ bool SameStoredRows(const std::vector<DeviceEntry>& a, const std::vector<DeviceE
       [](const DeviceEntry& x, const DeviceEntry& y) { return KeyOf(x) == KeyOf(y); });
 }
 
-Result ReplaceRows(DeviceList& list, const std::vector<DeviceEntry>& rows) {
-  // The list takes whole rows only from a stored list: the rows go through one, byte for byte.
-  std::error_code noTempFolder;
-  const std::filesystem::path folder = std::filesystem::temp_directory_path(noTempFolder);
-  if (noTempFolder)
-    return Result::Failed("no folder for temporary files: " + noTempFolder.message());
-  std::string pattern = (folder / "zandor-rows-XXXXXX").string();
-  const int fd = mkstemp(pattern.data());
-  if (fd < 0) return Result::Failed(std::strerror(errno));
-  const std::string stored = DeviceList::Encode(rows);
-  const bool written =
-      write(fd, stored.data(), stored.size()) == static_cast<ssize_t>(stored.size());
-  const int writeFailure = errno;
-  close(fd);
-  DeviceList replaced = list;
-  const Result loaded =
-      written ? replaced.Load(pattern) : Result::Failed(std::strerror(writeFailure));
-  unlink(pattern.c_str());
-  if (!loaded) return loaded;
-  if (replaced.Count() != rows.size()) return Result::Failed("a row holds a \"!\"");
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    replaced.SetChecked(r, rows[r].checked);
-    replaced.SetOutcome(r, rows[r].status, rows[r].succeeded);
-  }
-  list = std::move(replaced);
-  return Result::Done();
-}
-
 Expected<std::vector<DeviceEntry>> SaveMergedList(const std::string& path,
                                                   const std::vector<DeviceEntry>& base,
                                                   const std::vector<DeviceEntry>& mine) {
@@ -121,6 +93,12 @@ Expected<std::vector<DeviceEntry>> SaveMergedList(const std::string& path,
     return Result::Failed(loaded.error() + "; it is left as it is");
   }
   std::vector<DeviceEntry> rows = MergeDeviceRows(base, mine, onDisk.Rows());
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    if (rows[row].IsReadWhole()) continue;
+    return Result::Failed(RowNote(row, rows[row]) +
+                          "; the list is left as it is until those cells are set or the row is "
+                          "removed");
+  }
   const Result written =
       WriteFileAtomically(path, DeviceList::Encode(rows), kNewListMode, FileMode::kKeepExisting);
   if (!written) return written;

@@ -105,4 +105,15 @@ JobRow RowOfList(std::size_t row, const DeviceEntry& entry) {
   return job;
 }
 
+void LiveRows::Set(std::vector<DeviceEntry> rows) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  rows_ = std::move(rows);
+}
+
+std::optional<JobRow> LiveRows::TickedRow(std::size_t row) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (row >= rows_.size() || !rows_[row].checked) return std::nullopt;
+  return RowOfList(row, rows_[row]);
+}
+
 }  // namespace vel

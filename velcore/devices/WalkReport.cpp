@@ -127,14 +127,14 @@ Result CanRetryFrom(const std::vector<ReportLine>& lines, const WalkFacts& walk)
 WalkReport::WalkReport(std::vector<ReportedRow> rows, WalkFacts facts) : facts_(std::move(facts)) {
   for (ReportedRow& row : rows) {
     position_[row.row] = records_.size();
-    records_.push_back(RowRecord{std::move(row), {}, {}, {}});
+    records_.push_back(RowRecord{std::move(row), {}, {}, {}, false});
   }
 }
 
 void WalkReport::Observe(const JobEvent& event) {
   using Kind = JobEvent::Kind;
   if (event.kind != Kind::kRowBegun && event.kind != Kind::kRowFinished &&
-      event.kind != Kind::kWalkFinished) {
+      event.kind != Kind::kRowSkipped && event.kind != Kind::kWalkFinished) {
     return;
   }
   const auto now = std::chrono::system_clock::now();
@@ -146,7 +146,9 @@ void WalkReport::Observe(const JobEvent& event) {
   const auto found = position_.find(event.row);
   if (found == position_.end()) return;
   RowRecord& record = records_[found->second];
-  if (event.kind == Kind::kRowBegun) {
+  if (event.kind == Kind::kRowSkipped) {
+    record.skipped = true;  // unticked before the walk came to it: not part of the walk
+  } else if (event.kind == Kind::kRowBegun) {
     record.start = now;
   } else {
     if (record.start) record.end = now;  // a row ended without beginning has no times
@@ -203,6 +205,7 @@ std::vector<ReportLine> WalkReport::Lines() const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<ReportLine> lines;
   for (const RowRecord& record : records_) {
+    if (record.skipped) continue;
     for (ReportLine& line : LinesOf(record)) lines.push_back(std::move(line));
   }
   return Completed(std::move(lines));

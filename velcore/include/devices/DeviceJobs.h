@@ -13,6 +13,7 @@
 
 #include "common/AtomicFile.h"
 #include "common/CancelFlag.h"
+#include "devices/DeviceList.h"
 #include "devices/DeviceLock.h"
 #include "devices/DeviceOperations.h"
 #include "engine/DeviceIdentity.h"
@@ -40,6 +41,21 @@ struct JobRow {
 
 JobRow RowOfTarget(std::size_t row, const DeviceTarget& target);
 
+// A list's rows as a walk finds them when it reaches each one: a front end whose operator may
+// tick, untick or edit rows while the walk runs keeps it up to date from its own thread, and the
+// walk's threads read copies. An unticked row is passed over without a word.
+class LiveRows {
+ public:
+  void Set(std::vector<DeviceEntry> rows);
+  // The row as it stands now when it is ticked (its target, or why it has none); nothing when it
+  // is unticked or gone.
+  std::optional<JobRow> TickedRow(std::size_t row) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<DeviceEntry> rows_;
+};
+
 // The word for what a job does, in reports and session records ("update", "check", ...).
 const char* JobKindName(JobKind kind);
 
@@ -65,6 +81,8 @@ struct JobOptions {
   // free attempt's name, see SessionRecordPath): every step of its exchange with its time.
   // Empty: nothing is recorded.
   std::string recordFolder;
+  // Where the rows stand when the walk reaches them (the desktop's list); none: the rows as given.
+  std::shared_ptr<const LiveRows> liveRows;
   // Held while a session record is being written (see FileCommits); may be none.
   FileCommits* fileCommits = nullptr;
 };
@@ -134,6 +152,7 @@ struct JobEvent {
     kRowFinished,    // outcome, statusCode, text (the row's Status, followed by notes),
                      // leftOutUnits, imagesNotSent, and what identification read:
                      // serialNumber, deviceUnits; firmwareDigest
+    kRowSkipped,     // the row was unticked before the walk reached it: nothing was done
     kWalkFinished,   // allSucceeded, cancelled
   };
   Kind kind = Kind::kLogLine;

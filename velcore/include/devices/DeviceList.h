@@ -68,6 +68,16 @@ class DeviceList {
   std::optional<std::size_t> PasteTarget() const { return pasteTarget_; }
   // Writes columns 1 to 5 of the copied row into the paste target; false when either is missing.
   bool PasteDevice();
+  // The same into a row named by the caller (the row under the cursor); false without a copy.
+  bool PasteDeviceInto(std::size_t row);
+  std::optional<std::size_t> CopySource() const { return copySource_; }
+
+  // Puts `rows` in place of the list's rows as they are, ticks, statuses and the marks of cells
+  // not read whole included; their addresses and keys join the choice lists. The copied row and
+  // the paste target follow their rows where those are still in the list. Refused (the list as it
+  // was) when a cell holds what no stored list can: a "!", a control character, more than 255
+  // characters.
+  Result ReplaceRows(std::vector<DeviceEntry> rows);
 
   // Sets a cell. A "!" would split the row when the list is read back, so it is refused; a key
   // must be the marker or 47 characters of dashed pairs. A refused cell stays as it was.
@@ -128,6 +138,8 @@ int PortNumber(const std::string& cell);
 // Why a row does not read back as the list file held it ("the list file ends inside this row,
 // without its port and key"); empty when it does.
 std::string UnreadCellsText(const DeviceEntry& entry);
+// "row 3 (NAME): " (the name shortened) and what of the row was not read whole.
+std::string RowNote(std::size_t row, const DeviceEntry& entry);
 
 // Whether a row can reach a device: the address is the serial marker or a dotted IPv4 address,
 // the port a whole number (a COM port 1 to 10, a TCP port 1 to 65535). The failure says what is

@@ -20,14 +20,11 @@ std::vector<DeviceEntry> MergeDeviceRows(const std::vector<DeviceEntry>& base,
 // Whether two row lists store the same text (ticks and statuses are not stored).
 bool SameStoredRows(const std::vector<DeviceEntry>& a, const std::vector<DeviceEntry>& b);
 
-// Puts `rows` (ticks and statuses included) in place of the list's rows, exactly as they are
-// stored; false (the list as it was) when that cannot be done.
-Result ReplaceRows(DeviceList& list, const std::vector<DeviceEntry>& rows);
-
 // One save: under the list's lock, the file as it stands now is read, merged with `mine` (the
 // edits since `base`) and written back keeping the file's mode (0600 for a new file); the rows
-// the file holds afterwards. The lock may wait on another program: call it off any thread that
-// must stay responsive.
+// the file holds afterwards. A merge that holds a row not read whole (cut, or the file ending
+// inside it) writes nothing: that would put cells into the file that nobody wrote. The lock may
+// wait on another program: call it off any thread that must stay responsive.
 Expected<std::vector<DeviceEntry>> SaveMergedList(const std::string& path,
                                                   const std::vector<DeviceEntry>& base,
                                                   const std::vector<DeviceEntry>& mine);

@@ -92,6 +92,7 @@ class WalkReport {
     ReportedRow row;
     std::optional<std::chrono::system_clock::time_point> start, end;
     std::optional<JobEvent> finished;
+    bool skipped = false;
   };
   std::vector<ReportLine> LinesOf(const RowRecord& record) const;
   // Every line gets the walk's facts and the count of lines.
