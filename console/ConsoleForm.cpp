@@ -526,10 +526,10 @@ void ConsoleForm::SaveReport() {
   const std::string clash = vel::OutputClash({{ListPath().toStdString(), "the device list"},
                                               {filePath_.toStdString(), "the firmware file"}},
                                              {{path.toStdString(), "The report"}});
-  const vel::Result written =
-      clash.empty()
-          ? vel::WriteReport(path.toStdString(), walks_->ReportLines(), {}, vel::ListKeyMask(List()))
-          : vel::Result::Failed(clash);
+  const vel::Result written = clash.empty()
+                                  ? vel::WriteReport(path.toStdString(), walks_->ReportLines(), {},
+                                                     vel::ListKeyMask(List()))
+                                  : vel::Result::Failed(clash);
   // Where it went, or which file it did not reach and why: in the log and a box.
   const QString said =
       written ? QStringLiteral("The report was saved to %1.").arg(path)
