@@ -62,7 +62,8 @@ constexpr const char* kDeviceOptions =
     "                            (default 10; 0: do not wait), then it fails naming that process\n"
     "  --record DIR              write each device's session record (every byte each way, with\n"
     "                            its time; never a key) to DIR/row-N.session, for\n"
-    "                            zandor-sim --replay\n"
+    "                            zandor-sim --replay; a later attempt at the row takes\n"
+    "                            row-N.2.session, row-N.3.session, ...: nothing is replaced\n"
     "Ends each device with one line: TARGET: STATUS. Exit 0 when every device succeeded, 3 when\n"
     "they did but the log, the report or standard output could not be written, 1 when a device\n"
     "did not succeed, the list holds no rows, nothing is left to retry or a row to retry is no\n"
@@ -325,8 +326,10 @@ std::optional<int> DeviceRun::CheckOutputs(const RunRows& rows) const {
   if (args_.Has("log")) outputs.push_back({args_.Value("log"), "--log"});
   if (args_.Has("report")) outputs.push_back({args_.Value("report"), "--report"});
   if (args_.Has("record")) {
+    // A record never replaces a file, so it takes no input's place: what it could clash with is
+    // an output of this run not made yet under the name the row's record will take.
     for (const vel::JobRow& row : rows.rows) {
-      outputs.push_back({vel::SessionRecordPath(args_.Value("record"), row.row),
+      outputs.push_back({vel::NextSessionRecordPath(args_.Value("record"), row.row),
                          "the session record of row " + std::to_string(row.row + 1)});
     }
   }

@@ -19,7 +19,6 @@ namespace {
 
 constexpr auto kRepaintInterval = std::chrono::milliseconds(33);  // about 30 repaints a second
 constexpr int kPlainPercentStep = 25;
-constexpr auto kPlainQuietTime = std::chrono::milliseconds(500);
 
 std::string Verdict(int v) {
   return v == vel::kFits ? "yes" : v == vel::kDoesNotFit ? "no" : "unknown";
@@ -68,7 +67,7 @@ void CliJobView::Publish(vel::JobEvent event) {
       break;
     }
     case Kind::kProgress:
-      Progress(event.row, event.low, event.high, event.position, event.text);
+      Progress(event.row, event.overallPercent, event.text);
       break;
     case Kind::kProgressEnded:
       EndProgress(event.row);
@@ -148,11 +147,8 @@ void CliJobView::ShowPort(std::size_t row) {
   }
 }
 
-void CliJobView::Progress(std::size_t row, int low, int high, int position,
-                          const std::string& statusLine) {
-  const long long span = std::max(1LL, static_cast<long long>(high) - low);
-  const int percent = static_cast<int>(
-      std::clamp((static_cast<long long>(position) - low) * 100 / span, 0LL, 100LL));
+void CliJobView::Progress(std::size_t row, int overallPercent, const std::string& statusLine) {
+  const int percent = std::clamp(overallPercent, 0, 100);
   std::lock_guard<std::mutex> guard(lock_);
   RowView& view = views_[row];
   const std::string& device = Label(row);
@@ -177,15 +173,12 @@ void CliJobView::Progress(std::size_t row, int low, int high, int position,
     view.lineOpen = true;
     return;
   }
-  // Plain lines: an operation that lasts shows its name and every quarter it passes; quick ones
-  // (loading, identification) and countdowns that run backwards show nothing.
-  if (view.operationText.empty()) {
-    view.operationText = statusLine;
-    view.operationStart = now;
-  }
+  // Plain lines: every quarter of the update it passes, with the name of the operation under
+  // way; steps before the transfer (loading, identification) show nothing.
+  if (view.operationText.empty()) view.operationText = statusLine;
   const int quarter = percent / kPlainPercentStep * kPlainPercentStep;
-  if (now - view.operationStart < kPlainQuietTime || quarter <= view.shownPercent) return;
-  view.shownPercent = quarter;
+  if (quarter <= view.shownQuarter) return;
+  view.shownQuarter = quarter;
   Emit(p_.err, OneLine(device + ": " + view.operationText) + " " + std::to_string(quarter) + "%\n");
 }
 

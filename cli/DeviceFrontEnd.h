@@ -72,9 +72,9 @@ class CliJobView final : public vel::JobEventSink {
 
  private:
   struct RowView {
-    int shownPercent = -1;
+    int shownPercent = -1;  // of the running operation's paints
+    int shownQuarter = 0;   // the last quarter of the update a plain line told
     std::string operationText;
-    std::chrono::steady_clock::time_point operationStart{};
     std::chrono::steady_clock::time_point lastPaint{};
     bool lineOpen = false;
   };
@@ -88,7 +88,8 @@ class CliJobView final : public vel::JobEventSink {
   void WriteLog(const std::string& device, const std::string& line);
   void LogLine(std::size_t row, const std::string& line);
   void ShowPort(std::size_t row);
-  void Progress(std::size_t row, int low, int high, int position, const std::string& statusLine);
+  // Shows the share of the row's update done (which never goes back) and its status line.
+  void Progress(std::size_t row, int overallPercent, const std::string& statusLine);
   void EndProgress(std::size_t row);
   void ShowMessage(std::size_t row, const std::string& text);
   void Answer(std::size_t row, vel::JobQuestion& question);

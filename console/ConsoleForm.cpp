@@ -534,15 +534,16 @@ void ConsoleForm::SaveReport() {
   const std::string clash = vel::OutputClash({{ListPath().toStdString(), "the device list"},
                                               {filePath_.toStdString(), "the firmware file"}},
                                              {{path.toStdString(), "The report"}});
-  if (!clash.empty()) {
-    Message(QStringLiteral("The report was not saved: ") + Qs(clash));
-    return;
-  }
-  if (const vel::Result written =
-          vel::WriteReport(path.toStdString(), walks_->ReportLines(), {}, vel::ListKeyMask(List()));
-      !written) {
-    Message(QStringLiteral("The report was not saved: ") + Qs(written.error()));
-  }
+  const vel::Result written = clash.empty()
+                                  ? vel::WriteReport(path.toStdString(), walks_->ReportLines(), {},
+                                                     vel::ListKeyMask(List()))
+                                  : vel::Result::Failed(clash);
+  // Where it went, or which file it did not reach and why: in the log and a box.
+  const QString said =
+      written ? QStringLiteral("The report was saved to %1.").arg(path)
+              : QStringLiteral("The report was not saved to %1: %2").arg(path, Qs(written.error()));
+  log_->AppendMessage(said);
+  Message(said);
 }
 
 void ConsoleForm::TickFailedRows() {

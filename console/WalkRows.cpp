@@ -38,6 +38,7 @@ bool WalkRows::Apply(const vel::JobEvent& event) {
       view.low = event.low;
       view.high = std::max(event.low, event.high);
       view.position = std::clamp(event.position, view.low, view.high);
+      view.overallPercent = std::clamp(event.overallPercent, 0, 100);
       view.statusLine = event.text;
       break;
     case Kind::kProgressEnded:
@@ -106,9 +107,7 @@ std::string WalkRows::StatusText(std::size_t row) const {
     return text;
   }
   if (sideBySide_ && view->progressActive) {
-    const long long span = std::max(1LL, static_cast<long long>(view->high) - view->low);
-    const long long percent = (static_cast<long long>(view->position) - view->low) * 100 / span;
-    return std::to_string(percent) + "% " + view->statusLine;
+    return std::to_string(view->overallPercent) + "% " + view->statusLine;
   }
   return view->status;
 }

@@ -19,7 +19,8 @@ struct RowView {
   bool succeeded = false;
   std::string status;  // the Status cell
   bool progressActive = false;
-  int low = 0, high = 0, position = 0;
+  int low = 0, high = 0, position = 0;  // the running operation's bar
+  int overallPercent = 0;               // the share of the whole update done
   std::string statusLine;
   std::vector<vel::UnitLabel> units;
   std::vector<vel::FinishedUnit> finishedUnits;  // what the row left on each unit, once it ended
@@ -47,7 +48,7 @@ class WalkRows {
   std::optional<std::size_t> PanelRow() const { return panelRow_; }
   bool SideBySide() const { return sideBySide_; }
   // The Status cell of a row: its outcome with what was left out and its notes, or while it
-  // runs side by side, its own progress.
+  // runs side by side, the share of its update done and its status line.
   std::string StatusText(std::size_t row) const;
   // Rows never begun (a cancelled walk does not reach them).
   std::vector<std::size_t> NotReached() const;

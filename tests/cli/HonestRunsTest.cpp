@@ -11,6 +11,7 @@
 #include "devices/DeviceList.h"
 #include "devices/WalkReport.h"
 #include "image/HexFileLoader.h"
+#include "link/SessionRecord.h"
 #include "support/CliRunner.h"
 #include "support/Files.h"
 #include "support/Ok.h"
@@ -281,12 +282,13 @@ TEST_F(Surroundings, NoOutputGoesOverAnInputOrAnotherOutput) {
       {{"--report", firmware}, "--report is the firmware file"},
       {{"--log", firmware}, "--log is the firmware file"},
       {{"--log", dir.File("x"), "--report", dir.File("./x")}, "name one file"},
-      {{"--devices", recordedList, "--record", dir.File("records")}, "is the device list"},
+      // The record of row 1 takes the next free name, beside the file that holds the first.
+      {{"--record", dir.File("records"), "--report", dir.File("records/row-1.2.session")},
+       "the session record of row 1 and --report name one file"},
   };
   for (const auto& [extra, why] : clashes) {
     std::vector<std::string> words = base;
     words.insert(words.end(), extra.begin(), extra.end());
-    if (extra.front() == "--devices") words.erase(words.begin() + 2, words.begin() + 4);
     const CliRun run = Zandor(words);
     EXPECT_EQ(run.code, kExitFileError) << why << run.err;
     EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
@@ -297,6 +299,24 @@ TEST_F(Surroundings, NoOutputGoesOverAnInputOrAnotherOutput) {
   const CliRun binary = Zandor({"memory", firmware, "--segment", "00", "--binary", firmware});
   EXPECT_EQ(binary.code, kExitFileError) << binary.err;
   EXPECT_EQ(ReadFile(firmware), before.at(firmware));
+}
+
+// A session record never replaces a file: an input named as a row's record stays as it is, and
+// the record takes the next attempt's name.
+TEST_F(Surroundings, ARecordTakesTheNextNameBesideAnInputNamedLikeIt) {
+  AddDevice("A");
+  std::filesystem::create_directory(dir.File("records"));
+  const std::string recordedList = dir.File("records/row-1.session");
+  std::filesystem::copy_file(list, recordedList);
+  const std::string listBytes = ReadFile(recordedList);
+  const CliRun run = Zandor(
+      {"update", kSample, "--devices", recordedList, "--record", dir.File("records"), "--yes"});
+  EXPECT_EQ(run.code, kExitOk) << run.err;
+  EXPECT_EQ(ReadFile(recordedList), listBytes);
+  const auto record = vel::ParseSession(ReadFile(dir.File("records/row-1.2.session")));
+  ASSERT_TRUE(record.ok()) << record.error();
+  EXPECT_EQ(record->statusText, "Device Update Successful");
+  EXPECT_TRUE(HoldsImage(*devices[0], kSample));
 }
 
 TEST_F(Surroundings, ADowngradeIsSaidInTheLineTheLogAndTheReport) {
@@ -353,11 +373,11 @@ TEST_F(Surroundings, ANameWithHexStaysReadableAndTheListsKeysNeverReachTheReport
             kExitOk);
   // The list's own key, written into another row's name where no shape would give it away.
   const std::string key = "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF";
-  ASSERT_EQ(Zandor({"devices", "--list", list, "add", "--name",
-                    "X00112233445566778899aabbccddeeffY", "--address", "127.0.0.1", "--port", "2",
-                    "--key", key})
-                .code,
-            kExitOk);
+  ASSERT_EQ(
+      Zandor({"devices", "--list", list, "add", "--name", "X00112233445566778899aabbccddeeffY",
+              "--address", "127.0.0.1", "--port", "2", "--key", key})
+          .code,
+      kExitOk);
   const std::string report = dir.File("walk.csv");
   const CliRun run = Zandor({"update", kSample, "--devices", list, "--report", report});
   EXPECT_EQ(run.code, kExitNegative);

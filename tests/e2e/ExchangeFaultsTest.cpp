@@ -67,7 +67,7 @@ class CancelAtLastLine final : public Console {
   std::string trigger;
 
  protected:
-  void ShowProgress(int, int, int, const std::string&) override {}
+  void ShowProgress(const ProgressPaint&, const std::string&) override {}
   void HideProgress() override {}
   bool KeepsEveryStatusLine() const override { return true; }
   void LogStatusLine(const std::string& line) override {

@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "SimOptions.h"
+#include "link/SessionRecord.h"
 #include "support/CliRunner.h"
 #include "support/Files.h"
 #include "support/Subprocess.h"
@@ -61,12 +62,14 @@ class SessionReplay : public ::testing::Test {
     return Zandor(words);
   }
 
-  // Records an update against `device`, replays it over `link` and expects the same ending.
+  // Records an update against `device` (into `recordName`), replays it over `link` and expects
+  // the same ending.
   void ExpectReplayedAlike(vel::testing::TestDevice& device, const std::string& firmware,
-                           const std::string& target, const std::string& link) {
+                           const std::string& target, const std::string& link,
+                           const std::string& recordName = "row-1.session") {
     const CliRun field = Update(firmware, target, dir.File("field.log"), dir.Path().string());
     device.Stop();
-    const std::string record = dir.File("row-1.session");
+    const std::string record = dir.File(recordName);
     ASSERT_TRUE(std::filesystem::exists(record)) << field.err;
 
     Replay replay(record, link);
@@ -100,6 +103,29 @@ TEST_F(SessionReplay, ABlockFailureOverASerialLineEndsAlikeOnTheDesk) {
   const std::string log = ReadFile(dir.File("desk.log"));
   EXPECT_NE(log.find("Error Code: F7(Programming Error)"), std::string::npos) << log;
   EXPECT_NE(log.find("Device Update Failed"), std::string::npos) << log;
+}
+
+// A row run again (a retry) keeps the record of every attempt; each replays as it ended.
+TEST_F(SessionReplay, EveryAttemptAtARowKeepsItsRecord) {
+  sim::SimConfig closing;
+  closing.faults.disconnectAtFrame = 200;
+  vel::testing::TestDevice failing{closing};
+  const std::string failingTarget = "tcp:127.0.0.1:" + std::to_string(failing.StartTcp());
+  const CliRun first =
+      Update("multi-unit.hex", failingTarget, dir.File("first.log"), dir.Path().string());
+  EXPECT_NE(first.code, 0);
+  const std::string firstRecord = ReadFile(dir.File("row-1.session"));
+  const auto failed = vel::ParseSession(firstRecord);
+  ASSERT_TRUE(failed.ok()) << failed.error();
+  EXPECT_EQ(failed->statusText.rfind("Device Update Failed", 0), 0u) << failed->statusText;
+
+  vel::testing::TestDevice device{sim::SimConfig{}};
+  const std::string target = "tcp:127.0.0.1:" + std::to_string(device.StartTcp());
+  ExpectReplayedAlike(device, "multi-unit.hex", target, "tcp", "row-1.2.session");
+  EXPECT_EQ(ReadFile(dir.File("row-1.session")), firstRecord);
+  const auto succeeded = vel::ParseSession(ReadFile(dir.File("row-1.2.session")));
+  ASSERT_TRUE(succeeded.ok()) << succeeded.error();
+  EXPECT_EQ(succeeded->statusText, "Device Update Successful");
 }
 
 TEST_F(SessionReplay, TheRecordKeepsTheLinkAndVersionButNeverTheKey) {

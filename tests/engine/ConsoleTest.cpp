@@ -16,11 +16,13 @@ class LogConsole final : public Console {
 
   std::vector<std::string> log;
   std::string painted;
+  ProgressPaint shown;
   int paints = 0;
 
  protected:
-  void ShowProgress(int, int, int, const std::string& statusLine) override {
+  void ShowProgress(const ProgressPaint& paint, const std::string& statusLine) override {
     painted = statusLine;
+    shown = paint;
     ++paints;
   }
   void HideProgress() override {}
@@ -43,6 +45,36 @@ TEST(Console, ProgressRulesAndTheLogOfStatusLines) {
   EXPECT_TRUE(console.EndProgress());
   EXPECT_FALSE(console.EndProgress());
   EXPECT_EQ(console.log, (std::vector<std::string>{"INACTIVE MESSAGE: early", "Begin", "At five"}));
+}
+
+// The bar of each operation may restart or count down; the share of the whole update carried
+// with it only grows, and only a completed plan makes it whole.
+TEST(Console, TheShareOfTheUpdateOnlyGrowsAndIsWholeOnlyWhenCompleted) {
+  LogConsole console(true);
+  ASSERT_TRUE(console.BeginProgress(0, 6, "Attempting", 1));
+  console.FramesSent(5);  // nothing planned: nothing to be a share of
+  EXPECT_EQ(console.OverallPercent(), 0);
+  console.PlanFrames(200);
+  console.FramesSent(50);
+  console.SetProgress(2, "Waiting 2 s");
+  EXPECT_EQ(console.shown.position, 2);
+  EXPECT_EQ(console.shown.overallPercent, 25);
+  console.FramesSent(20);  // a block that goes again after an error
+  EXPECT_EQ(console.OverallPercent(), 25);
+  console.FramesSent(199);
+  EXPECT_EQ(console.OverallPercent(), 99);
+  console.FramesSent(400);  // every frame went, some twice: still short of a success
+  EXPECT_EQ(console.OverallPercent(), 99);
+  const int paints = console.paints;
+  console.CompletePlan();
+  EXPECT_EQ(console.paints, paints + 1) << "a completed plan is shown at once";
+  EXPECT_EQ(console.shown.overallPercent, 100);
+  EXPECT_EQ(console.shown.position, 2) << "the bar stays as it was";
+  console.EndProgress();
+  console.CompletePlan();  // nothing runs: nothing to paint
+  EXPECT_EQ(console.paints, paints + 1);
+  console.PlanFrames(0);  // the next action starts from nothing
+  EXPECT_EQ(console.OverallPercent(), 0);
 }
 
 TEST(Console, LazyTextsAreAllMadeForAConsoleThatKeepsEveryLine) {

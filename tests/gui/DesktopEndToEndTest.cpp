@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
+#include <map>
 #include <memory>
 
 #include "Desk.h"
@@ -182,6 +183,20 @@ void DesktopEndToEndTest::SeveralRowsAtOnceShowTheirOwnProgress() {
   QVERIFY(progressTexts.filter(QRegularExpression(QStringLiteral("^0:\\d+% "))).size() > 0);
   QVERIFY(progressTexts.filter(QRegularExpression(QStringLiteral("^1:\\d+% "))).size() > 0);
   QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Device Update Successful")});
+  // Each row's percent is the share of its whole update: it never goes back, across its units
+  // and programming waits, and it gets beyond the first unit's third.
+  const QRegularExpression percentOf(QStringLiteral("^(\\d+):(\\d+)% "));
+  std::map<int, int> highest;
+  for (const QString& text : progressTexts) {
+    const QRegularExpressionMatch match = percentOf.match(text);
+    QVERIFY2(match.hasMatch(), qPrintable(text));
+    const int row = match.captured(1).toInt();
+    const int percent = match.captured(2).toInt();
+    QVERIFY2(percent >= highest[row], qPrintable(text));
+    highest[row] = percent;
+  }
+  QVERIFY(highest[0] > 50);
+  QVERIFY(highest[1] > 50);
 }
 
 void DesktopEndToEndTest::TheCloseGuardKeepsARunningUpdate() {

@@ -16,13 +16,6 @@ namespace zandorui::testing {
 
 namespace {
 
-void ChooseFromTheMenu(ConsoleForm& form, const QString& entry) {
-  MenuChooser menu(entry);
-  RightClickAt(&form, QPoint(3, 3));
-  QVERIFY(menu.Opened());
-  QVERIFY2(menu.Offered().contains(entry), qPrintable(menu.Offered().join(QLatin1Char('|'))));
-}
-
 // Replaces a spin box's text by keys.
 void TypeInto(QSpinBox* box, const QString& text) {
   box->setFocus();
@@ -78,6 +71,7 @@ void FleetWalksTest::AStagedWalkIsReportedAndItsFailuresRetried() {
   AnswerNextFileDialog(path);
   ChooseFromTheMenu(desk.form, QStringLiteral("Save Report..."));
   QTRY_VERIFY(QFile::exists(path));
+  QTRY_VERIFY(boxes.Texts().contains(QStringLiteral("The report was saved to %1.").arg(path)));
   const auto lines = vel::ReadReportFile(path.toStdString());
   QVERIFY2(lines.ok(), lines.error().c_str());
   QFile file(path);
@@ -91,6 +85,15 @@ void FleetWalksTest::AStagedWalkIsReportedAndItsFailuresRetried() {
   }
   QCOMPARE(outcomes, (QStringList{QStringLiteral("Hub success"), QStringLiteral("Busy failed"),
                                   QStringLiteral("Later not-reached")}));
+
+  // A report refused over the device list names the file it did not write.
+  const QByteArray listBefore = Contents(desk.ListPath());
+  AnswerNextFileDialog(desk.ListPath());
+  ChooseFromTheMenu(desk.form, QStringLiteral("Save Report..."));
+  const QString refused = QStringLiteral("The report was not saved to %1: ").arg(desk.ListPath());
+  QTRY_VERIFY2(!boxes.Texts().filter(refused).isEmpty(),
+               qPrintable(boxes.Texts().join(QLatin1Char('|'))));
+  QCOMPARE(Contents(desk.ListPath()), listBefore);
 
   desk.form.ListModel().SetChecked(canary, true);
   desk.form.ListModel().SetChecked(spare, true);

@@ -4,6 +4,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -142,6 +143,20 @@ class MenuChooser : public QObject {
   QStringList offered_;
   bool opened_ = false;
 };
+
+// A file's bytes; none for a file that cannot be read.
+inline QByteArray Contents(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Chooses `entry` from the context menu a right click on `widget` opens.
+inline void ChooseFromTheMenu(QWidget& widget, const QString& entry) {
+  MenuChooser menu(entry);
+  RightClickAt(&widget, QPoint(3, 3));
+  QVERIFY(menu.Opened());
+  QVERIFY2(menu.Offered().contains(entry), qPrintable(menu.Offered().join(QLatin1Char('|'))));
+}
 
 // Answers the message boxes that appear while it lives: records each box's text and title and
 // presses the chosen button (Yes, then OK, for boxes that offer them). `onBox` runs first.

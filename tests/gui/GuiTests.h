@@ -196,6 +196,7 @@ class SessionRecordsTest : public QObject {
   Q_OBJECT
  private slots:
   void AWalkRecordsEachRowForAReplayWithoutItsKey();
+  void RetryFailedKeepsTheRecordOfEveryAttempt();
   void AFolderThatCannotTakeRecordsStartsNothing();
 };
 

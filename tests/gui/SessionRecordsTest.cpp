@@ -35,11 +35,6 @@ struct RecordSettingCleared {
   }
 };
 
-QByteArray Contents(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Every entry of a folder, hidden ones included.
 QStringList Entries(const QString& folder) {
   return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -133,6 +128,45 @@ void SessionRecordsTest::AWalkRecordsEachRowForAReplayWithoutItsKey() {
   QVERIFY(replay.Violations().empty());
   QVERIFY2(replay.Unplayed().empty(), replay.Unplayed().c_str());
   QCOMPARE(Entries(records.path()), files);
+}
+
+void SessionRecordsTest::RetryFailedKeepsTheRecordOfEveryAttempt() {
+  const RecordSettingCleared cleared;
+  sim::SimConfig config = ThreeUnitHub();
+  config.faults.powerCutAtFrame = 500;
+  SimDevice device(config);
+  const QTemporaryDir records;
+  Desk desk;
+  const std::size_t row = desk.AddTcpRow("Hub", device);
+  AnswerNextFileDialog(records.path());
+  Click(Control(desk.form, kChooseRecordFolder));
+  QTRY_COMPARE(Control<QLineEdit>(desk.form, kRecordFolder)->text(), records.path());
+  const auto walk = [&] {
+    BoxAnswerer boxes;
+    Click(Control(desk.form, 1034));
+    return desk.WaitForTheWalk();
+  };
+  QVERIFY(walk());
+  QVERIFY(!desk.form.List().Row(row).succeeded);
+  const QString first = QDir(records.path()).filePath(QStringLiteral("row-1.session"));
+  const QByteArray cut = Contents(first);
+
+  desk.form.ListModel().SetChecked(row, false);
+  ChooseFromTheMenu(desk.form, QStringLiteral("Retry Failed"));
+  QTRY_VERIFY(desk.form.List().Row(row).checked);
+  QVERIFY(walk());
+  QCOMPARE(desk.Status(row), QStringLiteral("Device Update Successful"));
+  QCOMPARE(Entries(records.path()),
+           (QStringList{QStringLiteral("row-1.2.session"), QStringLiteral("row-1.session")}));
+  QCOMPARE(Contents(first), cut);
+  const auto cutRecord = vel::ParseSession(cut.toStdString());
+  QVERIFY2(cutRecord.ok(), cutRecord.error().c_str());
+  QVERIFY2(QString::fromStdString(cutRecord->statusText) != desk.Status(row),
+           cutRecord->statusText.c_str());
+  const auto retried = vel::ParseSession(
+      Contents(QDir(records.path()).filePath(QStringLiteral("row-1.2.session"))).toStdString());
+  QVERIFY2(retried.ok(), retried.error().c_str());
+  QCOMPARE(QString::fromStdString(retried->statusText), desk.Status(row));
 }
 
 void SessionRecordsTest::AFolderThatCannotTakeRecordsStartsNothing() {

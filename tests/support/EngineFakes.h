@@ -17,7 +17,7 @@ class QuietConsole final : public Console {
   void AppendMessage(const std::string&) override {}
 
  protected:
-  void ShowProgress(int, int, int, const std::string&) override {}
+  void ShowProgress(const ProgressPaint&, const std::string&) override {}
   void HideProgress() override {}
   bool KeepsEveryStatusLine() const override { return false; }
   void LogStatusLine(const std::string&) override {}
@@ -43,7 +43,7 @@ class RecordingConsole final : public Console {
   bool ControlsEnabled() const { return controlsEnabled_; }
 
  protected:
-  void ShowProgress(int, int, int, const std::string&) override { ++positions_; }
+  void ShowProgress(const ProgressPaint&, const std::string&) override { ++positions_; }
   void HideProgress() override {}
   // Status lines too, but not the thousands of per-frame "Try:" lines.
   void LogStatusLine(const std::string& line) override {

@@ -36,7 +36,7 @@ class NotingConsole final : public vel::Console {
   void StartNoting() { noting_ = true; }
 
  protected:
-  void ShowProgress(int, int, int, const std::string&) override {}
+  void ShowProgress(const vel::ProgressPaint&, const std::string&) override {}
   void HideProgress() override {}
   bool KeepsEveryStatusLine() const override { return false; }
   void LogStatusLine(const std::string&) override {}

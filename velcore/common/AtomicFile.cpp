@@ -80,6 +80,31 @@ Result WriteFileAtomically(const std::string& path, std::string_view contents, m
   return Result::Done();
 }
 
+Expected<std::string> WriteNewFileAtomically(const std::function<std::string(int)>& nameOf,
+                                             int tries, std::string_view contents, mode_t mode) {
+  const std::string first = nameOf(1);
+  std::string pattern = first + ".XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = mkstemp(name.data());
+  const std::string tempPath(name.data());
+  if (fd < 0) return Result::Failed(std::strerror(errno));
+  if (fchmod(fd, mode) != 0 || !WriteAll(fd, contents) || fsync(fd) != 0) {
+    return Fail(fd, tempPath);
+  }
+  if (close(fd) != 0) return Fail(-1, tempPath);
+  for (int k = 1; k <= tries; ++k) {
+    const std::string path = k == 1 ? first : nameOf(k);
+    if (link(tempPath.c_str(), path.c_str()) == 0) {
+      unlink(tempPath.c_str());
+      return path;
+    }
+    if (errno != EEXIST) return Fail(-1, tempPath);
+  }
+  unlink(tempPath.c_str());
+  return Result::Failed("every name from " + first + " to " + nameOf(tries) + " is taken");
+}
+
 Result WriteIntoPath(const std::string& path, std::string_view contents, mode_t mode,
                      const WaitControl& wait) {
   struct stat info {};

@@ -42,11 +42,12 @@ class RowConsole final : public Console {
   }
 
  protected:
-  void ShowProgress(int low, int high, int position, const std::string& statusLine) override {
+  void ShowProgress(const ProgressPaint& paint, const std::string& statusLine) override {
     JobEvent event = Make(JobEvent::Kind::kProgress, statusLine);
-    event.low = low;
-    event.high = high;
-    event.position = position;
+    event.low = paint.low;
+    event.high = paint.high;
+    event.position = paint.position;
+    event.overallPercent = paint.overallPercent;
     sink_.Publish(std::move(event));
   }
   void HideProgress() override { Send(JobEvent::Kind::kProgressEnded, {}); }
@@ -282,8 +283,20 @@ JobRow RowOfTarget(std::size_t row, const DeviceTarget& target) {
   return JobRow{row, target, {}, LinkName(target)};
 }
 
-std::string SessionRecordPath(const std::string& folder, std::size_t row) {
-  return (std::filesystem::path(folder) / ("row-" + std::to_string(row + 1) + ".session")).string();
+std::string SessionRecordPath(const std::string& folder, std::size_t row, int attempt) {
+  const std::string number = std::to_string(row + 1);
+  const std::string name = attempt <= 1 ? number : number + "." + std::to_string(attempt);
+  return (std::filesystem::path(folder) / ("row-" + name + ".session")).string();
+}
+
+std::string NextSessionRecordPath(const std::string& folder, std::size_t row) {
+  for (int attempt = 1; attempt < kSessionRecordAttempts; ++attempt) {
+    const std::string path = SessionRecordPath(folder, row, attempt);
+    std::error_code failed;
+    // Anything at the name takes it, a dangling symbolic link too.
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, failed))) return path;
+  }
+  return SessionRecordPath(folder, row, kSessionRecordAttempts);
 }
 
 const char* JobKindName(JobKind kind) {
@@ -565,16 +578,18 @@ void DeviceJobs::Walk::KeepSessionRecord(const JobRow& row, const SessionRecorde
   record.status = result.statusCode;
   record.statusText = text;
   record.events = recorder.Events();
-  const std::string path = SessionRecordPath(options_.recordFolder, row.row);
-  const Result written = [&] {
+  const auto nameOf = [&](int attempt) {
+    return SessionRecordPath(options_.recordFolder, row.row, attempt);
+  };
+  const Expected<std::string> written = [&] {
     const auto committing = HoldCommits(options_.fileCommits);
-    return WriteFileAtomically(path, FormatSession(record), 0600);
+    return WriteNewFileAtomically(nameOf, kSessionRecordAttempts, FormatSession(record), 0600);
   }();
   if (!written) {
     JobEvent event;
     event.kind = JobEvent::Kind::kLogLine;
     event.row = row.row;
-    event.text = std::string(text::kSessionNotRecorded) + path + ": " + written.error();
+    event.text = std::string(text::kSessionNotRecorded) + nameOf(1) + ": " + written.error();
     sink_.Publish(std::move(event));
   }
 }

@@ -128,6 +128,11 @@ std::size_t BlockSize(Geometry geometry) {
   return 16384;
 }
 
+long long FramesPerBlock(Geometry geometry) {
+  const Layout layout = LayoutOf(geometry);
+  return 2 + static_cast<long long>(layout.pages) * layout.recordsPerPage;  // ID, records, end
+}
+
 }  // namespace
 
 std::vector<SentRange> SentRanges(const TransferPhase& phase) {
@@ -163,12 +168,24 @@ std::optional<std::pair<int, std::size_t>> FirstDataOutside(const VelMemMap& map
   return std::nullopt;
 }
 
+long long BlockTransfer::FramesOf(const TransferPhase& phase) {
+  return static_cast<long long>(SentRanges(phase).size()) * FramesPerBlock(phase.geometry);
+}
+
+void BlockTransfer::BeginPlan(long long frames) {
+  framesBefore_ = 0;
+  ctx_.console.PlanFrames(frames);
+}
+
 BlockTransfer::BlockOutcome BlockTransfer::SendBlock(const TransferPhase& phase,
                                                      const VelMemMap& map, int segment, int block,
-                                                     std::uint32_t* sentSum) {
+                                                     long long firstFrame, std::uint32_t* sentSum) {
+  long long framesSent = firstFrame;
   const auto send = [&](bool viaLink, const std::uint8_t* frame, int length,
                         FunctionRef<std::string()> prefix, int position, int* writes = nullptr) {
-    return SendFrame(frame, length, prefix, position, viaLink, writes);
+    const bool answered = SendFrame(frame, length, prefix, position, viaLink, writes);
+    if (answered) ctx_.console.FramesSent(++framesSent);
+    return answered;
   };
   if (phase.pauseBeforeBlockId) ctx_.Pause("blockIdPause", kBlockIdPauseMs);
   const auto blockId = BlockIdFrame(phase.blockIdStyle, segment, block);
@@ -243,6 +260,12 @@ int BlockTransfer::ProgrammingWait(const TransferPhase& phase, int segment, int 
 }
 
 PhaseOutcome BlockTransfer::RunPhase(const TransferPhase& phase, std::uint32_t* dataSum) {
+  const PhaseOutcome outcome = RunBlocks(phase, dataSum);
+  framesBefore_ += FramesOf(phase);
+  return outcome;
+}
+
+PhaseOutcome BlockTransfer::RunBlocks(const TransferPhase& phase, std::uint32_t* dataSum) {
   ctx_.imagesSent |= 1u << phase.slot;
   ctx_.BuildMapIfMissing(phase.slot);
   const VelMemMap& map = *ctx_.file.MemMap(phase.slot);
@@ -252,9 +275,13 @@ PhaseOutcome BlockTransfer::RunPhase(const TransferPhase& phase, std::uint32_t* 
   std::pair<int, int> failing{-1, -1};
   int failures = 0;
   bool segmentSkipped = false;
-  for (const int segment : phase.segments) {
+  for (std::size_t s = 0; s < phase.segments.size(); ++s) {
+    const int segment = phase.segments[s];
     for (int block = 0; block < phase.blocksPerSegment;) {
-      const BlockOutcome sent = SendBlock(phase, map, segment, block, sentSum);
+      // The plan's frames before this block: every block before it in the phase went once.
+      const long long blocksBefore = static_cast<long long>(s) * phase.blocksPerSegment + block;
+      const long long firstFrame = framesBefore_ + blocksBefore * FramesPerBlock(phase.geometry);
+      const BlockOutcome sent = SendBlock(phase, map, segment, block, firstFrame, sentSum);
       if (ctx_.Cancelled()) return PhaseOutcome::kCancelled;
       if (sent == BlockOutcome::kMissingSegment) return PhaseOutcome::kFailed;
       if (sent == BlockOutcome::kFrameFailed) return PhaseOutcome::kFailed;

@@ -28,7 +28,12 @@ class BlockTransfer {
   bool SendFrame(const std::uint8_t* frame, int length, FunctionRef<std::string()> prefix,
                  int position, bool eitherLink, int* writes = nullptr);
   // Sends a phase's blocks; *dataSum takes the data bytes of every record frame that went out.
+  // The console learns how far into the plan each answered frame is.
   PhaseOutcome RunPhase(const TransferPhase& phase, std::uint32_t* dataSum = nullptr);
+  // A transfer's plan of `frames`, which the phases it runs next send one after another.
+  void BeginPlan(long long frames);
+  // The frames a phase sends when each of its blocks goes once.
+  static long long FramesOf(const TransferPhase& phase);
   // Waits up to `seconds`, shown second by second, for one of the wanted bytes; the byte, or
   // kNoResult.
   int WaitForByte(int seconds, const std::function<std::string(int)>& text, int positionFactor,
@@ -39,8 +44,10 @@ class BlockTransfer {
  private:
   enum class BlockOutcome { kSent, kProgrammed, kFrameFailed, kMissingSegment };
 
+  PhaseOutcome RunBlocks(const TransferPhase& phase, std::uint32_t* dataSum);
+  // `firstFrame`: the plan's frames before the block.
   BlockOutcome SendBlock(const TransferPhase& phase, const VelMemMap& map, int segment, int block,
-                         std::uint32_t* sentSum);
+                         long long firstFrame, std::uint32_t* sentSum);
   int ProgrammingWait(const TransferPhase& phase, int segment, int block);
   // A wait of `seconds` shown second by second; ends early when `showSecondsLeft` or `takeByte`
   // (given each byte read) says so, or on a cancel.
@@ -50,6 +57,7 @@ class BlockTransfer {
 
   EngineContext& ctx_;
   std::uint8_t lastReply_ = 0;  // the answer that ended the last send-and-wait
+  long long framesBefore_ = 0;  // the plan's frames of the phases run before
 };
 
 }  // namespace vel

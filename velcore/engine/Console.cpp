@@ -1,5 +1,7 @@
 #include "engine/Console.h"
 
+#include <algorithm>
+
 #include "common/Strings.h"
 
 namespace vel {
@@ -9,12 +11,12 @@ bool Console::BeginProgress(int low, int high, const std::string& text, int step
   if (!active_.compare_exchange_strong(expected, true)) return false;
   LogStatusLine(text);
   std::lock_guard<std::mutex> lock(mutex_);
-  low_ = low;
-  high_ = high;
-  position_ = low;
+  paint_.low = low;
+  paint_.high = high;
+  paint_.position = low;
   step_ = step;
   statusLine_ = text;
-  ShowProgress(low, high, low, text);
+  Paint();
   return true;
 }
 
@@ -29,12 +31,12 @@ bool Console::SetProgressLazily(int position, FunctionRef<std::string()> makeTex
   constexpr auto kRepaintInterval = std::chrono::milliseconds(40);
   if (!active_.load() || KeepsEveryStatusLine()) return SetProgress(position, makeText());
   std::lock_guard<std::mutex> lock(mutex_);
-  position_ = position;
+  paint_.position = position;
   const auto now = std::chrono::steady_clock::now();
   if (now - lastPaint_ >= kRepaintInterval) {
     lastPaint_ = now;
     statusLine_ = makeText();
-    ShowProgress(low_, high_, position_, statusLine_);
+    Paint();
   }
   return true;
 }
@@ -49,16 +51,45 @@ bool Console::Advance(bool stepping, int position, const std::string& text) {
   }
   if (!text.empty()) LogStatusLine(text);
   std::lock_guard<std::mutex> lock(mutex_);
-  position_ = stepping ? position_ + step_ : position;
+  paint_.position = stepping ? paint_.position + step_ : position;
   if (!text.empty()) statusLine_ = text;
-  ShowProgress(low_, high_, position_, statusLine_);
+  Paint();
   return true;
 }
+
+void Console::Paint() { ShowProgress(paint_, statusLine_); }
 
 bool Console::EndProgress() {
   if (!active_.exchange(false)) return false;
   HideProgress();
   return true;
+}
+
+void Console::PlanFrames(long long frames) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  planned_ = std::max(frames, 0LL);
+  paint_.overallPercent = 0;
+}
+
+void Console::FramesSent(long long frames) {
+  // The last percent belongs to the plan's completion: an update is whole only when it succeeded.
+  constexpr long long kShortOfComplete = 99;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (planned_ <= 0) return;
+  const long long share = std::clamp(frames, 0LL, planned_) * 100 / planned_;
+  paint_.overallPercent = static_cast<int>(
+      std::max<long long>(paint_.overallPercent, std::min(share, kShortOfComplete)));
+}
+
+void Console::CompletePlan() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  paint_.overallPercent = 100;
+  if (active_.load()) Paint();
+}
+
+int Console::OverallPercent() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return paint_.overallPercent;
 }
 
 }  // namespace vel

@@ -19,6 +19,12 @@ struct ConsoleState {
   std::atomic<int> statusCode{0};
 };
 
+// What a progress display paints.
+struct ProgressPaint {
+  int low = 0, high = 0, position = 0;  // the running operation's bar (a countdown runs down)
+  int overallPercent = 0;               // the share of the whole update done; it never goes back
+};
+
 // The engine's view of a front end: progress, status, message log and the form's controls.
 // The progress rules are the same for every front end and live here; a front end only paints.
 // Every operation may be called from a worker thread.
@@ -34,6 +40,15 @@ class Console : public ProgressSink {
   bool CancelRequested() const final { return state_.cancel.IsRequested(); }
   bool ProgressActive() const { return active_.load(); }
 
+  // The share of the whole update done, carried by every paint, which only grows until the next
+  // plan: the engine plans the frames its transfer sends (a new plan starts at 0), says how many
+  // of them have gone out, and completes the plan when the update succeeded. Short of that it
+  // stays below 100, also when frames went again after an error.
+  void PlanFrames(long long frames);
+  void FramesSent(long long frames);
+  void CompletePlan();
+  int OverallPercent() const;
+
   // One line of the message log.
   virtual void AppendMessage(const std::string& line) = 0;
   // Update buttons, file controls, "Activate Port" and "Load Hex File".
@@ -46,7 +61,7 @@ class Console : public ProgressSink {
  protected:
   // The progress display changed: paint it (coalesce repaints as you like). Called under the
   // console's lock: it must not call back into the console.
-  virtual void ShowProgress(int low, int high, int position, const std::string& statusLine) = 0;
+  virtual void ShowProgress(const ProgressPaint& paint, const std::string& statusLine) = 0;
   virtual void HideProgress() = 0;
   // Whether LogStatusLine keeps every status line; a front end that keeps none lets the
   // console skip texts nobody would see.
@@ -59,11 +74,14 @@ class Console : public ProgressSink {
 
  private:
   bool Advance(bool stepping, int position, const std::string& text);
+  void Paint();  // under the lock
 
   ConsoleState state_;
   std::atomic<bool> active_{false};
-  std::mutex mutex_;  // guards the fields below
-  int low_ = 0, high_ = 0, position_ = 0, step_ = 1;
+  mutable std::mutex mutex_;  // guards the fields below
+  ProgressPaint paint_;
+  int step_ = 1;
+  long long planned_ = 0;  // frames of the plan; 0: none yet
   std::string statusLine_;
   std::chrono::steady_clock::time_point lastPaint_{};
 };

@@ -24,6 +24,7 @@ int Dispatcher::Dispatch(Action action) {
   ctx_.imagesSent = 0;
   ctx_.unitOutcomes.fill(UnitOutcome::kNotSent);
   ctx_.strangeAnswer = false;
+  ctx_.console.PlanFrames(0);  // nothing of this action is done yet
   identifier_.Begin(action == Action::kCheck);
   ctx_.console.EnableWorkingControls(false);
   switch (action) {

@@ -88,7 +88,7 @@ void TransferProcedures::UserStationRegions() {
         transfer_.WaitForByte(ctx_.timing.confirmationSeconds,
                               [](int t) { return Format(format::kWaitingForZandor, t); }, 68,
                               {protocol::kAck}) == BlockTransfer::kNoResult) {
-      if (!ctx_.Cancelled()) ctx_.op.ShowMessage(std::string(text::kUnitTimeout));
+      if (!ctx_.Cancelled()) ctx_.op.ShowMessage(NoAnswerText());
       ok = false;
     }
   }
@@ -215,9 +215,7 @@ bool TransferProcedures::SendUnitImage(bool* cancelled) {
   const PhaseOutcome outcome = transfer_.RunPhase(
       phases_.SegmentPhase(ctx_.identity.selectedImage, 0, format::kSendingRecordOfN));
   *cancelled = outcome == PhaseOutcome::kCancelled;
-  if (outcome == PhaseOutcome::kFailed && !ctx_.Cancelled()) {
-    ctx_.op.ShowMessage(std::string(text::kUnitTimeout));
-  }
+  if (outcome == PhaseOutcome::kFailed && !ctx_.Cancelled()) ctx_.op.ShowMessage(NoAnswerText());
   return outcome == PhaseOutcome::kComplete;
 }
 
@@ -230,7 +228,7 @@ void TransferProcedures::UnitImages() {
     const bool nbFile = ctx_.file.SecondTypeFlag();
     if (!complete) {
       // A unit whose image did not go out in full is never counted as updated.
-      if (!cancelled) ctx_.console.AppendMessage(std::string(text::kUnitTimeout));
+      if (!cancelled) ctx_.console.AppendMessage(NoAnswerText());
       break;
     }
     if (nbFile && ctx_.identity.selectedImage == 0) {
@@ -323,6 +321,10 @@ bool TransferProcedures::SelectNextUnit() {
   return true;
 }
 
+std::string TransferProcedures::NoAnswerText() {
+  return std::string(ctx_.link.ConnectionDropped() ? text::kConnectionClosed : text::kUnitTimeout);
+}
+
 void TransferProcedures::CloseTransfer() {
   ctx_.link.Purge();
   ctx_.console.EndProgress();
@@ -334,6 +336,7 @@ void TransferProcedures::WriteRunFrame() {
 }
 
 void TransferProcedures::Succeeded() {
+  ctx_.console.CompletePlan();
   ctx_.console.SetProgress(0, LoadString(ids::kTransmissionCompleted));
   ctx_.SetStatusCode(ids::kUpdateSuccessful);
   for (UnitOutcome& outcome : ctx_.unitOutcomes) {
@@ -372,8 +375,36 @@ void TransferProcedures::EndTransfer(PhaseOutcome outcome) {
   CloseTransfer();
 }
 
+long long TransferProcedures::PlannedFrames(Procedure procedure) {
+  long long frames = 0;
+  if (procedure != Procedure::kUnitImages) {
+    for (const TransferPhase& phase : phases_.PhasesOf(procedure)) {
+      frames += BlockTransfer::FramesOf(phase);
+    }
+    return frames;
+  }
+  // Each selected unit receives its image: the current unit first, then the selected units
+  // below it.
+  const DeviceIdentity& identity = ctx_.identity;
+  const auto imageFrames = [&](int slot) -> long long {
+    if (slot < 0 || slot >= kImageSlots) return 0;
+    ctx_.BuildMapIfMissing(slot);
+    if (ctx_.file.MemMap(slot)->GetPage(0, 0) == nullptr) return 0;
+    return BlockTransfer::FramesOf(phases_.SegmentPhase(slot, 0, format::kSendingRecordOfN));
+  };
+  frames = imageFrames(identity.selectedImage);
+  int units = 1;
+  for (int u = identity.currentUnit - 1; u >= 0 && units < identity.selectedUnitCount; --u) {
+    if (identity.unitSelected[u] != 1) continue;
+    frames += imageFrames(identity.unitImage[u]);
+    ++units;
+  }
+  return frames;
+}
+
 void TransferProcedures::Run(Procedure procedure) {
   if (procedure != Procedure::kUnitImages) BeginOnTheWholeDevice();
+  transfer_.BeginPlan(PlannedFrames(procedure));
   switch (procedure) {
     case Procedure::kPageRangeImage64k:
       return PageRangeImage64k();
@@ -405,6 +436,7 @@ void TransferProcedures::Run(Procedure procedure) {
 void TransferProcedures::SendUnformatted() {
   const int total = ctx_.file.RecordCount(0);
   ctx_.console.BeginProgress(1, total, Format(format::kSendingFirstRecordLine, total), 1);
+  ctx_.console.PlanFrames(total);
   const VelHexFile* node = ctx_.file.Chain(0);
   std::string line;
   int taken = 0;         // lines the device took (0xFE after each)
@@ -422,15 +454,16 @@ void TransferProcedures::SendUnformatted() {
     ctx_.console.SetStatus(Format(format::kSendingRecordLine, taken + 1, total));
     const int answer = AwaitLineAnswer();
     if (answer == protocol::kAskAgain) {
-      ++taken;
+      ctx_.console.FramesSent(++taken);
       pending = false;
     } else if (answer != protocol::kAck || ++repeats >= kMaxBlockFailures) {
       break;  // the protocol byte, silence, or a line that is never taken ends the walk
     }
   }
-  ctx_.console.EndProgress();
   // Complete when every line was taken once; a cancel leaves the device without the rest.
   const bool complete = taken == total && !pending && !ctx_.Cancelled();
+  if (complete) ctx_.console.CompletePlan();
+  ctx_.console.EndProgress();
   ctx_.SetStatusCode(complete ? ids::kUpdateSuccessful : ids::kUpdateFailed);
   ctx_.op.ShowMessage(complete ? Format(format::kUnformattedCompleted, taken)
                                : std::string(text::kUnformattedNotCompleted));

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "engine/BlockTransfer.h"
@@ -19,6 +20,7 @@ class TransferProcedures {
   TransferProcedures(EngineContext& ctx, BlockTransfer& transfer, DeviceIdentifier& identifier)
       : ctx_(ctx), transfer_(transfer), identifier_(identifier), phases_(ctx) {}
 
+  // Runs the procedure, its frames planned first for the share of the update done.
   void Run(Procedure procedure);
   // The records of slot 0 as raw Intel HEX lines, each sent until the device takes it.
   void SendUnformatted();
@@ -37,6 +39,8 @@ class TransferProcedures {
   void SegmentsThenImage128k();
   void UnitImages();
   void LoaderImages();
+  // The frames the procedure sends when each block goes once.
+  long long PlannedFrames(Procedure procedure);
   bool SendUnitImage(bool* cancelled);
   bool SelectNextUnit();
   // The device's word on a line of the unformatted send: 0xFA, 0xFE, the protocol byte, or -1
@@ -59,6 +63,8 @@ class TransferProcedures {
   // The run frame, then Succeeded.
   void Finish();
   void Terminated(int statusCode = 0);
+  // Why the device's answer did not come: it closed the connection, or it stayed silent.
+  std::string NoAnswerText();
   void CloseTransfer();
   // The end of a transfer by its outcome: success, the terminated message (a stop showed its own
   // message already), then the closing steps.

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
@@ -34,6 +35,14 @@ enum class FileMode {
 // hard links (the rename would part them). A failure leaves the old file alone.
 Result WriteFileAtomically(const std::string& path, std::string_view contents, mode_t mode,
                            FileMode policy = FileMode::kKeepExisting);
+
+// Writes `contents` as a new file with `mode`, whole or not at all, under the first of
+// `nameOf(1)`, `nameOf(2)`, ... `nameOf(tries)` (names in one folder) that names nothing, not even
+// a dangling symbolic link: a temporary file is written and flushed beside them and linked under
+// the name, which fails rather than replace what another process made there meanwhile. Nothing
+// that exists is ever replaced. Returns the path written.
+Expected<std::string> WriteNewFileAtomically(const std::function<std::string(int)>& nameOf,
+                                             int tries, std::string_view contents, mode_t mode);
 
 // Writes `contents` to what `path` is: into a character device or a FIFO as a stream, otherwise
 // as WriteFileAtomically does (a directory, socket or block device is refused). A FIFO's reader,

@@ -77,17 +77,24 @@ struct JobOptions {
   // How long a row waits for its device while another process works with it; the row ends
   // failed, naming that process, when the wait ends first.
   std::chrono::milliseconds lockWait = kDeviceLockWaitLimit;
-  // A folder that receives each row's session record ("row-N.session", N from 1): every step
-  // of its exchange with its time. Empty: nothing is recorded.
+  // A folder that receives each row's session record ("row-N.session", N from 1, or the next
+  // free attempt's name, see SessionRecordPath): every step of its exchange with its time.
+  // Empty: nothing is recorded.
   std::string recordFolder;
   // Where the rows stand when the walk reaches them (the desktop's list); none: the rows as given.
   std::shared_ptr<const LiveRows> liveRows;
-  // Held while a session record is being replaced (see FileCommits); may be none.
+  // Held while a session record is being written (see FileCommits); may be none.
   FileCommits* fileCommits = nullptr;
 };
 
-// Where a row's session record goes in a record folder.
-std::string SessionRecordPath(const std::string& folder, std::size_t row);
+// The name of a row's session record in a record folder: "row-N.session" (N from 1) for the
+// first attempt, "row-N.K.session" for the K-th. A record never replaces a file: each takes the
+// first of these names that is free, so every attempt at a row (a retry, a later walk) is kept.
+std::string SessionRecordPath(const std::string& folder, std::size_t row, int attempt = 1);
+// The name the row's next session record takes, as things stand in the folder now.
+std::string NextSessionRecordPath(const std::string& folder, std::size_t row);
+// How many attempts at one row a record folder keeps at most.
+constexpr int kSessionRecordAttempts = 9999;
 
 // What the front end answered: yes or no and, to a device to confirm, the operator's choices.
 struct JobAnswer {
@@ -153,7 +160,7 @@ const char* UnitOutcomeText(UnitOutcome outcome);
 struct JobEvent {
   enum class Kind {
     kRowBegun,       // text: "Device updating ..." or "Device checking ..."
-    kProgress,       // low, high, position, text (the status line)
+    kProgress,       // low, high, position, text (the status line), overallPercent
     kProgressEnded,  // the row's progress display ends
     kStatusLine,     // text shown while no progress runs
     kStatusLogged,   // a status line for the message log (every one the progress display shows)
@@ -172,7 +179,11 @@ struct JobEvent {
   Kind kind = Kind::kLogLine;
   std::size_t row = 0;
   std::string text;
+  // The running operation's bar: a phase's frames, a countdown (which runs down), a search.
   int low = 0, high = 0, position = 0;
+  // The share of the row's whole update done, 0 to 100: it never goes back within the row and
+  // reaches 100 only when the update succeeded.
+  int overallPercent = 0;
   std::vector<UnitLabel> units;
   std::shared_ptr<JobQuestion> question;
   Outcome outcome = Outcome::kFailed;
