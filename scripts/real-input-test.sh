@@ -219,6 +219,8 @@ dialog=$(xdotool search --sync --onlyvisible --name '^Save Report$' | sed -n 1p)
 xdotool windowfocus --sync "$dialog" type --delay 20 "$desk/walk.csv"
 xdotool windowfocus --sync "$dialog" key Return
 until_true "$wait_s" test -s "$desk/walk.csv"
+answer_box  # "The report was saved to ..."
+logged "The report was saved to $desk/walk.csv." || fail "Save Report did not say where it wrote"
 head -n 1 "$desk/walk.csv" | grep -q '^row,' || fail "the report is not CSV: $(head -n 2 "$desk/walk.csv")"
 grep -q ',Hub1,.*,cancelled,' "$desk/walk.csv" || fail "the report lacks the cancelled row: $(cat "$desk/walk.csv")"
 echo "real-input: the walk's report was saved from the context menu"
