@@ -87,9 +87,4 @@ void Console::CompletePlan() {
   if (active_.load()) Paint();
 }
 
-int Console::OverallPercent() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return paint_.overallPercent;
-}
-
 }  // namespace vel

@@ -47,7 +47,6 @@ class Console : public ProgressSink {
   void PlanFrames(long long frames);
   void FramesSent(long long frames);
   void CompletePlan();
-  int OverallPercent() const;
 
   // One line of the message log.
   virtual void AppendMessage(const std::string& line) = 0;
