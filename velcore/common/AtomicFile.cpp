@@ -46,6 +46,20 @@ Expected<std::string> Target(const std::string& path) {
   return std::string(resolved);
 }
 
+// A new temporary file beside `base` (its name `base` plus a unique suffix), open for writing;
+// a negative descriptor when none could be made.
+struct TempFile {
+  int fd;
+  std::string path;
+};
+TempFile MakeTempBeside(const std::string& base) {
+  std::string pattern = base + ".XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = mkstemp(name.data());
+  return {fd, std::string(name.data())};
+}
+
 }  // namespace
 
 Result WriteFileAtomically(const std::string& path, std::string_view contents, mode_t mode,
@@ -62,11 +76,7 @@ Result WriteFileAtomically(const std::string& path, std::string_view contents, m
     return Result::Failed(
         "the file has other hard links, which replacing it would part; it is left as it is");
   }
-  std::string pattern = target + ".XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  const std::string tempPath(name.data());
+  const auto [fd, tempPath] = MakeTempBeside(target);
   if (fd < 0) return Result::Failed(std::strerror(errno));
   const mode_t finalMode =
       exists && policy == FileMode::kKeepExisting ? existing.st_mode & 07777 : mode;
@@ -83,11 +93,7 @@ Result WriteFileAtomically(const std::string& path, std::string_view contents, m
 Expected<std::string> WriteNewFileAtomically(const std::function<std::string(int)>& nameOf,
                                              int tries, std::string_view contents, mode_t mode) {
   const std::string first = nameOf(1);
-  std::string pattern = first + ".XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  const std::string tempPath(name.data());
+  const auto [fd, tempPath] = MakeTempBeside(first);
   if (fd < 0) return Result::Failed(std::strerror(errno));
   if (fchmod(fd, mode) != 0 || !WriteAll(fd, contents) || fsync(fd) != 0) {
     return Fail(fd, tempPath);
