@@ -117,6 +117,17 @@ int SimChannel::ReadByteFor(int timeoutMs) {
 
 void SimChannel::Write(const std::uint8_t* bytes, int n) {
   if (closed_ || n <= 0) return;
+  if (byteGapMs_ > 0 && n > 1) {
+    for (int i = 0; i < n && !closed_ && !stop_; ++i) {
+      if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(byteGapMs_));
+      WriteEach(bytes + i, 1);
+    }
+    return;
+  }
+  WriteEach(bytes, n);
+}
+
+void SimChannel::WriteEach(const std::uint8_t* bytes, int n) {
   std::uint8_t buffer[64];
   for (int done = 0; done < n;) {
     const int chunk = std::min(n - done, static_cast<int>(sizeof buffer));

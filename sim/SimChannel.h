@@ -26,6 +26,8 @@ class SimChannel {
   int ReadByteFor(int timeoutMs);
   void Write(const std::uint8_t* bytes, int n);
   void WriteByte(std::uint8_t byte) { Write(&byte, 1); }
+  // Sends the bytes of every later write this far apart, as a slow converter would.
+  void SetByteGap(int ms) { byteGapMs_ = ms; }
   // Starts the enciphered stream with a key; the first 16 bytes read are the IV.
   bool StartCipher(const std::string& key);
   bool Closed() const { return closed_; }
@@ -44,10 +46,13 @@ class SimChannel {
   // nothing came, the link closed or `stop` was requested.
   bool Fill(int timeoutMs);
   std::chrono::nanoseconds ByteTime(int n) const;
+  // Writes the bytes at once (paced at the baud rate).
+  void WriteEach(const std::uint8_t* bytes, int n);
 
   int fd_;
   bool isPty_;
   int baud_;
+  int byteGapMs_ = 0;
   bool closed_ = false;
   const std::atomic<bool>& stop_;
   std::unique_ptr<vel::CWrapper_TwoFish> cipher_;

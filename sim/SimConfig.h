@@ -35,18 +35,19 @@ struct SimFaults {
   std::map<int, int> blockDelays;  // n-th block closed (from 0) -> milliseconds more to program
   // n-th unit-select frame (from 0) -> the answer it gets instead of 0xFA; 0 is no answer.
   std::map<int, std::uint8_t> selectAnswers;
-  int silenceFromFrame = -1;     // from this transfer frame on (counted from 0), answer nothing
-  int disconnectAtFrame = -1;    // close the connection when this frame arrives
-  bool badInfoChecksum = false;  // every information block carries a wrong checksum
-  int badInfoBlocks = 0;         // the first this many information blocks do
-  int shortSerial = -1;          // send only this many serial bytes, then fall silent
-  bool rejectChecksum = false;   // answer a checksum frame with 0xFE whatever it says
-  bool noLoaderReply = false;    // never send the 27-byte reply between the loader's phases
-  bool noEcho = false;           // never echo a handshake byte between identification and frames
-  bool noRegionAck = false;      // never confirm a region after its run frame
-  bool noHandOver = false;       // never hand over to the next unit after a unit's run frame
-  std::set<int> repeatLines;     // text lines (from 0) the device asks for again, once each
-  int powerCutAtFrame = 0;       // the power fails when this transfer frame (from 1) arrives
+  int silenceFromFrame = -1;      // from this transfer frame on (counted from 0), answer nothing
+  int disconnectAtFrame = -1;     // close the connection when this frame arrives
+  bool badInfoChecksum = false;   // every information block carries a wrong checksum
+  int badInfoBlocks = 0;          // the first this many information blocks do
+  int shortSerial = -1;           // send only this many serial bytes, then fall silent
+  bool rejectChecksum = false;    // answer a checksum frame with 0xFE whatever it says
+  bool noLoaderReply = false;     // never send the 27-byte reply between the loader's phases
+  bool noEcho = false;            // never echo a handshake byte between identification and frames
+  bool noRegionAck = false;       // never confirm a region after its run frame
+  bool noHandOver = false;        // never hand over to the next unit after a unit's run frame
+  std::set<int> repeatLines;      // text lines (from 0) the device asks for again, once each
+  std::map<int, int> lineDelays;  // text line (from 0) -> milliseconds before its answer
+  int powerCutAtFrame = 0;        // the power fails when this transfer frame (from 1) arrives
   // After the cut, a serial line's device hears nothing until the line was quiet this long:
   // longer than the host's read time-out, so that it comes back once the host gave up.
   int restartQuietMs = 1500;
@@ -66,6 +67,7 @@ struct SimConfig {
   std::string key;             // 32 hexadecimal digits: the TCP stream is enciphered
   int programmingDelayMs = 0;  // before a block result
   int answerDelayMs = 0;       // before every answer
+  int byteGapMs = 0;           // between the bytes of an answer (a converter that trickles)
   int baud = 0;                // pace the line: 10 bits a byte, both directions
   SimFaults faults;
   std::string stateFile;  // keeps what the device holds across restarts (empty: nothing kept)

@@ -195,6 +195,10 @@ class SimDevice::Session {
       std::lock_guard<std::mutex> lock(d_.mutex_);
       ordinal = d_.textLines_;
     }
+    const auto slow = Config().faults.lineDelays.find(ordinal);
+    if (slow != Config().faults.lineDelays.end()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(slow->second));
+    }
     if (Config().faults.repeatLines.count(ordinal) > 0 && repeatedLines_.insert(ordinal).second) {
       d_.Count(&d_.faults_);
       ch_.WriteByte(p::kAck);  // asked for again, once
@@ -801,6 +805,8 @@ int SimDevice::FramesReceived() const { return Locked(frames_); }
 int SimDevice::IdentificationsAnswered() const { return Locked(identifications_); }
 
 std::vector<std::uint8_t> SimDevice::IdleBytes() const { return Locked(idleBytes_); }
+
+int SimDevice::TextLinesTaken() const { return Locked(textLines_); }
 
 int SimDevice::EndOfBlocksReceived() const { return Locked(endOfBlocks_); }
 

@@ -64,6 +64,8 @@ class SimDevice final : public Responder {
   // Every byte that arrived while the device waited for an attention byte, in order.
   std::vector<std::uint8_t> IdleBytes() const;
   int EndOfBlocksReceived() const;
+  // Lines of an unformatted send taken (answered 0xFE).
+  int TextLinesTaken() const;
   // The sum S of every checksum frame received, in order.
   std::vector<int> ChecksumsReceived() const;
 

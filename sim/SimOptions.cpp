@@ -24,6 +24,7 @@ const char* const kSimUsage =
     "  --programming-delay MS             wait before each block result\n"
     "  --block-delay N=MS                 the N-th block closed (from 0) takes MS longer\n"
     "  --answer-delay MS                  wait before every answer\n"
+    "  --byte-gap MS                      send an answer's bytes MS apart\n"
     "  --baud N                           pace the line at N baud, 10 bits a byte\n"
     "  --regions N                        a user station's regions (default 3)\n"
     "Faults:\n"
@@ -37,6 +38,7 @@ const char* const kSimUsage =
     "  --bad-info-blocks N                the first N information blocks have a wrong checksum\n"
     "  --reject-checksum  --no-loader-reply  --no-echo  --no-region-ack  --no-hand-over\n"
     "  --repeat-line N                    ask for text line N (from 0) again, once\n"
+    "  --line-delay N=MS                  answer text line N (from 0) only after MS\n"
     "  --power-cut-at FRAME               the power fails when transfer frame FRAME (from 1)\n"
     "                                     arrives: the line drops and the device restarts\n"
     "                                     with what it had programmed\n"
@@ -207,14 +209,15 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
         const auto key = vel::KeyDigits(*v);
         if (!key) return fail("--key takes 32 hexadecimal digits or 16 dash-separated pairs");
         options.config.key = *key;
-      } else if (w == "--programming-delay" || w == "--answer-delay" || w == "--baud" ||
-                 w == "--silence-from" || w == "--disconnect-at" || w == "--short-serial" ||
-                 w == "--seed" || w == "--late-by" || w == "--repeat-line" || w == "--regions" ||
-                 w == "--bad-info-blocks") {
+      } else if (w == "--programming-delay" || w == "--answer-delay" || w == "--byte-gap" ||
+                 w == "--baud" || w == "--silence-from" || w == "--disconnect-at" ||
+                 w == "--short-serial" || w == "--seed" || w == "--late-by" ||
+                 w == "--repeat-line" || w == "--regions" || w == "--bad-info-blocks") {
         if (!Number(*v, 0, 100000000, &n)) return fail(w + " takes a whole number");
         const int i32 = static_cast<int>(n);
         if (w == "--programming-delay") options.config.programmingDelayMs = i32;
         if (w == "--answer-delay") options.config.answerDelayMs = i32;
+        if (w == "--byte-gap") options.config.byteGapMs = i32;
         if (w == "--baud") options.config.baud = i32;
         if (w == "--silence-from") options.config.faults.silenceFromFrame = i32;
         if (w == "--disconnect-at") options.config.faults.disconnectAtFrame = i32;
@@ -238,14 +241,16 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
          : w == "--late-acks"      ? f.lateAck
          : w == "--duplicate-acks" ? f.duplicateAck
                                    : f.f4Ack) = p;
-      } else if (w == "--block-delay") {
+      } else if (w == "--block-delay" || w == "--line-delay") {
         const auto parts = Split(*v, '=');
         long long ms = 0;
         if (parts.size() != 2 || !Number(parts[0], 0, 1000000, &n) ||
             !Number(parts[1], 0, 600000, &ms)) {
-          return fail("--block-delay takes N=MS");
+          return fail(w + " takes N=MS");
         }
-        options.config.faults.blockDelays[static_cast<int>(n)] = static_cast<int>(ms);
+        auto& delays = w == "--block-delay" ? options.config.faults.blockDelays
+                                            : options.config.faults.lineDelays;
+        delays[static_cast<int>(n)] = static_cast<int>(ms);
       } else if (w == "--refuse-select") {
         const auto parts = Split(*v, '=');
         long long answer = 0xFE;

@@ -70,6 +70,7 @@ void SimServer::ServeTcp() {
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     SimChannel channel(fd, false, config_.baud, stop_);
+    channel.SetByteGap(config_.byteGapMs);
     responder_->Serve(channel);
     bytesExchanged_ += channel.BytesIn() + channel.BytesOut();
     ::close(fd);
@@ -78,6 +79,7 @@ void SimServer::ServeTcp() {
 
 void SimServer::ServePty() {
   SimChannel channel(ptyMaster_, true, config_.baud, stop_);
+  channel.SetByteGap(config_.byteGapMs);
   while (!stop_ && !channel.Closed()) responder_->Serve(channel);
   bytesExchanged_ += channel.BytesIn() + channel.BytesOut();
 }

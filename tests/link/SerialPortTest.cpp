@@ -58,12 +58,17 @@ TEST(SerialSettingsData, IndicesMapToLineValues) {
   EXPECT_EQ(settings.portAddress, "2E8");
 }
 
-TEST(SerialPort, OpensRawWithTheLineSettingsAndNoXonXoff) {
+TEST(SerialPort, OpensRawWithTheLineSettingsAndNoFlowControl) {
+  // A port left by another program with flow control on and the carrier watched.
   PtyPair pty;
   termios before = pty.SlaveSettings();
-  before.c_iflag |= IXON | IXOFF;
+  before.c_iflag |= IXON | IXOFF | ICRNL;
+  before.c_oflag |= OPOST;
+  before.c_lflag |= ICANON | ECHO | ISIG;
   before.c_cflag |= CRTSCTS;
+  before.c_cflag &= ~static_cast<tcflag_t>(CLOCAL | HUPCL);
   pty.SetSlaveSettings(before);
+  ASSERT_EQ(pty.SlaveSettings().c_cflag & CLOCAL, 0u);
 
   SerialSettings settings;
   settings.baudIndex = 7;
@@ -71,10 +76,13 @@ TEST(SerialPort, OpensRawWithTheLineSettingsAndNoXonXoff) {
   SerialPort port;
   ASSERT_EQ(port.Open(settings, pty.Path()), LinkOpen::kOk) << port.LastReason();
   const termios after = pty.SlaveSettings();
-  EXPECT_EQ(after.c_iflag & (IXON | IXOFF), 0u);
-  EXPECT_EQ(after.c_lflag & (ICANON | ECHO), 0u);
+  EXPECT_EQ(after.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+  EXPECT_EQ(after.c_oflag & OPOST, 0u);
+  EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG), 0u);
   EXPECT_NE(after.c_cflag & CSTOPB, 0u);
-  EXPECT_NE(after.c_cflag & CRTSCTS, 0u) << "hardware flow control stays as the driver had it";
+  EXPECT_NE(after.c_cflag & CLOCAL, 0u) << "a power-cycled device must not hang the line up";
+  EXPECT_EQ(after.c_cflag & CRTSCTS, 0u) << "no write may wait for a CTS the cable lacks";
+  EXPECT_NE(after.c_cflag & HUPCL, 0u) << "DTR and RTS drop when the port closes";
   EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B38400));
 
   port.SetBaudRate(9600);
@@ -105,7 +113,7 @@ TEST(SerialLineSettings, ParityAndDataBits) {
       ApplyLineSettings(tio, settings, &note);
       EXPECT_EQ(tio.c_cflag & (PARENB | PARODD | CMSPAR), c.bits) << c.parity;
       EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(dataBits == 0 ? CS7 : CS8));
-      EXPECT_EQ(tio.c_cflag & (CRTSCTS | CLOCAL), static_cast<tcflag_t>(CRTSCTS | CLOCAL));
+      EXPECT_EQ(tio.c_cflag & (CRTSCTS | CLOCAL), static_cast<tcflag_t>(CLOCAL));
       EXPECT_EQ(tio.c_cflag & CSTOPB, 0u);
       EXPECT_TRUE(note.empty());
     }

@@ -151,6 +151,66 @@ TEST(TcpLink, ShortReceiveIsDecipheredAndTheStreamStaysInStep) {
   link.Shutdown();
 }
 
+// How one call counts its waits, slice by slice as the link sees them (400 ms steps looked at
+// every 100 ms): 'q' a quiet slice, 'b' a slice in which bytes arrived. Returns the empty waits
+// counted, or -1 when the call ended.
+int EmptyWaitsAfter(const std::string& slices) {
+  EmptyWaits waits(kTcpSelectStepMs, kCancelPollMs);
+  for (const char slice : slices) {
+    if (slice == 'b') {
+      waits.BytesMoved();
+    } else if (waits.QuietSlice()) {
+      return -1;
+    }
+  }
+  return waits.Count();
+}
+
+std::string Repeat(const std::string& piece, int times) {
+  std::string whole;
+  for (int i = 0; i < times; ++i) whole += piece;
+  return whole;
+}
+
+TEST(TcpLink, OnlyAWholeQuietWaitStepCountsAsEmpty) {
+  // Bytes 150, 250 or 350 ms apart never leave a whole 400 ms step quiet: a receive of any
+  // length goes on for as long as they keep coming.
+  EXPECT_EQ(EmptyWaitsAfter(Repeat("qb", 200)), 0);
+  EXPECT_EQ(EmptyWaitsAfter(Repeat("qqb", 200)), 0);
+  EXPECT_EQ(EmptyWaitsAfter(Repeat("qqqb", 200)), 0);
+  // Total silence: the seventh empty 400 ms wait ends the call, not one slice sooner.
+  EXPECT_EQ(EmptyWaitsAfter(Repeat("q", 27)), 6);
+  EXPECT_EQ(EmptyWaitsAfter(Repeat("q", 28)), -1);
+  // Progress does not give back the empty waits counted before it.
+  EXPECT_EQ(EmptyWaitsAfter(Repeat("qqqq", 6) + "b" + "qqqq"), -1);
+  EXPECT_EQ(EmptyWaitsAfter(Repeat("qqqq", 5) + "qqqb" + "qqqq"), 6);
+}
+
+TEST(TcpLink, BytesTrickledSlowerThanACancelPollStillArriveWhole) {
+  // A converter that passes on one byte every 350 ms: three quiet slices between bytes, thirty
+  // of them over the receive, yet no 400 ms wait was ever empty.
+  static constexpr int kBytes = 10;
+  static constexpr int kGapMs = 350;
+  LoopbackPeer peer;
+  peer.Serve([](LoopbackPeer& p) {
+    const int fd = p.Accept();
+    for (int i = 0; i < kBytes; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kGapMs));
+      LoopbackPeer::Send(fd, Bytes{static_cast<std::uint8_t>(0x30 + i)});
+    }
+    LoopbackPeer::ReadExactly(fd, 1, 5000);
+    ::close(fd);
+  });
+  TcpLink link;
+  ASSERT_EQ(link.ConnectTcp(Loopback(peer.Port())), 0);
+  Bytes buffer(kBytes, 0);
+  int count = 0;
+  link.TcpReceive(buffer.data(), kBytes, &count);
+  EXPECT_EQ(count, kBytes);
+  EXPECT_EQ(buffer.back(), 0x30 + kBytes - 1);
+  link.Shutdown();
+}
+
 TEST(TcpLink, ALimitedReceiveEndsAtItsLimit) {
   LoopbackPeer peer;
   peer.Serve(SilentPeer);

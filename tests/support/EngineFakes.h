@@ -1,8 +1,11 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "devices/VersionCheck.h"
@@ -66,6 +69,9 @@ class ScriptedOperator final : public Operator {
     messages_.push_back(text);
   }
   bool AskYesNo(Question question, const std::string&) override {
+    // An operator who leaves the first question on the screen for a while.
+    const int delayMs = firstAnswerAfterMs.exchange(0);
+    if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     std::lock_guard<std::mutex> lock(mutex_);
     if (question == Question::kNotResponding) {
       ++notRespondingAsked_;
@@ -106,6 +112,7 @@ class ScriptedOperator final : public Operator {
   std::atomic<bool> cancelOnSilence{true};
   std::atomic<bool> acceptUnknown{false};
   std::atomic<bool> declineAll{false};
+  std::atomic<int> firstAnswerAfterMs{0};
 
  private:
   mutable std::mutex mutex_;

@@ -308,6 +308,12 @@ std::vector<GoldenScenario> MakeScenarios() {
               "\"Telvik Programming Fail\"",
               "dravik-ypk", "dravik-ypk.hex"),
            [](sim::SimConfig& c) { c.faults.rejectChecksum = true; }),
+      With(Of("T9-checksum-refused",
+              "the hub refuses its checksum: the run frame goes, "
+              "\"Telvik Programming Fail\", and the 10 s restart pause "
+              "still passes before the port closes",
+              "hub", "hub-jqh.hex"),
+           [](sim::SimConfig& c) { c.faults.rejectChecksum = true; }),
       With(Of("T4-checksum-refused",
               "the sectors' 8-bit checksum refused with 0xFE: the wait ends "
               "at once, no run frame, no second phase",

@@ -2,7 +2,6 @@
 #include "engine/BlockTransfer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <functional>
 
 #include "common/Format.h"
@@ -33,10 +32,7 @@ bool BlockTransfer::SendFrame(const std::uint8_t* frame, int length,
       break;
     }
     ++tries;
-    if (tries % askEvery == 0 &&
-        ctx_.op.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) {
-      ctx_.console.EndProgress();
-      ctx_.RequestCancel();
+    if (tries % askEvery == 0 && ctx_.GiveUpOnSilence()) {
       if (eitherLink) {
         ctx_.SetStatusCode(ids::kUpdateFailed);
         break;
@@ -243,11 +239,7 @@ int BlockTransfer::ProgrammingWait(const TransferPhase& phase, int segment, int 
         bool& asked = secondsLeft <= 20 ? askedAt20 : askedAt40;
         if (phase.askWhileWaiting && secondsLeft <= 40 && !asked) {
           asked = true;
-          if (ctx_.op.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) {
-            ctx_.console.EndProgress();
-            ctx_.RequestCancel();
-            return true;
-          }
+          return ctx_.GiveUpOnSilence();
         }
         return false;
       },
@@ -359,20 +351,15 @@ int BlockTransfer::WaitForByte(int seconds, const std::function<std::string(int)
 
 void BlockTransfer::TimedWait(int seconds, const std::function<bool(int)>& showSecondsLeft,
                               const std::function<bool(std::uint8_t)>& takeByte) {
-  // A wait shown in seconds lasts those seconds on either link: each read waits at most one
-  // second, and the wait also ends after as many reads (as the serial line's one-second reads
-  // would, were bytes the wait does not want to keep arriving).
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-  for (int reads = 0; reads < seconds && !ctx_.Cancelled(); ++reads) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) break;
-    const int secondsLeft = static_cast<int>((left + 999) / 1000);
+  // A wait shown in seconds is counted in reads, one a second, each as long as the link's own
+  // read: a second on a serial line, up to seven empty 400 ms waits on TCP. Time spent on a
+  // question to the operator is never taken from the device.
+  for (int secondsLeft = seconds; secondsLeft > 0 && !ctx_.Cancelled(); --secondsLeft) {
     if (showSecondsLeft(secondsLeft)) break;
     std::uint8_t byte = 0;
-    const int limit = static_cast<int>(std::min<long long>(left, kOneSecondMs));
-    if (ctx_.link.LinkReadWithin(&byte, 1, limit) == 1 && takeByte(byte)) break;
+    if (ctx_.link.LinkReadWithin(&byte, 1, ctx_.link.ReadTimeoutMs()) == 1 && takeByte(byte)) {
+      break;
+    }
   }
 }
 

@@ -26,6 +26,13 @@ void EngineContext::Fail(Tell how, std::string_view text, int statusCode) {
   console.EnableWorkingControls(true);
 }
 
+bool EngineContext::GiveUpOnSilence() {
+  if (!op.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) return false;
+  console.EndProgress();
+  RequestCancel();
+  return true;
+}
+
 void EngineContext::ReportConnectionError() {
   if (Cancelled()) return;
   op.ShowMessage(LoadString(ids::kConnectionError));

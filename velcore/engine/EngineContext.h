@@ -47,6 +47,9 @@ struct EngineContext {
     endedByEngine = true;
     console.State().cancel.Request();
   }
+  // Asks the operator whether to give up on a device that does not answer; a Yes ends the
+  // progress and the operation (true).
+  bool GiveUpOnSilence();
   // The device could not be reached: tells the operator and sets the status code, unless a
   // cancel (an outcome of its own) came first.
   void ReportConnectionError();

@@ -145,8 +145,11 @@ void TransferProcedures::HubShortBlocks() {
   if (transfer_.RunPhase(phases_.PhasesOf(Procedure::kHubShortBlocks)[0], &sum) !=
       PhaseOutcome::kComplete) {
     ctx_.op.ShowMessage(std::string(text::kTerminatedHub));
-  } else if (ChecksumThenRun(sum) && ctx_.Pause("hubRestartPause", ctx_.timing.hubRestartPauseMs)) {
-    Succeeded();
+  } else {
+    // The hub restarts after the run frame whatever it said of the checksum: the port stays
+    // open until it has.
+    const bool confirmed = ChecksumThenRun(sum);
+    if (ctx_.Pause("hubRestartPause", ctx_.timing.hubRestartPauseMs) && confirmed) Succeeded();
   }
   CloseTransfer();
 }
@@ -183,9 +186,7 @@ void TransferProcedures::LoaderImages() {
   const std::vector<TransferPhase> phases = phases_.PhasesOf(Procedure::kLoaderImages);
   bool ok = transfer_.RunPhase(phases[0]) == PhaseOutcome::kComplete;
   if (ok) {
-    WriteRunFrame();
-    std::uint8_t two[2];
-    ctx_.link.LinkRead(two, 2);
+    RunFrameThenSkip(2);
     // The loader answers an escape with a reply of 27 bytes (recognised by its length only).
     bool answered = false;
     for (int i = 0; i < kLoaderEscapeTries && !answered && !ctx_.Cancelled(); ++i) {
@@ -440,24 +441,26 @@ void TransferProcedures::SendUnformatted() {
   const VelHexFile* node = ctx_.file.Chain(0);
   std::string line;
   int taken = 0;         // lines the device took (0xFE after each)
-  int repeats = 0;       // times in a row the device asked for the same line again
+  int unanswered = 0;    // silent reads and repeats since the device last took a line
   bool pending = false;  // `line` still waits to be taken
   while (!ctx_.Cancelled()) {
     if (!pending) {
       if (node == nullptr) break;
       node = node->TakeLine(&line);
       pending = true;
-      repeats = 0;
+      unanswered = 0;
     }
     ctx_.link.LinkWrite(reinterpret_cast<const std::uint8_t*>(line.data()),
                         static_cast<int>(line.size()));
     ctx_.console.SetStatus(Format(format::kSendingRecordLine, taken + 1, total));
-    const int answer = AwaitLineAnswer();
+    const int answer = AwaitLineAnswer(&unanswered);
     if (answer == protocol::kAskAgain) {
       ctx_.console.FramesSent(++taken);
       pending = false;
-    } else if (answer != protocol::kAck || ++repeats >= kMaxBlockFailures) {
-      break;  // the protocol byte, silence, or a line that is never taken ends the walk
+    } else if (answer != protocol::kAck) {
+      break;  // the protocol byte, or the operator gave up
+    } else if (++unanswered % kNotRespondingEveryTries == 0 && ctx_.GiveUpOnSilence()) {
+      break;  // a line the device keeps asking for
     }
   }
   // Complete when every line was taken once; a cancel leaves the device without the rest.
@@ -470,16 +473,22 @@ void TransferProcedures::SendUnformatted() {
   ctx_.console.EnableWorkingControls(true);
 }
 
-int TransferProcedures::AwaitLineAnswer() {
+int TransferProcedures::AwaitLineAnswer(int* unanswered) {
   // 0xFA asks for the line again, 0xFE takes it, the protocol byte ends the walk; other bytes
-  // are passed over.
-  for (;;) {
+  // are passed over. A device may stay silent for long after a line (erasing its flash): it is
+  // waited for without end, and only every kNotRespondingEveryTries silent reads is the operator
+  // asked whether to give up (-1).
+  while (!ctx_.Cancelled()) {
     std::uint8_t reply = 0;
-    if (ctx_.ReadByte(&reply) != 1) return -1;
+    if (ctx_.ReadByte(&reply) != 1) {
+      if (++*unanswered % kNotRespondingEveryTries == 0 && ctx_.GiveUpOnSilence()) return -1;
+      continue;
+    }
     if (reply == protocol::kAck || reply == protocol::kAskAgain || reply == ctx_.protocolByte) {
       return reply;
     }
   }
+  return -1;
 }
 
 }  // namespace vel

@@ -44,8 +44,9 @@ class TransferProcedures {
   bool SendUnitImage(bool* cancelled);
   bool SelectNextUnit();
   // The device's word on a line of the unformatted send: 0xFA, 0xFE, the protocol byte, or -1
-  // when none came.
-  int AwaitLineAnswer();
+  // when the operator gave up on its silence or a cancel came. `unanswered` counts the silent
+  // reads and repeats of the line.
+  int AwaitLineAnswer(int* unanswered);
 
   // Steps between phases and endings.
   bool ConfirmChecksum(std::uint32_t dataSum, int seconds,

@@ -47,6 +47,10 @@ int DeviceLink::LinkReadWithin(std::uint8_t* buffer, int count, int limitMs) {
   return Active().Read(buffer, count, limitMs);
 }
 
+int DeviceLink::ReadTimeoutMs() {
+  return Kind() == LinkKind::kSerial ? serial_.ReadTimeoutMs() : tcp_.ReadTimeoutMs();
+}
+
 int DeviceLink::LinkWrite(const std::uint8_t* buffer, int count) {
   return Active().Write(buffer, count);
 }

@@ -70,6 +70,8 @@ class DeviceLink {
   int LinkRead(std::uint8_t* buffer, int count);
   // As LinkRead, but the read also ends once `limitMs` have passed.
   int LinkReadWithin(std::uint8_t* buffer, int count, int limitMs);
+  // The longest one read of a byte waits on the current link (its own time-out).
+  int ReadTimeoutMs();
   // Writes `count` bytes to the current link; returns how many went out. The caller's bytes are
   // left as they were, also on an enciphered link.
   int LinkWrite(const std::uint8_t* buffer, int count);

@@ -107,8 +107,13 @@ void ApplyLineSettings(termios& tio, const SerialSettings& settings, std::string
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
 
-  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
-  tio.c_cflag |= static_cast<tcflag_t>((settings.DataBits() == 7 ? CS7 : CS8) | CREAD);
+  // CLOCAL: the carrier line is not a connection to keep, so a device that is power-cycled (as
+  // the error messages ask) does not hang the line up. No CTS handshake: one that another
+  // program left set would stall every write on a cable without it. HUPCL drops DTR and RTS
+  // when the port is closed, as closing a COM port does.
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  tio.c_cflag |=
+      static_cast<tcflag_t>((settings.DataBits() == 7 ? CS7 : CS8) | CREAD | CLOCAL | HUPCL);
   switch (settings.parityIndex) {
     case 1:
       tio.c_cflag |= PARENB | PARODD;

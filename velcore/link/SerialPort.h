@@ -13,9 +13,9 @@
 namespace vel {
 
 // Puts the line settings into a terminal's settings: raw bytes both ways, no XON/XOFF, the
-// operator's speed, parity (mark and space through CMSPAR), stop and data bits. Hardware flow
-// control, modem lines and the rest stay as the driver had them. Linux has no 1.5 stop bits:
-// that choice gives two, and *note says so.
+// operator's speed, parity (mark and space through CMSPAR), stop and data bits; the carrier line
+// ignored (CLOCAL), no CTS handshake, DTR and RTS dropped on close (HUPCL). Linux has no 1.5
+// stop bits: that choice gives two, and *note says so.
 void ApplyLineSettings(termios& tio, const SerialSettings& settings, std::string* note);
 
 // A serial port opened exclusively, in raw mode, with the operator's line settings.
@@ -56,6 +56,7 @@ class SerialPort {
   // Purges and closes; nothing when no port is held.
   void Close();
 
+  int ReadTimeoutMs() const { return readTimeoutMs_; }
   void SetTimeouts(int readMs, int writeMs) {
     readTimeoutMs_ = readMs;
     writeTimeoutMs_ = writeMs;

@@ -148,12 +148,10 @@ void TcpLink::Transfer(Direction direction, std::uint8_t* buffer, int length, in
   // The socket's send and receive time-outs are one slice each (a wait step, at most the cancel
   // poll), so a blocking call is the wait: one system call per piece, as a plain socket exchange
   // would make, and a cancel is seen within a slice. Once cancelled, only what has already
-  // arrived is taken. The empty waits allowed are counted in wait steps.
+  // arrived is taken.
   const bool sending = direction == Direction::kSend;
   const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-  const int slice = WaitSliceMs();
-  const int emptySlicesAllowed = (kTcpEmptyWaitsAllowed + 1) * ((waitStepMs_ + slice - 1) / slice);
-  int emptySlices = 0;
+  EmptyWaits emptyWaits(waitStepMs_, WaitSliceMs());
   while (*count < length) {
     if (socket_ < 0) return;
     const std::size_t remaining = static_cast<std::size_t>(length - *count);
@@ -162,6 +160,7 @@ void TcpLink::Transfer(Direction direction, std::uint8_t* buffer, int length, in
                               : ::recv(socket_, buffer + *count, remaining, noWait);
     if (n > 0) {
       *count += static_cast<int>(n);
+      emptyWaits.BytesMoved();
       continue;
     }
     if (n == 0 && !sending) {
@@ -173,17 +172,23 @@ void TcpLink::Transfer(Direction direction, std::uint8_t* buffer, int length, in
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      ++emptySlices;
       const bool pastLimit = limitMs >= 0 && Clock::now() >= deadline;
-      if (emptySlices >= emptySlicesAllowed || pastLimit || noWait != 0 || CancelRequested()) {
-        return;
-      }
+      if (emptyWaits.QuietSlice() || pastLimit || noWait != 0 || CancelRequested()) return;
       continue;
     }
     lastError_ = errno;
     Reconnect();
     return;
   }
+}
+
+EmptyWaits::EmptyWaits(int waitStepMs, int sliceMs)
+    : slicesPerWait_(std::max(1, (waitStepMs + sliceMs - 1) / std::max(1, sliceMs))) {}
+
+bool EmptyWaits::QuietSlice() {
+  if (++quietSlices_ < slicesPerWait_) return false;
+  quietSlices_ = 0;
+  return ++emptyWaits_ > kTcpEmptyWaitsAllowed;
 }
 
 void TcpLink::Reconnect() {

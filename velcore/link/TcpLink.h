@@ -30,10 +30,29 @@ std::optional<int> PortTextNumber(std::string_view text);
 // one).
 bool MakeEndpoint(const std::string& address, const std::string& portText, TcpEndpoint* endpoint);
 
+// Counts the empty waits of one TCP call. A wait step counts only when it passes whole without a
+// byte, as one `select` of that length would; bytes that arrive start a new step but give back
+// no empty wait counted before them. The link waits in slices shorter than a step so that a
+// cancel is seen sooner.
+class EmptyWaits {
+ public:
+  EmptyWaits(int waitStepMs, int sliceMs);
+  // Bytes moved during the current slice.
+  void BytesMoved() { quietSlices_ = 0; }
+  // A slice passed with nothing; true when that made the empty wait that ends the call.
+  bool QuietSlice();
+  int Count() const { return emptyWaits_; }
+
+ private:
+  int slicesPerWait_;
+  int quietSlices_ = 0;
+  int emptyWaits_ = 0;
+};
+
 // One TCP connection to a device, optionally enciphered. A connect gives up after its time-out;
-// sends and receives wait in 400 ms steps and give up at the seventh empty wait (looking at the
-// cancel request every 100 ms meanwhile); a socket error
-// reconnects to the stored endpoint. Every wait ends early when a cancel is requested.
+// sends and receives wait in 400 ms steps and give up at the seventh empty one (looking at the
+// cancel request every 100 ms meanwhile); a socket error reconnects to the stored endpoint.
+// Every wait ends early when a cancel is requested.
 class TcpLink {
  public:
   TcpLink() = default;
@@ -59,6 +78,9 @@ class TcpLink {
   // (a short receive too, so that the receiving stream never falls out of step). With
   // `limitMs` at 0 or more the receive also ends once that time has passed.
   void TcpReceive(std::uint8_t* buffer, int length, int* count, int limitMs = -1);
+
+  // The longest a receive of one byte waits: every wait step of a call empty.
+  int ReadTimeoutMs() const { return waitStepMs_ * (kTcpEmptyWaitsAllowed + 1); }
 
   bool Connected() const { return socket_ >= 0; }
   // True when the connection of the last ConnectTcp ended since: the device closed it, or a
