@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "Cli.h"
+
 namespace zandor {
 
 std::optional<Args> Args::Parse(const std::vector<std::string>& words,
@@ -69,6 +71,19 @@ std::optional<long long> ParseNumber(const std::string& text, long long low, lon
     return std::nullopt;
   }
   return value;
+}
+
+int ShowUsageError(std::ostream& err, const std::string& problem, const std::string& usage) {
+  const std::string lead = "usage: zandor ";
+  std::string command;
+  if (usage.rfind(lead, 0) == 0) {
+    const std::size_t end = usage.find_first_of(" \n", lead.size());
+    command = usage.substr(lead.size(), end - lead.size());
+  }
+  const bool oneCommand = !command.empty() && command != "COMMAND";
+  err << "zandor: " << problem << "\nTry 'zandor " << (oneCommand ? command + " " : "")
+      << "--help'.\n";
+  return kExitUsage;
 }
 
 }  // namespace zandor

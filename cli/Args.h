@@ -2,6 +2,7 @@
 
 #include <map>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +26,11 @@ class Args {
   std::vector<std::string> positional_;
   std::map<std::string, std::string> values_;
 };
+
+// A usage error: "zandor: PROBLEM" and where the help is ("Try 'zandor update --help'."), the
+// command read from the first line of its usage text ("usage: zandor update ..."), both already
+// printable. Returns the usage exit code.
+int ShowUsageError(std::ostream& err, const std::string& problem, const std::string& usage);
 
 // The parts of a comma-separated list, empty parts left out.
 std::vector<std::string> SplitList(const std::string& text);

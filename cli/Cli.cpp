@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 
+#include "Args.h"
 #include "DeviceCommands.h"
 #include "DeviceListCommand.h"
 #include "ImageCommands.h"
@@ -37,10 +38,7 @@ int RunZandor(const std::vector<std::string>& words, Streams io) {
       {"memory", MemoryCommand},   {"check", CheckCommand}, {"update", UpdateCommand},
       {"devices", DevicesCommand},
   };
-  if (words.empty()) {
-    io.err << kUsage;
-    return kExitUsage;
-  }
+  if (words.empty()) return ShowUsageError(io.err, "no command given", kUsage);
   if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
     io.out << kUsage;
     return kExitOk;
@@ -51,8 +49,7 @@ int RunZandor(const std::vector<std::string>& words, Streams io) {
   }
   auto it = kCommands.find(words[0]);
   if (it == kCommands.end()) {
-    io.err << "zandor: unknown command '" << Printable(words[0], true) << "'\n" << kUsage;
-    return kExitUsage;
+    return ShowUsageError(io.err, "unknown command '" + Printable(words[0], true) + "'", kUsage);
   }
   return it->second(std::vector<std::string>(words.begin() + 1, words.end()), io);
 }

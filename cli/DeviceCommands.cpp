@@ -189,8 +189,7 @@ vel::WaitControl DeviceRun::ReaderWait(const std::string& path) const {
 }
 
 int DeviceRun::UsageError(const std::string& problem) const {
-  io_.err << "zandor: " << Printable(mask_(problem), true) << "\n" << usage_;
-  return kExitUsage;
+  return ShowUsageError(io_.err, Printable(mask_(problem), true), usage_);
 }
 
 void DeviceRun::Say(const std::string& text) const {
@@ -503,9 +502,8 @@ int Run(Mode mode, const std::vector<std::string>& words, Streams io) {
   std::string error;
   const auto args = Args::Parse(words, kValued, kFlags, &error);
   if (!args) {
-    io.err << "zandor: " << Printable(vel::MaskKeys(error), true) << "\n"
-           << (mode == Mode::kCheck ? kCheckUsage : kUpdateUsage) << kDeviceOptions;
-    return kExitUsage;
+    return ShowUsageError(io.err, Printable(vel::MaskKeys(error), true),
+                          mode == Mode::kCheck ? kCheckUsage : kUpdateUsage);
   }
   return DeviceRun(mode, *args, io).Run();
 }

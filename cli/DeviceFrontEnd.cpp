@@ -123,9 +123,25 @@ void CliJobView::LogLine(std::size_t row, const std::string& line) {
   WriteLog(Label(row), line);
   if (p_.json) {
     Emit(p_.out, Event(Label(row), "log", "\"text\":" + JsonString(mask_(line))));
-  } else if (!p_.errIsTerminal) {
-    Emit(p_.err, OneLine(Label(row) + ": " + line) + "\n");
+  } else {
+    ShowLine(row, line);
   }
+}
+
+void CliJobView::ShowLine(std::size_t row, const std::string& text) {
+  // The same line twice in a row (a reason logged and then shown as the message, or one
+  // logged by each connection attempt) is shown once; the log file keeps both.
+  std::string& last = views_[row].lastLine;
+  if (text == last) return;
+  last = text;
+  ClearProgressLine();
+  Emit(p_.err, OneLine(Label(row) + ": " + text) + "\n");
+}
+
+void CliJobView::ClearProgressLine() {
+  if (!progressOnScreen_) return;
+  Emit(p_.err, "\r\033[K");
+  progressOnScreen_ = false;
 }
 
 void CliJobView::ShowPort(std::size_t row) {
@@ -142,8 +158,8 @@ void CliJobView::ShowPort(std::size_t row) {
          Event(Label(row), "port",
                "\"port\":" + JsonString(mask_(port)) + ",\"path\":" + JsonString(mask_(path)) +
                    ",\"from\":" + (origin.empty() ? "null" : JsonString(origin))));
-  } else if (!p_.errIsTerminal) {
-    Emit(p_.err, OneLine(Label(row) + ": " + port + " opens " + path) + "\n");
+  } else {
+    ShowLine(row, port + " opens " + path);
   }
 }
 
@@ -171,6 +187,7 @@ void CliJobView::Progress(std::size_t row, int overallPercent, const std::string
                      std::string(kWidth - filled, '.') + "] " + std::to_string(percent) + "% " +
                      OneLine(mask_(statusLine).substr(0, 70)));
     view.lineOpen = true;
+    progressOnScreen_ = true;
     return;
   }
   // Plain lines: every quarter of the update it passes, with the name of the operation under
@@ -187,7 +204,7 @@ void CliJobView::EndProgress(std::size_t row) {
   RowView& view = views_[row];
   view.shownPercent = -1;
   view.operationText.clear();
-  if (view.lineOpen) Emit(p_.err, "\r\033[K");
+  if (view.lineOpen) ClearProgressLine();
   view.lineOpen = false;
 }
 
@@ -197,7 +214,7 @@ void CliJobView::ShowMessage(std::size_t row, const std::string& text) {
   if (p_.json) {
     Emit(p_.out, Event(Label(row), "message", "\"text\":" + JsonString(mask_(text))));
   } else {
-    Emit(p_.err, (p_.errIsTerminal ? "\r\033[K" : "") + OneLine(Label(row) + ": " + text) + "\n");
+    ShowLine(row, text);
   }
 }
 
@@ -207,6 +224,7 @@ void CliJobView::Message(const std::string& label, const std::string& text) {
   if (p_.json) {
     Emit(p_.out, Event(mask_(label), "message", "\"text\":" + JsonString(mask_(text))));
   } else {
+    ClearProgressLine();
     Emit(p_.err, OneLine(label + ": " + text) + "\n");
   }
 }
@@ -224,6 +242,7 @@ void CliJobView::Answer(std::size_t row, vel::JobQuestion& question) {
 
 std::optional<std::string> CliJobView::AskTerminalLine(const std::string& prompt) {
   std::lock_guard<std::mutex> guard(lock_);
+  progressOnScreen_ = false;  // the prompt takes the progress line's place
   Emit(p_.err, "\r\033[K" + prompt);
   return ReadTerminalLine(STDIN_FILENO, p_.interrupt);
 }
@@ -311,6 +330,7 @@ void CliJobView::PrintVersionCheck(std::size_t row, const vel::VersionCheck& che
     text += "  " + line.substr(0, line.size() - 2) + "\n";
   }
   std::lock_guard<std::mutex> guard(lock_);
+  ClearProgressLine();
   Emit(p_.out, Printable(text));
 }
 
@@ -392,6 +412,7 @@ void CliJobView::PrintResult(const DeviceLine& result) {
                      ",\"success\":" + (result.success ? "true" : "false") +
                      ",\"interrupted\":" + (result.interrupted ? "true" : "false") + "}\n");
   } else {
+    ClearProgressLine();
     Emit(p_.out, OneLine(result.label + ": " + result.text) + "\n");
   }
 }

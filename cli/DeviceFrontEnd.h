@@ -77,6 +77,7 @@ class CliJobView final : public vel::JobEventSink {
     std::string operationText;
     std::chrono::steady_clock::time_point lastPaint{};
     bool lineOpen = false;
+    std::string lastLine;  // the last line shown for the row
   };
 
   // Writes to standard output or error, noting in the log when the stream has been closed or
@@ -87,6 +88,10 @@ class CliJobView final : public vel::JobEventSink {
   std::string OneLine(const std::string& text) const;
   void WriteLog(const std::string& device, const std::string& line);
   void LogLine(std::size_t row, const std::string& line);
+  // Shows a line of the row's log or a message for it, above any progress line.
+  void ShowLine(std::size_t row, const std::string& text);
+  // Erases the progress line from a terminal before anything else is printed.
+  void ClearProgressLine();
   void ShowPort(std::size_t row);
   // Shows the share of the row's update done (which never goes back) and its status line.
   void Progress(std::size_t row, int overallPercent, const std::string& statusLine);
@@ -117,6 +122,7 @@ class CliJobView final : public vel::JobEventSink {
   std::vector<std::optional<DeviceLine>> results_;
   std::size_t nextResult_ = 0;
   bool walkSucceeded_ = false;
+  bool progressOnScreen_ = false;  // a row's progress line is painted on the terminal
 };
 
 }  // namespace zandor

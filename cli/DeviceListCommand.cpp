@@ -88,8 +88,7 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
   const auto args = Args::Parse(words, {"list", "name", "address", "port", "key"},
                                 {"json", "show-keys", "help"}, &error);
   const auto usageError = [&](const std::string& problem) {
-    io.err << "zandor: " << Printable(vel::MaskKeys(problem), true) << "\n" << kUsage;
-    return kExitUsage;
+    return ShowUsageError(io.err, Printable(vel::MaskKeys(problem), true), kUsage);
   };
   if (!args) return usageError(error);
   if (args->Has("help")) {

@@ -45,8 +45,7 @@ std::string Hex(unsigned value, int digits) {
 }
 
 int Usage(Streams io, const char* usage, const std::string& problem) {
-  io.err << "zandor: " << Printable(problem, true) << "\n" << usage;
-  return kExitUsage;
+  return ShowUsageError(io.err, Printable(problem, true), usage);
 }
 
 // Parses a command's words; prints help or a usage error and returns an exit code when the

@@ -17,6 +17,7 @@
 #include "GuiTests.h"
 #include "SimServer.h"
 #include "app/MainWindow.h"
+#include "common/Strings.h"
 #include "console/ConsoleForm.h"
 #include "console/DeviceTable.h"
 #include "console/VersionDialog.h"
@@ -124,8 +125,8 @@ void DesktopEndToEndTest::FailuresShowInTheRowsAndNoSuccessBox() {
   QVERIFY(desk.WaitForTheWalk());
   unsetenv("ZANDOR_COM_PORTS");
   QVERIFY(desk.Status(missing).startsWith(
-      QStringLiteral("Access to the selected serial port was denied by Windows. Please check "
-                     "the system properties and ensure that this port exists.")));
+      QString::fromStdString(vel::LoadString(vel::ids::kPortMissing))));
+  QVERIFY(!desk.Status(missing).contains(QStringLiteral("Windows")));
   QCOMPARE(desk.Status(busyRow), QStringLiteral("System busy! Please try later!"));
   QCOMPARE(desk.Status(good), QStringLiteral("Device Update Successful"));
   QVERIFY(!boxes.Texts().contains(QStringLiteral("Device Update Successful")));

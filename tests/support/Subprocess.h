@@ -26,6 +26,9 @@ class Subprocess {
     Input input = Input::kNull;
     std::string outputPath;   // standard output opened on this path (created, emptied)
     std::vector<int> closed;  // standard descriptors the program starts without
+    // With Input::kTerminal: standard output and error go to the terminal too, and what the
+    // program writes there is kept in `terminal`.
+    bool outputsOnTerminal = false;
   };
 
   explicit Subprocess(const std::vector<std::string>& argv, Input input = Input::kNull)
@@ -59,6 +62,10 @@ class Subprocess {
                                                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644),
            1);
       dup2(err[1], 2);
+      if (terminal >= 0 && descriptors.outputsOnTerminal) {
+        dup2(terminal, 1);
+        dup2(terminal, 2);
+      }
       // Only this process reads the pipes: once it stops, the program's writes fail.
       for (int fd : {out[0], out[1], err[0], err[1], terminal_, terminal}) {
         if (fd > 2) close(fd);
@@ -75,6 +82,10 @@ class Subprocess {
     if (terminal >= 0) close(terminal);
     out_ = out[0];
     err_ = err[0];
+    readsTerminal_ = terminal_ >= 0 && descriptors.outputsOnTerminal;
+    if (readsTerminal_) {
+      CloseOutput();  // the pipes are not the program's any more
+    }
   }
   ~Subprocess() {
     if (pid_ > 0 && code_ < 0) {
@@ -87,10 +98,12 @@ class Subprocess {
   Subprocess(Subprocess&& other) noexcept
       : out(std::move(other.out)),
         err(std::move(other.err)),
+        terminal(std::move(other.terminal)),
         pid_(other.pid_),
         out_(other.out_),
         err_(other.err_),
         terminal_(other.terminal_),
+        readsTerminal_(other.readsTerminal_),
         code_(other.code_),
         signalled_(other.signalled_) {
     other.pid_ = other.out_ = other.err_ = other.terminal_ = -1;
@@ -148,6 +161,7 @@ class Subprocess {
 
   std::string out;
   std::string err;
+  std::string terminal;  // what the program wrote to its terminal (outputsOnTerminal)
 
  private:
   bool WaitForText(const std::string& read, const std::string& text,
@@ -168,17 +182,21 @@ class Subprocess {
   }
 
   bool ReadSome(int timeoutMs) {
-    if (out_ < 0 && err_ < 0) return false;
-    pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-    if (poll(fds, 2, timeoutMs) <= 0) return false;
+    if (out_ < 0 && err_ < 0 && !readsTerminal_) return false;
+    pollfd fds[3] = {
+        {out_, POLLIN, 0}, {err_, POLLIN, 0}, {readsTerminal_ ? terminal_ : -1, POLLIN, 0}};
+    if (poll(fds, 3, timeoutMs) <= 0) return false;
     bool any = false;
     char buffer[4096];
-    for (int i = 0; i < 2; ++i) {
-      if ((fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
+    std::string* into[3] = {&out, &err, &terminal};
+    for (int i = 0; i < 3; ++i) {
+      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
       const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
-        (i == 0 ? out : err).append(buffer, static_cast<std::size_t>(n));
+        into[i]->append(buffer, static_cast<std::size_t>(n));
         any = true;
+      } else if (i == 2) {
+        readsTerminal_ = false;  // the program's side of the terminal is closed
       }
     }
     return any;
@@ -188,6 +206,7 @@ class Subprocess {
   int out_ = -1;
   int err_ = -1;
   int terminal_ = -1;
+  bool readsTerminal_ = false;
   int code_ = -1;
   bool signalled_ = false;
 };

@@ -56,17 +56,17 @@ constexpr std::array kEntries{
     Entry{ids::kTransmissionCompleted,
           "Transmission completed!  The Zandor Unit should now restart automatically."},
     Entry{ids::kPortMissing,
-          "Access to the selected serial port was denied by Windows. Please check the system "
-          "properties and ensure that this port exists."},
+          "The selected serial port does not exist on this system. Please check the port name "
+          "and that its adapter is connected."},
     Entry{ids::kPortInUse,
-          "Access to the selected serial port was denied by Windows.The port may be in use by "
-          "another device."},
+          "The selected serial port could not be opened: another program has it open, or this "
+          "user may not open it."},
     Entry{ids::kCheckPortMissing,
-          "Access to the selected serial port was denied by Windows.Please check the system "
-          "properties and ensure that this port exists."},
+          "The selected serial port does not exist on this system. Please check the port name "
+          "and that its adapter is connected."},
     Entry{ids::kCheckPortInUse,
-          "Access to the selected serial port was denied by Windows. The port may be in use by "
-          "another device."},
+          "The selected serial port could not be opened: another program has it open, or this "
+          "user may not open it."},
     Entry{ids::kMemMapNoFile,
           "No file has been loaded.  Memory map cannot be created until a file is "
           "loaded.\n\nPlease use \\\"File-Open...\\\" or press the open toolbar button."},

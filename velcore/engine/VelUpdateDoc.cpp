@@ -42,7 +42,10 @@ LinkOpen CVelUpdateDoc::OpenSerialPort(const SerialSettings& settings,
                                        const std::string& portName) {
   const LinkOpen result = link_.Serial().Open(settings, portName);
   if (result != LinkOpen::kOk) {
-    console_.AppendMessage("Serial port " + portName + ": " + link_.Serial().LastReason());
+    // The reason names the device path; the port's own name goes in front when it differs.
+    const std::string& reason = link_.Serial().LastReason();
+    const bool named = reason.rfind(portName + ":", 0) == 0;
+    console_.AppendMessage("Serial port " + (named ? reason : portName + ": " + reason));
   } else if (!link_.Serial().LastNote().empty()) {
     console_.AppendMessage(link_.Serial().LastNote());
   }

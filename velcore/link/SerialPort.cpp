@@ -1,9 +1,11 @@
 #include "link/SerialPort.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -64,12 +66,19 @@ LinkOpen CodeForErrno(int error) {
   }
 }
 
-std::string ReasonFor(int error) {
+// What the system said about opening `path`, in words an operator can act on.
+std::string ReasonFor(int error, const std::string& path) {
   std::string reason = std::strerror(error);
   if (error == EACCES || error == EPERM) {
-    reason += " (the user may need to be in the dialout group)";
+    struct stat port {};
+    const group* owner = ::stat(path.c_str(), &port) == 0 ? getgrgid(port.st_gid) : nullptr;
+    reason = owner != nullptr ? "permission denied: this user is not in the group \"" +
+                                    std::string(owner->gr_name) + "\" that owns the port"
+                              : "permission denied";
   } else if (error == EBUSY || error == EWOULDBLOCK) {
-    reason = "the port is in use by another program or connection";
+    reason = "the port is busy: another program or connection has it open";
+  } else if (error == ENOENT || error == ENODEV || error == ENXIO) {
+    reason = "no such device";
   }
   return reason;
 }
@@ -153,7 +162,7 @@ LinkOpen SerialPort::Open(const SerialSettings& settings, const std::string& por
   }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   const auto fail = [&](int error) {
-    reason_ = path + ": " + ReasonFor(error);
+    reason_ = path + ": " + ReasonFor(error, path);
     const int comNumber = ComNumber(portName);
     if (comNumber > 0 && portName.find('/') == std::string::npos &&
         CodeForErrno(error) == LinkOpen::kNoSuchPort) {

@@ -1,0 +1,129 @@
+// What an operator at a terminal sees: `zandor` run on a real pseudo-terminal, its output applied
+// to a model of the screen (carriage returns and erase-line codes), and the screen checked, not
+// the bytes written.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+
+#include "SimServer.h"
+#include "support/CliRunner.h"
+#include "support/ScreenModel.h"
+#include "support/Subprocess.h"
+#include "support/TestDevice.h"
+
+namespace zandor {
+namespace {
+
+using namespace std::chrono_literals;
+using vel::testing::ScreenModel;
+using vel::testing::Subprocess;
+using vel::testing::TestDevice;
+
+const std::string kZandor = std::string(ZANDOR_BIN_DIR) + "/zandor";
+const std::string kSample = std::string(ZANDOR_SAMPLES_DIR) + "/multi-unit.hex";
+const std::string kReason = "Cannot connect to the Zandor Unit: Connection refused";
+
+// Runs zandor with its standard streams on a terminal; the screen it leaves.
+ScreenModel OnTerminal(const std::vector<std::string>& words, int* code) {
+  std::vector<std::string> argv = {kZandor};
+  argv.insert(argv.end(), words.begin(), words.end());
+  Subprocess::Descriptors setup;
+  setup.input = Subprocess::Input::kTerminal;
+  setup.outputsOnTerminal = true;
+  Subprocess run(argv, setup);
+  *code = run.WaitFor(60s).value_or(-1);
+  return ScreenModel(run.terminal);
+}
+
+// A progress bar still on the screen ("[####....] 40% ...").
+const std::regex kBar("\\[[#.]+\\] \\d+%");
+
+// A loopback port bound but not listening: a connect to it is refused, and no other program
+// takes the port while the test holds it.
+class RefusingPort {
+ public:
+  RefusingPort() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+    target_ = "tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  }
+  ~RefusingPort() { ::close(fd_); }
+  const std::string& Target() const { return target_; }
+
+ private:
+  int fd_ = -1;
+  std::string target_;
+};
+
+TEST(TerminalScreen, ARefusedConnectionShowsTheSystemsReasonOnce) {
+  const RefusingPort port;
+  int code = 0;
+  const ScreenModel screen = OnTerminal({"check", port.Target()}, &code);
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(screen.Count(kReason), 1) << screen.Text();
+  EXPECT_GE(screen.Count("Connection error! Please reset power and try again!"), 1);
+  for (const std::string& line : screen.Lines()) {
+    EXPECT_FALSE(std::regex_search(line, kBar)) << "a progress line left: " << line;
+  }
+}
+
+TEST(TerminalScreen, ARefusedConnectionIsToldOnceInAPipeToo) {
+  const RefusingPort port;
+  Subprocess run({kZandor, "check", port.Target()});
+  EXPECT_EQ(run.WaitFor(60s).value_or(-1), 1);
+  const ScreenModel screen(run.err);
+  EXPECT_EQ(screen.Count(kReason), 1) << run.err;
+  EXPECT_EQ(screen.Count("Connection error! Please reset power and try again!"), 1) << run.err;
+}
+
+TEST(TerminalScreen, EveryLineOfAnUpdateBeginsOnItsOwnLine) {
+  TestDevice device{sim::SimConfig{}};
+  const std::string target = "tcp:127.0.0.1:" + std::to_string(device.StartTcp());
+  int code = 0;
+  const ScreenModel screen = OnTerminal({"update", kSample, target, "--yes"}, &code);
+  EXPECT_EQ(code, 0) << screen.Text();
+  ASSERT_FALSE(screen.Lines().empty());
+  // Every line a device's label begins is whole: no progress text in front of it.
+  for (const std::string& line : screen.Lines()) {
+    if (line.find(target) == std::string::npos) continue;
+    EXPECT_EQ(line.rfind(target, 0), 0u) << "text in front of a line: " << line;
+    EXPECT_FALSE(std::regex_search(line, kBar)) << "a progress line left: " << line;
+  }
+  EXPECT_EQ(screen.Count(target + ": device and file versions"), 1) << screen.Text();
+  EXPECT_EQ(screen.Lines().back(), target + ": Device Update Successful");
+}
+
+TEST(UsageErrors, SayWhatIsWrongOnOneLineAndWhereTheHelpIs) {
+  const struct {
+    std::vector<std::string> words;
+    std::string problem;
+    std::string help;
+  } kCases[] = {
+      {{"update", "--bogus"}, "unknown option --bogus", "Try 'zandor update --help'."},
+      {{"check"}, "missing TARGET", "Try 'zandor check --help'."},
+      {{"info"}, "missing FILE", "Try 'zandor info --help'."},
+      {{"devices", "--frob"}, "unknown option --frob", "Try 'zandor devices --help'."},
+      {{"nosuch"}, "unknown command 'nosuch'", "Try 'zandor --help'."},
+      {{}, "no command given", "Try 'zandor --help'."},
+  };
+  for (const auto& c : kCases) {
+    const testing::CliRun run = testing::Zandor(c.words);
+    EXPECT_EQ(run.code, kExitUsage) << c.problem;
+    EXPECT_EQ(run.err, "zandor: " + c.problem + "\n" + c.help + "\n");
+    EXPECT_TRUE(run.out.empty());
+  }
+}
+
+}  // namespace
+}  // namespace zandor
