@@ -50,6 +50,8 @@ constexpr const char* kDeviceOptions =
     "  --on-silence=cancel|wait  answer to \"not responding\" without a terminal (default cancel)\n"
     "  --log FILE                write the message log\n"
     "  --json                    one JSON object per event on standard output\n"
+    "  --quiet                   only each device's result and what went wrong: no progress,\n"
+    "                            no versions, no log lines\n"
     "  --devices FILE            the rows of a device list instead of TARGETs, chosen with\n"
     "                            --rows 1,3-5 | --names A,B | --all (default: every row)\n"
     "  --parallel N              update: up to N rows at once, N up to 256 (distinct ports and\n"
@@ -76,7 +78,7 @@ const std::set<std::string> kValued = {
     "file",     "serial-number",   "on-silence", "log",    "devices", "rows",   "names",
     "parallel", "connect-timeout", "report",     "canary", "retry",   "record", "lock-wait"};
 const std::set<std::string> kFlags = {"yes",  "serial-optional", "json", "all",
-                                      "help", "stop-on-failure"};
+                                      "help", "stop-on-failure", "quiet"};
 
 constexpr long long kMaxParallel = 256;
 constexpr long long kMaxCanary = 100000;
@@ -224,6 +226,8 @@ int DeviceRun::Run() {
   if (silence != "cancel" && silence != "wait") {
     return UsageError("--on-silence takes cancel or wait");
   }
+  if (args_.Has("quiet") && args_.Has("json"))
+    return UsageError("give --quiet or --json, not both");
   const std::string serialNumber = args_.Value("serial-number");
   if (!serialNumber.empty() &&
       (serialNumber.size() < vel::kMinSerialText || serialNumber.size() > vel::kMaxSerialText)) {
@@ -282,6 +286,7 @@ int DeviceRun::Run() {
     if (!log_) return Stop("cannot write " + path + ": " + error, kExitFileError);
   }
   presentation_.json = args_.Has("json");
+  presentation_.quiet = args_.Has("quiet");
   presentation_.log = log_.get();
   presentation_.interrupt = io_.interrupt;
   choices_.yes = args_.Has("yes");

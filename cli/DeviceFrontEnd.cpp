@@ -123,7 +123,7 @@ void CliJobView::LogLine(std::size_t row, const std::string& line) {
   WriteLog(Label(row), line);
   if (p_.json) {
     Emit(p_.out, Event(Label(row), "log", "\"text\":" + JsonString(mask_(line))));
-  } else {
+  } else if (!p_.quiet) {
     ShowLine(row, line);
   }
 }
@@ -158,7 +158,7 @@ void CliJobView::ShowPort(std::size_t row) {
          Event(Label(row), "port",
                "\"port\":" + JsonString(mask_(port)) + ",\"path\":" + JsonString(mask_(path)) +
                    ",\"from\":" + (origin.empty() ? "null" : JsonString(origin))));
-  } else {
+  } else if (!p_.quiet) {
     ShowLine(row, port + " opens " + path);
   }
 }
@@ -177,6 +177,7 @@ void CliJobView::Progress(std::size_t row, int overallPercent, const std::string
                            ",\"text\":" + JsonString(mask_(statusLine))));
     return;
   }
+  if (p_.quiet) return;
   if (p_.errIsTerminal) {
     if (now - view.lastPaint < kRepaintInterval && percent == view.shownPercent) return;
     view.lastPaint = now;
@@ -301,6 +302,7 @@ void CliJobView::PrintVersionCheck(std::size_t row, const vel::VersionCheck& che
     Emit(p_.out, Event(device, "versions", text + "]"));
     return;
   }
+  if (p_.quiet) return;
   text = device + ": device and file versions\n";
   text += "  Serial number: " +
           (d.HasSerialNumber() ? check.InitialSerialText() : std::string("<none>")) + "\n";

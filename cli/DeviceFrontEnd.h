@@ -25,6 +25,7 @@ struct Presentation {
   bool json = false;
   LogFile* log = nullptr;
   const vel::CancelFlag* interrupt = nullptr;  // ends a wait for the operator's answer
+  bool quiet = false;                          // results and messages only
 };
 
 // The operator's side on the command line: answers from the terminal where there is one,

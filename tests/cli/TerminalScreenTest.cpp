@@ -104,6 +104,29 @@ TEST(TerminalScreen, EveryLineOfAnUpdateBeginsOnItsOwnLine) {
   EXPECT_EQ(screen.Lines().back(), target + ": Device Update Successful");
 }
 
+TEST(TerminalScreen, AQuietUpdateShowsTheResultAndNothingElse) {
+  TestDevice device{sim::SimConfig{}};
+  const std::string target = "tcp:127.0.0.1:" + std::to_string(device.StartTcp());
+  int code = 0;
+  const ScreenModel screen = OnTerminal({"update", kSample, target, "--yes", "--quiet"}, &code);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(screen.Lines(), std::vector<std::string>{target + ": Device Update Successful"});
+  device.Stop();
+  ASSERT_EQ(device.Device().Programmed().size(), 1u) << "quiet, not idle";
+  EXPECT_TRUE(device.Device().Programmed()[0].runFrameSeen);
+}
+
+TEST(TerminalScreen, AQuietCheckShowsItsMessageAndResultOnly) {
+  const RefusingPort port;
+  int code = 0;
+  const ScreenModel screen = OnTerminal({"check", port.Target(), "--quiet"}, &code);
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(screen.Count(kReason), 0) << "a log line, left out";
+  EXPECT_EQ(screen.Count("Connection error! Please reset power and try again!"), 2)
+      << "the message and the result line: " << screen.Text();
+  EXPECT_EQ(screen.Lines().size(), 2u) << screen.Text();
+}
+
 TEST(UsageErrors, SayWhatIsWrongOnOneLineAndWhereTheHelpIs) {
   const struct {
     std::vector<std::string> words;
@@ -115,6 +138,9 @@ TEST(UsageErrors, SayWhatIsWrongOnOneLineAndWhereTheHelpIs) {
       {{"info"}, "missing FILE", "Try 'zandor info --help'."},
       {{"devices", "--frob"}, "unknown option --frob", "Try 'zandor devices --help'."},
       {{"nosuch"}, "unknown command 'nosuch'", "Try 'zandor --help'."},
+      {{"check", "tcp:127.0.0.1:1", "--quiet", "--json"},
+       "give --quiet or --json, not both",
+       "Try 'zandor check --help'."},
       {{}, "no command given", "Try 'zandor --help'."},
   };
   for (const auto& c : kCases) {
