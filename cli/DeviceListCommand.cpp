@@ -8,6 +8,7 @@
 #include "common/AtomicFile.h"
 #include "devices/DeviceList.h"
 #include "devices/KeyMask.h"
+#include "link/KeyText.h"
 
 namespace zandor {
 
@@ -19,8 +20,8 @@ constexpr const char* kUsage =
     "  add [--name N] [--address serial|IPv4] [--port P] [--key KEY]\n"
     "  set ROW [--name N] [--address A] [--port P] [--key KEY]\n"
     "  remove ROW...                            ROW counts from 1\n"
-    "FILE defaults to KestaLST.txt in the current folder. KEY: 16 dash-separated pairs or\n"
-    "\"<Default No Encryption>\".\n";
+    "FILE defaults to KestaLST.txt in the current folder. KEY: 32 hexadecimal digits, 16\n"
+    "dash-separated pairs or \"<Default No Encryption>\".\n";
 
 // A row's cells as `devices list` shows them: without --show-keys the Key cell is "<key>" (unless
 // it holds the no-encryption marker) and the other cells are masked with the list's keys and the
@@ -52,6 +53,18 @@ vel::Result ApplyCells(const Args& args, vel::DeviceList& list, std::size_t row)
     if (!args.Has(cell.option)) continue;
     std::string text = args.Value(cell.option);
     if (cell.column == vel::DeviceColumn::kAddress && text == "serial") text = vel::kDefaultSerial;
+    if (cell.column == vel::DeviceColumn::kKey && text != vel::kNoEncryption) {
+      // The list keeps keys dashed; 32 digits, as a target takes them, are the same key.
+      const auto digits = vel::KeyDigits(text);
+      if (!digits) {
+        return vel::Result::Failed(
+            "--key takes 32 hexadecimal digits or 16 dash-separated pairs (00-11-...-FF)");
+      }
+      text.clear();
+      for (std::size_t i = 0; i < digits->size(); i += 2) {
+        text += (i > 0 ? "-" : "") + digits->substr(i, 2);
+      }
+    }
     if (vel::Result set = list.SetCell(row, cell.column, text); !set) return set;
   }
   return vel::Result::Done();

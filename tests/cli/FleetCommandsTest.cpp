@@ -158,5 +158,31 @@ TEST(FleetUsage, StagedAndParallelOptionsAreChecked) {
   }
 }
 
+TEST(FleetUsage, AKeyIsTakenInEitherSpellingAndKeptDashed) {
+  vel::testing::TempDir dir;
+  const std::string list = dir.File("KestaLST.txt");
+  const std::string digits = "00112233445566778899AABBCCDDEEFF";
+  const std::string dashed = "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF";
+  ASSERT_EQ(Zandor({"devices", "--list", list, "add", "--name", "A", "--address", "10.0.0.5",
+                    "--port", "5000", "--key", digits})
+                .code,
+            kExitOk);
+  ASSERT_EQ(Zandor({"devices", "--list", list, "add", "--name", "B", "--address", "10.0.0.6",
+                    "--port", "5000", "--key", dashed})
+                .code,
+            kExitOk);
+  const std::string shown = Zandor({"devices", "--list", list, "list", "--show-keys"}).out;
+  EXPECT_EQ(shown.find(digits), std::string::npos) << "the list keeps keys dashed: " << shown;
+  const std::size_t at = shown.find(dashed);
+  ASSERT_NE(at, std::string::npos) << shown;
+  EXPECT_NE(shown.find(dashed, at + 1), std::string::npos) << "both rows hold the key";
+  const std::string text = vel::testing::ReadFile(list);
+  const CliRun wrong = Zandor({"devices", "--list", list, "add", "--key", "0011"});
+  EXPECT_NE(wrong.code, kExitOk);
+  EXPECT_NE(wrong.err.find("32 hexadecimal digits or 16 dash-separated pairs"), std::string::npos)
+      << wrong.err;
+  EXPECT_EQ(vel::testing::ReadFile(list), text) << "a refused row changes nothing";
+}
+
 }  // namespace
 }  // namespace zandor

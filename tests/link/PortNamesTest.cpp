@@ -59,6 +59,14 @@ TEST(PortNames, TheFileSkipsCommentsAndLinesThatAreNoEntry) {
   EXPECT_EQ(PortNameMap::ParseFile(map.FileText()).Entries(), map.Entries());
 }
 
+TEST(PortNames, TheVariableTakesEntriesAsTheFileTakesThem) {
+  // Spaces around the names, as in the file; an entry that is no COM port is no entry.
+  const PortNameMap map = PortNameMap::Parse("COM3 = /dev/pts/0 , COM0=/dev/x, COMX=/dev/y,COM5=");
+  ASSERT_EQ(map.Entries().size(), 1u);
+  EXPECT_EQ(map.Resolve("COM3"), "/dev/pts/0");
+  EXPECT_EQ(map.Resolve("COM5"), "/dev/ttyS4");
+}
+
 TEST(PortNames, TheEnvironmentComesBeforeTheUsersFile) {
   TempDir dir;
   ConfigScope scope(dir.Path(), "COM1=/dev/from-env1,COM2=/dev/from-env2");

@@ -70,11 +70,9 @@ PortNameMap PortNameMap::Parse(std::string_view entries) {
   PortNameMap map;
   while (!entries.empty()) {
     const std::size_t comma = entries.find(',');
-    const std::string_view entry = entries.substr(0, comma);
-    const std::size_t eq = entry.find('=');
-    if (eq != std::string_view::npos && eq > 0) {
-      map.Set(std::string(entry.substr(0, eq)), std::string(entry.substr(eq + 1)));
-    }
+    // Spaces around the names are taken as the file takes them.
+    std::string comName, path;
+    if (ParseEntry(entries.substr(0, comma), &comName, &path)) map.Set(comName, path);
     if (comma == std::string_view::npos) break;
     entries.remove_prefix(comma + 1);
   }
