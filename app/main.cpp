@@ -14,6 +14,17 @@
 #include "common/StandardDescriptors.h"
 #include "common/Version.h"
 
+namespace {
+constexpr const char* kUsage =
+    "usage: zandorupdate [--log FILE] | zandorupdate -v -f FILE | zandorupdate --version\n"
+    "  The desktop application: a firmware file, a list of devices and their update.\n"
+    "  --log FILE   the message log's lines also go to the end of FILE\n"
+    "  -v -f FILE   write the program's version to FILE and end, without a window\n"
+    "  --version    print the version and end\n"
+    "  --help       print this and end\n"
+    "A file named on the command line is not opened: the program starts with no file.\n";
+}  // namespace
+
 int main(int argc, char** argv) {
   // Before Qt or anything else opens a descriptor: a closed standard output or error must not
   // hand its number to the version file, the log or a connection.
@@ -32,10 +43,23 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  for (const std::string& word : words) {
+  // What needs no display is answered before the window system is reached.
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
     if (word == "--version") {
       std::printf("%s\n", vel::VersionLine().c_str());
       return 0;
+    }
+    if (word == "--help" || word == "-h") {
+      std::printf("%s", kUsage);
+      return 0;
+    }
+    if (word == "--log") {
+      ++i;
+    } else if (word.rfind("--", 0) == 0) {
+      std::fprintf(stderr, "zandorupdate: option %s is unknown\nTry 'zandorupdate --help'.\n",
+                   word.c_str());
+      return 2;
     }
   }
   QApplication app(argc, argv);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <set>
 
 #include "common/SameFile.h"
 #include "link/KeyText.h"
@@ -140,6 +141,43 @@ bool ApplyFamily(const std::string& name, SimConfig* config) {
   return true;
 }
 
+namespace {
+// The options that take a value; every other word is a flag or unknown.
+const std::set<std::string> kValuedOptions = {"--tcp",
+                                              "--family",
+                                              "--unit",
+                                              "--reply",
+                                              "--serial",
+                                              "--protocol",
+                                              "--key",
+                                              "--programming-delay",
+                                              "--answer-delay",
+                                              "--byte-gap",
+                                              "--baud",
+                                              "--silence-from",
+                                              "--disconnect-at",
+                                              "--short-serial",
+                                              "--seed",
+                                              "--late-by",
+                                              "--repeat-line",
+                                              "--regions",
+                                              "--bad-info-blocks",
+                                              "--lost-acks",
+                                              "--corrupt-acks",
+                                              "--corrupt-frames",
+                                              "--late-acks",
+                                              "--duplicate-acks",
+                                              "--f4-acks",
+                                              "--block-delay",
+                                              "--line-delay",
+                                              "--refuse-select",
+                                              "--block-error",
+                                              "--record",
+                                              "--replay",
+                                              "--state",
+                                              "--power-cut-at"};
+}  // namespace
+
 std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words, std::string* error,
                                           bool* help) {
   SimOptions options;
@@ -179,6 +217,7 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
     } else if (w == "--no-hand-over") {
       options.config.faults.noHandOver = true;
     } else {
+      if (kValuedOptions.count(w) == 0) return fail("option " + w + " is unknown");
       const auto v = value();
       if (!v) return fail("option " + w + " needs a value");
       if (w == "--tcp") {
@@ -281,8 +320,6 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
                       " is not one: a cut before the first frame cuts nothing)");
         }
         options.config.faults.powerCutAtFrame = static_cast<int>(n);
-      } else {
-        return fail("unknown option " + w);
       }
     }
   }

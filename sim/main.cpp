@@ -14,6 +14,7 @@
 #include "SimServer.h"
 #include "common/AtomicFile.h"
 #include "common/StandardDescriptors.h"
+#include "common/Version.h"
 #include "link/SessionRecord.h"
 
 namespace {
@@ -94,6 +95,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zandor-sim: %s\n", opened.error().c_str());
     return 3;
   }
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::cout << vel::VersionLine() << "\n";
+    return 0;
+  }
   std::string error;
   bool help = false;
   auto options =
@@ -103,7 +108,7 @@ int main(int argc, char** argv) {
       std::cout << sim::kSimUsage;
       return 0;
     }
-    std::cerr << "zandor-sim: " << error << "\n" << sim::kSimUsage;
+    std::cerr << "zandor-sim: " << error << "\nTry 'zandor-sim --help'.\n";
     return 2;
   }
   std::signal(SIGINT, OnSignal);
