@@ -17,7 +17,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: zandor COMMAND [ARGS] [--help] | zandor --version\n"
     "Firmware files:\n"
-    "  info FILE [--json]                      device type, versions and extent of each image\n"
+    "  info FILE [--json]                      device type, versions, top segment of each image\n"
     "  test FILE                               checksum test of every record\n"
     "  records FILE [--from N] [--count M]     the records as text\n"
     "  memory FILE --segment HH [--page HH]    one page of the memory map (or --binary OUT)\n"

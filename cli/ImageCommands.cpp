@@ -23,7 +23,10 @@ namespace {
 
 constexpr const char* kInfoUsage =
     "usage: zandor info FILE [--json]\n"
-    "  Shows each image's device type, versions, record count and extent.\n";
+    "  Shows each image's device type, versions and record count, and its top segment and\n"
+    "  top address: the highest segment an extended segment address record (type 02) selects,\n"
+    "  and the highest data record's address in it below 0xFC00; an update sends the image\n"
+    "  up to there (top segment x 4096 + top address / 16 + 1 records).\n";
 constexpr const char* kTestUsage =
     "usage: zandor test FILE\n"
     "  Tests every record: its checksum, its type, that it stays within its segment and has its\n"
@@ -273,9 +276,11 @@ int MemoryCommand(const std::vector<std::string>& words, Streams io) {
   if (shown) progress.EndProgress();
   const auto seg = static_cast<std::uint8_t>(*segment);
   const vel::VelSegment* data = map.Segment(seg);
+  // A segment the file does not use reads erased, as the warning says and the memory view shows.
+  vel::VelSegment erased;
   if (data == nullptr) {
-    io.out << vel::text::kSegmentNotUsed << "\n";
-    return kExitNegative;
+    io.err << vel::text::kSegmentNotUsed << "\n";
+    data = &erased;
   }
   if (args.Has("binary")) {
     const std::string_view bytes(reinterpret_cast<const char*>(data->bytes.data()),
@@ -302,7 +307,7 @@ int MemoryCommand(const std::vector<std::string>& words, Streams io) {
     }
     return kExitOk;
   }
-  const std::uint8_t* bytes = map.GetPage(seg, static_cast<std::uint8_t>(*page));
+  const std::uint8_t* bytes = data->bytes.data() + vel::kPageSize * static_cast<std::size_t>(*page);
   io.out << "Address:\t0x00\t0x01\t0x02\t0x03\t0x04\t0x05\t0x06\t0x07\t0x08\t0x09\t0x0A\t0x0B\t"
             "0x0C\t0x0D\t0x0E\t0x0F\n";
   for (int row = 0; row < 16; ++row) {

@@ -98,9 +98,19 @@ TEST(ZandorCli, MemoryPagesAndUnusedSegments) {
   EXPECT_EQ(std::count(page.out.begin(), page.out.end(), '\n'), 17);
   EXPECT_NE(page.out.find("\n0xFF0100\t"), std::string::npos);
   EXPECT_NE(page.out.find("\n0xFF01F0\t"), std::string::npos);
-  const CliRun unused = Zandor({"memory", Sample("single-64k.hex"), "--segment", "00"});
-  EXPECT_EQ(unused.code, kExitNegative);
-  EXPECT_NE(unused.out.find("The specified segment is not used in the file."), std::string::npos);
+  // A segment the file does not use is shown erased, as the warning says.
+  const CliRun unused =
+      Zandor({"memory", Sample("single-64k.hex"), "--segment", "00", "--page", "02"});
+  EXPECT_EQ(unused.code, kExitOk);
+  EXPECT_NE(unused.err.find("The specified segment is not used in the file."), std::string::npos);
+  EXPECT_EQ(std::count(unused.out.begin(), unused.out.end(), '\n'), 17);
+  EXPECT_NE(unused.out.find("\n0x0002F0\tFF\tFF"), std::string::npos) << unused.out;
+  std::size_t erasedBytes = 0;
+  for (std::size_t at = unused.out.find("\tFF"); at != std::string::npos;
+       at = unused.out.find("\tFF", at + 1)) {
+    ++erasedBytes;
+  }
+  EXPECT_EQ(erasedBytes, 256u) << "every byte of the page reads FF";
 }
 
 TEST(ZandorCli, BinarySegmentMatchesTheGeneratedBytes) {
