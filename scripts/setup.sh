@@ -14,6 +14,7 @@ PACKAGES=(
   fonts-liberation                  # Liberation Sans stands in for Arial
   xvfb xauth                        # screenshots and the desktop demo without a display
   xdotool                           # real keys and clicks for the desktop's real-input suite
+  python3-jsonschema                # an independent check of the --json events against their schema
 )
 
 missing=()

@@ -361,9 +361,8 @@ TEST(SerialNames, ComZeroIsNoPortAndAMissingPortSaysHowToMapIt) {
   setenv("ZANDOR_COM_PORTS", "COM9=/dev/no-such-tty", 1);
   const CliRun missing = Zandor({"update", kSample, "serial:COM9", "--log", dir.File("log9")});
   unsetenv("ZANDOR_COM_PORTS");
-  EXPECT_NE(
-      ReadFile(dir.File("log9")).find("/dev/no-such-tty: no such device. Map COM9"),
-      std::string::npos);
+  EXPECT_NE(ReadFile(dir.File("log9")).find("/dev/no-such-tty: no such device. Map COM9"),
+            std::string::npos);
 }
 
 TEST(SerialNames, TheEnvironmentWinsOverTheFileAndTheLogNamesTheDevicePath) {
