@@ -127,6 +127,26 @@ TEST(TerminalScreen, AQuietCheckShowsItsMessageAndResultOnly) {
   EXPECT_EQ(screen.Lines().size(), 2u) << screen.Text();
 }
 
+TEST(HostNames, ATargetByNameIsResolvedOnceAndTheAddressUsedIsLogged) {
+  TestDevice device{sim::SimConfig{}};
+  const std::string port = std::to_string(device.StartTcp());
+  const testing::CliRun byName =
+      testing::Zandor({"update", kSample, "tcp:localhost:" + port, "--yes"});
+  EXPECT_EQ(byName.code, 0) << byName.err;
+  EXPECT_NE(byName.err.find("tcp:localhost:" + port + ": localhost is 127.0.0.1"),
+            std::string::npos)
+      << byName.err;
+  EXPECT_NE(byName.out.find("tcp:localhost:" + port + ": Device Update Successful"),
+            std::string::npos);
+  device.Stop();
+  ASSERT_EQ(device.Device().Programmed().size(), 1u);
+  EXPECT_TRUE(device.Device().Programmed()[0].runFrameSeen);
+  // A name that does not resolve is refused before any device, saying so on one line.
+  const testing::CliRun unknown = testing::Zandor({"check", "tcp:no-such-host.invalid:" + port});
+  EXPECT_EQ(unknown.code, kExitUsage);
+  EXPECT_EQ(unknown.err.rfind("zandor: cannot resolve the host (", 0), 0u) << unknown.err;
+}
+
 TEST(UsageErrors, SayWhatIsWrongOnOneLineAndWhereTheHelpIs) {
   const struct {
     std::vector<std::string> words;

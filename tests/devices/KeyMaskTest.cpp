@@ -88,7 +88,7 @@ TEST(KeyMask, TargetsAndTheirErrorsHideTheKeyWhereverItIsRepeated) {
   EXPECT_EQ(MaskedTarget(repeated), "tcp:rack<key>:3000:<key>");
   const auto parsed = ParseTarget(repeated);
   ASSERT_FALSE(parsed);
-  EXPECT_EQ(parsed.error(), "not an IPv4 address and port: tcp:rack<key>:3000:<key>");
+  EXPECT_EQ(parsed.error(), "not an IPv4 address or host name: tcp:rack<key>:3000:<key>");
 }
 
 }  // namespace

@@ -19,6 +19,9 @@ std::optional<Outcome> PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& targe
   doc.SetLinkKind(target.kind);
   if (target.kind == LinkKind::kTcp) {
     if (!target.key.empty()) doc.SetLinkKey(target.key);
+    if (!target.hostName.empty()) {
+      doc.GetConsole().AppendMessage(target.hostName + " is " + target.address);
+    }
     TcpEndpoint endpoint;
     if (!MakeEndpoint(target.address, target.port, &endpoint)) {
       doc.GetConsole().AppendMessage(std::string(text::kNotIpv4) + target.address);
@@ -109,7 +112,6 @@ Expected<DeviceTarget> ParseTarget(const std::string& text) {
     return Result::Failed("tcp target without a port: " + MaskedTarget(text));
   }
   target.address = rest.substr(0, colon);
-  if (target.address == "localhost") target.address = "127.0.0.1";
   const std::string afterHost = rest.substr(colon + 1);
   const std::size_t keyColon = afterHost.find(':');
   target.port = afterHost.substr(0, keyColon);
@@ -117,8 +119,19 @@ Expected<DeviceTarget> ParseTarget(const std::string& text) {
   const bool portIsNumber =
       !target.port.empty() && target.port.find_first_not_of("0123456789") == std::string::npos &&
       target.port.size() <= 5 && std::stoi(target.port) > 0 && std::stoi(target.port) < 65536;
-  if (!MakeEndpoint(target.address, target.port, &probe) || !portIsNumber) {
-    return Result::Failed("not an IPv4 address and port: " + MaskedTarget(text));
+  if (!portIsNumber) return Result::Failed("not a port from 1 to 65535: " + MaskedTarget(text));
+  if (!MakeEndpoint(target.address, target.port, &probe)) {
+    // A name that holds a key is never sent to a name server.
+    if (MaskedTarget(text).find("tcp:" + target.address + ":") != 0) {
+      return Result::Failed("not an IPv4 address or host name: " + MaskedTarget(text));
+    }
+    std::string why;
+    const auto resolved = ResolveIpv4(target.address, &why);
+    if (!resolved) {
+      return Result::Failed("cannot resolve the host (" + why + "): " + MaskedTarget(text));
+    }
+    target.hostName = target.address;
+    target.address = *resolved;
   }
   if (keyColon != std::string::npos) {
     const auto key = KeyDigits(afterHost.substr(keyColon + 1));

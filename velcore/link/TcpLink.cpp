@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 namespace vel {
@@ -41,6 +43,23 @@ bool MakeEndpoint(const std::string& address, const std::string& portText, TcpEn
   endpoint->address = parsed.s_addr;
   endpoint->port = htons(static_cast<std::uint16_t>(port));
   return true;
+}
+
+std::optional<std::string> ResolveIpv4(const std::string& host, std::string* error) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (status != 0 || found == nullptr) {
+    *error = status == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(status);
+    return std::nullopt;
+  }
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, text,
+            sizeof text);
+  freeaddrinfo(found);
+  return std::string(text);
 }
 
 void TcpLink::SetLinkKey(const std::string& keyText) {

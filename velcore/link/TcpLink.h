@@ -30,6 +30,10 @@ std::optional<int> PortTextNumber(std::string_view text);
 // one).
 bool MakeEndpoint(const std::string& address, const std::string& portText, TcpEndpoint* endpoint);
 
+// The dotted IPv4 address a host name resolves to (the first the resolver gives); nothing, with
+// *error set to the resolver's words, when it does not resolve.
+std::optional<std::string> ResolveIpv4(const std::string& host, std::string* error);
+
 // Counts the empty waits of one TCP call. A wait step counts only when it passes whole without a
 // byte, as one `select` of that length would; bytes that arrive start a new step but give back
 // no empty wait counted before them. The link waits in slices shorter than a step so that a

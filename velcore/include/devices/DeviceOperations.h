@@ -14,12 +14,14 @@ struct DeviceTarget {
   LinkKind kind = LinkKind::kSerial;
   std::string portName;  // serial: "COMn" or a device path
   std::string address;   // TCP: dotted IPv4 address
+  std::string hostName;  // TCP: the name the address was resolved from, if one was given
   std::string port;      // TCP: port text
   std::string key;       // TCP: 32 hexadecimal digits, or empty for no encryption
 };
 
 // "serial:COM3", "serial:/dev/ttyUSB0", "tcp:HOST:PORT" or "tcp:HOST:PORT:KEY" where KEY is 32
-// hexadecimal digits or the dashed 47-character form. The error never repeats a key.
+// hexadecimal digits or the dashed 47-character form. A HOST that is a name is resolved here,
+// once, to the IPv4 address every connection to it uses. The error never repeats a key.
 Expected<DeviceTarget> ParseTarget(const std::string& text);
 
 // A target text for output and logs: whatever follows a TCP target's port replaced by "<key>",
