@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/Files.h"
+#include "support/LoopbackListener.h"
 #include "support/Subprocess.h"
 
 namespace zandor {
@@ -37,14 +38,8 @@ std::vector<Example> MarkedExamples(const std::string& page) {
 
 // A loopback port nothing listens on just now.
 int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  ::close(fd);
+  ::close(vel::testing::BindOnLoopback(&address));
   return ntohs(address.sin_port);
 }
 

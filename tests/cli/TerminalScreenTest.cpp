@@ -13,6 +13,7 @@
 
 #include "SimServer.h"
 #include "support/CliRunner.h"
+#include "support/LoopbackListener.h"
 #include "support/ScreenModel.h"
 #include "support/Subprocess.h"
 #include "support/TestDevice.h"
@@ -49,13 +50,8 @@ const std::regex kBar("\\[[#.]+\\] \\d+%");
 class RefusingPort {
  public:
   RefusingPort() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+    fd_ = vel::testing::BindOnLoopback(&address);
     target_ = "tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port));
   }
   ~RefusingPort() { ::close(fd_); }

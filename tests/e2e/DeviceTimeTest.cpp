@@ -18,6 +18,15 @@ class DeviceTime : public EndToEnd {
     d.Timing().programmingWaitSeconds = reads;
     return d;
   }
+
+  // The unformatted send to a device that answers its third line only after `ms` (the test's
+  // serial reads last 100 ms).
+  DeviceResult SendUnformattedWithThirdLineAfter(int ms) {
+    Family("matrix");
+    config.faults.lineDelays = {{2, ms}};
+    StartPty();
+    return RunAction(Doc("single-64k.hex"), target, SerialSettings{}, Action::kUnformatted);
+  }
 };
 
 TEST_F(DeviceTime, ATcpBlockIsWaitedForReadByReadNotSecondBySecond) {
@@ -73,23 +82,15 @@ TEST_F(DeviceTime, AnAnswerTrickledThroughAConverterIsReadWhole) {
 
 TEST_F(DeviceTime, AnUnformattedLineMayTakeLongToBeAnswered) {
   // Ten silent reads after the third line (a flash erase), fewer than a question's worth.
-  Family("matrix");
-  config.faults.lineDelays = {{2, 1000}};
-  StartPty();
-  CVelUpdateDoc& document = Doc("single-64k.hex");
-  const DeviceResult result = RunAction(document, target, SerialSettings{}, Action::kUnformatted);
+  const DeviceResult result = SendUnformattedWithThirdLineAfter(1000);
   EXPECT_EQ(result.outcome, Outcome::kSucceeded);
-  EXPECT_TRUE(op.Shown(Format(format::kUnformattedCompleted, document.File().RecordCount(0))));
+  EXPECT_TRUE(op.Shown(Format(format::kUnformattedCompleted, doc->File().RecordCount(0))));
   EXPECT_EQ(op.NotRespondingAsked(), 0);
 }
 
 TEST_F(DeviceTime, AnUnformattedSendAsksBeforeItGivesUpOnSilence) {
   // Twenty silent reads: the operator is asked, and a Yes ends the send incomplete.
-  Family("matrix");
-  config.faults.lineDelays = {{2, 2500}};
-  StartPty();
-  CVelUpdateDoc& document = Doc("single-64k.hex");
-  const DeviceResult result = RunAction(document, target, SerialSettings{}, Action::kUnformatted);
+  const DeviceResult result = SendUnformattedWithThirdLineAfter(2500);
   EXPECT_NE(result.outcome, Outcome::kSucceeded);
   EXPECT_EQ(op.NotRespondingAsked(), 1);
   EXPECT_TRUE(op.Shown(std::string(text::kUnformattedNotCompleted)));
