@@ -45,7 +45,12 @@ constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;  // a record or st
 // The whole of a regular file of at most kMaxInputBytes; nothing, with *error set, otherwise.
 std::optional<std::string> ReadInput(const std::string& path, std::string* error) {
   std::error_code code;
-  if (!std::filesystem::is_regular_file(path, code)) {
+  const std::filesystem::file_status status = std::filesystem::status(path, code);
+  if (!std::filesystem::exists(status)) {
+    *error = code ? code.message() : "no such file";
+    return std::nullopt;
+  }
+  if (!std::filesystem::is_regular_file(status)) {
     *error = "not a regular file";
     return std::nullopt;
   }

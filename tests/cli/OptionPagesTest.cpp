@@ -94,5 +94,15 @@ TEST(OptionPages, TheProgramsAnswerHelpAndVersionWithoutADisplayAndRefuseWhatThe
   }
 }
 
+TEST(OptionPages, TheSimulatorSaysWhatIsWrongWithAFileItIsGiven) {
+  vel::testing::Subprocess missing({kBin + "/zandor-sim", "--pty", "--replay", "/no/such/record"});
+  EXPECT_EQ(missing.WaitFor(30s).value_or(-1), 2);
+  EXPECT_NE(missing.err.find("/no/such/record: No such file or directory"), std::string::npos)
+      << missing.err;
+  vel::testing::Subprocess folder({kBin + "/zandor-sim", "--pty", "--replay", "/"});
+  EXPECT_EQ(folder.WaitFor(30s).value_or(-1), 2);
+  EXPECT_NE(folder.err.find("/: not a regular file"), std::string::npos) << folder.err;
+}
+
 }  // namespace
 }  // namespace zandor
