@@ -55,15 +55,12 @@ vel::Result ApplyCells(const Args& args, vel::DeviceList& list, std::size_t row)
     if (cell.column == vel::DeviceColumn::kAddress && text == "serial") text = vel::kDefaultSerial;
     if (cell.column == vel::DeviceColumn::kKey && text != vel::kNoEncryption) {
       // The list keeps keys dashed; 32 digits, as a target takes them, are the same key.
-      const auto digits = vel::KeyDigits(text);
-      if (!digits) {
+      const auto dashed = vel::DashedKey(text);
+      if (!dashed) {
         return vel::Result::Failed(
             "--key takes 32 hexadecimal digits or 16 dash-separated pairs (00-11-...-FF)");
       }
-      text.clear();
-      for (std::size_t i = 0; i < digits->size(); i += 2) {
-        text += (i > 0 ? "-" : "") + digits->substr(i, 2);
-      }
+      text = *dashed;
     }
     if (vel::Result set = list.SetCell(row, cell.column, text); !set) return set;
   }

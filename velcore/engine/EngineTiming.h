@@ -30,7 +30,6 @@ struct EngineTiming {
 constexpr int kBlockIdPauseMs = 1;  // before each block-ID frame of a user station's region
 
 // The engine's counts of tries, reads and passes.
-constexpr int kOneSecondMs = 1000;            // one step of a wait shown in seconds
 constexpr int kMaxBlockFailures = 10;         // results other than "programmed" in a row
 constexpr int kNotRespondingEveryTries = 20;  // the question while a frame goes unanswered
 constexpr int kNotRespondingEveryTriesLink = 10;

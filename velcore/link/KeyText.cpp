@@ -27,6 +27,17 @@ std::optional<std::string> KeyDigits(std::string_view text) {
   return std::string(text);
 }
 
+std::optional<std::string> DashedKey(std::string_view text) {
+  const auto digits = KeyDigits(text);
+  if (!digits) return std::nullopt;
+  std::string dashed;
+  for (std::size_t i = 0; i < digits->size(); i += 2) {
+    if (i > 0) dashed += '-';
+    dashed += digits->substr(i, 2);
+  }
+  return dashed;
+}
+
 bool ParseKeyBytes(std::string_view digits, std::uint8_t* key) {
   if (digits.size() < kKeyDigits) return false;
   for (std::size_t i = 0; i < kKeyDigits; ++i) {

@@ -18,6 +18,9 @@ constexpr std::size_t kDashedKeyLength = kKeyDigits + kKeyBytes - 1;
 bool IsDashedKey(std::string_view text);
 // The 32 digits of a key given as 32 digits or dashed; nothing for anything else.
 std::optional<std::string> KeyDigits(std::string_view text);
+// The dashed form of a key given as 32 digits or dashed, as the device list keeps it; nothing
+// for anything else.
+std::optional<std::string> DashedKey(std::string_view text);
 // The 16 bytes of the first 32 characters, which must be hexadecimal digits (either case); the
 // first pair is the first byte. Characters after the 32nd are ignored.
 bool ParseKeyBytes(std::string_view digits, std::uint8_t* key);
