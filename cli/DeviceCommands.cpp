@@ -40,8 +40,8 @@ constexpr const char* kUpdateUsage =
     "  --retry REPORT            with --devices: the rows a report lists as not successful\n"
     "                            (matched by name, address and port)\n";
 constexpr const char* kDeviceOptions =
-    "TARGET: serial:COMn | serial:/dev/ttyXXX | tcp:HOST:PORT[:KEY]  (KEY: 32 hex digits or\n"
-    "        16 dash-separated pairs)\n"
+    "TARGET: serial:COMn | serial:/dev/ttyXXX | tcp:HOST:PORT[:KEY]  (HOST: an IPv4 address, an\n"
+    "        IPv6 address in brackets or a name; KEY: 32 hex digits or 16 dash-separated pairs)\n"
     "Options:\n"
     "  --yes                     accept what would ask the operator (unknown compatibility,\n"
     "                            no unit chosen by the file)\n"

@@ -170,11 +170,16 @@ void CliJobView::Progress(std::size_t row, int overallPercent, const std::string
   const std::string& device = Label(row);
   const auto now = std::chrono::steady_clock::now();
   if (p_.json) {
-    if (percent == view.shownPercent) return;
+    // One event when an operation begins and one each time the share changes; never the same
+    // event twice in a row (operations that begin at the share the last one left).
+    const bool begins = view.shownPercent < 0;
+    if (!begins && percent == view.shownPercent) return;
     view.shownPercent = percent;
-    Emit(p_.out, Event(device, "progress",
-                       "\"percent\":" + std::to_string(percent) +
-                           ",\"text\":" + JsonString(mask_(statusLine))));
+    std::string fields =
+        "\"percent\":" + std::to_string(percent) + ",\"text\":" + JsonString(mask_(statusLine));
+    if (fields == view.lastEvent) return;
+    view.lastEvent = fields;
+    Emit(p_.out, Event(device, "progress", view.lastEvent));
     return;
   }
   if (p_.quiet) return;
@@ -278,17 +283,19 @@ void CliJobView::PrintVersionCheck(std::size_t row, const vel::VersionCheck& che
   const std::string& device = Label(row);
   std::string text;
   if (p_.json) {
-    text = "\"serialNumber\":" + JsonString(check.InitialSerialText()) + ",\"units\":[";
+    text = JsonField("serial_number", JsonString(check.InitialSerialText()), "serialNumber") +
+           ",\"units\":[";
     for (int u = 0; u < std::min(d.unitCount, 4); ++u) {
       const vel::UnitVerdicts& v = check.Verdicts(u);
       text += std::string(u ? "," : "") + "{\"unit\":" + std::to_string(u) +
               ",\"type\":" + JsonString(d.typeCode[u]) +
               ",\"name\":" + JsonString(vel::DeviceColumnName(d.typeCode[u])) +
               ",\"hardware\":" + JsonString(d.hardwareVersion[u]) +
-              ",\"firmware\":" + JsonString(d.firmwareVersion[u]) +
-              ",\"typeVerdict\":" + JsonVerdict(judged, v.type) +
-              ",\"hardwareVerdict\":" + JsonVerdict(judged, v.hardware) +
-              ",\"firmwareVerdict\":" + JsonVerdict(judged, v.firmware) +
+              ",\"firmware\":" + JsonString(d.firmwareVersion[u]) + "," +
+              JsonField("type_verdict", JsonVerdict(judged, v.type), "typeVerdict") + "," +
+              JsonField("hardware_verdict", JsonVerdict(judged, v.hardware), "hardwareVerdict") +
+              "," +
+              JsonField("firmware_verdict", JsonVerdict(judged, v.firmware), "firmwareVerdict") +
               ",\"selected\":" + (check.UnitSelected(u) ? "true" : "false") +
               ",\"image\":" + std::to_string(check.UnitImage(u)) + "}";
     }

@@ -78,7 +78,8 @@ class CliJobView final : public vel::JobEventSink {
     std::string operationText;
     std::chrono::steady_clock::time_point lastPaint{};
     bool lineOpen = false;
-    std::string lastLine;  // the last line shown for the row
+    std::string lastLine;   // the last line shown for the row
+    std::string lastEvent;  // the last --json progress event's fields
   };
 
   // Writes to standard output or error, noting in the log when the stream has been closed or

@@ -139,27 +139,35 @@ void PrintInfoText(vel::FirmwareFile& file, std::ostream& stream) {
 }
 
 void PrintInfoJson(vel::FirmwareFile& file, std::ostream& out) {
-  out << "{\"file\":" << JsonString(file.FileName()) << ",\"imageCount\":" << file.ImageCount()
-      << ",\"metadataPresent\":" << (file.MetadataPresent() ? "true" : "false") << ",\"images\":[";
+  out << "{\"file\":" << JsonString(file.FileName()) << ","
+      << JsonField("image_count", std::to_string(file.ImageCount()), "imageCount") << ","
+      << JsonField("metadata_present", file.MetadataPresent() ? "true" : "false", "metadataPresent")
+      << ",\"images\":[";
   for (int k = 0; k < vel::kImageSlots && file.Chain(k) != nullptr; ++k) {
     const vel::FirmwareInfo& info = file.Info(k);
     const vel::VelMemMap& map = file.GetMemMap(k);
-    out << (k ? "," : "") << "{\"slot\":" << k << ",\"deviceType\":" << JsonString(info.deviceType)
-        << ",\"displayName\":" << JsonString(vel::DisplayName(info.deviceType))
-        << ",\"firmwareVersion\":" << JsonString(info.firmwareVersion)
-        << ",\"firmwareVersionText\":"
-        << JsonString(vel::FormatFirmwareVersion(info.firmwareVersion))
-        << ",\"hardwareVersions\":" << JsonList(info.hardwareVersions)
-        << ",\"recordCount\":" << file.RecordCount(k) << ",\"topSegment\":" << int{map.TopSegment()}
-        << ",\"topAddress\":" << map.TopAddress() << "}";
+    out << (k ? "," : "") << "{\"slot\":" << k << ","
+        << JsonField("device_type", JsonString(info.deviceType), "deviceType") << ","
+        << JsonField("display_name", JsonString(vel::DisplayName(info.deviceType)), "displayName")
+        << "," << JsonField("firmware_version", JsonString(info.firmwareVersion), "firmwareVersion")
+        << ","
+        << JsonField("firmware_version_text",
+                     JsonString(vel::FormatFirmwareVersion(info.firmwareVersion)),
+                     "firmwareVersionText")
+        << ","
+        << JsonField("hardware_versions", JsonList(info.hardwareVersions), "hardwareVersions")
+        << "," << JsonField("record_count", std::to_string(file.RecordCount(k)), "recordCount")
+        << "," << JsonField("top_segment", std::to_string(int{map.TopSegment()}), "topSegment")
+        << "," << JsonField("top_address", std::to_string(map.TopAddress()), "topAddress") << "}";
   }
   const vel::SharedMetadata& shared = file.Shared();
-  out << "],\"auxiliaryVersions\":[";
+  std::string auxiliary = "[";
   for (int n = 0; n < vel::kAuxiliaryVersionCount; ++n) {
     const std::string& v = shared.auxiliaryVersions[n];
-    out << (n ? "," : "") << (vel::IsUnset(v) ? std::string("null") : JsonString(v));
+    auxiliary += (n ? "," : "") + (vel::IsUnset(v) ? std::string("null") : JsonString(v));
   }
-  out << "],\"displayLines\":" << JsonList(shared.displayLines) << "}\n";
+  out << "]," << JsonField("auxiliary_versions", auxiliary + "]", "auxiliaryVersions") << ","
+      << JsonField("display_lines", JsonList(shared.displayLines), "displayLines") << "}\n";
 }
 
 const char* RecordTypeName(std::uint8_t type) {

@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb xauth                        # screenshots and the desktop demo without a display
   xdotool                           # real keys and clicks for the desktop's real-input suite
   python3-jsonschema                # an independent check of the --json events against their schema
+  mandoc                            # lints the man pages in the suite
 )
 
 missing=()

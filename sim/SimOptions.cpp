@@ -53,6 +53,7 @@ const char* const kSimUsage =
     "Output:\n"
     "  --record FILE                      write what was programmed, and every protocol\n"
     "                                     violation, when the simulator stops\n"
+    "HOST is an IPv4 address or an IPv6 address in brackets ([::1]); PORT 0 takes a free port.\n"
     "It prints \"tcp HOST:PORT\" or \"pty PATH\" when it is ready and runs until killed; each\n"
     "protocol violation is printed on standard error as it is seen.\n";
 

@@ -22,26 +22,36 @@ SimServer::SimServer(SimConfig config) : config_(config), device_(std::move(conf
 SimServer::~SimServer() { Stop(); }
 
 int SimServer::StartTcp(const std::string& host, int port) {
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+  auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+  if (inet_pton(AF_INET, host.c_str(), &v4.sin_addr) == 1) {
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(static_cast<std::uint16_t>(port));
+    length = sizeof v4;
+  } else if (inet_pton(AF_INET6, host.c_str(), &v6.sin6_addr) == 1) {
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(static_cast<std::uint16_t>(port));
+    length = sizeof v6;
+  } else {
+    return 0;
+  }
+  listener_ = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int one = 1;
   setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1 ||
-      ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       ::listen(listener_, 4) != 0) {
     ::close(listener_);
     listener_ = -1;
     return 0;
   }
-  socklen_t length = sizeof address;
   getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
   thread_ = std::thread([this] {
     ServeTcp();
     KeepServingTime();
   });
-  return ntohs(address.sin_port);
+  return ntohs(address.ss_family == AF_INET6 ? v6.sin6_port : v4.sin_port);
 }
 
 std::string SimServer::StartPty() {

@@ -161,7 +161,9 @@ int main(int argc, char** argv) {
     const std::string host =
         colon == std::string::npos ? "127.0.0.1" : options->tcp.substr(0, colon);
     const int wanted = std::atoi(options->tcp.substr(colon + 1).c_str());
-    const int port = server.StartTcp(host, wanted);
+    // An IPv6 address is written in brackets, its own colons inside them ("[::1]:0").
+    const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+    const int port = server.StartTcp(bracketed ? host.substr(1, host.size() - 2) : host, wanted);
     if (port == 0) {
       std::cerr << "zandor-sim: cannot listen on " << options->tcp << "\n";
       return 3;

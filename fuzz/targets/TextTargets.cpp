@@ -206,7 +206,14 @@ int TargetTextTarget(const std::uint8_t* data, std::size_t size) {
     Require(!HoldsKey(withoutKey, target->key) && !HoldsKeyShapedText(withoutKey));
     Require(known(withoutKey) == withoutKey);
   }
-  const std::size_t hostEnd = text.starts_with("tcp:") ? text.find(':', 4) : std::string::npos;
+  // The host ends at the first colon, or for a bracketed IPv6 host at the "]:" after it.
+  std::size_t hostEnd = text.starts_with("tcp:") ? text.find(':', 4) : std::string::npos;
+  if (text.starts_with("tcp:[")) {
+    const std::size_t close = text.find(']');
+    hostEnd = close != std::string::npos && text.compare(close + 1, 1, ":") == 0
+                  ? close + 1
+                  : std::string::npos;
+  }
   const std::size_t portEnd =
       hostEnd == std::string::npos ? std::string::npos : text.find(':', hostEnd + 1);
   if (portEnd != std::string::npos) {
@@ -221,7 +228,7 @@ int TargetTextTarget(const std::uint8_t* data, std::size_t size) {
     if (target->kind == vel::LinkKind::kTcp) {
       vel::TcpEndpoint endpoint;
       Require(vel::MakeEndpoint(target->address, target->port, &endpoint));
-      Require(endpoint.port != 0);
+      Require(endpoint.Port() != 0);
       std::uint8_t key[vel::kKeyBytes];
       Require(target->key.empty() || vel::ParseKeyBytes(target->key, key));
     } else {

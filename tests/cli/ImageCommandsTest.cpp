@@ -56,9 +56,9 @@ TEST(ZandorCli, InfoNamesTheDeviceAndVersions) {
 
   const CliRun json = Zandor({"info", Sample("station-three-images.hex"), "--json"});
   ASSERT_EQ(json.code, kExitOk);
-  EXPECT_NE(json.out.find("\"imageCount\":3"), std::string::npos) << json.out;
-  EXPECT_NE(json.out.find("\"displayName\":\"Zandor User Station\""), std::string::npos);
-  EXPECT_NE(json.out.find("\"displayLines\":[\"Main: \",\"RCM: \",\"OSD: \"]"), std::string::npos);
+  EXPECT_NE(json.out.find("\"image_count\":3"), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"display_name\":\"Zandor User Station\""), std::string::npos);
+  EXPECT_NE(json.out.find("\"display_lines\":[\"Main: \",\"RCM: \",\"OSD: \"]"), std::string::npos);
 }
 
 TEST(ZandorCli, TestVerdicts) {

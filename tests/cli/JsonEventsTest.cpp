@@ -64,5 +64,35 @@ TEST(JsonEvents, EveryEventOfRealRunsFollowsThePublishedSchema) {
   EXPECT_EQ(validate.WaitFor(60s).value_or(-1), 0) << validate.out << validate.err;
 }
 
+// Every JSON a script reads (events, a report, a file's facts, a device list) names its fields in
+// snake_case; a former camelCase name is given only beside its snake_case one, with its value.
+TEST(JsonNames, EveryFieldAScriptReadsIsSnakeCase) {
+  vel::testing::TempDir dir;
+  TestDevice device{sim::SimConfig{}};
+  const std::string events = dir.File("events.jsonl"), report = dir.File("walk.json");
+  Subprocess update({kZandor, "update", kSample, Tcp(device), "--json", "--report", report});
+  ASSERT_EQ(update.WaitFor(120s).value_or(-1), 0) << update.err;
+  vel::testing::WriteText(events, update.out);
+  EXPECT_NE(update.out.find("\"serial_number\":\"SIM0000000000001\""), std::string::npos);
+
+  const std::string info = dir.File("info.json");
+  Subprocess facts({kZandor, "info", kSource + "/samples/station-three-images.hex", "--json"});
+  ASSERT_EQ(facts.WaitFor(60s).value_or(-1), 0) << facts.err;
+  vel::testing::WriteText(info, facts.out);
+  EXPECT_NE(facts.out.find("\"image_count\":3"), std::string::npos) << facts.out;
+
+  const std::string list = dir.File("list.txt"), rows = dir.File("rows.json");
+  Subprocess add({kZandor, "devices", "--list", list, "add", "--name", "A", "--address", "10.0.0.5",
+                  "--port", "5000"});
+  ASSERT_EQ(add.WaitFor(60s).value_or(-1), 0) << add.err;
+  Subprocess listed({kZandor, "devices", "--list", list, "list", "--json"});
+  ASSERT_EQ(listed.WaitFor(60s).value_or(-1), 0) << listed.err;
+  vel::testing::WriteText(rows, listed.out);
+
+  Subprocess check({"/usr/bin/python3", kSource + "/tests/tools/check_json_names.py", events,
+                    report, info, rows});
+  EXPECT_EQ(check.WaitFor(60s).value_or(-1), 0) << check.out << check.err;
+}
+
 }  // namespace
 }  // namespace zandor

@@ -94,6 +94,27 @@ TEST(OptionPages, TheProgramsAnswerHelpAndVersionWithoutADisplayAndRefuseWhatThe
   }
 }
 
+// The pages render as man-pages(7) lays them out: mandoc finds nothing worse than a style note
+// (long source lines), and every section a reader looks for is there, in the usual order.
+TEST(OptionPages, TheManPagesLintCleanAndHaveTheirSections) {
+  for (const std::string page : {"zandor.1", "zandor-sim.1", "zandorupdate.1"}) {
+    const std::string path = kSource + "/resources/man/" + page;
+    vel::testing::Subprocess lint({"/usr/bin/mandoc", "-T", "lint", "-W", "warning", path});
+    EXPECT_EQ(lint.WaitFor(30s).value_or(-1), 0) << page << ": " << lint.out << lint.err;
+    EXPECT_EQ(lint.out + lint.err, "") << page;
+    const std::string text = "\n" + vel::testing::ReadFile(path);
+    std::size_t after = 0;
+    for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS",
+                                "ENVIRONMENT", "FILES", "EXAMPLES", "SEE ALSO"}) {
+      const std::size_t at = text.find(std::string("\n.SH ") + section + "\n");
+      EXPECT_NE(at, std::string::npos) << page << " has no " << section;
+      EXPECT_TRUE(at == std::string::npos || at > after)
+          << page << ": " << section << " out of order";
+      if (at != std::string::npos) after = at;
+    }
+  }
+}
+
 TEST(OptionPages, TheSimulatorSaysWhatIsWrongWithAFileItIsGiven) {
   vel::testing::Subprocess missing({kBin + "/zandor-sim", "--pty", "--replay", "/no/such/record"});
   EXPECT_EQ(missing.WaitFor(30s).value_or(-1), 2);

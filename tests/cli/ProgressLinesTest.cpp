@@ -86,6 +86,15 @@ TEST(ProgressLines, EveryFormShowsTheShareOfTheWholeUpdateAndNeverGoesBack) {
   ASSERT_FALSE(eventPercents.empty()) << events.run.out;
   EXPECT_TRUE(std::is_sorted(eventPercents.begin(), eventPercents.end())) << events.run.out;
   EXPECT_EQ(eventPercents.back(), 100);
+  // The operations that begin at the share the last one left (loading the file's images before
+  // the transfer) add no event that says nothing new, and progress is not most of the stream
+  // beyond the share's own steps.
+  std::vector<std::string> progress;
+  std::istringstream stream(events.run.out);
+  for (std::string line; std::getline(stream, line);) {
+    if (line.find("\"event\":\"progress\"") != std::string::npos) progress.push_back(line);
+  }
+  EXPECT_EQ(std::adjacent_find(progress.begin(), progress.end()), progress.end()) << events.run.out;
 }
 
 TEST(ProgressLines, ADeviceCutShortNeverShowsAWholeUpdate) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <regex>
 #include <string>
 
@@ -141,6 +142,30 @@ TEST(HostNames, ATargetByNameIsResolvedOnceAndTheAddressUsedIsLogged) {
   const testing::CliRun unknown = testing::Zandor({"check", "tcp:no-such-host.invalid:" + port});
   EXPECT_EQ(unknown.code, kExitUsage);
   EXPECT_EQ(unknown.err.rfind("zandor: cannot resolve the host (", 0), 0u) << unknown.err;
+}
+
+TEST(HostNames, AnIpv6TargetReachesASimulatorListeningOnIpv6) {
+  Subprocess simulator({std::string(ZANDOR_BIN_DIR) + "/zandor-sim", "--tcp", "[::1]:0"});
+  ASSERT_TRUE(simulator.WaitForOutput("\n", 10s)) << simulator.err;
+  const std::smatch found = [&] {
+    std::smatch match;
+    std::regex_search(simulator.out, match, std::regex("^tcp \\[::1\\]:(\\d+)\n"));
+    return match;
+  }();
+  ASSERT_FALSE(found.empty()) << simulator.out;
+  const std::string target = "tcp:[::1]:" + found[1].str();
+  const testing::CliRun run = testing::Zandor({"check", target, "--file", kSample});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find(target + ": Device Information Success"), std::string::npos) << run.out;
+  simulator.Signal(SIGTERM);
+  EXPECT_EQ(simulator.WaitFor(10s), 0) << "no protocol violation: " << simulator.err;
+  // The same address without its brackets reads as a host "" and port ":1...", and an IPv4
+  // address in brackets is no IPv6 address: both refused before any device.
+  for (const std::string& bad :
+       {"tcp:::1:" + found[1].str(), std::string("tcp:[127.0.0.1]:5000")}) {
+    const testing::CliRun refused = testing::Zandor({"check", bad});
+    EXPECT_EQ(refused.code, kExitUsage) << bad << ": " << refused.err;
+  }
 }
 
 TEST(UsageErrors, SayWhatIsWrongOnOneLineAndWhereTheHelpIs) {

@@ -88,7 +88,33 @@ TEST(KeyMask, TargetsAndTheirErrorsHideTheKeyWhereverItIsRepeated) {
   EXPECT_EQ(MaskedTarget(repeated), "tcp:rack<key>:3000:<key>");
   const auto parsed = ParseTarget(repeated);
   ASSERT_FALSE(parsed);
-  EXPECT_EQ(parsed.error(), "not an IPv4 address or host name: tcp:rack<key>:3000:<key>");
+  EXPECT_EQ(parsed.error(), "not an IP address or host name: tcp:rack<key>:3000:<key>");
+}
+
+TEST(Targets, AnIpv6HostIsWrittenInBracketsAndItsKeyStillMasked) {
+  const std::string dashed = KeySpellings(kKey)[2];
+  EXPECT_EQ(MaskedTarget("tcp:[fd00::5]:3000:" + dashed), "tcp:[fd00::5]:3000:<key>");
+  const auto parsed = ParseTarget("tcp:[fd00::5]:3000:" + dashed);
+  ASSERT_TRUE(parsed) << parsed.error();
+  EXPECT_EQ(parsed->address, "fd00::5");
+  EXPECT_EQ(parsed->port, "3000");
+  EXPECT_EQ(parsed->key, kKey);
+  EXPECT_TRUE(parsed->hostName.empty());
+  EXPECT_EQ(LinkName(*parsed), "tcp:[fd00::5]:3000");
+  const struct {
+    std::string text;
+    std::string error;
+  } kRefused[] = {
+      {"tcp:[fd00::5", "tcp target without a port: tcp:[fd00::5"},
+      {"tcp:[fd00::5]3000", "tcp target without a port: tcp:[fd00::5]3000"},
+      {"tcp:[10.0.0.5]:3000", "not an IPv6 address in brackets: tcp:[10.0.0.5]:3000"},
+      {"tcp:[fd00::5]:70000", "not a port from 1 to 65535: tcp:[fd00::5]:70000"},
+  };
+  for (const auto& c : kRefused) {
+    const auto refused = ParseTarget(c.text);
+    ASSERT_FALSE(refused) << c.text;
+    EXPECT_EQ(refused.error(), c.error);
+  }
 }
 
 }  // namespace

@@ -35,22 +35,38 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-TEST(TcpEndpointText, PortInNetworkOrder) {
+TEST(TcpEndpointText, AddressAndPortAsConnectTakesThem) {
   TcpEndpoint endpoint;
   ASSERT_TRUE(MakeEndpoint("10.1.2.3", "3000", &endpoint));
-  const auto* port = reinterpret_cast<const std::uint8_t*>(&endpoint.port);
+  const auto& v4 = reinterpret_cast<const sockaddr_in&>(endpoint.socket);
+  EXPECT_EQ(endpoint.Family(), AF_INET);
+  EXPECT_EQ(endpoint.length, sizeof(sockaddr_in));
+  const auto* port = reinterpret_cast<const std::uint8_t*>(&v4.sin_port);
   EXPECT_EQ(port[0], 0x0B);
   EXPECT_EQ(port[1], 0xB8);
-  const auto* address = reinterpret_cast<const std::uint8_t*>(&endpoint.address);
+  const auto* address = reinterpret_cast<const std::uint8_t*>(&v4.sin_addr);
   EXPECT_EQ(address[0], 10);
   EXPECT_EQ(address[3], 3);
-  EXPECT_FALSE(MakeEndpoint("not an address", "3000", &endpoint));
+  EXPECT_EQ(AddressText(endpoint), "10.1.2.3");
+
+  ASSERT_TRUE(MakeEndpoint("fd00::7", "3000", &endpoint));
+  EXPECT_EQ(endpoint.Family(), AF_INET6);
+  EXPECT_EQ(endpoint.length, sizeof(sockaddr_in6));
+  EXPECT_EQ(endpoint.Port(), 3000);
+  EXPECT_EQ(reinterpret_cast<const sockaddr_in6&>(endpoint.socket).sin6_addr.s6_addr[15], 7);
+  EXPECT_EQ(AddressText(endpoint), "[fd00::7]");
+
+  // Brackets belong to the target text, not to the address; a name is resolved elsewhere.
+  for (const char* address : {"not an address", "[::1]", "10.1.2", "localhost", ""}) {
+    EXPECT_FALSE(MakeEndpoint(address, "3000", &endpoint)) << address;
+  }
   // A port that would wrap onto another one, or read as 0, is no endpoint.
   for (const char* port : {"68537", "65536", "0", "-1", "abc", "47900x", "047401", " 80", ""}) {
     EXPECT_FALSE(MakeEndpoint("10.1.2.3", port, &endpoint)) << port;
+    EXPECT_FALSE(MakeEndpoint("::1", port, &endpoint)) << port;
   }
   ASSERT_TRUE(MakeEndpoint("10.1.2.3", "65535", &endpoint));
-  EXPECT_EQ(ntohs(endpoint.port), 65535);
+  EXPECT_EQ(endpoint.Port(), 65535);
 }
 
 TEST(TcpLink, PlainRoundTripThroughTheDispatcher) {

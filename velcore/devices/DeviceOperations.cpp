@@ -24,7 +24,7 @@ std::optional<Outcome> PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& targe
     }
     TcpEndpoint endpoint;
     if (!MakeEndpoint(target.address, target.port, &endpoint)) {
-      doc.GetConsole().AppendMessage(std::string(text::kNotIpv4) + target.address);
+      doc.GetConsole().AppendMessage(std::string(text::kNotAnAddress) + target.address);
       return Outcome::kUnusableRow;
     }
     doc.SetTcpEndpoint(endpoint);
@@ -79,12 +79,53 @@ DeviceResult Ended(CVelUpdateDoc& doc, int code, bool succeeded,
   return {code, linkFailure ? *linkFailure : OutcomeOfStatus(code, succeeded, doc)};
 }
 
+// Where the host of a "tcp:" text ends: at the colon before the port. An IPv6 host is written
+// in brackets ("tcp:[::1]:5000"), its own colons inside them. Nothing when no port follows.
+std::optional<std::size_t> TcpHostEnd(const std::string& text) {
+  constexpr std::size_t kHostStart = 4;
+  if (text.size() > kHostStart && text[kHostStart] == '[') {
+    const std::size_t close = text.find(']', kHostStart);
+    if (close == std::string::npos || text.compare(close + 1, 1, ":") != 0) return std::nullopt;
+    return close + 1;
+  }
+  const std::size_t colon = text.find(':', kHostStart);
+  if (colon == std::string::npos) return std::nullopt;
+  return colon;
+}
+
+// The host of a TCP target: an IPv4 or bracketed IPv6 address as written, or a name resolved
+// once. A name that holds a key is never sent to a name server.
+Result ResolveTargetHost(const std::string& text, const std::string& host, DeviceTarget* target) {
+  TcpEndpoint probe;
+  if (host.starts_with('[')) {
+    target->address = host.substr(1, host.size() - 2);
+    if (target->address.find(':') == std::string::npos ||
+        !MakeEndpoint(target->address, target->port, &probe)) {
+      return Result::Failed("not an IPv6 address in brackets: " + MaskedTarget(text));
+    }
+    return Result::Done();
+  }
+  target->address = host;
+  if (MakeEndpoint(host, target->port, &probe)) return Result::Done();
+  if (MaskedTarget(text).find("tcp:" + host + ":") != 0) {
+    return Result::Failed("not an IP address or host name: " + MaskedTarget(text));
+  }
+  std::string why;
+  const auto resolved = ResolveHost(host, &why);
+  if (!resolved) {
+    return Result::Failed("cannot resolve the host (" + why + "): " + MaskedTarget(text));
+  }
+  target->hostName = host;
+  target->address = *resolved;
+  return Result::Done();
+}
+
 }  // namespace
 
 std::string MaskedTarget(const std::string& text) {
   if (text.rfind("tcp:", 0) != 0) return MaskKeys(text);
-  const std::size_t hostEnd = text.find(':', 4);
-  const std::size_t portEnd = hostEnd == std::string::npos ? hostEnd : text.find(':', hostEnd + 1);
+  const auto hostEnd = TcpHostEnd(text);
+  const std::size_t portEnd = hostEnd ? text.find(':', *hostEnd + 1) : std::string::npos;
   if (portEnd == std::string::npos) return MaskKeys(text);
   // Whatever follows the port is the key, whether or not it spells one; where it does, it is
   // masked before the port too.
@@ -106,32 +147,17 @@ Expected<DeviceTarget> ParseTarget(const std::string& text) {
                           MaskedTarget(text));
   }
   target.kind = LinkKind::kTcp;
-  const std::string rest = text.substr(4);
-  const std::size_t colon = rest.find(':');
-  if (colon == std::string::npos) {
-    return Result::Failed("tcp target without a port: " + MaskedTarget(text));
-  }
-  target.address = rest.substr(0, colon);
-  const std::string afterHost = rest.substr(colon + 1);
+  const auto hostEnd = TcpHostEnd(text);
+  if (!hostEnd) return Result::Failed("tcp target without a port: " + MaskedTarget(text));
+  const std::string afterHost = text.substr(*hostEnd + 1);
   const std::size_t keyColon = afterHost.find(':');
   target.port = afterHost.substr(0, keyColon);
-  TcpEndpoint probe;
-  const bool portIsNumber =
-      !target.port.empty() && target.port.find_first_not_of("0123456789") == std::string::npos &&
-      target.port.size() <= 5 && std::stoi(target.port) > 0 && std::stoi(target.port) < 65536;
-  if (!portIsNumber) return Result::Failed("not a port from 1 to 65535: " + MaskedTarget(text));
-  if (!MakeEndpoint(target.address, target.port, &probe)) {
-    // A name that holds a key is never sent to a name server.
-    if (MaskedTarget(text).find("tcp:" + target.address + ":") != 0) {
-      return Result::Failed("not an IPv4 address or host name: " + MaskedTarget(text));
-    }
-    std::string why;
-    const auto resolved = ResolveIpv4(target.address, &why);
-    if (!resolved) {
-      return Result::Failed("cannot resolve the host (" + why + "): " + MaskedTarget(text));
-    }
-    target.hostName = target.address;
-    target.address = *resolved;
+  const int port = PortTextNumber(target.port).value_or(0);
+  if (port < 1 || port > kMaxTcpPort) {
+    return Result::Failed("not a port from 1 to 65535: " + MaskedTarget(text));
+  }
+  if (const Result host = ResolveTargetHost(text, text.substr(4, *hostEnd - 4), &target); !host) {
+    return Result::Failed(host.error());
   }
   if (keyColon != std::string::npos) {
     const auto key = KeyDigits(afterHost.substr(keyColon + 1));
@@ -145,8 +171,9 @@ Expected<DeviceTarget> ParseTarget(const std::string& text) {
 }
 
 std::string LinkName(const DeviceTarget& target) {
-  return target.kind == LinkKind::kSerial ? "serial:" + target.portName
-                                          : "tcp:" + target.address + ":" + target.port;
+  if (target.kind == LinkKind::kSerial) return "serial:" + target.portName;
+  const bool ipv6 = target.address.find(':') != std::string::npos;
+  return "tcp:" + (ipv6 ? "[" + target.address + "]" : target.address) + ":" + target.port;
 }
 
 DeviceResult RunUpdate(CVelUpdateDoc& doc, const DeviceTarget& target,

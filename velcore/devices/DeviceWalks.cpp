@@ -16,18 +16,27 @@ namespace vel {
 
 namespace {
 
-// Whether an IPv4 address (network order) reaches this host: the unspecified address, the
-// loopback network and the addresses of this host's interfaces all lead to what listens on
-// every address.
-bool IsThisHost(std::uint32_t address) {
-  const std::uint32_t host = ntohl(address);
-  if (host == INADDR_ANY || (host >> 24) == IN_LOOPBACKNET) return true;
+// Whether an endpoint's address reaches this host: the unspecified address, the loopback
+// network and the addresses of this host's interfaces all lead to what listens on every address.
+bool IsThisHost(const TcpEndpoint& endpoint) {
+  const auto& v4 = reinterpret_cast<const sockaddr_in&>(endpoint.socket);
+  const auto& v6 = reinterpret_cast<const sockaddr_in6&>(endpoint.socket);
+  if (endpoint.Family() == AF_INET) {
+    const std::uint32_t host = ntohl(v4.sin_addr.s_addr);
+    if (host == INADDR_ANY || (host >> 24) == IN_LOOPBACKNET) return true;
+  } else if (IN6_IS_ADDR_UNSPECIFIED(&v6.sin6_addr) || IN6_IS_ADDR_LOOPBACK(&v6.sin6_addr)) {
+    return true;
+  }
   ifaddrs* interfaces = nullptr;
   if (getifaddrs(&interfaces) != 0) return false;
   bool found = false;
   for (const ifaddrs* i = interfaces; i != nullptr && !found; i = i->ifa_next) {
-    found = i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET &&
-            reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == address;
+    if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != endpoint.Family()) continue;
+    found = endpoint.Family() == AF_INET
+                ? reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr ==
+                      v4.sin_addr.s_addr
+                : IN6_ARE_ADDR_EQUAL(&reinterpret_cast<const sockaddr_in6*>(i->ifa_addr)->sin6_addr,
+                                     &v6.sin6_addr);
   }
   freeifaddrs(interfaces);
   return found;
@@ -85,11 +94,8 @@ std::string EndpointOf(const DeviceTarget& target) {
   if (!MakeEndpoint(target.address, target.port, &endpoint)) {
     return "tcp:" + target.address + ":" + target.port;
   }
-  char address[INET_ADDRSTRLEN] = "this host";
-  if (!IsThisHost(endpoint.address)) {
-    inet_ntop(AF_INET, &endpoint.address, address, sizeof address);
-  }
-  return "tcp:" + std::string(address) + ":" + std::to_string(ntohs(endpoint.port));
+  const std::string address = IsThisHost(endpoint) ? "this host" : AddressText(endpoint);
+  return "tcp:" + address + ":" + std::to_string(endpoint.Port());
 }
 
 JobRow RowOfList(std::size_t row, const DeviceEntry& entry) {

@@ -34,32 +34,69 @@ std::optional<int> PortTextNumber(std::string_view text) {
   return number;
 }
 
+int TcpEndpoint::Port() const {
+  if (Family() == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(socket).sin6_port);
+  if (Family() == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(socket).sin_port);
+  return 0;
+}
+
 bool MakeEndpoint(const std::string& address, const std::string& portText, TcpEndpoint* endpoint) {
-  in_addr parsed{};
-  if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) return false;
   // A text that would wrap or read as 0 reaches no device rather than another one.
   const int port = PortTextNumber(portText).value_or(0);
   if (port < 1 || port > kMaxTcpPort) return false;
-  endpoint->address = parsed.s_addr;
-  endpoint->port = htons(static_cast<std::uint16_t>(port));
+  const auto networkPort = htons(static_cast<std::uint16_t>(port));
+  TcpEndpoint made;
+  if (auto& v4 = reinterpret_cast<sockaddr_in&>(made.socket);
+      inet_pton(AF_INET, address.c_str(), &v4.sin_addr) == 1) {
+    v4.sin_family = AF_INET;
+    v4.sin_port = networkPort;
+    made.length = sizeof v4;
+  } else if (auto& v6 = reinterpret_cast<sockaddr_in6&>(made.socket);
+             inet_pton(AF_INET6, address.c_str(), &v6.sin6_addr) == 1) {
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = networkPort;
+    made.length = sizeof v6;
+  } else {
+    return false;
+  }
+  *endpoint = made;
   return true;
 }
 
-std::optional<std::string> ResolveIpv4(const std::string& host, std::string* error) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (status != 0 || found == nullptr) {
-    *error = status == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(status);
-    return std::nullopt;
+std::optional<std::string> ResolveHost(const std::string& host, std::string* error) {
+  for (const int family : {AF_INET, AF_INET6}) {
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (status == 0 && found != nullptr) {
+      TcpEndpoint endpoint;
+      std::memcpy(&endpoint.socket, found->ai_addr,
+                  std::min<std::size_t>(found->ai_addrlen, sizeof endpoint.socket));
+      freeaddrinfo(found);
+      std::string text = AddressText(endpoint);
+      if (family == AF_INET6) text = text.substr(1, text.size() - 2);
+      return text;
+    }
+    // The first family's answer is the one reported: a name with no IPv6 address either says
+    // so in the IPv4 resolver's words.
+    if (family == AF_INET)
+      *error = status == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(status);
   }
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, text,
+  return std::nullopt;
+}
+
+std::string AddressText(const TcpEndpoint& endpoint) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (endpoint.Family() == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(endpoint.socket).sin6_addr, text,
+              sizeof text);
+    return "[" + std::string(text) + "]";
+  }
+  inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(endpoint.socket).sin_addr, text,
             sizeof text);
-  freeaddrinfo(found);
-  return std::string(text);
+  return text;
 }
 
 void TcpLink::SetLinkKey(const std::string& keyText) {
@@ -91,16 +128,12 @@ int TcpLink::ConnectTcp(const TcpEndpoint& endpoint) {
     cipher = std::make_unique<CWrapper_TwoFish>();
     if (!cipher->init(keyText_.c_str(), kLinkKeyBits)) return lastError_ = EKEYREJECTED;
   }
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  const int fd = ::socket(endpoint.Family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return lastError_ = errno;
   const int one = 1;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = endpoint.port;
-  address.sin_addr.s_addr = endpoint.address;
   int error = 0;
   if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) error = errno;
-  if (error == 0) error = ConnectWithin(fd, address);
+  if (error == 0) error = ConnectWithin(fd, endpoint);
   // Connected: waits from here on are the socket's own time-outs on a blocking socket.
   if (error == 0 &&
       (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || !SetWaitStepOn(fd))) {
@@ -129,8 +162,10 @@ int TcpLink::ConnectTcp(const TcpEndpoint& endpoint) {
   return lastError_ = 0;
 }
 
-int TcpLink::ConnectWithin(int fd, const sockaddr_in& address) const {
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return 0;
+int TcpLink::ConnectWithin(int fd, const TcpEndpoint& endpoint) const {
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&endpoint.socket), endpoint.length) == 0) {
+    return 0;
+  }
   if (errno != EINPROGRESS) return errno;
   const auto deadline = Clock::now() + std::chrono::milliseconds(connectTimeoutMs_);
   for (;;) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstdint>
 #include <memory>
@@ -14,10 +15,14 @@
 
 namespace vel {
 
-// An IPv4 endpoint, address and port in network byte order.
+// An IPv4 or IPv6 endpoint as connect() takes it.
 struct TcpEndpoint {
-  std::uint32_t address = 0;
-  std::uint16_t port = 0;
+  sockaddr_storage socket{};
+  socklen_t length = 0;
+
+  int Family() const { return socket.ss_family; }
+  // The port, in host byte order; 0 for an endpoint never made.
+  int Port() const;
 };
 
 constexpr int kMaxTcpPort = 65535;
@@ -25,14 +30,17 @@ constexpr int kMaxTcpPort = 65535;
 // The number a port text of one to five decimal digits gives; nothing for any other text.
 std::optional<int> PortTextNumber(std::string_view text);
 
-// The endpoint for an address text ("192.168.1.20") and a port text; false when the address is
-// not dotted IPv4 or the port not a number from 1 to 65535 (never the low 16 bits of a larger
-// one).
+// The endpoint for an address text (dotted IPv4 "192.168.1.20" or IPv6 "fe80::1", without
+// brackets) and a port text; false when the address is neither or the port not a number from 1
+// to 65535 (never the low 16 bits of a larger one).
 bool MakeEndpoint(const std::string& address, const std::string& portText, TcpEndpoint* endpoint);
 
-// The dotted IPv4 address a host name resolves to (the first the resolver gives); nothing, with
-// *error set to the resolver's words, when it does not resolve.
-std::optional<std::string> ResolveIpv4(const std::string& host, std::string* error);
+// The address text a host name resolves to: its first IPv4 address, or its first IPv6 address
+// when it has none. Nothing, with *error set to the resolver's words, when it does not resolve.
+std::optional<std::string> ResolveHost(const std::string& host, std::string* error);
+
+// The address text of an endpoint, IPv6 in brackets ("[::1]"), so that a port may follow it.
+std::string AddressText(const TcpEndpoint& endpoint);
 
 // Counts the empty waits of one TCP call. A wait step counts only when it passes whole without a
 // byte, as one `select` of that length would; bytes that arrive start a new step but give back
@@ -116,7 +124,7 @@ class TcpLink {
   int WaitSliceMs() const;
   bool SetWaitStepOn(int fd) const;
   // Connects a non-blocking socket within the connect time-out; 0 or an errno value.
-  int ConnectWithin(int fd, const sockaddr_in& address) const;
+  int ConnectWithin(int fd, const TcpEndpoint& endpoint) const;
   bool CancelRequested() const { return cancel_ != nullptr && cancel_->IsRequested(); }
 
   int socket_ = -1;

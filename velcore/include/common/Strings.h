@@ -139,7 +139,7 @@ constexpr std::string_view kNo128kImage =
     "The file holds no 128 KiB image (segment 254); nothing was sent.";
 constexpr std::string_view kInactiveMessage = "INACTIVE MESSAGE: ";
 constexpr std::string_view kFileNotReadAgain = "The firmware file could not be read again: ";
-constexpr std::string_view kNotIpv4 = "Not an IPv4 address: ";
+constexpr std::string_view kNotAnAddress = "Not an IP address: ";
 constexpr std::string_view kFieldWithSeparator =
     "A device list field cannot contain \"!\": it separates the fields of the list file.";
 constexpr std::string_view kFieldTooLong = "A device list field holds at most 255 characters.";
