@@ -40,6 +40,8 @@ struct SimFaults {
   bool badInfoChecksum = false;   // every information block carries a wrong checksum
   int badInfoBlocks = 0;          // the first this many information blocks do
   int shortSerial = -1;           // send only this many serial bytes, then fall silent
+  int shortAuxiliary = -1;        // send only this many of the first unit's auxiliary bytes
+                                  // (after the count that promises more), then fall silent
   bool rejectChecksum = false;    // answer a checksum frame with 0xFE whatever it says
   bool noLoaderReply = false;     // never send the 27-byte reply between the loader's phases
   bool noEcho = false;            // never echo a handshake byte between identification and frames

@@ -261,10 +261,16 @@ class SimDevice::Session {
     const int sent = d_.Count(&d_.infoBlocks_);
     const bool bad = Config().faults.badInfoChecksum || sent < Config().faults.badInfoBlocks;
     block.push_back(static_cast<std::uint8_t>(sum + (bad ? 1 : 0)));
+    const std::size_t firstSerial = withUnitHeaders ? 3 : 0;
     if (Config().faults.shortSerial >= 0) {
       // Stop inside the first serial number.
+      block.resize(firstSerial + static_cast<std::size_t>(Config().faults.shortSerial));
+    } else if (Config().faults.shortAuxiliary >= 0) {
+      // Stop inside the first unit's auxiliary versions: serial, count and the fixed 8 bytes.
+      constexpr std::size_t kSerialAndFixed = 16 + 1 + 8;
       block.resize(
-          static_cast<std::size_t>((withUnitHeaders ? 3 : 0) + Config().faults.shortSerial));
+          std::min(block.size(), firstSerial + kSerialAndFixed +
+                                     static_cast<std::size_t>(Config().faults.shortAuxiliary)));
     }
     if (Config().answerDelayMs > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(Config().answerDelayMs));

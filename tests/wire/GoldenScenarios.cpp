@@ -1,6 +1,7 @@
 #include "wire/GoldenScenarios.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -371,12 +372,132 @@ std::vector<GoldenScenario> MakeScenarios() {
            [](sim::SimConfig& c) { c.faults.disconnectAtFrame = 100; }),
   };
 
+  // Identification: each single-unit reply, the serial-only reply, the read errors and the
+  // units' kinds in their unit-select frames.
+  const auto checking = [](GoldenScenario s) {
+    s.action = vel::Action::kCheck;
+    return s;
+  };
+  const auto replying = [](std::uint8_t reply) {
+    return [reply](sim::SimConfig& c) { c.singleUnitReply = reply; };
+  };
+  for (const std::uint8_t reply : {0xC4, 0xC5, 0xC7, 0xC8, 0xC9}) {
+    char name[32];
+    std::snprintf(name, sizeof name, "identify-single-%02X", reply);
+    char what[96];
+    std::snprintf(what, sizeof what,
+                  "a single-unit matrix replies 0x%02X: its block without unit count or header, "
+                  "answered 0xFC",
+                  reply);
+    all.push_back(checking(With(Of(name, what, "matrix", "single-64k.hex"), replying(reply))));
+  }
+  all.push_back(
+      checking(With(Of("identify-CA-serial",
+                       "a device replying 0xCA on a serial line: one block, answered 0xFC "
+                       "in an information-only run",
+                       "matrix", "single-64k.hex"),
+                    replying(0xCA))));
+  all.push_back(
+      checking(With(Of("identify-CA-ignored-on-tcp",
+                       "0xCA over TCP is no reply: 0x1C after it and after each byte of the "
+                       "block that follows it, then no answer",
+                       "multi", "multi-unit.hex", tcp),
+                    [](sim::SimConfig& c) {
+                      c.multiUnit = false;
+                      c.singleUnitReply = 0xCA;
+                    })));
+  all.push_back(
+      checking(With(Of("identify-DNK-waits",
+                       "a DNK user station the file does not fit: 1000 ms before the answer "
+                       "byte 0xFC",
+                       "station", "station-three-images.hex"),
+                    [](sim::SimConfig& c) { c.units[0].typeCode = "DNK"; })));
+  all.push_back(checking(With(Of("check-serial-invalid",
+                                 "Check Device Information on a device whose serial number is 16 "
+                                 "times 0xFF: answered 0xFB",
+                                 "multi", "multi-unit.hex", tcp),
+                              [](sim::SimConfig& c) { c.serialNumber.reset(); })));
+  all.push_back(checking(
+      With(Of("identify-25-auxiliary",
+              "25 auxiliary versions: all 75 bytes read and summed, the block taken", "multi",
+              "multi-unit.hex", tcp),
+           [](sim::SimConfig& c) { c.units[0].auxiliary = std::vector<std::string>(25, "A01"); })));
+  all.push_back(checking(With(Of("identify-short-serial",
+                                 "8 of 16 serial-number bytes, then silence: \"Read Error: Not "
+                                 "enough bytes received.\" (status 7) each try, 0xFE then 0x1C, "
+                                 "and at last no answer",
+                                 "multi", "multi-unit.hex", tcp),
+                              [](sim::SimConfig& c) { c.faults.shortSerial = 8; })));
+  all.push_back(checking(With(Of("identify-missing-parameters",
+                                 "4 auxiliary versions promised, 2 bytes sent: \"Read Error: "
+                                 "Missing Parameters\" (status 6) each try, 0xFE then 0x1C, and at "
+                                 "last no answer",
+                                 "multi", "multi-unit.hex", tcp),
+                              [](sim::SimConfig& c) {
+                                c.units[0].auxiliary = {"001", "002", "003", "004"};
+                                c.faults.shortAuxiliary = 2;
+                              })));
+  for (const std::uint8_t kind : {2, 3}) {
+    // The device refuses the frame, so the transcript ends with its bytes.
+    all.push_back(
+        With(Of("unit-select-kind-" + std::to_string(kind),
+                "a unit of kind " + std::to_string(kind) +
+                    " and a two-image file: the unit-select frame carries " + std::to_string(kind) +
+                    " and 0x30 (refused by the device, "
+                    "so nothing follows)",
+                "xxx", "xxx-two-images.hex"),
+             [kind](sim::SimConfig& c) {
+               c.units = {Unit("XXX", "AA", kind)};
+               c.faults.selectAnswers = {{0, kRefused}};
+             }));
+  }
+
+  // Block results and checksums of the procedures that had none recorded.
+  all.push_back(With(Of("T11-F7",
+                        "F7 in the XXX procedure: to block 1 of segment 0, segment 0 again "
+                        "from block 0 (where repeating the block alone would do as well; kept "
+                        "as the multi-unit procedure does it); to block 1 of segment 254 in "
+                        "the second phase, segment 254 again from block 0",
+                        "xxx", "xxx-two-images.hex"),
+                     blockErrors({{1, 0xF7}, {7, 0xF7}})));
+  all.push_back(
+      With(Of("T10-F7-second-phase",
+              "F7 to block 2 of segment 254 in the Kesta4080 procedure's second phase: the "
+              "box, then segment 254 again from block 0",
+              "tzt", "tzt-two-images.hex"),
+           blockErrors({{6, 0xF7}})));
+  all.push_back(With(Of("T8-checksum-refused",
+                        "the 128-byte phase's checksum refused with 0xFE: the run frame, \"Telvik "
+                        "Programming Fail\", no second phase",
+                        "dravik-ypa", "dravik-ypa.hex"),
+                     [](sim::SimConfig& c) { c.faults.rejectChecksum = true; }));
+  all.push_back(With(Of("T4-resent-record-checksum",
+                        "a record of the Dravik sectors sent again after a lost acknowledgement: "
+                        "the checksum frame's sum holds it twice (every record frame built), "
+                        "as the device model sums every record it takes, and confirms",
+                        "dravik", "dravik-128k.hex"),
+                     [](sim::SimConfig& c) {
+                       c.units[0].auxiliary = {"001", "099"};
+                       c.faults.lostAckOfFrames = {5};
+                     }));
+  all.push_back(With(Of("T7-resent-record-checksum",
+                        "a 128-byte block's record sent again after a lost acknowledgement: the "
+                        "checksum frame's sum holds it twice (every record sent), as the "
+                        "device model sums every record it takes, and confirms",
+                        "dravik-ypk", "dravik-ypk.hex"),
+                     [](sim::SimConfig& c) { c.faults.lostAckOfFrames = {5}; }));
+  all.push_back(With(Of("T2-serial-number-invalid",
+                        "a KestaS without a serial number (16 times 0xFF) takes the 128 KiB "
+                        "procedure: the serial number's 16 bytes of segment 254 are 0xFF, "
+                        "sent as a blank record of zeros",
+                        "kesta128", "kesta-128k.hex"),
+                     [](sim::SimConfig& c) { c.serialNumber.reset(); }));
   // Information-only runs, the unformatted send, the 64 KiB update, a cancel, an enciphered
   // hand-over.
   GoldenScenario check =
       With(Of("check-multi-unit",
               "Check Device Information on a three-unit "
-              "device over TCP: answered 0xFB, nothing sent",
+              "device over TCP: answered 0xFC (the serial number is valid), nothing sent",
               "multi", "multi-unit.hex", tcp),
            [](sim::SimConfig& c) {
              c.units = {Unit("G4 ", "A1", 0), Unit("G4 ", "B2", 1), Unit("G6 ", "A1", 2)};
@@ -396,6 +517,13 @@ std::vector<GoldenScenario> MakeScenarios() {
                                     [](sim::SimConfig& c) { c.faults.repeatLines = {3}; });
   unformatted.action = vel::Action::kUnformatted;
   all.push_back(unformatted);
+  GoldenScenario unformattedCancel = Of("unformatted-cancel",
+                                        "the operator cancels during the unformatted send: "
+                                        "the line in flight is the last",
+                                        "matrix", "hub-jqh.hex");
+  unformattedCancel.action = vel::Action::kUnformatted;
+  unformattedCancel.cancelAtWrite = 20;
+  all.push_back(unformattedCancel);
   GoldenScenario vantrel = Of("vantrel-T1",
                               "Update Vantrel II: one identification, then the first "
                               "procedure",
