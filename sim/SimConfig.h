@@ -31,8 +31,11 @@ struct SimFaults {
   bool busy = false;          // answer the attention byte with "busy"
   std::map<int, std::uint8_t> blockResults;  // n-th end of block (from 0) -> 0xF6/0xF7/0xF8/0xFD
   std::set<int> lostAckOfFrames;             // transfer frames (from 0) whose answer is lost
-  std::set<int> lostResults;  // n-th block closed (from 0): acknowledged, its result never sent
-  std::map<int, int> blockDelays;  // n-th block closed (from 0) -> milliseconds more to program
+  std::set<int> lostResults;    // n-th block closed (from 0): acknowledged, its result never sent
+  std::set<int> f4EndOfBlocks;  // n-th block closed (from 0): 0xF4 at once, as its answer
+  std::set<int> protocolByteFrames;  // transfer frames (from 0) answered with 0x1D, not 0xFA
+  std::set<int> protocolByteLines;   // text lines (from 0) answered with 0x1D
+  std::map<int, int> blockDelays;    // n-th block closed (from 0) -> milliseconds more to program
   // n-th unit-select frame (from 0) -> the answer it gets instead of 0xFA; 0 is no answer.
   std::map<int, std::uint8_t> selectAnswers;
   int silenceFromFrame = -1;      // from this transfer frame on (counted from 0), answer nothing

@@ -109,6 +109,11 @@ class SimDevice::Session {
   void Acknowledge(bool mayBeF4) {
     const SimFaults& f = Config().faults;
     if (silent_) return;
+    if (f.protocolByteFrames.count(frameNumber_) > 0) {
+      d_.Count(&d_.faults_);
+      Answer(p::kMultiUnitProtocol);
+      return;
+    }
     if (d_.Roll(f.lostAck) || f.lostAckOfFrames.count(frameNumber_) > 0) {
       d_.Count(&d_.faults_);
       return;
@@ -198,6 +203,11 @@ class SimDevice::Session {
     const auto slow = Config().faults.lineDelays.find(ordinal);
     if (slow != Config().faults.lineDelays.end()) {
       std::this_thread::sleep_for(std::chrono::milliseconds(slow->second));
+    }
+    if (Config().faults.protocolByteLines.count(ordinal) > 0) {
+      d_.Count(&d_.faults_);
+      ch_.WriteByte(p::kMultiUnitProtocol);  // the line is not taken
+      return true;
     }
     if (Config().faults.repeatLines.count(ordinal) > 0 && repeatedLines_.insert(ordinal).second) {
       d_.Count(&d_.faults_);
@@ -585,6 +595,7 @@ class SimDevice::Session {
     }
     std::uint8_t injected = 0;
     bool resultLost = false;
+    bool injectedF4 = false;
     int delayMs = Config().programmingDelayMs;
     if (receiver_->BlockOpen()) {
       const SimFaults& f = Config().faults;
@@ -595,6 +606,7 @@ class SimDevice::Session {
         d_.Count(&d_.faults_);
       }
       resultLost = f.lostResults.count(ordinal) > 0;
+      injectedF4 = f.f4EndOfBlocks.count(ordinal) > 0;
       const auto slow = f.blockDelays.find(ordinal);
       if (slow != f.blockDelays.end()) delayMs += slow->second;
     }
@@ -611,7 +623,8 @@ class SimDevice::Session {
       Answer(p::kAskAgain);
       return true;
     }
-    if (end.result == p::kBlockProgrammed && !end.repeated && d_.Roll(Config().faults.f4Ack)) {
+    if (end.result == p::kBlockProgrammed && !end.repeated &&
+        (injectedF4 || d_.Roll(Config().faults.f4Ack))) {
       // The device reports the programmed block at once, as its acknowledgement.
       d_.Count(&d_.faults_);
       Sleep(delayMs);

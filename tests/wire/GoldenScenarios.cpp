@@ -3,6 +3,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 
 #include "SimDevice.h"
@@ -21,7 +24,6 @@ namespace {
 
 using vel::LinkKind;
 constexpr std::uint8_t kRefused = 0xFE;
-constexpr std::size_t kGoldenBytesPerSegment = 0x400;
 
 sim::SimUnit Unit(const std::string& type, const std::string& hw, std::uint8_t kind) {
   return sim::SimUnit{kind, type, hw, "100", {}};
@@ -74,6 +76,21 @@ class NotingOperator final : public vel::Operator {
   EventSink& sink_;
   vel::testing::ScriptedOperator answers_;
 };
+
+// The samples with each segment cut to its first `bytes`, written once for each length.
+const vel::testing::CutSamples& CutSamplesOf(std::size_t bytes) {
+  static std::mutex mutex;
+  static std::map<std::size_t, std::unique_ptr<vel::testing::CutSamples>> cuts;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto& cut = cuts[bytes];
+  if (!cut) cut = std::make_unique<vel::testing::CutSamples>(bytes);
+  return *cut;
+}
+
+std::string CutText(std::size_t bytes) {
+  return bytes % 0x400 == 0 ? std::to_string(bytes / 0x400) + " KiB"
+                            : std::to_string(bytes) + " bytes";
+}
 
 GoldenScenario Of(std::string name, std::string what, std::string family, std::string sample,
                   LinkKind link = LinkKind::kSerial) {
@@ -492,6 +509,25 @@ std::vector<GoldenScenario> MakeScenarios() {
                         "sent as a blank record of zeros",
                         "kesta128", "kesta-128k.hex"),
                      [](sim::SimConfig& c) { c.serialNumber.reset(); }));
+  // Answers the frames did not expect.
+  all.push_back(With(Of("T12-F4-ends-block",
+                        "0xF4 as the direct answer to the second end-of-block frame: the block "
+                        "counts as programmed, no programming wait, the next block follows",
+                        "multi", "multi-unit.hex", tcp),
+                     [](sim::SimConfig& c) { c.faults.f4EndOfBlocks = {1}; }));
+  all.push_back(With(Of("T1-protocol-byte-for-ack",
+                        "the protocol byte 0x1D in place of a record frame's acknowledgement "
+                        "ends the wait for that frame as a failure, and the transfer with it",
+                        "matrix", "single-64k.hex"),
+                     [](sim::SimConfig& c) { c.faults.protocolByteFrames = {10}; }));
+  GoldenScenario oddHub = With(Of("T9-odd-block-count",
+                                  "a hub image whose top address gives an odd count of 128-byte "
+                                  "blocks (7): the last block is the first half of its page",
+                                  "hub", "hub-jqh.hex"),
+                               [](sim::SimConfig&) {});
+  oddHub.bytesPerSegment = 0x380;
+  all.push_back(oddHub);
+
   // Information-only runs, the unformatted send, the 64 KiB update, a cancel, an enciphered
   // hand-over.
   GoldenScenario check =
@@ -524,6 +560,14 @@ std::vector<GoldenScenario> MakeScenarios() {
   unformattedCancel.action = vel::Action::kUnformatted;
   unformattedCancel.cancelAtWrite = 20;
   all.push_back(unformattedCancel);
+  GoldenScenario unformattedProtocolByte =
+      With(Of("unformatted-protocol-byte",
+              "the protocol byte 0x1D as the answer to line 4 of the unformatted send ends "
+              "the send at once: not completed",
+              "matrix", "hub-jqh.hex"),
+           [](sim::SimConfig& c) { c.faults.protocolByteLines = {3}; });
+  unformattedProtocolByte.action = vel::Action::kUnformatted;
+  all.push_back(unformattedProtocolByte);
   GoldenScenario vantrel = Of("vantrel-T1",
                               "Update Vantrel II: one identification, then the first "
                               "procedure",
@@ -558,9 +602,9 @@ int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPause
   NotingConsole console(peer);
   NotingOperator op(peer, scenario);
   vel::CVelUpdateDoc doc(console, op);
-  // The samples cut to 1 KiB a segment: every procedure's whole exchange, mostly blank records.
-  static const vel::testing::CutSamples samples(kGoldenBytesPerSegment);
-  const std::string path = samples.Path(scenario.sample);
+  // The samples cut short (1 KiB a segment unless the scenario says otherwise): every
+  // procedure's whole exchange, mostly blank records.
+  const std::string path = CutSamplesOf(scenario.bytesPerSegment).Path(scenario.sample);
   if (!doc.OnOpenDocument(path).ok()) throw std::runtime_error("cannot load " + path);
   doc.SetSerialNumberOptional(scenario.serialNumberOptional);
   if (!realPauses) doc.Timing() = vel::EngineTiming{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -587,7 +631,8 @@ Transcript RecordGolden(const GoldenScenario& scenario, std::vector<std::string>
   Transcript transcript;
   transcript.scenario = scenario.name;
   transcript.what = scenario.what;
-  transcript.file = scenario.sample + " of samples/, each segment cut to its first 1 KiB";
+  transcript.file = scenario.sample + " of samples/, each segment cut to its first " +
+                    CutText(scenario.bytesPerSegment);
   {
     vel::testing::SocketPairDevice serving(device);
     TranscriptRecorder recorder(serving.EngineEnd());

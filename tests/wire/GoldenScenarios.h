@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@ struct GoldenScenario {
   bool serialNumberOptional = false;
   std::string key;         // TCP: the session is enciphered (the transcript holds it deciphered)
   int cancelAtWrite = -1;  // the operator cancels after this write (from 1)
+  std::size_t bytesPerSegment = 0x400;  // the sample's segments cut to their first bytes
 };
 
 const std::vector<GoldenScenario>& GoldenScenarios();
