@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -54,6 +55,39 @@ TEST(GoldenFiles, EveryTranscriptHasItsScenario) {
     if (entry.path().extension() != ".txt") continue;  // the coverage table, other formats
     EXPECT_EQ(names.count(entry.path().filename().string()), 1u)
         << entry.path() << " has no scenario";
+  }
+}
+
+// The coverage table names, for each rule of the exchange, the transcripts that show it: each
+// one named exists, each transcript is named, and a rule without one says why.
+TEST(GoldenCoverage, EveryTranscriptTheTableNamesExistsAndEveryTranscriptIsNamed) {
+  const std::filesystem::path golden = ZANDOR_GOLDEN_DIR;
+  std::istringstream table(ReadText(golden / "COVERAGE.md"));
+  const std::regex quoted("`([A-Za-z0-9_./-]+)`");
+  std::set<std::string> named;
+  int rules = 0;
+  for (std::string line; std::getline(table, line);) {
+    if (line.rfind("| ", 0) != 0 || line.rfind("| rule ", 0) == 0) continue;
+    ++rules;
+    const std::string shown = line.substr(line.find(" | ") + 3);
+    std::size_t names = 0;
+    for (auto it = std::sregex_iterator(shown.begin(), shown.end(), quoted);
+         it != std::sregex_iterator(); ++it) {
+      const std::string name = (*it)[1].str();
+      if (name.find('.') != std::string::npos && name.find('/') == std::string::npos) continue;
+      ++names;
+      named.insert(name);
+      EXPECT_TRUE(std::filesystem::exists(golden / (name + ".txt")))
+          << name << ", named for \"" << line.substr(2, 60) << "\", is missing";
+    }
+    EXPECT_TRUE(names > 0 || shown.rfind("Not recorded: ", 0) == 0)
+        << "a rule with neither a transcript nor a reason: " << line;
+  }
+  EXPECT_GT(rules, 60);
+  for (const auto& entry : std::filesystem::directory_iterator(golden)) {
+    if (entry.path().extension() != ".txt") continue;
+    EXPECT_EQ(named.count(entry.path().stem().string()), 1u)
+        << entry.path().filename() << " is named for no rule in COVERAGE.md";
   }
 }
 

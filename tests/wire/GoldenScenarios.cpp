@@ -520,6 +520,15 @@ std::vector<GoldenScenario> MakeScenarios() {
                         "ends the wait for that frame as a failure, and the transfer with it",
                         "matrix", "single-64k.hex"),
                      [](sim::SimConfig& c) { c.faults.protocolByteFrames = {10}; }));
+  GoldenScenario stationSilence =
+      With(Of("T6-programming-silence",
+              "a user station that never reports its first block: the not-responding question "
+              "at 40 and at 20 (answered No), then after the 60th read the time-out message "
+              "naming region and block, and the end",
+              "station", "station-three-images.hex"),
+           [](sim::SimConfig& c) { c.faults.lostResults = {0}; });
+  stationSilence.cancelOnSilence = false;
+  all.push_back(stationSilence);
   GoldenScenario oddHub = With(Of("T9-odd-block-count",
                                   "a hub image whose top address gives an odd count of 128-byte "
                                   "blocks (7): the last block is the first half of its page",
