@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,6 +19,7 @@
 #include "support/CutSamples.h"
 #include "support/EngineFakes.h"
 #include "support/SocketPairDevice.h"
+#include "support/TempDir.h"
 
 namespace zandor::wire {
 
@@ -85,6 +88,16 @@ const vel::testing::CutSamples& CutSamplesOf(std::size_t bytes) {
   auto& cut = cuts[bytes];
   if (!cut) cut = std::make_unique<vel::testing::CutSamples>(bytes);
   return *cut;
+}
+
+// The file a scenario made for itself, written once.
+std::string MadeFile(const GoldenScenario& scenario) {
+  static const vel::testing::TempDir dir;
+  const std::string path = dir.File(scenario.name + ".hex");
+  if (!std::filesystem::exists(path)) {
+    std::ofstream(path, std::ios::binary) << samplegen::Generate(scenario.madeFile).text;
+  }
+  return path;
 }
 
 std::string CutText(std::size_t bytes) {
@@ -509,6 +522,49 @@ std::vector<GoldenScenario> MakeScenarios() {
                         "sent as a blank record of zeros",
                         "kesta128", "kesta-128k.hex"),
                      [](sim::SimConfig& c) { c.serialNumber.reset(); }));
+  // Files no sample is: what the engine refuses, and a segment missing from a map.
+  const auto made = [](std::string type, std::vector<int> segments,
+                       std::vector<std::string> more = {}) {
+    samplegen::ImageSpec image;  // without a type: an image that carries no metadata
+    if (!type.empty()) {
+      image.metadataItems = {"HardwareVersionList = ??", "FirmwareVersion = 200",
+                             "DeviceType = " + type};
+    }
+    image.metadataItems.insert(image.metadataItems.end(), more.begin(), more.end());
+    image.segments = std::move(segments);
+    image.bytesPerSegment = 0x400;
+    return image;
+  };
+  const auto madeFor = [](GoldenScenario s, std::vector<samplegen::ImageSpec> file) {
+    s.madeFile = std::move(file);
+    return s;
+  };
+  all.push_back(madeFor(
+      Of("T2-YPC-no-segment-254",
+         "a Dravik woken with 0x1B and a YPC file of segment 255 alone: woken, then nothing "
+         "sent, the file holds no 128 KiB image",
+         "dravik-ypc", "a YPC file of segment 255 (1 KiB)"),
+      {made("YPC", {255})}));
+  all.push_back(
+      madeFor(With(Of("refuse-64k-DNK",
+                      "a DNK user station and a 64 KiB DNK image: identified and confirmed, then "
+                      "refused, nothing sent",
+                      "station", "a DNK file of segment 0 (1 KiB)"),
+                   [](sim::SimConfig& c) { c.units[0].typeCode = "DNK"; }),
+              {made("DNK", {0})}));
+  all.push_back(madeFor(Of("hub-128k-image-not-sent",
+                           "a hub and a JQH file of segments 254 and 255: the hub procedure "
+                           "sends segment 0xFF alone, so nothing is sent and the message says "
+                           "which data would be left out",
+                           "hub", "a JQH file of segments 254 and 255 (1 KiB each)"),
+                        {made("JQH", {254, 255})}));
+  all.push_back(madeFor(
+      Of("missing-segment",
+         "a DravikA file whose 128 KiB image lacks segment 255: its segment 254 sent, then "
+         "\"Non-existent Segment Error\"",
+         "dravik", "a YPB file of segment 254 and a sector image of segment 0 (1 KiB each)"),
+      {made("YPB", {254}, {"AuxiliaryVersion = 2 100"}), made("", {0})}));
+
   // Answers the frames did not expect.
   all.push_back(With(Of("T12-F4-ends-block",
                         "0xF4 as the direct answer to the second end-of-block frame: the block "
@@ -613,7 +669,9 @@ int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPause
   vel::CVelUpdateDoc doc(console, op);
   // The samples cut short (1 KiB a segment unless the scenario says otherwise): every
   // procedure's whole exchange, mostly blank records.
-  const std::string path = CutSamplesOf(scenario.bytesPerSegment).Path(scenario.sample);
+  const std::string path = scenario.madeFile.empty()
+                               ? CutSamplesOf(scenario.bytesPerSegment).Path(scenario.sample)
+                               : MadeFile(scenario);
   if (!doc.OnOpenDocument(path).ok()) throw std::runtime_error("cannot load " + path);
   doc.SetSerialNumberOptional(scenario.serialNumberOptional);
   if (!realPauses) doc.Timing() = vel::EngineTiming{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -640,8 +698,10 @@ Transcript RecordGolden(const GoldenScenario& scenario, std::vector<std::string>
   Transcript transcript;
   transcript.scenario = scenario.name;
   transcript.what = scenario.what;
-  transcript.file = scenario.sample + " of samples/, each segment cut to its first " +
-                    CutText(scenario.bytesPerSegment);
+  transcript.file = scenario.madeFile.empty()
+                        ? scenario.sample + " of samples/, each segment cut to its first " +
+                              CutText(scenario.bytesPerSegment)
+                        : scenario.sample;
   {
     vel::testing::SocketPairDevice serving(device);
     TranscriptRecorder recorder(serving.EngineEnd());

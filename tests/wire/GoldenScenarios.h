@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "SampleGen.h"
 #include "SimConfig.h"
 #include "engine/EngineTiming.h"
 #include "link/LinkKind.h"
@@ -29,6 +30,8 @@ struct GoldenScenario {
   std::string key;         // TCP: the session is enciphered (the transcript holds it deciphered)
   int cancelAtWrite = -1;  // the operator cancels after this write (from 1)
   std::size_t bytesPerSegment = 0x400;  // the sample's segments cut to their first bytes
+  // A file made for the scenario instead of the sample (which then names it in the header).
+  std::vector<samplegen::ImageSpec> madeFile;
 };
 
 const std::vector<GoldenScenario>& GoldenScenarios();
