@@ -565,6 +565,20 @@ std::vector<GoldenScenario> MakeScenarios() {
          "dravik", "a YPB file of segment 254 and a sector image of segment 0 (1 KiB each)"),
       {made("YPB", {254}, {"AuxiliaryVersion = 2 100"}), made("", {0})}));
 
+  std::vector<samplegen::ImageSpec> fiveRegions;
+  for (int k = 0; k < 5; ++k) {
+    samplegen::ImageSpec region = made("\"H2 \"", {0xFF});
+    region.seed = 70 + static_cast<std::uint32_t>(k);
+    fiveRegions.push_back(region);
+  }
+  all.push_back(
+      madeFor(With(Of("T6-five-regions",
+                      "a user station and a file of five images: five regions in turn, each "
+                      "after the first confirmed, then the closing frame",
+                      "station", "an H2 file of five images of segment 0xFF (1 KiB)"),
+                   [](sim::SimConfig& c) { c.regions = 5; }),
+              fiveRegions));
+
   // Answers the frames did not expect.
   all.push_back(With(Of("T12-F4-ends-block",
                         "0xF4 as the direct answer to the second end-of-block frame: the block "
