@@ -81,11 +81,12 @@ vel::Expected<vel::DeviceListLock> LockForEdit(const std::string& path, Streams 
 }  // namespace
 
 bool LoadList(const std::string& path, vel::DeviceList& list, Streams io,
-              vel::DeviceList::IfMissing ifMissing) {
+              vel::DeviceList::IfMissing ifMissing, ReadNotes notes) {
   if (const vel::Result loaded = list.Load(path, ifMissing); !loaded) {
     io.err << Printable("zandor: cannot read " + path + ": " + loaded.error(), true) << "\n";
     return false;
   }
+  if (notes == ReadNotes::kLeaveToTheWrite) return true;
   const vel::KeyMask mask = vel::ListKeyMask(list);
   for (const std::string& note : list.ReadNotes()) {
     io.err << Printable("zandor: " + path + ": " + mask(note), true) << "\n";
@@ -122,7 +123,12 @@ int DevicesCommand(const std::vector<std::string>& words, Streams io) {
   vel::DeviceList list;
   const auto ifMissing = command == "add" ? vel::DeviceList::IfMissing::kEmptyList
                                           : vel::DeviceList::IfMissing::kRefuse;
-  if (!LoadList(path, list, io, ifMissing)) return kExitFileError;
+  // An edit that leaves a row unread is refused by the write, naming the row; one that sets or
+  // removes it needs no word about it.
+  if (!LoadList(path, list, io, ifMissing,
+                edits ? ReadNotes::kLeaveToTheWrite : ReadNotes::kTell)) {
+    return kExitFileError;
+  }
   const auto rowNumber = [&](const std::string& text) {
     return ParseNumber(text, 1, static_cast<long long>(list.Count()), 10);
   };
