@@ -121,6 +121,11 @@ GoldenScenario With(GoldenScenario s, std::function<void(sim::SimConfig&)> devic
   return s;
 }
 
+GoldenScenario Doing(vel::Action action, GoldenScenario s) {
+  s.action = action;
+  return s;
+}
+
 std::vector<GoldenScenario> MakeScenarios() {
   const auto tcp = LinkKind::kTcp;
   const auto blockErrors = [](std::map<int, std::uint8_t> results) {
@@ -404,10 +409,7 @@ std::vector<GoldenScenario> MakeScenarios() {
 
   // Identification: each single-unit reply, the serial-only reply, the read errors and the
   // units' kinds in their unit-select frames.
-  const auto checking = [](GoldenScenario s) {
-    s.action = vel::Action::kCheck;
-    return s;
-  };
+  const auto checking = [](GoldenScenario s) { return Doing(vel::Action::kCheck, std::move(s)); };
   const auto replying = [](std::uint8_t reply) {
     return [reply](sim::SimConfig& c) { c.singleUnitReply = reply; };
   };
@@ -609,50 +611,42 @@ std::vector<GoldenScenario> MakeScenarios() {
 
   // Information-only runs, the unformatted send, the 64 KiB update, a cancel, an enciphered
   // hand-over.
-  GoldenScenario check =
-      With(Of("check-multi-unit",
-              "Check Device Information on a three-unit "
-              "device over TCP: answered 0xFC (the serial number is valid), nothing sent",
-              "multi", "multi-unit.hex", tcp),
-           [](sim::SimConfig& c) {
-             c.units = {Unit("G4 ", "A1", 0), Unit("G4 ", "B2", 1), Unit("G6 ", "A1", 2)};
-           });
-  check.action = vel::Action::kCheck;
-  all.push_back(check);
-  GoldenScenario checkSerial = Of("check-matrix",
-                                  "Check Device Information on a matrix over a "
-                                  "serial line",
-                                  "matrix", "single-64k.hex");
-  checkSerial.action = vel::Action::kCheck;
-  all.push_back(checkSerial);
-  GoldenScenario unformatted = With(Of("unformatted-line-again",
-                                       "the unformatted send: each "
-                                       "line as text, 0xFE takes it, 0xFA asks for line 3 again",
-                                       "matrix", "hub-jqh.hex"),
-                                    [](sim::SimConfig& c) { c.faults.repeatLines = {3}; });
-  unformatted.action = vel::Action::kUnformatted;
-  all.push_back(unformatted);
-  GoldenScenario unformattedCancel = Of("unformatted-cancel",
-                                        "the operator cancels during the unformatted send: "
-                                        "the line in flight is the last",
-                                        "matrix", "hub-jqh.hex");
-  unformattedCancel.action = vel::Action::kUnformatted;
+  all.push_back(
+      checking(With(Of("check-multi-unit",
+                       "Check Device Information on a three-unit "
+                       "device over TCP: answered 0xFC (the serial number is valid), nothing sent",
+                       "multi", "multi-unit.hex", tcp),
+                    [](sim::SimConfig& c) {
+                      c.units = {Unit("G4 ", "A1", 0), Unit("G4 ", "B2", 1), Unit("G6 ", "A1", 2)};
+                    })));
+  all.push_back(checking(Of("check-matrix",
+                            "Check Device Information on a matrix over a "
+                            "serial line",
+                            "matrix", "single-64k.hex")));
+  const auto unformatted = [](GoldenScenario s) {
+    return Doing(vel::Action::kUnformatted, std::move(s));
+  };
+  all.push_back(unformatted(With(Of("unformatted-line-again",
+                                    "the unformatted send: each "
+                                    "line as text, 0xFE takes it, 0xFA asks for line 3 again",
+                                    "matrix", "hub-jqh.hex"),
+                                 [](sim::SimConfig& c) { c.faults.repeatLines = {3}; })));
+  GoldenScenario unformattedCancel = unformatted(Of("unformatted-cancel",
+                                                    "the operator cancels during the unformatted "
+                                                    "send: the line in flight is the last",
+                                                    "matrix", "hub-jqh.hex"));
   unformattedCancel.cancelAtWrite = 20;
   all.push_back(unformattedCancel);
-  GoldenScenario unformattedProtocolByte =
+  all.push_back(unformatted(
       With(Of("unformatted-protocol-byte",
               "the protocol byte 0x1D as the answer to line 4 of the unformatted send ends "
               "the send at once: not completed",
               "matrix", "hub-jqh.hex"),
-           [](sim::SimConfig& c) { c.faults.protocolByteLines = {3}; });
-  unformattedProtocolByte.action = vel::Action::kUnformatted;
-  all.push_back(unformattedProtocolByte);
-  GoldenScenario vantrel = Of("vantrel-T1",
-                              "Update Vantrel II: one identification, then the first "
-                              "procedure",
-                              "matrix", "single-64k.hex");
-  vantrel.action = vel::Action::kVantrel;
-  all.push_back(vantrel);
+           [](sim::SimConfig& c) { c.faults.protocolByteLines = {3}; })));
+  all.push_back(Doing(vel::Action::kVantrel, Of("vantrel-T1",
+                                                "Update Vantrel II: one identification, then "
+                                                "the first procedure",
+                                                "matrix", "single-64k.hex")));
   GoldenScenario cancel = Of("T1-cancel",
                              "the operator cancels in the second block: the frame "
                              "in flight is the last, terminated",
