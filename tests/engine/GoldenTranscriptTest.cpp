@@ -51,6 +51,7 @@ TEST(GoldenFiles, EveryTranscriptHasItsScenario) {
   std::set<std::string> names;
   for (const auto& scenario : GoldenScenarios()) names.insert(scenario.name + ".txt");
   for (const auto& entry : std::filesystem::directory_iterator(ZANDOR_GOLDEN_DIR)) {
+    if (entry.is_directory()) continue;  // the enciphered transcripts have a test of their own
     EXPECT_EQ(names.count(entry.path().filename().string()), 1u)
         << entry.path() << " has no scenario";
   }
