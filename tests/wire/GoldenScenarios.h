@@ -47,7 +47,7 @@ const std::vector<GoldenScenario>& EncipheredScenarios();
 
 // Runs the scenario's operation with the engine's own TCP link to 127.0.0.1:port, without the
 // engine's pauses, its IVs from a counter (connect k sends k0 k1 ... kF) and a read time-out of
-// 0.4 s. Returns the status code.
+// 0.8 s. Returns the status code.
 int RunEnciphered(const GoldenScenario& scenario, int port);
 
 // Records the enciphered scenario against the simulated device holding the same key, through a
