@@ -16,6 +16,7 @@ PACKAGES=(
   xdotool                           # real keys and clicks for the desktop's real-input suite
   python3-jsonschema                # an independent check of the --json events against their schema
   mandoc                            # lints the man pages in the suite
+  libcrypt-twofish-perl             # an independent Twofish that deciphers the recorded wire bytes
 )
 
 missing=()

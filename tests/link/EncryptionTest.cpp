@@ -1,8 +1,11 @@
 #include <gcrypt.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
 #include <memory>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "link/Encryption.h"
@@ -35,6 +38,37 @@ Bytes Encrypt(CEncryptAPI& cipher, Bytes data) {
 
 const std::string kKey = "000102030405060708090A0B0C0D0E0F";
 const Bytes kIv = FromHex("F0E1D2C3B4A5968778695A4B3C2D1E0F");
+
+// One ECB block through the stream: with the plaintext block as the IV, the first keystream
+// block is its encryption, and enciphering zeros hands that block out.
+Bytes EncryptBlock(const Bytes& key, const Bytes& plain) {
+  std::string keyText;
+  for (const std::uint8_t b : key) {
+    char pair[3];
+    std::snprintf(pair, sizeof pair, "%02X", b);
+    keyText += pair;
+  }
+  return Encrypt(*Keyed(keyText, plain), Bytes(16, 0));
+}
+
+// The published Twofish-128 known-answer table: step 1 enciphers the zero block under the zero
+// key; step i enciphers the ciphertext of step i-1 under the ciphertext of step i-2 as the key.
+TEST(Twofish, PublishedKnownAnswerTable) {
+  const std::map<int, std::string> published = {
+      {1, "9F589F5CF6122C32B6BFEC2F2AE8C35A"},  {2, "D491DB16E7B1C39E86CB086B789F5419"},
+      {3, "019F9809DE1711858FAAC3A3BA20FBC3"},  {4, "6363977DE839486297E661C6C9D668EB"},
+      {5, "816D5BD0FAE35342BF2A7412C246F752"},  {6, "5449ECA008FF5921155F598AF4CED4D0"},
+      {49, "5D9D4EEFFA9151575524F115815A12E0"},
+  };
+  Bytes key(16, 0), plain(16, 0);
+  for (int step = 1; step <= 49; ++step) {
+    Bytes cipherText = EncryptBlock(key, plain);
+    if (const auto known = published.find(step); known != published.end()) {
+      EXPECT_EQ(cipherText, FromHex(known->second)) << "step " << step;
+    }
+    key = std::exchange(plain, std::move(cipherText));
+  }
+}
 
 // With a zero IV and zero plaintext, the CFB keystream blocks are the published Twofish-128
 // known-answer chain: E(0) under the zero key, then E(E(0)), and under the key E(0) the next.

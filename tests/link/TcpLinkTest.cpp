@@ -6,6 +6,7 @@
 
 #include "link/DeviceLink.h"
 #include "link/TcpLink.h"
+#include "support/CountingIvSource.h"
 #include "support/LoopbackPeer.h"
 #include "support/UnansweredEndpoint.h"
 
@@ -312,6 +313,39 @@ TEST(TcpLink, ResetByThePeerReconnectsWithANewIv) {
   ASSERT_EQ(ivs.size(), 2u);
   EXPECT_EQ(ivs[1].size(), 16u);
   EXPECT_NE(ivs[0], ivs[1]);
+}
+
+// Every connect takes its IV from the link's source, a fresh one each time; a source that
+// cannot give one refuses the connection.
+TEST(TcpLink, EachConnectSendsTheNextIvOfItsSource) {
+  LoopbackPeer peer;
+  std::vector<Bytes> ivs;
+  peer.Serve([&](LoopbackPeer& p) {
+    for (int i = 0; i < 2; ++i) {
+      const int fd = p.Accept();
+      ivs.push_back(LoopbackPeer::ReadExactly(fd, 16));
+      LoopbackPeer::ReadExactly(fd, 1, 5000);  // until the host closes
+      ::close(fd);
+    }
+  });
+  TcpLink link;
+  link.SetReconnectPause(0);
+  link.SetLinkKey(kKey);
+  link.SetIvSource(testing::CountingIvSource());
+  ASSERT_EQ(link.ConnectTcp(Loopback(peer.Port())), 0);
+  ASSERT_EQ(link.ConnectTcp(Loopback(peer.Port())), 0);
+  link.Shutdown();
+  peer.Join();
+  EXPECT_EQ(ivs, (std::vector<Bytes>{testing::CountedIv(1), testing::CountedIv(2)}));
+
+  LoopbackPeer refused;
+  refused.Serve([](LoopbackPeer& p) {
+    const int fd = p.Accept(2000);
+    if (fd >= 0) ::close(fd);
+  });
+  link.SetIvSource([](std::uint8_t*) { return false; });
+  EXPECT_NE(link.ConnectTcp(Loopback(refused.Port())), 0);
+  EXPECT_FALSE(link.Connected());
 }
 
 TEST(TcpLink, PeerClosingEndsAReceiveAtOnce) {

@@ -12,10 +12,12 @@
 
 #include "SimDevice.h"
 #include "SimOptions.h"
+#include "SimServer.h"
 #include "common/Strings.h"
 #include "devices/DeviceOperations.h"
 #include "engine/VelUpdateDoc.h"
 #include "link/KeyText.h"
+#include "support/CountingIvSource.h"
 #include "support/CutSamples.h"
 #include "support/EngineFakes.h"
 #include "support/SocketPairDevice.h"
@@ -671,9 +673,27 @@ const std::vector<GoldenScenario>& GoldenScenarios() {
   return scenarios;
 }
 
-int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPauses) {
-  NotingConsole console(peer);
-  NotingOperator op(peer, scenario);
+namespace {
+
+// The engine's settings for an exchange that crosses a real socket.
+constexpr int kRawWaitStepMs = 100;  // the read time-out is seven of these (0.8 s, not 2.8 s)
+const char* const kRawIvSource =
+    "connect k (from 1) sends the bytes k0 k1 ... kF (connect 1: 10 11 ... 1F, connect 2: "
+    "20 21 ... 2F)";
+
+// What the engine noted while no one keeps it.
+class IgnoredEvents final : public EventSink {
+ public:
+  void Note(Event) override {}
+};
+
+// Runs the scenario's operation: the console's log lines and the operator's questions and
+// messages go to `sink`; `peer`, when given, plays or relays the device, else the engine uses its
+// own TCP link, set up by `prepareTcp`.
+int RunScenario(const GoldenScenario& scenario, EventSink& sink, ScenarioPeer* peer,
+                bool realPauses, const std::function<void(vel::TcpLink&)>& prepareTcp) {
+  NotingConsole console(sink);
+  NotingOperator op(sink, scenario);
   vel::CVelUpdateDoc doc(console, op);
   // The samples cut short (1 KiB a segment unless the scenario says otherwise): every
   // procedure's whole exchange, mostly blank records.
@@ -685,40 +705,120 @@ int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPause
   if (!realPauses) doc.Timing() = vel::EngineTiming{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   doc.SetLinkKind(scenario.link);
   if (!scenario.key.empty()) doc.SetLinkKey(*vel::KeyDigits(scenario.key));
+  if (prepareTcp) prepareTcp(doc.Link().Tcp());
   vel::ConsoleState& state = console.State();
   state.statusCode = scenario.action == vel::Action::kCheck ? vel::status::kCheckNoAnswer
                                                             : vel::ids::kUpdateFailed;
-  peer.CancelAt(scenario.cancelAtWrite, [&state] { state.cancel.Request(); });
+  if (peer != nullptr) peer->CancelAt(scenario.cancelAtWrite, [&state] { state.cancel.Request(); });
   console.StartNoting();
-  doc.Link().AttachPeer(&peer);
+  doc.Link().AttachPeer(peer);
   const int status = doc.DispatchUpdate(scenario.action);
   doc.Link().AttachPeer(nullptr);
   return status;
 }
 
-Transcript RecordGolden(const GoldenScenario& scenario, std::vector<std::string>* violations) {
+sim::SimConfig DeviceOf(const GoldenScenario& scenario) {
   sim::SimConfig config;
   if (!sim::ApplyFamily(scenario.family, &config)) {
     throw std::runtime_error("unknown family " + scenario.family);
   }
   if (scenario.device) scenario.device(config);
-  sim::SimDevice device(config);
+  return config;
+}
+
+std::string FileOf(const GoldenScenario& scenario) {
+  return scenario.madeFile.empty()
+             ? scenario.sample + " of samples/, each segment cut to its first " +
+                   CutText(scenario.bytesPerSegment)
+             : scenario.sample;
+}
+
+std::string StatusText(const GoldenScenario& scenario, int status) {
+  return scenario.action == vel::Action::kCheck ? vel::CheckStatusText(status)
+                                                : vel::UpdateStatusText(status);
+}
+
+std::vector<GoldenScenario> MakeEncipheredScenarios() {
+  // The plain scenarios kept enciphered, with what their bytes on the socket show.
+  const std::map<std::string, std::string> kept = {
+      {"T12-clean", "one connection, one IV"},
+      {"T13-clean",
+       "each identification pass connects again, with a fresh IV, and the 27-byte answer to a "
+       "30-byte read moves the receiving stream on"},
+  };
+  std::vector<GoldenScenario> enciphered;
+  for (const GoldenScenario& plain : GoldenScenarios()) {
+    const auto found = kept.find(plain.name);
+    if (found == kept.end()) continue;
+    GoldenScenario s = plain;
+    s.what = "enciphered: " + plain.what + "; " + found->second;
+    s.key = "2B7E151628AED2A6ABF7158809CF4F3C";
+    enciphered.push_back(s);
+  }
+  return enciphered;
+}
+
+}  // namespace
+
+int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPauses) {
+  return RunScenario(scenario, peer, &peer, realPauses, nullptr);
+}
+
+const std::vector<GoldenScenario>& EncipheredScenarios() {
+  static const std::vector<GoldenScenario> scenarios = MakeEncipheredScenarios();
+  return scenarios;
+}
+
+int RunEnciphered(const GoldenScenario& scenario, int port) {
+  IgnoredEvents ignored;
+  return RunScenario(scenario, ignored, nullptr, false, [port](vel::TcpLink& tcp) {
+    vel::TcpEndpoint endpoint;
+    vel::MakeEndpoint("127.0.0.1", std::to_string(port), &endpoint);
+    tcp.SetEndpoint(endpoint);
+    tcp.SetIvSource(vel::testing::CountingIvSource());
+    tcp.SetWaitStep(kRawWaitStepMs);
+    tcp.SetReconnectPause(0);
+  });
+}
+
+RawTranscript RecordEnciphered(const GoldenScenario& scenario,
+                               std::vector<std::string>* violations) {
+  sim::SimConfig device = DeviceOf(scenario);
+  device.key = scenario.key;  // the device deciphers what crosses the socket itself
+  sim::SimServer server(device);
+  RawTranscript transcript;
+  transcript.scenario = scenario.name;
+  transcript.what = scenario.what;
+  transcript.file = FileOf(scenario);
+  transcript.key = scenario.key;
+  transcript.ivSource = kRawIvSource;
+  const int port = server.StartTcp();
+  if (port == 0) throw std::runtime_error("the simulator cannot listen on loopback");
+  {
+    RawWireRelay relay(port);
+    transcript.status = RunEnciphered(scenario, relay.Port());
+    relay.Stop();
+    transcript.connections = relay.Connections();
+  }
+  server.Stop();
+  transcript.statusText = StatusText(scenario, transcript.status);
+  *violations = server.Device().Violations();
+  return transcript;
+}
+
+Transcript RecordGolden(const GoldenScenario& scenario, std::vector<std::string>* violations) {
+  sim::SimDevice device(DeviceOf(scenario));
   Transcript transcript;
   transcript.scenario = scenario.name;
   transcript.what = scenario.what;
-  transcript.file = scenario.madeFile.empty()
-                        ? scenario.sample + " of samples/, each segment cut to its first " +
-                              CutText(scenario.bytesPerSegment)
-                        : scenario.sample;
+  transcript.file = FileOf(scenario);
   {
     vel::testing::SocketPairDevice serving(device);
     TranscriptRecorder recorder(serving.EngineEnd());
     transcript.status = RunGolden(scenario, recorder, true);
     transcript.events = recorder.Events();
   }
-  transcript.statusText = scenario.action == vel::Action::kCheck
-                              ? vel::CheckStatusText(transcript.status)
-                              : vel::UpdateStatusText(transcript.status);
+  transcript.statusText = StatusText(scenario, transcript.status);
   *violations = device.Violations();
   return transcript;
 }

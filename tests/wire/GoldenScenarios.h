@@ -9,6 +9,7 @@
 #include "SimConfig.h"
 #include "engine/EngineTiming.h"
 #include "link/LinkKind.h"
+#include "wire/RawWire.h"
 #include "wire/Transcript.h"
 #include "wire/TranscriptPeers.h"
 
@@ -44,5 +45,19 @@ int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPause
 // Records the scenario against the simulated device; *violations gets what the device did not
 // take.
 Transcript RecordGolden(const GoldenScenario& scenario, std::vector<std::string>* violations);
+
+// Enciphered exchanges kept as the bytes that crossed the socket: scenarios of GoldenScenarios()
+// with a key (each one's plain transcript has the same name).
+const std::vector<GoldenScenario>& EncipheredScenarios();
+
+// Runs the scenario's operation with the engine's own TCP link to 127.0.0.1:port, without the
+// engine's pauses, its IVs from a counter (connect k sends k0 k1 ... kF) and a read time-out of
+// 0.8 s. Returns the status code.
+int RunEnciphered(const GoldenScenario& scenario, int port);
+
+// Records the enciphered scenario against the simulated device holding the same key, through a
+// relay that keeps every byte that crossed the socket; *violations as for RecordGolden.
+RawTranscript RecordEnciphered(const GoldenScenario& scenario,
+                               std::vector<std::string>* violations);
 
 }  // namespace zandor::wire

@@ -99,6 +99,10 @@ std::string AddressText(const TcpEndpoint& endpoint) {
   return text;
 }
 
+bool SystemRandomIv(std::uint8_t* iv) {
+  return getrandom(iv, kCipherBlockSize, 0) == static_cast<ssize_t>(kCipherBlockSize);
+}
+
 void TcpLink::SetLinkKey(const std::string& keyText) {
   keyText_ = keyText;
   encrypted_ = true;
@@ -147,8 +151,9 @@ int TcpLink::ConnectTcp(const TcpEndpoint& endpoint) {
   if (!encrypted_) return lastError_ = 0;
 
   std::uint8_t iv[kCipherBlockSize];
-  if (getrandom(iv, sizeof iv, 0) != static_cast<ssize_t>(sizeof iv)) {
-    lastError_ = errno;
+  errno = 0;
+  if (!ivSource_(iv)) {
+    lastError_ = errno != 0 ? errno : EIO;
     CloseSocket();
     return lastError_;
   }

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,12 @@ std::optional<std::string> ResolveHost(const std::string& host, std::string* err
 // The address text of an endpoint, IPv6 in brackets ("[::1]"), so that a port may follow it.
 std::string AddressText(const TcpEndpoint& endpoint);
 
+// Where a connection's initialisation vector comes from: fills the 16 bytes, false when it cannot.
+using IvSource = std::function<bool(std::uint8_t* iv)>;
+
+// The system's random bytes (getrandom): a fresh, unpredictable vector for every connection.
+bool SystemRandomIv(std::uint8_t* iv);
+
 // Counts the empty waits of one TCP call. A wait step counts only when it passes whole without a
 // byte, as one `select` of that length would; bytes that arrive start a new step but give back
 // no empty wait counted before them. The link waits in slices shorter than a step so that a
@@ -79,9 +86,12 @@ class TcpLink {
   void SetEndpoint(const TcpEndpoint& endpoint) { endpoint_ = endpoint; }
   const TcpEndpoint& Endpoint() const { return endpoint_; }
 
+  // The source of the IV each enciphered connect sends (SystemRandomIv unless set).
+  void SetIvSource(IvSource source) { ivSource_ = std::move(source); }
+
   // Connects to the endpoint (closing and pausing first when a socket is held). With encryption
-  // on, keys a new cipher and sends a fresh IV in clear. Returns 0 or an errno value:
-  // EKEYREJECTED when the key text is not a key (nothing is sent then), ETIMEDOUT when the
+  // on, keys a new cipher and sends a fresh IV from the IV source in clear. Returns 0 or an errno
+  // value: EKEYREJECTED when the key text is not a key (nothing is sent then), ETIMEDOUT when the
   // endpoint did not answer within the connect time-out, ECANCELED when a cancel came first.
   int ConnectTcp(const TcpEndpoint& endpoint);
   // Sends `length` bytes (enciphered in place when encryption is on); *count gets the bytes sent.
@@ -133,6 +143,7 @@ class TcpLink {
   bool encrypted_ = false;
   std::string keyText_;
   std::unique_ptr<CEncryptAPI> cipher_;
+  IvSource ivSource_ = SystemRandomIv;
   int lastError_ = 0;
   int reconnectPauseMs_ = kTcpReconnectPauseMs;
   int waitStepMs_ = kTcpSelectStepMs;
