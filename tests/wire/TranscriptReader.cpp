@@ -118,6 +118,95 @@ struct OpenBlock {
   std::array<std::uint8_t, kRecordData> lastData{};
 };
 
+// The identification before the transfer: the information blocks the device sends, the host's
+// answer to each, and the serial number that the unit-select frames carry.
+class Identification {
+ public:
+  // A write made before the first transfer frame, with every byte read after it until the next
+  // write. Returns the rule the write breaks, if any.
+  std::optional<std::string> Write(const Bytes& written, Bytes readBack) {
+    std::optional<std::string> fault;
+    if (blockGood_) {  // this write answers the block read before it
+      if (!*blockGood_ && written.size() == 1 && (written[0] == 0xFA || written[0] == 0xFB)) {
+        fault = "a broken information block answered " + Hex(written[0], 2) + " (taken)";
+      }
+      if (*blockGood_) serial_ = blockSerial_;
+      blockGood_.reset();
+    }
+    if (written.size() != 1) return fault;
+    if (written[0] == kAttention1D || written[0] == kAttention1B) {
+      protocol_ = written[0];
+      // The device may echo 0x1B before its type reply.
+      const auto reply = std::find_if(readBack.begin(), readBack.end(),
+                                      [](std::uint8_t x) { return x != kAttention1B; });
+      if (reply == readBack.end() || !IsTypeReply(*reply)) return fault;
+      reply_ = *reply;
+      readBack.erase(readBack.begin(), reply + 1);
+    } else if (written[0] != kAskAgain || reply_ == 0) {
+      return fault;
+    }
+    ReadBlock(readBack);
+    return fault;
+  }
+
+  // What a unit-select frame breaks: its bytes 4 to 8 are the serial number's first five.
+  std::optional<std::string> UnitSelect(const Bytes& frame) const {
+    if (!serial_) return "unit-select frame before any good information block";
+    if (!std::equal(serial_->begin(), serial_->end(), frame.begin() + 4)) {
+      return "unit-select frame: bytes 4 to 8 are not the first five of the serial number the "
+             "device sent";
+    }
+    return std::nullopt;
+  }
+
+ private:
+  static constexpr std::uint8_t kAttention1D = 0x1D;  // several units, counted and headed
+  static constexpr std::uint8_t kAttention1B = 0x1B;  // one unit, no count or header
+  static constexpr std::uint8_t kAskAgain = 0xFE;
+  static constexpr std::size_t kSerialBytes = 16;
+  static constexpr std::size_t kVersionBytes = 9;  // auxiliary count, type, hardware, firmware
+
+  static bool IsTypeReply(std::uint8_t x) {
+    return x == 0xC2 || x == 0xC3 || x == 0xC4 || x == 0xC5 || (x >= 0xC7 && x <= 0xCA);
+  }
+
+  // The block after the type reply: its 8-bit sum, which starts with the reply, must equal its
+  // last byte. A block cut short counts as broken.
+  void ReadBlock(const Bytes& block) {
+    blockGood_ = false;
+    std::size_t at = 0;
+    unsigned sum = reply_;
+    const auto take = [&](std::size_t count) {
+      if (at + count > block.size()) return false;
+      for (std::size_t i = 0; i < count; ++i) sum += block[at + i];
+      at += count;
+      return true;
+    };
+    std::size_t units = 1;
+    if (protocol_ == kAttention1D) {
+      if (!take(1)) return;
+      units = block[0];
+    }
+    for (std::size_t u = 0; u < units; ++u) {
+      if (protocol_ == kAttention1D && !take(2)) return;
+      if (!take(kSerialBytes)) return;
+      // A later unit's serial number stands for the device's.
+      std::copy(block.begin() + at - kSerialBytes, block.begin() + at - kSerialBytes + 5,
+                blockSerial_.begin());
+      if (!take(kVersionBytes)) return;
+      if (!take(3 * std::size_t{block[at - kVersionBytes]})) return;
+    }
+    if (at + 1 != block.size()) return;
+    blockGood_ = static_cast<std::uint8_t>(sum) == block[at];
+  }
+
+  std::uint8_t protocol_ = kAttention1D;
+  std::uint8_t reply_ = 0;         // the type reply to the last attention byte
+  std::optional<bool> blockGood_;  // a block read and not yet answered
+  std::array<std::uint8_t, 5> blockSerial_{};
+  std::optional<std::array<std::uint8_t, 5>> serial_;
+};
+
 class Reader {
  public:
   Reader(const Transcript& transcript, Procedure procedure)
@@ -149,9 +238,22 @@ class Reader {
            (answer->bytes[0] == 0xFA || answer->bytes[0] == 0xF4);
   }
 
+  // Every byte read after the write being read, until the next write.
+  Bytes ReadBack() const {
+    Bytes bytes;
+    for (std::size_t i = at_ + 1; i < events_.size() && events_[i].kind != Kind::kWrite; ++i) {
+      if (events_[i].kind == Kind::kRead) {
+        bytes.insert(bytes.end(), events_[i].bytes.begin(), events_[i].bytes.end());
+      }
+    }
+    return bytes;
+  }
+
   void Write(const Bytes& b) {
-    // Single bytes are the identification's attention, answer and cancel bytes and the wake and
-    // escape bytes of the handshakes; they carry no frame.
+    if (!transferStarted_) {
+      if (auto fault = identification_.Write(b, ReadBack())) Fault(std::move(*fault));
+    }
+    // Other single bytes are the wake and escape bytes of the handshakes: they carry no frame.
     if (b.size() <= 1) return;
     if (procedure_ == Procedure::kUnformatted) return TextLine(b);
     if (SentAgain(b)) return;
@@ -163,9 +265,11 @@ class Reader {
     Frame(b);
   }
 
-  // The write before went again unchanged: it is the same frame, whose answer must not have
-  // acknowledged it.
+  // A frame of the send-and-wait went again unchanged: its answer must not have acknowledged it.
   bool SentAgain(const Bytes& b) {
+    const bool awaitsAck = b.size() >= 5 && b.size() == b[0] + 5u &&
+                           (b[3] == kTypeBlockId || b[3] == kTypeRecord || b[3] == kTypeEndOfBlock);
+    if (!awaitsAck) return false;
     std::size_t before = at_;
     while (before > 0 && events_[before - 1].kind != Kind::kWrite) --before;
     if (before == 0 || events_[before - 1].bytes != b) return false;
@@ -186,6 +290,7 @@ class Reader {
     if (b[10] != 0x00 && (b[10] < 0x30 || b[10] > 0x32)) {
       Fault("unit-select frame: byte 10 " + Hex(b[10], 2) + " is none of 00, 30, 31, 32");
     }
+    if (auto fault = identification_.UnitSelect(b)) Fault(std::move(*fault));
     if (block_) Fault("unit-select frame inside an open block");
   }
 
@@ -199,6 +304,7 @@ class Reader {
       Fault("frame checksum " + Hex(b.back(), 2) + ", the complement of its bytes is " +
             Hex(expected, 2));
     }
+    transferStarted_ = true;
     if (rules_.phases.empty())
       return Fault("a transfer frame in an exchange that sends no firmware");
     const int address = b[1] << 8 | b[2];
@@ -234,6 +340,7 @@ class Reader {
 
   void BlockId(const Bytes& b) {
     if (block_) Fault("block-ID frame while the block before is still open (no end-of-block)");
+    if (checksumSent_) Fault("block-ID frame after the phase's checksum frame");
     block_.reset();
     const Phase* phase = CurrentPhase();
     if (!phase) return;
@@ -345,11 +452,16 @@ class Reader {
   void Run() {
     if (block_) Fault("run frame inside an open block");
     block_.reset();
+    const Phase* phase = CurrentPhase();
+    if (phase && phase->sum != Sum::kNone && !checksumSent_) {
+      Fault("run frame ending a phase whose checksum frame was not sent");
+    }
     ++runs_;
     if (runs_ > rules_.phases.size() && !rules_.lastPhaseRepeats) {
       Fault("run frame after the last phase's run frame");
     }
     sent_.clear();
+    checksumSent_ = false;
   }
 
   void ChecksumFrame(int sum) {
@@ -361,6 +473,8 @@ class Reader {
     const Phase* phase = CurrentPhase();
     if (!phase) return;
     if (phase->sum == Sum::kNone) return Fault("checksum frame in a phase that sends none");
+    if (checksumSent_) Fault("a second checksum frame in one phase");
+    checksumSent_ = true;
     unsigned total = 0;
     for (const auto& entry : sent_) {
       for (const std::uint8_t x : entry.second) total += x;
@@ -408,7 +522,10 @@ class Reader {
   Rules rules_;
   std::size_t at_ = 0;
   std::vector<ReaderFault> faults_;
+  Identification identification_;
+  bool transferStarted_ = false;  // a transfer frame went: the identification is over
   std::size_t runs_ = 0;
+  bool checksumSent_ = false;  // the phase's checksum frame went
   std::optional<OpenBlock> block_;
   // The records of the phase so far, by segment (-1 for page-range blocks) and offset.
   std::map<std::pair<int, int>, std::array<std::uint8_t, kRecordData>> sent_;

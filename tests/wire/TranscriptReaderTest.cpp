@@ -232,11 +232,34 @@ TEST_F(ReaderFaults, ChecksumAndUnitSelectFrames) {
     Reseal(t.events[at].bytes);
     ExpectFirstFault(t, procedure, at, "the records sent sum to");
   }
+  {  // the phase's checksum frame left out before its run frame
+    Transcript t = Load("T7-clean");
+    const std::size_t at = Write(t, isChecksumFrame);
+    t.events.erase(t.events.begin() + at);
+    const std::size_t run = Write(t, [](const auto& b) { return b.size() == 5 && b[3] == 0x05; });
+    ExpectFirstFault(t, Procedure::kT7, run, "whose checksum frame was not sent");
+  }
+  const auto isUnitSelect = [](const auto& b) { return b.size() == 12 && b[0] == 0xE7; };
   {
     Transcript t = Load("T12-clean");
-    const std::size_t at = Write(t, [](const auto& b) { return b.size() == 12 && b[0] == 0xE7; });
+    const std::size_t at = Write(t, isUnitSelect);
     t.events[at].bytes[11] ^= 0x01;
     ExpectFirstFault(t, Procedure::kT12, at, "unit-select checksum");
+  }
+  {  // a serial number other than the device's, the frame's checksum made right
+    Transcript t = Load("T12-clean");
+    const std::size_t at = Write(t, isUnitSelect);
+    ++t.events[at].bytes[6];
+    --t.events[at].bytes[11];
+    ExpectFirstFault(t, Procedure::kT12, at, "bytes 4 to 8 are not the first five");
+  }
+  {  // an information block whose checksum fails, taken all the same
+    Transcript t = Load("T12-clean");
+    const std::size_t answer =
+        Write(t, [](const auto& b) { return b.size() == 1 && b[0] == 0xFA; });
+    ASSERT_EQ(t.events[answer - 2].kind, Kind::kRead);  // the block's checksum byte
+    ++t.events[answer - 2].bytes.back();
+    ExpectFirstFault(t, Procedure::kT12, answer, "a broken information block answered 0xFA");
   }
   {  // a transfer frame in an information-only exchange
     Transcript t = Load("check-matrix");
