@@ -110,12 +110,11 @@ Rules RulesOf(Procedure procedure) {
 
 // The block between a block-ID frame and its end-of-block frame.
 struct OpenBlock {
-  int segment = -1;  // kSegment: the segment announced; kPageRange: -1
-  int pages = 0;     // kPageRange: the pages announced
-  int first = -1;    // the offset in the segment of the block's first byte; -1 until known
-  int last = -1;     // the offset of the last record sent; -1 before the first
-  std::size_t lastWrite = 0;
-  std::array<std::uint8_t, kRecordData> lastData{};
+  int segment = -1;           // kSegment: the segment announced; kPageRange: -1
+  int pages = 0;              // kPageRange: the pages announced
+  int first = -1;             // the offset in the segment of the block's first byte; -1 until known
+  int last = -1;              // the offset of the last record sent; -1 before the first
+  std::size_t lastWrite = 0;  // the event of the last record sent
 };
 
 // The identification before the transfer: the information blocks the device sends, the host's
@@ -402,11 +401,11 @@ class Reader {
       Fault("blank record " + Hex(address, 4) + " sent as 0xFF where blanks go as zero bytes");
     }
     if (block.last >= 0 && offset == block.last) {
-      // The same record again: only when its answer was no acknowledgement, and unchanged.
-      if (Acknowledged(block.lastWrite))
+      // The same record again, changed (unchanged ones are frames sent again): only when its
+      // answer was no acknowledgement.
+      if (Acknowledged(block.lastWrite)) {
         Fault("record " + Hex(address, 4) + " sent again after it was acknowledged");
-      if (data != block.lastData)
-        Fault("record " + Hex(address, 4) + " sent again with other bytes");
+      }
     } else {
       const int expected =
           block.last < 0 ? block.first : block.last + static_cast<int>(kRecordData);
@@ -419,7 +418,6 @@ class Reader {
     Count(block.segment, offset, data, address);
     block.last = offset;
     block.lastWrite = at_;
-    block.lastData = data;
   }
 
   // Each address counts once towards the checksum frame, with the bytes of its latest copy: a
@@ -430,7 +428,7 @@ class Reader {
              int address) {
     const auto [it, inserted] = sent_.try_emplace(std::pair{segment, offset}, data);
     if (!inserted && it->second != data) {
-      Fault("record " + Hex(address, 4) + " sent with other bytes than in its earlier block");
+      Fault("record " + Hex(address, 4) + " sent again with other bytes");
       it->second = data;
     }
   }
