@@ -72,6 +72,16 @@ std::optional<Procedure> ProcedureOf(const GoldenScenario& scenario, std::string
   return taken->second.front();
 }
 
+// Transcripts that break a rule of the reader while a question about that rule is open. Each
+// must go on breaking that rule and no other, so that settling the question shows here.
+// Question: does a record sent again after a lost acknowledgement count once in the checksum
+// frame's sum (the reader: each address once, as a device that sums what it programmed must
+// see it, whichever direction the loss was in) or once per copy written (the engine and the
+// device model)?
+const std::map<std::string, std::string> kOpenQuestions = {
+    {"T4-resent-record-checksum.txt", "checksum frame carries"},
+    {"T7-resent-record-checksum.txt", "checksum frame carries"}};
+
 class GoldenReading : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(GoldenReading, EveryWriteKeepsTheTransferRules) {
@@ -93,7 +103,17 @@ TEST_P(GoldenReading, EveryWriteKeepsTheTransferRules) {
   for (std::size_t i = 0; i < faults.size() && i < kShown; ++i) {
     broken << GetParam() << ":" << lines[faults[i].event] << ": " << faults[i].rule << "\n";
   }
-  EXPECT_TRUE(faults.empty()) << faults.size() << " writes break a rule:\n" << broken.str();
+  const auto question = kOpenQuestions.find(GetParam());
+  if (question == kOpenQuestions.end()) {
+    EXPECT_TRUE(faults.empty()) << faults.size() << " writes break a rule:\n" << broken.str();
+    return;
+  }
+  const auto other = std::find_if(faults.begin(), faults.end(), [&](const ReaderFault& f) {
+    return f.rule.find(question->second) == std::string::npos;
+  });
+  EXPECT_TRUE(!faults.empty() && other == faults.end())
+      << "the open question's rule (" << question->second << ") is no longer all it breaks:\n"
+      << broken.str();
 }
 
 INSTANTIATE_TEST_SUITE_P(Transcripts, GoldenReading, ::testing::ValuesIn(GoldenFileNames()),
