@@ -21,6 +21,19 @@ namespace vel {
 
 namespace {
 using Clock = std::chrono::steady_clock;
+
+// The numeric text of an endpoint's address, without brackets.
+std::string NumericAddress(const TcpEndpoint& endpoint) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (endpoint.Family() == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(endpoint.socket).sin6_addr, text,
+              sizeof text);
+  } else {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(endpoint.socket).sin_addr, text,
+              sizeof text);
+  }
+  return text;
+}
 }  // namespace
 
 std::optional<int> PortTextNumber(std::string_view text) {
@@ -75,9 +88,7 @@ std::optional<std::string> ResolveHost(const std::string& host, std::string* err
       std::memcpy(&endpoint.socket, found->ai_addr,
                   std::min<std::size_t>(found->ai_addrlen, sizeof endpoint.socket));
       freeaddrinfo(found);
-      std::string text = AddressText(endpoint);
-      if (family == AF_INET6) text = text.substr(1, text.size() - 2);
-      return text;
+      return NumericAddress(endpoint);
     }
     // The first family's answer is the one reported: a name with no IPv6 address either says
     // so in the IPv4 resolver's words.
@@ -88,15 +99,8 @@ std::optional<std::string> ResolveHost(const std::string& host, std::string* err
 }
 
 std::string AddressText(const TcpEndpoint& endpoint) {
-  char text[INET6_ADDRSTRLEN] = {};
-  if (endpoint.Family() == AF_INET6) {
-    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(endpoint.socket).sin6_addr, text,
-              sizeof text);
-    return "[" + std::string(text) + "]";
-  }
-  inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(endpoint.socket).sin_addr, text,
-            sizeof text);
-  return text;
+  const std::string text = NumericAddress(endpoint);
+  return endpoint.Family() == AF_INET6 ? "[" + text + "]" : text;
 }
 
 bool SystemRandomIv(std::uint8_t* iv) {
