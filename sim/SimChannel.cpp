@@ -26,9 +26,10 @@ void WaitForLine(std::chrono::steady_clock::time_point until) {
 }
 }  // namespace
 
-SimChannel::SimChannel(int fd, bool isPty, int baud, const std::atomic<bool>& stop)
-    : fd_(fd), isPty_(isPty), baud_(baud), stop_(stop) {
-  if (!isPty_) {
+SimChannel::SimChannel(int fd, bool isPty, int baud, const std::atomic<bool>& stop,
+                       vel::Clock& clock)
+    : fd_(fd), isPty_(isPty), baud_(baud), stop_(stop), clock_(clock) {
+  if (!isPty_ && clock_.IsSystem()) {
     timeval step{};
     step.tv_usec = kPollStepMs * 1000;
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &step, sizeof step);
@@ -50,33 +51,49 @@ void SimChannel::PaceReceived(int n) {
   WaitForLine(lineClock_);
 }
 
+void SimChannel::Sleep(int ms) {
+  if (ms > 0) clock_.SleepFor(std::chrono::milliseconds(ms), nullptr);
+}
+
 bool SimChannel::WaitReadable(int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const auto deadline = clock_.Now() + std::chrono::milliseconds(timeoutMs);
   // Bytes already sent by the host are read even after a stop was requested, so that a stop
   // right after the host's last frame still sees that frame.
   while (!closed_) {
-    pollfd p{fd_, POLLIN, 0};
-    const int ready = poll(&p, 1, stop_ ? 0 : kPollStepMs);
-    if (ready > 0 && (p.revents & POLLIN) != 0) return true;
-    if (stop_) return false;
-    if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
-      // A pseudo-terminal without an open slave: wait for the host to open it again.
-      std::this_thread::sleep_for(std::chrono::milliseconds(kPollStepMs));
+    // A pseudo-terminal is polled a step at a time to see a stop; a socket wakes for one itself,
+    // as the stop shuts its other end.
+    std::chrono::milliseconds step =
+        isPty_ ? std::chrono::milliseconds(kPollStepMs) : vel::Clock::kForever;
+    if (timeoutMs >= 0 && !isPty_) {
+      step =
+          std::max(std::chrono::milliseconds(0),
+                   std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_.Now()));
     }
-    if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) return false;
+    const short events = clock_.WaitForInput(fd_, stop_ ? std::chrono::milliseconds(0) : step);
+    if ((events & POLLIN) != 0) return true;
+    if (stop_) return false;
+    if ((events & (POLLHUP | POLLERR)) != 0) {
+      if (!isPty_) return true;  // the receive that follows sees the socket closed
+      // A pseudo-terminal without an open slave: wait for the host to open it again.
+      Sleep(kPollStepMs);
+    }
+    if (timeoutMs >= 0 && clock_.Now() >= deadline) return false;
   }
   return false;
 }
 
 bool SimChannel::Fill(int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const auto deadline = clock_.Now() + std::chrono::milliseconds(timeoutMs);
+  // On the system's clock a socket waits in its receive itself (one wait step at a time, see the
+  // constructor), so that a frame costs one system call; a pseudo-terminal, and any link on a
+  // clock of its own, waits on the clock first.
+  const bool waitFirst = isPty_ || !clock_.IsSystem();
   while (!closed_) {
-    // A socket waits in its receive itself (one wait step at a time, see the constructor), so
-    // that a frame costs one system call; a pseudo-terminal is polled.
-    if (isPty_ && !WaitReadable(timeoutMs)) return false;
-    const ssize_t got = isPty_
-                            ? ::read(fd_, inbox_.data(), inbox_.size())
-                            : ::recv(fd_, inbox_.data(), inbox_.size(), stop_ ? MSG_DONTWAIT : 0);
+    if (waitFirst && !WaitReadable(timeoutMs)) return false;
+    const bool dontWait = stop_ || !clock_.IsSystem();
+    const ssize_t got =
+        isPty_ ? ::read(fd_, inbox_.data(), inbox_.size())
+               : ::recv(fd_, inbox_.data(), inbox_.size(), dontWait ? MSG_DONTWAIT : 0);
     if (got > 0) {
       inboxBegin_ = 0;
       inboxEnd_ = static_cast<std::size_t>(got);
@@ -89,7 +106,7 @@ bool SimChannel::Fill(int timeoutMs) {
                                            (isPty_ && errno == EIO);
     if (!nothingYet) closed_ = true;
     if (closed_ || stop_) return false;
-    if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) return false;
+    if (timeoutMs >= 0 && clock_.Now() >= deadline) return false;
   }
   return false;
 }
@@ -119,7 +136,7 @@ void SimChannel::Write(const std::uint8_t* bytes, int n) {
   if (closed_ || n <= 0) return;
   if (byteGapMs_ > 0 && n > 1) {
     for (int i = 0; i < n && !closed_ && !stop_; ++i) {
-      if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(byteGapMs_));
+      if (i > 0) Sleep(byteGapMs_);
       WriteEach(bytes + i, 1);
     }
     return;

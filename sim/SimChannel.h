@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/Clock.h"
 #include "link/Encryption.h"
 
 namespace sim {
@@ -14,8 +15,10 @@ namespace sim {
 // baud rate so that a pseudo-terminal costs what a real line would.
 class SimChannel {
  public:
-  // `stop` ends every wait once it is set.
-  SimChannel(int fd, bool isPty, int baud, const std::atomic<bool>& stop);
+  // `stop` ends every wait once it is set; the waits and the device's delays take their time
+  // from `clock`.
+  SimChannel(int fd, bool isPty, int baud, const std::atomic<bool>& stop,
+             vel::Clock& clock = vel::SystemClock());
   virtual ~SimChannel();
   SimChannel(const SimChannel&) = delete;
   SimChannel& operator=(const SimChannel&) = delete;
@@ -36,6 +39,8 @@ class SimChannel {
   void DiscardUntilQuiet(int quietMs);
   // Accounts the wire time of bytes that arrived (pacing).
   void PaceReceived(int n);
+  // Sleeps `ms` on the channel's clock (a device taking its time).
+  void Sleep(int ms);
   long long BytesIn() const { return bytesIn_; }
   long long BytesOut() const { return bytesOut_; }
 
@@ -55,6 +60,7 @@ class SimChannel {
   int byteGapMs_ = 0;
   bool closed_ = false;
   const std::atomic<bool>& stop_;
+  vel::Clock& clock_;
   std::unique_ptr<vel::CWrapper_TwoFish> cipher_;
   std::chrono::steady_clock::time_point lineClock_{};
   // Bytes read from the link but not yet taken by the device: one read takes a whole frame.

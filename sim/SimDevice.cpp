@@ -99,7 +99,7 @@ class SimDevice::Session {
   void Answer(std::uint8_t byte) {
     if (silent_) return;
     if (Config().answerDelayMs > 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(Config().answerDelayMs));
+      Sleep(Config().answerDelayMs);
     }
     ch_.WriteByte(byte);
   }
@@ -125,7 +125,7 @@ class SimDevice::Session {
     }
     if (d_.Roll(f.lateAck)) {
       d_.Count(&d_.faults_);
-      std::this_thread::sleep_for(std::chrono::milliseconds(f.lateByMs));
+      Sleep(f.lateByMs);
     }
     const bool f4 = mayBeF4 && d_.Roll(f.f4Ack);
     Answer(f4 ? p::kBlockProgrammed : p::kAck);
@@ -202,7 +202,7 @@ class SimDevice::Session {
     }
     const auto slow = Config().faults.lineDelays.find(ordinal);
     if (slow != Config().faults.lineDelays.end()) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(slow->second));
+      Sleep(slow->second);
     }
     if (Config().faults.protocolByteLines.count(ordinal) > 0) {
       d_.Count(&d_.faults_);
@@ -283,7 +283,7 @@ class SimDevice::Session {
                                      static_cast<std::size_t>(Config().faults.shortAuxiliary)));
     }
     if (Config().answerDelayMs > 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(Config().answerDelayMs));
+      Sleep(Config().answerDelayMs);
     }
     ch_.Write(block.data(), static_cast<int>(block.size()));
   }
@@ -641,9 +641,7 @@ class SimDevice::Session {
     return true;
   }
 
-  static void Sleep(int ms) {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-  }
+  void Sleep(int ms) { ch_.Sleep(ms); }
 
   bool ChecksumFrame(int sum) {
     {

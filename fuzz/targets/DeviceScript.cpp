@@ -13,10 +13,12 @@
 #include "SampleGen.h"
 #include "SimDevice.h"
 #include "SimOptions.h"
+#include "image/SharedFirmware.h"
 #include "support/CutSamples.h"
 #include "support/EngineFakes.h"
 #include "support/Soak.h"
 #include "support/SocketPairDevice.h"
+#include "support/VirtualClock.h"
 
 namespace zandor::fuzz {
 
@@ -26,11 +28,19 @@ constexpr int kMaxAnswer = 255;     // one script answer's length byte
 constexpr int kRecordWaitMs = 200;  // how long a recorded read waits for the device
 constexpr std::size_t kFuzzBytesPerSegment = 0x400;  // 64 records: short transfers
 
-// The engine of one family, kept between runs.
+// The clock of every run: the engine's pauses, the recorded device's delays and silences and the
+// countdowns of a silent script cost no real time.
+vel::testing::VirtualClock& RunClock() {
+  static vel::testing::VirtualClock clock;
+  return clock;
+}
+
+// What a family's runs share: the one load of the file with its memory maps, as the rows of a
+// walk share it (a run that writes the serial number writes it into a copy of its own). Each run
+// has a document and front end of its own, so that what a run allocates it also frees and the
+// leak check has nothing to look into.
 struct Engine {
-  vel::testing::QuietConsole console;
-  vel::testing::ScriptedOperator op;
-  vel::CVelUpdateDoc doc{console, op};
+  std::shared_ptr<vel::SharedFirmware> loads = std::make_shared<vel::SharedFirmware>();
   std::string path;
 };
 
@@ -41,9 +51,6 @@ Engine& EngineFor(std::size_t family) {
   if (!engine) {
     engine = std::make_unique<Engine>();
     engine->path = files.Path(vel::testing::SoakFamilies()[family].sample);
-    // No pauses; the countdowns keep their length, which a silent script passes through in
-    // as many empty reads.
-    engine->doc.Timing() = vel::EngineTiming{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   }
   return *engine;
 }
@@ -80,22 +87,23 @@ int ScriptedPeer::Read(std::uint8_t* buffer, int count, int) {
 bool ScriptedPeer::ReadableNow() { return pos_ < size_ && (data_[pos_++] & 1) != 0; }
 
 int RecordingPeer::Read(std::uint8_t* buffer, int count, int limitMs) {
-  if (count <= 0) return 0;  // no answer taken, as ScriptedPeer takes none
+  if (count <= 0 || ended_) return 0;  // no answer taken, as ScriptedPeer takes none
   count = std::min(count, kMaxAnswer);
   const int waitMs = limitMs >= 0 ? std::min(limitMs, kRecordWaitMs) : kRecordWaitMs;
-  const int got = vel::testing::ReceiveWithin(fd_, buffer, count, waitMs);
+  const int got = vel::testing::ReceiveWithin(clock_, fd_, buffer, count, waitMs);
   script_.push_back(static_cast<std::uint8_t>(got));
   script_.insert(script_.end(), buffer, buffer + got);
   return got;
 }
 
 int RecordingPeer::Write(const std::uint8_t* buffer, int count) {
+  if (ended_) return count;
   return vel::testing::SendAll(fd_, buffer, count);
 }
 
 bool RecordingPeer::ReadableNow() {
-  pollfd p{fd_, POLLIN, 0};
-  const bool readable = poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+  if (ended_) return false;
+  const bool readable = (clock_.WaitForInput(fd_, std::chrono::milliseconds(0)) & POLLIN) != 0;
   script_.push_back(readable ? 1 : 0);
   return readable;
 }
@@ -134,27 +142,34 @@ const std::vector<DeviceScenario>& UpdateScenarios() {
 
 int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer, OperatorChoices choices) {
   Engine& engine = EngineFor(scenario.family);
-  engine.op.acceptUnknown = choices.acceptUnknown;
-  engine.op.declineAll = choices.declineAll;
-  engine.doc.SetSerialNumberOptional(choices.serialNumberOptional);
-  vel::ConsoleState& state = engine.console.State();
-  state.cancel.Clear();
+  vel::testing::QuietConsole console;
+  vel::testing::ScriptedOperator op;
+  op.acceptUnknown = choices.acceptUnknown;
+  op.declineAll = choices.declineAll;
+  vel::CVelUpdateDoc doc(console, op);
+  doc.ShareLoads(engine.loads);
+  // No pauses; the countdowns keep their length, which a silent script passes through in as
+  // many empty reads.
+  doc.Timing() = vel::EngineTiming{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  doc.SetClock(RunClock());
+  doc.SetSerialNumberOptional(choices.serialNumberOptional);
+  vel::ConsoleState& state = console.State();
   const bool check = scenario.action == vel::Action::kCheck;
   state.statusCode = check ? vel::status::kCheckNoAnswer : vel::ids::kUpdateFailed;
-  // Every run starts from the file as stored (an update writes the serial number into it).
-  Require(engine.doc.OnOpenDocument(engine.path).ok());
+  Require(doc.OnOpenDocument(engine.path).ok());
   const bool tcp = vel::testing::SoakFamilies()[scenario.family].tcp;
-  engine.doc.SetLinkKind(tcp ? vel::LinkKind::kTcp : vel::LinkKind::kSerial);
-  engine.doc.Link().AttachPeer(&peer);
-  const int status = engine.doc.DispatchUpdate(scenario.action);
-  engine.doc.Link().AttachPeer(nullptr);
-  const vel::DeviceIdentity& identity = engine.doc.Identity();
+  doc.SetLinkKind(tcp ? vel::LinkKind::kTcp : vel::LinkKind::kSerial);
+  doc.Link().AttachPeer(&peer);
+  const int status = doc.DispatchUpdate(scenario.action);
+  doc.Link().AttachPeer(nullptr);
+  const vel::DeviceIdentity& identity = doc.Identity();
   Require(identity.unitCount <= vel::kMaxUnits);
   Require(identity.auxiliaryCount <= vel::kAuxiliaryVersionCount);
   return status;
 }
 
-Recording RecordScenario(const DeviceScenario& scenario, std::uint32_t faultSeed) {
+Recording RecordScenario(const DeviceScenario& scenario, std::uint32_t faultSeed,
+                         bool identificationOnly) {
   const auto& family = vel::testing::SoakFamilies()[scenario.family];
   sim::SimConfig config;
   sim::ApplyFamily(family.family, &config);
@@ -164,8 +179,8 @@ Recording RecordScenario(const DeviceScenario& scenario, std::uint32_t faultSeed
 
   Recording recording;
   {
-    vel::testing::SocketPairDevice serving(device);
-    RecordingPeer peer(serving.EngineEnd());
+    vel::testing::SocketPairDevice serving(device, &RunClock());
+    RecordingPeer peer(serving.EngineEnd(), RunClock(), identificationOnly);
     recording.statusCode = RunScenario(scenario, peer);
     recording.script = peer.Script();
     recording.transferStart = std::min(peer.TransferStart(), recording.script.size());

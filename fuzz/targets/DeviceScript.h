@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Clock.h"
 #include "engine/EngineTiming.h"
 #include "link/DeviceLink.h"
 
@@ -34,14 +35,18 @@ class ScriptedPeer final : public vel::LinkPeer {
 // it got into a script that ScriptedPeer plays back the same way. Reads are cut to 255 bytes.
 class RecordingPeer final : public vel::LinkPeer {
  public:
-  // `fd` is the engine's end of a connected socket pair.
-  explicit RecordingPeer(int fd) : fd_(fd) {}
+  // `fd` is the engine's end of a connected socket pair; the reads wait on `clock`. With
+  // `endAtProcedure` the device falls silent once a transfer procedure begins, and nothing more is
+  // recorded: the identification alone, without the cost of a whole transfer.
+  RecordingPeer(int fd, vel::Clock& clock, bool endAtProcedure = false)
+      : fd_(fd), clock_(clock), endAtProcedure_(endAtProcedure) {}
 
   int Read(std::uint8_t* buffer, int count, int limitMs) override;
   int Write(const std::uint8_t* buffer, int count) override;
   bool ReadableNow() override;
   void ProcedureBegins() override {
     if (transferStart_ == SIZE_MAX) transferStart_ = script_.size();
+    ended_ = endAtProcedure_;
   }
 
   // The script so far, and where the transfer procedure's first answer begins (the script's
@@ -51,6 +56,9 @@ class RecordingPeer final : public vel::LinkPeer {
 
  private:
   int fd_;
+  vel::Clock& clock_;
+  bool endAtProcedure_;
+  bool ended_ = false;
   std::vector<std::uint8_t> script_;
   std::size_t transferStart_ = SIZE_MAX;
 };
@@ -95,6 +103,8 @@ struct Recording {
   int statusCode = 0;
   std::vector<std::string> violations;  // what the simulated device did not take
 };
-Recording RecordScenario(const DeviceScenario& scenario, std::uint32_t faultSeed);
+// With `identificationOnly` the recording ends where the transfer procedure begins.
+Recording RecordScenario(const DeviceScenario& scenario, std::uint32_t faultSeed,
+                         bool identificationOnly = false);
 
 }  // namespace zandor::fuzz

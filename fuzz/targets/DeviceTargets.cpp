@@ -29,7 +29,7 @@ int TransferReplyTarget(const std::uint8_t* data, std::size_t size) {
   const DeviceScenario& scenario = ScenarioOfByte(scenarios, data[0]);
   auto& script = identifications[scenario.family];
   if (script.empty()) {
-    const Recording recording = RecordScenario(scenario, 0);
+    const Recording recording = RecordScenario(scenario, 0, true);
     script.assign(recording.script.begin(), recording.script.begin() + recording.transferStart);
   }
   std::vector<std::uint8_t> whole = script;

@@ -187,11 +187,24 @@ bool HoldsKey(std::string_view text, const std::string& key) {
   return false;
 }
 
+// A name server of the target's own: the system's would ask the network for every input. A name
+// of letters, digits, dots and hyphens is at 192.0.2.1 (kept for documentation), any other is
+// unknown; no name that holds a key ever reaches it.
+std::optional<std::string> DocumentationResolver(const std::string& host, std::string* error) {
+  Require(!HoldsKeyShapedText(host));
+  const bool nameLike = !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+    return IsLetterOrDigit(c) || c == '.' || c == '-';
+  });
+  if (nameLike) return "192.0.2.1";
+  *error = "Name or service not known";
+  return std::nullopt;
+}
+
 }  // namespace
 
 int TargetTextTarget(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  const auto target = vel::ParseTarget(text);
+  const auto target = vel::ParseTarget(text, DocumentationResolver);
   // Nothing key-shaped survives masking, wherever it stood, and masking again changes nothing.
   const std::string keyless = vel::MaskKeys(text);
   Require(!HoldsKeyShapedText(keyless) && vel::MaskKeys(keyless) == keyless);

@@ -92,6 +92,42 @@ TEST(GoldenCoverage, EveryTranscriptTheTableNamesExistsAndEveryTranscriptIsNamed
   }
 }
 
+// Recorded again against the simulated device, an exchange's pauses and silences pass on the
+// virtual clock, not in real time, and the transcript comes out as kept: every pause and every
+// read that waited to its end (the recorder waits at most 200 ms) took its time on the clock.
+TEST(GoldenRecording, WaitsPassOnTheClockAndTheTranscriptComesOutAsKept) {
+  constexpr long long kRecordWaitMs = 200;
+  const std::set<std::string> waiting = {
+      "identify-DNK-waits",        // 1000 ms before the answer byte
+      "T9-clean",                  // the hub's 10 s restart
+      "T12-enciphered-two-units",  // 10 s after selecting the next unit
+      "T6-programming-silence",    // a region's 60-read time-out
+      "T1-silence-question",       // the question after 20 unanswered tries
+      "T1-programming-silence",    // no result for a whole programming wait
+  };
+  int recorded = 0;
+  for (const GoldenScenario& scenario : GoldenScenarios()) {
+    if (waiting.count(scenario.name) == 0) continue;
+    ++recorded;
+    std::vector<std::string> violations;
+    std::chrono::milliseconds clockTime{};
+    const Transcript transcript = RecordGolden(scenario, &violations, &clockTime);
+    EXPECT_EQ(violations, std::vector<std::string>{}) << scenario.name;
+    const auto path = std::filesystem::path(ZANDOR_GOLDEN_DIR) / (scenario.name + ".txt");
+    EXPECT_EQ(FormatTranscript(transcript), ReadText(path)) << scenario.name;
+    long long waited = 0;
+    for (const Event& e : transcript.events) {
+      if (e.kind == Kind::kPause) waited += e.number;
+      if (e.kind == Kind::kRead && static_cast<int>(e.bytes.size()) < e.asked) {
+        waited += kRecordWaitMs;
+      }
+    }
+    EXPECT_GT(waited, 0) << scenario.name;
+    EXPECT_GE(clockTime.count(), waited) << scenario.name;
+  }
+  EXPECT_EQ(recorded, static_cast<int>(waiting.size()));
+}
+
 // The player stops the engine at the first step that differs from the transcript.
 TEST(GoldenPlayer, AnyByteOtherThanRecordedIsAMismatch) {
   const GoldenScenario& scenario = GoldenScenarios().front();

@@ -191,6 +191,13 @@ TEST(DeviceScripts, ARecordedExchangePlaysBackToTheSameOutcome) {
     ScriptedPeer peer(recording.script.data(), recording.script.size());
     EXPECT_EQ(RunScenario(scenario, peer), recording.statusCode);
     EXPECT_TRUE(peer.Spent());
+    // The identification alone is the whole recording's beginning, and ends where it begins
+    // its transfer.
+    const Recording identification = RecordScenario(scenario, 1, true);
+    EXPECT_EQ(identification.transferStart, recording.transferStart);
+    EXPECT_EQ(identification.script,
+              std::vector<std::uint8_t>(recording.script.begin(),
+                                        recording.script.begin() + recording.transferStart));
   }
 }
 
@@ -214,7 +221,7 @@ TEST(DeviceScripts, EachReadTakesOneAnswerCutToWhatItAskedFor) {
 TEST(DeviceScripts, ARecordingHoldsEachAnswerAsScriptedPeerTakesIt) {
   int fds[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-  RecordingPeer recorder(fds[0]);
+  RecordingPeer recorder(fds[0], vel::SystemClock());
   const std::uint8_t answer[] = {0xC2, 0x01};
   ASSERT_EQ(::send(fds[1], answer, sizeof answer, 0), 2);
   std::uint8_t buffer[4] = {};

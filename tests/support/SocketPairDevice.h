@@ -13,18 +13,23 @@
 
 #include "SimChannel.h"
 #include "SimDevice.h"
+#include "support/VirtualClock.h"
 
 namespace vel::testing {
 
 // A simulated device served on one end of a socket pair, on a thread of its own, for one
 // connection; the other end (EngineEnd) is the host's. The device's end is shut when it hangs
-// up, so that the host sees the connection close.
+// up, so that the host sees the connection close. With a virtual clock, the device's thread is
+// one of its parties.
 class SocketPairDevice {
  public:
-  explicit SocketPairDevice(sim::SimDevice& device) {
+  explicit SocketPairDevice(sim::SimDevice& device, VirtualClock* clock = nullptr) : clock_(clock) {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_) != 0) std::abort();
+    if (clock_ != nullptr) clock_->AddParty();
     serving_ = std::thread([this, &device] {
-      sim::SimChannel channel(fds_[1], false, 0, stop_);
+      ClockParty party(clock_);
+      sim::SimChannel channel(fds_[1], false, 0, stop_,
+                              clock_ != nullptr ? static_cast<Clock&>(*clock_) : SystemClock());
       device.Serve(channel);
       ::shutdown(fds_[1], SHUT_RDWR);
     });
@@ -32,7 +37,12 @@ class SocketPairDevice {
   ~SocketPairDevice() {
     stop_ = true;
     ::shutdown(fds_[0], SHUT_RDWR);
-    serving_.join();
+    if (clock_ != nullptr) {
+      VirtualClock::OffClock joining(*clock_);
+      serving_.join();
+    } else {
+      serving_.join();
+    }
     ::close(fds_[0]);
     ::close(fds_[1]);
   }
@@ -42,24 +52,22 @@ class SocketPairDevice {
   int EngineEnd() const { return fds_[0]; }
 
  private:
+  VirtualClock* clock_;
   int fds_[2] = {-1, -1};
   std::atomic<bool> stop_{false};
   std::thread serving_;
 };
 
-// Receives up to `count` bytes from `fd` within `waitMs`, taking what has arrived even when the
-// time is up. *closed (when given) is set when the other end closed.
-inline int ReceiveWithin(int fd, std::uint8_t* buffer, int count, int waitMs,
+// Receives up to `count` bytes from `fd` within `waitMs` of `clock`, taking what has arrived even
+// when the time is up. *closed (when given) is set when the other end closed.
+inline int ReceiveWithin(Clock& clock, int fd, std::uint8_t* buffer, int count, int waitMs,
                          bool* closed = nullptr) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  const auto deadline = clock.Now() + std::chrono::milliseconds(waitMs);
   int got = 0;
   while (got < count) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0) break;
-    const ssize_t n = ::recv(fd, buffer + got, static_cast<std::size_t>(count - got), 0);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock.Now());
+    if (clock.WaitForInput(fd, std::max(left, std::chrono::milliseconds(0))) == 0) break;
+    const ssize_t n = ::recv(fd, buffer + got, static_cast<std::size_t>(count - got), MSG_DONTWAIT);
     if (n == 0 && closed != nullptr) *closed = true;
     if (n <= 0) break;
     got += static_cast<int>(n);

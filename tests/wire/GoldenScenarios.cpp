@@ -22,6 +22,7 @@
 #include "support/EngineFakes.h"
 #include "support/SocketPairDevice.h"
 #include "support/TempDir.h"
+#include "support/VirtualClock.h"
 
 namespace zandor::wire {
 
@@ -691,7 +692,8 @@ class IgnoredEvents final : public EventSink {
 // messages go to `sink`; `peer`, when given, plays or relays the device, else the engine uses its
 // own TCP link, set up by `prepareTcp`.
 int RunScenario(const GoldenScenario& scenario, EventSink& sink, ScenarioPeer* peer,
-                bool realPauses, const std::function<void(vel::TcpLink&)>& prepareTcp) {
+                bool realPauses, vel::Clock* clock,
+                const std::function<void(vel::TcpLink&)>& prepareTcp) {
   NotingConsole console(sink);
   NotingOperator op(sink, scenario);
   vel::CVelUpdateDoc doc(console, op);
@@ -703,6 +705,7 @@ int RunScenario(const GoldenScenario& scenario, EventSink& sink, ScenarioPeer* p
   if (!doc.OnOpenDocument(path).ok()) throw std::runtime_error("cannot load " + path);
   doc.SetSerialNumberOptional(scenario.serialNumberOptional);
   if (!realPauses) doc.Timing() = vel::EngineTiming{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  if (clock != nullptr) doc.SetClock(*clock);
   doc.SetLinkKind(scenario.link);
   if (!scenario.key.empty()) doc.SetLinkKey(*vel::KeyDigits(scenario.key));
   if (prepareTcp) prepareTcp(doc.Link().Tcp());
@@ -760,8 +763,9 @@ std::vector<GoldenScenario> MakeEncipheredScenarios() {
 
 }  // namespace
 
-int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPauses) {
-  return RunScenario(scenario, peer, &peer, realPauses, nullptr);
+int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPauses,
+              vel::Clock* clock) {
+  return RunScenario(scenario, peer, &peer, realPauses, clock, nullptr);
 }
 
 const std::vector<GoldenScenario>& EncipheredScenarios() {
@@ -771,7 +775,7 @@ const std::vector<GoldenScenario>& EncipheredScenarios() {
 
 int RunEnciphered(const GoldenScenario& scenario, int port) {
   IgnoredEvents ignored;
-  return RunScenario(scenario, ignored, nullptr, false, [port](vel::TcpLink& tcp) {
+  return RunScenario(scenario, ignored, nullptr, false, nullptr, [port](vel::TcpLink& tcp) {
     vel::TcpEndpoint endpoint;
     vel::MakeEndpoint("127.0.0.1", std::to_string(port), &endpoint);
     tcp.SetEndpoint(endpoint);
@@ -806,17 +810,22 @@ RawTranscript RecordEnciphered(const GoldenScenario& scenario,
   return transcript;
 }
 
-Transcript RecordGolden(const GoldenScenario& scenario, std::vector<std::string>* violations) {
+Transcript RecordGolden(const GoldenScenario& scenario, std::vector<std::string>* violations,
+                        std::chrono::milliseconds* clockTime) {
   sim::SimDevice device(DeviceOf(scenario));
   Transcript transcript;
   transcript.scenario = scenario.name;
   transcript.what = scenario.what;
   transcript.file = FileOf(scenario);
   {
-    vel::testing::SocketPairDevice serving(device);
-    TranscriptRecorder recorder(serving.EngineEnd());
-    transcript.status = RunGolden(scenario, recorder, true);
+    // The device's and the engine's waits pass on a clock of their own: the real pauses are
+    // recorded without being sat through.
+    vel::testing::VirtualClock clock;
+    vel::testing::SocketPairDevice serving(device, &clock);
+    TranscriptRecorder recorder(serving.EngineEnd(), clock);
+    transcript.status = RunGolden(scenario, recorder, true, &clock);
     transcript.events = recorder.Events();
+    if (clockTime != nullptr) *clockTime = clock.Elapsed();
   }
   transcript.statusText = StatusText(scenario, transcript.status);
   *violations = device.Violations();

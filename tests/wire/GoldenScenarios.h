@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "SampleGen.h"
 #include "SimConfig.h"
+#include "common/Clock.h"
 #include "engine/EngineTiming.h"
 #include "link/LinkKind.h"
 #include "wire/RawWire.h"
@@ -39,12 +41,15 @@ const std::vector<GoldenScenario>& GoldenScenarios();
 
 // Runs the scenario's operation against `peer`, which plays or relays the device; the console's
 // log lines and the operator's questions and messages go to the same peer. With `realPauses`
-// the engine's pauses last as long as they do for an operator. Returns the status code.
-int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPauses);
+// the engine's pauses last as long as they do for an operator, on `clock` when one is given.
+// Returns the status code.
+int RunGolden(const GoldenScenario& scenario, ScenarioPeer& peer, bool realPauses,
+              vel::Clock* clock = nullptr);
 
-// Records the scenario against the simulated device; *violations gets what the device did not
-// take.
-Transcript RecordGolden(const GoldenScenario& scenario, std::vector<std::string>* violations);
+// Records the scenario against the simulated device, both on a virtual clock; *violations gets
+// what the device did not take, *clockTime (when given) how long the exchange took on the clock.
+Transcript RecordGolden(const GoldenScenario& scenario, std::vector<std::string>* violations,
+                        std::chrono::milliseconds* clockTime = nullptr);
 
 // Enciphered exchanges kept as the bytes that crossed the socket: scenarios of GoldenScenarios()
 // with a key (each one's plain transcript has the same name).

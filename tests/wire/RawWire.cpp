@@ -271,7 +271,8 @@ std::string RawWirePlayer::PlayConnection(std::size_t index, int fd) {
       continue;
     }
     std::vector<std::uint8_t> got(run.bytes.size());
-    const int n = vel::testing::ReceiveWithin(fd, got.data(), size, kPlayWaitMs);
+    const int n =
+        vel::testing::ReceiveWithin(vel::SystemClock(), fd, got.data(), size, kPlayWaitMs);
     for (int i = 0; i < n; ++i) {
       if (got[i] != run.bytes[i]) {
         return where + "host byte " + std::to_string(hostOffset + i) + " is " + Hex(got[i]) +
@@ -287,7 +288,7 @@ std::string RawWirePlayer::PlayConnection(std::size_t index, int fd) {
   if (!connection.closedByHost) return {};
   std::uint8_t extra = 0;
   bool closed = false;
-  if (vel::testing::ReceiveWithin(fd, &extra, 1, kPlayWaitMs, &closed) == 1) {
+  if (vel::testing::ReceiveWithin(vel::SystemClock(), fd, &extra, 1, kPlayWaitMs, &closed) == 1) {
     return where + "the host sent " + Hex(extra) + " after its recorded bytes";
   }
   return closed ? std::string() : where + "the host did not close the connection";

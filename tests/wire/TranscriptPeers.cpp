@@ -30,7 +30,7 @@ std::vector<Event> TranscriptRecorder::Events() const {
 
 int TranscriptRecorder::Receive(std::uint8_t* buffer, int count, int waitMs) {
   bool closed = false;
-  const int got = vel::testing::ReceiveWithin(fd_, buffer, count, waitMs, &closed);
+  const int got = vel::testing::ReceiveWithin(clock_, fd_, buffer, count, waitMs, &closed);
   if (closed) {
     std::lock_guard<std::mutex> lock(mutex_);
     closed_ = true;
@@ -79,8 +79,8 @@ int TranscriptRecorder::Write(const std::uint8_t* buffer, int count) {
 }
 
 bool TranscriptRecorder::ReadableNow() {
-  pollfd p{fd_, POLLIN, 0};
-  const bool readable = poll(&p, 1, kSettleMs) > 0 && (p.revents & POLLIN) != 0;
+  const bool readable =
+      (clock_.WaitForInput(fd_, std::chrono::milliseconds(kSettleMs)) & POLLIN) != 0;
   std::lock_guard<std::mutex> lock(mutex_);
   draining_ = readable;
   return readable;
@@ -94,8 +94,8 @@ int TranscriptRecorder::Connect() {
 void TranscriptRecorder::Purge() {
   Event e = BytesEvent(Kind::kPurge);
   std::uint8_t byte = 0;
-  pollfd p{fd_, POLLIN, 0};
-  while (poll(&p, 1, kSettleMs) > 0 && (p.revents & POLLIN) != 0 && ::recv(fd_, &byte, 1, 0) == 1) {
+  while ((clock_.WaitForInput(fd_, std::chrono::milliseconds(kSettleMs)) & POLLIN) != 0 &&
+         ::recv(fd_, &byte, 1, 0) == 1) {
     e.bytes.push_back(byte);
   }
   Add(std::move(e));

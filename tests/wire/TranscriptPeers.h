@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Clock.h"
 #include "link/DeviceLink.h"
 #include "wire/Transcript.h"
 
@@ -41,7 +42,9 @@ class ScenarioPeer : public vel::LinkPeer, public EventSink {
 // speeds, connects, pauses, and what the scenario's console and operator noted.
 class TranscriptRecorder final : public ScenarioPeer {
  public:
-  explicit TranscriptRecorder(int fd) : fd_(fd) {}
+  // `fd` is the engine's end of a connection to the device; every wait of the recorder is on
+  // `clock`.
+  TranscriptRecorder(int fd, vel::Clock& clock) : fd_(fd), clock_(clock) {}
 
   int Read(std::uint8_t* buffer, int count, int limitMs) override;
   int Write(const std::uint8_t* buffer, int count) override;
@@ -60,6 +63,7 @@ class TranscriptRecorder final : public ScenarioPeer {
   void Add(Event event);
 
   int fd_;
+  vel::Clock& clock_;
   mutable std::mutex mutex_;
   std::vector<Event> events_;
   bool draining_ = false;  // the engine asked whether bytes wait and was told yes

@@ -94,8 +94,9 @@ std::optional<std::size_t> TcpHostEnd(const std::string& text) {
 }
 
 // The host of a TCP target: an IPv4 or bracketed IPv6 address as written, or a name resolved
-// once. A name that holds a key is never sent to a name server.
-Result ResolveTargetHost(const std::string& text, const std::string& host, DeviceTarget* target) {
+// once by `resolve`. A name that holds a key is never sent to a name server.
+Result ResolveTargetHost(const std::string& text, const std::string& host, HostResolver resolve,
+                         DeviceTarget* target) {
   TcpEndpoint probe;
   if (host.starts_with('[')) {
     target->address = host.substr(1, host.size() - 2);
@@ -111,7 +112,7 @@ Result ResolveTargetHost(const std::string& text, const std::string& host, Devic
     return Result::Failed("not an IP address or host name: " + MaskedTarget(text));
   }
   std::string why;
-  const auto resolved = ResolveHost(host, &why);
+  const auto resolved = (resolve != nullptr ? resolve : ResolveHost)(host, &why);
   if (!resolved) {
     return Result::Failed("cannot resolve the host (" + why + "): " + MaskedTarget(text));
   }
@@ -133,7 +134,7 @@ std::string MaskedTarget(const std::string& text) {
   return mask(text.substr(0, portEnd + 1)) + "<key>";
 }
 
-Expected<DeviceTarget> ParseTarget(const std::string& text) {
+Expected<DeviceTarget> ParseTarget(const std::string& text, HostResolver resolve) {
   DeviceTarget target;
   if (text.rfind("serial:", 0) == 0) {
     target.portName = text.substr(7);
@@ -156,7 +157,8 @@ Expected<DeviceTarget> ParseTarget(const std::string& text) {
   if (port < 1 || port > kMaxTcpPort) {
     return Result::Failed("not a port from 1 to 65535: " + MaskedTarget(text));
   }
-  if (const Result host = ResolveTargetHost(text, text.substr(4, *hostEnd - 4), &target); !host) {
+  if (const Result host = ResolveTargetHost(text, text.substr(4, *hostEnd - 4), resolve, &target);
+      !host) {
     return Result::Failed(host.error());
   }
   if (keyColon != std::string::npos) {

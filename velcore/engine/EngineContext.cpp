@@ -8,7 +8,7 @@ namespace vel {
 
 bool EngineContext::Pause(std::string_view name, int ms) {
   link.NotePause(name, ms);
-  return console.State().cancel.SleepFor(std::chrono::milliseconds(ms));
+  return clock->SleepFor(std::chrono::milliseconds(ms), &console.State().cancel);
 }
 
 void EngineContext::BuildMapIfMissing(int slot) {

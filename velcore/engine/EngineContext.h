@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/Clock.h"
 #include "engine/Console.h"
 #include "engine/DeviceIdentity.h"
 #include "engine/EngineTiming.h"
@@ -32,6 +33,7 @@ struct EngineContext {
   FirmwareFile& file;
   DeviceIdentity& identity;
   EngineTiming& timing;
+  Clock* clock = &SystemClock();  // where the pauses take their time from
   std::uint8_t protocolByte = protocol::kMultiUnitProtocol;
   bool identified = false;         // identified and confirmed: an update may follow
   bool endedByEngine = false;      // the engine ended its own transfer
@@ -58,8 +60,8 @@ struct EngineContext {
   void Fail(Tell how, std::string_view text, int statusCode);
   void SetStatusCode(int code) { console.State().statusCode = code; }
   int StatusCode() const { return console.State().statusCode; }
-  // Sleeps `ms` for the reason `name` (the field of EngineTiming), unless a cancel comes first;
-  // false when it did.
+  // Sleeps `ms` on the engine's clock for the reason `name` (the field of EngineTiming), unless a
+  // cancel comes first; false when it did.
   bool Pause(std::string_view name, int ms);
   bool Write(const std::uint8_t* bytes, int count) { return link.LinkWrite(bytes, count) == count; }
   int ReadByte(std::uint8_t* byte) { return link.LinkRead(byte, 1); }

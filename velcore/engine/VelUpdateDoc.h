@@ -59,6 +59,8 @@ class CVelUpdateDoc {
   const DeviceIdentity& Identity() const { return identity_; }
   void SetSerialNumberOptional(bool on) { identifier_.SetSerialNumberOptional(on); }
   EngineTiming& Timing() { return timing_; }
+  // The clock the engine's pauses take their time from (the system's unless set).
+  void SetClock(Clock& clock) { context_.clock = &clock; }
   Console& GetConsole() { return console_; }
   Operator& GetOperator() { return operator_; }
   // Units of the last update that no image of the file fits, left out of it.

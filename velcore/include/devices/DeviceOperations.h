@@ -21,8 +21,10 @@ struct DeviceTarget {
 
 // "serial:COM3", "serial:/dev/ttyUSB0", "tcp:HOST:PORT" or "tcp:HOST:PORT:KEY" where KEY is 32
 // hexadecimal digits or the dashed 47-character form. A HOST that is a name is resolved here,
-// once, to the IPv4 address every connection to it uses. The error never repeats a key.
-Expected<DeviceTarget> ParseTarget(const std::string& text);
+// once, by `resolve` (the system's resolver unless given), to the address every connection to it
+// uses. The error never repeats a key.
+using HostResolver = std::optional<std::string> (*)(const std::string& host, std::string* error);
+Expected<DeviceTarget> ParseTarget(const std::string& text, HostResolver resolve = nullptr);
 
 // A target text for output and logs: whatever follows a TCP target's port replaced by "<key>",
 // and that key elsewhere in the text, and key-shaped text, masked as KeyMask does.
