@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/AtomicFile.h"
+#include "common/HexDigit.h"
 #include "engine/Protocol.h"
 
 namespace sim {
@@ -15,20 +16,7 @@ namespace p = vel::protocol;
 
 namespace {
 
-constexpr std::uint8_t kStartByte = 0xBB;  // ten of them put the hub into its loader
-constexpr int kStartBytes = 10;
-constexpr std::uint8_t kUnitSelectStart = 0xE7;
-constexpr std::uint8_t kGarbled = 0x5A;           // an answer damaged on the line
-constexpr std::uint8_t kLoaderSelectDone = 0x32;  // unit-select mode after the loader's image
-constexpr std::uint8_t kLoaderSelect = 0x31;
-constexpr std::uint8_t kKindSelect = 0x30;
-constexpr int kLoaderReplySize = 27;
-constexpr std::uint8_t kLoaderReplyByte = 0x55;
-constexpr std::uint8_t kTypeData = 0x00;
-constexpr std::uint8_t kTypeEnd = 0x01;
-constexpr std::uint8_t kTypeAddress = 0x04;
-constexpr std::uint8_t kTypeRun = 0x05;
-constexpr std::uint8_t kTypeChecksum = 0x06;
+constexpr std::uint8_t kGarbled = 0x5A;  // an answer damaged on the line
 
 std::string Hex2(int value) {
   char text[8];
@@ -36,19 +24,12 @@ std::string Hex2(int value) {
   return text;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // The bytes of an Intel HEX line after its ':'; false when it is not pairs of hex digits.
 bool ParseHexLine(const std::string& line, std::vector<std::uint8_t>* bytes) {
   if (line.size() % 2 != 0) return false;
   for (std::size_t i = 0; i < line.size(); i += 2) {
-    const int high = HexDigit(line[i]);
-    const int low = HexDigit(line[i + 1]);
+    const int high = vel::HexDigitValue(line[i]);
+    const int low = vel::HexDigitValue(line[i + 1]);
     if (high < 0 || low < 0) return false;
     bytes->push_back(static_cast<std::uint8_t>(high << 4 | low));
   }
@@ -64,7 +45,7 @@ int RestOfFrame(std::uint8_t first) {
       return 6;
     case 0x10:
       return 20;
-    case kUnitSelectStart:
+    case p::kUnitSelectStart:
       return static_cast<int>(p::kUnitSelectFrameSize) - 1;
     default:
       return -1;
@@ -142,13 +123,13 @@ class SimDevice::Session {
       std::lock_guard<std::mutex> lock(d_.mutex_);
       d_.idleBytes_.push_back(byte);
     }
-    if (byte == kStartByte) {
-      hubArmed_ = hubArmed_ || ++startBytes_ >= kStartBytes;
+    if (byte == p::kHubStartByte) {
+      hubArmed_ = hubArmed_ || ++startBytes_ >= p::kHubStartBytes;
       return true;
     }
     startBytes_ = 0;
     if (byte == ':') return TextLine();
-    if (byte == kUnitSelectStart) {
+    if (byte == p::kUnitSelectStart) {
       std::array<std::uint8_t, p::kUnitSelectFrameSize> frame{byte};
       if (!ch_.Read(frame.data() + 1, static_cast<int>(frame.size()) - 1)) return false;
       Violation("unit-select frame without an identification");
@@ -224,12 +205,12 @@ class SimDevice::Session {
     }
     if (type == 0x02) textSegment_ = bytes[4] >> 4;
     if (type == 0x04) textSegment_ = bytes[5];
-    if (type == kTypeData) {
+    if (type == p::kRecordData) {
       auto [it, added] = d_.programmed_.back().segments.try_emplace(textSegment_);
       if (added) it->second.fill(0xFF);
       for (int i = 0; i < bytes[0]; ++i) it->second[(address + i) & 0xFFFF] = bytes[4 + i];
     }
-    if (type == kTypeEnd) {
+    if (type == p::kRecordEnd) {
       d_.programmed_.back().runFrameSeen = true;
       textSegment_ = -1;
     }
@@ -343,8 +324,8 @@ class SimDevice::Session {
   // host counts them: from its highest unit down, each below the one selected last.
   int SelectedUnit(std::uint8_t kind, std::uint8_t mode) const {
     const auto fits = [&](const SimUnit& unit) {
-      if (mode == kKindSelect) return unit.kind == kind;
-      if (mode == kLoaderSelect) return unit.kind == 0;
+      if (mode == p::kSelectForUpdate) return unit.kind == kind;
+      if (mode == p::kSelectLoader) return unit.kind == 0;
       return true;
     };
     int highest = -1;
@@ -370,14 +351,14 @@ class SimDevice::Session {
     }
     const std::uint8_t kind = f[9], mode = f[10];
     if (afterImage) {
-      return kind == 0x01 && mode == kLoaderSelectDone
+      return kind == 0x01 && mode == p::kSelectAfterLoader
                  ? std::string()
                  : "unit-select frame after an image is not the loader's (01 32)";
     }
     const bool valid =
         (kind == 0x00 && mode == 0x00) ||
-        (kind >= 1 && kind <= 3 && mode == kKindSelect && KindCodeNamesAUnit(kind)) ||
-        (kind == 0x01 && mode == kLoaderSelect && KindCodeNamesAUnit(0));
+        (kind >= 1 && kind <= 3 && mode == p::kSelectForUpdate && KindCodeNamesAUnit(kind)) ||
+        (kind == 0x01 && mode == p::kSelectLoader && KindCodeNamesAUnit(0));
     return valid ? std::string()
                  : "unit-select frame with kind " + Hex2(kind) + " and mode " + Hex2(mode) +
                        ", which name no unit of this device";
@@ -454,7 +435,7 @@ class SimDevice::Session {
         if (byte == p::kSingleUnitProtocol) {
           escapeSeen_ = true;
           if (!Config().faults.noLoaderReply) {
-            const std::vector<std::uint8_t> reply(kLoaderReplySize, kLoaderReplyByte);
+            const std::vector<std::uint8_t> reply(p::kLoaderReplySize, p::kLoaderReplyByte);
             ch_.Write(reply.data(), static_cast<int>(reply.size()));
           }
           return true;
@@ -480,7 +461,7 @@ class SimDevice::Session {
     std::array<std::uint8_t, 21> frame{first};
     if (!ch_.Read(frame.data() + 1, rest)) return false;
     ch_.PaceReceived(1 + rest);
-    if (first == kUnitSelectStart) return UnitSelectInTransfer(frame.data());
+    if (first == p::kUnitSelectStart) return UnitSelectInTransfer(frame.data());
     const int length = 1 + rest;
     frameNumber_ = d_.Count(&d_.frames_);
     if (d_.PowerFailsAt(frameNumber_)) return false;  // the frame is lost with the power
@@ -499,11 +480,11 @@ class SimDevice::Session {
     }
     const std::uint8_t type = frame[3];
     const int address = frame[1] << 8 | frame[2];
-    if (first == 0x02 && type == kTypeAddress) return BlockIdFrame(frame.data());
-    if (first == 0x10 && type == kTypeData) return RecordFrame(frame.data());
-    if (first == 0x00 && type == kTypeEnd && address == 0) return EndOfBlockFrame();
-    if (first == 0x00 && type == kTypeRun && address == 0) return RunFrame();
-    if (first == 0x00 && type == kTypeChecksum) return ChecksumFrame(address);
+    if (first == 0x02 && type == p::kRecordAddress) return BlockIdFrame(frame.data());
+    if (first == 0x10 && type == p::kRecordData) return RecordFrame(frame.data());
+    if (first == 0x00 && type == p::kRecordEnd && address == 0) return EndOfBlockFrame();
+    if (first == 0x00 && type == p::kRecordRun && address == 0) return RunFrame();
+    if (first == 0x00 && type == p::kRecordChecksum) return ChecksumFrame(address);
     Violation("unexpected frame of type " + Hex2(type));
     Answer(p::kAskAgain);
     return true;

@@ -8,6 +8,7 @@
 #include "devices/DeviceWalks.h"
 #include "devices/WalkReport.h"
 #include "engine/DeviceTypes.h"
+#include "engine/TypeCode.h"
 #include "image/HexFileLoader.h"
 #include "image/Metadata.h"
 #include "image/VersionText.h"

@@ -6,6 +6,7 @@
 #include "common/Strings.h"
 #include "engine/DeviceTypes.h"
 #include "engine/Protocol.h"
+#include "engine/TypeCode.h"
 
 namespace vel {
 

@@ -11,6 +11,7 @@
 #include "engine/DeviceTypes.h"
 #include "engine/Families.h"
 #include "engine/Protocol.h"
+#include "engine/TypeCode.h"
 #include "image/VersionText.h"
 
 namespace vel {
@@ -317,17 +318,17 @@ std::uint8_t DeviceIdentifier::UnitSelectModeByKind(int unit, bool loaderVariant
   if (ctx_.file.ImageCount() == 1 || unit < 0) return 0x00;
   switch (ctx_.identity.unitKind[unit]) {
     case 1:
-      *mode = 0x30;
+      *mode = protocol::kSelectForUpdate;
       return 0x01;
     case 2:
-      *mode = 0x30;
+      *mode = protocol::kSelectForUpdate;
       return 0x02;
     case 3:
-      *mode = 0x30;
+      *mode = protocol::kSelectForUpdate;
       return 0x03;
     default:
       if (loaderVariant && ctx_.file.SecondTypeFlag()) {
-        *mode = 0x31;
+        *mode = protocol::kSelectLoader;
         return 0x01;
       }
       return 0x00;

@@ -30,8 +30,6 @@ class DeviceIdentifier {
 
   void SetSerialNumberOptional(bool on) { serialNumberOptional_ = on; }
   bool Declined() const { return declined_; }
-  // Whether a unit-select frame of this operation went unconfirmed (the row then fails).
-  bool UnitNotConfirmed() const { return unitNotConfirmed_; }
   // Logs that `unit` did not confirm its unit-select frame (`answer`: what came instead) and
   // leaves the status code of a failed selection.
   void ReportUnitNotConfirmed(int unit, std::optional<std::uint8_t> answer);

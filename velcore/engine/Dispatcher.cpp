@@ -9,8 +9,11 @@ namespace vel {
 namespace {
 
 constexpr int kWakeBaud = 9600;
-constexpr std::array<std::uint8_t, 10> kHubStartBytes = {0xBB, 0xBB, 0xBB, 0xBB, 0xBB,
-                                                         0xBB, 0xBB, 0xBB, 0xBB, 0xBB};
+constexpr auto kHubStartBytes = [] {
+  std::array<std::uint8_t, protocol::kHubStartBytes> bytes{};
+  bytes.fill(protocol::kHubStartByte);
+  return bytes;
+}();
 
 int SearchBaud(int attempt, int attemptsPerSpeed) {
   const int speed = attempt / attemptsPerSpeed;

@@ -41,7 +41,6 @@ constexpr int kWakeTries = 6;
 constexpr int kHubIdentifyTries = 3;
 constexpr int kEscapeTries = 3;
 constexpr int kLoaderEscapeTries = 10;
-constexpr int kLoaderReplySize = 27;
 constexpr int kSerialSearchAttempts = 12;
 constexpr int kSerialCheckAttempts = 6;
 constexpr int kTcpAttempts = 2;

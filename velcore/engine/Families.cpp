@@ -4,7 +4,7 @@
 #include <array>
 
 #include "common/Strings.h"
-#include "engine/DeviceTypes.h"
+#include "engine/TypeCode.h"
 
 namespace vel {
 

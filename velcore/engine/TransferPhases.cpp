@@ -74,8 +74,8 @@ TransferPhase PhaseBuilder::ShortBlockPhase(int blocks) const {
   return phase;
 }
 
-// The Dravik sectors: segments 0 to 5 of slot 1 in 1 KiB blocks;
-// std::string(text::kPleaseUpdateAgain) skips the rest of a sector.
+// The Dravik sectors: segments 0 to 5 of slot 1 in 1 KiB blocks; the device's 0xFD ("please update
+// again") skips the rest of a sector.
 TransferPhase PhaseBuilder::SectorPhase() const {
   TransferPhase sectors;
   sectors.slot = 1;

@@ -56,8 +56,8 @@ void TransferProcedures::DravikSectorsThenImage() {
   ctx_.Pause("handshakePause", ctx_.timing.handshakePauseMs);
   const std::vector<TransferPhase> phases = phases_.PhasesOf(Procedure::kDravikSectorsThenImage);
   std::uint32_t sum = 0;
-  // A skipped sector (std::string(text::kPleaseUpdateAgain)) leaves the device incomplete: never a
-  // success.
+  // A skipped sector (the device's 0xFD, "please update again") leaves the device incomplete:
+  // never a success.
   bool ok = transfer_.RunPhase(phases[0], &sum) == PhaseOutcome::kComplete;
   // The run frame and the second phase follow only a confirmed checksum here.
   // 0xFE refuses the sum at once: waiting on for a 0xFA that will not come helps nobody.
@@ -194,7 +194,7 @@ void TransferProcedures::LoaderImages() {
       const std::uint8_t escape = protocol::kSingleUnitProtocol;
       ctx_.Write(&escape, 1);
       std::uint8_t reply[30];
-      answered = ctx_.link.LinkRead(reply, sizeof reply) == kLoaderReplySize;
+      answered = ctx_.link.LinkRead(reply, sizeof reply) == protocol::kLoaderReplySize;
     }
     ok = answered;
     if (ok) {
@@ -233,7 +233,7 @@ void TransferProcedures::UnitImages() {
       break;
     }
     if (nbFile && ctx_.identity.selectedImage == 0) {
-      identifier_.SendUnitSelect(0x01, 0x32);
+      identifier_.SendUnitSelect(0x01, protocol::kSelectAfterLoader);
       ctx_.Pause("unitSelectPause", ctx_.timing.unitSelectPauseMs);
     }
     WriteRunFrame();
@@ -291,7 +291,7 @@ bool TransferProcedures::SelectNextUnit() {
   if (ctx_.file.SecondTypeFlag() && unit == 0) {
     ctx_.Pause("nbUnitZeroDelay", ctx_.timing.nbUnitZeroDelayMs);
     kind = 0x01;
-    mode = 0x31;
+    mode = protocol::kSelectLoader;
   }
   identifier_.SendUnitSelect(kind, mode);
   std::uint8_t ack = 0;

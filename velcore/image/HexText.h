@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/HexDigit.h"
+
 namespace vel {
 
 // Value of a text of hexadecimal digits as the record reader computes it: every character
@@ -19,13 +21,6 @@ constexpr std::uint32_t HexToValue(std::string_view text) {
 
 constexpr char ToUpperAscii(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-}
-
-constexpr int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // Byte at pair position `index` of a data text, upper-cased first so lower-case files read the

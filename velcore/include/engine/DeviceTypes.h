@@ -16,7 +16,4 @@ struct DeviceCaption {
 // The update button's caption for a file's device type code.
 DeviceCaption DeviceTypeCaption(std::string_view code);
 
-// Compares like strncmp: up to `length` characters, a shorter code ends at its terminator.
-bool CodeMatches(std::string_view code, std::string_view pattern, std::size_t length);
-
 }  // namespace vel

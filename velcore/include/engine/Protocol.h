@@ -28,6 +28,27 @@ constexpr bool IsBlockResult(std::uint8_t r) {
          r == kBlockCheckError;
 }
 
+// The hub's start byte: ten in a row put it into its loader.
+constexpr std::uint8_t kHubStartByte = 0xBB;
+constexpr int kHubStartBytes = 10;
+
+// The unit-select frame's first byte and its mode bytes (byte 10).
+constexpr std::uint8_t kUnitSelectStart = 0xE7;
+constexpr std::uint8_t kSelectForUpdate = 0x30;
+constexpr std::uint8_t kSelectLoader = 0x31;       // the loader unit of an NB file
+constexpr std::uint8_t kSelectAfterLoader = 0x32;  // the next unit once the loader's image is in
+
+// The loader's reply between its two phases: this many bytes, each the same.
+constexpr int kLoaderReplySize = 27;
+constexpr std::uint8_t kLoaderReplyByte = 0x55;
+
+// The record type (byte 3) of a frame.
+constexpr std::uint8_t kRecordData = 0x00;
+constexpr std::uint8_t kRecordEnd = 0x01;
+constexpr std::uint8_t kRecordAddress = 0x04;
+constexpr std::uint8_t kRecordRun = 0x05;
+constexpr std::uint8_t kRecordChecksum = 0x06;
+
 constexpr std::size_t kRecordFrameSize = 21;
 constexpr std::size_t kBlockIdFrameSize = 7;
 constexpr std::size_t kUnitSelectFrameSize = 12;
@@ -63,7 +84,7 @@ constexpr std::array<std::uint8_t, kBlockIdFrameSize> SegmentBlockId(int segment
 inline std::array<std::uint8_t, kUnitSelectFrameSize> UnitSelectFrame(const std::uint8_t* serial,
                                                                       std::uint8_t kindCode,
                                                                       std::uint8_t mode) {
-  std::array<std::uint8_t, kUnitSelectFrameSize> f = {0xE7, 0x0C, 0x35, 0x0D};
+  std::array<std::uint8_t, kUnitSelectFrameSize> f = {kUnitSelectStart, 0x0C, 0x35, 0x0D};
   for (int i = 0; i < 5; ++i) f[4 + i] = serial[i];
   f[9] = kindCode;
   f[10] = mode;
