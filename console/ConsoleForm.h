@@ -111,6 +111,12 @@ class ConsoleForm : public QWidget, private vel::ProgressSink {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
+  // What both the layout and the handlers use: the row threads' upper bound, and the status
+  // line's empty text and caption.
+  static constexpr int kMaxRowsAtOnce = 256;
+  static inline const QString kNoStatusLine = QStringLiteral(" ");
+  static inline const QString kUpdateStatusCaption = QStringLiteral("Update Status");
+
   // Building.
   QPushButton* Button(int id, const QString& text);
   QLabel* Label(int id, const QString& text, bool bold = false);
