@@ -26,7 +26,6 @@ TEST_F(SingleUnitUpdate, T1OverAPseudoTerminalProgramsTheImage) {
   EXPECT_EQ(programmed[0].blocksProgrammed, 4);
   EXPECT_TRUE(server->Device().Violations().empty());
   EXPECT_TRUE(console.Logged("Communication established with Zandor Unit."));
-  EXPECT_TRUE(console.ControlsEnabled());
   EXPECT_FALSE(console.ProgressActive());
 }
 

@@ -33,7 +33,6 @@ class RecordingConsole final : public Console {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.push_back(line);
   }
-  void EnableWorkingControls(bool enable) override { controlsEnabled_ = enable; }
   std::vector<std::string> Log() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return log_;
@@ -43,7 +42,6 @@ class RecordingConsole final : public Console {
     return std::find(log.begin(), log.end(), text) != log.end();
   }
   int Positions() const { return positions_; }
-  bool ControlsEnabled() const { return controlsEnabled_; }
 
  protected:
   void ShowProgress(const ProgressPaint&, const std::string&) override { ++positions_; }
@@ -57,7 +55,6 @@ class RecordingConsole final : public Console {
   mutable std::mutex mutex_;
   std::vector<std::string> log_;
   std::atomic<int> positions_{0};
-  std::atomic<bool> controlsEnabled_{true};
 };
 
 // An operator whose answers the test sets; it confirms devices as the automatic confirmation

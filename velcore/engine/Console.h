@@ -50,8 +50,6 @@ class Console : public ProgressSink {
 
   // One line of the message log.
   virtual void AppendMessage(const std::string& line) = 0;
-  // Update buttons, file controls, "Activate Port" and "Load Hex File".
-  virtual void EnableWorkingControls(bool /*enable*/) {}
   virtual void HideDeviceInfo() {}
   virtual void ShowDeviceUnits(const std::vector<UnitLabel>& /*units*/) {}
 

@@ -91,12 +91,10 @@ int DeviceIdentifier::IdentifyDevice() {
     ctx_.console.AppendMessage(std::string(text::kCommunicationEstablishedLog));
     Classify();
     ctx_.link.Purge();
-    ctx_.console.EnableWorkingControls(false);
     ShowDeviceUnits();
     return 1;
   }
   ctx_.link.Purge();
-  ctx_.console.EnableWorkingControls(true);
   if (reply == declined) {
     declined_ = !unitNotConfirmed_;
     ShowDeviceUnits();

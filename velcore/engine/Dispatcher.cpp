@@ -29,7 +29,6 @@ int Dispatcher::Dispatch(Action action) {
   ctx_.strangeAnswer = false;
   ctx_.console.PlanFrames(0);  // nothing of this action is done yet
   identifier_.Begin(action == Action::kCheck);
-  ctx_.console.EnableWorkingControls(false);
   switch (action) {
     case Action::kUnformatted:
       if (!SerialOnly()) procedures_.SendUnformatted();
@@ -76,10 +75,7 @@ void Dispatcher::Update() {
   if (file.start == Start::kWake) return StartWoken(file);
   if (file.start == Start::kHubStartBytes) return StartHub(file);
   const int result = SearchDevice(kSerialSearchAttempts, false);
-  if (ctx_.Cancelled()) {
-    ctx_.console.EnableWorkingControls(true);
-    return;
-  }
+  if (ctx_.Cancelled()) return;
   if (result < 0) return ctx_.Fail(Tell::kBox, LoadString(ids::kSystemBusy), ids::kSystemBusy);
   if (result == 0) {
     if (ctx_.link.Kind() == LinkKind::kSerial) {
@@ -91,7 +87,6 @@ void Dispatcher::Update() {
       ctx_.console.AppendMessage(LoadString(ids::kConnectionError));
       ctx_.SetStatusCode(ids::kConnectionError);
     }
-    ctx_.console.EnableWorkingControls(true);
     return;
   }
   ChooseProcedure();
@@ -99,27 +94,16 @@ void Dispatcher::Update() {
 
 void Dispatcher::Check() {
   const int result = SearchDevice(kSerialCheckAttempts, true);
-  if (result == 0 && !ctx_.Cancelled()) {
-    ctx_.ReportConnectionError();
-    ctx_.console.EnableWorkingControls(true);
-  } else if (ctx_.identified) {
-    ctx_.console.EnableWorkingControls(true);
-  }
+  if (result == 0 && !ctx_.Cancelled()) ctx_.ReportConnectionError();
 }
 
 void Dispatcher::UpdateVantrel() {
-  if (identifier_.IdentifyDevice() == 0 || !ctx_.identified) {
-    ctx_.console.EnableWorkingControls(true);
-    return;
-  }
+  if (identifier_.IdentifyDevice() == 0 || !ctx_.identified) return;
   Start(Procedure::kPageRangeImage64k);
 }
 
 void Dispatcher::ChooseProcedure() {
-  if (!ctx_.identified) {
-    ctx_.console.EnableWorkingControls(true);
-    return;
-  }
+  if (!ctx_.identified) return;
   ctx_.BuildMapIfMissing(0);
   if (FamilyOf(ctx_.file.Info(0).deviceType).multiUnitFile) return ChooseForMultiUnitFile();
   const bool image128k = ctx_.file.MemMap(0)->GetPage(254, 0) != nullptr;
@@ -130,7 +114,6 @@ void Dispatcher::StartChoice(Choice choice) {
   switch (choice) {
     case Choice::kRefuse:
       ctx_.op.ShowMessage(std::string(text::kRefuse64k));
-      ctx_.console.EnableWorkingControls(true);
       return;
     case Choice::kPageRangeImage64k:
       return Start(Procedure::kPageRangeImage64k);
@@ -217,7 +200,6 @@ void Dispatcher::StartWoken(const Family& file) {
   if (!awake) {
     ctx_.link.ClosePort();
     ctx_.ReportConnectionError();
-    ctx_.console.EnableWorkingControls(true);
     return;
   }
   ctx_.BuildMapIfMissing(0);
@@ -240,13 +222,9 @@ void Dispatcher::StartHub(const Family& file) {
   if (result == 0) {
     ctx_.link.ClosePort();
     ctx_.ReportConnectionError();
-    ctx_.console.EnableWorkingControls(true);
     return;
   }
-  if (result < 0 || !ctx_.identified) {
-    ctx_.console.EnableWorkingControls(true);
-    return;
-  }
+  if (result < 0 || !ctx_.identified) return;
   Start(file.started);
 }
 

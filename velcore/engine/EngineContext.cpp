@@ -23,7 +23,6 @@ void EngineContext::Fail(Tell how, std::string_view text, int statusCode) {
   if (how != Tell::kBox) console.AppendMessage(std::string(text));
   if (how != Tell::kLog) op.ShowMessage(std::string(text));
   SetStatusCode(statusCode);
-  console.EnableWorkingControls(true);
 }
 
 bool EngineContext::GiveUpOnSilence() {

@@ -329,7 +329,6 @@ std::string TransferProcedures::NoAnswerText() {
 void TransferProcedures::CloseTransfer() {
   ctx_.link.Purge();
   ctx_.console.EndProgress();
-  ctx_.console.EnableWorkingControls(true);
 }
 
 void TransferProcedures::WriteRunFrame() {
@@ -470,7 +469,6 @@ void TransferProcedures::SendUnformatted() {
   ctx_.SetStatusCode(complete ? ids::kUpdateSuccessful : ids::kUpdateFailed);
   ctx_.op.ShowMessage(complete ? Format(format::kUnformattedCompleted, taken)
                                : std::string(text::kUnformattedNotCompleted));
-  ctx_.console.EnableWorkingControls(true);
 }
 
 int TransferProcedures::AwaitLineAnswer(int* unanswered) {
