@@ -176,12 +176,14 @@ bool Dispatcher::SerialOnly() {
 void Dispatcher::Start(Procedure procedure, int range) {
   const ProcedureInfo& info = InfoOf(procedure);
   if (info.serialOnly && SerialOnly()) return;
-  PhaseBuilder& phases = procedures_.Phases();
-  if (phases.RefuseDataLeftBehind(phases.PhasesOf(procedure))) return;
+  // The phases are built once: those checked here are those the procedure sends.
+  PhaseBuilder& builder = procedures_.Phases();
+  std::vector<TransferPhase> phases = builder.PhasesOf(procedure);
+  if (builder.RefuseDataLeftBehind(phases)) return;
   ctx_.console.BeginProgress(1, range != 0 ? range : info.progressRange,
                              std::string(info.progressText), 1);
   ctx_.link.NoteProcedure();
-  procedures_.Run(procedure);
+  procedures_.Run(procedure, std::move(phases));
 }
 
 void Dispatcher::StartWoken(const Family& file) {

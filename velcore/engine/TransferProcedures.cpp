@@ -28,13 +28,11 @@ bool TransferProcedures::ConfirmChecksum(std::uint32_t dataSum, int seconds,
   return answer == protocol::kAck;
 }
 
-void TransferProcedures::PageRangeImage64k() {
-  EndTransfer(transfer_.RunPhase(phases_.PhasesOf(Procedure::kPageRangeImage64k)[0]));
-}
+void TransferProcedures::PageRangeImage64k() { EndTransfer(transfer_.RunPhase(planned_[0])); }
 
 void TransferProcedures::Image128k() {
   ctx_.Pause("firstFramePause", ctx_.timing.firstFramePauseMs);
-  EndTransfer(transfer_.RunPhase(phases_.PhasesOf(Procedure::kImage128k)[0]));
+  EndTransfer(transfer_.RunPhase(planned_[0]));
 }
 
 void TransferProcedures::DravikImage128k() {
@@ -45,7 +43,7 @@ void TransferProcedures::DravikImage128k() {
     }
     ctx_.Pause("handshakePause", ctx_.timing.handshakePauseMs);
   }
-  EndTransfer(transfer_.RunPhase(phases_.PhasesOf(Procedure::kDravikImage128k)[0]));
+  EndTransfer(transfer_.RunPhase(planned_[0]));
 }
 
 void TransferProcedures::DravikSectorsThenImage() {
@@ -54,7 +52,7 @@ void TransferProcedures::DravikSectorsThenImage() {
     return;
   }
   ctx_.Pause("handshakePause", ctx_.timing.handshakePauseMs);
-  const std::vector<TransferPhase> phases = phases_.PhasesOf(Procedure::kDravikSectorsThenImage);
+  const std::vector<TransferPhase>& phases = planned_;
   std::uint32_t sum = 0;
   // A skipped sector (the device's 0xFD, "please update again") leaves the device incomplete:
   // never a success.
@@ -78,7 +76,7 @@ void TransferProcedures::DravikSectorsThenImage() {
 }
 
 void TransferProcedures::UserStationRegions() {
-  const std::vector<TransferPhase> regions = phases_.PhasesOf(Procedure::kUserStationRegions);
+  const std::vector<TransferPhase>& regions = planned_;
   bool ok = true;
   for (std::size_t region = 0; region < regions.size() && ok; ++region) {
     ok = transfer_.RunPhase(regions[region]) == PhaseOutcome::kComplete;
@@ -102,8 +100,7 @@ void TransferProcedures::UserStationRegions() {
 
 void TransferProcedures::ShortBlocks() {
   std::uint32_t sum = 0;
-  if (transfer_.RunPhase(phases_.PhasesOf(Procedure::kShortBlocks)[0], &sum) !=
-      PhaseOutcome::kComplete) {
+  if (transfer_.RunPhase(planned_[0], &sum) != PhaseOutcome::kComplete) {
     Terminated();
   } else if (ChecksumThenRun(sum)) {
     Succeeded();
@@ -112,7 +109,7 @@ void TransferProcedures::ShortBlocks() {
 }
 
 void TransferProcedures::ShortBlocksThenImage128k() {
-  const std::vector<TransferPhase> phases = phases_.PhasesOf(Procedure::kShortBlocksThenImage128k);
+  const std::vector<TransferPhase>& phases = planned_;
   std::uint32_t sum = 0;
   if (transfer_.RunPhase(phases[0], &sum) != PhaseOutcome::kComplete) {
     EndTransfer(PhaseOutcome::kFailed);
@@ -142,8 +139,7 @@ void TransferProcedures::ShortBlocksThenImage128k() {
 
 void TransferProcedures::HubShortBlocks() {
   std::uint32_t sum = 0;
-  if (transfer_.RunPhase(phases_.PhasesOf(Procedure::kHubShortBlocks)[0], &sum) !=
-      PhaseOutcome::kComplete) {
+  if (transfer_.RunPhase(planned_[0], &sum) != PhaseOutcome::kComplete) {
     ctx_.op.ShowMessage(std::string(text::kTerminatedHub));
   } else {
     // The hub restarts after the run frame whatever it said of the checksum: the port stays
@@ -163,7 +159,7 @@ void TransferProcedures::RunFrameThenSkip(int bytes) {
 }
 
 void TransferProcedures::PageRangeThenImage128k() {
-  const std::vector<TransferPhase> phases = phases_.PhasesOf(Procedure::kPageRangeThenImage128k);
+  const std::vector<TransferPhase>& phases = planned_;
   PhaseOutcome outcome = transfer_.RunPhase(phases[0]);
   if (outcome == PhaseOutcome::kComplete) {
     RunFrameThenSkip(3);
@@ -173,7 +169,7 @@ void TransferProcedures::PageRangeThenImage128k() {
 }
 
 void TransferProcedures::SegmentsThenImage128k() {
-  const std::vector<TransferPhase> phases = phases_.PhasesOf(Procedure::kSegmentsThenImage128k);
+  const std::vector<TransferPhase>& phases = planned_;
   PhaseOutcome outcome = transfer_.RunPhase(phases[0]);
   if (outcome == PhaseOutcome::kComplete) {
     RunFrameThenSkip(5);
@@ -183,7 +179,7 @@ void TransferProcedures::SegmentsThenImage128k() {
 }
 
 void TransferProcedures::LoaderImages() {
-  const std::vector<TransferPhase> phases = phases_.PhasesOf(Procedure::kLoaderImages);
+  const std::vector<TransferPhase>& phases = planned_;
   bool ok = transfer_.RunPhase(phases[0]) == PhaseOutcome::kComplete;
   if (ok) {
     RunFrameThenSkip(2);
@@ -212,9 +208,10 @@ void TransferProcedures::LoaderImages() {
 }
 
 bool TransferProcedures::SendUnitImage(bool* cancelled) {
-  ctx_.BuildMapIfMissing(ctx_.identity.selectedImage);
-  const PhaseOutcome outcome = transfer_.RunPhase(
-      phases_.SegmentPhase(ctx_.identity.selectedImage, 0, format::kSendingRecordOfN));
+  const TransferPhase* image = PlannedImage(ctx_.identity.selectedImage);
+  *cancelled = false;
+  if (image == nullptr) return false;  // no image of the file was checked for this unit
+  const PhaseOutcome outcome = transfer_.RunPhase(*image);
   *cancelled = outcome == PhaseOutcome::kCancelled;
   if (outcome == PhaseOutcome::kFailed && !ctx_.Cancelled()) ctx_.op.ShowMessage(NoAnswerText());
   return outcome == PhaseOutcome::kComplete;
@@ -378,7 +375,7 @@ void TransferProcedures::EndTransfer(PhaseOutcome outcome) {
 long long TransferProcedures::PlannedFrames(Procedure procedure) {
   long long frames = 0;
   if (procedure != Procedure::kUnitImages) {
-    for (const TransferPhase& phase : phases_.PhasesOf(procedure)) {
+    for (const TransferPhase& phase : planned_) {
       frames += BlockTransfer::FramesOf(phase);
     }
     return frames;
@@ -387,10 +384,9 @@ long long TransferProcedures::PlannedFrames(Procedure procedure) {
   // below it.
   const DeviceIdentity& identity = ctx_.identity;
   const auto imageFrames = [&](int slot) -> long long {
-    if (slot < 0 || slot >= kImageSlots) return 0;
-    ctx_.BuildMapIfMissing(slot);
-    if (ctx_.file.MemMap(slot)->GetPage(0, 0) == nullptr) return 0;
-    return BlockTransfer::FramesOf(phases_.SegmentPhase(slot, 0, format::kSendingRecordOfN));
+    const TransferPhase* image = PlannedImage(slot);
+    if (image == nullptr || ctx_.file.MemMap(slot)->GetPage(0, 0) == nullptr) return 0;
+    return BlockTransfer::FramesOf(*image);
   };
   frames = imageFrames(identity.selectedImage);
   int units = 1;
@@ -402,7 +398,15 @@ long long TransferProcedures::PlannedFrames(Procedure procedure) {
   return frames;
 }
 
-void TransferProcedures::Run(Procedure procedure) {
+const TransferPhase* TransferProcedures::PlannedImage(int slot) const {
+  const auto found =
+      std::find_if(planned_.begin(), planned_.end(),
+                   [slot](const TransferPhase& phase) { return phase.slot == slot; });
+  return found == planned_.end() ? nullptr : &*found;
+}
+
+void TransferProcedures::Run(Procedure procedure, std::vector<TransferPhase> phases) {
+  planned_ = std::move(phases);
   if (procedure != Procedure::kUnitImages) BeginOnTheWholeDevice();
   transfer_.BeginPlan(PlannedFrames(procedure));
   switch (procedure) {

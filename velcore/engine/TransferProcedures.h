@@ -20,8 +20,9 @@ class TransferProcedures {
   TransferProcedures(EngineContext& ctx, BlockTransfer& transfer, DeviceIdentifier& identifier)
       : ctx_(ctx), transfer_(transfer), identifier_(identifier), phases_(ctx) {}
 
-  // Runs the procedure, its frames planned first for the share of the update done.
-  void Run(Procedure procedure);
+  // Runs the procedure with the phases built and checked for it (PhaseBuilder::PhasesOf), its
+  // frames planned first for the share of the update done.
+  void Run(Procedure procedure, std::vector<TransferPhase> phases);
   // The records of slot 0 as raw Intel HEX lines, each sent until the device takes it.
   void SendUnformatted();
   PhaseBuilder& Phases() { return phases_; }
@@ -42,6 +43,8 @@ class TransferProcedures {
   // The frames the procedure sends when each block goes once.
   long long PlannedFrames(Procedure procedure);
   bool SendUnitImage(bool* cancelled);
+  // The planned phase that sends image `slot` to a unit, or null.
+  const TransferPhase* PlannedImage(int slot) const;
   bool SelectNextUnit();
   // The device's word on a line of the unformatted send: 0xFA, 0xFE, the protocol byte, or -1
   // when the operator gave up on its silence or a cancel came. `unanswered` counts the silent
@@ -75,6 +78,7 @@ class TransferProcedures {
   BlockTransfer& transfer_;
   DeviceIdentifier& identifier_;
   PhaseBuilder phases_;
+  std::vector<TransferPhase> planned_;  // the phases of the procedure running
 };
 
 }  // namespace vel
