@@ -160,7 +160,7 @@ int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer, OperatorCho
   const bool tcp = vel::testing::SoakFamilies()[scenario.family].tcp;
   doc.SetLinkKind(tcp ? vel::LinkKind::kTcp : vel::LinkKind::kSerial);
   doc.Link().AttachPeer(&peer);
-  const int status = doc.DispatchUpdate(scenario.action);
+  const int status = doc.DispatchUpdate(scenario.action).statusCode;
   doc.Link().AttachPeer(nullptr);
   const vel::DeviceIdentity& identity = doc.Identity();
   Require(identity.unitCount <= vel::kMaxUnits);

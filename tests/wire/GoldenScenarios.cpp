@@ -715,7 +715,7 @@ int RunScenario(const GoldenScenario& scenario, EventSink& sink, ScenarioPeer* p
   if (peer != nullptr) peer->CancelAt(scenario.cancelAtWrite, [&state] { state.cancel.Request(); });
   console.StartNoting();
   doc.Link().AttachPeer(peer);
-  const int status = doc.DispatchUpdate(scenario.action);
+  const int status = doc.DispatchUpdate(scenario.action).statusCode;
   doc.Link().AttachPeer(nullptr);
   return status;
 }

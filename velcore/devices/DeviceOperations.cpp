@@ -48,35 +48,34 @@ std::optional<Outcome> PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& targe
   return Outcome::kFailed;
 }
 
-// What a status code left by the engine means.
-Outcome OutcomeOfStatus(int code, bool succeeded, const CVelUpdateDoc& doc) {
-  if (succeeded) return Outcome::kSucceeded;
-  switch (code) {
-    case ids::kOperationCancelled:
-      return Outcome::kCancelled;
-    case ids::kConnectionError:
-    case status::kCheckNoAnswer:
-      return Outcome::kNotResponding;
-    case ids::kSystemBusy:
-      return Outcome::kBusy;
-    case ids::kFileFailsTest:
-      return Outcome::kFileRefused;
-    case status::kCheckDeclined:
+// What the engine's end of an action means for the row.
+Outcome OutcomeOf(ActionEnd end) {
+  switch (end) {
+    case ActionEnd::kSucceeded:
+      return Outcome::kSucceeded;
+    case ActionEnd::kDeclined:
       return Outcome::kDeclined;
-    default:
-      return doc.Declined() ? Outcome::kDeclined : Outcome::kFailed;
+    case ActionEnd::kNotResponding:
+      return Outcome::kNotResponding;
+    case ActionEnd::kBusy:
+      return Outcome::kBusy;
+    case ActionEnd::kCancelled:
+      return Outcome::kCancelled;
+    case ActionEnd::kFailed:
+      break;
   }
+  return Outcome::kFailed;
 }
 
-// The end of an operation: one that a cancel from outside cut short ends cancelled, whatever
-// else it left.
-DeviceResult Ended(CVelUpdateDoc& doc, int code, bool succeeded,
+// The end of an operation: the engine's result, or the link's failure when the engine never ran.
+// One that a cancel from outside cut short ends cancelled, whatever else it left.
+DeviceResult Ended(CVelUpdateDoc& doc, const std::optional<ActionResult>& acted,
                    std::optional<Outcome> linkFailure) {
-  const bool cancelled = doc.GetConsole().State().cancel.IsRequested();
-  if (!succeeded && cancelled && !doc.EndedByEngine()) {
-    return {ids::kOperationCancelled, Outcome::kCancelled};
-  }
-  return {code, linkFailure ? *linkFailure : OutcomeOfStatus(code, succeeded, doc)};
+  const bool cancelledFromOutside =
+      acted ? acted->end == ActionEnd::kCancelled : doc.GetConsole().State().cancel.IsRequested();
+  if (cancelledFromOutside) return {ids::kOperationCancelled, Outcome::kCancelled};
+  if (acted) return {acted->statusCode, OutcomeOf(acted->end)};
+  return {doc.GetConsole().State().statusCode, linkFailure.value_or(Outcome::kFailed)};
 }
 
 // Where the host of a "tcp:" text ends: at the colon before the port. An IPv6 host is written
@@ -196,10 +195,10 @@ DeviceResult RunAction(CVelUpdateDoc& doc, const DeviceTarget& target,
   }
   const auto linkFailure = PrepareLink(doc, target, settings, false);
   doc.Link().ForgetProcedure();
-  if (!linkFailure) doc.DispatchUpdate(action);
-  const int code = state.statusCode;
+  std::optional<ActionResult> acted;
+  if (!linkFailure) acted = doc.DispatchUpdate(action);
   doc.ClosePort();
-  DeviceResult result = Ended(doc, code, IsUpdateSuccess(code), linkFailure);
+  DeviceResult result = Ended(doc, acted, linkFailure);
   result.interrupted = result.outcome != Outcome::kSucceeded && doc.Link().ProcedureBegun();
   return result;
 }
@@ -211,11 +210,11 @@ DeviceResult RunCheck(CVelUpdateDoc& doc, const DeviceTarget& target,
   state.statusCode = status::kCheckNoAnswer;
   console.HideDeviceInfo();
   const auto linkFailure = PrepareLink(doc, target, settings, true);
-  if (!linkFailure) doc.DispatchUpdate(Action::kCheck);
-  const int code = state.statusCode;
+  std::optional<ActionResult> acted;
+  if (!linkFailure) acted = doc.DispatchUpdate(Action::kCheck);
   doc.ClosePort();
   console.HideDeviceInfo();
-  return Ended(doc, code, code == status::kCheckAccepted, linkFailure);
+  return Ended(doc, acted, linkFailure);
 }
 
 int UpdateDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSettings& settings) {

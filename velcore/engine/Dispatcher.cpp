@@ -22,7 +22,7 @@ int SearchBaud(int attempt, int attemptsPerSpeed) {
 
 }  // namespace
 
-int Dispatcher::Dispatch(Action action) {
+ActionResult Dispatcher::Dispatch(Action action) {
   ctx_.endedByEngine = false;
   ctx_.imagesSent = 0;
   ctx_.unitOutcomes.fill(UnitOutcome::kNotSent);
@@ -43,7 +43,27 @@ int Dispatcher::Dispatch(Action action) {
       Check();
       break;
   }
-  return ctx_.StatusCode();
+  return {EndOf(action), ctx_.StatusCode(), ctx_.unitOutcomes};
+}
+
+ActionEnd Dispatcher::EndOf(Action action) const {
+  const int code = ctx_.StatusCode();
+  const bool succeeded = action == Action::kCheck ? code == status::kCheckAccepted
+                                                  : code == ids::kUpdateSuccessful ||
+                                                        code == ids::kTransmissionCompleted;
+  if (succeeded) return ActionEnd::kSucceeded;
+  if (ctx_.Cancelled() && !ctx_.endedByEngine) return ActionEnd::kCancelled;
+  switch (code) {
+    case ids::kConnectionError:
+    case status::kCheckNoAnswer:
+      return ActionEnd::kNotResponding;
+    case ids::kSystemBusy:
+      return ActionEnd::kBusy;
+    case status::kCheckDeclined:
+      return ActionEnd::kDeclined;
+    default:
+      return identifier_.Declined() ? ActionEnd::kDeclined : ActionEnd::kFailed;
+  }
 }
 
 int Dispatcher::SearchDevice(int serialAttempts, bool checking) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ActionResult.h"
 #include "engine/DeviceIdentifier.h"
 #include "engine/EngineContext.h"
 #include "engine/Families.h"
@@ -15,8 +16,8 @@ class Dispatcher {
   Dispatcher(EngineContext& ctx, DeviceIdentifier& identifier, TransferProcedures& procedures)
       : ctx_(ctx), identifier_(identifier), procedures_(procedures) {}
 
-  // Runs an action to its end; the status code it leaves.
-  int Dispatch(Action action);
+  // Runs an action to its end; what it came to.
+  ActionResult Dispatch(Action action);
 
  private:
   void Update();
@@ -38,6 +39,8 @@ class Dispatcher {
   // Refuses (messages, failure) what goes over TCP but works over a serial line only.
   bool SerialOnly();
   void WriteSerialNumberIntoImage();
+  // How the action ended, from what the engine learned on the way.
+  ActionEnd EndOf(Action action) const;
 
   EngineContext& ctx_;
   DeviceIdentifier& identifier_;

@@ -53,8 +53,8 @@ class CVelUpdateDoc {
   void ClosePort() { link_.ClosePort(); }
 
   // The single entry of the engine: runs an action (identification, and the transfer procedure
-  // the device and file call for) to its end on the calling thread; the status code it leaves.
-  int DispatchUpdate(Action action) { return dispatcher_.Dispatch(action); }
+  // the device and file call for) to its end on the calling thread; what it came to.
+  ActionResult DispatchUpdate(Action action) { return dispatcher_.Dispatch(action); }
 
   const DeviceIdentity& Identity() const { return identity_; }
   void SetSerialNumberOptional(bool on) { identifier_.SetSerialNumberOptional(on); }
@@ -73,10 +73,6 @@ class CVelUpdateDoc {
   }
   // Whether identification met bytes that are no reply of the exchange (a wrong key, say).
   bool AnsweredStrangely() const { return context_.strangeAnswer; }
-  // Whether the last operation's cancel came from the engine itself rather than from outside.
-  bool EndedByEngine() const { return context_.endedByEngine; }
-  // Whether the last identification ended with the device declined.
-  bool Declined() const { return identifier_.Declined(); }
 
  private:
   Console& console_;
