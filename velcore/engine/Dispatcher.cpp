@@ -158,7 +158,7 @@ void Dispatcher::StartChoice(Choice choice) {
 void Dispatcher::ChooseForMultiUnitFile() {
   FirmwareFile& file = ctx_.file;
   DeviceIdentity& identity = ctx_.identity;
-  if (ctx_.device->xxx) return Start(Procedure::kSegmentsThenImage128k);
+  if (ctx_.device->segmentsThenImage) return Start(Procedure::kSegmentsThenImage128k);
   const bool unit0G4 = identity.typeCode[0].starts_with("G4");
   if (ctx_.protocolByte == protocol::kMultiUnitProtocol) {
     ctx_.BuildMapIfMissing(1);

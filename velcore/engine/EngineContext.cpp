@@ -15,7 +15,8 @@ void EngineContext::BuildMapIfMissing(int slot) {
   if (file.MemMap(slot) != nullptr) return;
   const bool shown =
       console.BeginProgress(1, file.RecordCount(0), LoadString(ids::kCreatingMemMap), 1);
-  file.GetMemMap(slot, shown ? &console : nullptr, device != nullptr && device->hub);
+  file.GetMemMap(slot, shown ? &console : nullptr,
+                 device != nullptr && device->topSegmentStartsHigh);
   if (shown) console.EndProgress();
 }
 

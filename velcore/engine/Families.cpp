@@ -71,7 +71,7 @@ constexpr Family Tzt() {
 
 constexpr Family Xxx() {
   Family f = MultiUnit("XXX", 3, "Zandor");
-  f.xxx = true;
+  f.segmentsThenImage = true;
   return f;
 }
 
@@ -80,14 +80,14 @@ constexpr Family Hub() {
   f.start = Start::kHubStartBytes;
   f.started = Procedure::kHubShortBlocks;
   f.large = Choice::kRefuse;
-  f.hub = true;
+  f.topSegmentStartsHigh = true;
   return f;
 }
 
 constexpr Family Dravik(std::string_view code, std::string_view name, bool ypd) {
   Family f = Named(code, 3, name);
   f.large = ypd ? Choice::kDravikImage128k : Choice::kDravikByVersion;
-  f.ypd = ypd;
+  f.noHandshake = ypd;
   return f;
 }
 

@@ -64,9 +64,9 @@ struct Family {
   // A device whose unit 0 is of this code.
   Choice small = Choice::kPageRangeImage64k;
   Choice large = Choice::kImage128k;
-  bool xxx = false;  // with a multi-unit file: T11
-  bool hub = false;  // its memory maps are built the hub's way
-  bool ypd = false;  // a Dravik that takes no handshake
+  bool segmentsThenImage = false;     // with a multi-unit file: segments 0 to 3, then slot 1 (T11)
+  bool topSegmentStartsHigh = false;  // its memory maps start the top segment at 255
+  bool noHandshake = false;           // takes its 128 KiB image without the 0x1B handshake
 };
 
 // The family of a code: the first row whose code matches, or the row for codes of no family.

@@ -36,7 +36,7 @@ void TransferProcedures::Image128k() {
 }
 
 void TransferProcedures::DravikImage128k() {
-  if (!ctx_.device->ypd) {
+  if (!ctx_.device->noHandshake) {
     if (!ctx_.Handshake(protocol::kSingleUnitProtocol)) {
       EndTransfer(PhaseOutcome::kFailed);
       return;
