@@ -71,11 +71,11 @@ Frame Answer(const Frame& frame, std::uint8_t result) {
 
 constexpr int kBlocks = 4;
 
-class BlockTransferTest : public ::testing::Test {
+class BlockTransferTest : public ::testing::Test,
+                          protected testing::EngineParts<testing::RecordingConsole> {
  protected:
   BlockTransferTest() {
     EXPECT_TRUE(HexFileLoader(file).LoadPath(Samples().Path("many-segments.hex")).ok());
-    timing = EngineTiming{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   }
 
   static const testing::CutSamples& Samples() {
@@ -118,14 +118,6 @@ class BlockTransferTest : public ::testing::Test {
     }
     return -1;
   }
-
-  testing::RecordingConsole console;
-  testing::ScriptedOperator op;
-  DeviceLink link;
-  FirmwareFile file;
-  DeviceIdentity identity;
-  EngineTiming timing;
-  EngineContext ctx{console, op, link, file, identity, timing};
 };
 
 TEST_F(BlockTransferTest, EveryBlockGoesOnceWithItsRecordsAndTheSumTakesEachRecordSent) {

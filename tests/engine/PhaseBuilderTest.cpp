@@ -72,20 +72,13 @@ BlockFrames FramesOfTranscript(const std::string& name) {
   return frames;
 }
 
-class PhaseBuilderTest : public ::testing::TestWithParam<Clean> {
+class PhaseBuilderTest : public ::testing::TestWithParam<Clean>,
+                         protected testing::EngineParts<testing::QuietConsole> {
  protected:
   static const testing::CutSamples& Samples() {
     static const testing::CutSamples samples(0x400);
     return samples;
   }
-
-  testing::QuietConsole console;
-  testing::ScriptedOperator op;
-  DeviceLink link;
-  FirmwareFile file;
-  DeviceIdentity identity;
-  EngineTiming timing;
-  EngineContext ctx{console, op, link, file, identity, timing};
 };
 
 TEST_P(PhaseBuilderTest, ThePhasesSendWhatTheCleanTranscriptShowsAndLeaveNoDataBehind) {

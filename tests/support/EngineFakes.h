@@ -10,6 +10,7 @@
 
 #include "devices/VersionCheck.h"
 #include "engine/Console.h"
+#include "engine/EngineContext.h"
 #include "engine/Operator.h"
 
 namespace vel::testing {
@@ -116,6 +117,19 @@ class ScriptedOperator final : public Operator {
   std::vector<std::string> messages_;
   int notRespondingAsked_ = 0;
   std::atomic<int> confirmations_{0};
+};
+
+// Everything an engine context names, owned together, for a test of one piece of the engine:
+// no pauses, the operator's answers set by the test.
+template <class ConsoleType>
+struct EngineParts {
+  ConsoleType console;
+  ScriptedOperator op;
+  DeviceLink link;
+  FirmwareFile file;
+  DeviceIdentity identity;
+  EngineTiming timing{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EngineContext ctx{console, op, link, file, identity, timing};
 };
 
 }  // namespace vel::testing
