@@ -5,8 +5,6 @@
 
 namespace sim {
 
-using namespace session;
-
 namespace {
 
 constexpr std::uint8_t kGarbled = 0x5A;  // an answer damaged on the line

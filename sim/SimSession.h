@@ -17,15 +17,12 @@ namespace sim {
 
 namespace p = vel::protocol;
 
-namespace session {
-
+// A byte as the violations name it: "0x1D".
 inline std::string Hex2(int value) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%02X", value & 0xFF);
   return text;
 }
-
-}  // namespace session
 
 // One connection: where the device stands in its exchange with the host.
 class SimDevice::Session {

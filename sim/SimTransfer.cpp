@@ -6,8 +6,6 @@
 
 namespace sim {
 
-using namespace session;
-
 namespace {
 
 // The bytes of a frame that follow its first byte, or -1 when no frame starts with it.

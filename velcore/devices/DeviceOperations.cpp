@@ -230,10 +230,6 @@ int CheckDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSett
   return RunCheck(doc, target, settings).statusCode;
 }
 
-bool IsUpdateSuccess(int statusCode) {
-  return statusCode == ids::kUpdateSuccessful || statusCode == ids::kTransmissionCompleted;
-}
-
 std::string UpdateStatusText(int statusCode) { return LoadString(statusCode); }
 
 std::string UpdateResultText(const DeviceResult& result) {

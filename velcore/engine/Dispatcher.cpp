@@ -48,9 +48,8 @@ ActionResult Dispatcher::Dispatch(Action action) {
 
 ActionEnd Dispatcher::EndOf(Action action) const {
   const int code = ctx_.StatusCode();
-  const bool succeeded = action == Action::kCheck ? code == status::kCheckAccepted
-                                                  : code == ids::kUpdateSuccessful ||
-                                                        code == ids::kTransmissionCompleted;
+  const bool succeeded =
+      action == Action::kCheck ? code == status::kCheckAccepted : IsUpdateSuccess(code);
   if (succeeded) return ActionEnd::kSucceeded;
   if (ctx_.Cancelled() && !ctx_.endedByEngine) return ActionEnd::kCancelled;
   switch (code) {

@@ -63,6 +63,11 @@ constexpr int kDefectOverlap = 30024;
 constexpr int kDefectNoMetadata = 30025;
 }  // namespace ids
 
+// Whether an update's status code says the device took the file.
+constexpr bool IsUpdateSuccess(int statusCode) {
+  return statusCode == ids::kUpdateSuccessful || statusCode == ids::kTransmissionCompleted;
+}
+
 // The text of a resource id, or "Resource String Load Error" for an id the table lacks.
 std::string LoadString(int id);
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/Result.h"
+#include "common/Strings.h"
 #include "link/LinkKind.h"
 #include "link/SerialSettings.h"
 
@@ -59,7 +60,6 @@ struct DeviceResult {
   bool interrupted = false;
 };
 
-bool IsUpdateSuccess(int statusCode);
 std::string UpdateStatusText(int statusCode);
 std::string CheckStatusText(int statusCode);
 // The row's Status text of an update's result: the status code's text, and for an interrupted
