@@ -3,6 +3,7 @@
 #include "common/Strings.h"
 #include "engine/DeviceTypes.h"
 #include "engine/Families.h"
+#include "engine/TransferProcedure.h"
 #include "image/VersionText.h"
 
 namespace vel {
@@ -16,12 +17,25 @@ TEST(FamilyTable, EveryRowCanBeReachedByItsOwnCode) {
   }
 }
 
-TEST(FamilyTable, EveryProcedureHasItsOwnFacts) {
-  for (int p = static_cast<int>(Procedure::kPageRangeImage64k);
-       p <= static_cast<int>(Procedure::kLoaderImages); ++p) {
-    const auto procedure = static_cast<Procedure>(p);
-    EXPECT_EQ(InfoOf(procedure).procedure, procedure) << p;
-    EXPECT_FALSE(InfoOf(procedure).progressText.empty()) << p;
+TEST(FamilyTable, EveryProcedureTheFamiliesNameIsInTheProcedureTableUnderItsName) {
+  const auto procedures = AllProcedures();
+  for (std::size_t i = 0; i < procedures.size(); ++i) {
+    const TransferProcedure& procedure = *procedures[i];
+    EXPECT_EQ(static_cast<std::size_t>(procedure.name), i);
+    EXPECT_EQ(&ProcedureOf(procedure.name), &procedure) << i;
+    EXPECT_FALSE(procedure.progressText.empty()) << i;
+    EXPECT_NE(procedure.phases, nullptr) << i;
+    EXPECT_NE(procedure.run, nullptr) << i;
+  }
+  const auto listed = [&](Procedure name) {
+    return static_cast<std::size_t>(name) < procedures.size();
+  };
+  for (const Family& family : AllFamilies()) {
+    for (const Choice& choice : {family.small, family.large}) {
+      EXPECT_TRUE(listed(choice.procedure)) << family.code;
+      EXPECT_TRUE(listed(choice.otherAuxiliaryVersion)) << family.code;
+    }
+    EXPECT_TRUE(listed(family.started)) << family.code;
   }
 }
 

@@ -129,36 +129,22 @@ void Dispatcher::ChooseProcedure() {
   StartChoice(image128k ? ctx_.device->large : ctx_.device->small);
 }
 
-void Dispatcher::StartChoice(Choice choice) {
-  switch (choice) {
-    case Choice::kRefuse:
-      ctx_.op.ShowMessage(std::string(text::kRefuse64k));
-      return;
-    case Choice::kPageRangeImage64k:
-      return Start(Procedure::kPageRangeImage64k);
-    case Choice::kUserStationRegions:
-      return Start(Procedure::kUserStationRegions);
-    case Choice::kPageRangeThenImage128k:
-      return Start(Procedure::kPageRangeThenImage128k);
-    case Choice::kDravikImage128k:
-      return Start(Procedure::kDravikImage128k);
-    case Choice::kDravikByVersion: {
-      const bool sameVersion =
-          ctx_.identity.auxiliaryVersions[1] == ctx_.file.Shared().auxiliaryVersions[1];
-      return Start(sameVersion ? Procedure::kDravikImage128k : Procedure::kDravikSectorsThenImage);
-    }
-    case Choice::kImage128k:
-      if (SerialOnly()) return;
-      WriteSerialNumberIntoImage();
-      return Start(Procedure::kImage128k);
+void Dispatcher::StartChoice(const Choice& choice) {
+  if (choice.refused) return ctx_.op.ShowMessage(std::string(text::kRefuse64k));
+  if (choice.serialNumberIntoImage) {
+    if (SerialOnly()) return;
+    WriteSerialNumberIntoImage();
   }
+  const bool sameVersion =
+      ctx_.identity.auxiliaryVersions[1] == ctx_.file.Shared().auxiliaryVersions[1];
+  Start(sameVersion ? choice.procedure : choice.otherAuxiliaryVersion);
 }
 
 void Dispatcher::ChooseForMultiUnitFile() {
   FirmwareFile& file = ctx_.file;
   DeviceIdentity& identity = ctx_.identity;
   if (ctx_.device->segmentsThenImage) return Start(Procedure::kSegmentsThenImage128k);
-  const bool unit0G4 = identity.typeCode[0].starts_with("G4");
+  const bool unit0G4 = ctx_.device->unitZeroTakesLoader;
   if (ctx_.protocolByte == protocol::kMultiUnitProtocol) {
     ctx_.BuildMapIfMissing(1);
     if (file.FirstTypeFlag()) identity.selectedImage = 1;
@@ -192,15 +178,18 @@ bool Dispatcher::SerialOnly() {
   return true;
 }
 
-void Dispatcher::Start(Procedure procedure, int range) {
-  const ProcedureInfo& info = InfoOf(procedure);
-  if (info.serialOnly && SerialOnly()) return;
+void Dispatcher::Start(Procedure name, int range) {
+  const TransferProcedure& procedure = ProcedureOf(name);
+  if (procedure.serialOnly && SerialOnly()) return;
+  if (procedure.needs128kImage && ctx_.file.MemMap(0)->GetPage(254, 0) == nullptr) {
+    return ctx_.Fail(Tell::kLog, text::kNo128kImage, ids::kUpdateFailed);
+  }
   // The phases are built once: those checked here are those the procedure sends.
   PhaseBuilder& builder = procedures_.Phases();
-  std::vector<TransferPhase> phases = builder.PhasesOf(procedure);
+  std::vector<TransferPhase> phases = builder.PhasesOf(name);
   if (builder.RefuseDataLeftBehind(phases)) return;
-  ctx_.console.BeginProgress(1, range != 0 ? range : info.progressRange,
-                             std::string(info.progressText), 1);
+  ctx_.console.BeginProgress(1, range != 0 ? range : procedure.progressRange,
+                             std::string(procedure.progressText), 1);
   ctx_.link.NoteProcedure();
   procedures_.Run(procedure, std::move(phases));
 }
@@ -224,9 +213,6 @@ void Dispatcher::StartWoken(const Family& file) {
     return;
   }
   ctx_.BuildMapIfMissing(0);
-  if (file.started == Procedure::kImage128k && ctx_.file.MemMap(0)->GetPage(254, 0) == nullptr) {
-    return ctx_.Fail(Tell::kLog, text::kNo128kImage, ids::kUpdateFailed);
-  }
   Start(file.started);
 }
 

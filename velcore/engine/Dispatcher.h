@@ -4,7 +4,7 @@
 #include "engine/DeviceIdentifier.h"
 #include "engine/EngineContext.h"
 #include "engine/Families.h"
-#include "engine/TransferProcedures.h"
+#include "engine/ProcedureSteps.h"
 
 namespace vel {
 
@@ -13,7 +13,7 @@ namespace vel {
 // file's family and the device's family call for.
 class Dispatcher {
  public:
-  Dispatcher(EngineContext& ctx, DeviceIdentifier& identifier, TransferProcedures& procedures)
+  Dispatcher(EngineContext& ctx, DeviceIdentifier& identifier, ProcedureSteps& procedures)
       : ctx_(ctx), identifier_(identifier), procedures_(procedures) {}
 
   // Runs an action to its end; what it came to.
@@ -28,7 +28,7 @@ class Dispatcher {
   int SearchDevice(int serialAttempts, bool checking);
   void ChooseProcedure();
   void ChooseForMultiUnitFile();
-  void StartChoice(Choice choice);
+  void StartChoice(const Choice& choice);
   // A Dravik file: the wake byte at 9600 baud, then the family's procedure.
   void StartWoken(const Family& file);
   // A hub file: ten 0xBB, identification with 0x1B, then the hub's procedure.
@@ -44,7 +44,7 @@ class Dispatcher {
 
   EngineContext& ctx_;
   DeviceIdentifier& identifier_;
-  TransferProcedures& procedures_;
+  ProcedureSteps& procedures_;
 };
 
 }  // namespace vel

@@ -12,23 +12,9 @@ namespace {
 
 constexpr std::string_view kSend = "Send To Zandor";
 
-constexpr std::string_view kSending = text::kSendingHexFile;
+constexpr Choice Takes(Procedure procedure) { return {procedure, procedure}; }
 
-// In the order of the enumeration.
-constexpr std::array<ProcedureInfo, 12> kProcedures{{
-    {Procedure::kPageRangeImage64k, 4096, true, kSending},
-    {Procedure::kImage128k, 8192, true, kSending},
-    {Procedure::kDravikImage128k, 8192, true, kSending},
-    {Procedure::kDravikSectorsThenImage, 33488, true, kSending},
-    {Procedure::kUserStationRegions, 4096, true, kSending},
-    {Procedure::kShortBlocks, 4096, true, kSending},
-    {Procedure::kShortBlocksThenImage128k, 8912, true, kSending},
-    {Procedure::kHubShortBlocks, 4096, true, text::kSendingVelHexFile},
-    {Procedure::kPageRangeThenImage128k, 12288, true, kSending},
-    {Procedure::kSegmentsThenImage128k, 24576, true, kSending},
-    {Procedure::kUnitImages, 0, false, kSending},
-    {Procedure::kLoaderImages, 0, false, kSending},
-}};
+constexpr Choice kRefused{Procedure::kPageRangeImage64k, Procedure::kPageRangeImage64k, true};
 
 constexpr Family Named(std::string_view code, std::size_t length, std::string_view name,
                        std::string_view caption = {}) {
@@ -44,7 +30,7 @@ constexpr Family MultiUnit(std::string_view code, std::size_t length, std::strin
 
 constexpr Family UserStation(std::string_view code, std::size_t length, std::string_view name) {
   Family f = Named(code, length, name, kSend);
-  f.small = Choice::kUserStationRegions;
+  f.small = Takes(Procedure::kUserStationRegions);
   return f;
 }
 
@@ -59,13 +45,19 @@ constexpr Family Woken(std::string_view code, std::uint8_t wake, Procedure proce
 
 constexpr Family Dnk() {
   Family f = Named("DNK", 3, "Zandor User Station", kSend);
-  f.small = Choice::kRefuse;
+  f.small = kRefused;
   return f;
 }
 
 constexpr Family Tzt() {
   Family f = Named("TZT", 3, "Kesta4080", "Kesta4080");
-  f.small = Choice::kPageRangeThenImage128k;
+  f.small = Takes(Procedure::kPageRangeThenImage128k);
+  return f;
+}
+
+constexpr Family LoaderTaker() {
+  Family f = MultiUnit("G4", 2, "KestaHWIII");
+  f.unitZeroTakesLoader = true;
   return f;
 }
 
@@ -79,14 +71,16 @@ constexpr Family Hub() {
   Family f = Named("JQH", 3, "G4-NODEBOX", kSend);
   f.start = Start::kHubStartBytes;
   f.started = Procedure::kHubShortBlocks;
-  f.large = Choice::kRefuse;
+  f.large = kRefused;
   f.topSegmentStartsHigh = true;
   return f;
 }
 
 constexpr Family Dravik(std::string_view code, std::string_view name, bool ypd) {
   Family f = Named(code, 3, name);
-  f.large = ypd ? Choice::kDravikImage128k : Choice::kDravikByVersion;
+  // T3 when the auxiliary version 2 agrees with the file's, else T4; YPD takes T3 always.
+  f.large = {Procedure::kDravikImage128k,
+             ypd ? Procedure::kDravikImage128k : Procedure::kDravikSectorsThenImage};
   f.noHandshake = ypd;
   return f;
 }
@@ -109,7 +103,7 @@ constexpr std::array<Family, 28> kFamilies{{
     UserStation("H2", 2, "Zandor User Station"),
     UserStation("H6", 2, "Zandor User Station"),
     UserStation("H7", 2, "Zandor User Station"),
-    MultiUnit("G4", 2, "KestaHWIII"),
+    LoaderTaker(),
     MultiUnit("G5", 2, "KestaHWIII"),
     MultiUnit("G6", 2, "KestaHWIII"),
     Tzt(),
@@ -128,10 +122,6 @@ constexpr std::array<Family, 28> kFamilies{{
 constexpr Family kNoFamily{};
 
 }  // namespace
-
-const ProcedureInfo& InfoOf(Procedure procedure) {
-  return kProcedures[static_cast<std::size_t>(procedure)];
-}
 
 std::span<const Family> AllFamilies() { return kFamilies; }
 

@@ -23,15 +23,6 @@ enum class Procedure {
   kLoaderImages,              // T13: slot 0, the loader's 27-byte reply, then slot 1
 };
 
-struct ProcedureInfo {
-  Procedure procedure;
-  int progressRange;              // 0: from the image sent (its top segment and address)
-  bool serialOnly;                // refused over TCP
-  std::string_view progressText;  // the status line as the transfer begins
-};
-
-const ProcedureInfo& InfoOf(Procedure procedure);
-
 // How an update of a file begins.
 enum class Start {
   kIdentify,       // the speed and protocol search, then identification
@@ -39,16 +30,15 @@ enum class Start {
   kHubStartBytes,  // ten 0xBB, then identification with 0x1B
 };
 
-// What the choice of procedure makes of an identified device (its unit 0's code) when the file
-// is not of the multi-unit family, for a 64 KiB and a 128 KiB image.
-enum class Choice {
-  kRefuse,                  // "You are trying to download 64k software to 128k system. ..."
-  kPageRangeImage64k,       // T1
-  kImage128k,               // T2, with the device's serial number in the image
-  kUserStationRegions,      // T6
-  kPageRangeThenImage128k,  // T10
-  kDravikByVersion,         // T3 when the auxiliary version 2 agrees with the file's, else T4
-  kDravikImage128k,         // T3
+// What an identified device (its unit 0's family) takes of a file not of the multi-unit family.
+struct Choice {
+  Procedure procedure = Procedure::kPageRangeImage64k;
+  // Taken instead when the device's auxiliary version 2 differs from the file's.
+  Procedure otherAuxiliaryVersion = procedure;
+  // "You are trying to download 64k software to 128k system. ..."
+  bool refused = false;
+  // The device's serial number is written into the image before it goes.
+  bool serialNumberIntoImage = false;
 };
 
 // One device type code: its names, how a file of it is updated, and what a device of it is.
@@ -62,11 +52,13 @@ struct Family {
   std::uint8_t wakeByte = 0;                  // Start::kWake
   Procedure started = Procedure::kImage128k;  // what follows kWake or kHubStartBytes
   // A device whose unit 0 is of this code.
-  Choice small = Choice::kPageRangeImage64k;
-  Choice large = Choice::kImage128k;
+  Choice small{};
+  Choice large{Procedure::kImage128k, Procedure::kImage128k, false, true};
   bool segmentsThenImage = false;     // with a multi-unit file: segments 0 to 3, then slot 1 (T11)
   bool topSegmentStartsHigh = false;  // its memory maps start the top segment at 255
   bool noHandshake = false;           // takes its 128 KiB image without the 0x1B handshake
+  // Its unit 0 takes a file that starts with a loader image as loader, then image (T13).
+  bool unitZeroTakesLoader = false;
 };
 
 // The family of a code: the first row whose code matches, or the row for codes of no family.

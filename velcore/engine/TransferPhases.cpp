@@ -7,6 +7,7 @@
 #include "common/Format.h"
 #include "common/Strings.h"
 #include "engine/Protocol.h"
+#include "engine/TransferProcedure.h"
 
 namespace vel {
 
@@ -141,92 +142,8 @@ TransferPhase PhaseBuilder::RegionPhase(int region, int regions) const {
 }
 
 std::vector<TransferPhase> PhaseBuilder::PhasesOf(Procedure procedure) {
-  const char* kBlocksOf24 = format::kSendingRecordOf24;
-  const char* kBlocksOf12 = format::kSendingRecordOf12;
-  const char* kBlocksOfN = format::kSendingRecordOfN;
   ctx_.BuildMapIfMissing(0);
-  switch (procedure) {
-    case Procedure::kPageRangeImage64k: {
-      TransferPhase phase = Segment64KPhase(kBlocksOf24);
-      phase.showBlockErrors = false;
-      return {phase};
-    }
-    case Procedure::kImage128k:
-      return {Kesta128Phase(0, 0, 136)};
-    case Procedure::kDravikImage128k: {
-      TransferPhase phase = Kesta128Phase(0, 0, 136);
-      phase.segments = {254, 255};
-      return {phase};
-    }
-    case Procedure::kDravikSectorsThenImage: {
-      ctx_.BuildMapIfMissing(1);
-      TransferPhase image = Kesta128Phase(0, 24576, 546);
-      image.segments = {254, 255};
-      return {SectorPhase(), image};
-    }
-    case Procedure::kUserStationRegions: {
-      std::vector<TransferPhase> regions;
-      const int count = ctx_.file.ImageCount();
-      for (int region = 0; region < count; ++region) {
-        ctx_.BuildMapIfMissing(region);
-        regions.push_back(RegionPhase(region, count));
-      }
-      return regions;
-    }
-    case Procedure::kShortBlocks:
-      return {ShortBlockPhase(64)};
-    case Procedure::kShortBlocksThenImage128k: {
-      // Range 8912: the first phase takes positions up to 704, the second 720 onwards.
-      ctx_.BuildMapIfMissing(1);
-      TransferPhase loader = ShortBlockPhase(64);
-      loader.idPosition = [](int, int b) { return b * 11; };
-      loader.recordPosition = [](int, int b, int, int r) { return b * 11 + r; };
-      loader.endPosition = [](int, int b) { return (b + 1) * 11; };
-      return {loader, Kesta128Phase(1, 720, 136)};
-    }
-    case Procedure::kHubShortBlocks: {
-      TransferPhase phase = ShortBlockPhase(ctx_.file.MemMap(0)->TopAddress() / 128 + 1);
-      phase.sendsUpToTopAddress = true;
-      return {phase};
-    }
-    case Procedure::kPageRangeThenImage128k: {
-      // Blocks 1 to 4 as the first procedure sends them, then slot 1's 128 KiB as blocks 5 to 12.
-      ctx_.BuildMapIfMissing(1);
-      TransferPhase first = Segment64KPhase(kBlocksOf12);
-      first.onF7 = OnProgrammingError::kEndTransfer;
-      return {first, SecondImagePhase(4096, 4)};
-    }
-    case Procedure::kSegmentsThenImage128k: {
-      ctx_.BuildMapIfMissing(1);
-      TransferPhase first = SegmentPhase(0, 0, kBlocksOfN);
-      first.segments = {0, 1, 2, 3};
-      first.recordsViaLink = false;
-      first.showBlockErrors = true;
-      first.recordText = [](int s, int b, int p, int r) {
-        return Format(format::kSendingRecordOf60, s * 4 + b + 1, p + 1, r + 1);
-      };
-      first.missingSegmentText = LoadString(ids::kNonExistentSegment);
-      return {first, SecondImagePhase(16384, 0)};
-    }
-    case Procedure::kUnitImages: {
-      // One phase for every image a selected unit receives, the first unit's first.
-      std::vector<TransferPhase> images;
-      std::vector<int> slots;
-      for (int u = -1; u < 4; ++u) {
-        const int slot = u < 0 ? ctx_.identity.selectedImage : ctx_.identity.unitImage[u];
-        if ((u >= 0 && ctx_.identity.unitSelected[u] != 1) || slot >= kImageSlots) continue;
-        if (std::find(slots.begin(), slots.end(), slot) != slots.end()) continue;
-        slots.push_back(slot);
-        ctx_.BuildMapIfMissing(slot);
-        images.push_back(SegmentPhase(slot, 0, kBlocksOfN));
-      }
-      return images;
-    }
-    case Procedure::kLoaderImages:
-      ctx_.BuildMapIfMissing(1);
-      return {SegmentPhase(0, 0, kBlocksOfN), SegmentPhase(1, 0, kBlocksOfN)};
-  }
-  return {};
+  return ProcedureOf(procedure).phases(*this);
 }
 
 bool PhaseBuilder::RefuseDataLeftBehind(const std::vector<TransferPhase>& phases) {

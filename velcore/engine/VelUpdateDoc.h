@@ -13,7 +13,7 @@
 #include "engine/EngineContext.h"
 #include "engine/EngineTiming.h"
 #include "engine/Operator.h"
-#include "engine/TransferProcedures.h"
+#include "engine/ProcedureSteps.h"
 #include "image/FirmwareFile.h"
 #include "image/HexFileLoader.h"
 #include "image/SharedFirmware.h"
@@ -86,7 +86,7 @@ class CVelUpdateDoc {
   EngineContext context_{console_, operator_, link_, file_, identity_, timing_};
   DeviceIdentifier identifier_{context_};
   BlockTransfer transfer_{context_};
-  TransferProcedures procedures_{context_, transfer_, identifier_};
+  ProcedureSteps procedures_{context_, transfer_, identifier_};
   Dispatcher dispatcher_{context_, identifier_, procedures_};
 };
 
