@@ -13,7 +13,7 @@
 #include "common/AtomicFile.h"
 #include "common/SameFile.h"
 #include "common/Strings.h"
-#include "engine/DeviceTypes.h"
+#include "families/DeviceTypes.h"
 #include "image/HexFileLoader.h"
 #include "image/VersionText.h"
 

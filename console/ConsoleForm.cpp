@@ -34,7 +34,7 @@
 #include "common/Version.h"
 #include "devices/DeviceWalks.h"
 #include "devices/KeyMask.h"
-#include "engine/DeviceTypes.h"
+#include "families/DeviceTypes.h"
 #include "image/HexFileLoader.h"
 
 namespace zandorui {

@@ -18,6 +18,16 @@ TEST(Verdicts, DeviceTypes) {
   EXPECT_EQ(MatchDeviceType("G4 ", "?"), kUnknownFit);
 }
 
+TEST(Verdicts, ColumnNamesComeFromTheFamilyRowOfTheCode) {
+  EXPECT_EQ(DeviceColumnName("JQH"), "G4-NODE");
+  EXPECT_EQ(DeviceColumnName("YPD"), "DravikA-LWN");
+  EXPECT_EQ(DeviceColumnName("YPB"), "DravikA");
+  EXPECT_EQ(DeviceColumnName("G5 "), "KestaHWIII");
+  EXPECT_EQ(FileColumnName("G5 "), "Kesta Loader");
+  EXPECT_EQ(FileColumnName("JQH"), "G4-NODEBOX");
+  EXPECT_EQ(FileColumnName("ZZZ"), "<Unknown>");
+}
+
 TEST(Verdicts, HardwareAndFirmware) {
   EXPECT_EQ(CheckHardwareVersion("AB", {"AA", "AB"}), kFits);
   EXPECT_EQ(CheckHardwareVersion("AD", {"AA", "AB"}), kDoesNotFit);

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "common/Strings.h"
-#include "engine/DeviceTypes.h"
-#include "engine/Families.h"
+#include "families/DeviceTypes.h"
+#include "families/Families.h"
 #include "engine/TransferProcedure.h"
 #include "image/VersionText.h"
 

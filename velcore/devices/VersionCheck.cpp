@@ -4,22 +4,15 @@
 #include <cstring>
 
 #include "common/Strings.h"
-#include "engine/DeviceTypes.h"
 #include "engine/Protocol.h"
-#include "engine/TypeCode.h"
+#include "families/DeviceTypes.h"
+#include "families/Families.h"
 
 namespace vel {
 
 int MatchDeviceType(const std::string& unitCode, const std::string& imageCode) {
   if (IsUnset(unitCode) || IsUnset(imageCode)) return kUnknownFit;
-  if (CodeMatches(unitCode, imageCode, 3)) return kFits;
-  const auto at = [](const std::string& s, std::size_t i) { return i < s.size() ? s[i] : '\0'; };
-  if (at(unitCode, 0) == 'G' && at(imageCode, 0) == 'G' && at(unitCode, 1) > '3' &&
-      at(imageCode, 1) > '3') {
-    return kFits;  // the G4, G5 and G6 families take each other's files
-  }
-  if (CodeMatches(unitCode, "N8", 2) && CodeMatches(imageCode, "NB", 2)) return kFits;
-  return kDoesNotFit;
+  return CodesAreKin(unitCode, imageCode) ? kFits : kDoesNotFit;
 }
 
 int CheckHardwareVersion(const std::string& unitHardware, const std::vector<std::string>& list) {
@@ -37,15 +30,13 @@ int CheckFirmwareVersion(const std::string& unitFirmware, const std::string& ima
 }
 
 std::string DeviceColumnName(const std::string& code) {
-  if (CodeMatches(code, "JQH", 3)) return "G4-NODE";
-  if (CodeMatches(code, "YPD", 3)) return "DravikA-LWN";
-  return DisplayName(code);
+  const std::string_view name = FamilyOf(code).deviceColumnName;
+  return name.empty() ? DisplayName(code) : std::string(name);
 }
 
 std::string FileColumnName(const std::string& code) {
-  const std::string name = DisplayName(code);
-  if (CodeMatches(code, "G5", 2)) return "Kesta Loader";
-  return name;
+  const std::string_view name = FamilyOf(code).fileColumnName;
+  return name.empty() ? DisplayName(code) : std::string(name);
 }
 
 std::string FormatUnitHardware(const std::string& version) {
@@ -79,7 +70,7 @@ VersionCheck::VersionCheck(ConfirmationRequest& request) : request_(request) {
     auxiliaryLines_.push_back(FormatAuxiliaryLine(i, device, request_.file->Shared()));
   }
   if (request_.informationOnly) boxEnabled_.fill(false);
-  if (CodeMatches(device.typeCode[0], "JQH", 3)) return;
+  if (FamilyOf(device.typeCode[0]).noSerialNumber) return;
   if (!device.HasSerialNumber()) {
     serialEditable_ = true;
     needsSerial_ = !request_.serialNumberOptional;

@@ -8,10 +8,9 @@
 
 #include "common/Format.h"
 #include "common/Strings.h"
-#include "engine/DeviceTypes.h"
-#include "engine/Families.h"
 #include "engine/Protocol.h"
-#include "engine/TypeCode.h"
+#include "families/DeviceTypes.h"
+#include "families/Families.h"
 #include "image/VersionText.h"
 
 namespace vel {
@@ -158,7 +157,7 @@ void DeviceIdentifier::AnswerUnitDevice(std::uint8_t& reply, bool multiUnit, boo
       }
       answer = ((noSerial || answerByte_ == protocol::kAck) && reply == p) ? answerByte_
                                                                            : protocol::kDecline;
-      if (!multiUnit && CodeMatches(ctx_.identity.typeCode[0], "DNK", 3))
+      if (!multiUnit && FamilyOf(ctx_.identity.typeCode[0]).answersAfterPause)
         ctx_.Pause("dnkAnswerDelay", ctx_.timing.dnkAnswerDelayMs);
     } else if (attempt + 1 == kDeviceInfoTries) {
       // Asking a third time would leave the device's third block to confuse the next pass: the

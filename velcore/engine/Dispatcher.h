@@ -3,7 +3,7 @@
 #include "engine/ActionResult.h"
 #include "engine/DeviceIdentifier.h"
 #include "engine/EngineContext.h"
-#include "engine/Families.h"
+#include "families/Families.h"
 #include "engine/ProcedureSteps.h"
 
 namespace vel {

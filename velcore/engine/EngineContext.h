@@ -8,7 +8,7 @@
 #include "engine/Console.h"
 #include "engine/DeviceIdentity.h"
 #include "engine/EngineTiming.h"
-#include "engine/Families.h"
+#include "families/Families.h"
 #include "engine/Operator.h"
 #include "engine/Protocol.h"
 #include "image/FirmwareFile.h"

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "engine/EngineContext.h"
-#include "engine/Families.h"
+#include "families/Families.h"
 #include "engine/TransferPhase.h"
 
 namespace vel {

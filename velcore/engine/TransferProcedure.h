@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/Families.h"
+#include "families/Families.h"
 #include "engine/TransferPhase.h"
 
 namespace vel {

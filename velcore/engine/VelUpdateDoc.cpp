@@ -1,6 +1,6 @@
 #include "engine/VelUpdateDoc.h"
 
-#include "engine/DeviceTypes.h"
+#include "families/DeviceTypes.h"
 
 namespace vel {
 

@@ -2,8 +2,13 @@
 
 #include "common/Format.h"
 #include "common/Strings.h"
+#include "engine/Operator.h"
 
 namespace vel {
+
+std::shared_ptr<const LoadedFirmware> NothingLoaded() {
+  return std::make_shared<const LoadedFirmware>();
+}
 
 std::shared_ptr<const VelMemMap> LoadedFirmware::Map(int k, bool jqhDevice,
                                                      ProgressSink* progress) const {

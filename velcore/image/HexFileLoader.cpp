@@ -10,6 +10,7 @@
 
 #include "common/Gcrypt.h"
 #include "common/Strings.h"
+#include "families/Families.h"
 #include "image/HexText.h"
 #include "image/Metadata.h"
 
@@ -19,10 +20,6 @@ namespace {
 
 // The shortest record: byte count, address, type and checksum.
 constexpr int kShortestRecordDigits = 10;
-
-bool TypeIs(const FirmwareInfo& info, std::string_view code) {
-  return info.deviceType.starts_with(code);
-}
 
 std::string BaseName(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -171,7 +168,7 @@ LoadResult HexFileLoader::ReadImages(LoadedFirmware& file, std::string_view text
     ++file.imageCount_;
 
     const FirmwareInfo& first = file.slots_[0].info;
-    if (TypeIs(first, "TZT") || TypeIs(first, "YPA") || TypeIs(first, "YPB")) {
+    if (FamilyOf(first.deviceType).twoRecordBlocks) {
       // These families carry a second record block without metadata right behind the first.
       if (file.imageCount_ >= kImageSlots) {
         return unexpected("the file holds more than ten images");
@@ -187,8 +184,8 @@ LoadResult HexFileLoader::ReadImages(LoadedFirmware& file, std::string_view text
     } else {
       moreImages = FindNextImage(text, &pos);
     }
-    file.firstTypeFlag_ = TypeIs(first, "G5");
-    file.secondTypeFlag_ = TypeIs(file.slots_[1].info, "NB");
+    file.firstTypeFlag_ = FamilyOf(first.deviceType).fileStartsWithLoader;
+    file.secondTypeFlag_ = FamilyOf(file.slots_[1].info.deviceType).loaderHandover;
     file.slots_[file.imageCount_ - 1].recordCount = count;
   }
   return {};

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/Operator.h"
+#include "image/FirmwareFile.h"
 
 namespace vel {
 

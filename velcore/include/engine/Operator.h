@@ -6,9 +6,12 @@
 #include <string>
 
 #include "engine/DeviceIdentity.h"
-#include "image/FirmwareFile.h"
 
 namespace vel {
+
+class LoadedFirmware;
+// A load of no file: what a request holds until it is handed the file's load.
+std::shared_ptr<const LoadedFirmware> NothingLoaded();
 
 // The operator's word on a device: the units to update, the image of the file for each, and
 // the serial number the device is to keep.
@@ -33,7 +36,7 @@ struct DeviceChoices {
 // from there (DeviceChoices).
 struct ConfirmationRequest {
   DeviceIdentity device;
-  std::shared_ptr<const LoadedFirmware> file = std::make_shared<const LoadedFirmware>();
+  std::shared_ptr<const LoadedFirmware> file = NothingLoaded();
   bool informationOnly = false;
   std::uint8_t protocolByte = 0x1D;
   std::uint8_t answerByte = 0xFA;

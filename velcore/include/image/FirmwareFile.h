@@ -63,9 +63,9 @@ class LoadedFirmware {
   const SharedMetadata& Shared() const { return shared_; }
   int ImageCount() const { return imageCount_; }
   bool MetadataPresent() const { return metadataPresent_; }
-  // Slot 0's device type begins with "G5".
+  // Slot 0 holds a loader before the units' image in slot 1 (the family table says which).
   bool FirstTypeFlag() const { return firstTypeFlag_; }
-  // Slot 1's device type begins with "NB".
+  // Slot 1 is a loader that unit 0 is handed over to (the family table says which).
   bool SecondTypeFlag() const { return secondTypeFlag_; }
   std::int64_t TotalRecordsRead() const { return totalRecordsRead_; }
   const std::string& FileName() const { return fileName_; }
@@ -148,9 +148,9 @@ class FirmwareFile {
   const SharedMetadata& Shared() const { return loaded_->Shared(); }
   int ImageCount() const { return loaded_->ImageCount(); }
   bool MetadataPresent() const { return loaded_->MetadataPresent(); }
-  // Slot 0's device type begins with "G5".
+  // Slot 0 holds a loader before the units' image in slot 1 (the family table says which).
   bool FirstTypeFlag() const { return loaded_->FirstTypeFlag(); }
-  // Slot 1's device type begins with "NB".
+  // Slot 1 is a loader that unit 0 is handed over to (the family table says which).
   bool SecondTypeFlag() const { return loaded_->SecondTypeFlag(); }
   std::int64_t TotalRecordsRead() const { return loaded_->TotalRecordsRead(); }
   const std::string& FileName() const { return loaded_->FileName(); }

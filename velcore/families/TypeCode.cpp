@@ -1,4 +1,4 @@
-#include "engine/TypeCode.h"
+#include "families/TypeCode.h"
 
 namespace vel {
 

@@ -1,7 +1,7 @@
-#include "engine/DeviceTypes.h"
+#include "families/DeviceTypes.h"
 
 #include "common/Strings.h"
-#include "engine/Families.h"
+#include "families/Families.h"
 
 namespace vel {
 

@@ -59,11 +59,26 @@ struct Family {
   bool noHandshake = false;           // takes its 128 KiB image without the 0x1B handshake
   // Its unit 0 takes a file that starts with a loader image as loader, then image (T13).
   bool unitZeroTakesLoader = false;
+  // Its file holds a loader image in slot 0 before the unit's image in slot 1.
+  bool fileStartsWithLoader = false;
+  // As a file's second image: the loader unit 0 is handed over to, image by image.
+  bool loaderHandover = false;
+  // Its file carries a second record block without metadata right behind the first.
+  bool twoRecordBlocks = false;
+  // Its device waits a moment before it takes the answer to its information block.
+  bool answersAfterPause = false;
+  // Its device keeps no serial number.
+  bool noSerialNumber = false;
+  std::string_view deviceColumnName{};  // the version check's device column; empty: the name
+  std::string_view fileColumnName{};    // the version check's file column; empty: the name
 };
 
 // The family of a code: the first row whose code matches, or the row for codes of no family.
 const Family& FamilyOf(std::string_view code);
 // Every row, in the order FamilyOf tries them.
 std::span<const Family> AllFamilies();
+// Whether a unit of one code takes an image of the other: the same code, a G4, G5 or G6 and
+// another of them, or a KestaS unit and a KestaS+Loader image.
+bool CodesAreKin(std::string_view unitCode, std::string_view imageCode);
 
 }  // namespace vel

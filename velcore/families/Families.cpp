@@ -1,10 +1,10 @@
 // The one table of device type codes.
-#include "engine/Families.h"
+#include "families/Families.h"
 
 #include <array>
 
 #include "common/Strings.h"
-#include "engine/TypeCode.h"
+#include "families/TypeCode.h"
 
 namespace vel {
 
@@ -46,18 +46,33 @@ constexpr Family Woken(std::string_view code, std::uint8_t wake, Procedure proce
 constexpr Family Dnk() {
   Family f = Named("DNK", 3, "Zandor User Station", kSend);
   f.small = kRefused;
+  f.answersAfterPause = true;
   return f;
 }
 
 constexpr Family Tzt() {
   Family f = Named("TZT", 3, "Kesta4080", "Kesta4080");
   f.small = Takes(Procedure::kPageRangeThenImage128k);
+  f.twoRecordBlocks = true;
   return f;
 }
 
 constexpr Family LoaderTaker() {
   Family f = MultiUnit("G4", 2, "KestaHWIII");
   f.unitZeroTakesLoader = true;
+  return f;
+}
+
+constexpr Family LoaderFile() {
+  Family f = MultiUnit("G5", 2, "KestaHWIII");
+  f.fileStartsWithLoader = true;
+  f.fileColumnName = "Kesta Loader";
+  return f;
+}
+
+constexpr Family HandoverLoader() {
+  Family f = Named("NB", 2, "KestaS+Loader");
+  f.loaderHandover = true;
   return f;
 }
 
@@ -73,6 +88,8 @@ constexpr Family Hub() {
   f.started = Procedure::kHubShortBlocks;
   f.large = kRefused;
   f.topSegmentStartsHigh = true;
+  f.noSerialNumber = true;
+  f.deviceColumnName = "G4-NODE";
   return f;
 }
 
@@ -82,6 +99,13 @@ constexpr Family Dravik(std::string_view code, std::string_view name, bool ypd) 
   f.large = {Procedure::kDravikImage128k,
              ypd ? Procedure::kDravikImage128k : Procedure::kDravikSectorsThenImage};
   f.noHandshake = ypd;
+  f.twoRecordBlocks = !ypd;
+  if (ypd) f.deviceColumnName = "DravikA-LWN";
+  return f;
+}
+
+constexpr Family TwoBlocks(Family f) {
+  f.twoRecordBlocks = true;
   return f;
 }
 
@@ -104,19 +128,19 @@ constexpr std::array<Family, 28> kFamilies{{
     UserStation("H6", 2, "Zandor User Station"),
     UserStation("H7", 2, "Zandor User Station"),
     LoaderTaker(),
-    MultiUnit("G5", 2, "KestaHWIII"),
+    LoaderFile(),
     MultiUnit("G6", 2, "KestaHWIII"),
     Tzt(),
     Xxx(),
     Named("N8", 2, "KestaS"),
-    Named("NB", 2, "KestaS+Loader"),
+    HandoverLoader(),
     Hub(),
     Dravik("YPB", "DravikA", false),
     Dravik("YPD", "Dravik-LWN", true),
     // Files of the Dravik wake families; no device reports these codes.
     Woken("YPC", 0x1B, Procedure::kImage128k),
     Woken("YPK", 0x1F, Procedure::kShortBlocks),
-    Woken("YPA", 0x1F, Procedure::kShortBlocksThenImage128k),
+    TwoBlocks(Woken("YPA", 0x1F, Procedure::kShortBlocksThenImage128k)),
 }};
 
 constexpr Family kNoFamily{};
@@ -124,6 +148,16 @@ constexpr Family kNoFamily{};
 }  // namespace
 
 std::span<const Family> AllFamilies() { return kFamilies; }
+
+bool CodesAreKin(std::string_view unitCode, std::string_view imageCode) {
+  if (CodeMatches(unitCode, imageCode, 3)) return true;
+  const auto at = [](std::string_view s, std::size_t i) { return i < s.size() ? s[i] : '\0'; };
+  if (at(unitCode, 0) == 'G' && at(imageCode, 0) == 'G' && at(unitCode, 1) > '3' &&
+      at(imageCode, 1) > '3') {
+    return true;  // the G4, G5 and G6 families take each other's files
+  }
+  return CodeMatches(unitCode, "N8", 2) && CodeMatches(imageCode, "NB", 2);
+}
 
 const Family& FamilyOf(std::string_view code) {
   for (const Family& family : kFamilies) {
