@@ -38,9 +38,9 @@ std::string WriteImage(const std::string& dir, const std::string& name,
 }
 
 int Update(const std::string& file, const vel::DeviceTarget& target) {
-  vel::testing::QuietConsole console;
+  vel::testing::QuietDisplay display;
   vel::testing::ScriptedOperator op;
-  vel::CVelUpdateDoc doc(console, op);
+  vel::CVelUpdateDoc doc(display, op);
   if (!doc.OnOpenDocument(file).ok()) std::abort();
   return vel::UpdateDevice(doc, target, vel::SerialSettings{});
 }

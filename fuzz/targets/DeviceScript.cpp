@@ -142,18 +142,18 @@ const std::vector<DeviceScenario>& UpdateScenarios() {
 
 int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer, OperatorChoices choices) {
   Engine& engine = EngineFor(scenario.family);
-  vel::testing::QuietConsole console;
+  vel::testing::QuietDisplay display;
   vel::testing::ScriptedOperator op;
   op.acceptUnknown = choices.acceptUnknown;
   op.declineAll = choices.declineAll;
-  vel::CVelUpdateDoc doc(console, op);
+  vel::CVelUpdateDoc doc(display, op);
   doc.ShareLoads(engine.loads);
   // No pauses; the countdowns keep their length, which a silent script passes through in as
   // many empty reads.
   doc.Timing() = vel::EngineTiming{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   doc.SetClock(RunClock());
   doc.SetSerialNumberOptional(choices.serialNumberOptional);
-  vel::ConsoleState& state = console.State();
+  vel::DisplayState& state = display.State();
   const bool check = scenario.action == vel::Action::kCheck;
   state.statusCode = check ? vel::status::kCheckNoAnswer : vel::ids::kUpdateFailed;
   Require(doc.OnOpenDocument(engine.path).ok());

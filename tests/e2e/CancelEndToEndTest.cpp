@@ -26,7 +26,7 @@ class Cancels : public EndToEnd {
     while (!ready() && update.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
     }
     const auto requested = Clock::now();
-    console.State().cancel.Request();
+    display.State().cancel.Request();
     const int status = update.get();
     *latency = Clock::now() - requested;
     return status;
@@ -44,7 +44,7 @@ TEST_F(Cancels, AConnectWithoutAnswerEndsNotRespondingWithinItsTimeOut) {
   const auto start = Clock::now();
   EXPECT_EQ(UpdateDevice(document, target, SerialSettings{}), ids::kConnectionError);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));  // two attempts of 300 ms
-  EXPECT_TRUE(console.Logged("Cannot connect to the Zandor Unit: Connection timed out"));
+  EXPECT_TRUE(display.Logged("Cannot connect to the Zandor Unit: Connection timed out"));
 }
 
 TEST_F(Cancels, DuringAConnect) {

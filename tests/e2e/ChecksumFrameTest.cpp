@@ -95,7 +95,7 @@ TEST_F(ChecksumFrame, TheSectorPhaseWaitsForTheDevicesYesAlone) {
   document.Timing().sectorChecksumWaitSeconds = 1;
   EXPECT_EQ(UpdateDevice(document, target, SerialSettings{}), ids::kUpdateFailed);
   EXPECT_TRUE(op.Shown("Telvik Programming Fail"));
-  EXPECT_TRUE(console.Logged("Waiting check checksum: 1 s"));
+  EXPECT_TRUE(display.Logged("Waiting check checksum: 1 s"));
   EXPECT_EQ(Programmed().size(), 1u);  // no second phase without 0xFA
 }
 

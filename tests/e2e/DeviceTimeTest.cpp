@@ -46,8 +46,8 @@ TEST_F(DeviceTime, ATcpBlockWithoutAResultFailsAfterTheWholeWait) {
   CVelUpdateDoc& d = SlowDoc("multi-unit.hex", 3);
   d.Link().Tcp().SetWaitStep(50);
   EXPECT_EQ(UpdateDevice(d, target, SerialSettings{}), ids::kUpdateFailed);
-  EXPECT_TRUE(console.Logged(std::string(text::kNoProgrammingResult)));
-  EXPECT_TRUE(console.Logged(Format(format::kWaitingForZandor, 1)))
+  EXPECT_TRUE(display.Logged(std::string(text::kNoProgrammingResult)));
+  EXPECT_TRUE(display.Logged(Format(format::kWaitingForZandor, 1)))
       << "the countdown reached its last read";
   server->Stop();
   EXPECT_EQ(server->Device().EndOfBlocksReceived(), 1) << "no block after the silent one";
@@ -77,7 +77,7 @@ TEST_F(DeviceTime, AnAnswerTrickledThroughAConverterIsReadWhole) {
   StartTcp();
   CVelUpdateDoc& d = SlowDoc("multi-unit.hex", kProgrammingWaitSeconds);
   EXPECT_EQ(CheckDevice(d, target, SerialSettings{}), status::kCheckAccepted);
-  EXPECT_FALSE(console.Logged(std::string(text::kReadNotEnoughBytes)));
+  EXPECT_FALSE(display.Logged(std::string(text::kReadNotEnoughBytes)));
 }
 
 TEST_F(DeviceTime, AnUnformattedLineMayTakeLongToBeAnswered) {

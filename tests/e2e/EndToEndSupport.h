@@ -53,7 +53,7 @@ class EndToEnd : public ::testing::Test {
   // The document, with link waits shortened so that failure paths run quickly; the protocol's
   // own counts (passes, tries, reads) stay as they are.
   CVelUpdateDoc& Doc(const std::string& sample) {
-    doc = std::make_unique<CVelUpdateDoc>(console, op);
+    doc = std::make_unique<CVelUpdateDoc>(display, op);
     if (!sample.empty()) {
       const std::string path =
           sample.front() == '/' ? sample : std::string(ZANDOR_SAMPLES_DIR) + "/" + sample;
@@ -100,7 +100,7 @@ class EndToEnd : public ::testing::Test {
 
   sim::SimConfig config;
   std::unique_ptr<sim::SimServer> server;
-  RecordingConsole console;
+  RecordingDisplay display;
   ScriptedOperator op;
   std::unique_ptr<CVelUpdateDoc> doc;
   DeviceTarget target;

@@ -15,7 +15,7 @@ using Clock = std::chrono::steady_clock;
 class ExchangeFaults : public EndToEnd {
  protected:
   bool LoggedStartingWith(const std::string& prefix) const {
-    for (const std::string& line : console.Log()) {
+    for (const std::string& line : display.Log()) {
       if (line.rfind(prefix, 0) == 0) return true;
     }
     return false;
@@ -60,8 +60,8 @@ TEST_F(ExchangeFaults, ALineAskedForAgainIsSentAgainAndCountedOnce) {
   EXPECT_TRUE(op.Shown(Format(format::kUnformattedCompleted, document.File().RecordCount(0))));
 }
 
-// A console that requests a cancel when the status line names the last record.
-class CancelAtLastLine final : public Console {
+// A display that requests a cancel when the status line names the last record.
+class CancelAtLastLine final : public StatusDisplay {
  public:
   void AppendMessage(const std::string&) override {}
   std::string trigger;
@@ -115,12 +115,12 @@ TEST_F(ExchangeFaults, AConnectionTheDeviceClosedEndsTheRow) {
   auto update = std::async(std::launch::async,
                            [&] { return UpdateDevice(document, target, SerialSettings{}); });
   if (update.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-    console.State().cancel.Request();
+    display.State().cancel.Request();
     update.wait();
     FAIL() << "the update went on after the device closed the connection";
   }
   EXPECT_EQ(update.get(), ids::kUpdateFailed);
-  EXPECT_TRUE(console.Logged(std::string(text::kConnectionClosed)));
+  EXPECT_TRUE(display.Logged(std::string(text::kConnectionClosed)));
 }
 
 // The Dravik sectors' checksum refused with 0xFE: the update fails at once, it does not wait out
@@ -132,8 +132,8 @@ TEST_F(ExchangeFaults, ASectorChecksumRefusedEndsTheWaitAtOnce) {
   StartPty();
   EXPECT_EQ(Update("dravik-128k.hex"), ids::kUpdateFailed);
   EXPECT_TRUE(op.Shown(std::string(text::kTelvikFail)));
-  EXPECT_TRUE(console.Logged(Format(format::kWaitingChecksum, 60)));
-  EXPECT_FALSE(console.Logged(Format(format::kWaitingChecksum, 59)));
+  EXPECT_TRUE(display.Logged(Format(format::kWaitingChecksum, 60)));
+  EXPECT_FALSE(display.Logged(Format(format::kWaitingChecksum, 59)));
 }
 
 }  // namespace

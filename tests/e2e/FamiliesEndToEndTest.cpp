@@ -32,7 +32,7 @@ TEST_F(Families, Kesta128StopsOnABlockErrorAndStillCloses) {
   StartPty();
   EXPECT_EQ(Update("kesta-128k.hex"), ids::kUpdateFailed);
   EXPECT_TRUE(op.Shown("Error updating block:\n\nError Code: F7(Programming Error)"));
-  EXPECT_FALSE(console.ProgressActive());
+  EXPECT_FALSE(display.ProgressActive());
 }
 
 TEST_F(Families, DravikYpcWakesWith1B) {
@@ -129,9 +129,9 @@ TEST_F(Families, UserStationSendsEveryRegionWithItsWaitText) {
   Family("station");
   StartPty();
   EXPECT_EQ(Update("station-three-images.hex"), ids::kUpdateSuccessful);
-  EXPECT_TRUE(console.Logged("Waiting for Vel to program Main Firmware.  Timeout: 60 s"));
-  EXPECT_TRUE(console.Logged("Waiting for Vel to program RCM.  Timeout: 60 s"));
-  EXPECT_TRUE(console.Logged("Waiting for Vel to program OSD Module.  Timeout: 60 s"));
+  EXPECT_TRUE(display.Logged("Waiting for Vel to program Main Firmware.  Timeout: 60 s"));
+  EXPECT_TRUE(display.Logged("Waiting for Vel to program RCM.  Timeout: 60 s"));
+  EXPECT_TRUE(display.Logged("Waiting for Vel to program OSD Module.  Timeout: 60 s"));
   const auto units = Programmed();
   ASSERT_GE(units.size(), 3u);
   for (int region = 0; region < 3; ++region) ExpectProgrammedImage(units[region], region, {0xFF});
@@ -264,7 +264,7 @@ TEST_F(Families, CancelIsNeverASuccess) {
   std::thread canceller([this] {
     while (server->Device().FramesReceived() < 50)
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    console.State().cancel.Request();
+    display.State().cancel.Request();
   });
   EXPECT_EQ(Update("dravik-ypk.hex"), ids::kOperationCancelled);
   canceller.join();

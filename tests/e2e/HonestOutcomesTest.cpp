@@ -91,7 +91,7 @@ TEST_F(HonestOutcomes, AUnitThatNoImageFitsIsLeftOutAndTheOthersUpdated) {
   StartTcp();
   EXPECT_EQ(Update("multi-unit.hex"), ids::kUpdateSuccessful);
   EXPECT_EQ(doc->LeftOutUnits(), std::vector<int>{1});
-  EXPECT_TRUE(console.Logged("Unit 1 (KestaS) is left out: no image of the file fits it."));
+  EXPECT_TRUE(display.Logged("Unit 1 (KestaS) is left out: no image of the file fits it."));
   const auto units = Programmed();
   ASSERT_EQ(units.size(), 1u);
   EXPECT_EQ(units[0].kindCode, 0);
@@ -102,7 +102,7 @@ TEST_F(HonestOutcomes, ADeviceWhoseOnlyUnitNoImageFitsIsDeclined) {
   config.units = {Unit("G4 ", "Z9", "100")};  // the file lists hardware A1 and B2
   StartTcp();
   EXPECT_EQ(Update("multi-unit.hex"), ids::kUpdateFailed);
-  EXPECT_TRUE(console.Logged(LoadString(ids::kNoUnitFits)));
+  EXPECT_TRUE(display.Logged(LoadString(ids::kNoUnitFits)));
   server->Stop();
   EXPECT_EQ(server->Device().FramesReceived(), 0);
   EXPECT_EQ(server->Device().IdentificationsAnswered(), 1);  // declined, not asked again
@@ -113,7 +113,7 @@ TEST_F(HonestOutcomes, ABlockThatKeepsFailingEndsTheTransfer) {
   for (int n = 0; n < 30; ++n) config.faults.blockResults[n] = 0xF6;
   StartPty();
   EXPECT_EQ(Update("single-64k.hex"), ids::kUpdateFailed);
-  EXPECT_TRUE(console.Logged(
+  EXPECT_TRUE(display.Logged(
       "Block 1 of segment FF failed 10 times in a row (last result F6); the transfer ends."));
   server->Stop();
   EXPECT_EQ(server->Device().EndOfBlocksReceived(), 10);
@@ -124,7 +124,7 @@ TEST_F(HonestOutcomes, AProgrammingErrorInSegmentZeroDoesNotRestartForever) {
   for (int n = 0; n < 30; ++n) config.faults.blockResults[n] = 0xF7;
   StartTcp();
   EXPECT_EQ(Update("multi-unit.hex"), ids::kUpdateFailed);
-  EXPECT_TRUE(console.Logged(
+  EXPECT_TRUE(display.Logged(
       "Block 1 of segment 00 failed 10 times in a row (last result F7); the transfer ends."));
 }
 

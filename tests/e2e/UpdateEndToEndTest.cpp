@@ -25,8 +25,8 @@ TEST_F(SingleUnitUpdate, T1OverAPseudoTerminalProgramsTheImage) {
   ExpectProgrammedImage(programmed[0], 0, {0xFF});
   EXPECT_EQ(programmed[0].blocksProgrammed, 4);
   EXPECT_TRUE(server->Device().Violations().empty());
-  EXPECT_TRUE(console.Logged("Communication established with Zandor Unit."));
-  EXPECT_FALSE(console.ProgressActive());
+  EXPECT_TRUE(display.Logged("Communication established with Zandor Unit."));
+  EXPECT_FALSE(display.ProgressActive());
 }
 
 TEST_F(SingleUnitUpdate, BlockErrorsRepeatTheBlock) {
@@ -36,9 +36,9 @@ TEST_F(SingleUnitUpdate, BlockErrorsRepeatTheBlock) {
   server->Stop();
   EXPECT_EQ(server->Device().EndOfBlocksReceived(), 7);
   ExpectProgrammedImage(server->Device().Programmed()[0], 0, {0xFF});
-  EXPECT_TRUE(console.Logged("Block Error -- F6(Erase Error)"));
-  EXPECT_TRUE(console.Logged("Block Error -- F7(Programming Error)"));
-  EXPECT_TRUE(console.Logged("Block Error -- F8(Block Checking Error)"));
+  EXPECT_TRUE(display.Logged("Block Error -- F6(Erase Error)"));
+  EXPECT_TRUE(display.Logged("Block Error -- F7(Programming Error)"));
+  EXPECT_TRUE(display.Logged("Block Error -- F8(Block Checking Error)"));
 }
 
 TEST_F(SingleUnitUpdate, LostAndCorruptedAcknowledgementsAreResent) {
@@ -58,13 +58,13 @@ TEST_F(SingleUnitUpdate, CancelDuringTheTransferIsNeverASuccess) {
   std::thread canceller([this] {
     while (server->Device().FramesReceived() < 200)
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    console.State().cancel.Request();
+    display.State().cancel.Request();
   });
   const int status = Update("single-64k.hex");
   canceller.join();
   EXPECT_EQ(status, ids::kOperationCancelled);
   EXPECT_TRUE(op.Shown(LoadString(ids::kTransmissionTerminated)));
-  EXPECT_FALSE(console.ProgressActive());
+  EXPECT_FALSE(display.ProgressActive());
 }
 
 TEST_F(SingleUnitUpdate, SilenceAsksTheOperatorWhoCancels) {
@@ -213,7 +213,7 @@ TEST_F(MultiUnitUpdate, NoAnswerOverTcpMakesTwoAttempts) {
   // No message box over TCP, but the device ends "not responding".
   EXPECT_EQ(Update("multi-unit.hex"), ids::kConnectionError);
   EXPECT_FALSE(op.Shown("Connection error! Please reset power and try again!"));
-  EXPECT_TRUE(console.Logged("Connection error! Please reset power and try again!"));
+  EXPECT_TRUE(display.Logged("Connection error! Please reset power and try again!"));
   server->Stop();
   std::vector<std::uint8_t> attention;
   for (std::uint8_t b : server->Device().IdleBytes()) {
@@ -256,7 +256,7 @@ TEST_F(MultiUnitUpdate, DisconnectDuringTheTransfer) {
   config.faults.disconnectAtFrame = 100;
   StartTcp();
   EXPECT_EQ(Update("multi-unit.hex"), ids::kUpdateFailed);
-  EXPECT_FALSE(console.ProgressActive());
+  EXPECT_FALSE(display.ProgressActive());
 }
 
 TEST_F(MultiUnitUpdate, UnitWithoutAFittingImageIsNotSent) {

@@ -72,7 +72,7 @@ Frame Answer(const Frame& frame, std::uint8_t result) {
 constexpr int kBlocks = 4;
 
 class BlockTransferTest : public ::testing::Test,
-                          protected testing::EngineParts<testing::RecordingConsole> {
+                          protected testing::EngineParts<testing::RecordingDisplay> {
  protected:
   BlockTransferTest() {
     EXPECT_TRUE(HexFileLoader(file).LoadPath(Samples().Path("many-segments.hex")).ok());
@@ -199,7 +199,7 @@ TEST_F(BlockTransferTest, ABlockThatKeepsFailingEndsThePhaseAndAStoppingPhaseEnd
   EXPECT_EQ(Run(peer, TwoSegments()), PhaseOutcome::kFailed);
   EXPECT_EQ(peer.OfSize(protocol::kBlockIdFrameSize).size(),
             static_cast<std::size_t>(kMaxBlockFailures));
-  EXPECT_TRUE(console.Logged(std::string(text::kBlockErrorF6)));
+  EXPECT_TRUE(display.Logged(std::string(text::kBlockErrorF6)));
 
   RulePeer stopping([](const Frame& f, int) { return Answer(f, protocol::kBlockCheckError); });
   TransferPhase phase = TwoSegments();
@@ -228,7 +228,7 @@ TEST_F(BlockTransferTest, SilenceThroughTheProgrammingWaitFailsOrCancelsAsThePha
   const auto noResult = [](const Frame&, int) { return Frame{protocol::kAck}; };
   RulePeer failing(noResult);
   EXPECT_EQ(Run(failing, TwoSegments()), PhaseOutcome::kFailed);
-  EXPECT_TRUE(console.Logged(std::string(text::kNoProgrammingResult)));
+  EXPECT_TRUE(display.Logged(std::string(text::kNoProgrammingResult)));
   EXPECT_EQ(failing.OfSize(protocol::kEndOfBlockFrame.size()).size(), 1u);
 
   RulePeer cancelling(noResult);

@@ -30,10 +30,10 @@ class DispatcherTest : public ::testing::Test {
     {
       testing::SocketPairDevice serving(simulated, &clock);
       zandor::wire::TranscriptRecorder peer(serving.EngineEnd(), clock);
-      CVelUpdateDoc doc(console, op);
+      CVelUpdateDoc doc(display, op);
       doc.SetClock(clock);
       EXPECT_TRUE(doc.OnOpenDocument(samples.Path("single-64k.hex")).ok());
-      ConsoleState& state = console.State();
+      DisplayState& state = display.State();
       state.cancel.Clear();
       peer.CancelAt(cancelAtWrite, [&state] { state.cancel.Request(); });
       doc.Link().AttachPeer(&peer);
@@ -45,7 +45,7 @@ class DispatcherTest : public ::testing::Test {
   }
 
   sim::SimConfig device;
-  testing::QuietConsole console;
+  testing::QuietDisplay display;
   testing::ScriptedOperator op;
   std::vector<std::string> violations;
 };

@@ -73,7 +73,7 @@ BlockFrames FramesOfTranscript(const std::string& name) {
 }
 
 class PhaseBuilderTest : public ::testing::TestWithParam<Clean>,
-                         protected testing::EngineParts<testing::QuietConsole> {
+                         protected testing::EngineParts<testing::QuietDisplay> {
  protected:
   static const testing::CutSamples& Samples() {
     static const testing::CutSamples samples(0x400);

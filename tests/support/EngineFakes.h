@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "devices/VersionCheck.h"
-#include "engine/Console.h"
 #include "engine/EngineContext.h"
 #include "engine/Operator.h"
+#include "engine/StatusDisplay.h"
 
 namespace vel::testing {
 
-// A console that shows nothing (benchmarks, fuzzing).
-class QuietConsole final : public Console {
+// A display that shows nothing (benchmarks, fuzzing).
+class QuietDisplay final : public StatusDisplay {
  public:
   void AppendMessage(const std::string&) override {}
 
@@ -27,8 +27,8 @@ class QuietConsole final : public Console {
   void LogStatusLine(const std::string&) override {}
 };
 
-// A console that keeps its message log and counts progress operations.
-class RecordingConsole final : public Console {
+// A display that keeps its message log and counts progress operations.
+class RecordingDisplay final : public StatusDisplay {
  public:
   void AppendMessage(const std::string& line) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -121,15 +121,15 @@ class ScriptedOperator final : public Operator {
 
 // Everything an engine context names, owned together, for a test of one piece of the engine:
 // no pauses, the operator's answers set by the test.
-template <class ConsoleType>
+template <class DisplayType>
 struct EngineParts {
-  ConsoleType console;
+  DisplayType display;
   ScriptedOperator op;
   DeviceLink link;
   FirmwareFile file;
   DeviceIdentity identity;
   EngineTiming timing{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EngineContext ctx{console, op, link, file, identity, timing};
+  EngineContext ctx{display, op, link, file, identity, timing};
 };
 
 }  // namespace vel::testing

@@ -55,9 +55,9 @@ struct QuickDocument {
   DeviceResult Update(const DeviceTarget& target) {
     return RunUpdate(doc, target, SerialSettings{});
   }
-  RecordingConsole console;
+  RecordingDisplay display;
   ScriptedOperator op;
-  CVelUpdateDoc doc{console, op};
+  CVelUpdateDoc doc{display, op};
 };
 
 inline sim::SimConfig FamilyDevice(const SoakFamily& family) {

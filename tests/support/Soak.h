@@ -236,9 +236,9 @@ inline void SoakOnce(std::size_t familyIndex, std::uint32_t seed, const std::str
 
   sim::SimServer server(config);
   const DeviceTarget target = ServeFamily(server, family);
-  RecordingConsole console;
+  RecordingDisplay display;
   ScriptedOperator op;
-  CVelUpdateDoc doc(console, op);
+  CVelUpdateDoc doc(display, op);
   PrepareQuickDocument(doc, family, samples);
 
   auto update =
@@ -254,7 +254,7 @@ inline void SoakOnce(std::size_t familyIndex, std::uint32_t seed, const std::str
   if (update.wait_for(bound) != std::future_status::ready) {
     count(&SoakTally::hangs);
     counts->problems.push_back(run + ": no outcome within the bound");
-    console.State().cancel.Request();
+    display.State().cancel.Request();
     server.Stop();
   }
   const int status = update.get();
@@ -271,7 +271,7 @@ inline void SoakOnce(std::size_t familyIndex, std::uint32_t seed, const std::str
     if (absorbable) {
       count(&SoakTally::notAbsorbed);
       std::string last;  // the log's last lines say where it ended
-      const auto log = console.Log();
+      const auto log = display.Log();
       for (std::size_t i = log.size() > 4 ? log.size() - 4 : 0; i < log.size(); ++i) {
         last += " / " + log[i];
       }

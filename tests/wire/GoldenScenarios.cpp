@@ -36,9 +36,9 @@ sim::SimUnit Unit(const std::string& type, const std::string& hw, std::uint8_t k
 }
 
 // Every log line of the engine, while the exchange runs.
-class NotingConsole final : public vel::Console {
+class NotingDisplay final : public vel::StatusDisplay {
  public:
-  explicit NotingConsole(EventSink& sink) : sink_(sink) {}
+  explicit NotingDisplay(EventSink& sink) : sink_(sink) {}
   void AppendMessage(const std::string& line) override {
     if (noting_) sink_.Note(TextEvent(Kind::kLog, line));
   }
@@ -688,15 +688,15 @@ class IgnoredEvents final : public EventSink {
   void Note(Event) override {}
 };
 
-// Runs the scenario's operation: the console's log lines and the operator's questions and
+// Runs the scenario's operation: the display's log lines and the operator's questions and
 // messages go to `sink`; `peer`, when given, plays or relays the device, else the engine uses its
 // own TCP link, set up by `prepareTcp`.
 int RunScenario(const GoldenScenario& scenario, EventSink& sink, ScenarioPeer* peer,
                 bool realPauses, vel::Clock* clock,
                 const std::function<void(vel::TcpLink&)>& prepareTcp) {
-  NotingConsole console(sink);
+  NotingDisplay display(sink);
   NotingOperator op(sink, scenario);
-  vel::CVelUpdateDoc doc(console, op);
+  vel::CVelUpdateDoc doc(display, op);
   // The samples cut short (1 KiB a segment unless the scenario says otherwise): every
   // procedure's whole exchange, mostly blank records.
   const std::string path = scenario.madeFile.empty()
@@ -709,11 +709,11 @@ int RunScenario(const GoldenScenario& scenario, EventSink& sink, ScenarioPeer* p
   doc.SetLinkKind(scenario.link);
   if (!scenario.key.empty()) doc.SetLinkKey(*vel::KeyDigits(scenario.key));
   if (prepareTcp) prepareTcp(doc.Link().Tcp());
-  vel::ConsoleState& state = console.State();
+  vel::DisplayState& state = display.State();
   state.statusCode = scenario.action == vel::Action::kCheck ? vel::status::kCheckNoAnswer
                                                             : vel::ids::kUpdateFailed;
   if (peer != nullptr) peer->CancelAt(scenario.cancelAtWrite, [&state] { state.cancel.Request(); });
-  console.StartNoting();
+  display.StartNoting();
   doc.Link().AttachPeer(peer);
   const int status = doc.DispatchUpdate(scenario.action).statusCode;
   doc.Link().AttachPeer(nullptr);

@@ -39,7 +39,7 @@ struct GoldenScenario {
 
 const std::vector<GoldenScenario>& GoldenScenarios();
 
-// Runs the scenario's operation against `peer`, which plays or relays the device; the console's
+// Runs the scenario's operation against `peer`, which plays or relays the device; the display's
 // log lines and the operator's questions and messages go to the same peer. With `realPauses`
 // the engine's pauses last as long as they do for an operator, on `clock` when one is given.
 // Returns the status code.

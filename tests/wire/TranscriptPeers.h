@@ -39,7 +39,7 @@ class ScenarioPeer : public vel::LinkPeer, public EventSink {
 
 // Relays the engine's side of an exchange to a device over a socket and keeps every event: what
 // went out, what came back (or did not, within a short wait), what waited as stale, the purges,
-// speeds, connects, pauses, and what the scenario's console and operator noted.
+// speeds, connects, pauses, and what the scenario's display and operator noted.
 class TranscriptRecorder final : public ScenarioPeer {
  public:
   // `fd` is the engine's end of a connection to the device; every wait of the recorder is on

@@ -147,10 +147,10 @@ std::string OutcomeNotes(const std::vector<int>& leftOut, const std::vector<Fini
 // says goes to the row's log.
 DeviceLock LockRowDevice(const DeviceTarget& target, RowSession& session,
                          std::chrono::milliseconds limit) {
-  RowConsole& console = session.console;
+  RowDisplay& display = session.display;
   return DeviceLock::Take(EndpointOf(target), LockFolders::OfThisProcess(),
-                          {&console.State().cancel, limit,
-                           [&console](const std::string& line) { console.AppendMessage(line); }});
+                          {&display.State().cancel, limit,
+                           [&display](const std::string& line) { display.AppendMessage(line); }});
 }
 
 // How a row ends whose device lock was not taken: another process works with the device, or
@@ -393,7 +393,7 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     running_[row.row] = &session;
-    if (walkCancel_.IsRequested()) session.console.State().cancel.Request();
+    if (walkCancel_.IsRequested()) session.display.State().cancel.Request();
   }
   // One process at a time works with a device, from before its link opens to after it closes.
   const DeviceLock deviceLock = LockRowDevice(*row.target, session, options_.lockWait);
@@ -417,7 +417,7 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
   const bool loaded =
       options_.firmwarePath.empty() || session.doc.OnOpenDocument(options_.firmwarePath).ok();
   if (!loaded && !checking) {
-    session.console.AppendMessage(std::string(text::kFileNotReadAgain) + options_.firmwarePath);
+    session.display.AppendMessage(std::string(text::kFileNotReadAgain) + options_.firmwarePath);
     result = {ids::kUpdateFailed, Outcome::kFailed};
   } else if (checking) {
     result = RunCheck(session.doc, *row.target, options_.serial);
@@ -520,7 +520,7 @@ void DeviceJobs::Walk::CancelRow(std::size_t row) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto session = running_.find(row);
   if (session != running_.end()) {
-    session->second->console.State().cancel.Request();
+    session->second->display.State().cancel.Request();
   } else {
     cancelledBeforeStart_.insert(row);
   }
@@ -529,7 +529,7 @@ void DeviceJobs::Walk::CancelRow(std::size_t row) {
 void DeviceJobs::Walk::CancelAll() {
   std::lock_guard<std::mutex> lock(mutex_);
   walkCancel_.Request();
-  for (auto& [row, session] : running_) session->console.State().cancel.Request();
+  for (auto& [row, session] : running_) session->display.State().cancel.Request();
 }
 
 DeviceJobs::DeviceJobs(JobEventSink& sink) : sink_(sink) {}

@@ -14,17 +14,17 @@ namespace {
 // ready; otherwise what the failure means (the status code set).
 std::optional<Outcome> PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& target,
                                    const SerialSettings& settings, bool checking) {
-  ConsoleState& state = doc.GetConsole().State();
+  DisplayState& state = doc.GetDisplay().State();
   doc.SetEncryption(false);
   doc.SetLinkKind(target.kind);
   if (target.kind == LinkKind::kTcp) {
     if (!target.key.empty()) doc.SetLinkKey(target.key);
     if (!target.hostName.empty()) {
-      doc.GetConsole().AppendMessage(target.hostName + " is " + target.address);
+      doc.GetDisplay().AppendMessage(target.hostName + " is " + target.address);
     }
     TcpEndpoint endpoint;
     if (!MakeEndpoint(target.address, target.port, &endpoint)) {
-      doc.GetConsole().AppendMessage(std::string(text::kNotAnAddress) + target.address);
+      doc.GetDisplay().AppendMessage(std::string(text::kNotAnAddress) + target.address);
       return Outcome::kUnusableRow;
     }
     doc.SetTcpEndpoint(endpoint);
@@ -72,10 +72,10 @@ Outcome OutcomeOf(ActionEnd end) {
 DeviceResult Ended(CVelUpdateDoc& doc, const std::optional<ActionResult>& acted,
                    std::optional<Outcome> linkFailure) {
   const bool cancelledFromOutside =
-      acted ? acted->end == ActionEnd::kCancelled : doc.GetConsole().State().cancel.IsRequested();
+      acted ? acted->end == ActionEnd::kCancelled : doc.GetDisplay().State().cancel.IsRequested();
   if (cancelledFromOutside) return {ids::kOperationCancelled, Outcome::kCancelled};
   if (acted) return {acted->statusCode, OutcomeOf(acted->end)};
-  return {doc.GetConsole().State().statusCode, linkFailure.value_or(Outcome::kFailed)};
+  return {doc.GetDisplay().State().statusCode, linkFailure.value_or(Outcome::kFailed)};
 }
 
 // Where the host of a "tcp:" text ends: at the colon before the port. An IPv6 host is written
@@ -184,10 +184,10 @@ DeviceResult RunUpdate(CVelUpdateDoc& doc, const DeviceTarget& target,
 
 DeviceResult RunAction(CVelUpdateDoc& doc, const DeviceTarget& target,
                        const SerialSettings& settings, Action action) {
-  Console& console = doc.GetConsole();
-  ConsoleState& state = console.State();
+  StatusDisplay& display = doc.GetDisplay();
+  DisplayState& state = display.State();
   state.statusCode = ids::kUpdateFailed;
-  console.HideDeviceInfo();
+  display.HideDeviceInfo();
   // Nothing of a file that fails its checksum test goes to a device.
   if (const auto defect = doc.File().FirstDefect()) {
     doc.GetOperator().ShowMessage(LoadString(ids::kFileFailsTest) + "\n" + DescribeDefect(*defect));
@@ -205,22 +205,22 @@ DeviceResult RunAction(CVelUpdateDoc& doc, const DeviceTarget& target,
 
 DeviceResult RunCheck(CVelUpdateDoc& doc, const DeviceTarget& target,
                       const SerialSettings& settings) {
-  Console& console = doc.GetConsole();
-  ConsoleState& state = console.State();
+  StatusDisplay& display = doc.GetDisplay();
+  DisplayState& state = display.State();
   state.statusCode = status::kCheckNoAnswer;
-  console.HideDeviceInfo();
+  display.HideDeviceInfo();
   const auto linkFailure = PrepareLink(doc, target, settings, true);
   std::optional<ActionResult> acted;
   if (!linkFailure) acted = doc.DispatchUpdate(Action::kCheck);
   doc.ClosePort();
-  console.HideDeviceInfo();
+  display.HideDeviceInfo();
   return Ended(doc, acted, linkFailure);
 }
 
 int UpdateDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSettings& settings) {
   // Every device starts from a freshly read file; one that cannot be read again is not sent.
   if (!doc.PathName().empty() && !doc.OnOpenDocument(doc.PathName()).ok()) {
-    doc.GetConsole().AppendMessage(std::string(text::kFileNotReadAgain) + doc.PathName());
+    doc.GetDisplay().AppendMessage(std::string(text::kFileNotReadAgain) + doc.PathName());
     return ids::kUpdateFailed;
   }
   return RunUpdate(doc, target, settings).statusCode;

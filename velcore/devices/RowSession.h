@@ -1,6 +1,6 @@
 #pragma once
 
-// What one row of a walk runs with: the engine's console and operator that turn everything the
+// What one row of a walk runs with: the engine's display and operator that turn everything the
 // engine shows or asks into the row's events, and the row's document.
 #include <memory>
 #include <string>
@@ -13,11 +13,11 @@
 
 namespace vel {
 
-// The engine's console for one row: everything it shows becomes an event of that row. The hooks
+// The engine's display for one row: everything it shows becomes an event of that row. The hooks
 // of one form (working and file controls) are the front end's business per walk, not per row.
-class RowConsole final : public Console {
+class RowDisplay final : public StatusDisplay {
  public:
-  RowConsole(std::size_t row, JobEventSink& sink, bool logStatusLines)
+  RowDisplay(std::size_t row, JobEventSink& sink, bool logStatusLines)
       : row_(row), sink_(sink), logStatusLines_(logStatusLines) {}
   void AppendMessage(const std::string& line) override { Send(JobEvent::Kind::kLogLine, line); }
   void HideDeviceInfo() override { Send(JobEvent::Kind::kUnitsHidden, {}); }
@@ -105,19 +105,19 @@ class RowOperator final : public Operator {
   bool messagesWait_;
 };
 
-// One row while it runs: its console, operator and document.
+// One row while it runs: its display, operator and document.
 struct RowSession {
   RowSession(std::size_t row, JobEventSink& sink, const JobOptions& options,
              const DocumentPreparation* preparation, std::shared_ptr<SharedFirmware> firmware)
-      : console(row, sink, options.logStatusLines),
-        op(row, sink, console.State().cancel, options.messagesWait),
-        doc(console, op) {
+      : display(row, sink, options.logStatusLines),
+        op(row, sink, display.State().cancel, options.messagesWait),
+        doc(display, op) {
     doc.ShareLoads(std::move(firmware));
     doc.SetSerialNumberOptional(options.serialNumberOptional);
     doc.Link().Tcp().SetConnectTimeout(options.connectTimeoutMs);
     if (preparation != nullptr) preparation->prepare(doc);
   }
-  RowConsole console;
+  RowDisplay display;
   RowOperator op;
   CVelUpdateDoc doc;
 };

@@ -27,7 +27,7 @@ bool BlockTransfer::SendFrame(const std::uint8_t* frame, int length,
          reply != protocol::kBlockProgrammed && !ctx_.Cancelled()) {
     if (ctx_.link.ConnectionDropped()) {
       // A new connection would reach a device that no longer knows this transfer.
-      ctx_.console.AppendMessage(std::string(text::kConnectionClosed));
+      ctx_.display.AppendMessage(std::string(text::kConnectionClosed));
       lastRead = false;
       break;
     }
@@ -45,12 +45,12 @@ bool BlockTransfer::SendFrame(const std::uint8_t* frame, int length,
           Format(LoadString(tcp ? ids::kTcpNotAccepting : ids::kSerialNotAccepting).c_str(),
                  written, ctx_.link.LastWriteError());
       if (eitherLink) {
-        ctx_.console.AppendMessage(warning);
+        ctx_.display.AppendMessage(warning);
       } else {
         ctx_.op.ShowMessage(warning + "\"");
       }
     }
-    ctx_.console.SetProgressLazily(position, [&] { return prefix() + std::to_string(tries); });
+    ctx_.display.SetProgressLazily(position, [&] { return prefix() + std::to_string(tries); });
     std::uint8_t byte = 0;
     lastRead = ctx_.ReadByte(&byte) == 1;
     if (lastRead) reply = byte;
@@ -170,7 +170,7 @@ long long BlockTransfer::FramesOf(const TransferPhase& phase) {
 
 void BlockTransfer::BeginPlan(long long frames) {
   framesBefore_ = 0;
-  ctx_.console.PlanFrames(frames);
+  ctx_.display.PlanFrames(frames);
 }
 
 BlockTransfer::BlockOutcome BlockTransfer::SendBlock(const TransferPhase& phase,
@@ -180,7 +180,7 @@ BlockTransfer::BlockOutcome BlockTransfer::SendBlock(const TransferPhase& phase,
   const auto send = [&](bool viaLink, const std::uint8_t* frame, int length,
                         FunctionRef<std::string()> prefix, int position, int* writes = nullptr) {
     const bool answered = SendFrame(frame, length, prefix, position, viaLink, writes);
-    if (answered) ctx_.console.FramesSent(++framesSent);
+    if (answered) ctx_.display.FramesSent(++framesSent);
     return answered;
   };
   if (phase.pauseBeforeBlockId) ctx_.Pause("blockIdPause", kBlockIdPauseMs);
@@ -234,7 +234,7 @@ int BlockTransfer::ProgrammingWait(const TransferPhase& phase, int segment, int 
   TimedWait(
       ctx_.timing.programmingWaitSeconds,
       [&](int secondsLeft) {
-        ctx_.console.SetProgress(secondsLeft * phase.waitPositionFactor,
+        ctx_.display.SetProgress(secondsLeft * phase.waitPositionFactor,
                                  phase.waitText(segment, block, secondsLeft));
         bool& asked = secondsLeft <= 20 ? askedAt20 : askedAt40;
         if (phase.askWhileWaiting && secondsLeft <= 40 && !asked) {
@@ -301,7 +301,7 @@ PhaseOutcome BlockTransfer::RunBlocks(const TransferPhase& phase, std::uint32_t*
           return PhaseOutcome::kCancelled;
         }
         // Silence for the whole wait is not a programmed block.
-        ctx_.console.AppendMessage(std::string(text::kNoProgrammingResult));
+        ctx_.display.AppendMessage(std::string(text::kNoProgrammingResult));
         return PhaseOutcome::kFailed;
       }
       LogBlockResult(result, phase.showBlockErrors);
@@ -309,7 +309,7 @@ PhaseOutcome BlockTransfer::RunBlocks(const TransferPhase& phase, std::uint32_t*
       failures = failing == std::make_pair(segment, block) ? failures + 1 : 1;
       failing = {segment, block};
       if (failures >= kMaxBlockFailures) {
-        ctx_.console.AppendMessage(Format(LoadString(ids::kBlockKeepsFailing).c_str(), block + 1,
+        ctx_.display.AppendMessage(Format(LoadString(ids::kBlockKeepsFailing).c_str(), block + 1,
                                           segment, failures, result));
         return PhaseOutcome::kFailed;
       }
@@ -338,7 +338,7 @@ int BlockTransfer::WaitForByte(int seconds, const std::function<std::string(int)
   TimedWait(
       seconds,
       [&](int secondsLeft) {
-        ctx_.console.SetProgress(secondsLeft * positionFactor, text(secondsLeft));
+        ctx_.display.SetProgress(secondsLeft * positionFactor, text(secondsLeft));
         return false;
       },
       [&](std::uint8_t byte) {
@@ -364,16 +364,16 @@ void BlockTransfer::TimedWait(int seconds, const std::function<bool(int)>& showS
 }
 
 void BlockTransfer::LogBlockResult(int result, bool showMessage) {
-  ctx_.console.AppendMessage(std::string(text::kBlockError));
+  ctx_.display.AppendMessage(std::string(text::kBlockError));
   switch (result) {
     case protocol::kEraseError:
-      ctx_.console.AppendMessage(std::string(text::kBlockErrorF6));
+      ctx_.display.AppendMessage(std::string(text::kBlockErrorF6));
       break;
     case protocol::kProgrammingError:
-      ctx_.console.AppendMessage(std::string(text::kBlockErrorF7));
+      ctx_.display.AppendMessage(std::string(text::kBlockErrorF7));
       break;
     case protocol::kBlockCheckError:
-      ctx_.console.AppendMessage(std::string(text::kBlockErrorF8));
+      ctx_.display.AppendMessage(std::string(text::kBlockErrorF8));
       break;
     default:
       break;

@@ -28,7 +28,7 @@ class BlockTransfer {
   bool SendFrame(const std::uint8_t* frame, int length, FunctionRef<std::string()> prefix,
                  int position, bool eitherLink, int* writes = nullptr);
   // Sends a phase's blocks; *dataSum takes the data bytes of every record frame that went out.
-  // The console learns how far into the plan each answered frame is.
+  // The display learns how far into the plan each answered frame is.
   PhaseOutcome RunPhase(const TransferPhase& phase, std::uint32_t* dataSum = nullptr);
   // A transfer's plan of `frames`, which the phases it runs next send one after another.
   void BeginPlan(long long frames);

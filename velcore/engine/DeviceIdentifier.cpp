@@ -35,14 +35,14 @@ void DeviceIdentifier::Begin(bool informationOnly) {
 }
 
 int DeviceIdentifier::IdentifyDevice() {
-  ctx_.console.BeginProgress(0, 6, std::string(text::kAttemptingToCommunicate), 1);
+  ctx_.display.BeginProgress(0, 6, std::string(text::kAttemptingToCommunicate), 1);
   ctx_.identified = false;
   if (ctx_.link.Kind() == LinkKind::kTcp && ctx_.link.ConnectTcp() != 0) {
     if (!ctx_.Cancelled()) {
-      ctx_.console.AppendMessage(
+      ctx_.display.AppendMessage(
           Format(format::kCannotConnect, std::strerror(ctx_.link.Tcp().LastError())));
     }
-    ctx_.console.EndProgress();
+    ctx_.display.EndProgress();
     return 0;
   }
   const std::uint8_t p = ctx_.protocolByte;
@@ -54,7 +54,7 @@ int DeviceIdentifier::IdentifyDevice() {
   for (int pass = 0;
        pass < kIdentifyPasses && reply != p && reply != declined && !busy && !ctx_.Cancelled();
        ++pass) {
-    ctx_.console.SetStatus({});
+    ctx_.display.SetStatus({});
     lastMoved = ctx_.Write(&p, 1);
     // Skip the device's echoes of 0x1B; a read that brings nothing ends the wait.
     std::uint8_t byte = 0;
@@ -84,10 +84,10 @@ int DeviceIdentifier::IdentifyDevice() {
       }
     }
   }
-  ctx_.console.EndProgress();
+  ctx_.display.EndProgress();
 
   if (reply == p && lastMoved) {
-    ctx_.console.AppendMessage(std::string(text::kCommunicationEstablishedLog));
+    ctx_.display.AppendMessage(std::string(text::kCommunicationEstablishedLog));
     Classify();
     ctx_.link.Purge();
     ShowDeviceUnits();
@@ -116,13 +116,13 @@ bool DeviceIdentifier::ConfirmWithOperator() {
     if (ctx_.identity.unitSelected[u] == 1) return true;
   }
   // Every unit was left out: there is nothing to update on this device.
-  ctx_.console.AppendMessage(LoadString(ids::kNoUnitFits));
+  ctx_.display.AppendMessage(LoadString(ids::kNoUnitFits));
   return false;
 }
 
 void DeviceIdentifier::AnswerUnitDevice(std::uint8_t& reply, bool multiUnit, bool& lastMoved) {
   const std::uint8_t p = ctx_.protocolByte;
-  ctx_.console.SetStatus(std::string(text::kCommunicationEstablished));
+  ctx_.display.SetStatus(std::string(text::kCommunicationEstablished));
   for (int attempt = 0; attempt < kDeviceInfoTries; ++attempt) {
     std::uint8_t answer = protocol::kAskAgain;
     const bool read = ReadDeviceInfo(reply);
@@ -194,13 +194,13 @@ void DeviceIdentifier::ReportUnitNotConfirmed(int unit, std::optional<std::uint8
   if (ctx_.Cancelled()) return;
   char shown[8] = "none";
   if (answer) std::snprintf(shown, sizeof shown, "0x%02X", *answer);
-  ctx_.console.AppendMessage(Format(format::kUnitNotConfirmed, unit, shown));
+  ctx_.display.AppendMessage(Format(format::kUnitNotConfirmed, unit, shown));
   ctx_.SetStatusCode(ids::kUnitNotSelected);
 }
 
 void DeviceIdentifier::AnswerSerialOnlyDevice(std::uint8_t& reply, bool& lastMoved) {
   const std::uint8_t p = ctx_.protocolByte;
-  ctx_.console.SetStatus(std::string(text::kCommunicationEstablished));
+  ctx_.display.SetStatus(std::string(text::kCommunicationEstablished));
   std::uint8_t answer = protocol::kDecline;
   if (!ReadDeviceInfo(reply)) {
     reply = static_cast<std::uint8_t>(p + 1);
@@ -225,7 +225,7 @@ bool DeviceIdentifier::LeaveOutUnitsWithoutImage() {
     if (ctx_.identity.unitSelected[u] != 1 || ctx_.identity.unitImage[u] < kImageSlots) continue;
     ctx_.identity.unitSelected[u] = 0;
     leftOutUnits_.push_back(u);
-    ctx_.console.AppendMessage(Format(LoadString(ids::kUnitLeftOut).c_str(), u,
+    ctx_.display.AppendMessage(Format(LoadString(ids::kUnitLeftOut).c_str(), u,
                                       DisplayName(ctx_.identity.typeCode[u]).c_str()));
   }
   return !leftOutUnits_.empty();
@@ -235,7 +235,7 @@ void DeviceIdentifier::ReadError(std::string_view text, int status) {
   // Reads cut short by a cancel are no fault of the device.
   if (!ctx_.Cancelled()) {
     ctx_.op.ShowMessage(std::string(text));
-    ctx_.console.AppendMessage(std::string(text));
+    ctx_.display.AppendMessage(std::string(text));
   }
   ctx_.SetStatusCode(status);
   readErrorSeen_ = true;
@@ -350,7 +350,7 @@ void DeviceIdentifier::ShowDeviceUnits() {
     const std::string version = image < kImageSlots ? ctx_.file.Info(image).firmwareVersion : "?";
     labels.push_back({u, DisplayName(ctx_.identity.typeCode[u]), FormatFirmwareVersion(version)});
   }
-  ctx_.console.ShowDeviceUnits(labels);
+  ctx_.display.ShowDeviceUnits(labels);
 }
 
 }  // namespace vel

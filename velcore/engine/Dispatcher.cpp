@@ -27,7 +27,7 @@ ActionResult Dispatcher::Dispatch(Action action) {
   ctx_.imagesSent = 0;
   ctx_.unitOutcomes.fill(UnitOutcome::kNotSent);
   ctx_.strangeAnswer = false;
-  ctx_.console.PlanFrames(0);  // nothing of this action is done yet
+  ctx_.display.PlanFrames(0);  // nothing of this action is done yet
   identifier_.Begin(action == Action::kCheck);
   switch (action) {
     case Action::kUnformatted:
@@ -103,7 +103,7 @@ void Dispatcher::Update() {
     } else if (!identifier_.ReadErrorSeen()) {
       // Over TCP no message box; the row still says that the device did not answer (a device
       // that answered with a broken information block keeps that read error instead).
-      ctx_.console.AppendMessage(LoadString(ids::kConnectionError));
+      ctx_.display.AppendMessage(LoadString(ids::kConnectionError));
       ctx_.SetStatusCode(ids::kConnectionError);
     }
     return;
@@ -188,7 +188,7 @@ void Dispatcher::Start(Procedure name, int range) {
   PhaseBuilder& builder = procedures_.Phases();
   std::vector<TransferPhase> phases = builder.PhasesOf(name);
   if (builder.RefuseDataLeftBehind(phases)) return;
-  ctx_.console.BeginProgress(1, range != 0 ? range : procedure.progressRange,
+  ctx_.display.BeginProgress(1, range != 0 ? range : procedure.progressRange,
                              std::string(procedure.progressText), 1);
   ctx_.link.NoteProcedure();
   procedures_.Run(procedure, std::move(phases));
@@ -199,14 +199,14 @@ void Dispatcher::StartWoken(const Family& file) {
     return ctx_.Fail(Tell::kBox, text::kDravikSerialOnly, ids::kConnectionError);
   }
   ctx_.link.Purge();
-  ctx_.console.BeginProgress(0, 6, std::string(text::kAttemptingToCommunicate), 1);
+  ctx_.display.BeginProgress(0, 6, std::string(text::kAttemptingToCommunicate), 1);
   bool awake = false;
   for (int i = 0; i < kWakeTries && !awake && !ctx_.Cancelled(); ++i) {
     ctx_.link.SetBaudRate(kWakeBaud);
-    ctx_.console.SetStatus({});
+    ctx_.display.SetStatus({});
     awake = ctx_.Handshake(file.wakeByte);
   }
-  ctx_.console.EndProgress();
+  ctx_.display.EndProgress();
   if (!awake) {
     ctx_.link.ClosePort();
     ctx_.ReportConnectionError();

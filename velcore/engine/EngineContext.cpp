@@ -8,27 +8,27 @@ namespace vel {
 
 bool EngineContext::Pause(std::string_view name, int ms) {
   link.NotePause(name, ms);
-  return clock->SleepFor(std::chrono::milliseconds(ms), &console.State().cancel);
+  return clock->SleepFor(std::chrono::milliseconds(ms), &display.State().cancel);
 }
 
 void EngineContext::BuildMapIfMissing(int slot) {
   if (file.MemMap(slot) != nullptr) return;
   const bool shown =
-      console.BeginProgress(1, file.RecordCount(0), LoadString(ids::kCreatingMemMap), 1);
-  file.GetMemMap(slot, shown ? &console : nullptr,
+      display.BeginProgress(1, file.RecordCount(0), LoadString(ids::kCreatingMemMap), 1);
+  file.GetMemMap(slot, shown ? &display : nullptr,
                  device != nullptr && device->topSegmentStartsHigh);
-  if (shown) console.EndProgress();
+  if (shown) display.EndProgress();
 }
 
 void EngineContext::Fail(Tell how, std::string_view text, int statusCode) {
-  if (how != Tell::kBox) console.AppendMessage(std::string(text));
+  if (how != Tell::kBox) display.AppendMessage(std::string(text));
   if (how != Tell::kLog) op.ShowMessage(std::string(text));
   SetStatusCode(statusCode);
 }
 
 bool EngineContext::GiveUpOnSilence() {
   if (!op.AskYesNo(Question::kNotResponding, std::string(text::kNotResponding))) return false;
-  console.EndProgress();
+  display.EndProgress();
   RequestCancel();
   return true;
 }

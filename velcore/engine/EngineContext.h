@@ -5,12 +5,12 @@
 #include <string_view>
 
 #include "common/Clock.h"
-#include "engine/Console.h"
 #include "engine/DeviceIdentity.h"
 #include "engine/EngineTiming.h"
-#include "families/Families.h"
 #include "engine/Operator.h"
 #include "engine/Protocol.h"
+#include "engine/StatusDisplay.h"
+#include "families/Families.h"
 #include "image/FirmwareFile.h"
 #include "link/DeviceLink.h"
 
@@ -27,7 +27,7 @@ enum class Tell {
 // interfaces, the loaded file, what is known of the device, the waits, and the few flags that
 // pass between dispatch, identification and transfer. The document owns everything it names.
 struct EngineContext {
-  Console& console;
+  StatusDisplay& display;
   Operator& op;
   DeviceLink& link;
   FirmwareFile& file;
@@ -42,12 +42,12 @@ struct EngineContext {
   std::array<UnitOutcome, kMaxUnits> unitOutcomes{};  // what this action left on each unit
   bool strangeAnswer = false;  // identification got bytes that no reply of the exchange has
 
-  bool Cancelled() const { return console.State().cancel.IsRequested(); }
+  bool Cancelled() const { return display.State().cancel.IsRequested(); }
   // The engine ends its own transfer (the operator gave up on a silent device, a region timed
   // out): a failure, unlike a cancel requested from outside.
   void RequestCancel() {
     endedByEngine = true;
-    console.State().cancel.Request();
+    display.State().cancel.Request();
   }
   // Asks the operator whether to give up on a device that does not answer; a Yes ends the
   // progress and the operation (true).
@@ -58,8 +58,8 @@ struct EngineContext {
   // An operation that ends without (more of) a transfer: tells why, leaves the status code and
   // gives the controls back.
   void Fail(Tell how, std::string_view text, int statusCode);
-  void SetStatusCode(int code) { console.State().statusCode = code; }
-  int StatusCode() const { return console.State().statusCode; }
+  void SetStatusCode(int code) { display.State().statusCode = code; }
+  int StatusCode() const { return display.State().statusCode; }
   // Sleeps `ms` on the engine's clock for the reason `name` (the field of EngineTiming), unless a
   // cancel comes first; false when it did.
   bool Pause(std::string_view name, int ms);

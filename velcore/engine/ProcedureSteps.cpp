@@ -42,7 +42,7 @@ std::string ProcedureSteps::NoAnswerText() {
 
 void ProcedureSteps::CloseTransfer() {
   ctx_.link.Purge();
-  ctx_.console.EndProgress();
+  ctx_.display.EndProgress();
 }
 
 void ProcedureSteps::WriteRunFrame() {
@@ -50,8 +50,8 @@ void ProcedureSteps::WriteRunFrame() {
 }
 
 void ProcedureSteps::Succeeded() {
-  ctx_.console.CompletePlan();
-  ctx_.console.SetProgress(0, LoadString(ids::kTransmissionCompleted));
+  ctx_.display.CompletePlan();
+  ctx_.display.SetProgress(0, LoadString(ids::kTransmissionCompleted));
   ctx_.SetStatusCode(ids::kUpdateSuccessful);
   for (UnitOutcome& outcome : ctx_.unitOutcomes) {
     if (outcome == UnitOutcome::kFailedPartWay) outcome = UnitOutcome::kProgrammed;
@@ -112,8 +112,8 @@ void ProcedureSteps::Run(const TransferProcedure& procedure, std::vector<Transfe
 
 void ProcedureSteps::SendUnformatted() {
   const int total = ctx_.file.RecordCount(0);
-  ctx_.console.BeginProgress(1, total, Format(format::kSendingFirstRecordLine, total), 1);
-  ctx_.console.PlanFrames(total);
+  ctx_.display.BeginProgress(1, total, Format(format::kSendingFirstRecordLine, total), 1);
+  ctx_.display.PlanFrames(total);
   const VelHexFile* node = ctx_.file.Chain(0);
   std::string line;
   int taken = 0;         // lines the device took (0xFE after each)
@@ -128,10 +128,10 @@ void ProcedureSteps::SendUnformatted() {
     }
     ctx_.link.LinkWrite(reinterpret_cast<const std::uint8_t*>(line.data()),
                         static_cast<int>(line.size()));
-    ctx_.console.SetStatus(Format(format::kSendingRecordLine, taken + 1, total));
+    ctx_.display.SetStatus(Format(format::kSendingRecordLine, taken + 1, total));
     const int answer = AwaitLineAnswer(&unanswered);
     if (answer == protocol::kAskAgain) {
-      ctx_.console.FramesSent(++taken);
+      ctx_.display.FramesSent(++taken);
       pending = false;
     } else if (answer != protocol::kAck) {
       break;  // the protocol byte, or the operator gave up
@@ -141,8 +141,8 @@ void ProcedureSteps::SendUnformatted() {
   }
   // Complete when every line was taken once; a cancel leaves the device without the rest.
   const bool complete = taken == total && !pending && !ctx_.Cancelled();
-  if (complete) ctx_.console.CompletePlan();
-  ctx_.console.EndProgress();
+  if (complete) ctx_.display.CompletePlan();
+  ctx_.display.EndProgress();
   ctx_.SetStatusCode(complete ? ids::kUpdateSuccessful : ids::kUpdateFailed);
   ctx_.op.ShowMessage(complete ? Format(format::kUnformattedCompleted, taken)
                                : std::string(text::kUnformattedNotCompleted));

@@ -4,8 +4,9 @@
 
 namespace vel {
 
-CVelUpdateDoc::CVelUpdateDoc(Console& console, Operator& op) : console_(console), operator_(op) {
-  link_.SetCancelFlag(&console_.State().cancel);
+CVelUpdateDoc::CVelUpdateDoc(StatusDisplay& display, Operator& op)
+    : display_(display), operator_(op) {
+  link_.SetCancelFlag(&display_.State().cancel);
 }
 
 CVelUpdateDoc::~CVelUpdateDoc() {
@@ -21,10 +22,10 @@ LoadResult CVelUpdateDoc::OnOpenDocument(const std::string& path) {
   LoadResult result;
   if (sharedLoads_) {
     std::shared_ptr<const LoadedFirmware> loaded;
-    result = sharedLoads_->Load(path, &console_, &loaded);
+    result = sharedLoads_->Load(path, &display_, &loaded);
     if (loaded) file_.Adopt(std::move(loaded));
   } else {
-    result = HexFileLoader(file_, &console_).LoadPath(path);
+    result = HexFileLoader(file_, &display_).LoadPath(path);
   }
   if (result.ok()) path_ = path;
   return result;
@@ -45,9 +46,9 @@ LinkOpen CVelUpdateDoc::OpenSerialPort(const SerialSettings& settings,
     // The reason names the device path; the port's own name goes in front when it differs.
     const std::string& reason = link_.Serial().LastReason();
     const bool named = reason.rfind(portName + ":", 0) == 0;
-    console_.AppendMessage("Serial port " + (named ? reason : portName + ": " + reason));
+    display_.AppendMessage("Serial port " + (named ? reason : portName + ": " + reason));
   } else if (!link_.Serial().LastNote().empty()) {
-    console_.AppendMessage(link_.Serial().LastNote());
+    display_.AppendMessage(link_.Serial().LastNote());
   }
   return result;
 }

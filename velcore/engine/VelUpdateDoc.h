@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "engine/BlockTransfer.h"
-#include "engine/Console.h"
 #include "engine/DeviceIdentifier.h"
 #include "engine/DeviceIdentity.h"
 #include "engine/Dispatcher.h"
@@ -14,6 +13,7 @@
 #include "engine/EngineTiming.h"
 #include "engine/Operator.h"
 #include "engine/ProcedureSteps.h"
+#include "engine/StatusDisplay.h"
 #include "image/FirmwareFile.h"
 #include "image/HexFileLoader.h"
 #include "image/SharedFirmware.h"
@@ -23,11 +23,11 @@ namespace vel {
 
 // The document: the loaded firmware file and the device engine. It owns the file, the link and
 // what is known of the connected device; an action runs on the caller's thread from the first
-// byte to the end of its procedure. It reports only through the console and the operator, never
+// byte to the end of its procedure. It reports only through the display and the operator, never
 // to a window.
 class CVelUpdateDoc {
  public:
-  CVelUpdateDoc(Console& console, Operator& op);
+  CVelUpdateDoc(StatusDisplay& display, Operator& op);
   ~CVelUpdateDoc();
   CVelUpdateDoc(const CVelUpdateDoc&) = delete;
   CVelUpdateDoc& operator=(const CVelUpdateDoc&) = delete;
@@ -61,7 +61,7 @@ class CVelUpdateDoc {
   EngineTiming& Timing() { return timing_; }
   // The clock the engine's pauses take their time from (the system's unless set).
   void SetClock(Clock& clock) { context_.clock = &clock; }
-  Console& GetConsole() { return console_; }
+  StatusDisplay& GetDisplay() { return display_; }
   Operator& GetOperator() { return operator_; }
   // Units of the last update that no image of the file fits, left out of it.
   const std::vector<int>& LeftOutUnits() const { return identifier_.LeftOutUnits(); }
@@ -75,7 +75,7 @@ class CVelUpdateDoc {
   bool AnsweredStrangely() const { return context_.strangeAnswer; }
 
  private:
-  Console& console_;
+  StatusDisplay& display_;
   Operator& operator_;
   FirmwareFile file_;
   std::string path_;
@@ -83,7 +83,7 @@ class CVelUpdateDoc {
   DeviceLink link_;
   DeviceIdentity identity_;
   EngineTiming timing_;
-  EngineContext context_{console_, operator_, link_, file_, identity_, timing_};
+  EngineContext context_{display_, operator_, link_, file_, identity_, timing_};
   DeviceIdentifier identifier_{context_};
   BlockTransfer transfer_{context_};
   ProcedureSteps procedures_{context_, transfer_, identifier_};

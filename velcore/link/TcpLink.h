@@ -113,7 +113,7 @@ class TcpLink {
   int LastError() const { return lastError_; }
   // Closes the socket and turns encryption off (the engine's close).
   void ClosePort();
-  // Shuts down both directions and closes (the console's disconnect).
+  // Shuts down both directions and closes (the display's disconnect).
   void Shutdown();
 
   // Test hooks: the pause before reconnecting and the length of one wait for the socket,

@@ -57,7 +57,7 @@ bool SendUnitImage(ProcedureSteps& steps, bool* cancelled) {
 }
 
 bool Fail(EngineContext& ctx, const std::string& text) {
-  ctx.console.AppendMessage(text);
+  ctx.display.AppendMessage(text);
   ctx.SetStatusCode(ids::kUpdateFailed);
   return false;
 }
@@ -98,7 +98,7 @@ bool SelectNextUnit(ProcedureSteps& steps) {
   ctx.BuildMapIfMissing(slot);
   const VelMemMap& map = *ctx.file.MemMap(slot);
   if (map.GetPage(0, 0) == nullptr) return Fail(ctx, Format(format::kNoDataAtSegmentZero, slot));
-  ctx.console.BeginProgress(1, map.RecordExtent(), std::string(text::kSendingHexFile), 1);
+  ctx.display.BeginProgress(1, map.RecordExtent(), std::string(text::kSendingHexFile), 1);
   return true;
 }
 
@@ -132,7 +132,7 @@ void Run(ProcedureSteps& steps, const std::vector<TransferPhase>&) {
     const bool nbFile = ctx.file.SecondTypeFlag();
     if (!complete) {
       // A unit whose image did not go out in full is never counted as updated.
-      if (!cancelled) ctx.console.AppendMessage(steps.NoAnswerText());
+      if (!cancelled) ctx.display.AppendMessage(steps.NoAnswerText());
       break;
     }
     if (nbFile && ctx.identity.selectedImage == 0) {
@@ -147,11 +147,11 @@ void Run(ProcedureSteps& steps, const std::vector<TransferPhase>&) {
       break;
     }
     if (!HandedOver(ctx, nbFile)) {
-      if (!ctx.Cancelled()) ctx.console.AppendMessage(std::string(text::kUnitsNotHandedOver));
+      if (!ctx.Cancelled()) ctx.display.AppendMessage(std::string(text::kUnitsNotHandedOver));
       ctx.SetStatusCode(ids::kUpdateFailed);
       break;
     }
-    ctx.console.EndProgress();
+    ctx.display.EndProgress();
     if (!SelectNextUnit(steps)) break;
   }
   ctx.identity.doneUnitCount = 0;

@@ -4,7 +4,7 @@
 
 namespace vel {
 
-// The progress operations a long-running core operation reports through. The console of each
+// The progress operations a long-running core operation reports through. The display of each
 // front end implements them; the core never sees a widget.
 class ProgressSink {
  public:

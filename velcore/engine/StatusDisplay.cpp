@@ -1,4 +1,4 @@
-#include "engine/Console.h"
+#include "engine/StatusDisplay.h"
 
 #include <algorithm>
 
@@ -6,7 +6,7 @@
 
 namespace vel {
 
-bool Console::BeginProgress(int low, int high, const std::string& text, int step) {
+bool StatusDisplay::BeginProgress(int low, int high, const std::string& text, int step) {
   bool expected = false;
   if (!active_.compare_exchange_strong(expected, true)) return false;
   LogStatusLine(text);
@@ -20,13 +20,13 @@ bool Console::BeginProgress(int low, int high, const std::string& text, int step
   return true;
 }
 
-bool Console::SetStatus(const std::string& text) { return Advance(true, 0, text); }
+bool StatusDisplay::SetStatus(const std::string& text) { return Advance(true, 0, text); }
 
-bool Console::SetProgress(int position, const std::string& text) {
+bool StatusDisplay::SetProgress(int position, const std::string& text) {
   return Advance(false, position, text);
 }
 
-bool Console::SetProgressLazily(int position, FunctionRef<std::string()> makeText) {
+bool StatusDisplay::SetProgressLazily(int position, FunctionRef<std::string()> makeText) {
   // A person reads a status line for a good while; frames come by the thousand a second.
   constexpr auto kRepaintInterval = std::chrono::milliseconds(40);
   if (!active_.load() || KeepsEveryStatusLine()) return SetProgress(position, makeText());
@@ -41,7 +41,7 @@ bool Console::SetProgressLazily(int position, FunctionRef<std::string()> makeTex
   return true;
 }
 
-bool Console::Advance(bool stepping, int position, const std::string& text) {
+bool StatusDisplay::Advance(bool stepping, int position, const std::string& text) {
   if (!active_.load()) {
     if (!text.empty()) {
       ShowStatusLine(text);
@@ -57,21 +57,21 @@ bool Console::Advance(bool stepping, int position, const std::string& text) {
   return true;
 }
 
-void Console::Paint() { ShowProgress(paint_, statusLine_); }
+void StatusDisplay::Paint() { ShowProgress(paint_, statusLine_); }
 
-bool Console::EndProgress() {
+bool StatusDisplay::EndProgress() {
   if (!active_.exchange(false)) return false;
   HideProgress();
   return true;
 }
 
-void Console::PlanFrames(long long frames) {
+void StatusDisplay::PlanFrames(long long frames) {
   std::lock_guard<std::mutex> lock(mutex_);
   planned_ = std::max(frames, 0LL);
   paint_.overallPercent = 0;
 }
 
-void Console::FramesSent(long long frames) {
+void StatusDisplay::FramesSent(long long frames) {
   // The last percent belongs to the plan's completion: an update is whole only when it succeeded.
   constexpr long long kShortOfComplete = 99;
   std::lock_guard<std::mutex> lock(mutex_);
@@ -81,7 +81,7 @@ void Console::FramesSent(long long frames) {
       std::max<long long>(paint_.overallPercent, std::min(share, kShortOfComplete)));
 }
 
-void Console::CompletePlan() {
+void StatusDisplay::CompletePlan() {
   std::lock_guard<std::mutex> lock(mutex_);
   paint_.overallPercent = 100;
   if (active_.load()) Paint();

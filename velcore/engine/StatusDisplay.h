@@ -14,7 +14,7 @@
 namespace vel {
 
 // Values the front end keeps and the engine reads and writes from any thread.
-struct ConsoleState {
+struct DisplayState {
   CancelFlag cancel;
   std::atomic<int> statusCode{0};
 };
@@ -28,7 +28,7 @@ struct ProgressPaint {
 // The engine's view of a front end: progress, status, message log and the form's controls.
 // The progress rules are the same for every front end and live here; a front end only paints.
 // Every operation may be called from a worker thread.
-class Console : public ProgressSink {
+class StatusDisplay : public ProgressSink {
  public:
   bool BeginProgress(int low, int high, const std::string& text, int step) final;
   bool SetStatus(const std::string& text) final;
@@ -53,15 +53,15 @@ class Console : public ProgressSink {
   virtual void HideDeviceInfo() {}
   virtual void ShowDeviceUnits(const std::vector<UnitLabel>& /*units*/) {}
 
-  ConsoleState& State() { return state_; }
+  DisplayState& State() { return state_; }
 
  protected:
   // The progress display changed: paint it (coalesce repaints as you like). Called under the
-  // console's lock: it must not call back into the console.
+  // display's lock: it must not call back into the display.
   virtual void ShowProgress(const ProgressPaint& paint, const std::string& statusLine) = 0;
   virtual void HideProgress() = 0;
   // Whether LogStatusLine keeps every status line; a front end that keeps none lets the
-  // console skip texts nobody would see.
+  // display skip texts nobody would see.
   virtual bool KeepsEveryStatusLine() const { return true; }
   // A status line while no progress operation runs.
   virtual void ShowStatusLine(const std::string& /*text*/) {}
@@ -73,7 +73,7 @@ class Console : public ProgressSink {
   bool Advance(bool stepping, int position, const std::string& text);
   void Paint();  // under the lock
 
-  ConsoleState state_;
+  DisplayState state_;
   std::atomic<bool> active_{false};
   mutable std::mutex mutex_;  // guards the fields below
   ProgressPaint paint_;
