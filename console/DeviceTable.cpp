@@ -20,7 +20,7 @@ namespace {
 
 using Column = DeviceListModel::Column;
 constexpr std::array<int, DeviceListModel::kColumns> kWidths{17, 50, 120, 55, 280, 200};
-// Tab walks the Name, address, Port and key cells, never the Status.
+// Tab moves through the Name, address, Port and key cells, never the Status.
 constexpr int kColumnLimit = Column::kStatusColumn;
 
 }  // namespace
@@ -42,7 +42,7 @@ DeviceTable::DeviceTable(DeviceListModel& model, QWidget* parent)
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
-  setTabKeyNavigation(false);  // Tab walks the cells in a cell cycle only, else leaves the list
+  setTabKeyNavigation(false);  // Tab moves through the cells in a cell cycle only, else leaves the list
   connect(this, &QTableView::clicked, this,
           [this](const QModelIndex& index) { ClickCell(index.row(), index.column()); });
   connect(model_, &DeviceListModel::EditRefused, this, &DeviceTable::Show);

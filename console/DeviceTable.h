@@ -11,7 +11,7 @@ class DeviceListModel;
 // The device list as the operator sees it: six columns with grid lines, a check box in front of
 // each row and whole-row selection, over a model of the core's list. A click on a cell opens its
 // editor over the cell (an edit box for Name and Port, an editable drop-down for the address and
-// the key); Tab walks to the next editable cell of the row. Every change goes through the core's
+// the key); Tab moves to the next editable cell of the row. Every change goes through the core's
 // list, which keeps the rules. The context menu's Copy, Paste and Delete act on the row under the
 // cursor; the keys C and Delete on the row last clicked, V on the paste target row (marked).
 class DeviceTable : public QTableView {
@@ -58,7 +58,7 @@ class DeviceTable : public QTableView {
   QPointer<QWidget> editor_;
   int currentRow_ = 0;
   int nextColumn_ = 1;
-  // Tab walks the cells while a cell cycle runs (since a click on a cell, through the editors'
+  // Tab moves through the cells while a cell cycle runs (since a click on a cell, through the editors'
   // Tabs); otherwise it leaves the list for the next control.
   bool cycling_ = false;
   std::optional<std::size_t> markRow_;  // the row last clicked

@@ -63,7 +63,7 @@ class PhaseReceiver {
   std::map<int, Segment>* memory_;
   std::map<int, Segment>* kept_;
 
-  // Where the walk stands: the block after the last one programmed, and a failed block that
+  // Where the phase stands: the block after the last one programmed, and a failed block that
   // must come again (with its result).
   std::optional<Place> next_;
   std::optional<Place> failed_;

@@ -149,7 +149,7 @@ void ProcedureSteps::SendUnformatted() {
 }
 
 int ProcedureSteps::AwaitLineAnswer(int* unanswered) {
-  // 0xFA asks for the line again, 0xFE takes it, the protocol byte ends the walk; other bytes
+  // 0xFA asks for the line again, 0xFE takes it, the protocol byte ends the send; other bytes
   // are passed over. A device may stay silent for long after a line (erasing its flash): it is
   // waited for without end, and only every kNotRespondingEveryTries silent reads is the operator
   // asked whether to give up (-1).

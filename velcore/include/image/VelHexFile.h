@@ -32,7 +32,7 @@ class VelHexFile {
   std::int32_t RecordNumber() const { return recordNumber_; }
   // The line of the file on which the record's ':' stands.
   std::int64_t Line() const { return line_; }
-  // The node numbered `number`, walking from this one; nullptr when the chain has no such node.
+  // The node numbered `number`, counting from this one; nullptr when the chain has no such node.
   const VelHexFile* FindRecord(std::int32_t number) const;
   bool IsRecordValid() const { return record_.IsChecksumValid(); }
   // Whether other characters than blanks follow the record on its line.
@@ -52,8 +52,8 @@ class VelHexFile {
 };
 
 // The records of one image in file order, numbered from 1, up to and including the end record.
-// The chain owns its nodes; walking and freeing need no recursion, so chains of any length are
-// safe.
+// The chain owns its nodes; stepping through and freeing them need no recursion, so chains of
+// any length are safe.
 class RecordChain {
  public:
   RecordChain() = default;
