@@ -58,8 +58,8 @@ class DeviceTable : public QTableView {
   QPointer<QWidget> editor_;
   int currentRow_ = 0;
   int nextColumn_ = 1;
-  // Tab moves through the cells while a cell cycle runs (since a click on a cell, through the editors'
-  // Tabs); otherwise it leaves the list for the next control.
+  // Tab moves through the cells while a cell cycle runs (since a click on a cell, through the
+  // editors' Tabs); otherwise it leaves the list for the next control.
   bool cycling_ = false;
   std::optional<std::size_t> markRow_;  // the row last clicked
 };
