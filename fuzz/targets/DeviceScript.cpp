@@ -153,9 +153,6 @@ int RunScenario(const DeviceScenario& scenario, vel::LinkPeer& peer, OperatorCho
   doc.Timing() = vel::EngineTiming{0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   doc.SetClock(RunClock());
   doc.SetSerialNumberOptional(choices.serialNumberOptional);
-  vel::DisplayState& state = display.State();
-  const bool check = scenario.action == vel::Action::kCheck;
-  state.statusCode = check ? vel::status::kCheckNoAnswer : vel::ids::kUpdateFailed;
   Require(doc.OnOpenDocument(engine.path).ok());
   const bool tcp = vel::testing::SoakFamilies()[scenario.family].tcp;
   doc.SetLinkKind(tcp ? vel::LinkKind::kTcp : vel::LinkKind::kSerial);

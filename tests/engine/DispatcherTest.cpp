@@ -83,6 +83,14 @@ TEST_F(DispatcherTest, ADeclinedABusyAndASilentDeviceEachEndAsWhatHappened) {
   EXPECT_EQ(Run(Action::kCheck).end, ActionEnd::kNotResponding);
 }
 
+TEST_F(DispatcherTest, EachActionStartsFromItsOwnFailureCodeNotTheLastActionsCode) {
+  // The same document and display: a success must not stay behind for the next action to end with.
+  ASSERT_EQ(Run(Action::kUpdate).statusCode, ids::kUpdateSuccessful);
+  const ActionResult cancelledAtOnce = Run(Action::kUpdate, 1);
+  EXPECT_EQ(cancelledAtOnce.end, ActionEnd::kCancelled);
+  EXPECT_EQ(cancelledAtOnce.statusCode, ids::kUpdateFailed);
+}
+
 TEST_F(DispatcherTest, ACancelFromOutsideIsCancelledButTheEnginesOwnGivingUpIsAFailure) {
   const ActionResult cancelled = Run(Action::kUpdate, 40);
   EXPECT_EQ(cancelled.end, ActionEnd::kCancelled);

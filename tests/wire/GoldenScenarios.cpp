@@ -710,8 +710,6 @@ int RunScenario(const GoldenScenario& scenario, EventSink& sink, ScenarioPeer* p
   if (!scenario.key.empty()) doc.SetLinkKey(*vel::KeyDigits(scenario.key));
   if (prepareTcp) prepareTcp(doc.Link().Tcp());
   vel::DisplayState& state = display.State();
-  state.statusCode = scenario.action == vel::Action::kCheck ? vel::status::kCheckNoAnswer
-                                                            : vel::ids::kUpdateFailed;
   if (peer != nullptr) peer->CancelAt(scenario.cancelAtWrite, [&state] { state.cancel.Request(); });
   display.StartNoting();
   doc.Link().AttachPeer(peer);

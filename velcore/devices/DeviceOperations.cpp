@@ -11,10 +11,10 @@ namespace vel {
 namespace {
 
 // Opens the target's link and tells the engine where the device is. Nothing when the link is
-// ready; otherwise what the failure means (the status code set).
-std::optional<Outcome> PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& target,
-                                   const SerialSettings& settings, bool checking) {
-  DisplayState& state = doc.GetDisplay().State();
+// ready; otherwise what the failure means.
+std::optional<DeviceResult> PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& target,
+                                        const SerialSettings& settings, bool checking) {
+  const int failed = checking ? status::kCheckNoAnswer : ids::kUpdateFailed;
   doc.SetEncryption(false);
   doc.SetLinkKind(target.kind);
   if (target.kind == LinkKind::kTcp) {
@@ -25,27 +25,24 @@ std::optional<Outcome> PrepareLink(CVelUpdateDoc& doc, const DeviceTarget& targe
     TcpEndpoint endpoint;
     if (!MakeEndpoint(target.address, target.port, &endpoint)) {
       doc.GetDisplay().AppendMessage(std::string(text::kNotAnAddress) + target.address);
-      return Outcome::kUnusableRow;
+      return DeviceResult{failed, Outcome::kUnusableRow};
     }
     doc.SetTcpEndpoint(endpoint);
     return std::nullopt;
   }
   const LinkOpen result = doc.OpenSerialPort(settings, target.portName);
   if (result == LinkOpen::kOk) return std::nullopt;
-  if (checking) {
-    state.statusCode = status::kCheckNoAnswer;
-    if (result == LinkOpen::kNoSuchPort || result == LinkOpen::kAccessDenied) {
-      doc.GetOperator().ShowMessage(LoadString(
-          result == LinkOpen::kNoSuchPort ? ids::kCheckPortMissing : ids::kCheckPortInUse));
-    }
-  } else if (result == LinkOpen::kNoSuchPort) {
-    state.statusCode = ids::kPortMissing;
-  } else if (result == LinkOpen::kAccessDenied) {
-    state.statusCode = ids::kPortInUse;
+  if (checking && (result == LinkOpen::kNoSuchPort || result == LinkOpen::kAccessDenied)) {
+    doc.GetOperator().ShowMessage(LoadString(
+        result == LinkOpen::kNoSuchPort ? ids::kCheckPortMissing : ids::kCheckPortInUse));
   }
-  if (result == LinkOpen::kNoSuchPort) return Outcome::kPortMissing;
-  if (result == LinkOpen::kAccessDenied) return Outcome::kPortInUse;
-  return Outcome::kFailed;
+  if (result == LinkOpen::kNoSuchPort) {
+    return DeviceResult{checking ? failed : ids::kPortMissing, Outcome::kPortMissing};
+  }
+  if (result == LinkOpen::kAccessDenied) {
+    return DeviceResult{checking ? failed : ids::kPortInUse, Outcome::kPortInUse};
+  }
+  return DeviceResult{failed, Outcome::kFailed};
 }
 
 // What the engine's end of an action means for the row.
@@ -70,12 +67,12 @@ Outcome OutcomeOf(ActionEnd end) {
 // The end of an operation: the engine's result, or the link's failure when the engine never ran.
 // One that a cancel from outside cut short ends cancelled, whatever else it left.
 DeviceResult Ended(CVelUpdateDoc& doc, const std::optional<ActionResult>& acted,
-                   std::optional<Outcome> linkFailure) {
+                   const std::optional<DeviceResult>& linkFailure) {
   const bool cancelledFromOutside =
       acted ? acted->end == ActionEnd::kCancelled : doc.GetDisplay().State().cancel.IsRequested();
   if (cancelledFromOutside) return {ids::kOperationCancelled, Outcome::kCancelled};
   if (acted) return {acted->statusCode, OutcomeOf(acted->end)};
-  return {doc.GetDisplay().State().statusCode, linkFailure.value_or(Outcome::kFailed)};
+  return linkFailure.value_or(DeviceResult{ids::kUpdateFailed, Outcome::kFailed});
 }
 
 // Where the host of a "tcp:" text ends: at the colon before the port. An IPv6 host is written
@@ -185,8 +182,6 @@ DeviceResult RunUpdate(CVelUpdateDoc& doc, const DeviceTarget& target,
 DeviceResult RunAction(CVelUpdateDoc& doc, const DeviceTarget& target,
                        const SerialSettings& settings, Action action) {
   StatusDisplay& display = doc.GetDisplay();
-  DisplayState& state = display.State();
-  state.statusCode = ids::kUpdateFailed;
   display.HideDeviceInfo();
   // Nothing of a file that fails its checksum test goes to a device.
   if (const auto defect = doc.File().FirstDefect()) {
@@ -206,8 +201,6 @@ DeviceResult RunAction(CVelUpdateDoc& doc, const DeviceTarget& target,
 DeviceResult RunCheck(CVelUpdateDoc& doc, const DeviceTarget& target,
                       const SerialSettings& settings) {
   StatusDisplay& display = doc.GetDisplay();
-  DisplayState& state = display.State();
-  state.statusCode = status::kCheckNoAnswer;
   display.HideDeviceInfo();
   const auto linkFailure = PrepareLink(doc, target, settings, true);
   std::optional<ActionResult> acted;

@@ -27,6 +27,8 @@ ActionResult Dispatcher::Dispatch(Action action) {
   ctx_.imagesSent = 0;
   ctx_.unitOutcomes.fill(UnitOutcome::kNotSent);
   ctx_.strangeAnswer = false;
+  // Until the action comes to more, a check found no device and anything else failed.
+  ctx_.SetStatusCode(action == Action::kCheck ? status::kCheckNoAnswer : ids::kUpdateFailed);
   ctx_.display.PlanFrames(0);  // nothing of this action is done yet
   identifier_.Begin(action == Action::kCheck);
   switch (action) {

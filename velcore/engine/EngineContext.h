@@ -58,8 +58,9 @@ struct EngineContext {
   // An operation that ends without (more of) a transfer: tells why, leaves the status code and
   // gives the controls back.
   void Fail(Tell how, std::string_view text, int statusCode);
-  void SetStatusCode(int code) { display.State().statusCode = code; }
-  int StatusCode() const { return display.State().statusCode; }
+  // The status code the action has come to so far; the action's result carries it out.
+  void SetStatusCode(int code) { statusCode_ = code; }
+  int StatusCode() const { return statusCode_; }
   // Sleeps `ms` on the engine's clock for the reason `name` (the field of EngineTiming), unless a
   // cancel comes first; false when it did.
   bool Pause(std::string_view name, int ms);
@@ -72,6 +73,8 @@ struct EngineContext {
   }
   // Builds the slot's memory map on first use, with progress when the display is free.
   void BuildMapIfMissing(int slot);
+
+  int statusCode_ = 0;  // through SetStatusCode and StatusCode
 };
 
 }  // namespace vel

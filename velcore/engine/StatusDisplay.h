@@ -16,7 +16,6 @@ namespace vel {
 // Values the front end keeps and the engine reads and writes from any thread.
 struct DisplayState {
   CancelFlag cancel;
-  std::atomic<int> statusCode{0};
 };
 
 // What a progress display paints.
