@@ -80,6 +80,15 @@ void ProcedureSteps::Terminated(int statusCode) {
   if (statusCode != 0) ctx_.SetStatusCode(statusCode);
 }
 
+void ProcedureSteps::PhaseThenPhase(const std::vector<TransferPhase>& phases, int bytesBetween) {
+  PhaseOutcome outcome = transfer_.RunPhase(phases[0]);
+  if (outcome == PhaseOutcome::kComplete) {
+    RunFrameThenSkip(bytesBetween);
+    outcome = transfer_.RunPhase(phases[1]);
+  }
+  EndTransfer(outcome);
+}
+
 void ProcedureSteps::EndTransfer(PhaseOutcome outcome) {
   if (outcome == PhaseOutcome::kComplete) {
     Finish();

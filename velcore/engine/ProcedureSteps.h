@@ -52,6 +52,9 @@ class ProcedureSteps {
   // Why the device's answer did not come: it closed the connection, or it stayed silent.
   std::string NoAnswerText();
   void CloseTransfer();
+  // The first phase; when it went whole, the run frame with `bytesBetween` answer bytes passed
+  // over and the second phase; then the end of the transfer.
+  void PhaseThenPhase(const std::vector<TransferPhase>& phases, int bytesBetween);
   // The end of a transfer by its outcome: success, the terminated message (a stop showed its own
   // message already), then the closing steps.
   void EndTransfer(PhaseOutcome outcome);

@@ -57,28 +57,15 @@ constexpr Family Tzt() {
   return f;
 }
 
-constexpr Family LoaderTaker() {
-  Family f = MultiUnit("G4", 2, "KestaHWIII");
-  f.unitZeroTakesLoader = true;
+// A row with one more behaviour switched on.
+constexpr Family With(Family f, bool Family::*behaviour) {
+  f.*behaviour = true;
   return f;
 }
 
 constexpr Family LoaderFile() {
-  Family f = MultiUnit("G5", 2, "KestaHWIII");
-  f.fileStartsWithLoader = true;
+  Family f = With(MultiUnit("G5", 2, "KestaHWIII"), &Family::fileStartsWithLoader);
   f.fileColumnName = "Kesta Loader";
-  return f;
-}
-
-constexpr Family HandoverLoader() {
-  Family f = Named("NB", 2, "KestaS+Loader");
-  f.loaderHandover = true;
-  return f;
-}
-
-constexpr Family Xxx() {
-  Family f = MultiUnit("XXX", 3, "Zandor");
-  f.segmentsThenImage = true;
   return f;
 }
 
@@ -104,11 +91,6 @@ constexpr Family Dravik(std::string_view code, std::string_view name, bool ypd) 
   return f;
 }
 
-constexpr Family TwoBlocks(Family f) {
-  f.twoRecordBlocks = true;
-  return f;
-}
-
 // First match wins: "G3 " and its kin carry a blank as their third character and come before
 // the two-character rows.
 constexpr std::array<Family, 28> kFamilies{{
@@ -127,20 +109,20 @@ constexpr std::array<Family, 28> kFamilies{{
     UserStation("H2", 2, "Zandor User Station"),
     UserStation("H6", 2, "Zandor User Station"),
     UserStation("H7", 2, "Zandor User Station"),
-    LoaderTaker(),
+    With(MultiUnit("G4", 2, "KestaHWIII"), &Family::unitZeroTakesLoader),
     LoaderFile(),
     MultiUnit("G6", 2, "KestaHWIII"),
     Tzt(),
-    Xxx(),
+    With(MultiUnit("XXX", 3, "Zandor"), &Family::segmentsThenImage),
     Named("N8", 2, "KestaS"),
-    HandoverLoader(),
+    With(Named("NB", 2, "KestaS+Loader"), &Family::loaderHandover),
     Hub(),
     Dravik("YPB", "DravikA", false),
     Dravik("YPD", "Dravik-LWN", true),
     // Files of the Dravik wake families; no device reports these codes.
     Woken("YPC", 0x1B, Procedure::kImage128k),
     Woken("YPK", 0x1F, Procedure::kShortBlocks),
-    TwoBlocks(Woken("YPA", 0x1F, Procedure::kShortBlocksThenImage128k)),
+    With(Woken("YPA", 0x1F, Procedure::kShortBlocksThenImage128k), &Family::twoRecordBlocks),
 }};
 
 constexpr Family kNoFamily{};

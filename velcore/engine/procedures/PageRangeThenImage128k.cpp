@@ -14,12 +14,7 @@ std::vector<TransferPhase> Phases(PhaseBuilder& build) {
 }
 
 void Run(ProcedureSteps& steps, const std::vector<TransferPhase>& phases) {
-  PhaseOutcome outcome = steps.Transfer().RunPhase(phases[0]);
-  if (outcome == PhaseOutcome::kComplete) {
-    steps.RunFrameThenSkip(3);
-    outcome = steps.Transfer().RunPhase(phases[1]);
-  }
-  steps.EndTransfer(outcome);
+  steps.PhaseThenPhase(phases, 3);
 }
 
 }  // namespace

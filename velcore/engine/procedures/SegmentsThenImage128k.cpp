@@ -19,12 +19,7 @@ std::vector<TransferPhase> Phases(PhaseBuilder& build) {
 }
 
 void Run(ProcedureSteps& steps, const std::vector<TransferPhase>& phases) {
-  PhaseOutcome outcome = steps.Transfer().RunPhase(phases[0]);
-  if (outcome == PhaseOutcome::kComplete) {
-    steps.RunFrameThenSkip(5);
-    outcome = steps.Transfer().RunPhase(phases[1]);
-  }
-  steps.EndTransfer(outcome);
+  steps.PhaseThenPhase(phases, 5);
 }
 
 }  // namespace
