@@ -60,8 +60,8 @@ bool WriteBigFile(const std::string& path, int mib) {
 class VerdictSink final : public vel::JobEventSink {
  public:
   void Publish(vel::JobEvent event) override {
-    if (event.kind == vel::JobEvent::Kind::kQuestion) answers_.Answer(*event.question);
-    if (event.kind == vel::JobEvent::Kind::kWalkFinished) succeeded_ = event.allSucceeded;
+    if (const auto* question = event.If<vel::job::Question>()) answers_.Answer(*question->question);
+    if (const auto* walk = event.If<vel::job::WalkFinished>()) succeeded_ = walk->allSucceeded;
   }
   bool Succeeded() const { return succeeded_; }
 

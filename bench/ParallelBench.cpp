@@ -75,7 +75,7 @@ Walk UpdateRows(int devices, const std::string& firmware) {
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!recorder.Of(vel::JobEvent::Kind::kWalkFinished).at(0).allSucceeded) {
+  if (!recorder.Walked().allSucceeded) {
     std::fprintf(stderr, "an update failed\n");
     std::abort();
   }

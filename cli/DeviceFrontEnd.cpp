@@ -49,40 +49,42 @@ CliJobView::CliJobView(Presentation presentation, OperatorChoices choices,
 
 void CliJobView::Publish(vel::JobEvent event) {
   using Kind = vel::JobEvent::Kind;
-  switch (event.kind) {
+  switch (event.kind()) {
     case Kind::kStatusLogged: {
       std::lock_guard<std::mutex> guard(lock_);
-      WriteLog(Label(event.row), event.text);
+      WriteLog(Label(event.row), event.Text());
       break;
     }
     case Kind::kLogLine:
-      LogLine(event.row, event.text);
+      LogLine(event.row, event.Text());
       break;
     case Kind::kUnits: {
       std::lock_guard<std::mutex> guard(lock_);
-      for (const vel::UnitLabel& unit : event.units) {
+      for (const vel::UnitLabel& unit : event.As<vel::job::Units>().units) {
         WriteLog(Label(event.row), "Unit " + std::to_string(unit.unit) + ": " + unit.name + " " +
                                        unit.firmwareVersion);
       }
       break;
     }
-    case Kind::kProgress:
-      Progress(event.row, event.overallPercent, event.text);
+    case Kind::kProgress: {
+      const auto& progress = event.As<vel::job::Progress>();
+      Progress(event.row, progress.overallPercent, progress.text);
       break;
+    }
     case Kind::kProgressEnded:
       EndProgress(event.row);
       break;
     case Kind::kMessage:
-      ShowMessage(event.row, event.text);
+      ShowMessage(event.row, event.Text());
       break;
     case Kind::kQuestion:
-      Answer(event.row, *event.question);
+      Answer(event.row, *event.As<vel::job::Question>().question);
       break;
     case Kind::kRowFinished:
-      Finished(event);
+      Finished(event.row, event.As<vel::job::RowFinished>());
       break;
     case Kind::kWalkFinished:
-      walkSucceeded_ = event.allSucceeded;
+      walkSucceeded_ = event.As<vel::job::WalkFinished>().allSucceeded;
       break;
     case Kind::kRowBegun:
       ShowPort(event.row);
@@ -396,12 +398,13 @@ bool CliJobView::ConfirmDevice(std::size_t row, vel::ConfirmationRequest& reques
   return true;
 }
 
-void CliJobView::Finished(const vel::JobEvent& event) {
-  EndProgress(event.row);
+void CliJobView::Finished(std::size_t row, const vel::job::RowFinished& finished) {
+  EndProgress(row);
   std::lock_guard<std::mutex> guard(lock_);
-  const std::size_t place = position_.at(event.row);
-  results_[place] = DeviceLine{rows_[place].resultLabel, event.statusCode, event.text + event.notes,
-                               event.outcome == vel::Outcome::kSucceeded, event.interrupted};
+  const std::size_t place = position_.at(row);
+  results_[place] =
+      DeviceLine{rows_[place].resultLabel, finished.statusCode, finished.text + finished.notes,
+                 finished.outcome == vel::Outcome::kSucceeded, finished.interrupted};
   PrintReadyResults();
 }
 

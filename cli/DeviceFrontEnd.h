@@ -107,7 +107,7 @@ class CliJobView final : public vel::JobEventSink {
   std::optional<std::string> AskTerminalLine(const std::string& prompt);
   void PrintVersionCheck(std::size_t row, const vel::VersionCheck& check);
   bool ChooseSerialNumber(std::size_t row, const vel::VersionCheck& check, std::string* serial);
-  void Finished(const vel::JobEvent& event);
+  void Finished(std::size_t row, const vel::job::RowFinished& finished);
   void PrintReadyResults();
   void PrintResult(const DeviceLine& line);
   const std::string& Label(std::size_t row) const { return rows_[position_.at(row)].label; }

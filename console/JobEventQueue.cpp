@@ -10,8 +10,9 @@ namespace {
 // A worker waits on a question or on a message it must see acknowledged.
 bool IsUrgent(const vel::JobEvent& event) {
   using Kind = vel::JobEvent::Kind;
-  return event.kind == Kind::kQuestion || event.kind == Kind::kRowFinished ||
-         event.kind == Kind::kWalkFinished || (event.kind == Kind::kMessage && event.question);
+  const auto* message = event.If<vel::job::Message>();
+  return event.kind() == Kind::kQuestion || event.kind() == Kind::kRowFinished ||
+         event.kind() == Kind::kWalkFinished || (message != nullptr && message->question);
 }
 
 }  // namespace
@@ -31,8 +32,8 @@ void JobEventQueue::Publish(vel::JobEvent event) {
     // Progress right after the row's own progress replaces it: only the latest is shown, and
     // hundreds of rows side by side would otherwise queue hundreds of thousands of events.
     const auto last = lastOfRow_.find(event.row);
-    if (event.kind == vel::JobEvent::Kind::kProgress && last != lastOfRow_.end() &&
-        queued_[last->second].kind == vel::JobEvent::Kind::kProgress) {
+    if (event.kind() == vel::JobEvent::Kind::kProgress && last != lastOfRow_.end() &&
+        queued_[last->second].kind() == vel::JobEvent::Kind::kProgress) {
       queued_[last->second] = std::move(event);
       return;
     }
@@ -71,7 +72,7 @@ void JobEventQueue::TakeQueued() {
   std::unordered_set<std::size_t> progressSeen;
   std::vector<bool> superseded(batch.size(), false);
   for (std::size_t i = batch.size(); i-- > 0;) {
-    if (batch[i].kind != vel::JobEvent::Kind::kProgress) continue;
+    if (batch[i].kind() != vel::JobEvent::Kind::kProgress) continue;
     superseded[i] = !progressSeen.insert(batch[i].row).second;
   }
   applying_.clear();

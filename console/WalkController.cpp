@@ -99,26 +99,30 @@ std::vector<std::size_t> WalkController::RowsToRetry() const {
 void WalkController::Apply(vel::JobEvent& event) {
   using Kind = vel::JobEvent::Kind;
   if (report_ != nullptr) report_->Observe(event);
-  switch (event.kind) {
+  switch (event.kind()) {
     case Kind::kStatusLogged:
     case Kind::kLogLine:
       // Every line names its device, one row at a time as side by side.
       emit LogLine(walk_.Find(event.row) != nullptr
-                       ? RowLabel(event.row) + QStringLiteral(": ") + Qs(event.text)
-                       : Qs(event.text));
+                       ? RowLabel(event.row) + QStringLiteral(": ") + Qs(event.Text())
+                       : Qs(event.Text()));
       return;
-    case Kind::kMessage:
-      emit MessageArrived(event.row, Qs(event.text), event.question);
+    case Kind::kMessage: {
+      const auto& message = event.As<vel::job::Message>();
+      emit MessageArrived(event.row, Qs(message.text), message.question);
       return;
-    case Kind::kQuestion:
+    }
+    case Kind::kQuestion: {
+      const auto& question = event.As<vel::job::Question>().question;
       if (cancelled_) {
-        event.question->Answer(false);
+        question->Answer(false);
         return;
       }
-      emit QuestionAsked(event.row, event.question);
+      emit QuestionAsked(event.row, question);
       return;
+    }
     case Kind::kWalkFinished:
-      FinishWalk(event);
+      FinishWalk(event.As<vel::job::WalkFinished>());
       return;
     case Kind::kRowSkipped:
       // Unticked before the walk came to it: the row is not part of this walk, its Status stays.
@@ -128,9 +132,10 @@ void WalkController::Apply(vel::JobEvent& event) {
       break;
   }
   if (!walk_.Apply(event)) return;
-  if (event.kind == Kind::kRowFinished) FinishRow(event);
+  const auto* finished = event.If<vel::job::RowFinished>();
+  if (finished != nullptr) FinishRow(event.row, *finished);
   ShowRowStatus(event.row);
-  if (walk_.PanelRow() == event.row || event.kind == Kind::kRowFinished) ShowPanel();
+  if (walk_.PanelRow() == event.row || finished != nullptr) ShowPanel();
 }
 
 void WalkController::SetRowStatus(std::size_t row, const QString& text, bool succeeded) {
@@ -158,16 +163,16 @@ void WalkController::ShowPanel() {
   if (view != nullptr && *row < rows_.List().Count()) emit PanelChanged(*row, *view);
 }
 
-void WalkController::FinishRow(const vel::JobEvent& event) {
-  if (event.row >= rows_.List().Count()) return;
-  const std::string hint = LinuxHint(rows_.List().Row(event.row), event.outcome);
-  if (!hint.empty()) walk_.AddNote(event.row, hint);
+void WalkController::FinishRow(std::size_t row, const vel::job::RowFinished& finished) {
+  if (row >= rows_.List().Count()) return;
+  const std::string hint = LinuxHint(rows_.List().Row(row), finished.outcome);
+  if (!hint.empty()) walk_.AddNote(row, hint);
   // The log keeps every row's outcome as its Status says it, with its notes.
-  emit LogLine(RowLabel(event.row) + QStringLiteral(": ") + Qs(walk_.StatusText(event.row)));
-  emit RowEnded(event.row);
+  emit LogLine(RowLabel(row) + QStringLiteral(": ") + Qs(walk_.StatusText(row)));
+  emit RowEnded(row);
 }
 
-void WalkController::FinishWalk(const vel::JobEvent& event) {
+void WalkController::FinishWalk(const vel::job::WalkFinished& event) {
   running_ = false;
   // Rows a cancel kept the walk from reaching say so, as `zandor` does.
   if (event.cancelled) {

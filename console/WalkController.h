@@ -82,8 +82,8 @@ class WalkController : public QObject {
  private:
   friend struct WalkControllerSeam;  // tests shorten the waits of the walks' documents
   void Apply(vel::JobEvent& event);
-  void FinishRow(const vel::JobEvent& event);
-  void FinishWalk(const vel::JobEvent& event);
+  void FinishRow(std::size_t row, const vel::job::RowFinished& finished);
+  void FinishWalk(const vel::job::WalkFinished& event);
   void SetRowStatus(std::size_t row, const QString& text, bool succeeded);
   void ShowPanel();
 

@@ -24,31 +24,33 @@ bool WalkRows::Apply(const vel::JobEvent& event) {
   const auto found = views_.find(event.row);
   if (found == views_.end()) return false;
   RowView& view = found->second;
-  switch (event.kind) {
+  switch (event.kind()) {
     case Kind::kRowBegun:
       view = RowView{};
       view.begun = true;
-      view.status = event.text;
+      view.status = event.As<vel::job::RowBegun>().text;
       if (!panelRow_ || Find(*panelRow_)->finished || !Find(*panelRow_)->begun) {
         panelRow_ = event.row;
       }
       break;
-    case Kind::kProgress:
+    case Kind::kProgress: {
+      const auto& progress = event.As<vel::job::Progress>();
       view.progressActive = true;
-      view.low = event.low;
-      view.high = std::max(event.low, event.high);
-      view.position = std::clamp(event.position, view.low, view.high);
-      view.overallPercent = std::clamp(event.overallPercent, 0, 100);
-      view.statusLine = event.text;
+      view.low = progress.low;
+      view.high = std::max(progress.low, progress.high);
+      view.position = std::clamp(progress.position, view.low, view.high);
+      view.overallPercent = std::clamp(progress.overallPercent, 0, 100);
+      view.statusLine = progress.text;
       break;
+    }
     case Kind::kProgressEnded:
       view.progressActive = false;
       break;
     case Kind::kStatusLine:
-      view.statusLine = event.text;
+      view.statusLine = event.As<vel::job::StatusLine>().text;
       break;
     case Kind::kUnits:
-      for (const vel::UnitLabel& unit : event.units) {
+      for (const vel::UnitLabel& unit : event.As<vel::job::Units>().units) {
         const auto same =
             std::find_if(view.units.begin(), view.units.end(),
                          [&](const vel::UnitLabel& u) { return u.unit == unit.unit; });
@@ -63,13 +65,14 @@ bool WalkRows::Apply(const vel::JobEvent& event) {
       view.units.clear();
       break;
     case Kind::kRowFinished: {
+      const auto& finished = event.As<vel::job::RowFinished>();
       view.begun = true;
       view.finished = true;
       view.progressActive = false;
-      view.succeeded = event.outcome == vel::Outcome::kSucceeded;
-      view.status = event.text;
-      view.outcomeNotes = event.notes;
-      view.finishedUnits = event.deviceUnits;
+      view.succeeded = finished.outcome == vel::Outcome::kSucceeded;
+      view.status = finished.text;
+      view.outcomeNotes = finished.notes;
+      view.finishedUnits = finished.deviceUnits;
       if (panelRow_ == event.row) {
         for (std::size_t row : order_) {
           const RowView& other = views_.at(row);

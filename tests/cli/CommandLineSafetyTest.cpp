@@ -210,12 +210,12 @@ TEST(Keys, TheJobViewMasksTheKeysItIsGivenInEveryLine) {
       CliJobView view({out, err, false, json, log.get()}, {},
                       {{0, "row 1 (cab" + key + "net)", "row 1 cab" + key + "net [tcp]", ""}},
                       vel::KeyMask({colons}));
-      for (const auto kind : {vel::JobEvent::Kind::kLogLine, vel::JobEvent::Kind::kMessage,
-                              vel::JobEvent::Kind::kRowFinished}) {
-        vel::JobEvent event;
-        event.kind = kind;
-        event.text = "said " + colons + " and k" + key;
-        view.Publish(event);
+      const std::string said = "said " + colons + " and k" + key;
+      vel::job::RowFinished finished;
+      finished.text = said;
+      for (vel::JobEvent::What what : std::vector<vel::JobEvent::What>{
+               vel::job::LogLine{said}, vel::job::Message{said, nullptr}, finished}) {
+        view.Publish({0, std::move(what)});
       }
       view.Message("list" + key, "walk " + key);
       view.Close(false);

@@ -232,11 +232,9 @@ TEST_F(Surroundings, AWalkStoppedTwiceLeavesNoOldReportAndARetryRedoesEveryRow) 
   }
   vel::WalkReport yesterday(named, {vel::JobKind::kUpdate, firmware.FileName(), firmware.Digest()});
   for (std::size_t r = 0; r < rows.Count(); ++r) {
-    vel::JobEvent finished;
-    finished.kind = vel::JobEvent::Kind::kRowFinished;
-    finished.row = r;
+    vel::job::RowFinished finished;
     finished.outcome = vel::Outcome::kSucceeded;
-    yesterday.Observe(finished);
+    yesterday.Observe({r, finished});
   }
   const std::string report = dir.File("rep.json");
   ASSERT_TRUE(Ok(vel::WriteReport(report, yesterday.Lines())));

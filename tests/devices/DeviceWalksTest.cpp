@@ -70,8 +70,8 @@ TEST(WalkRows, OneDeviceReachedByTwoAddressesIsUpdatedOnceAtATime) {
   std::set<std::size_t> running;
   bool atOnce = false;
   for (const JobEvent& e : recorder.Events()) {
-    if (e.kind == JobEvent::Kind::kRowBegun) running.insert(e.row);
-    if (e.kind == JobEvent::Kind::kRowFinished) running.erase(e.row);
+    if (e.kind() == JobEvent::Kind::kRowBegun) running.insert(e.row);
+    if (e.kind() == JobEvent::Kind::kRowFinished) running.erase(e.row);
     atOnce = atOnce || running.size() > 1;
   }
   EXPECT_FALSE(atOnce);

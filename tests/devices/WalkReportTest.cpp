@@ -11,16 +11,9 @@
 namespace vel {
 namespace {
 
-JobEvent Event(JobEvent::Kind kind, std::size_t row) {
-  JobEvent event;
-  event.kind = kind;
-  event.row = row;
-  return event;
-}
-
 // A two-unit device whose unit 1 no image of the file fits.
-JobEvent FinishedTwoUnits(std::size_t row) {
-  JobEvent event = Event(JobEvent::Kind::kRowFinished, row);
+job::RowFinished FinishedTwoUnits() {
+  job::RowFinished event;
   event.outcome = Outcome::kSucceeded;
   event.statusCode = ids::kUpdateSuccessful;
   event.text = "Device Update Successful";
@@ -42,15 +35,15 @@ std::vector<ReportedRow> SampleRows() {
 
 std::vector<ReportLine> SampleLines() {
   WalkReport report(SampleRows(), kFacts);
-  report.Observe(Event(JobEvent::Kind::kRowBegun, 0));
-  report.Observe(FinishedTwoUnits(0));
-  report.Observe(Event(JobEvent::Kind::kRowBegun, 1));
-  JobEvent failed = Event(JobEvent::Kind::kRowFinished, 1);
+  report.Observe(JobEvent{0, job::RowBegun{}});
+  report.Observe({0, FinishedTwoUnits()});
+  report.Observe(JobEvent{1, job::RowBegun{}});
+  job::RowFinished failed;
   failed.outcome = Outcome::kNotResponding;
   failed.statusCode = ids::kUpdateFailed;
   failed.text = "Device Update Failed";
-  report.Observe(failed);
-  report.Observe(Event(JobEvent::Kind::kWalkFinished, 0));
+  report.Observe({1, failed});
+  report.Observe({0, job::WalkFinished{}});
   return report.Lines();
 }
 
@@ -88,13 +81,13 @@ TEST(WalkReport, OneLinePerUnitWithEachUnitsOutcome) {
 TEST(WalkReport, AUnitLineSaysWhatTheUpdateLeftOnItsUnit) {
   for (const JobKind kind : {JobKind::kUpdate, JobKind::kCheck}) {
     WalkReport report({{0, "A", "10.0.0.5", "3000"}}, WalkFacts{kind, "fw.hex", "digest"});
-    JobEvent finished = Event(JobEvent::Kind::kRowFinished, 0);
+    job::RowFinished finished;
     finished.outcome = Outcome::kFailed;
     finished.statusCode = ids::kUpdateFailed;
     finished.deviceUnits = {{0, "G4 ", "A1", "1.00", "3.05", false, UnitOutcome::kNotSent},
                             {1, "G4 ", "B2", "1.00", "3.05", false, UnitOutcome::kFailedPartWay},
                             {2, "G6 ", "A1", "1.00", "3.05", false, UnitOutcome::kProgrammed}};
-    report.Observe(finished);
+    report.Observe({0, finished});
     const auto lines = ReadReport(ReportCsv(report.Lines()));
     ASSERT_TRUE(Ok(lines));
     ASSERT_EQ(lines->size(), 3u);
@@ -106,9 +99,9 @@ TEST(WalkReport, AUnitLineSaysWhatTheUpdateLeftOnItsUnit) {
   }
   // A unit a successful update sent nothing to (the operator did not tick it) was left out.
   WalkReport report({{0, "A", "10.0.0.5", "3000"}}, kFacts);
-  JobEvent finished = FinishedTwoUnits(0);
+  job::RowFinished finished = FinishedTwoUnits();
   finished.leftOutUnits.clear();
-  report.Observe(finished);
+  report.Observe({0, finished});
   const auto lines = report.Lines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].outcome, "success");
@@ -117,8 +110,8 @@ TEST(WalkReport, AUnitLineSaysWhatTheUpdateLeftOnItsUnit) {
 
 TEST(WalkReport, BeforeTheWalkEndsEveryRowIsUnknownAndARetryTakesThemAll) {
   WalkReport report(SampleRows(), kFacts);
-  report.Observe(Event(JobEvent::Kind::kRowBegun, 0));
-  report.Observe(FinishedTwoUnits(0));
+  report.Observe(JobEvent{0, job::RowBegun{}});
+  report.Observe({0, FinishedTwoUnits()});
   const auto lines = report.InProgressLines();
   ASSERT_EQ(lines.size(), 3u);
   for (const ReportLine& line : lines) {
@@ -133,10 +126,10 @@ TEST(WalkReport, BeforeTheWalkEndsEveryRowIsUnknownAndARetryTakesThemAll) {
 
 TEST(WalkReport, ADowngradeAndTheFileARowReadAreItsOwn) {
   WalkReport report({{0, "A", "10.0.0.5", "3000"}}, kFacts);
-  JobEvent finished = FinishedTwoUnits(0);
+  job::RowFinished finished = FinishedTwoUnits();
   finished.deviceUnits[0].downgrade = true;
   finished.firmwareDigest = "digest-of-a-file-changed-since";
-  report.Observe(finished);
+  report.Observe({0, finished});
   const auto lines = report.Lines();
   EXPECT_EQ(lines[0].firmwareDigest, "digest-of-a-file-changed-since");
   EXPECT_FALSE(CanRetryFrom(lines, kFacts).ok()) << "what the row was sent is not the file now";
@@ -153,13 +146,13 @@ TEST(WalkReport, ADowngradeAndTheFileARowReadAreItsOwn) {
 
 TEST(WalkReport, RowsEndedUnbegunHaveNoTimesAndThoseNeverEndedFollowTheWalk) {
   WalkReport report({{4, "A", "10.0.0.5", "3000"}, {5, "B", "10.0.0.6", "3000"}}, kFacts);
-  JobEvent notReached = Event(JobEvent::Kind::kRowFinished, 5);
+  job::RowFinished notReached;
   notReached.outcome = Outcome::kNotReached;
   notReached.text = "Not reached: an earlier row did not succeed";
-  report.Observe(notReached);
-  JobEvent finished = Event(JobEvent::Kind::kWalkFinished, 0);
+  report.Observe({5, notReached});
+  job::WalkFinished finished;
   finished.cancelled = true;
-  report.Observe(finished);
+  report.Observe({0, finished});
   const auto lines = report.Lines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].row, 5u);

@@ -64,15 +64,14 @@ class Jobs : public ::testing::Test {
   }
   // Runs a job over the checked rows to its end and applies its events to the list, as a front
   // end does on its own thread; the walk-finished event.
-  JobEvent Run(JobOptions options) {
+  job::WalkFinished Run(JobOptions options) {
     DeviceJobs jobs(recorder);
     ShortenWaits(jobs);
     EXPECT_TRUE(jobs.Start(CheckedRows(), std::move(options)));
     jobs.Wait();
     for (const JobEvent& event : recorder.Events()) ApplyToList(event, list);
-    const auto finished = recorder.Of(JobEvent::Kind::kWalkFinished);
-    EXPECT_FALSE(finished.empty());
-    return finished.empty() ? JobEvent{} : finished.back();
+    EXPECT_FALSE(recorder.Of(JobEvent::Kind::kWalkFinished).empty());
+    return recorder.Walked();
   }
 
   std::vector<std::unique_ptr<sim::SimServer>> servers;
@@ -175,8 +174,9 @@ TEST_F(Jobs, FileChangedOnDiskBetweenDevicesIsSentInItsNewState) {
   struct ChangeAfterFirstRow final : JobEventSink {
     std::function<void()> change;
     void Publish(JobEvent event) override {
-      if (event.kind == JobEvent::Kind::kRowFinished && event.row == 0) change();
-      if (event.kind == JobEvent::Kind::kQuestion) JobRecorder().Answer(*event.question);
+      if (event.kind() == JobEvent::Kind::kRowFinished && event.row == 0) change();
+      if (event.kind() == JobEvent::Kind::kQuestion)
+        JobRecorder().Answer(*event.As<job::Question>().question);
     }
   } sink;
   sink.change = [&] { WriteText(path, samplegen::Generate({second}).text); };
@@ -218,8 +218,8 @@ TEST_F(Jobs, SideBySideRowsNeverShareAnEndpoint) {
   std::set<std::size_t> running;
   bool sharedAtOnce = false, sideBySide = false;
   for (const JobEvent& e : recorder.Events()) {
-    if (e.kind == JobEvent::Kind::kRowBegun) running.insert(e.row);
-    if (e.kind == JobEvent::Kind::kRowFinished) running.erase(e.row);
+    if (e.kind() == JobEvent::Kind::kRowBegun) running.insert(e.row);
+    if (e.kind() == JobEvent::Kind::kRowFinished) running.erase(e.row);
     sharedAtOnce = sharedAtOnce || (running.count(0) > 0 && running.count(2) > 0);
     sideBySide = sideBySide || running.size() > 1;
   }
@@ -238,7 +238,7 @@ TEST_F(Jobs, ACancelledWalkStartsNoFurtherRow) {
   struct CancelAtFirstProgress final : JobEventSink {
     explicit CancelAtFirstProgress(JobRecorder& events) : recorder(events) {}
     void Publish(JobEvent event) override {
-      const bool progress = event.kind == JobEvent::Kind::kProgress;
+      const bool progress = event.kind() == JobEvent::Kind::kProgress;
       recorder.Publish(std::move(event));
       if (progress && !cancelled.exchange(true)) jobs->CancelAll();
     }
@@ -255,7 +255,7 @@ TEST_F(Jobs, ACancelledWalkStartsNoFurtherRow) {
   EXPECT_EQ(recorder.FinishedRow(0)->outcome, Outcome::kCancelled);
   EXPECT_EQ(list.Row(0).status, "Cancelled at the operator's request");
   EXPECT_EQ(list.Row(1).status, "");  // not begun: left as it was
-  const JobEvent finished = recorder.Of(JobEvent::Kind::kWalkFinished).at(0);
+  const job::WalkFinished finished = recorder.Walked();
   EXPECT_TRUE(finished.cancelled);
   EXPECT_FALSE(finished.allSucceeded);
 }
@@ -287,8 +287,9 @@ TEST_F(Jobs, AFileThatFailsItsTestIsRefusedBeforeAnyRow) {
   WriteText(dir.File("bad.hex"), text);
   AddTcpRow("A", StartDevice());
   EXPECT_FALSE(Run(Options(JobKind::kUpdate, dir.File("bad.hex"))).allSucceeded);
-  EXPECT_NE(recorder.Of(JobEvent::Kind::kMessage).at(0).text.find(LoadString(ids::kFileFailsTest)),
-            std::string::npos);
+  EXPECT_NE(
+      recorder.Of(JobEvent::Kind::kMessage).at(0).Text().find(LoadString(ids::kFileFailsTest)),
+      std::string::npos);
   EXPECT_EQ(list.Row(0).status, "");
   servers.back()->Stop();
   EXPECT_TRUE(servers.back()->Device().IdleBytes().empty());
@@ -306,13 +307,13 @@ TEST_F(Jobs, QuestionsAreAnsweredFromTheFrontEndsThread) {
   int confirmations = 0;
   for (auto event = recorder.Take(std::chrono::seconds(10)); event;
        event = recorder.Take(std::chrono::seconds(10))) {
-    if (event->kind == JobEvent::Kind::kQuestion) {
-      ASSERT_EQ(event->question->GetKind(), JobQuestion::Kind::kConfirmDevice);
-      EXPECT_EQ(event->question->Request()->device.typeCode[0], "G4 ");
+    if (event->kind() == JobEvent::Kind::kQuestion) {
+      ASSERT_EQ(event->As<job::Question>().question->GetKind(), JobQuestion::Kind::kConfirmDevice);
+      EXPECT_EQ(event->As<job::Question>().question->Request()->device.typeCode[0], "G4 ");
       ++confirmations;
-      event->question->Answer(true);
+      event->As<job::Question>().question->Answer(true);
     }
-    if (event->kind == JobEvent::Kind::kWalkFinished) break;
+    if (event->kind() == JobEvent::Kind::kWalkFinished) break;
   }
   jobs.Wait();
   EXPECT_EQ(confirmations, 1);
@@ -329,15 +330,15 @@ TEST_F(Jobs, QuestionsAreAnsweredFromTheFrontEndsThread) {
   int asked = 0;
   for (auto event = asking.Take(std::chrono::seconds(30)); event;
        event = asking.Take(std::chrono::seconds(30))) {
-    if (event->kind == JobEvent::Kind::kQuestion) {
-      if (event->question->GetKind() == JobQuestion::Kind::kConfirmDevice) {
-        asking.Answer(*event->question);
+    if (event->kind() == JobEvent::Kind::kQuestion) {
+      if (event->As<job::Question>().question->GetKind() == JobQuestion::Kind::kConfirmDevice) {
+        asking.Answer(*event->As<job::Question>().question);
       } else {
-        EXPECT_EQ(event->question->GetQuestion(), Question::kNotResponding);
-        event->question->Answer(++asked == 2);  // wait once, then give up
+        EXPECT_EQ(event->As<job::Question>().question->GetQuestion(), Question::kNotResponding);
+        event->As<job::Question>().question->Answer(++asked == 2);  // wait once, then give up
       }
     }
-    if (event->kind == JobEvent::Kind::kWalkFinished) break;
+    if (event->kind() == JobEvent::Kind::kWalkFinished) break;
   }
   second.Wait();
   EXPECT_EQ(asked, 2);
@@ -359,9 +360,9 @@ TEST_F(Jobs, AConfirmationIsACopyAndItsAnswerCarriesTheChoices) {
   std::shared_ptr<JobQuestion> kept;
   for (auto event = recorder.Take(std::chrono::seconds(30)); event;
        event = recorder.Take(std::chrono::seconds(30))) {
-    if (event->kind == JobEvent::Kind::kQuestion) {
-      ASSERT_EQ(event->question->GetKind(), JobQuestion::Kind::kConfirmDevice);
-      kept = event->question;
+    if (event->kind() == JobEvent::Kind::kQuestion) {
+      ASSERT_EQ(event->As<job::Question>().question->GetKind(), JobQuestion::Kind::kConfirmDevice);
+      kept = event->As<job::Question>().question;
       ConfirmationRequest mine = *kept->Request();
       VersionCheck check(mine);
       check.ToggleUnit(1);  // the operator leaves unit 1 out
@@ -369,7 +370,7 @@ TEST_F(Jobs, AConfirmationIsACopyAndItsAnswerCarriesTheChoices) {
       check.Accept(check.InitialSerialText());
       kept->Answer(true, check.Choices());
     }
-    if (event->kind == JobEvent::Kind::kWalkFinished) break;
+    if (event->kind() == JobEvent::Kind::kWalkFinished) break;
   }
   jobs.Wait();
   ASSERT_NE(kept, nullptr);
@@ -392,11 +393,11 @@ TEST_F(Jobs, AConfirmationIsACopyAndItsAnswerCarriesTheChoices) {
   std::shared_ptr<JobQuestion> unanswered;
   for (auto event = late.Take(std::chrono::seconds(30)); event;
        event = late.Take(std::chrono::seconds(30))) {
-    if (event->kind == JobEvent::Kind::kQuestion) {
-      unanswered = event->question;
+    if (event->kind() == JobEvent::Kind::kQuestion) {
+      unanswered = event->As<job::Question>().question;
       second.CancelAll();
     }
-    if (event->kind == JobEvent::Kind::kWalkFinished) break;
+    if (event->kind() == JobEvent::Kind::kWalkFinished) break;
   }
   second.Wait();
   ASSERT_NE(unanswered, nullptr);
@@ -405,7 +406,7 @@ TEST_F(Jobs, AConfirmationIsACopyAndItsAnswerCarriesTheChoices) {
   check.ToggleUnit(0);
   unanswered->Answer(true, check.Choices());
   EXPECT_EQ(late.FinishedRow(0)->outcome, Outcome::kCancelled);
-  EXPECT_TRUE(late.Of(JobEvent::Kind::kWalkFinished).at(0).cancelled);
+  EXPECT_TRUE(late.Walked().cancelled);
 }
 
 TEST_F(Jobs, EveryEndingHasItsOutcome) {
@@ -446,8 +447,8 @@ TEST_F(Jobs, TheListStaysWithItsOwnerDuringAParallelWalk) {
     }
     if (auto event = recorder.Take(std::chrono::milliseconds(1))) {
       ApplyToList(*event, list);
-      if (event->kind == JobEvent::Kind::kRowBegun) list.AddDevice();  // grows under the walk
-      finished = event->kind == JobEvent::Kind::kWalkFinished;
+      if (event->kind() == JobEvent::Kind::kRowBegun) list.AddDevice();  // grows under the walk
+      finished = event->kind() == JobEvent::Kind::kWalkFinished;
     }
   }
   jobs.Wait();
@@ -470,8 +471,8 @@ struct RowTimeline {
 RowTimeline TimelineOf(const std::vector<JobEvent>& events) {
   RowTimeline timeline;
   for (std::size_t i = 0; i < events.size(); ++i) {
-    if (events[i].kind == JobEvent::Kind::kRowBegun) timeline.begun[events[i].row] = i;
-    if (events[i].kind == JobEvent::Kind::kRowFinished) timeline.finished[events[i].row] = i;
+    if (events[i].kind() == JobEvent::Kind::kRowBegun) timeline.begun[events[i].row] = i;
+    if (events[i].kind() == JobEvent::Kind::kRowFinished) timeline.finished[events[i].row] = i;
   }
   return timeline;
 }

@@ -155,7 +155,7 @@ TEST(DeviceLockWait, ACancelEndsTheWaitAndTheRowEndsCancelledWithoutTouchingTheD
   for (;;) {
     const auto event = recorder.Take(kLongEnough);
     ASSERT_TRUE(event) << "the row never said what it waits for";
-    if (event->kind == JobEvent::Kind::kLogLine && event->text.find(waiting) != npos) break;
+    if (event->kind() == JobEvent::Kind::kLogLine && event->Text().find(waiting) != npos) break;
   }
   jobs.CancelRow(0);
   jobs.Wait();

@@ -40,11 +40,12 @@ std::map<std::size_t, RowProgress> ProgressOfRows(const std::vector<JobEvent>& e
   std::map<std::size_t, RowProgress> rows;
   std::map<std::size_t, long long> lastBar;
   for (const JobEvent& e : events) {
-    if (e.kind != JobEvent::Kind::kProgress) continue;
+    const auto* progress = e.If<job::Progress>();
+    if (progress == nullptr) continue;
     RowProgress& row = rows[e.row];
-    row.shares.push_back(e.overallPercent);
-    const long long span = std::max(1, e.high - e.low);
-    const long long bar = (static_cast<long long>(e.position) - e.low) * 100 / span;
+    row.shares.push_back(progress->overallPercent);
+    const long long span = std::max(1, progress->high - progress->low);
+    const long long bar = (static_cast<long long>(progress->position) - progress->low) * 100 / span;
     const auto last = lastBar.find(e.row);
     if (last != lastBar.end() && bar < last->second) row.barFell = true;
     lastBar[e.row] = bar;
@@ -90,7 +91,7 @@ class RowProgressTest : public ::testing::Test {
   std::vector<std::string> MessagesOf(std::size_t row) const {
     std::vector<std::string> texts;
     for (const JobEvent& e : recorder.Of(JobEvent::Kind::kMessage)) {
-      if (e.row == row) texts.push_back(e.text);
+      if (e.row == row) texts.push_back(e.Text());
     }
     return texts;
   }

@@ -49,7 +49,7 @@ std::vector<MultiUnitDevice> MultiUnitDevices() {
 class UnitOutcomes : public ::testing::Test {
  protected:
   // Updates the device as the one row of a walk; its row-finished event.
-  JobEvent UpdateRow(const sim::SimConfig& config, const std::string& path) {
+  job::RowFinished UpdateRow(const sim::SimConfig& config, const std::string& path) {
     server = std::make_unique<sim::SimServer>(config);
     DeviceTarget target;
     target.kind = LinkKind::kTcp;
@@ -69,7 +69,7 @@ class UnitOutcomes : public ::testing::Test {
     EXPECT_EQ(server->Device().Violations(), std::vector<std::string>{});
     const auto finished = recorder->FinishedRow(0);
     EXPECT_TRUE(finished.has_value());
-    return finished.value_or(JobEvent{});
+    return finished.value_or(job::RowFinished{});
   }
 
   // What the simulated device holds for each of its units.
@@ -85,7 +85,8 @@ class UnitOutcomes : public ::testing::Test {
 
   // The event's outcome for every unit is what the device holds, and its notes say it unit by
   // unit once anything went to a unit.
-  static void ExpectUnitsAsHeld(const JobEvent& finished, const std::vector<UnitOutcome>& held) {
+  static void ExpectUnitsAsHeld(const job::RowFinished& finished,
+                                const std::vector<UnitOutcome>& held) {
     ASSERT_EQ(finished.deviceUnits.size(), held.size());
     const bool anySent = std::any_of(held.begin(), held.end(),
                                      [](UnitOutcome o) { return o != UnitOutcome::kNotSent; });
@@ -101,7 +102,7 @@ class UnitOutcomes : public ::testing::Test {
 
   std::vector<std::string> LogLines() const {
     std::vector<std::string> lines;
-    for (const JobEvent& e : recorder->Of(JobEvent::Kind::kLogLine)) lines.push_back(e.text);
+    for (const JobEvent& e : recorder->Of(JobEvent::Kind::kLogLine)) lines.push_back(e.Text());
     return lines;
   }
 
@@ -120,7 +121,7 @@ TEST_F(UnitOutcomes, ARefusedSelectionNamesItsUnitAndEveryUnitSaysWhatItHolds) {
       sim::SimConfig config;
       config.units = setup.units;
       config.faults.selectAnswers = {{refused, 0xFE}};
-      const JobEvent finished = UpdateRow(config, path);
+      const job::RowFinished finished = UpdateRow(config, path);
       EXPECT_EQ(finished.outcome, Outcome::kFailed);
       EXPECT_EQ(finished.statusCode, ids::kUnitNotSelected);
 
@@ -155,7 +156,7 @@ TEST_F(UnitOutcomes, EveryUnitOfASuccessfulUpdateIsProgrammed) {
     const std::string path = Samples().Path(setup.sample);
     sim::SimConfig config;
     config.units = setup.units;
-    const JobEvent finished = UpdateRow(config, path);
+    const job::RowFinished finished = UpdateRow(config, path);
     EXPECT_EQ(finished.outcome, Outcome::kSucceeded);
     const std::vector<UnitOutcome> held = Held(setup, path);
     EXPECT_EQ(held, std::vector<UnitOutcome>(setup.units.size(), UnitOutcome::kProgrammed));
@@ -180,7 +181,7 @@ TEST_F(UnitOutcomes, AUnitCutOffPartWayIsToldFromTheUnitProgrammedBeforeIt) {
   sim::SimConfig config;
   config.units = setup.units;
   config.faults.disconnectAtFrame = framesOfAUnit + framesOfAUnit / 2;
-  const JobEvent finished = UpdateRow(config, path);
+  const job::RowFinished finished = UpdateRow(config, path);
   EXPECT_EQ(finished.outcome, Outcome::kFailed);
   EXPECT_TRUE(finished.interrupted);
   const std::vector<UnitOutcome> held = Held(setup, path);

@@ -54,9 +54,9 @@ void ExpectProgrammed(const sim::ProgrammedUnit& unit, Image image, bool blankAs
 struct ChangeAfterFirstRow final : JobEventSink {
   std::function<void()> change;
   void Publish(JobEvent event) override {
-    if (event.kind == JobEvent::Kind::kRowFinished && event.row == 0) change();
-    if (event.kind == JobEvent::Kind::kQuestion) JobRecorder().Answer(*event.question);
-    if (event.kind == JobEvent::Kind::kWalkFinished) allSucceeded = event.allSucceeded;
+    if (event.kind() == JobEvent::Kind::kRowFinished && event.row == 0) change();
+    if (const auto* question = event.If<job::Question>()) JobRecorder().Answer(*question->question);
+    if (const auto* walk = event.If<job::WalkFinished>()) allSucceeded = walk->allSucceeded;
   }
   bool allSucceeded = false;
 };
@@ -111,7 +111,7 @@ class WalkFirmware : public ::testing::Test {
 TEST_F(WalkFirmware, RowsSideBySideShareOneLoadOfAnUnchangedFile) {
   std::vector<JobRow> rows = {TcpRow(), TcpRow(), TcpRow()};
   Walk(rows, SamplePath("multi-unit.hex"), 3, recorder);
-  EXPECT_TRUE(recorder.Of(JobEvent::Kind::kWalkFinished).at(0).allSucceeded);
+  EXPECT_TRUE(recorder.Walked().allSucceeded);
   // One load, for the walk's check of the file; every row then took it.
   ASSERT_EQ(loads.size(), 1u);
   EXPECT_EQ((*loads.begin())->Loads(), 1);
@@ -164,7 +164,7 @@ TEST_F(WalkFirmware, TheSerialNumberARowWritesIntoItsImageReachesNoOtherRow) {
     rows.push_back(PtyRow(config));
   }
   Walk(rows, SamplePath("kesta-128k.hex"), 2, recorder);
-  EXPECT_TRUE(recorder.Of(JobEvent::Kind::kWalkFinished).at(0).allSucceeded);
+  EXPECT_TRUE(recorder.Walked().allSucceeded);
   const Image file = SampleImage("kesta-128k.hex");
   for (std::size_t d = 0; d < serials.size(); ++d) {
     Image withSerial = file;

@@ -99,13 +99,14 @@ void MessageLogTest::TheFileAlsoHoldsTheLinesBeforeIt() {
 
 namespace {
 
+// A progress event at `position`, a question, or a log line of the position.
 vel::JobEvent Event(vel::JobEvent::Kind kind, std::size_t row, int position = 0) {
-  vel::JobEvent event;
-  event.kind = kind;
-  event.row = row;
-  event.position = position;
-  event.text = std::to_string(position);
-  return event;
+  const std::string text = std::to_string(position);
+  if (kind == vel::JobEvent::Kind::kProgress) {
+    return {row, vel::job::Progress{0, 0, position, 0, text}};
+  }
+  if (kind == vel::JobEvent::Kind::kQuestion) return {row, vel::job::Question{text, nullptr}};
+  return {row, vel::job::LogLine{text}};
 }
 
 }  // namespace
@@ -114,8 +115,8 @@ void JobEventQueueTest::KeepsEveryLineAndTheLatestProgressOfEachRow() {
   using Kind = vel::JobEvent::Kind;
   std::vector<std::string> seen;
   JobEventQueue queue([&](vel::JobEvent& event) {
-    seen.push_back((event.kind == Kind::kProgress ? "p" : "l") + std::to_string(event.row) + ":" +
-                   event.text);
+    seen.push_back((event.kind() == Kind::kProgress ? "p" : "l") + std::to_string(event.row) + ":" +
+                   event.Text());
   });
   std::thread worker([&] {
     for (int i = 0; i < 1000; ++i) {
@@ -142,7 +143,7 @@ void JobEventQueueTest::ALongBatchLetsTheEventLoopRunBetweenItsParts() {
   std::vector<int> seen;
   JobEventQueue queue([&](vel::JobEvent& event) {
     std::this_thread::sleep_for(kEach);
-    seen.push_back(event.position);
+    seen.push_back(std::stoi(event.Text()));
   });
   for (int i = 0; i < kEvents; ++i) queue.Publish(Event(vel::JobEvent::Kind::kLogLine, 0, i));
   queue.Drain();

@@ -17,7 +17,9 @@ namespace vel::testing {
 class JobRecorder final : public JobEventSink {
  public:
   void Publish(JobEvent event) override {
-    if (event.kind == JobEvent::Kind::kQuestion && answerQuestions) Answer(*event.question);
+    if (const auto* question = event.If<job::Question>(); question && answerQuestions) {
+      Answer(*question->question);
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     events_.push_back(event);
     pending_.push_back(std::move(event));
@@ -52,19 +54,24 @@ class JobRecorder final : public JobEventSink {
   std::vector<JobEvent> Of(JobEvent::Kind kind) const {
     std::vector<JobEvent> found;
     for (const JobEvent& e : Events()) {
-      if (e.kind == kind) found.push_back(e);
+      if (e.kind() == kind) found.push_back(e);
     }
     return found;
   }
-  std::optional<JobEvent> FinishedRow(std::size_t row) const {
+  std::optional<job::RowFinished> FinishedRow(std::size_t row) const {
     for (const JobEvent& e : Of(JobEvent::Kind::kRowFinished)) {
-      if (e.row == row) return e;
+      if (e.row == row) return e.As<job::RowFinished>();
     }
     return {};
   }
+  // The walk's end (a walk that did not end: not succeeded, not cancelled).
+  job::WalkFinished Walked() const {
+    const auto ended = Of(JobEvent::Kind::kWalkFinished);
+    return ended.empty() ? job::WalkFinished{} : ended.front().As<job::WalkFinished>();
+  }
   bool Messaged(const std::string& text) const {
     for (const JobEvent& e : Of(JobEvent::Kind::kMessage)) {
-      if (e.text == text) return true;
+      if (e.Text() == text) return true;
     }
     return false;
   }
@@ -82,9 +89,10 @@ class JobRecorder final : public JobEventSink {
 
 // What a front end does with a row event: its list's Status cell follows (on the list's thread).
 inline void ApplyToList(const JobEvent& event, DeviceList& list) {
-  if (event.kind == JobEvent::Kind::kRowBegun) list.SetStatus(event.row, event.text);
-  if (event.kind == JobEvent::Kind::kRowFinished) {
-    list.SetOutcome(event.row, event.text + event.notes, event.outcome == Outcome::kSucceeded);
+  if (event.kind() == JobEvent::Kind::kRowBegun) list.SetStatus(event.row, event.Text());
+  if (const auto* finished = event.If<job::RowFinished>()) {
+    list.SetOutcome(event.row, finished->text + finished->notes,
+                    finished->outcome == Outcome::kSucceeded);
   }
 }
 

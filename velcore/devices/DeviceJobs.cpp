@@ -203,6 +203,19 @@ const char* JobKindName(JobKind kind) {
   return "update";
 }
 
+const std::string& JobEvent::Text() const {
+  static const std::string kNone;
+  return std::visit(
+      [](const auto& record) -> const std::string& {
+        if constexpr (requires { record.text; }) {
+          return record.text;
+        } else {
+          return kNone;
+        }
+      },
+      what);
+}
+
 const char* UnitOutcomeText(UnitOutcome outcome) {
   switch (outcome) {
     case UnitOutcome::kProgrammed:
@@ -287,11 +300,7 @@ bool DeviceJobs::Walk::Refused() {
     if (!defect) return false;
     message = LoadString(ids::kFileFailsTest) + "\n" + DescribeDefect(*defect);
   }
-  JobEvent event;
-  event.kind = JobEvent::Kind::kMessage;
-  event.row = rows_.front().row;
-  event.text = message;
-  sink_.Publish(std::move(event));
+  sink_.Publish({rows_.front().row, job::Message{message, nullptr}});
   return true;
 }
 
@@ -343,9 +352,7 @@ bool DeviceJobs::Walk::TakeLiveRow(std::size_t index) {
 void DeviceJobs::Walk::Finish(const JobRow& row, const DeviceResult& result,
                               const std::string& text, const CVelUpdateDoc* doc) {
   if (result.outcome != Outcome::kSucceeded) allSucceeded_ = false;
-  JobEvent event;
-  event.kind = JobEvent::Kind::kRowFinished;
-  event.row = row.row;
+  job::RowFinished event;
   event.outcome = result.outcome;
   event.statusCode = result.statusCode;
   event.interrupted = result.interrupted;
@@ -365,7 +372,7 @@ void DeviceJobs::Walk::Finish(const JobRow& row, const DeviceResult& result,
                      result.outcome == Outcome::kSucceeded, event.imagesNotSent) +
         KeyHint(row, result, *doc);
   }
-  sink_.Publish(std::move(event));
+  sink_.Publish({row.row, std::move(event)});
 }
 
 bool DeviceJobs::Walk::RunRow(const JobRow& row) {
@@ -380,11 +387,7 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
            LoadString(ids::kOperationCancelled));
     return false;
   }
-  JobEvent begun;
-  begun.kind = JobEvent::Kind::kRowBegun;
-  begun.row = row.row;
-  begun.text = checking ? kDeviceChecking : kDeviceUpdating;
-  sink_.Publish(std::move(begun));
+  sink_.Publish({row.row, job::RowBegun{checking ? kDeviceChecking : kDeviceUpdating}});
   if (!row.target) {
     Finish(row, {0, Outcome::kUnusableRow}, row.problem);
     return false;
@@ -455,11 +458,8 @@ void DeviceJobs::Walk::KeepSessionRecord(const JobRow& row, const SessionRecorde
     return WriteNewFileAtomically(nameOf, kSessionRecordAttempts, FormatSession(record), 0600);
   }();
   if (!written) {
-    JobEvent event;
-    event.kind = JobEvent::Kind::kLogLine;
-    event.row = row.row;
-    event.text = std::string(text::kSessionNotRecorded) + nameOf(1) + ": " + written.error();
-    sink_.Publish(std::move(event));
+    sink_.Publish({row.row, job::LogLine{std::string(text::kSessionNotRecorded) + nameOf(1) + ": " +
+                                         written.error()}});
   }
 }
 
@@ -480,10 +480,7 @@ void DeviceJobs::Walk::Work() {
     const JobRow& row = rows_[next->index];
     lock.unlock();
     if (next->skipped) {
-      JobEvent skipped;
-      skipped.kind = JobEvent::Kind::kRowSkipped;
-      skipped.row = row.row;
-      sink_.Publish(std::move(skipped));
+      sink_.Publish({row.row, job::RowSkipped{}});
       lock.lock();
       continue;
     }
@@ -508,12 +505,11 @@ void DeviceJobs::Walk::Run() {
     Work();
     for (std::thread& worker : workers) worker.join();
   }
-  JobEvent finished;
-  finished.kind = JobEvent::Kind::kWalkFinished;
+  job::WalkFinished finished;
   finished.cancelled = walkCancel_.IsRequested();
   // A walk that took no row did nothing, which is never a success.
   finished.allSucceeded = !refused && taken_ > 0 && allSucceeded_ && !finished.cancelled;
-  sink_.Publish(std::move(finished));
+  sink_.Publish({0, finished});
 }
 
 void DeviceJobs::Walk::CancelRow(std::size_t row) {

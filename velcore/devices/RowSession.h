@@ -19,39 +19,23 @@ class RowDisplay final : public StatusDisplay {
  public:
   RowDisplay(std::size_t row, JobEventSink& sink, bool logStatusLines)
       : row_(row), sink_(sink), logStatusLines_(logStatusLines) {}
-  void AppendMessage(const std::string& line) override { Send(JobEvent::Kind::kLogLine, line); }
-  void HideDeviceInfo() override { Send(JobEvent::Kind::kUnitsHidden, {}); }
-  void ShowDeviceUnits(const std::vector<UnitLabel>& units) override {
-    JobEvent event = Make(JobEvent::Kind::kUnits, {});
-    event.units = units;
-    sink_.Publish(std::move(event));
-  }
+  void AppendMessage(const std::string& line) override { Send(job::LogLine{line}); }
+  void HideDeviceInfo() override { Send(job::UnitsHidden{}); }
+  void ShowDeviceUnits(const std::vector<UnitLabel>& units) override { Send(job::Units{units}); }
 
  protected:
   void ShowProgress(const ProgressPaint& paint, const std::string& statusLine) override {
-    JobEvent event = Make(JobEvent::Kind::kProgress, statusLine);
-    event.low = paint.low;
-    event.high = paint.high;
-    event.position = paint.position;
-    event.overallPercent = paint.overallPercent;
-    sink_.Publish(std::move(event));
+    Send(job::Progress{paint.low, paint.high, paint.position, paint.overallPercent, statusLine});
   }
-  void HideProgress() override { Send(JobEvent::Kind::kProgressEnded, {}); }
-  void ShowStatusLine(const std::string& text) override { Send(JobEvent::Kind::kStatusLine, text); }
+  void HideProgress() override { Send(job::ProgressEnded{}); }
+  void ShowStatusLine(const std::string& text) override { Send(job::StatusLine{text}); }
   bool KeepsEveryStatusLine() const override { return logStatusLines_; }
   void LogStatusLine(const std::string& line) override {
-    if (logStatusLines_) Send(JobEvent::Kind::kStatusLogged, line);
+    if (logStatusLines_) Send(job::StatusLogged{line});
   }
 
  private:
-  JobEvent Make(JobEvent::Kind kind, const std::string& text) const {
-    JobEvent event;
-    event.kind = kind;
-    event.row = row_;
-    event.text = text;
-    return event;
-  }
-  void Send(JobEvent::Kind kind, const std::string& text) { sink_.Publish(Make(kind, text)); }
+  void Send(JobEvent::What what) { sink_.Publish({row_, std::move(what)}); }
 
   std::size_t row_;
   JobEventSink& sink_;
@@ -67,14 +51,10 @@ class RowOperator final : public Operator {
     if (messagesWait_) {
       Ask(std::make_shared<JobQuestion>(JobQuestion::Kind::kAcknowledge, Question::kNotResponding,
                                         text),
-          JobEvent::Kind::kMessage);
+          true);
       return;
     }
-    JobEvent event;
-    event.kind = JobEvent::Kind::kMessage;
-    event.row = row_;
-    event.text = text;
-    sink_.Publish(std::move(event));
+    sink_.Publish({row_, job::Message{text, nullptr}});
   }
   bool AskYesNo(Question question, const std::string& text) override {
     return Ask(std::make_shared<JobQuestion>(JobQuestion::Kind::kYesNo, question, text)).yes;
@@ -88,14 +68,13 @@ class RowOperator final : public Operator {
   }
 
  private:
-  JobAnswer Ask(const std::shared_ptr<JobQuestion>& question,
-                JobEvent::Kind kind = JobEvent::Kind::kQuestion) {
-    JobEvent event;
-    event.kind = kind;
-    event.row = row_;
-    event.text = question->Text();
-    event.question = question;
-    sink_.Publish(std::move(event));
+  // Publishes the question (as a message to acknowledge, or a question) and waits for its answer.
+  JobAnswer Ask(const std::shared_ptr<JobQuestion>& question, bool asMessage = false) {
+    if (asMessage) {
+      sink_.Publish({row_, job::Message{question->Text(), question}});
+    } else {
+      sink_.Publish({row_, job::Question{question->Text(), question}});
+    }
     return question->WaitForAnswer(cancel_);
   }
 

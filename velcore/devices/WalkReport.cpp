@@ -143,26 +143,27 @@ WalkReport::WalkReport(std::vector<ReportedRow> rows, WalkFacts facts) : facts_(
 
 void WalkReport::Observe(const JobEvent& event) {
   using Kind = JobEvent::Kind;
-  if (event.kind != Kind::kRowBegun && event.kind != Kind::kRowFinished &&
-      event.kind != Kind::kRowSkipped && event.kind != Kind::kWalkFinished) {
+  const Kind kind = event.kind();
+  if (kind != Kind::kRowBegun && kind != Kind::kRowFinished && kind != Kind::kRowSkipped &&
+      kind != Kind::kWalkFinished) {
     return;
   }
   const auto now = std::chrono::system_clock::now();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (event.kind == Kind::kWalkFinished) {
-    walkCancelled_ = event.cancelled;
+  if (const auto* walk = event.If<job::WalkFinished>()) {
+    walkCancelled_ = walk->cancelled;
     return;
   }
   const auto found = position_.find(event.row);
   if (found == position_.end()) return;
   RowRecord& record = records_[found->second];
-  if (event.kind == Kind::kRowSkipped) {
+  if (kind == Kind::kRowSkipped) {
     record.skipped = true;  // unticked before the walk came to it: not part of the walk
-  } else if (event.kind == Kind::kRowBegun) {
+  } else if (kind == Kind::kRowBegun) {
     record.start = now;
   } else {
     if (record.start) record.end = now;  // a row ended without beginning has no times
-    record.finished = event;
+    record.finished = event.As<job::RowFinished>();
   }
 }
 
@@ -186,7 +187,7 @@ std::vector<ReportLine> WalkReport::LinesOf(const RowRecord& record) const {
     }
     return {line};
   }
-  const JobEvent& finished = *record.finished;
+  const job::RowFinished& finished = *record.finished;
   line.outcome = OutcomeText(finished.outcome);
   line.statusCode = finished.statusCode;
   line.statusText = finished.text + finished.notes;

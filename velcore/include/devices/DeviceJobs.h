@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "common/AtomicFile.h"
@@ -155,39 +156,48 @@ struct FinishedUnit {
 // "programmed", "not sent", "failed part-way".
 const char* UnitOutcomeText(UnitOutcome outcome);
 
-// What a job reports, in order per row. Events are copies: the front end's list is changed on its
-// owner's thread only.
-struct JobEvent {
-  enum class Kind {
-    kRowBegun,       // text: "Device updating ..." or "Device checking ..."
-    kProgress,       // low, high, position, text (the status line), overallPercent
-    kProgressEnded,  // the row's progress display ends
-    kStatusLine,     // text shown while no progress runs
-    kStatusLogged,   // a status line for the message log (every one the progress display shows)
-    kLogLine,        // a message of the engine for the message log
-    kUnits,          // units: what the main form shows of the device's units
-    kUnitsHidden,    // the unit rows hide again
-    kMessage,        // text: a message for the operator; with question (kAcknowledge) the worker
-                     // waits until it is answered
-    kQuestion,       // question: the worker waits for its answer
-    kRowFinished,    // outcome, statusCode, text (the row's Status, followed by notes),
-                     // leftOutUnits, imagesNotSent, and what identification read:
-                     // serialNumber, deviceUnits; firmwareDigest
-    kRowSkipped,     // the row was unticked before the walk reached it: nothing was done
-    kWalkFinished,   // allSucceeded, cancelled
-  };
-  Kind kind = Kind::kLogLine;
-  std::size_t row = 0;
-  std::string text;
-  // The running operation's bar: a phase's frames, a countdown (which runs down), a search.
+// What a job reports, one small record per kind of event.
+namespace job {
+struct RowBegun {
+  std::string text;  // "Device updating ..." or "Device checking ..."
+};
+// The running operation's bar (a phase's frames, a countdown, which runs down, a search) and
+// the share of the row's whole update done, 0 to 100: it never goes back within the row and
+// reaches 100 only when the update succeeded.
+struct Progress {
   int low = 0, high = 0, position = 0;
-  // The share of the row's whole update done, 0 to 100: it never goes back within the row and
-  // reaches 100 only when the update succeeded.
   int overallPercent = 0;
-  std::vector<UnitLabel> units;
+  std::string text;  // the status line
+};
+struct ProgressEnded {};
+struct StatusLine {
+  std::string text;  // shown while no progress runs
+};
+struct StatusLogged {
+  std::string text;  // a status line for the message log (every one the progress shows)
+};
+struct LogLine {
+  std::string text;  // a message of the engine for the message log
+};
+struct Units {
+  std::vector<UnitLabel> units;  // what the main form shows of the device's units
+};
+struct UnitsHidden {};
+// A message for the operator; with a question (kAcknowledge) the worker waits until it is
+// answered.
+struct Message {
+  std::string text;
   std::shared_ptr<JobQuestion> question;
+};
+// The worker waits for its answer.
+struct Question {
+  std::string text;
+  std::shared_ptr<JobQuestion> question;
+};
+struct RowFinished {
   Outcome outcome = Outcome::kFailed;
   int statusCode = 0;
+  std::string text;  // the row's Status, followed by the notes
   std::vector<int> leftOutUnits;
   bool interrupted = false;  // a row's update that must be run again (DeviceResult)
   std::string serialNumber;  // empty when the device has none or was never identified
@@ -197,8 +207,52 @@ struct JobEvent {
   // units given older firmware than they had, images of the file no unit took (a success only).
   std::string notes;
   std::vector<int> imagesNotSent;
+};
+struct RowSkipped {};  // unticked before the walk reached it: nothing was done
+struct WalkFinished {
   bool allSucceeded = false;
   bool cancelled = false;
+};
+}  // namespace job
+
+// What a job reports, in order per row: the row and one record of its kind. Events are copies:
+// the front end's list is changed on its owner's thread only.
+struct JobEvent {
+  // In the order of the records in `what`.
+  enum class Kind {
+    kRowBegun,
+    kProgress,
+    kProgressEnded,
+    kStatusLine,
+    kStatusLogged,
+    kLogLine,
+    kUnits,
+    kUnitsHidden,
+    kMessage,
+    kQuestion,
+    kRowFinished,
+    kRowSkipped,
+    kWalkFinished,
+  };
+  using What =
+      std::variant<job::RowBegun, job::Progress, job::ProgressEnded, job::StatusLine,
+                   job::StatusLogged, job::LogLine, job::Units, job::UnitsHidden, job::Message,
+                   job::Question, job::RowFinished, job::RowSkipped, job::WalkFinished>;
+
+  std::size_t row = 0;
+  What what;
+
+  Kind kind() const { return static_cast<Kind>(what.index()); }
+  template <class T>
+  const T* If() const {
+    return std::get_if<T>(&what);
+  }
+  template <class T>
+  const T& As() const {
+    return std::get<T>(what);
+  }
+  // The text of a kind that carries one; empty for the others.
+  const std::string& Text() const;
 };
 
 // Receives a job's events, called from the job's worker threads.

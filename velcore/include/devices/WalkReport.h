@@ -91,7 +91,7 @@ class WalkReport {
   struct RowRecord {
     ReportedRow row;
     std::optional<std::chrono::system_clock::time_point> start, end;
-    std::optional<JobEvent> finished;
+    std::optional<job::RowFinished> finished;
     bool skipped = false;
   };
   std::vector<ReportLine> LinesOf(const RowRecord& record) const;
