@@ -38,7 +38,9 @@ constexpr const char* kUpdateUsage =
     "  --canary N                the first N devices one at a time; the rest only when all N\n"
     "                            succeeded (otherwise they end not reached)\n"
     "  --retry REPORT            with --devices: the rows a report lists as not successful\n"
-    "                            (matched by name, address and port)\n";
+    "                            (matched by name, address and port)\n"
+    "  --skip-current            leave a device alone whose every unit to update already holds\n"
+    "                            the file's firmware version; it ends \"current\"\n";
 constexpr const char* kDeviceOptions =
     "TARGET: serial:COMn | serial:/dev/ttyXXX | tcp:HOST:PORT[:KEY]  (HOST: an IPv4 address, an\n"
     "        IPv6 address in brackets or a name; KEY: 32 hex digits or 16 dash-separated pairs)\n"
@@ -77,8 +79,8 @@ constexpr const char* kDeviceOptions =
 const std::set<std::string> kValued = {
     "file",     "serial-number",   "on-silence", "log",    "devices", "rows",   "names",
     "parallel", "connect-timeout", "report",     "canary", "retry",   "record", "lock-wait"};
-const std::set<std::string> kFlags = {"yes",  "serial-optional", "json", "all",
-                                      "help", "stop-on-failure", "quiet"};
+const std::set<std::string> kFlags = {"yes",  "serial-optional", "json",         "all",
+                                      "help", "stop-on-failure", "skip-current", "quiet"};
 
 constexpr long long kMaxParallel = 256;
 constexpr long long kMaxCanary = 100000;
@@ -368,6 +370,7 @@ int DeviceRun::RunJob(RunRows rows, int parallel, const std::string& summaryLabe
   options.parallel = parallel;
   options.canary = canary_;
   options.stopOnFailure = args_.Has("stop-on-failure");
+  options.skipCurrent = args_.Has("skip-current");
   options.connectTimeoutMs = connectTimeoutMs_;
   options.lockWait = lockWait_;
   options.serialNumberOptional = args_.Has("serial-optional");

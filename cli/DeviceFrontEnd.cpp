@@ -403,8 +403,9 @@ void CliJobView::Finished(std::size_t row, const vel::job::RowFinished& finished
   std::lock_guard<std::mutex> guard(lock_);
   const std::size_t place = position_.at(row);
   results_[place] =
-      DeviceLine{rows_[place].resultLabel, finished.statusCode, finished.text + finished.notes,
-                 finished.outcome == vel::Outcome::kSucceeded, finished.interrupted};
+      DeviceLine{rows_[place].resultLabel,       finished.statusCode,
+                 finished.text + finished.notes, vel::IsDone(finished.outcome),
+                 finished.interrupted,           finished.outcome == vel::Outcome::kCurrent};
   PrintReadyResults();
 }
 
@@ -422,7 +423,8 @@ void CliJobView::PrintResult(const DeviceLine& result) {
                      ",\"status\":" + std::to_string(result.statusCode) +
                      ",\"text\":" + JsonString(mask_(result.text)) +
                      ",\"success\":" + (result.success ? "true" : "false") +
-                     ",\"interrupted\":" + (result.interrupted ? "true" : "false") + "}\n");
+                     ",\"interrupted\":" + (result.interrupted ? "true" : "false") +
+                     ",\"current\":" + (result.current ? "true" : "false") + "}\n");
   } else {
     ClearProgressLine();
     Emit(p_.out, OneLine(result.label + ": " + result.text) + "\n");

@@ -44,6 +44,7 @@ struct DeviceLine {
   std::string text;
   bool success = false;
   bool interrupted = false;  // cut in the middle of its transfer: to be run again
+  bool current = false;      // already held the file's firmware: left alone
 };
 
 // A row of a job as the output names it: in every line, and in its result line.

@@ -351,7 +351,7 @@ bool DeviceJobs::Walk::TakeLiveRow(std::size_t index) {
 
 void DeviceJobs::Walk::Finish(const JobRow& row, const DeviceResult& result,
                               const std::string& text, const CVelUpdateDoc* doc) {
-  if (result.outcome != Outcome::kSucceeded) allSucceeded_ = false;
+  if (!IsDone(result.outcome)) allSucceeded_ = false;
   job::RowFinished event;
   event.outcome = result.outcome;
   event.statusCode = result.statusCode;
@@ -426,6 +426,9 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
     result = RunCheck(session.doc, *row.target, options_.serial);
   } else {
     result = RunAction(session.doc, *row.target, options_.serial, ActionOf(options_.kind));
+    if (session.op.FoundCurrent() && result.outcome == Outcome::kDeclined) {
+      result = {status::kDeviceCurrent, Outcome::kCurrent};
+    }
   }
   text = checking ? CheckStatusText(result.statusCode) : UpdateResultText(result);
   if (recorder) {
@@ -437,7 +440,7 @@ bool DeviceJobs::Walk::RunRow(const JobRow& row) {
     running_.erase(row.row);
   }
   Finish(row, result, text, &session.doc);
-  return result.outcome == Outcome::kSucceeded;
+  return IsDone(result.outcome);
 }
 
 void DeviceJobs::Walk::KeepSessionRecord(const JobRow& row, const SessionRecorder& recorder,

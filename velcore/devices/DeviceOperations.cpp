@@ -226,6 +226,7 @@ int CheckDevice(CVelUpdateDoc& doc, const DeviceTarget& target, const SerialSett
 std::string UpdateStatusText(int statusCode) { return LoadString(statusCode); }
 
 std::string UpdateResultText(const DeviceResult& result) {
+  if (result.outcome == Outcome::kCurrent) return std::string(text::kDeviceCurrent);
   const std::string text = UpdateStatusText(result.statusCode);
   return result.interrupted ? text + " " + std::string(text::kUpdateInterrupted) : text;
 }

@@ -8,6 +8,7 @@
 
 #include "devices/DeviceJobs.h"
 #include "devices/DeviceJobsSeam.h"
+#include "devices/VersionCheck.h"
 #include "engine/VelUpdateDoc.h"
 #include "image/SharedFirmware.h"
 
@@ -45,8 +46,13 @@ class RowDisplay final : public StatusDisplay {
 // The engine's operator for one row: messages become events, questions wait for the front end.
 class RowOperator final : public Operator {
  public:
-  RowOperator(std::size_t row, JobEventSink& sink, const CancelFlag& cancel, bool messagesWait)
-      : row_(row), sink_(sink), cancel_(cancel), messagesWait_(messagesWait) {}
+  RowOperator(std::size_t row, JobEventSink& sink, const CancelFlag& cancel, bool messagesWait,
+              bool skipCurrent)
+      : row_(row),
+        sink_(sink),
+        cancel_(cancel),
+        messagesWait_(messagesWait),
+        skipCurrent_(skipCurrent) {}
   void ShowMessage(const std::string& text) override {
     if (messagesWait_) {
       Ask(std::make_shared<JobQuestion>(JobQuestion::Kind::kAcknowledge, Question::kNotResponding,
@@ -62,6 +68,10 @@ class RowOperator final : public Operator {
   // The front end gets a copy of the request and answers with its choices; nothing of this
   // worker's stack reaches another thread.
   bool ConfirmDevice(ConfirmationRequest& request) override {
+    if (skipCurrent_ && HoldsTheFilesFirmware(request)) {
+      foundCurrent_ = true;
+      return false;  // nothing to send: the device is left as it is
+    }
     const JobAnswer answer = Ask(std::make_shared<JobQuestion>(request));
     if (answer.choices) answer.choices->ApplyTo(request.device);
     return answer.yes;
@@ -82,6 +92,12 @@ class RowOperator final : public Operator {
   JobEventSink& sink_;
   const CancelFlag& cancel_;
   bool messagesWait_;
+  bool skipCurrent_;
+  bool foundCurrent_ = false;
+
+ public:
+  // The device already held the file's firmware and was left alone.
+  bool FoundCurrent() const { return foundCurrent_; }
 };
 
 // One row while it runs: its display, operator and document.
@@ -89,7 +105,7 @@ struct RowSession {
   RowSession(std::size_t row, JobEventSink& sink, const JobOptions& options,
              const DocumentPreparation* preparation, std::shared_ptr<SharedFirmware> firmware)
       : display(row, sink, options.logStatusLines),
-        op(row, sink, display.State().cancel, options.messagesWait),
+        op(row, sink, display.State().cancel, options.messagesWait, options.skipCurrent),
         doc(display, op) {
     doc.ShareLoads(std::move(firmware));
     doc.SetSerialNumberOptional(options.serialNumberOptional);

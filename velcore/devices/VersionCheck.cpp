@@ -62,6 +62,21 @@ std::string FormatAuxiliaryLine(int i, const DeviceIdentity& device, const Share
   return line + "\r\n";
 }
 
+bool HoldsTheFilesFirmware(const ConfirmationRequest& request) {
+  ConfirmationRequest copy = request;
+  const VersionCheck check(copy);
+  if (check.Evaluate() != VersionCheck::OkOutcome::kAccepted) return false;
+  bool any = false;
+  for (int u = 0; u < kMaxUnits; ++u) {
+    if (!check.UnitSelected(u)) continue;
+    const std::string& held = copy.device.firmwareVersion[static_cast<std::size_t>(u)];
+    const std::string& offered = copy.file->Info(check.UnitImage(u)).firmwareVersion;
+    if (IsUnset(held) || held != offered) return false;
+    any = true;
+  }
+  return any;
+}
+
 VersionCheck::VersionCheck(ConfirmationRequest& request) : request_(request) {
   DeviceIdentity& device = request_.device;
   for (int u = 0; u < 4; ++u) device.unitSelected[u] = 0;

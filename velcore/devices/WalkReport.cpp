@@ -41,6 +41,8 @@ const char* OutcomeText(Outcome outcome) {
       return kReportDeclined;
     case Outcome::kNotReached:
       return kReportNotReached;
+    case Outcome::kCurrent:
+      return kReportCurrent;
     default:
       return kReportFailed;
   }

@@ -91,7 +91,7 @@ std::optional<long long> WholeNumber(const std::string& text, long long low, lon
 std::optional<ReportLine> LineOfCells(const std::vector<std::string>& cells) {
   static const std::set<std::string> kOutcomes = {
       kReportSuccess, kReportFailed,     kReportCancelled, kReportDeclined,
-      kReportLeftOut, kReportNotReached, kReportUnknown};
+      kReportLeftOut, kReportNotReached, kReportUnknown,   kReportCurrent};
   if (cells.size() != kReportColumnCount) return std::nullopt;
   // The cells by column name, so that the layout is said once, in kReportColumns.
   const auto cell = [&](std::string_view name) -> const std::string& {
@@ -168,7 +168,10 @@ std::vector<ReportedRow> RowsToRetry(const std::vector<ReportLine>& lines) {
   std::vector<ReportedRow> rows;
   std::set<std::size_t> failed;
   for (const ReportLine& line : lines) {
-    if (line.outcome != kReportSuccess && line.outcome != kReportLeftOut) failed.insert(line.row);
+    if (line.outcome != kReportSuccess && line.outcome != kReportLeftOut &&
+        line.outcome != kReportCurrent) {
+      failed.insert(line.row);
+    }
   }
   std::set<std::size_t> taken;
   for (const ReportLine& line : lines) {

@@ -13,6 +13,7 @@ namespace status {
 constexpr int kCheckAccepted = 1;   // "Device Information Success"
 constexpr int kCheckNoAnswer = -1;  // "Device not responding"
 constexpr int kCheckDeclined = -3;  // "Device type doesn't match"
+constexpr int kDeviceCurrent = -4;  // "Device already holds the file's firmware"
 }  // namespace status
 
 namespace ids {
@@ -117,6 +118,7 @@ constexpr std::string_view kUnknownCompatibility =
 constexpr std::string_view kDeviceInformationSuccess = "Device Information Success";
 constexpr std::string_view kDeviceNotResponding = "Device not responding";
 constexpr std::string_view kDeviceTypeMismatch = "Device type doesn't match";
+constexpr std::string_view kDeviceCurrent = "Device already holds the file's firmware";
 constexpr std::string_view kSegmentNotUsed =
     "WARNING:\nThe specified segment is not used in the file.  \nThe segment will be displayed "
     "as erased.";

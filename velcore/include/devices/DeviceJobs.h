@@ -69,6 +69,9 @@ struct JobOptions {
   // succeeded; otherwise the rest end not reached.
   int canary = 0;
   bool stopOnFailure = false;  // no row begins after a row did not succeed
+  // A device whose every unit the update would change already holds the file's firmware for its
+  // image is left alone after identification and ends current.
+  bool skipCurrent = false;
   int connectTimeoutMs = kTcpConnectTimeoutMs;
   bool serialNumberOptional = false;
   bool logStatusLines = true;  // every status line also as an event (for a message log)

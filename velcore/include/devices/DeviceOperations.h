@@ -48,7 +48,13 @@ enum class Outcome {
   kFileRefused,    // the firmware file fails its checksum test
   kUnusableRow,    // the row's key or address cannot be used
   kNotReached,     // a staged walk stopped before the row (a canary or an earlier row failed)
+  kCurrent,        // every unit it would update already holds the file's firmware: left alone
 };
+
+// A row that needs nothing more: updated, or found holding the file's firmware already.
+constexpr bool IsDone(Outcome outcome) {
+  return outcome == Outcome::kSucceeded || outcome == Outcome::kCurrent;
+}
 
 // One device operation's end: the status code (a text id of the string table, or a check's own
 // code) and what it means.

@@ -86,6 +86,12 @@ class VersionCheck {
   bool needsSerial_ = false;
 };
 
+// Whether the device already holds the file's firmware: the check, as it preselects, would
+// update at least one unit, and every unit it would update holds exactly the firmware version of
+// the image chosen for it. A unit whose version is unknown, or differs either way, needs the
+// update.
+bool HoldsTheFilesFirmware(const ConfirmationRequest& request);
+
 constexpr std::size_t kMaxSerialText = 12;
 constexpr std::size_t kMinSerialText = 8;
 

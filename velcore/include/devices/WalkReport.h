@@ -48,6 +48,7 @@ constexpr const char* kReportFailed = "failed";
 constexpr const char* kReportCancelled = "cancelled";
 constexpr const char* kReportDeclined = "declined";
 constexpr const char* kReportLeftOut = "left-out";
+constexpr const char* kReportCurrent = "current";  // already held the file's firmware: left alone
 constexpr const char* kReportNotReached = "not-reached";
 constexpr const char* kReportUnknown = "unknown";  // the walk had not ended: in-progress report
 
