@@ -8,6 +8,7 @@
 #include "DeviceListCommand.h"
 #include "ImageCommands.h"
 #include "Printable.h"
+#include "ReportCommand.h"
 #include "common/Version.h"
 
 namespace zandor {
@@ -26,6 +27,8 @@ constexpr const char* kUsage =
     "  update FIRMWARE TARGET...               update each device in turn\n"
     "  check|update ... --devices FILE         the rows of a device list (see --help)\n"
     "  devices [--list FILE] list|add|set|remove  keep the device list (KestaLST.txt)\n"
+    "Reports:\n"
+    "  report merge [--out FILE] SITE=REPORT...  the reports of several sites as one\n"
     "Exit codes: 0 success, 1 negative verdict, 2 usage error, 3 file error.\n";
 
 using Command = std::function<int(const std::vector<std::string>&, Streams)>;
@@ -34,9 +37,9 @@ using Command = std::function<int(const std::vector<std::string>&, Streams)>;
 
 int RunZandor(const std::vector<std::string>& words, Streams io) {
   static const std::map<std::string, Command> kCommands = {
-      {"info", InfoCommand},       {"test", TestCommand},   {"records", RecordsCommand},
-      {"memory", MemoryCommand},   {"check", CheckCommand}, {"update", UpdateCommand},
-      {"devices", DevicesCommand},
+      {"info", InfoCommand},       {"test", TestCommand},     {"records", RecordsCommand},
+      {"memory", MemoryCommand},   {"check", CheckCommand},   {"update", UpdateCommand},
+      {"devices", DevicesCommand}, {"report", ReportCommand},
   };
   if (words.empty()) return ShowUsageError(io.err, "no command given", kUsage);
   if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {

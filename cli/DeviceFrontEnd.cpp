@@ -26,6 +26,24 @@ std::string Verdict(int v) {
 
 std::string JsonVerdict(bool judged, int v) { return judged ? std::to_string(v) : "null"; }
 
+std::string WouldChangeText(vel::UpdateEffect effect) {
+  switch (effect) {
+    case vel::UpdateEffect::kChanges:
+      return "yes";
+    case vel::UpdateEffect::kCurrent:
+      return "no, it already holds the file's firmware";
+    case vel::UpdateEffect::kRefused:
+      break;
+  }
+  return "no, the file's firmware is not for it";
+}
+
+// Whether an update would program the device: null where there is no file's metadata to judge by.
+std::string JsonWouldChange(const vel::ConfirmationRequest& request) {
+  if (!request.file->HasFile() || !request.file->MetadataPresent()) return "null";
+  return vel::EffectOfUpdate(request) == vel::UpdateEffect::kChanges ? "true" : "false";
+}
+
 std::string Event(const std::string& device, const std::string& kind, const std::string& fields) {
   return "{\"event\":\"" + kind + "\",\"device\":" + JsonString(device) +
          (fields.empty() ? "" : "," + fields) + "}\n";
@@ -301,7 +319,7 @@ void CliJobView::PrintVersionCheck(std::size_t row, const vel::VersionCheck& che
               ",\"selected\":" + (check.UnitSelected(u) ? "true" : "false") +
               ",\"image\":" + std::to_string(check.UnitImage(u)) + "}";
     }
-    text += "],\"auxiliary\":[";
+    text += "],\"would_change\":" + JsonWouldChange(r) + ",\"auxiliary\":[";
     for (std::size_t i = 0; i < check.AuxiliaryLines().size(); ++i) {
       std::string line = check.AuxiliaryLines()[i];
       line.resize(line.size() - 2);  // without "\r\n"
@@ -339,6 +357,9 @@ void CliJobView::PrintVersionCheck(std::size_t row, const vel::VersionCheck& che
   }
   for (const std::string& line : check.AuxiliaryLines()) {
     text += "  " + line.substr(0, line.size() - 2) + "\n";
+  }
+  if (r.file->HasFile() && r.file->MetadataPresent()) {
+    text += "  An update would change it: " + WouldChangeText(vel::EffectOfUpdate(r)) + "\n";
   }
   std::lock_guard<std::mutex> guard(lock_);
   ClearProgressLine();

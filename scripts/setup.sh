@@ -17,6 +17,7 @@ PACKAGES=(
   python3-jsonschema                # an independent check of the --json events against their schema
   mandoc                            # lints the man pages in the suite
   libcrypt-twofish-perl             # an independent Twofish that deciphers the recorded wire bytes
+  ansible-core                      # the fleet collection's tests run the real orchestrator
 )
 
 missing=()

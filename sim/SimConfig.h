@@ -75,6 +75,9 @@ struct SimConfig {
   int byteGapMs = 0;           // between the bytes of an answer (a converter that trickles)
   int baud = 0;                // pace the line: 10 bits a byte, both directions
   SimFaults faults;
+  // The firmware version a unit reports once an update of it ran to its end: the device runs
+  // the firmware it was given (empty: the version it had).
+  std::string firmwareAfterUpdate;
   std::string stateFile;  // keeps what the device holds across restarts (empty: nothing kept)
 };
 

@@ -58,6 +58,14 @@ void SimDevice::KeepState() {
   stateError_ = written.error();
 }
 
+void SimDevice::RunUpdatedFirmware(int unit) {
+  if (config_.firmwareAfterUpdate.empty()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (unit >= 0 && unit < static_cast<int>(config_.units.size())) {
+    config_.units[static_cast<std::size_t>(unit)].firmware = config_.firmwareAfterUpdate;
+  }
+}
+
 void SimDevice::Violation(const std::string& what) {
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -74,6 +74,8 @@ class SimDevice final : public Responder {
   friend class Session;
 
   void Violation(const std::string& what);
+  // A unit's update ran to its end: from now on it reports the firmware it was given.
+  void RunUpdatedFirmware(int unit);
   // A copy of a record, taken under the lock.
   template <class T>
   T Locked(const T& record) const {

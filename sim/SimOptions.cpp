@@ -43,6 +43,8 @@ const char* const kSimUsage =
     "  --power-cut-at FRAME               the power fails when transfer frame FRAME (from 1)\n"
     "                                     arrives: the line drops and the device restarts\n"
     "                                     with what it had programmed\n"
+    "  --firmware-after-update FW         the firmware version a unit reports once an update\n"
+    "                                     of it ran to its end (default: the version it had)\n"
     "State:\n"
     "  --state FILE                       keep the units, serial number and programmed memory\n"
     "                                     in FILE across restarts (read at start if present)\n"
@@ -175,6 +177,7 @@ const std::set<std::string> kValuedOptions = {"--tcp",
                                               "--block-error",
                                               "--record",
                                               "--replay",
+                                              "--firmware-after-update",
                                               "--state",
                                               "--power-cut-at"};
 }  // namespace
@@ -313,6 +316,10 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& words,
         options.recordFile = *v;
       } else if (w == "--replay") {
         options.replayFile = *v;
+      } else if (w == "--firmware-after-update") {
+        if (v->empty() || v->size() > 3)
+          return fail("--firmware-after-update takes 1 to 3 characters");
+        options.config.firmwareAfterUpdate = *v;
       } else if (w == "--state") {
         options.config.stateFile = *v;
       } else if (w == "--power-cut-at") {

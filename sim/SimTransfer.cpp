@@ -312,6 +312,7 @@ bool SimDevice::Session::RunFrame() {
     BeginStage();
     return true;
   }
+  d_.RunUpdatedFirmware(d_.programmed_[static_cast<std::size_t>(unitIndex_)].unit);
   if (plan_->closingFrame) {
     state_ = State::kAwaitClosingFrame;
     return true;

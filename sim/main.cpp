@@ -22,8 +22,8 @@ namespace {
 volatile std::sig_atomic_t stopRequested = 0;
 void OnSignal(int) { stopRequested = 1; }
 
-std::string RecordText(const std::vector<sim::ProgrammedUnit>& units,
-                       const std::vector<std::string>& violations) {
+std::string RecordText(const sim::SimDevice& device, const std::vector<std::string>& violations) {
+  const std::vector<sim::ProgrammedUnit> units = device.Programmed();
   std::ostringstream out;
   for (const std::string& v : violations) out << "protocol violation: " << v << "\n";
   static const char* const kHex = "0123456789ABCDEF";
@@ -37,6 +37,8 @@ std::string RecordText(const std::vector<sim::ProgrammedUnit>& units,
       out << "\n";
     }
   }
+  out << "identifications " << device.IdentificationsAnswered() << " frames "
+      << device.FramesReceived() << "\n";
   return out.str();
 }
 
@@ -182,7 +184,7 @@ int main(int argc, char** argv) {
   }
   if (!options->recordFile.empty()) {
     const vel::Result written = vel::WriteFileAtomically(
-        options->recordFile, RecordText(server.Device().Programmed(), violations), 0644);
+        options->recordFile, RecordText(server.Device(), violations), 0644);
     if (!written) {
       std::cerr << "zandor-sim: cannot write " << options->recordFile << ": " << written.error()
                 << "\n";

@@ -41,7 +41,7 @@ TEST_F(DeviceCommands, JsonEventsAndTheLog) {
   EXPECT_EQ(run.code, kExitOk);
   EXPECT_NE(run.out.find("{\"event\":\"result\",\"device\":\"" + target +
                          "\",\"status\":62504,\"text\":\"Device Update Successful\","
-                         "\"success\":true,\"interrupted\":false}"),
+                         "\"success\":true,\"interrupted\":false,\"current\":false}"),
             std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("\"event\":\"versions\""), std::string::npos);

@@ -2,6 +2,8 @@
 // retry of what it did not finish, staged roll-outs and their refusals of bad input.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "SimServer.h"
 #include "devices/DeviceList.h"
 #include "devices/WalkReport.h"
@@ -19,12 +21,27 @@ using testing::Zandor;
 const std::string kSample = std::string(ZANDOR_SAMPLES_DIR) + "/multi-unit.hex";
 const std::string kKey = "00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF";
 
+// The would_change field of each versions event of --json output, in order.
+std::vector<std::string> WouldChange(const std::string& out) {
+  std::vector<std::string> values;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("\"event\":\"versions\"") == std::string::npos) continue;
+    const std::string field = "\"would_change\":";
+    const std::size_t at = line.find(field);
+    values.push_back(at == std::string::npos
+                         ? "missing"
+                         : line.substr(at + field.size(), line.find(',', at) - at - field.size()));
+  }
+  return values;
+}
+
 class Fleet : public ::testing::Test {
  protected:
   // A row named `name` reaching a new simulated device, or a closed port when `reachable` is
   // false; the device stays for the test.
-  void AddRow(const std::string& name, bool reachable = true, const std::string& key = {}) {
-    sim::SimConfig config;
+  void AddRow(const std::string& name, bool reachable = true, const std::string& key = {},
+              sim::SimConfig config = {}) {
     if (!key.empty()) config.key = "00112233445566778899AABBCCDDEEFF";
     auto server = std::make_unique<sim::SimServer>(config);
     const std::string port = std::to_string(server->StartTcp());
@@ -38,8 +55,31 @@ class Fleet : public ::testing::Test {
     if (!key.empty()) words.insert(words.end(), {"--key", key});
     ASSERT_EQ(Zandor(words).code, kExitOk);
   }
+  // A row reaching a simulated device whose units hold these firmware versions and that runs
+  // 3.05, the sample's version, once updated.
+  void AddDevice(const std::string& name, const std::vector<std::string>& firmware) {
+    sim::SimConfig config;
+    config.units.clear();
+    for (const std::string& version : firmware)
+      config.units.push_back({0, "G4 ", "A1", version, {}});
+    config.firmwareAfterUpdate = "305";
+    AddRow(name, true, {}, config);
+  }
   int Identifications(const std::string& name) const {
     return servers.at(name)->Device().IdentificationsAnswered();
+  }
+  std::size_t UnitsProgrammed(const std::string& name) const {
+    return servers.at(name)->Device().Programmed().size();
+  }
+  // The outcome of each row of a report, by name.
+  std::map<std::string, std::string> Outcomes(const std::string& report) const {
+    const auto lines = vel::ReadReportFile(report);
+    EXPECT_TRUE(Ok(lines));
+    std::map<std::string, std::string> outcomes;
+    if (Ok(lines)) {
+      for (const vel::ReportLine& line : *lines) outcomes[line.name] = line.outcome;
+    }
+    return outcomes;
   }
 
   vel::testing::TempDir dir;
@@ -131,6 +171,44 @@ TEST_F(Fleet, AnUnreadableOrForeignReportChangesNothing) {
             kExitUsage);
 }
 
+TEST_F(Fleet, ARunThatSkipsCurrentDevicesProgramsOnlyWhatWouldChange) {
+  AddDevice("current", {"305"});
+  AddDevice("older", {"100"});
+  AddDevice("mixed", {"305", "300"});  // one unit behind: the device is updated
+  const std::string report = dir.File("walk.csv");
+  const CliRun check = Zandor({"check", "--file", kSample, "--devices", list, "--json"});
+  EXPECT_EQ(check.code, kExitOk) << check.err;
+  EXPECT_EQ(WouldChange(check.out), (std::vector<std::string>{"false", "true", "true"}))
+      << check.out;
+
+  const CliRun first = Zandor(
+      {"update", kSample, "--devices", list, "--skip-current", "--json", "--report", report});
+  EXPECT_EQ(first.code, kExitOk) << first.out << first.err;
+  EXPECT_EQ(UnitsProgrammed("current"), 0u) << "no block frame to a device that is current";
+  EXPECT_EQ(servers.at("current")->Device().EndOfBlocksReceived(), 0);
+  EXPECT_EQ(UnitsProgrammed("older"), 1u);
+  EXPECT_EQ(UnitsProgrammed("mixed"), 2u);
+  EXPECT_EQ(Outcomes(report),
+            (std::map<std::string, std::string>{
+                {"current", "current"}, {"older", "success"}, {"mixed", "success"}}));
+  EXPECT_NE(first.out.find("\"text\":\"Device already holds the file's firmware\",\"success\":true,"
+                           "\"interrupted\":false,\"current\":true}"),
+            std::string::npos)
+      << first.out;
+
+  // Run again: everything now holds 3.05 and nothing is programmed.
+  const CliRun again =
+      Zandor({"update", kSample, "--devices", list, "--skip-current", "--report", report});
+  EXPECT_EQ(again.code, kExitOk) << again.out << again.err;
+  EXPECT_EQ(UnitsProgrammed("older") + UnitsProgrammed("mixed"), 3u);
+  EXPECT_EQ(Outcomes(report),
+            (std::map<std::string, std::string>{
+                {"current", "current"}, {"older", "current"}, {"mixed", "current"}}));
+  // Without the option a current device is programmed again, as before.
+  EXPECT_EQ(Zandor({"update", kSample, "--devices", list, "--rows", "1"}).code, kExitOk);
+  EXPECT_EQ(UnitsProgrammed("current"), 1u);
+}
+
 TEST_F(Fleet, AFailedCanaryStopsTheRollOut) {
   AddRow("canary", false);
   AddRow("B");
@@ -153,7 +231,7 @@ TEST(FleetUsage, StagedAndParallelOptionsAreChecked) {
   EXPECT_EQ(Zandor({"check", "--devices", list, "--canary", "1"}).code, kExitUsage);
   const CliRun help = Zandor({"update", "--help"});
   for (const char* option :
-       {"--report FILE", "--canary N", "--stop-on-failure", "--retry REPORT"}) {
+       {"--report FILE", "--canary N", "--stop-on-failure", "--retry REPORT", "--skip-current"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
 }

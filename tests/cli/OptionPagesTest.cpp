@@ -49,7 +49,8 @@ void ExpectAllIn(const std::set<std::string>& named, const std::set<std::string>
 
 TEST(OptionPages, TheCommandLinesOptionsAreInItsManPageAndCompletion) {
   std::string help;
-  for (const char* command : {"info", "test", "records", "memory", "check", "update", "devices"}) {
+  for (const char* command :
+       {"info", "test", "records", "memory", "check", "update", "devices", "report"}) {
     help += testing::Zandor({command, "--help"}).out;
   }
   // The help names the simulator's options where it points to them; those are not zandor's.

@@ -125,6 +125,23 @@ TEST_F(Confirmation, UnknownTypeAsksTheOperator) {
   EXPECT_EQ(check.Evaluate(), VersionCheck::OkOutcome::kNoUnitSelected);
 }
 
+TEST_F(Confirmation, AnUpdateLeavesADeviceAloneOnlyWhenEveryUnitItWouldUpdateHoldsItsImage) {
+  Load(
+      "{DeviceType = G4}{HardwareVersionList = A1}{FirmwareVersion = 110}\n:00000001FF\n"
+      "{DeviceType = G4}{HardwareVersionList = B2}{FirmwareVersion = 120}\n:00000001FF\n");
+  Unit(0, "G4 ", "A1", "110");
+  Unit(1, "G4 ", "B2", "120");
+  EXPECT_EQ(EffectOfUpdate(Request()), UpdateEffect::kCurrent) << "each unit against its image";
+  for (const char* held : {"110", "121", "?", ""}) {
+    Unit(1, "G4 ", "B2", held);
+    EXPECT_EQ(EffectOfUpdate(Request()), UpdateEffect::kChanges) << "unit 1 at '" << held << "'";
+  }
+  Unit(1, "G4 ", "Z9", "120");  // no image fits its hardware
+  EXPECT_EQ(EffectOfUpdate(Request()), UpdateEffect::kChanges);
+  Unit(0, "G3 ", "A1", "110");
+  EXPECT_EQ(EffectOfUpdate(Request()), UpdateEffect::kRefused);
+}
+
 TEST_F(Confirmation, SerialNumberRules) {
   Load("{DeviceType = G4}{HardwareVersionList = A1}\n:00000001FF\n");
   Unit(0, "G4 ", "A1", "100");

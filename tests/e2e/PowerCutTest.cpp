@@ -102,7 +102,7 @@ TEST(PowerCutCommandLine, TheRowOfACutUpdateSaysToRunItAgainAndFails) {
   EXPECT_EQ(cut.code, 1);
   EXPECT_NE(
       cut.out.find("\"text\":\"Device Update Failed " + std::string(vel::text::kUpdateInterrupted) +
-                   "\",\"success\":false,\"interrupted\":true}"),
+                   "\",\"success\":false,\"interrupted\":true,\"current\":false}"),
       std::string::npos)
       << cut.out;
   const testing::CliRun again = testing::Zandor({"update", sample, target, "--yes"});

@@ -37,6 +37,8 @@ inline constexpr std::size_t kReportColumnCount = kReportColumns.size();
 // What marks a JSON report as one of ours, and the version of its layout.
 inline constexpr const char* kReportFormat = "zandor-walk-report";
 inline constexpr int kReportVersion = 2;
+// The reports of several sites as one, a "site" leading each line's columns.
+inline constexpr const char* kMergedReportFormat = "zandor-merged-report";
 
 // The columns written as JSON numbers.
 constexpr bool IsNumberColumn(std::size_t column) {

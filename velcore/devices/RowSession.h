@@ -68,7 +68,7 @@ class RowOperator final : public Operator {
   // The front end gets a copy of the request and answers with its choices; nothing of this
   // worker's stack reaches another thread.
   bool ConfirmDevice(ConfirmationRequest& request) override {
-    if (skipCurrent_ && HoldsTheFilesFirmware(request)) {
+    if (skipCurrent_ && EffectOfUpdate(request) == UpdateEffect::kCurrent) {
       foundCurrent_ = true;
       return false;  // nothing to send: the device is left as it is
     }
@@ -76,6 +76,8 @@ class RowOperator final : public Operator {
     if (answer.choices) answer.choices->ApplyTo(request.device);
     return answer.yes;
   }
+  // The device already held the file's firmware and was left alone.
+  bool FoundCurrent() const { return foundCurrent_; }
 
  private:
   // Publishes the question (as a message to acknowledge, or a question) and waits for its answer.
@@ -94,10 +96,6 @@ class RowOperator final : public Operator {
   bool messagesWait_;
   bool skipCurrent_;
   bool foundCurrent_ = false;
-
- public:
-  // The device already held the file's firmware and was left alone.
-  bool FoundCurrent() const { return foundCurrent_; }
 };
 
 // One row while it runs: its display, operator and document.

@@ -62,19 +62,28 @@ std::string FormatAuxiliaryLine(int i, const DeviceIdentity& device, const Share
   return line + "\r\n";
 }
 
-bool HoldsTheFilesFirmware(const ConfirmationRequest& request) {
+UpdateEffect EffectOfUpdate(const ConfirmationRequest& request) {
   ConfirmationRequest copy = request;
   const VersionCheck check(copy);
-  if (check.Evaluate() != VersionCheck::OkOutcome::kAccepted) return false;
-  bool any = false;
-  for (int u = 0; u < kMaxUnits; ++u) {
+  switch (check.Evaluate()) {
+    case VersionCheck::OkOutcome::kNoUnitSelected:
+    case VersionCheck::OkOutcome::kWrongFirmware:
+      return UpdateEffect::kRefused;
+    case VersionCheck::OkOutcome::kAskCompatibility:
+      return UpdateEffect::kChanges;  // once the operator says the file fits
+    case VersionCheck::OkOutcome::kAccepted:
+      break;
+  }
+  if (!copy.file->MetadataPresent()) return UpdateEffect::kChanges;  // no version to compare
+  for (int u = 0; u < 4; ++u) {
     if (!check.UnitSelected(u)) continue;
+    // A unit without an image of its own is not judged here: the update decides what it sends.
+    if (check.UnitImage(u) >= copy.file->ImageCount()) return UpdateEffect::kChanges;
     const std::string& held = copy.device.firmwareVersion[static_cast<std::size_t>(u)];
     const std::string& offered = copy.file->Info(check.UnitImage(u)).firmwareVersion;
-    if (IsUnset(held) || held != offered) return false;
-    any = true;
+    if (IsUnset(held) || held != offered) return UpdateEffect::kChanges;
   }
-  return any;
+  return UpdateEffect::kCurrent;
 }
 
 VersionCheck::VersionCheck(ConfirmationRequest& request) : request_(request) {

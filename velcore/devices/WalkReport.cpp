@@ -251,14 +251,19 @@ std::vector<ReportLine> WalkReport::Completed(std::vector<ReportLine> lines) con
   return lines;
 }
 
-std::string ReportCsv(const std::vector<ReportLine>& lines, const KeyMask& mask) {
-  std::string out;
+namespace {
+
+// A report's text; `sites`, when not empty, names each line's site in a first column.
+std::string CsvText(const std::vector<ReportLine>& lines, const KeyMask& mask,
+                    const std::vector<std::string>& sites) {
+  std::string out = sites.empty() ? "" : "site,";
   for (std::size_t c = 0; c < kReportColumnCount; ++c) {
     out += std::string(c ? "," : "") + kReportColumns[c];
   }
   out += "\r\n";
-  for (const ReportLine& line : lines) {
-    const auto cells = ReportCells(line);
+  for (std::size_t l = 0; l < lines.size(); ++l) {
+    if (!sites.empty()) out += CsvField(mask(sites[l])) + ",";
+    const auto cells = ReportCells(lines[l]);
     for (std::size_t c = 0; c < cells.size(); ++c) {
       const std::string cell = IsMaskedColumn(c) ? mask(cells[c]) : cells[c];
       out += (c ? "," : "") + (IsNumberColumn(c) ? cell : CsvField(cell));
@@ -268,12 +273,14 @@ std::string ReportCsv(const std::vector<ReportLine>& lines, const KeyMask& mask)
   return out;
 }
 
-std::string ReportJson(const std::vector<ReportLine>& lines, const KeyMask& mask) {
-  std::string out = "{\"format\":" + JsonString(kReportFormat) +
+std::string JsonText(const std::vector<ReportLine>& lines, const KeyMask& mask, const char* format,
+                     const std::vector<std::string>& sites) {
+  std::string out = "{\"format\":" + JsonString(format) +
                     ",\"version\":" + std::to_string(kReportVersion) + ",\"lines\":[";
   for (std::size_t l = 0; l < lines.size(); ++l) {
     const auto cells = ReportCells(lines[l]);
     out += l ? ",\n{" : "\n{";
+    if (!sites.empty()) out += "\"site\":" + JsonString(mask(sites[l])) + ",";
     for (std::size_t c = 0; c < cells.size(); ++c) {
       out += std::string(c ? "," : "") + "\"" + kReportColumns[c] + "\":";
       // Numbers stay numbers; every other column is text.
@@ -285,11 +292,40 @@ std::string ReportJson(const std::vector<ReportLine>& lines, const KeyMask& mask
   return out + "\n]}\n";
 }
 
+bool EndsInCsv(const std::string& path) {
+  return path.size() >= 4 && path.compare(path.size() - 4, 4, ".csv") == 0;
+}
+
+}  // namespace
+
+std::string ReportCsv(const std::vector<ReportLine>& lines, const KeyMask& mask) {
+  return CsvText(lines, mask, {});
+}
+
+std::string ReportJson(const std::vector<ReportLine>& lines, const KeyMask& mask) {
+  return JsonText(lines, mask, kReportFormat, {});
+}
+
+std::string MergedReportText(const std::vector<SiteReport>& sites, bool csv) {
+  std::vector<ReportLine> lines;
+  std::vector<std::string> names;
+  for (const SiteReport& site : sites) {
+    lines.insert(lines.end(), site.lines.begin(), site.lines.end());
+    names.insert(names.end(), site.lines.size(), site.site);
+  }
+  return csv ? CsvText(lines, KeyMask(), names)
+             : JsonText(lines, KeyMask(), kMergedReportFormat, names);
+}
+
+Result WriteMergedReport(const std::string& path, const std::vector<SiteReport>& sites,
+                         const WaitControl& wait) {
+  return WriteIntoPath(path, MergedReportText(sites, EndsInCsv(path)), kReportMode, wait);
+}
+
 Result WriteReport(const std::string& path, const std::vector<ReportLine>& lines,
                    const WaitControl& wait, const KeyMask& mask) {
-  const bool csv = path.size() >= 4 && path.compare(path.size() - 4, 4, ".csv") == 0;
-  return WriteIntoPath(path, csv ? ReportCsv(lines, mask) : ReportJson(lines, mask), kReportMode,
-                       wait);
+  return WriteIntoPath(path, EndsInCsv(path) ? ReportCsv(lines, mask) : ReportJson(lines, mask),
+                       kReportMode, wait);
 }
 
 std::vector<std::string> ReportCells(const ReportLine& line) {

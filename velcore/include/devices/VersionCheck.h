@@ -86,11 +86,13 @@ class VersionCheck {
   bool needsSerial_ = false;
 };
 
-// Whether the device already holds the file's firmware: the check, as it preselects, would
-// update at least one unit, and every unit it would update holds exactly the firmware version of
-// the image chosen for it. A unit whose version is unknown, or differs either way, needs the
-// update.
-bool HoldsTheFilesFirmware(const ConfirmationRequest& request);
+// What an update with the file would do to the device, as the check preselects its units.
+enum class UpdateEffect {
+  kChanges,  // some unit it would update holds another firmware version, or an unknown one
+  kCurrent,  // every unit it would update holds exactly the firmware version of its image
+  kRefused,  // the check would not let the update begin (no unit, a file for another device)
+};
+UpdateEffect EffectOfUpdate(const ConfirmationRequest& request);
 
 constexpr std::size_t kMaxSerialText = 12;
 constexpr std::size_t kMinSerialText = 8;

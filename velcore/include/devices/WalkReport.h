@@ -129,6 +129,18 @@ std::string ReportJson(const std::vector<ReportLine>& lines, const KeyMask& mask
 Result WriteReport(const std::string& path, const std::vector<ReportLine>& lines,
                    const WaitControl& wait = {}, const KeyMask& mask = KeyMask());
 
+// The report of one site of a roll-out, as its walk wrote it.
+struct SiteReport {
+  std::string site;
+  std::vector<ReportLine> lines;
+};
+// The reports of several sites as one, in the order given: a "site" column leads each line, the
+// rest are the report's own. CSV or JSON (format "zandor-merged-report").
+std::string MergedReportText(const std::vector<SiteReport>& sites, bool csv);
+// CSV when the path ends in ".csv", JSON otherwise; written as WriteReport writes.
+Result WriteMergedReport(const std::string& path, const std::vector<SiteReport>& sites,
+                         const WaitControl& wait = {});
+
 // Reads a report written by WriteReport, in either form, whatever bytes it is given; fails with
 // the reason when it is not such a report.
 Expected<std::vector<ReportLine>> ReadReport(std::string_view bytes);
