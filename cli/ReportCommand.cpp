@@ -1,6 +1,8 @@
 #include "ReportCommand.h"
 
+#include <optional>
 #include <set>
+#include <utility>
 
 #include "Args.h"
 #include "Printable.h"
@@ -12,10 +14,12 @@ namespace zandor {
 namespace {
 
 constexpr const char* kReportUsage =
-    "usage: zandor report merge [--out FILE] SITE=REPORT...\n"
+    "usage: zandor report merge [--out FILE] SITE=REPORT... [--not-reached SITE=LISTING]...\n"
     "  The walk reports (--report, CSV or JSON) of several sites as one report whose first\n"
     "  column names each line's site, in the order given. FILE ending in .csv gets CSV,\n"
-    "  any other JSON; without --out, CSV goes to standard output.\n";
+    "  any other JSON; without --out, CSV goes to standard output.\n"
+    "  --not-reached SITE=LISTING  a site the roll-out stopped before: a line for each row of\n"
+    "                              LISTING (zandor devices list --json), each not-reached\n";
 
 int Usage(Streams io, const std::string& problem) {
   return ShowUsageError(io.err, Printable(problem, true), kReportUsage);
@@ -30,30 +34,63 @@ bool SplitSite(const std::string& word, std::string* site, std::string* path) {
   return Printable(*site, true) == *site;
 }
 
+// The words of a merge: its sources in the order given, and where the merged report goes.
+struct MergeWords {
+  std::vector<std::pair<std::string, bool>> sources;  // SITE=PATH, and whether a listing
+  std::optional<std::string> out;
+  bool help = false;
+};
+
+std::optional<MergeWords> ParseMergeWords(const std::vector<std::string>& words,
+                                          std::string* error) {
+  MergeWords parsed;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (word == "--help") {
+      parsed.help = true;
+    } else if (word == "--out" || word == "--not-reached") {
+      if (i + 1 == words.size()) {
+        *error = word + " needs a value";
+        return std::nullopt;
+      }
+      if (word == "--out") {
+        parsed.out = words[++i];
+      } else {
+        parsed.sources.emplace_back(words[++i], true);
+      }
+    } else if (word.rfind("--", 0) == 0) {
+      *error = "unknown option " + word;
+      return std::nullopt;
+    } else {
+      parsed.sources.emplace_back(word, false);
+    }
+  }
+  return parsed;
+}
+
 }  // namespace
 
 int ReportCommand(const std::vector<std::string>& words, Streams io) {
+  if (words.empty() || (words[0] != "merge" && words[0] != "--help")) {
+    return Usage(io, "report takes 'merge'");
+  }
   std::string error;
-  const auto args = Args::Parse(words, {"out"}, {"help"}, &error);
+  const auto args = ParseMergeWords({words.begin() + 1, words.end()}, &error);
   if (!args) return Usage(io, error);
-  if (args->Has("help")) {
+  if (args->help || words[0] == "--help") {
     io.out << kReportUsage;
     return kExitOk;
   }
-  const std::vector<std::string>& positional = args->Positional();
-  if (positional.empty() || positional[0] != "merge") return Usage(io, "report takes 'merge'");
-  if (positional.size() < 2) return Usage(io, "no SITE=REPORT given");
+  if (args->sources.empty()) return Usage(io, "no SITE=REPORT given");
 
   std::vector<vel::SiteReport> sites;
   std::vector<vel::NamedPath> inputs;
   std::set<std::string> names;
-  for (std::size_t i = 1; i < positional.size(); ++i) {
+  for (const auto& [word, listing] : args->sources) {
     std::string site, path;
-    if (!SplitSite(positional[i], &site, &path)) {
-      return Usage(io, "'" + positional[i] + "' is not SITE=REPORT");
-    }
+    if (!SplitSite(word, &site, &path)) return Usage(io, "'" + word + "' is not SITE=REPORT");
     if (!names.insert(site).second) return Usage(io, "site " + site + " is given twice");
-    auto lines = vel::ReadReportFile(path);
+    auto lines = listing ? vel::NotReachedLinesOfFile(path) : vel::ReadReportFile(path);
     if (!lines) {
       io.err << "zandor: " << Printable(path, true) << ": " << lines.error() << "\n";
       return kExitFileError;
@@ -61,11 +98,11 @@ int ReportCommand(const std::vector<std::string>& words, Streams io) {
     sites.push_back({site, std::move(*lines)});
     inputs.push_back({path, "the report of site " + site});
   }
-  if (!args->Has("out")) {
+  if (!args->out) {
     io.out << vel::MergedReportText(sites, true);
     return kExitOk;
   }
-  const std::string out = args->Value("out");
+  const std::string& out = *args->out;
   if (const std::string clash = vel::OutputClash(inputs, {{out, "--out"}}); !clash.empty()) {
     io.err << "zandor: " << Printable(clash, true) << "; nothing was written\n";
     return kExitFileError;

@@ -110,7 +110,15 @@ int PortMapTarget(const std::uint8_t* data, std::size_t size) {
 }
 
 int WalkReportTarget(const std::uint8_t* data, std::size_t size) {
-  const auto lines = vel::ReadReport(std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  // The same bytes as a device listing of a site not reached: every row it takes is not reached.
+  const auto listed = vel::NotReachedLines(bytes);
+  Require(listed.ok() || !listed.error().empty());
+  if (listed) {
+    const auto merged = vel::MergedReportText({{"site", *listed}}, false);
+    Require(merged.find("\"outcome\":\"success\"") == std::string::npos);
+  }
+  const auto lines = vel::ReadReport(bytes);
   Require(lines.ok() || !lines.error().empty());
   if (!lines) return 0;
   // What was read writes out again, in either form, to a report that reads back line for line.

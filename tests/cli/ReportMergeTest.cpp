@@ -60,6 +60,30 @@ TEST_F(ReportMerge, EveryLineKeepsItsColumnsBehindItsSite) {
   EXPECT_NE(json.find("{\"site\":\"north\",\"row\":2,"), std::string::npos) << json;
 }
 
+TEST_F(ReportMerge, ASiteTheRollOutNeverReachedListsItsRowsNotReachedAndNoKey) {
+  const std::string list = dir.File("KestaLST.txt"), listing = dir.File("east.rows.json");
+  ASSERT_EQ(Zandor({"devices", "--list", list, "add", "--name", "E1", "--address", "10.0.0.7",
+                    "--port", "5000", "--key", "00112233445566778899AABBCCDDEEFF"})
+                .code,
+            kExitOk);
+  ASSERT_EQ(Zandor({"devices", "--list", list, "add", "--name", "E2"}).code, kExitOk);
+  const CliRun rows = Zandor({"devices", "--list", list, "list", "--json"});
+  ASSERT_EQ(rows.code, kExitOk);
+  vel::testing::WriteText(listing, rows.out);
+  const CliRun merged =
+      Zandor({"report", "merge", "north=" + north, "--not-reached", "east=" + listing});
+  ASSERT_EQ(merged.code, kExitOk) << merged.err;
+  EXPECT_NE(merged.out.find("\r\neast,1,E1,10.0.0.7,5000,,,,,,,,not-reached,0,Not reached: the "
+                            "roll-out stopped before this site,"),
+            std::string::npos)
+      << merged.out;
+  EXPECT_NE(merged.out.find("\r\neast,2,E2,"), std::string::npos);
+  EXPECT_EQ(merged.out.find("AABBCC"), std::string::npos);
+  EXPECT_EQ(merged.out.find("AA-BB"), std::string::npos);
+  // A listing that is not one is refused like an unreadable report.
+  EXPECT_EQ(Zandor({"report", "merge", "--not-reached", "east=" + north}).code, kExitFileError);
+}
+
 TEST_F(ReportMerge, BadInputStopsItWithNothingWritten) {
   const std::string out = dir.File("fleet.csv");
   vel::testing::WriteText(out, "kept");
@@ -73,6 +97,8 @@ TEST_F(ReportMerge, BadInputStopsItWithNothingWritten) {
       {{"report", "merge", "--out", out, "=" + north}, kExitUsage},
       {{"report", "merge", "--out", out, "a=" + north, "a=" + south}, kExitUsage},
       {{"report", "join", "a=" + north}, kExitUsage},
+      {{"report", "merge", "a=" + north, "--not-reached"}, kExitUsage},
+      {{"report", "merge", "a=" + north, "--not-reached", "a=" + north}, kExitUsage},
       {{"report", "merge", "--out", out, "a=" + north, "b=" + dir.File("missing.json")},
        kExitFileError},
       {{"report", "merge", "--out", out, "a=" + north, "b=" + out}, kExitFileError},

@@ -9,6 +9,7 @@
 
 #include "common/CsvText.h"
 #include "common/JsonValue.h"
+#include "common/Strings.h"
 #include "devices/ReportColumns.h"
 #include "devices/WalkReport.h"
 
@@ -149,7 +150,42 @@ Expected<std::vector<ReportLine>> ReadReport(std::string_view bytes) {
   return std::move(*lines);
 }
 
-Expected<std::vector<ReportLine>> ReadReportFile(const std::string& path) {
+Expected<std::vector<ReportLine>> NotReachedLines(std::string_view listing) {
+  const auto document = ParseJson(listing, kMaxJsonDepth);
+  if (!document || document->type != JsonValue::Type::kArray) {
+    return Result::Failed("not a device listing (zandor devices list --json)");
+  }
+  std::vector<ReportLine> lines;
+  for (std::size_t i = 0; i < document->items.size(); ++i) {
+    const JsonValue& item = document->items[i];
+    const auto text = [&](const char* name) -> const std::string* {
+      const JsonValue* value = item.Member(name);
+      return value != nullptr && value->type == JsonValue::Type::kString ? &value->text : nullptr;
+    };
+    const JsonValue* row = item.Member("row");
+    const auto number = row != nullptr && row->type == JsonValue::Type::kNumber
+                            ? WholeNumber(row->text, 1, kMaxReportRow)
+                            : std::nullopt;
+    if (!number || !text("name") || !text("address") || !text("port")) {
+      return Result::Failed("entry " + std::to_string(i + 1) + " of the listing is not a row");
+    }
+    ReportLine line;
+    line.row = static_cast<std::size_t>(*number);
+    line.name = *text("name");
+    line.address = *text("address");
+    line.port = *text("port");
+    line.outcome = kReportNotReached;
+    line.statusText = std::string(text::kSiteNotReached);
+    line.linesInReport = document->items.size();
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+namespace {
+
+// The whole of a regular file of sensible size.
+Expected<std::string> ReportBytes(const std::string& path) {
   std::error_code failure;
   if (!std::filesystem::is_regular_file(path, failure)) {
     return Result::Failed(failure ? failure.message() : "not a regular file");
@@ -159,9 +195,23 @@ Expected<std::vector<ReportLine>> ReadReportFile(const std::string& path) {
     return Result::Failed(failure ? failure.message() : "too large for a walk report");
   }
   std::ifstream in(path, std::ios::binary);
-  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   if (!in && !in.eof()) return Result::Failed("cannot be read");
-  return ReadReport(bytes);
+  return bytes;
+}
+
+}  // namespace
+
+Expected<std::vector<ReportLine>> ReadReportFile(const std::string& path) {
+  const auto bytes = ReportBytes(path);
+  if (!bytes) return Result::Failed(bytes.error());
+  return ReadReport(*bytes);
+}
+
+Expected<std::vector<ReportLine>> NotReachedLinesOfFile(const std::string& path) {
+  const auto bytes = ReportBytes(path);
+  if (!bytes) return Result::Failed(bytes.error());
+  return NotReachedLines(*bytes);
 }
 
 std::vector<ReportedRow> RowsToRetry(const std::vector<ReportLine>& lines) {

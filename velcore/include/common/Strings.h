@@ -119,6 +119,7 @@ constexpr std::string_view kDeviceInformationSuccess = "Device Information Succe
 constexpr std::string_view kDeviceNotResponding = "Device not responding";
 constexpr std::string_view kDeviceTypeMismatch = "Device type doesn't match";
 constexpr std::string_view kDeviceCurrent = "Device already holds the file's firmware";
+constexpr std::string_view kSiteNotReached = "Not reached: the roll-out stopped before this site";
 constexpr std::string_view kSegmentNotUsed =
     "WARNING:\nThe specified segment is not used in the file.  \nThe segment will be displayed "
     "as erased.";

@@ -147,6 +147,11 @@ Expected<std::vector<ReportLine>> ReadReport(std::string_view bytes);
 // The same for a report file (a regular file of sensible size).
 Expected<std::vector<ReportLine>> ReadReportFile(const std::string& path);
 
+// A line for each row of a device listing (`zandor devices list --json`), each not reached: the
+// rows of a site a roll-out stopped before. Keys are not read.
+Expected<std::vector<ReportLine>> NotReachedLines(std::string_view listing);
+Expected<std::vector<ReportLine>> NotReachedLinesOfFile(const std::string& path);
+
 // The rows of a report to run again, in its order: those that did not succeed (a unit left out
 // counts as done). Their row numbers are the report's (1 for the first).
 std::vector<ReportedRow> RowsToRetry(const std::vector<ReportLine>& lines);
