@@ -60,10 +60,12 @@ void SimDevice::KeepState() {
 
 void SimDevice::RunUpdatedFirmware(int unit) {
   if (config_.firmwareAfterUpdate.empty()) return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (unit >= 0 && unit < static_cast<int>(config_.units.size())) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (unit < 0 || unit >= static_cast<int>(config_.units.size())) return;
     config_.units[static_cast<std::size_t>(unit)].firmware = config_.firmwareAfterUpdate;
   }
+  KeepState();  // a restart runs the new firmware too
 }
 
 void SimDevice::Violation(const std::string& what) {
