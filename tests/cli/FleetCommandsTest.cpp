@@ -191,6 +191,10 @@ TEST_F(Fleet, ARunThatSkipsCurrentDevicesProgramsOnlyWhatWouldChange) {
   EXPECT_EQ(Outcomes(report),
             (std::map<std::string, std::string>{
                 {"current", "current"}, {"older", "success"}, {"mixed", "success"}}));
+  const auto lines = vel::ReadReportFile(report);
+  ASSERT_TRUE(Ok(lines));
+  EXPECT_EQ(lines->front().firmwareBefore, "3.05");
+  EXPECT_EQ(lines->front().firmwareOfFile, "3.05") << "the version it holds is the file's";
   EXPECT_NE(first.out.find("\"text\":\"Device already holds the file's firmware\",\"success\":true,"
                            "\"interrupted\":false,\"current\":true}"),
             std::string::npos)

@@ -69,6 +69,7 @@ class RowOperator final : public Operator {
   // worker's stack reaches another thread.
   bool ConfirmDevice(ConfirmationRequest& request) override {
     if (skipCurrent_ && EffectOfUpdate(request) == UpdateEffect::kCurrent) {
+      const VersionCheck chosen(request);  // the images it holds, for the row's report
       foundCurrent_ = true;
       return false;  // nothing to send: the device is left as it is
     }
