@@ -348,6 +348,7 @@ void ConsoleForm::StartWalk(vel::JobKind kind) {
   options.canary = writes ? canaryRows_ : 0;
   options.stopOnFailure = writes && stopOnFailure_;
   options.serialNumberOptional = SerialNumberOptional();
+  options.rowsYield = true;  // the window's thread first
   if (walks_->Start(std::move(options), file_.Digest()) ==
       WalkController::StartResult::kNoRowTicked) {
     Message(QStringLiteral("No device is ticked. Tick the rows of the devices to work on."));

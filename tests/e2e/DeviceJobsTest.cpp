@@ -2,9 +2,12 @@
 // without sharing a link, events as the only results, questions answered from another thread,
 // cancels of one row or of the walk, and an outcome for every ending.
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "SampleGen.h"
@@ -258,6 +261,41 @@ TEST_F(Jobs, ACancelledWalkStartsNoFurtherRow) {
   const job::WalkFinished finished = recorder.Walked();
   EXPECT_TRUE(finished.cancelled);
   EXPECT_FALSE(finished.allSucceeded);
+}
+
+// The nice value of the calling thread, as the kernel shows it (the 19th field of its stat).
+int NiceOfThisThread() {
+  std::ifstream stat("/proc/thread-self/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));  // past "pid (name) "
+  std::string field;
+  for (int f = 3; f <= 19 && fields >> field; ++f) {
+  }
+  return std::stoi(field);
+}
+
+TEST_F(Jobs, RowsThatYieldRunBelowTheRestOfTheProgram) {
+  AddTcpRow("A", StartDevice());
+  struct NiceOfTheRow final : JobEventSink {
+    explicit NiceOfTheRow(JobRecorder& events) : recorder(events) {}
+    void Publish(JobEvent event) override {
+      if (event.kind() == JobEvent::Kind::kRowBegun) nice = NiceOfThisThread();
+      recorder.Publish(std::move(event));  // answers the row's questions
+    }
+    JobRecorder& recorder;
+    std::atomic<int> nice{-100};
+  };
+  const int ours = NiceOfThisThread();
+  for (const bool yield : {false, true}) {
+    NiceOfTheRow sink(recorder);
+    DeviceJobs jobs(sink);
+    JobOptions options = Options(JobKind::kCheck);
+    options.rowsYield = yield;
+    ASSERT_TRUE(jobs.Start(CheckedRows(), std::move(options)));
+    jobs.Wait();
+    EXPECT_EQ(sink.nice, yield ? 19 : ours) << "rows yield: " << yield;
+  }
+  EXPECT_EQ(NiceOfThisThread(), ours) << "the thread that started the walk keeps its priority";
 }
 
 TEST_F(Jobs, ARowIsCancelledAloneWhetherRunningOrWaiting) {

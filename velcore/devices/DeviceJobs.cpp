@@ -1,5 +1,8 @@
 #include "devices/DeviceJobs.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -51,6 +54,16 @@ Action ActionOf(JobKind kind) {
       return Action::kVantrel;
   }
   return Action::kUpdate;
+}
+
+// Gives the calling thread the lowest priority of its scheduling class (a thread's own nice value
+// on Linux). A row waits on its device far more than it computes, so it still gets the processor
+// it needs, while a window's thread is served first. (A thread of the idle class instead was seen
+// to stall the window for over 100 ms: it can be kept off the processor while it holds a lock
+// the window's thread waits for.)
+void YieldToTheRestOfTheProgram() {
+  constexpr int kRowNice = 19;
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kRowNice);
 }
 
 // The serial number as the device gave it, empty when it has none.
@@ -478,6 +491,7 @@ void DeviceJobs::Walk::Ended(std::size_t index, bool succeeded) {
 }
 
 void DeviceJobs::Walk::Work() {
+  if (options_.rowsYield) YieldToTheRestOfTheProgram();
   std::unique_lock<std::mutex> lock(mutex_);
   while (const auto next = NextRow(lock)) {
     const JobRow& row = rows_[next->index];

@@ -72,6 +72,9 @@ struct JobOptions {
   // A device whose every unit the update would change already holds the file's firmware for its
   // image is left alone after identification and ends current.
   bool skipCurrent = false;
+  // The rows' threads run at the lowest scheduling priority (nice 19), so that a window's thread
+  // keeps the processor it needs while hundreds of rows run.
+  bool rowsYield = false;
   int connectTimeoutMs = kTcpConnectTimeoutMs;
   bool serialNumberOptional = false;
   bool logStatusLines = true;  // every status line also as an event (for a message log)
