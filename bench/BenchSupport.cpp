@@ -203,6 +203,13 @@ void PairedTimes::Add(Seconds ours, Seconds baseline) {
   ratios_.push_back(ours / baseline);
 }
 
+bool ReportSpread(const std::string& what, const Spread& spread, double target, bool moreIsBetter) {
+  const bool met = moreIsBetter ? spread.median >= target : spread.median <= target;
+  std::printf("%s: median %.3f (%.3f - %.3f), target %s %.2f %s\n", what.c_str(), spread.median,
+              spread.low, spread.high, moreIsBetter ? ">=" : "<=", target, met ? "PASS" : "MISS");
+  return met;
+}
+
 bool PairedTimes::Report(const std::string& name, double target) const {
   const Spread ratio = SpreadOf(ratios_);
   std::printf("%-40s ours %9.3f ms  baseline %9.3f ms  ratio %.3f (target <= %.2f) %s\n",

@@ -61,6 +61,9 @@ struct Spread {
   double median = 0, low = 0, high = 0;
 };
 Spread SpreadOf(std::vector<double> values);
+// Prints "WHAT: median M (LOW - HIGH), target <= T PASS" (>= when more is better); whether the
+// median meets the target.
+bool ReportSpread(const std::string& what, const Spread& spread, double target, bool moreIsBetter);
 
 // Peak resident memory, in KiB, of `work` run in a child process.
 long PeakMemoryKiB(const std::function<void()>& work);

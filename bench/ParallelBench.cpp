@@ -235,11 +235,8 @@ int main(int argc, char** argv) {
   }
   const bench::Spread efficiency = bench::SpreadOf(floors);
   const bench::Spread boundedEfficiency = bench::SpreadOf(bounded);
-  std::printf(
-      "parallel efficiency (processor-time floor / wall time): median %.3f (%.3f - %.3f), target "
-      ">= %.2f %s\n",
-      efficiency.median, efficiency.low, efficiency.high, kEfficiencyTarget,
-      efficiency.median >= kEfficiencyTarget ? "PASS" : "MISS");
+  bench::ReportSpread("parallel efficiency (processor-time floor / wall time)", efficiency,
+                      kEfficiencyTarget, true);
   std::printf(
       "  against the larger bound (that floor, or one device alone): median %.3f (%.3f - %.3f)\n",
       boundedEfficiency.median, boundedEfficiency.low, boundedEfficiency.high);
@@ -255,12 +252,8 @@ int main(int argc, char** argv) {
                   ours * 1e6, bare * 1e6);
     }
   }
-  const bench::Spread frames = bench::SpreadOf(frameRatios);
-  std::printf(
-      "host processor time per record frame, ours vs bare blocking ping-pong: median %.3f "
-      "(%.3f - %.3f), target <= %.2f %s\n",
-      frames.median, frames.low, frames.high, kFrameCpuTarget,
-      frames.median <= kFrameCpuTarget ? "PASS" : "MISS");
+  bench::ReportSpread("host processor time per record frame, ours vs bare blocking ping-pong",
+                      bench::SpreadOf(frameRatios), kFrameCpuTarget, false);
   const double perDevice = (peakMany - peakOne) / 1024.0 / (devices - 1);
   std::printf("resident memory per device: %.2f MiB (target <= %.1f) %s\n", perDevice,
               kMemoryTargetMiB, perDevice <= kMemoryTargetMiB ? "PASS" : "MISS");
