@@ -179,10 +179,21 @@ def selection(module):
     keys = p["keys"] or {}
     words = []
     for target in p["targets"]:
-        if target.startswith("tcp:") and target.count(":") > 2 and not target.endswith("]"):
+        if carries_key(target):
             module.fail_json(msg="a target carries no key here: give it in keys")
         words.append(target + ":" + keys[target] if target in keys else target)
     return words
+
+
+def carries_key(target):
+    """Whether a TCP target names a key after its port: tcp:HOST:PORT:KEY, tcp:[V6]:PORT:KEY."""
+    if not target.startswith("tcp:"):
+        return False
+    rest = target[4:]
+    if rest.startswith("["):
+        rest = rest[rest.find("]") + 1:] if "]" in rest else ""
+        return rest.count(":") > 1
+    return rest.count(":") > 1
 
 
 def run_options(p):
