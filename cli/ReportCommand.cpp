@@ -98,6 +98,12 @@ int ReportCommand(const std::vector<std::string>& words, Streams io) {
     sites.push_back({site, std::move(*lines)});
     inputs.push_back({path, "the report of site " + site});
   }
+  std::size_t lines = 0;
+  for (const vel::SiteReport& site : sites) lines += site.lines.size();
+  if (lines == 0) {  // a merge of nothing is never a report of a roll-out
+    io.err << "zandor: the reports hold no line; nothing was written\n";
+    return kExitNegative;
+  }
   if (!args->out) {
     io.out << vel::MergedReportText(sites, true);
     return kExitOk;

@@ -2,6 +2,8 @@
 // refusals that leave every file as it was.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "devices/WalkReport.h"
 #include "support/CliRunner.h"
 #include "support/Files.h"
@@ -80,6 +82,13 @@ TEST_F(ReportMerge, ASiteTheRollOutNeverReachedListsItsRowsNotReachedAndNoKey) {
   EXPECT_NE(merged.out.find("\r\neast,2,E2,"), std::string::npos);
   EXPECT_EQ(merged.out.find("AABBCC"), std::string::npos);
   EXPECT_EQ(merged.out.find("AA-BB"), std::string::npos);
+  // Sources that hold no line at all make no report.
+  const std::string none = dir.File("none.rows.json"), out = dir.File("fleet.csv");
+  vel::testing::WriteText(none, "[]\n");
+  const CliRun empty = Zandor({"report", "merge", "--out", out, "--not-reached", "east=" + none});
+  EXPECT_EQ(empty.code, kExitNegative);
+  EXPECT_NE(empty.err.find("hold no line"), std::string::npos) << empty.err;
+  EXPECT_FALSE(std::filesystem::exists(out));
   // A listing that is not one is refused like an unreadable report.
   EXPECT_EQ(Zandor({"report", "merge", "--not-reached", "east=" + north}).code, kExitFileError);
 }
