@@ -74,7 +74,6 @@ UpdateEffect EffectOfUpdate(const ConfirmationRequest& request) {
     case VersionCheck::OkOutcome::kAccepted:
       break;
   }
-  if (!copy.file->MetadataPresent()) return UpdateEffect::kChanges;  // no version to compare
   for (int u = 0; u < 4; ++u) {
     if (!check.UnitSelected(u)) continue;
     // A unit without an image of its own is not judged here: the update decides what it sends.
