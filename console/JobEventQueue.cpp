@@ -45,7 +45,7 @@ void JobEventQueue::Publish(vel::JobEvent event) {
 }
 
 void JobEventQueue::Drain() {
-  if (next_ == applying_.size()) TakeQueued();
+  if (next_ == applying_.size() && !TakeQueued()) return;
   // A long batch is applied in parts, the event loop running in between, so that hundreds of
   // rows side by side never hold the user-interface thread for long.
   QElapsedTimer clock;
@@ -59,10 +59,15 @@ void JobEventQueue::Drain() {
   }
 }
 
-void JobEventQueue::TakeQueued() {
+bool JobEventQueue::TakeQueued() {
   std::vector<vel::JobEvent> batch;
   {
-    std::lock_guard<std::mutex> guard(mutex_);
+    // A worker holds the lock only to queue one event, but the workers of a long walk run at a
+    // lower priority than this thread and one may be put off a processor while holding it: the
+    // user-interface thread never waits for that. The next drain, at most one interval later,
+    // takes what is queued then.
+    std::unique_lock<std::mutex> guard(mutex_, std::try_to_lock);
+    if (!guard.owns_lock()) return false;
     batch.swap(queued_);
     lastOfRow_.clear();
     drainPosted_ = false;
@@ -80,6 +85,7 @@ void JobEventQueue::TakeQueued() {
   for (std::size_t i = 0; i < batch.size(); ++i) {
     if (!superseded[i]) applying_.push_back(std::move(batch[i]));
   }
+  return true;
 }
 
 }  // namespace zandorui

@@ -14,8 +14,9 @@ namespace zandorui {
 // Carries a job's events from its workers to the user-interface thread: workers only queue them;
 // the UI thread takes the whole queue about 30 times a second and applies it in order (a long
 // batch in parts, the event loop running in between), so a repaint happens once per batch and
-// nothing is lost. A question, a finished row or the end of a
-// walk is taken at once, since a worker or the operator waits on it.
+// nothing is lost. A question, a finished row or the end of a walk is taken at once, since a
+// worker or the operator waits on it. The user-interface thread never waits for the queue: while
+// a worker holds it, the events stay for the next drain.
 class JobEventQueue : public QObject, public vel::JobEventSink {
   Q_OBJECT
  public:
@@ -31,8 +32,10 @@ class JobEventQueue : public QObject, public vel::JobEventSink {
 
  private:
   // Moves the queued events, less the progress that later progress of its row supersedes, to
-  // the events being applied.
-  void TakeQueued();
+  // the events being applied; false, leaving them queued, while a worker holds the queue.
+  bool TakeQueued();
+
+  friend struct JobEventQueueSeam;  // tests hold the queue as a worker would
 
   Handler handler_;
   QTimer timer_;

@@ -27,6 +27,7 @@ class JobEventQueueTest : public QObject {
   void KeepsEveryLineAndTheLatestProgressOfEachRow();
   void ALongBatchLetsTheEventLoopRunBetweenItsParts();
   void AQuestionIsTakenWithoutWaitingForTheTimer();
+  void TheWindowNeverWaitsForAWorkerHoldingTheQueue();
 };
 
 class WalkControllerTest : public QObject {

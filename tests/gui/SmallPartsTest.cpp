@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <chrono>
+#include <future>
+#include <mutex>
 #include <thread>
 
 #include "GuiTests.h"
@@ -11,7 +13,15 @@
 #include "console/JobEventQueue.h"
 #include "views/MessageLog.h"
 
-namespace zandorui::testing {
+namespace zandorui {
+
+// Holds a queue's lock from a thread of the test's own, as a worker put off the processor
+// mid-publish would.
+struct JobEventQueueSeam {
+  static std::mutex& Lock(JobEventQueue& queue) { return queue.mutex_; }
+};
+
+namespace testing {
 
 void VersionFileTest::RequestNeedsBothWordsInAnyCase() {
   using Words = std::vector<std::string>;
@@ -165,4 +175,26 @@ void JobEventQueueTest::AQuestionIsTakenWithoutWaitingForTheTimer() {
   QCOMPARE(taken, 2);
 }
 
-}  // namespace zandorui::testing
+void JobEventQueueTest::TheWindowNeverWaitsForAWorkerHoldingTheQueue() {
+  std::vector<int> seen;
+  JobEventQueue queue([&](vel::JobEvent& event) { seen.push_back(std::stoi(event.Text())); });
+  for (int i = 0; i < 3; ++i) queue.Publish(Event(vel::JobEvent::Kind::kLogLine, 0, i));
+  std::promise<void> held, release;
+  std::thread worker([&] {
+    const std::lock_guard<std::mutex> holding(JobEventQueueSeam::Lock(queue));
+    held.set_value();
+    // Let go in the end even if the drain waited: then the check below fails instead of hanging.
+    release.get_future().wait_for(std::chrono::seconds(2));
+  });
+  held.get_future().wait();
+  queue.Drain();  // returns at once, with nothing applied
+  const bool appliedWhileHeld = !seen.empty();
+  release.set_value();
+  worker.join();
+  QVERIFY(!appliedWhileHeld);
+  queue.Drain();
+  QCOMPARE(seen, (std::vector<int>{0, 1, 2}));
+}
+
+}  // namespace testing
+}  // namespace zandorui
