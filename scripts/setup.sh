@@ -18,6 +18,7 @@ PACKAGES=(
   mandoc                            # lints the man pages in the suite
   libcrypt-twofish-perl             # an independent Twofish that deciphers the recorded wire bytes
   ansible-core                      # the fleet collection's tests run the real orchestrator
+  openssh-server                    # one roll-out of those tests goes over SSH, to an sshd of its own
 )
 
 missing=()

@@ -10,21 +10,26 @@ repository, its modules' pages rendered by ansible-doc and its playbook syntax-c
 2. check mode once the device is back: the first site would not change, the others would, and no
    device receives a transfer frame;
 3. the same roll-out once the device is back: the first site's devices are current and receive no
-   transfer frame (its update task is not changed), the rest are updated, the play succeeds.
+   transfer frame (its update task is not changed), the rest are updated, the play succeeds;
+4. a fourth site reached over SSH, through an sshd of the test's own on 127.0.0.1 (its own host
+   key, port and authorized key): its device is programmed and its report merged.
 
 What a device received is read from its simulator's record, written when it stops; its firmware
 survives the restarts between runs in its state file. Usage: rollout_test.py BIN_DIR SOURCE_DIR
 """
 
 import csv
+import getpass
 import json
 import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 
 BIN, SOURCE = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 ZANDOR = os.path.join(BIN, "zandor")
@@ -76,31 +81,35 @@ class Device:
                 "programmed": sum(1 for line in lines if line.startswith("unit "))}
 
 
-def inventory(work, devices):
-    sites = {}
-    for site, names in SITES.items():
+def inventory(work, devices, sites=None, reached=None):
+    """The sites (by default the three local ones) with their rows; `reached` adds how a host is
+    reached (the local connection otherwise)."""
+    hosts = {}
+    for site, names in (sites or SITES).items():
         rows = []
         for name in names:
             row = {"name": name, "address": "127.0.0.1", "port": devices[name].port}
             if name == ENCIPHERED:
                 row["key"] = KEY
             rows.append(row)
-        sites[site] = {"zandor_workdir": os.path.join(work, site), "zandor_devices": rows}
+        hosts[site] = {"zandor_workdir": os.path.join(work, site), "zandor_devices": rows,
+                       **(reached or {})}
+    canary = next(iter(hosts))
     return {"all": {
         "vars": {"ansible_connection": "local", "ansible_python_interpreter": sys.executable,
                  "zandor_binary": ZANDOR, "zandor_controller_binary": ZANDOR,
                  "zandor_firmware": FIRMWARE,
                  "zandor_reports_dir": os.path.join(work, "reports")},
-        "children": {"zandor_sites": {"hosts": sites},
-                     "zandor_canary": {"hosts": {"site1": {}}}}}}
+        "children": {"zandor_sites": {"hosts": hosts},
+                     "zandor_canary": {"hosts": {canary: {}}}}}}
 
 
-def play(work, *extra):
+def play(work, *extra, inventory_file="inventory.json"):
     """Runs the roll-out; its exit status, the update task's result by site, and its output."""
     env = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=os.path.join(work, "collections"),
                ANSIBLE_STDOUT_CALLBACK="minimal", ANSIBLE_LOCAL_TEMP=os.path.join(work, "tmp"),
                ANSIBLE_NOCOLOR="1", ANSIBLE_RETRY_FILES_ENABLED="0")
-    run = subprocess.run(["ansible-playbook", "-i", os.path.join(work, "inventory.json"),
+    run = subprocess.run(["ansible-playbook", "-i", os.path.join(work, inventory_file),
                           "zandor.fleet.rollout", *extra], cwd=work, env=env,
                          capture_output=True, text=True, timeout=600)
     if os.environ.get("ZANDOR_FLEET_DEBUG"):
@@ -128,6 +137,61 @@ def update_results(output):
 def merged_report(work):
     with open(os.path.join(work, "reports", "fleet.csv"), newline="", encoding="utf-8") as f:
         return {(line["site"], line["name"]): line["outcome"] for line in csv.DictReader(f)}
+
+
+class SshServer:
+    """An sshd of the test's own on 127.0.0.1: a free port, its own host key, and one client key
+    authorized for this user; it logs to a file of its own."""
+
+    SSHD = "/usr/sbin/sshd"
+
+    def __init__(self, work):
+        self.folder = os.path.join(work, "sshd")
+        os.makedirs(self.folder, mode=0o700)
+        self.client_key = os.path.join(self.folder, "client_key")
+        self.log = os.path.join(self.folder, "sshd.log")
+        for key in ("host_key", "client_key"):
+            subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f",
+                            os.path.join(self.folder, key)], check=True)
+        shutil.copy(self.client_key + ".pub", os.path.join(self.folder, "authorized_keys"))
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            self.port = probe.getsockname()[1]
+        config = os.path.join(self.folder, "sshd_config")
+        with open(config, "w", encoding="utf-8") as f:
+            f.write("\n".join([
+                "ListenAddress 127.0.0.1", "Port %d" % self.port,
+                "HostKey " + os.path.join(self.folder, "host_key"),
+                "PidFile " + os.path.join(self.folder, "sshd.pid"),
+                "AuthorizedKeysFile " + os.path.join(self.folder, "authorized_keys"),
+                "AllowUsers " + getpass.getuser(), "PermitRootLogin prohibit-password",
+                "PasswordAuthentication no", "KbdInteractiveAuthentication no", "UsePAM no",
+                "StrictModes no", "Subsystem sftp internal-sftp", ""]))
+        if os.geteuid() == 0:
+            os.makedirs("/run/sshd", mode=0o755, exist_ok=True)  # its privilege separation
+        self.process = subprocess.Popen([self.SSHD, "-D", "-f", config, "-E", self.log])
+        for _ in range(100):
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                break
+            except OSError:
+                time.sleep(0.1)
+
+    def reached(self):
+        """The inventory variables that reach this machine through it."""
+        return {"ansible_connection": "ssh", "ansible_host": "127.0.0.1",
+                "ansible_port": self.port, "ansible_user": getpass.getuser(),
+                "ansible_ssh_private_key_file": self.client_key,
+                "ansible_ssh_common_args": "-o StrictHostKeyChecking=no "
+                                           "-o UserKnownHostsFile=/dev/null -o IdentitiesOnly=yes"}
+
+    def logins(self):
+        with open(self.log, encoding="utf-8", errors="replace") as log:
+            return sum(1 for line in log if "Accepted publickey for" in line)
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=30)
 
 
 def main():
@@ -212,6 +276,27 @@ def main():
         check(sorted(set(report.values())) == ["current", "success"] and len(report) == 6,
               "the merged report of the second roll-out: every device current or updated")
         check(KEY not in output and "AA-BB" not in output, "the key never shows in the output")
+
+        # 4. A site reached over SSH.
+        check(os.access(SshServer.SSHD, os.X_OK), "sshd is installed (scripts/setup.sh)")
+        sshd = SshServer(work)
+        try:
+            devices["s4-a"] = Device(work, "s4-a")
+            devices["s4-a"].start("ssh")
+            with open(os.path.join(work, "ssh.json"), "w", encoding="utf-8") as f:
+                json.dump(inventory(work, devices, {"site4": ["s4-a"]}, sshd.reached()), f)
+            code, updates, output = play(work, inventory_file="ssh.json")
+            received = devices["s4-a"].stop()
+            check(code == 0 and updates.get("site4", {}).get("outcomes") == {"success": 1},
+                  "over SSH: the play succeeds and site 4's device is updated (exit %d, %s)"
+                  % (code, updates.get("site4", {}).get("outcomes")))
+            check(sshd.logins() > 0, "over SSH: the site's tasks came in through the test's sshd "
+                                     "(%d logins in its log)" % sshd.logins())
+            check(received["programmed"] == 1, "over SSH: the device was programmed %s" % received)
+            check(merged_report(work) == {("site4", "s4-a"): "success"},
+                  "over SSH: the site's report fetched and merged")
+        finally:
+            sshd.stop()
     finally:
         for device in devices.values():
             if device.process is not None:
