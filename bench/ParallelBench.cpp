@@ -44,18 +44,23 @@ struct Walk {
   double kernelShare = 0, switchesPerFrame = 0;
 };
 
-// The whole process's processor time (every thread, ended ones included) and thread switches.
+// Processor time and thread switches so far: the whole process's (every thread, ended ones
+// included), or the calling thread's alone.
 struct ProcessUsage {
   double userSeconds = 0, kernelSeconds = 0;
   long switches = 0;
 
-  static ProcessUsage Now() {
+  static ProcessUsage Now() { return Of(RUSAGE_SELF); }
+  static ProcessUsage OfThisThread() { return Of(RUSAGE_THREAD); }
+  double Seconds() const { return userSeconds + kernelSeconds; }
+
+ private:
+  static ProcessUsage Of(int who) {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    getrusage(who, &usage);
     const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
     return {seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_nvcsw + usage.ru_nivcsw};
   }
-  double Seconds() const { return userSeconds + kernelSeconds; }
 };
 
 Walk UpdateRows(int devices, const std::string& firmware) {
@@ -106,14 +111,6 @@ Walk UpdateRows(int devices, const std::string& firmware) {
   return walk;
 }
 
-// The calling thread's processor time so far, in seconds.
-double ThreadCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_THREAD, &usage);
-  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 // The least a thread per device can cost the host: `pairs` clients at once, each sending its
 // record frames over loopback TCP and blocking on the one-byte answer a peer thread sends after
 // the devices' pace. The host side's processor time per frame, in seconds, counted as for a walk:
@@ -136,7 +133,7 @@ double BarePingPongCpuPerFrame(int pairs) {
         ::send(fd, &ack, 1, MSG_NOSIGNAL);
       }
       ::close(fd);
-      const double used = ThreadCpuSeconds();
+      const double used = ProcessUsage::OfThisThread().Seconds();
       std::lock_guard<std::mutex> guard(lock);
       peersCpu += used;
     });
